@@ -1,0 +1,144 @@
+#include "service/json_decoding.h"
+
+#include <cmath>
+#include <string>
+
+namespace cv::json {
+namespace {
+
+QString kindOf(Element e)
+{
+    using simdjson::dom::element_type;
+    switch (e.type()) {
+    case element_type::ARRAY: return QStringLiteral("a list");
+    case element_type::OBJECT: return QStringLiteral("an object");
+    case element_type::STRING: return QStringLiteral("a string");
+    case element_type::BOOL: return QStringLiteral("a Boolean");
+    case element_type::NULL_VALUE: return QStringLiteral("null");
+    case element_type::INT64: return QString::number(qint64(e.get_int64().value_unsafe()));
+    case element_type::UINT64: return QString::number(quint64(e.get_uint64().value_unsafe()));
+    case element_type::DOUBLE: return QString::number(e.get_double().value_unsafe(), 'g', 17);
+    }
+    return QStringLiteral("another value");
+}
+
+[[noreturn]] void outOfRange(const char *type, Element e)
+{
+    fail(QStringLiteral("%1 is out of range for %2").arg(kindOf(e), QLatin1String(type)));
+}
+
+// A JSON number written with a fraction or an exponent still fits an integer field
+// when its value is whole and in range (1.0, 1e3); 1.5 does not.
+bool wholeNumber(double d) { return std::isfinite(d) && std::trunc(d) == d; }
+
+constexpr double two63 = 9223372036854775808.0;
+constexpr double two64 = 18446744073709551616.0;
+
+} // namespace
+
+void fail(QString problem) { throw DecodeError(std::move(problem)); }
+
+void wrongType(const char *what, Element found)
+{
+    fail(QStringLiteral("expected %1, found %2").arg(QLatin1String(what), kindOf(found)));
+}
+
+Element parse(std::string_view json)
+{
+    // One parser per thread: its buffers grow to the largest document seen and are
+    // reused, so a steady stream of replies parses without allocating.
+    thread_local simdjson::dom::parser parser;
+    Element root;
+    const auto error = parser.parse(json.data(), json.size()).get(root);
+    if (error != simdjson::SUCCESS)
+        fail(QStringLiteral("not valid JSON (%1)").arg(QLatin1String(simdjson::error_message(error))));
+    return root;
+}
+
+Object asObject(Element e)
+{
+    Object object;
+    if (e.get_object().get(object) != simdjson::SUCCESS)
+        wrongType("an object", e);
+    return object;
+}
+
+void Value<std::uint64_t>::read(Element e, std::uint64_t &out)
+{
+    using simdjson::dom::element_type;
+    switch (e.type()) {
+    case element_type::UINT64:
+        out = e.get_uint64().value_unsafe();
+        return;
+    case element_type::INT64: {
+        const std::int64_t v = e.get_int64().value_unsafe();
+        if (v < 0)
+            outOfRange("an unsigned integer", e);
+        out = std::uint64_t(v);
+        return;
+    }
+    case element_type::DOUBLE: {
+        const double d = e.get_double().value_unsafe();
+        if (!wholeNumber(d))
+            wrongType("an unsigned integer", e);
+        if (d < 0 || d >= two64)
+            outOfRange("an unsigned integer", e);
+        out = std::uint64_t(d);
+        return;
+    }
+    default:
+        wrongType("an unsigned integer", e);
+    }
+}
+
+void Value<std::uint32_t>::read(Element e, std::uint32_t &out)
+{
+    std::uint64_t wide = 0;
+    Value<std::uint64_t>::read(e, wide);
+    if (wide > UINT32_MAX)
+        outOfRange("an unsigned 32-bit integer", e);
+    out = std::uint32_t(wide);
+}
+
+void Value<std::int64_t>::read(Element e, std::int64_t &out)
+{
+    using simdjson::dom::element_type;
+    switch (e.type()) {
+    case element_type::INT64:
+        out = e.get_int64().value_unsafe();
+        return;
+    case element_type::UINT64:
+        outOfRange("a signed 64-bit integer", e);
+    case element_type::DOUBLE: {
+        const double d = e.get_double().value_unsafe();
+        if (!wholeNumber(d))
+            wrongType("an integer", e);
+        if (d < -two63 || d >= two63)
+            outOfRange("a signed 64-bit integer", e);
+        out = std::int64_t(d);
+        return;
+    }
+    default:
+        wrongType("an integer", e);
+    }
+}
+
+void Value<double>::read(Element e, double &out)
+{
+    using simdjson::dom::element_type;
+    switch (e.type()) {
+    case element_type::DOUBLE: out = e.get_double().value_unsafe(); return;
+    case element_type::INT64: out = double(e.get_int64().value_unsafe()); return;
+    case element_type::UINT64: out = double(e.get_uint64().value_unsafe()); return;
+    default: wrongType("a number", e);
+    }
+}
+
+} // namespace cv::json
+
+namespace cv {
+
+template Reply<EmptyResult> decodeReply<EmptyResult>(std::string_view);
+template EmptyResult decode<EmptyResult>(std::string_view);
+
+} // namespace cv
