@@ -86,12 +86,19 @@ struct Value<QList<T>> {
         simdjson::dom::array array;
         if (e.get_array().get(array) != simdjson::SUCCESS)
             wrongType("a list", e);
+        std::size_t count = array.size();
+        if (count >= 0xFFFFFF) { // the parser's count saturates there
+            count = 0;
+            for ([[maybe_unused]] Element item : array)
+                ++count;
+        }
         out.clear();
-        out.reserve(qsizetype(array.size()));
+        out.resize(qsizetype(count));
+        T *slot = out.data();
         std::size_t index = 0;
         for (Element item : array) {
             try {
-                Value<T>::read(item, out.emplace_back());
+                Value<T>::read(item, slot[index]);
             } catch (DecodeError &error) {
                 error.prependIndex(index);
                 throw;
