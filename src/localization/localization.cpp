@@ -1,10 +1,579 @@
-// Placeholder until the catalog lookup lands: English only.
 #include "localization/localization.h"
+
+#include "platform/app_bundle.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QJsonDocument>
+#include <QJsonParseError>
+#include <QJsonValue>
+
+#include <algorithm>
+#include <atomic>
+#include <charconv>
+#include <cmath>
+#include <deque>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <vector>
 
 namespace cv {
 
-QString LValue::text() const { return {}; }
-QString L(const QString &english, const LValues &) { return english; }
-QString Localization::language() { return QStringLiteral("en"); }
+namespace {
+
+// A catalog key with placeholders, cut into literal, name, literal, ..., name,
+// literal: always one literal more than names.
+struct Template {
+    QString key;
+    QString value;
+    QStringList literals;
+    QStringList names;
+};
+
+Template parseTemplate(const QString &key, const QString &value = {})
+{
+    Template t{key, value, {}, {}};
+    QString literal;
+    qsizetype i = 0;
+    while (true) {
+        const qsizetype open = key.indexOf(QLatin1Char('{'), i);
+        const qsizetype close = open < 0 ? -1 : key.indexOf(QLatin1Char('}'), open + 1);
+        if (close < 0) {
+            // No further "{...}": the rest, a lone "{" included, is literal text.
+            literal += QStringView(key).mid(i);
+            break;
+        }
+        literal += QStringView(key).mid(i, open - i);
+        t.literals.append(literal);
+        literal.clear();
+        t.names.append(key.mid(open + 1, close - open - 1));
+        i = close + 1;
+    }
+    t.literals.append(literal);
+    return t;
+}
+
+std::optional<QMap<QString, QString>> matchParsed(const Template &t, const QString &message)
+{
+    QStringView rest(message);
+    if (!rest.startsWith(t.literals.first()))
+        return std::nullopt;
+    rest = rest.mid(t.literals.first().size());
+
+    QMap<QString, QString> captures;
+    const qsizetype k = t.names.size();
+    for (qsizetype i = 1; i <= k; ++i) {
+        const QString &literal = t.literals.at(i);
+        QStringView value;
+        if (i < k) {
+            const qsizetype at = rest.indexOf(literal);
+            if (at < 0)
+                return std::nullopt;
+            value = rest.left(at);
+            rest = rest.mid(at + literal.size());
+        } else {
+            if (!rest.endsWith(literal))
+                return std::nullopt;
+            value = rest.left(rest.size() - literal.size());
+            rest = {};
+        }
+        // Every placeholder stands for at least one character.
+        if (value.isEmpty())
+            return std::nullopt;
+        captures.insert(t.names.at(i - 1), value.toString());
+    }
+    if (!rest.isEmpty())
+        return std::nullopt;
+    return captures;
+}
+
+// The chosen language and its catalog, split by the kind of entry so that every
+// lookup is one hash access.
+struct State {
+    QString language;
+    QHash<QString, QString> strings;
+    // Plural entries whose values are all texts, by category.
+    QHash<QString, QHash<QString, QString>> plurals;
+    // Service-message templates, sorted by key so the first match never depends on
+    // hash order.
+    std::vector<Template> templates;
+};
+
+std::unique_ptr<State> makeState(const QString &language, const QJsonObject &catalog)
+{
+    auto state = std::make_unique<State>();
+    state->language = language;
+    for (auto it = catalog.constBegin(); it != catalog.constEnd(); ++it) {
+        const QJsonValue value = it.value();
+        if (value.isString()) {
+            const QString text = value.toString();
+            state->strings.insert(it.key(), text);
+            if (it.key().contains(QLatin1Char('{')))
+                state->templates.push_back(parseTemplate(it.key(), text));
+        } else if (value.isObject()) {
+            const QJsonObject forms = value.toObject();
+            QHash<QString, QString> texts;
+            bool usable = true;
+            for (auto f = forms.constBegin(); f != forms.constEnd(); ++f) {
+                if (!f.value().isString()) {
+                    usable = false;
+                    break;
+                }
+                texts.insert(f.key(), f.value().toString());
+            }
+            if (usable)
+                state->plurals.insert(it.key(), texts);
+        }
+    }
+    std::sort(state->templates.begin(), state->templates.end(),
+              [](const Template &a, const Template &b) { return a.key < b.key; });
+    return state;
+}
+
+std::atomic<const State *> current{nullptr};
+std::atomic<const QLocale *> regionOverride{nullptr};
+std::atomic<int> reads{0};
+std::mutex guard;
+
+// Every state and region ever made stays alive: a thread may still be reading one
+// that a test has just replaced. Outside tests there is only one of each.
+std::deque<std::unique_ptr<State>> &keptStates()
+{
+    static std::deque<std::unique_ptr<State>> kept;
+    return kept;
+}
+
+std::deque<std::unique_ptr<QLocale>> &keptRegions()
+{
+    static std::deque<std::unique_ptr<QLocale>> kept;
+    return kept;
+}
+
+const State *publish(std::unique_ptr<State> state)
+{
+    const State *raw = state.get();
+    keptStates().push_back(std::move(state));
+    current.store(raw, std::memory_order_release);
+    return raw;
+}
+
+std::unique_ptr<State> chooseFromEnvironment()
+{
+    QString language;
+    if (qEnvironmentVariableIsSet("CV_LANGUAGE")) {
+        // Set counts, even when empty: an empty or unknown value means English.
+        language = Localization::match({qEnvironmentVariable("CV_LANGUAGE")});
+    } else if (AppBundle::main().packaged()) {
+        // The bundle's preferred localisations: on Linux the user's UI languages.
+        language = Localization::match(QLocale::system().uiLanguages());
+    } else {
+        language = Localization::match(QLocale::system().uiLanguages());
+    }
+
+    QJsonObject catalog;
+    // English is the source language: its catalog is empty and no file is touched.
+    if (language != QLatin1String("en")) {
+        if (const auto file = Localization::catalogFile(language, AppBundle::main()))
+            catalog = Localization::loadCatalog(*file);
+    }
+    return makeState(language, catalog);
+}
+
+const State &state()
+{
+    if (const State *s = current.load(std::memory_order_acquire))
+        return *s;
+    std::lock_guard lock(guard);
+    if (const State *s = current.load(std::memory_order_acquire))
+        return *s;
+    return *publish(chooseFromEnvironment());
+}
+
+// Swift-style description of a double: the shortest text that reads back as the same
+// value, always with a fraction ("2.0"), in exponent form for very small or very
+// large magnitudes ("1e-05", "1e+20").
+QString describe(double v)
+{
+    if (std::isnan(v))
+        return std::signbit(v) ? QStringLiteral("-nan") : QStringLiteral("nan");
+    if (std::isinf(v))
+        return v < 0 ? QStringLiteral("-inf") : QStringLiteral("inf");
+    const QString sign = std::signbit(v) ? QStringLiteral("-") : QString();
+    if (v == 0)
+        return sign + QStringLiteral("0.0");
+
+    const double magnitude = std::fabs(v);
+    char buffer[64];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, magnitude,
+                                      std::chars_format::scientific);
+    const std::string_view sci(buffer, result.ptr - buffer);
+    const auto e = sci.find('e');
+    std::string digits;
+    for (char c : sci.substr(0, e))
+        if (c != '.')
+            digits.push_back(c);
+    int exponent = 0;
+    std::from_chars(sci.data() + e + (sci[e + 1] == '+' ? 2 : 1), sci.data() + sci.size(), exponent);
+
+    std::string out;
+    if (exponent + 1 < -3 || magnitude > 0x1.0p54) {
+        out.push_back(digits[0]);
+        if (digits.size() > 1) {
+            out.push_back('.');
+            out.append(digits, 1);
+        }
+        out.push_back('e');
+        out.push_back(exponent < 0 ? '-' : '+');
+        const std::string exp = std::to_string(std::abs(exponent));
+        if (exp.size() < 2)
+            out.push_back('0');
+        out.append(exp);
+    } else if (exponent >= 0) {
+        const size_t whole = size_t(exponent) + 1;
+        if (digits.size() <= whole) {
+            out = digits + std::string(whole - digits.size(), '0') + ".0";
+        } else {
+            out = digits.substr(0, whole) + "." + digits.substr(whole);
+        }
+    } else {
+        out = "0." + std::string(size_t(-exponent - 1), '0') + digits;
+    }
+    return sign + QString::fromLatin1(out);
+}
+
+} // namespace
+
+QString LValue::text() const
+{
+    return std::visit(
+        [](const auto &v) -> QString {
+            using T = std::decay_t<decltype(v)>;
+            if constexpr (std::is_same_v<T, QString>) {
+                return v;
+            } else if constexpr (std::is_same_v<T, std::int64_t>) {
+                return Localization::number(v);
+            } else if constexpr (std::is_same_v<T, std::uint64_t>) {
+                constexpr auto largest = std::uint64_t(std::numeric_limits<std::int64_t>::max());
+                return Localization::number(std::int64_t(std::min(v, largest)));
+            } else if constexpr (std::is_same_v<T, double>) {
+                return describe(v);
+            } else {
+                return v ? QStringLiteral("true") : QStringLiteral("false");
+            }
+        },
+        value_);
+}
+
+QString L(const QString &english, const LValues &values)
+{
+    return Localization::format(Localization::text(english), values);
+}
+
+QString Lp(const QString &one, const QString &other, std::int64_t count, const LValues &values)
+{
+    LValues filled = values;
+    filled.insert(QStringLiteral("n"), LValue(count));
+    return Localization::format(Localization::plural(one, other, count), filled);
+}
+
+const QStringList &Localization::available()
+{
+    static const QStringList languages{
+        QStringLiteral("da"), QStringLiteral("de"), QStringLiteral("es"), QStringLiteral("fi"),
+        QStringLiteral("fr"), QStringLiteral("it"), QStringLiteral("ja"), QStringLiteral("ko"),
+        QStringLiteral("nb"), QStringLiteral("nl"), QStringLiteral("pl"), QStringLiteral("pt-BR"),
+        QStringLiteral("sv"), QStringLiteral("tr"), QStringLiteral("zh-Hans"), QStringLiteral("zh-Hant"),
+    };
+    return languages;
+}
+
+QString Localization::language() { return state().language; }
+
+QString Localization::text(const QString &key)
+{
+    const State &s = state();
+    const auto it = s.strings.constFind(key);
+    return it == s.strings.constEnd() ? key : *it;
+}
+
+QString Localization::format(const QString &text, const LValues &values)
+{
+    if (values.isEmpty())
+        return text;
+    QString out;
+    out.reserve(text.size() + 16);
+    const QStringView view(text);
+    qsizetype i = 0;
+    while (i < view.size()) {
+        const qsizetype open = view.indexOf(QLatin1Char('{'), i);
+        if (open < 0) {
+            out += view.mid(i);
+            break;
+        }
+        out += view.mid(i, open - i);
+        const qsizetype close = view.indexOf(QLatin1Char('}'), open + 1);
+        if (close < 0) {
+            // No "}" further on, so nothing after this point is a placeholder.
+            out += view.mid(open);
+            break;
+        }
+        const auto value = values.constFind(text.mid(open + 1, close - open - 1));
+        if (value == values.constEnd()) {
+            // Keep the "{" and look for a placeholder again right after it.
+            out += QLatin1Char('{');
+            i = open + 1;
+            continue;
+        }
+        out += value->text();
+        i = close + 1;
+    }
+    return out;
+}
+
+QString Localization::match(const QStringList &tags)
+{
+    for (const QString &tag : tags) {
+        QString normalised = tag;
+        normalised.replace(QLatin1Char('_'), QLatin1Char('-'));
+        const QStringList pieces = normalised.toLower().split(QLatin1Char('-'), Qt::SkipEmptyParts);
+        if (pieces.isEmpty())
+            continue;
+        const QString &first = pieces.first();
+        QString candidate;
+        if (first == QLatin1String("en")) {
+            return QStringLiteral("en");
+        } else if (first == QLatin1String("zh")) {
+            const bool traditional = std::any_of(pieces.begin(), pieces.end(), [](const QString &p) {
+                return p == QLatin1String("hant") || p == QLatin1String("tw") || p == QLatin1String("hk")
+                    || p == QLatin1String("mo");
+            });
+            candidate = traditional ? QStringLiteral("zh-Hant") : QStringLiteral("zh-Hans");
+        } else if (first == QLatin1String("pt")) {
+            candidate = QStringLiteral("pt-BR");
+        } else if (first == QLatin1String("no") || first == QLatin1String("nn") || first == QLatin1String("nb")) {
+            candidate = QStringLiteral("nb");
+        } else {
+            candidate = first;
+        }
+        if (available().contains(candidate))
+            return candidate;
+    }
+    return QStringLiteral("en");
+}
+
+QString Localization::plural(const QString &one, const QString &other, std::int64_t count)
+{
+    const State &s = state();
+    const auto entry = s.plurals.constFind(other);
+    if (entry != s.plurals.constEnd()) {
+        const auto chosen = entry->constFind(category(count, s.language));
+        if (chosen != entry->constEnd())
+            return *chosen;
+        const auto fallback = entry->constFind(QStringLiteral("other"));
+        if (fallback != entry->constEnd())
+            return *fallback;
+    }
+    return count == 1 ? one : other;
+}
+
+QString Localization::category(std::int64_t count) { return category(count, language()); }
+
+QString Localization::category(std::int64_t count, const QString &language)
+{
+    static const QString one = QStringLiteral("one");
+    static const QString few = QStringLiteral("few");
+    static const QString many = QStringLiteral("many");
+    static const QString other = QStringLiteral("other");
+
+    if (language == QLatin1String("ja") || language == QLatin1String("ko") || language == QLatin1String("zh-Hans")
+        || language == QLatin1String("zh-Hant"))
+        return other;
+    if (language == QLatin1String("fr") || language == QLatin1String("pt-BR"))
+        return count < 2 ? one : other;
+    if (language == QLatin1String("pl")) {
+        if (count == 1)
+            return one;
+        // C++ remainders keep the sign of the count, so -2 is "many".
+        const std::int64_t ten = count % 10;
+        const std::int64_t hundred = count % 100;
+        if (ten >= 2 && ten <= 4 && !(hundred >= 12 && hundred <= 14))
+            return few;
+        return many;
+    }
+    return count == 1 ? one : other;
+}
+
+QString Localization::service(const QString &message)
+{
+    const State &s = state();
+    const auto exact = s.strings.constFind(message);
+    if (exact != s.strings.constEnd())
+        return *exact;
+    for (const Template &t : s.templates) {
+        if (const auto captures = matchParsed(t, message)) {
+            LValues values;
+            for (auto it = captures->constBegin(); it != captures->constEnd(); ++it)
+                values.insert(it.key(), LValue(it.value()));
+            return format(t.value, values);
+        }
+    }
+    return message;
+}
+
+std::optional<QMap<QString, QString>> Localization::matchTemplate(const QString &templateKey,
+                                                                  const QString &message)
+{
+    return matchParsed(parseTemplate(templateKey), message);
+}
+
+QString Localization::list(const QStringList &items)
+{
+    if (items.isEmpty())
+        return {};
+    if (items.size() == 1)
+        return items.first();
+    const QString separator = text(QStringLiteral(", "));
+    return L(QStringLiteral("{items} and {last}"),
+             {{QStringLiteral("items"), items.mid(0, items.size() - 1).join(separator)},
+              {QStringLiteral("last"), items.last()}});
+}
+
+QString Localization::speed(double bitsPerSecond)
+{
+    // Decimal units; the no-break space belongs to the unit, which is not translated.
+    if (bitsPerSecond >= 1'000'000'000.0)
+        return decimal(bitsPerSecond / 1'000'000'000.0, 1) + QStringLiteral("\u00A0Gb/s");
+    return decimal(bitsPerSecond / 1'000'000.0, 0) + QStringLiteral("\u00A0Mb/s");
+}
+
+QString Localization::decimal(double value, int places)
+{
+    places = std::clamp(places, 0, 100);
+    if (std::isfinite(value)) {
+        // Round half to even on the exact binary value, as the platform's format
+        // style does (0.25 with one place is 0.2); QLocale alone rounds such ties up.
+        // The rounded value is then far from any tie, so QLocale keeps its digits.
+        char buffer[512];
+        const auto fixed = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, places);
+        if (fixed.ec == std::errc())
+            std::from_chars(buffer, fixed.ptr, value, std::chars_format::fixed);
+    }
+    return region().toString(value, 'f', places);
+}
+
+QString Localization::number(std::int64_t value) { return region().toString(qlonglong(value)); }
+
+QString Localization::byteCount(std::uint64_t bytes)
+{
+    if (bytes == 0)
+        return L(QStringLiteral("Zero KB"));
+    if (bytes < 1000)
+        return Lp(QStringLiteral("{n} byte"), QStringLiteral("{n} bytes"), std::int64_t(bytes));
+
+    struct Unit {
+        const char *name;
+        int exponent; // of ten
+        int places;
+    };
+    static constexpr Unit units[] = {
+        {"KB", 3, 0}, {"MB", 6, 1}, {"GB", 9, 2}, {"TB", 12, 2}, {"PB", 15, 2}, {"EB", 18, 2},
+    };
+    constexpr int last = int(std::size(units)) - 1;
+    auto power = [](int exponent) {
+        unsigned __int128 p = 1;
+        while (exponent-- > 0)
+            p *= 10;
+        return p;
+    };
+
+    int u = 0;
+    while (u < last && bytes >= std::uint64_t(power(units[u + 1].exponent)))
+        ++u;
+    // The value in units of the last shown digit, rounded half up; exact in integers.
+    auto scaled = [&](int unit) {
+        const unsigned __int128 divisor = power(units[unit].exponent);
+        return (bytes * power(units[unit].places) + divisor / 2) / divisor;
+    };
+    unsigned __int128 digits = scaled(u);
+    // 999,999 bytes would round to "1,000 KB": show it as "1 MB".
+    if (u < last && digits >= 1000 * power(units[u].places)) {
+        ++u;
+        digits = scaled(u);
+    }
+
+    const unsigned __int128 step = power(units[u].places);
+    const QLocale locale = region();
+    QString text = locale.toString(qulonglong(digits / step));
+    QString fraction = QString::number(qulonglong(digits % step)).rightJustified(units[u].places, QLatin1Char('0'));
+    while (fraction.endsWith(QLatin1Char('0')))
+        fraction.chop(1);
+    if (!fraction.isEmpty()) {
+        text += locale.decimalPoint();
+        for (QChar digit : std::as_const(fraction))
+            text += locale.toString(digit.digitValue());
+    }
+    return text + QLatin1Char(' ') + QLatin1String(units[u].name);
+}
+
+QLocale Localization::region()
+{
+    if (const QLocale *overridden = regionOverride.load(std::memory_order_acquire))
+        return *overridden;
+    return QLocale::system();
+}
+
+std::optional<QString> Localization::catalogFile(const QString &language, const AppBundle &bundle)
+{
+    reads.fetch_add(1, std::memory_order_relaxed);
+    if (auto installed = bundle.resource(language, QStringLiteral("json"), QStringLiteral("l10n")))
+        return installed;
+    const QString folder = bundle.executableFolder();
+    if (folder.isEmpty())
+        return std::nullopt;
+    const QString beside = folder + QStringLiteral("/Resources/l10n/") + language + QStringLiteral(".json");
+    if (!QFileInfo(beside).isFile())
+        return std::nullopt;
+    return beside;
+}
+
+QJsonObject Localization::loadCatalog(const QString &path)
+{
+    reads.fetch_add(1, std::memory_order_relaxed);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return {};
+    return document.object();
+}
+
+void Localization::install(const QString &language, const QJsonObject &catalog)
+{
+    std::lock_guard lock(guard);
+    publish(makeState(language, catalog));
+}
+
+void Localization::reset()
+{
+    std::lock_guard lock(guard);
+    current.store(nullptr, std::memory_order_release);
+}
+
+int Localization::catalogReads() { return reads.load(std::memory_order_relaxed); }
+
+void Localization::overrideRegion(const std::optional<QLocale> &locale)
+{
+    std::lock_guard lock(guard);
+    if (!locale) {
+        regionOverride.store(nullptr, std::memory_order_release);
+        return;
+    }
+    keptRegions().push_back(std::make_unique<QLocale>(*locale));
+    regionOverride.store(keptRegions().back().get(), std::memory_order_release);
+}
 
 } // namespace cv

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QJsonObject>
+#include <QLocale>
 #include <QMap>
 #include <QString>
 #include <QStringList>
@@ -10,6 +11,8 @@
 #include <variant>
 
 namespace cv {
+
+class AppBundle;
 
 // One placeholder value: text, a signed or unsigned 64-bit integer, a floating-point
 // number or a Boolean. Integers are written with the user's region grouping; an
@@ -79,12 +82,29 @@ public:
     // A file size in the platform's file style: decimal units, "Zero KB", "1 byte".
     static QString byteCount(std::uint64_t bytes);
 
+    // The user's region that numbers are written in: QLocale::system(), not the
+    // interface language.
+    static QLocale region();
+
+    // Where `bundle` keeps the catalog of `language`: the installed resources first,
+    // then <executable folder>/Resources/l10n/<language>.json; none when neither exists.
+    static std::optional<QString> catalogFile(const QString &language, const AppBundle &bundle);
+    // The catalog in the file at `path`; empty when the file is missing or unreadable,
+    // is not JSON, or does not hold one object.
+    static QJsonObject loadCatalog(const QString &path);
+
     // For tests: replaces the chosen language and its catalog for the rest of the
     // process (or until the next call).
     static void install(const QString &language, const QJsonObject &catalog);
     // For tests: forgets the choice, so the next use chooses again from the
     // environment and the catalog files.
     static void reset();
+    // For tests: how many times a catalog file has been looked for or read in this
+    // process (by `catalogFile`, `loadCatalog` or the one-time choice).
+    static int catalogReads();
+    // For tests: writes numbers in `locale` instead of the user's region; none
+    // returns to the region.
+    static void overrideRegion(const std::optional<QLocale> &locale);
 };
 
 } // namespace cv

@@ -1,0 +1,206 @@
+// Lists, speeds, decimals, numbers and byte counts, in the US region and in a German
+// one (in this process and, through the real system region, in a child process).
+#include "localization/localization.h"
+#include "probe_run.h"
+
+#include <QTest>
+
+#include <limits>
+
+using namespace cv;
+
+class FormatTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init()
+    {
+        Localization::install(QStringLiteral("en"), {});
+        Localization::overrideRegion(QLocale(QLocale::English, QLocale::UnitedStates));
+    }
+
+    void cleanup()
+    {
+        qputenv("CV_LANGUAGE", "en");
+        Localization::reset();
+        Localization::overrideRegion(std::nullopt);
+    }
+
+    void list_data()
+    {
+        QTest::addColumn<QStringList>("items");
+        QTest::addColumn<QString>("english");
+        QTest::addColumn<QString>("translated");
+        QTest::newRow("none") << QStringList{} << "" << "";
+        QTest::newRow("one") << QStringList{"Mac"} << "Mac" << "Mac";
+        QTest::newRow("one with separator text") << QStringList{"a, b"} << "a, b" << "a, b";
+        QTest::newRow("two") << QStringList{"a", "b"} << "a and b" << "a und b";
+        QTest::newRow("three") << QStringList{"a", "b", "c"} << "a, b and c" << "a; b und c";
+        QTest::newRow("four") << QStringList{"a", "b", "c", "d"} << "a, b, c and d" << "a; b; c und d";
+        QTest::newRow("items with braces") << QStringList{"{last}", "{items}"} << "{last} and {items}"
+                                           << "{last} und {items}";
+    }
+
+    void list()
+    {
+        QFETCH(QStringList, items);
+        QFETCH(QString, english);
+        QFETCH(QString, translated);
+        QCOMPARE(Localization::list(items), english);
+        Localization::install(QStringLiteral("de"),
+                              QJsonObject{{QStringLiteral(", "), QStringLiteral("; ")},
+                                          {QStringLiteral("{items} and {last}"), QStringLiteral("{items} und {last}")}});
+        QCOMPARE(Localization::list(items), translated);
+    }
+
+    void speed_data()
+    {
+        QTest::addColumn<double>("rate");
+        QTest::addColumn<QByteArray>("utf8");
+        QTest::newRow("0") << 0.0 << QByteArray("0\xC2\xA0Mb/s");
+        QTest::newRow("480,000,000") << 480e6 << QByteArray("480\xC2\xA0Mb/s");
+        QTest::newRow("999,999,999 keeps Mb/s") << 999'999'999.0 << QByteArray("1,000\xC2\xA0Mb/s");
+        QTest::newRow("1,000,000,000 inclusive") << 1e9 << QByteArray("1.0\xC2\xA0Gb/s");
+        QTest::newRow("2,500,000,000") << 2.5e9 << QByteArray("2.5\xC2\xA0Gb/s");
+        QTest::newRow("40,000,000,000") << 40e9 << QByteArray("40.0\xC2\xA0Gb/s");
+        QTest::newRow("1,234,000,000,000") << 1.234e12 << QByteArray("1,234.0\xC2\xA0Gb/s");
+    }
+
+    void speed()
+    {
+        QFETCH(double, rate);
+        QFETCH(QByteArray, utf8);
+        QCOMPARE(Localization::speed(rate).toUtf8(), utf8);
+        // The unit is not translated, whatever the catalog says.
+        Localization::install(QStringLiteral("de"), QJsonObject{{QStringLiteral(" Gb/s"), QStringLiteral("x")},
+                                                                {QStringLiteral("Mb/s"), QStringLiteral("y")}});
+        QCOMPARE(Localization::speed(rate).toUtf8(), utf8);
+    }
+
+    void decimal_data()
+    {
+        QTest::addColumn<double>("value");
+        QTest::addColumn<int>("places");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("grouped, two places") << 1234.5 << 2 << "1,234.50";
+        QTest::newRow("no places rounds") << 3.6 << 0 << "4";
+        QTest::newRow("one place") << 0.25 << 1 << "0.2";
+        QTest::newRow("padded") << 7.0 << 3 << "7.000";
+        QTest::newRow("negative") << -1234.567 << 1 << "-1,234.6";
+        QTest::newRow("negative places count as none") << 2.4 << -1 << "2";
+    }
+
+    void decimal()
+    {
+        QFETCH(double, value);
+        QFETCH(int, places);
+        QFETCH(QString, expected);
+        QCOMPARE(Localization::decimal(value, places), expected);
+    }
+
+    void number_data()
+    {
+        QTest::addColumn<qint64>("value");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("0") << qint64(0) << "0";
+        QTest::newRow("999") << qint64(999) << "999";
+        QTest::newRow("1234") << qint64(1234) << "1,234";
+        QTest::newRow("negative") << qint64(-1234567) << "-1,234,567";
+        QTest::newRow("largest") << std::numeric_limits<qint64>::max() << "9,223,372,036,854,775,807";
+    }
+
+    void number()
+    {
+        QFETCH(qint64, value);
+        QFETCH(QString, expected);
+        QCOMPARE(Localization::number(value), expected);
+    }
+
+    void byteCount_data()
+    {
+        QTest::addColumn<quint64>("bytes");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("0") << quint64(0) << "Zero KB";
+        QTest::newRow("1") << quint64(1) << "1 byte";
+        QTest::newRow("2") << quint64(2) << "2 bytes";
+        QTest::newRow("999") << quint64(999) << "999 bytes";
+        QTest::newRow("1,000") << quint64(1000) << "1 KB";
+        QTest::newRow("1,499") << quint64(1499) << "1 KB";
+        QTest::newRow("1,500 rounds up") << quint64(1500) << "2 KB";
+        QTest::newRow("999,499") << quint64(999'499) << "999 KB";
+        QTest::newRow("999,999 moves up") << quint64(999'999) << "1 MB";
+        QTest::newRow("2,000,000") << quint64(2'000'000) << "2 MB";
+        QTest::newRow("39,845,888") << quint64(39'845'888) << "39.8 MB";
+        QTest::newRow("104,857,600") << quint64(104'857'600) << "104.9 MB";
+        QTest::newRow("999,950,000 moves up") << quint64(999'950'000) << "1 GB";
+        QTest::newRow("1,234,567,890") << quint64(1'234'567'890) << "1.23 GB";
+        QTest::newRow("2,700,000,000") << quint64(2'700'000'000) << "2.7 GB";
+        QTest::newRow("4,200,000,000") << quint64(4'200'000'000) << "4.2 GB";
+        QTest::newRow("1,005,000,000 half up") << quint64(1'005'000'000) << "1.01 GB";
+        QTest::newRow("999,995,000,000 moves up") << quint64(999'995'000'000) << "1 TB";
+        QTest::newRow("3,140,000,000,000") << quint64(3'140'000'000'000) << "3.14 TB";
+        QTest::newRow("5 PB") << quint64(5'000'000'000'000'000) << "5 PB";
+        QTest::newRow("largest") << std::numeric_limits<quint64>::max() << "18.45 EB";
+    }
+
+    void byteCount()
+    {
+        QFETCH(quint64, bytes);
+        QFETCH(QString, expected);
+        const QString text = Localization::byteCount(bytes);
+        QCOMPARE(text, expected);
+        QVERIFY(!text.contains(QChar(0x00A0)));
+    }
+
+    void byteCountTranslatesItsWords()
+    {
+        Localization::install(QStringLiteral("fr"),
+                              QJsonObject{{QStringLiteral("Zero KB"), QStringLiteral("Zéro Ko")},
+                                          {QStringLiteral("{n} bytes"),
+                                           QJsonObject{{QStringLiteral("one"), QStringLiteral("{n} octet")},
+                                                       {QStringLiteral("other"), QStringLiteral("{n} octets")}}}});
+        QCOMPARE(Localization::byteCount(0), QStringLiteral("Zéro Ko"));
+        QCOMPARE(Localization::byteCount(1), QStringLiteral("1 octet"));
+        QCOMPARE(Localization::byteCount(512), QStringLiteral("512 octets"));
+    }
+
+    void germanRegion()
+    {
+        Localization::overrideRegion(QLocale(QLocale::German, QLocale::Germany));
+        QCOMPARE(Localization::decimal(1234.5, 2), QStringLiteral("1.234,50"));
+        QCOMPARE(Localization::decimal(0.5, 1), QStringLiteral("0,5"));
+        QCOMPARE(Localization::number(1234), QStringLiteral("1.234"));
+        QCOMPARE(Localization::speed(40e9).toUtf8(), QByteArray("40,0\xC2\xA0Gb/s"));
+        QCOMPARE(Localization::speed(999'999'999.0).toUtf8(), QByteArray("1.000\xC2\xA0Mb/s"));
+        QCOMPARE(Localization::byteCount(39'845'888), QStringLiteral("39,8 MB"));
+        QCOMPARE(Localization::byteCount(1'234'567'890), QStringLiteral("1,23 GB"));
+    }
+
+    void germanSystemRegion()
+    {
+        // The real path: Qt reads the region from the environment of a fresh process.
+        const auto lines = test::runProbe(
+            test::probeProgram(),
+            {"number=1234", "decimal=1234.5,2", "speed=40000000000", "speed=480000000", "bytes=39845888",
+             "language"},
+            {{"LANG", QStringLiteral("de_DE.UTF-8")},
+             {"LC_ALL", std::nullopt},
+             {"LC_NUMERIC", std::nullopt},
+             {"LANGUAGE", std::nullopt},
+             {"CV_LANGUAGE", QStringLiteral("en")}});
+        QVERIFY(lines);
+        QCOMPARE(*lines, (QStringList{"1.234", "1.234,50", "40,0\u00A0Gb/s", "480\u00A0Mb/s", "39,8 MB", "en"}));
+    }
+
+    void usSystemRegion()
+    {
+        const auto lines = test::runProbe(test::probeProgram(), {"number=1234", "decimal=1234.5,2", "bytes=104857600"},
+                                          {{"LANG", QStringLiteral("en_US.UTF-8")},
+                                           {"LC_ALL", std::nullopt},
+                                           {"LC_NUMERIC", std::nullopt}});
+        QVERIFY(lines);
+        QCOMPARE(*lines, (QStringList{"1,234", "1,234.50", "104.9 MB"}));
+    }
+};
+
+QTEST_GUILESS_MAIN(FormatTest)
+#include "tst_format.moc"
