@@ -1,0 +1,58 @@
+#include "platform/alerts.h"
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QPushButton>
+#include <QMessageBox>
+
+namespace cv {
+
+namespace {
+
+QString buttonText(QString text)
+{
+    // A button text is not a mnemonic definition.
+    return text.replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
+
+} // namespace
+
+int MessageBoxAlerts::run(const Alert &alert)
+{
+    QMessageBox box;
+    box.setTextFormat(Qt::PlainText);
+    switch (alert.style) {
+    case Alert::Style::informational:
+        box.setIcon(QMessageBox::Information);
+        break;
+    case Alert::Style::warning:
+        box.setIcon(QMessageBox::Warning);
+        break;
+    case Alert::Style::critical:
+        box.setIcon(QMessageBox::Critical);
+        break;
+    }
+    box.setText(alert.message);
+    box.setInformativeText(alert.informative);
+    // The informative label guesses its format; texts from elsewhere are never markup.
+    if (auto *label = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
+        label->setTextFormat(Qt::PlainText);
+    QList<QAbstractButton *> buttons;
+    for (const QString &title : alert.buttons) {
+        QPushButton *button = box.addButton(buttonText(title), QMessageBox::AcceptRole);
+        if (buttons.isEmpty())
+            box.setDefaultButton(button);
+        buttons << button;
+    }
+    box.exec();
+    const int index = int(buttons.indexOf(box.clickedButton()));
+    return index < 0 ? 0 : index;
+}
+
+Alerts &Alerts::system()
+{
+    static MessageBoxAlerts alerts;
+    return alerts;
+}
+
+} // namespace cv

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace cv {
+
+// One alert: a message, an informative text under it and its buttons, the first
+// being the default.
+struct Alert {
+    enum class Style { informational, warning, critical };
+
+    QString message;
+    QString informative;
+    QStringList buttons;
+    Style style = Style::informational;
+};
+
+// Shows alerts to the user.
+class Alerts {
+public:
+    virtual ~Alerts() = default;
+
+    // Shows `alert` modally and returns the index of the chosen button (0 when there
+    // were none or the alert was dismissed otherwise).
+    virtual int run(const Alert &alert) = 0;
+
+    static Alerts &system();
+};
+
+// Alerts as QMessageBox dialogs. Texts are shown as plain text, never as markup.
+class MessageBoxAlerts final : public Alerts {
+public:
+    int run(const Alert &alert) override;
+};
+
+} // namespace cv

@@ -1,0 +1,389 @@
+#include "service/service_host.h"
+
+#include "localization/localization.h"
+#include "platform/app_bundle.h"
+#include "platform/child_process.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/launchctl.h"
+#include "platform/login_items.h"
+#include "platform/platform_error.h"
+#include "service/service_error.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcessEnvironment>
+
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace cv {
+
+namespace {
+
+const char *const serviceVariable = "CV_MAC_SERVICE";
+
+// The variables that give the child its options, in the order they are walked.
+struct ChildOption {
+    const char *variable;
+    const char *option;
+};
+constexpr ChildOption childOptions[] = {
+    {"CV_MAC_STATE_DIR", "--state-dir"},
+    {"CV_MAC_RUNTIME_DIR", "--runtime-dir"},
+    {"CV_MAC_MOUNT_ROOT", "--mount-root"},
+    {"CV_MAC_NFS_HELPER", "--nfs-helper"},
+};
+
+QString unavailableAgentText()
+{
+    return L(QStringLiteral("The installed app’s background service is unavailable."));
+}
+
+bool isExecutableFile(const QString &path)
+{
+    if (path.isEmpty())
+        return false;
+    const QByteArray native = QFile::encodeName(path);
+    struct stat info {};
+    return ::stat(native.constData(), &info) == 0 && !S_ISDIR(info.st_mode)
+        && ::access(native.constData(), X_OK) == 0;
+}
+
+// Tabs and space separators; line breaks are not trimmed.
+bool isBlank(QChar c) { return c == QLatin1Char('\t') || c.category() == QChar::Separator_Space; }
+
+QString trimBlanks(const QString &text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && isBlank(text.at(begin)))
+        ++begin;
+    while (end > begin && isBlank(text.at(end - 1)))
+        --end;
+    return text.mid(begin, end - begin);
+}
+
+// Closes a descriptor when it goes out of scope.
+struct Descriptor {
+    int fd;
+    ~Descriptor()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+} // namespace
+
+ServiceHost::ServiceHost(QObject *parent) : ServiceHost(Platform {}, parent) {}
+
+ServiceHost::ServiceHost(Platform platform, QObject *parent) : QObject(parent), platform_(platform)
+{
+    if (!platform_.launcher)
+        platform_.launcher = &ChildLauncher::system();
+    if (!platform_.loginItems)
+        platform_.loginItems = &LoginItemService::system();
+    if (!platform_.launchctl)
+        platform_.launchctl = &Launchctl::system();
+    if (!platform_.bundle)
+        platform_.bundle = &AppBundle::main();
+    if (!platform_.clock)
+        platform_.clock = &Clock::system();
+    logPath_ = QDir::homePath() + QStringLiteral("/Library/Logs/Corvane/service.log");
+}
+
+// The child is left alone: it keeps running after the host is gone.
+ServiceHost::~ServiceHost() = default;
+
+QString ServiceHost::binaryPath() { return binaryPath(AppBundle::main()); }
+
+QString ServiceHost::binaryPath(const AppBundle &bundle)
+{
+    if (qEnvironmentVariableIsSet(serviceVariable))
+        return qEnvironmentVariable(serviceVariable);
+    return QDir(bundle.executableFolder()).filePath(QStringLiteral("cv-mac-service"));
+}
+
+bool ServiceHost::developmentOverridden()
+{
+    if (qEnvironmentVariableIsSet(serviceVariable))
+        return true;
+    for (const ChildOption &entry : childOptions) {
+        if (qEnvironmentVariableIsSet(entry.variable))
+            return true;
+    }
+    return false;
+}
+
+QStringList ServiceHost::childArguments()
+{
+    const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    QStringList arguments;
+    for (const ChildOption &entry : childOptions) {
+        const QString name = QString::fromLatin1(entry.variable);
+        if (environment.contains(name))
+            arguments << QString::fromLatin1(entry.option) << environment.value(name);
+    }
+    return arguments;
+}
+
+QString ServiceHost::markerDate(const QDateTime &time)
+{
+    return time.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QStringLiteral(" +0000");
+}
+
+void ServiceHost::start(bool asChild)
+{
+    if (child_ && child_->running())
+        return;
+
+    if (const auto item = agent(); item && item->status() == LoginItemStatus::requiresApproval) {
+        throw ServiceError::unavailable(L(QStringLiteral(
+            "The background service needs approval in Login Items & Extensions. Open System Settings to allow it.")));
+    }
+
+    if (!asChild && agentManaged()) {
+        launchctl({QStringLiteral("kickstart")}, false);
+        return;
+    }
+
+    const QStringList arguments = childArguments();
+    const QString program = binaryPath(*platform_.bundle);
+    if (!isExecutableFile(program)) {
+        throw ServiceError::unavailable(L(QStringLiteral(
+            "The background service is missing. Build or install Corvane with cv-mac-service and nfsmount beside the app executable.")));
+    }
+
+    files::makeFolders(QFileInfo(logPath_).absolutePath(), 0700);
+    try {
+        files::createIfMissing(logPath_, 0600);
+    } catch (const PlatformError &) {
+        throw ServiceError::invalid(L(QStringLiteral("Couldn’t create the service log.")));
+    }
+
+    // Opened for appending and written in one call, so the marker never lands over
+    // what the running service or another writer has just written.
+    const Descriptor output {files::openForAppend(logPath_)};
+    const QByteArray marker = QByteArrayLiteral("\n--- App started service at ")
+        + markerDate(platform_.clock->now()).toUtf8() + QByteArrayLiteral(" ---\n");
+    if (!files::writeOnce(output.fd, marker.constData(), size_t(marker.size())))
+        throw PlatformError::fromErrno(errno ? errno : EIO, logPath_);
+
+    child_ = platform_.launcher->launch(program, arguments, output.fd);
+}
+
+bool ServiceHost::childKnownStopped() { return !child_ || !child_->running(); }
+
+std::optional<QString> ServiceHost::exitDescription()
+{
+    if (!child_ || child_->running())
+        return std::nullopt;
+    const int status = child_->terminationStatus().value_or(-1);
+    return L(QStringLiteral("The background service exited ({status}). Open the service log for the underlying error."),
+             {{QStringLiteral("status"), QString::number(status)}});
+}
+
+std::optional<qint64> ServiceHost::childPid() const
+{
+    if (!child_)
+        return std::nullopt;
+    return child_->pid();
+}
+
+void ServiceHost::appendLog(const QString &text)
+{
+    files::appendToExisting(QFile::encodeName(logPath_),
+                            QByteArrayLiteral("\n") + text.toUtf8() + QByteArrayLiteral("\n"));
+}
+
+// --- Login agent ---
+
+std::shared_ptr<LoginItem> ServiceHost::agent()
+{
+    const auto plist = platform_.bundle->info(QStringLiteral("CVServiceAgentPlist"));
+    if (!plist)
+        return nullptr;
+    return platform_.loginItems->agent(*plist);
+}
+
+bool ServiceHost::canRegister()
+{
+    return !developmentOverridden() && agent() && platform_.bundle->packaged();
+}
+
+bool ServiceHost::needsApproval()
+{
+    if (!canRegister())
+        return false;
+    const auto item = agent();
+    return item && item->status() == LoginItemStatus::requiresApproval;
+}
+
+bool ServiceHost::agentManaged()
+{
+    if (!canRegister())
+        return false;
+    const auto item = agent();
+    return item && item->status() == LoginItemStatus::enabled && childKnownStopped();
+}
+
+QString ServiceHost::launchctl(const QStringList &verbs, bool capture)
+{
+    const auto identifier = platform_.bundle->bundleIdentifier();
+    if (!identifier || identifier->isEmpty())
+        throw ServiceError::invalid(unavailableAgentText());
+    const QString target = QStringLiteral("gui/") + QString::number(::getuid()) + QLatin1Char('/') + *identifier
+        + QStringLiteral(".service");
+    const Launchctl::Result result = platform_.launchctl->run(verbs, target, capture);
+    if (!capture)
+        return {};
+    if (result.status != 0)
+        throw ServiceError::invalid(unavailableAgentText());
+    return QString::fromUtf8(result.output);
+}
+
+bool ServiceHost::agentStopped()
+{
+    if (!agentManaged())
+        return false;
+    QString output;
+    try {
+        output = launchctl({QStringLiteral("print")}, true);
+    } catch (...) {
+        return true;
+    }
+    const QStringList lines = output.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (const QString &line : lines) {
+        if (trimBlanks(line) == QLatin1String("state = running"))
+            return false;
+    }
+    return true;
+}
+
+void ServiceHost::refreshLogin()
+{
+    const auto item = agent();
+    if (!item || !canRegister()) {
+        setLoginEnabled(false);
+        setLoginDetail(L(QStringLiteral("Available in the installed app.")));
+        return;
+    }
+    const LoginItemStatus status = item->status();
+    setLoginEnabled(status == LoginItemStatus::enabled);
+    switch (status) {
+    case LoginItemStatus::requiresApproval:
+        setLoginDetail(L(QStringLiteral("Allow Corvane in System Settings → General → Login Items & Extensions.")));
+        break;
+    case LoginItemStatus::notFound:
+        setLoginDetail(unavailableAgentText());
+        break;
+    default:
+        setLoginDetail(L(QStringLiteral("Runs in the background and reconnects automatically when you plug in.")));
+        break;
+    }
+}
+
+QCoro::Task<> ServiceHost::setLogin(bool enabled)
+{
+    const auto item = agent();
+    if (loginBusy_ || !canRegister() || !item)
+        throw ServiceError::invalid(L(QStringLiteral("Use an installed app bundle to configure login startup.")));
+    setLoginBusy(true);
+
+    if (enabled) {
+        const auto app = platform_.loginItems->mainApp();
+        if (app && app->status() != LoginItemStatus::notRegistered) {
+            try {
+                co_await app->unregisterItem();
+            } catch (...) {
+                // The agent is registered all the same.
+            }
+        }
+        if (item->status() != LoginItemStatus::enabled) {
+            try {
+                item->registerItem();
+            } catch (...) {
+                setLoginBusy(false);
+                refreshLogin();
+                throw;
+            }
+        }
+    } else if (item->status() != LoginItemStatus::notRegistered) {
+        std::exception_ptr failure;
+        try {
+            co_await item->unregisterItem();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        if (failure) {
+            setLoginBusy(false);
+            refreshLogin();
+            std::rethrow_exception(failure);
+        }
+    }
+
+    setLoginBusy(false);
+    refreshLogin();
+}
+
+QCoro::Task<bool> ServiceHost::repairAgent()
+{
+    const auto item = agent();
+    if (!item)
+        co_return false;
+    if (!agentStopped())
+        co_return false;
+
+    appendLog(QStringLiteral("--- The background service couldn't start from sign-in; registering it again at ")
+              + markerDate(platform_.clock->now()) + QStringLiteral(" ---"));
+
+    try {
+        co_await item->unregisterItem();
+    } catch (...) {
+        // Registering again is what matters.
+    }
+
+    bool result = false;
+    bool registered = true;
+    try {
+        item->registerItem();
+    } catch (...) {
+        registered = false;
+    }
+    if (registered && item->status() == LoginItemStatus::enabled) {
+        try {
+            launchctl({QStringLiteral("kickstart")}, false);
+            result = true;
+        } catch (...) {
+            result = false;
+        }
+    }
+
+    refreshLogin();
+    co_return result;
+}
+
+void ServiceHost::openLoginSettings() { platform_.loginItems->openSettings(); }
+
+void ServiceHost::setLoginEnabled(bool value)
+{
+    loginEnabled_ = value;
+    emit loginEnabledChanged(value);
+}
+
+void ServiceHost::setLoginDetail(const QString &value)
+{
+    loginDetail_ = value;
+    emit loginDetailChanged(value);
+}
+
+void ServiceHost::setLoginBusy(bool value)
+{
+    loginBusy_ = value;
+    emit loginBusyChanged(value);
+}
+
+} // namespace cv

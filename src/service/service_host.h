@@ -1,0 +1,125 @@
+#pragma once
+
+#include <QCoroTask>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+
+namespace cv {
+
+class AppBundle;
+class Child;
+class ChildLauncher;
+class Clock;
+class Launchctl;
+class LoginItem;
+class LoginItemService;
+
+// The application's one controller of the background service executable: where it
+// lies, whether the environment redirects it for development, starting it (through
+// the login agent, or as a child process whose output goes to the service log), how
+// a child ended, and the login agent's registration. Main thread only.
+//
+// The three properties are assigned whenever the registration is re-read, and their
+// change signals are emitted on every assignment, even of an unchanged value, so
+// observers always follow the latest reading.
+class ServiceHost : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(bool loginEnabled READ loginEnabled NOTIFY loginEnabledChanged)
+    Q_PROPERTY(QString loginDetail READ loginDetail NOTIFY loginDetailChanged)
+    Q_PROPERTY(bool loginBusy READ loginBusy NOTIFY loginBusyChanged)
+
+public:
+    // The operating-system facilities the host uses; the real ones by default.
+    struct Platform {
+        ChildLauncher *launcher = nullptr;
+        LoginItemService *loginItems = nullptr;
+        Launchctl *launchctl = nullptr;
+        const AppBundle *bundle = nullptr;
+        Clock *clock = nullptr;
+    };
+
+    explicit ServiceHost(QObject *parent = nullptr);
+    explicit ServiceHost(Platform platform, QObject *parent = nullptr);
+    ~ServiceHost() override;
+
+    // The service executable: CV_MAC_SERVICE when present (even empty), else
+    // "cv-mac-service" beside the application's executable.
+    static QString binaryPath();
+    static QString binaryPath(const AppBundle &bundle);
+    // True when any of CV_MAC_SERVICE, CV_MAC_STATE_DIR, CV_MAC_RUNTIME_DIR,
+    // CV_MAC_MOUNT_ROOT, CV_MAC_NFS_HELPER is present.
+    static bool developmentOverridden();
+    // The child's options from the environment: for each of CV_MAC_STATE_DIR,
+    // CV_MAC_RUNTIME_DIR, CV_MAC_MOUNT_ROOT, CV_MAC_NFS_HELPER that is present, in
+    // this order, its option and its value.
+    static QStringList childArguments();
+
+    bool loginEnabled() const { return loginEnabled_; }
+    QString loginDetail() const { return loginDetail_; }
+    bool loginBusy() const { return loginBusy_; }
+
+    // "service.log" in "Library/Logs/Corvane" under the home folder.
+    QString logPath() const { return logPath_; }
+
+    // Brings the service up: nothing while a child runs; the approval error while the
+    // agent needs approval; a kickstart of the managed agent unless `asChild`; else
+    // a child process. Returns once the start was requested. Throws ServiceError or
+    // PlatformError.
+    void start(bool asChild = false);
+
+    // No child, or it no longer runs.
+    bool childKnownStopped();
+    // Once the last child has stopped: the text naming its termination status.
+    std::optional<QString> exitDescription();
+    // The last child's pid, or none.
+    std::optional<qint64> childPid() const;
+
+    // The login agent can be registered: no development override, an agent named by
+    // the application, and an installed (packaged) application.
+    bool canRegister();
+    bool needsApproval();
+    // Registrable, enabled, and no child of this application runs.
+    bool agentManaged();
+    // Managed, yet launchd does not report it running (asks launchctl and waits).
+    bool agentStopped();
+
+    // Re-reads the registration into loginEnabled and loginDetail. Never fails.
+    void refreshLogin();
+    // Registers (true) or unregisters (false) the agent. Throws ServiceError when
+    // busy or not registrable, or the system's error.
+    QCoro::Task<> setLogin(bool enabled);
+    // Registers a stopped agent again and kickstarts it; true when that happened.
+    QCoro::Task<bool> repairAgent();
+    // Opens the system's login-item settings.
+    void openLoginSettings();
+
+    // The date form of the service log's markers: "2026-01-31 14:05:09 +0000" (UTC).
+    static QString markerDate(const QDateTime &time);
+
+signals:
+    void loginEnabledChanged(bool loginEnabled);
+    void loginDetailChanged(const QString &loginDetail);
+    void loginBusyChanged(bool loginBusy);
+
+private:
+    std::shared_ptr<LoginItem> agent();
+    QString launchctl(const QStringList &verbs, bool capture);
+    void appendLog(const QString &text);
+
+    void setLoginEnabled(bool value);
+    void setLoginDetail(const QString &value);
+    void setLoginBusy(bool value);
+
+    Platform platform_;
+    bool loginEnabled_ = false;
+    QString loginDetail_;
+    bool loginBusy_ = false;
+    std::unique_ptr<Child> child_;
+    QString logPath_;
+};
+
+} // namespace cv

@@ -1,0 +1,1 @@
+cv_add_test(NAME service_applog SOURCES tst_applog.cpp LIBS cv_service)

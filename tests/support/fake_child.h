@@ -1,0 +1,51 @@
+#pragma once
+
+#include "platform/child_process.h"
+
+#include <QList>
+
+#include <memory>
+
+namespace cv::test {
+
+// A child whose state the test sets through the shared `State`.
+class FakeChild final : public Child {
+public:
+    struct State {
+        pid_t pid = 4242;
+        bool running = true;
+        int status = 0;
+    };
+
+    explicit FakeChild(std::shared_ptr<State> state) : state_(std::move(state)) {}
+
+    pid_t pid() const override { return state_->pid; }
+    bool running() override { return state_->running; }
+    std::optional<int> terminationStatus() override
+    {
+        if (state_->running)
+            return std::nullopt;
+        return state_->status;
+    }
+
+private:
+    std::shared_ptr<State> state_;
+};
+
+// Records every launch and hands out fake children, or fails with `launchError`.
+class FakeChildLauncher final : public ChildLauncher {
+public:
+    struct Launch {
+        QString program;
+        QStringList arguments;
+        std::shared_ptr<FakeChild::State> state;
+    };
+
+    std::unique_ptr<Child> launch(const QString &program, const QStringList &arguments,
+                                  int outputDescriptor) override;
+
+    QList<Launch> launches;
+    std::optional<QString> launchError;
+};
+
+} // namespace cv::test

@@ -1,0 +1,90 @@
+#pragma once
+
+#include "platform/launchctl.h"
+#include "platform/login_items.h"
+
+#include <QList>
+#include <QObject>
+
+#include <memory>
+#include <optional>
+
+namespace cv::test {
+
+// A login item with a scripted status. Registering makes it `statusAfterRegister`,
+// unregistering makes it notRegistered, unless an error is scripted. With
+// `holdUnregister`, an unregistering waits until release() is called.
+class FakeLoginItem final : public QObject, public LoginItem {
+    Q_OBJECT
+public:
+    explicit FakeLoginItem(LoginItemStatus status = LoginItemStatus::notRegistered) : status_(status) {}
+
+    LoginItemStatus status() override
+    {
+        ++statusReads;
+        return status_;
+    }
+    void registerItem() override;
+    QCoro::Task<> unregisterItem() override;
+
+    void setStatus(LoginItemStatus status) { status_ = status; }
+    LoginItemStatus currentStatus() const { return status_; }
+
+    // Lets every held unregistering finish.
+    void release() { emit released(); }
+
+    LoginItemStatus statusAfterRegister = LoginItemStatus::enabled;
+    std::optional<QString> registerError;
+    std::optional<QString> unregisterError;
+    bool holdUnregister = false;
+
+    int statusReads = 0;
+    int registerCalls = 0;
+    int unregisterCalls = 0;
+    int unregisterWaiting = 0;
+
+signals:
+    void released();
+
+private:
+    LoginItemStatus status_;
+};
+
+// A login-item registry with one agent (for any plist name) and the application's
+// own item.
+class FakeLoginItemService final : public LoginItemService {
+public:
+    std::shared_ptr<LoginItem> agent(const QString &plistName) override
+    {
+        plistNames << plistName;
+        return agentItem;
+    }
+    std::shared_ptr<LoginItem> mainApp() override { return appItem; }
+    void openSettings() override { ++settingsOpened; }
+
+    std::shared_ptr<FakeLoginItem> agentItem = std::make_shared<FakeLoginItem>();
+    std::shared_ptr<FakeLoginItem> appItem = std::make_shared<FakeLoginItem>();
+    QStringList plistNames;
+    int settingsOpened = 0;
+};
+
+// A launchctl that records its calls and answers from a script.
+class FakeLaunchctl final : public Launchctl {
+public:
+    struct Call {
+        QStringList verbs;
+        QString target;
+        bool capture;
+    };
+
+    Result run(const QStringList &verbs, const QString &target, bool capture) override;
+
+    QList<Call> calls;
+    // When set, the launch fails with this text.
+    std::optional<QString> launchError;
+    // What "print" (any captured run) answers.
+    int status = 0;
+    QByteArray output;
+};
+
+} // namespace cv::test
