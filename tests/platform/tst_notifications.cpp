@@ -1,0 +1,357 @@
+#include "fake_notification_center.h"
+#include "fake_notification_server.h"
+#include "platform/notification_center.h"
+
+#include <QDBusConnectionInterface>
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTest>
+#include <QCoroTask>
+
+#include <memory>
+
+using namespace cv;
+using cv::test::FakeNotificationCenter;
+using cv::test::FakeNotificationServer;
+
+namespace {
+
+// Short enough that a hung server costs the test little, long enough for a loaded
+// machine to answer.
+constexpr int kTimeoutMs = 1500;
+
+QList<NotificationCategory> appCategories()
+{
+    return {
+        {QStringLiteral("CONNECTION"), {}},
+        {QStringLiteral("CONNECTION_FILES"), {{QStringLiteral("OPEN_FILES"), QStringLiteral("Open files")}}},
+        {QStringLiteral("DELIVERY"), {{QStringLiteral("SHOW_IN_FOLDER"), QStringLiteral("Show in folder")}}},
+    };
+}
+
+NotificationRequest request(const QString &identifier, const QString &category = QStringLiteral("CONNECTION"),
+                            const QString &peer = QStringLiteral("peer-1"), const QStringList &paths = {})
+{
+    return NotificationRequest{identifier, QStringLiteral("Connected to Studio"),
+                               QStringLiteral("Its files are open in Finder."), category,
+                               QVariantMap{{QStringLiteral("peer"), peer}, {QStringLiteral("paths"), paths}}};
+}
+
+std::optional<QString> post(NotificationCenter &center, const NotificationRequest &r)
+{
+    return QCoro::waitFor(center.add(r));
+}
+
+bool serverActivatable()
+{
+    const auto names = QDBusConnection::sessionBus().interface()->activatableServiceNames();
+    return names.isValid() && names.value().contains(QStringLiteral("org.freedesktop.Notifications"));
+}
+
+} // namespace
+
+class NotificationsTest : public QObject {
+    Q_OBJECT
+private:
+    std::unique_ptr<FakeNotificationServer> server_;
+    std::unique_ptr<FreedesktopNotificationCenter> center_;
+
+private slots:
+    void initTestCase()
+    {
+        // Runs only under a private session bus.
+        QVERIFY2(QDBusConnection::sessionBus().isConnected(), "no session bus");
+    }
+
+    void init()
+    {
+        server_ = std::make_unique<FakeNotificationServer>();
+        QVERIFY(server_->start());
+        center_ = std::make_unique<FreedesktopNotificationCenter>(QDBusConnection::sessionBus(), kTimeoutMs);
+    }
+
+    void cleanup()
+    {
+        center_.reset();
+        server_.reset();
+    }
+
+    void authorizedWhileAServerRuns()
+    {
+        QCOMPARE(QCoro::waitFor(center_->authorizationStatus()), NotificationAuthorizationStatus::authorized);
+        const auto reply = QCoro::waitFor(center_->requestAuthorization());
+        QVERIFY(reply.granted);
+        QVERIFY(!reply.error);
+        // Asking for permission shows nothing.
+        QVERIFY(server_->notifyCalls().isEmpty());
+    }
+
+    void notifyCarriesTheRequest_data()
+    {
+        QTest::addColumn<QString>("category");
+        QTest::addColumn<QStringList>("actions");
+        QTest::newRow("connection") << "CONNECTION" << QStringList{"default", ""};
+        QTest::newRow("connection with files")
+            << "CONNECTION_FILES" << QStringList{"default", "", "OPEN_FILES", "Open files"};
+        QTest::newRow("delivery") << "DELIVERY" << QStringList{"default", "", "SHOW_IN_FOLDER", "Show in folder"};
+        QTest::newRow("unregistered category") << "OTHER" << QStringList{"default", ""};
+        QTest::newRow("no category") << "" << QStringList{"default", ""};
+    }
+
+    void notifyCarriesTheRequest()
+    {
+        QFETCH(QString, category);
+        QFETCH(QStringList, actions);
+        center_->setNotificationCategories(appCategories());
+
+        NotificationRequest r = request(QStringLiteral("delivery-peer-1"), category);
+        r.title = QStringLiteral("Received 4 files from Studio");
+        r.body = QStringLiteral("Saved to Downloads.");
+        QCOMPARE(post(*center_, r), std::nullopt);
+
+        QCOMPARE(server_->notifyCalls().size(), 1);
+        const auto &call = server_->notifyCalls().first();
+        QCOMPARE(call.appName, QStringLiteral("Corvane"));
+        QCOMPARE(call.replacesId, 0u);
+        QCOMPARE(call.appIcon, QString());
+        QCOMPARE(call.summary, QStringLiteral("Received 4 files from Studio"));
+        QCOMPARE(call.body, QStringLiteral("Saved to Downloads."));
+        QCOMPARE(call.actions, actions);
+        // The notice makes no sound, and nothing else is asked of the server.
+        QCOMPARE(call.hints, (QVariantMap{{QStringLiteral("suppress-sound"), true}}));
+        QCOMPARE(call.expireTimeout, -1);
+    }
+
+    void categoriesAreReplacedWhenRegisteredAgain()
+    {
+        center_->setNotificationCategories(appCategories());
+        center_->setNotificationCategories({{QStringLiteral("DELIVERY"), {}}});
+        QCOMPARE(post(*center_, request(QStringLiteral("a"), QStringLiteral("DELIVERY"))), std::nullopt);
+        QCOMPARE(post(*center_, request(QStringLiteral("b"), QStringLiteral("CONNECTION_FILES"))), std::nullopt);
+        QCOMPARE(server_->notifyCalls().size(), 2);
+        QCOMPARE(server_->notifyCalls().at(0).actions, (QStringList{"default", ""}));
+        QCOMPARE(server_->notifyCalls().at(1).actions, (QStringList{"default", ""}));
+    }
+
+    void sameIdentifierReplacesTheShownNotice()
+    {
+        QCOMPARE(post(*center_, request(QStringLiteral("delivery-peer-1"))), std::nullopt);
+        QCOMPARE(post(*center_, request(QStringLiteral("delivery-peer-1"))), std::nullopt);
+        QCOMPARE(post(*center_, request(QStringLiteral("connection-peer-1"))), std::nullopt);
+        QCOMPARE(post(*center_, request(QStringLiteral("delivery-peer-2"))), std::nullopt);
+
+        const auto calls = server_->notifyCalls();
+        QCOMPARE(calls.size(), 4);
+        const uint first = calls.at(0).id;
+        QVERIFY(first != 0);
+        QCOMPARE(calls.at(0).replacesId, 0u);
+        QCOMPARE(calls.at(1).replacesId, first);
+        QCOMPARE(calls.at(1).id, first);
+        // Other kinds and other computers are notices of their own.
+        QCOMPARE(calls.at(2).replacesId, 0u);
+        QCOMPARE(calls.at(3).replacesId, 0u);
+        QVERIFY(calls.at(2).id != first && calls.at(3).id != first && calls.at(2).id != calls.at(3).id);
+    }
+
+    void closedNoticeIsNotReplaced()
+    {
+        QCOMPARE(post(*center_, request(QStringLiteral("delivery-peer-1"))), std::nullopt);
+        const uint first = server_->notifyCalls().at(0).id;
+        QSignalSpy spy(center_.get(), &NotificationCenter::responseReceived);
+        server_->close(first, 2);
+        // A click signal for the closed notice is no longer ours. Both signals
+        // reach the centre before the answers to the next post.
+        server_->invokeAction(first, QStringLiteral("default"));
+        QCOMPARE(post(*center_, request(QStringLiteral("delivery-peer-1"))), std::nullopt);
+        QCOMPARE(spy.size(), 0);
+        QCOMPARE(server_->notifyCalls().at(1).replacesId, 0u);
+    }
+
+    void markup_data()
+    {
+        QTest::addColumn<QStringList>("capabilities");
+        QTest::addColumn<QString>("expectedBody");
+        const QString escaped = QStringLiteral("Saved to &lt;b&gt;Tom &amp; Jerry&lt;/b&gt;.");
+        const QString raw = QStringLiteral("Saved to <b>Tom & Jerry</b>.");
+        QTest::newRow("body markup") << QStringList{"actions", "body", "body-markup"} << escaped;
+        QTest::newRow("markup among others")
+            << QStringList{"body-hyperlinks", "body-markup", "persistence"} << escaped;
+        QTest::newRow("plain body") << QStringList{"actions", "body"} << raw;
+        QTest::newRow("no capabilities") << QStringList{} << raw;
+    }
+
+    void markup()
+    {
+        QFETCH(QStringList, capabilities);
+        QFETCH(QString, expectedBody);
+        server_->setCapabilities(capabilities);
+
+        NotificationRequest r = request(QStringLiteral("connection-x"));
+        r.title = QStringLiteral("Connected to <b>Tom & Jerry</b>");
+        r.body = QStringLiteral("Saved to <b>Tom & Jerry</b>.");
+        QCOMPARE(post(*center_, r), std::nullopt);
+        QCOMPARE(server_->notifyCalls().size(), 1);
+        QCOMPARE(server_->notifyCalls().first().body, expectedBody);
+        // The summary is plain text to the server: it goes as it is.
+        QCOMPARE(server_->notifyCalls().first().summary, QStringLiteral("Connected to <b>Tom & Jerry</b>"));
+    }
+
+    void capabilitiesAreAskedForEachNotice()
+    {
+        // A server that is replaced by one without markup must not get escaped text.
+        QCOMPARE(post(*center_, request(QStringLiteral("one"))), std::nullopt);
+        server_->setCapabilities({QStringLiteral("body")});
+        NotificationRequest r = request(QStringLiteral("two"));
+        r.body = QStringLiteral("a & b");
+        QCOMPARE(post(*center_, r), std::nullopt);
+        QCOMPARE(server_->capabilityQueries(), 2);
+        QCOMPARE(server_->notifyCalls().at(1).body, QStringLiteral("a & b"));
+    }
+
+    void actionsComeBackWithTheUserInfo()
+    {
+        center_->setNotificationCategories(appCategories());
+        const QStringList paths{QStringLiteral("/home/me/Downloads/a.txt"),
+                                QStringLiteral("/home/me/Downloads/b c.txt")};
+        QCOMPARE(post(*center_, request(QStringLiteral("connection-p1"), QStringLiteral("CONNECTION_FILES"),
+                                        QStringLiteral("p1"))),
+                 std::nullopt);
+        QCOMPARE(post(*center_, request(QStringLiteral("delivery-p2"), QStringLiteral("DELIVERY"),
+                                        QStringLiteral("p2"), paths)),
+                 std::nullopt);
+        const uint connectionId = server_->notifyCalls().at(0).id;
+        const uint deliveryId = server_->notifyCalls().at(1).id;
+
+        QSignalSpy spy(center_.get(), &NotificationCenter::responseReceived);
+        server_->invokeAction(deliveryId, QStringLiteral("SHOW_IN_FOLDER"));
+        QVERIFY(spy.wait(3000));
+        QCOMPARE(spy.size(), 1);
+        auto response = spy.takeFirst().at(0).value<NotificationResponse>();
+        QCOMPARE(response.requestIdentifier, QStringLiteral("delivery-p2"));
+        QCOMPARE(response.actionIdentifier, QStringLiteral("SHOW_IN_FOLDER"));
+        QCOMPARE(response.userInfo.value(QStringLiteral("peer")).toString(), QStringLiteral("p2"));
+        QCOMPARE(response.userInfo.value(QStringLiteral("paths")).toStringList(), paths);
+
+        // A click on the notice itself. A signal for a notification of another
+        // application (an id this centre never got) is sent first and must be ignored.
+        server_->invokeAction(deliveryId + 100, QStringLiteral("default"));
+        server_->invokeAction(connectionId, NotificationCenter::defaultActionIdentifier());
+        QVERIFY(spy.wait(3000));
+        QTest::qWait(50);
+        QCOMPARE(spy.size(), 1);
+        response = spy.takeFirst().at(0).value<NotificationResponse>();
+        QCOMPARE(response, (NotificationResponse{QStringLiteral("connection-p1"), QStringLiteral("default"),
+                                                 QVariantMap{{QStringLiteral("peer"), QStringLiteral("p1")},
+                                                             {QStringLiteral("paths"), QStringList{}}}}));
+    }
+
+    void newServerForgetsTheOldIds()
+    {
+        QCOMPARE(post(*center_, request(QStringLiteral("delivery-p1"))), std::nullopt);
+        const uint oldId = server_->notifyCalls().at(0).id;
+        server_.reset();
+        server_ = std::make_unique<FakeNotificationServer>();
+        QVERIFY(server_->start());
+        QCOMPARE(post(*center_, request(QStringLiteral("delivery-p1"))), std::nullopt);
+        QCOMPARE(server_->notifyCalls().size(), 1);
+        QCOMPARE(server_->notifyCalls().at(0).replacesId, 0u);
+
+        // The new server hands out the old number to another application's notice;
+        // a click on it is not ours.
+        QCOMPARE(server_->notifyCalls().at(0).id, oldId);
+        QSignalSpy spy(center_.get(), &NotificationCenter::responseReceived);
+        server_->invokeAction(oldId, QStringLiteral("default"));
+        QVERIFY(spy.wait(3000));
+        QCOMPARE(spy.takeFirst().at(0).value<NotificationResponse>().requestIdentifier,
+                 QStringLiteral("delivery-p1"));
+    }
+
+    void withoutServerNothingIsPostedAndNothingHangs()
+    {
+        if (serverActivatable())
+            QSKIP("this machine's bus can start a real notification server");
+        server_->stop();
+        QElapsedTimer elapsed;
+        elapsed.start();
+        QCOMPARE(QCoro::waitFor(center_->authorizationStatus()), NotificationAuthorizationStatus::denied);
+        QVERIFY(!QCoro::waitFor(center_->requestAuthorization()).granted);
+        const auto error = post(*center_, request(QStringLiteral("connection-p1")));
+        QVERIFY(error.has_value());
+        QVERIFY(!error->isEmpty());
+        QVERIFY2(elapsed.elapsed() < 2000, qPrintable(QString::number(elapsed.elapsed())));
+        QVERIFY(server_->notifyCalls().isEmpty());
+
+        // A server that comes later starts from nothing.
+        QVERIFY(server_->start());
+        QCOMPARE(QCoro::waitFor(center_->authorizationStatus()), NotificationAuthorizationStatus::authorized);
+        QCOMPARE(post(*center_, request(QStringLiteral("connection-p1"))), std::nullopt);
+        QCOMPARE(server_->notifyCalls().size(), 1);
+        QCOMPARE(server_->notifyCalls().at(0).replacesId, 0u);
+    }
+
+    void withoutBusEverythingIsRefusedAtOnce()
+    {
+        QDBusConnection none = QDBusConnection::connectToBus(
+            QStringLiteral("unix:path=/nonexistent/corvane-test-bus"), QStringLiteral("no-bus"));
+        QVERIFY(!none.isConnected());
+        FreedesktopNotificationCenter center(none, kTimeoutMs);
+        QSignalSpy spy(&center, &NotificationCenter::responseReceived);
+        QElapsedTimer elapsed;
+        elapsed.start();
+        QCOMPARE(QCoro::waitFor(center.authorizationStatus()), NotificationAuthorizationStatus::denied);
+        QVERIFY(!QCoro::waitFor(center.requestAuthorization()).granted);
+        const auto error = post(center, request(QStringLiteral("connection-p1")));
+        QVERIFY(error.has_value() && !error->isEmpty());
+        QVERIFY2(elapsed.elapsed() < 500, qPrintable(QString::number(elapsed.elapsed())));
+        QVERIFY(server_->notifyCalls().isEmpty());
+        QDBusConnection::disconnectFromBus(QStringLiteral("no-bus"));
+    }
+
+    void hungServerIsCutOff()
+    {
+        server_->setAnswering(false);
+        FreedesktopNotificationCenter center(QDBusConnection::sessionBus(), 300);
+        QElapsedTimer elapsed;
+        elapsed.start();
+        const auto error = post(center, request(QStringLiteral("connection-p1")));
+        QVERIFY(error.has_value());
+        QVERIFY(elapsed.elapsed() >= 250);
+        QVERIFY2(elapsed.elapsed() < 2000, qPrintable(QString::number(elapsed.elapsed())));
+        QCOMPARE(server_->capabilityQueries(), 1);
+        // Without knowing whether the server reads markup, nothing is sent.
+        QVERIFY(server_->notifyCalls().isEmpty());
+    }
+
+    void fakeCenterRecordsAndAnswers()
+    {
+        FakeNotificationCenter fake;
+        fake.setStatus(7);
+        QCOMPARE(int(QCoro::waitFor(fake.authorizationStatus())), 7);
+        fake.setStatus(NotificationAuthorizationStatus::notDetermined);
+        fake.setAuthorizationReply({false, QStringLiteral("refused")}, NotificationAuthorizationStatus::denied);
+        const auto reply = QCoro::waitFor(fake.requestAuthorization());
+        QVERIFY(!reply.granted);
+        QCOMPARE(reply.error, std::optional<QString>(QStringLiteral("refused")));
+        QCOMPARE(QCoro::waitFor(fake.authorizationStatus()), NotificationAuthorizationStatus::denied);
+
+        fake.setNotificationCategories(appCategories());
+        QCOMPARE(fake.categories(), appCategories());
+        const auto r = request(QStringLiteral("delivery-p1"), QStringLiteral("DELIVERY"), QStringLiteral("p1"),
+                               {QStringLiteral("/x")});
+        QCOMPARE(post(fake, r), std::nullopt);
+        QCOMPARE(fake.posted(), QList<NotificationRequest>{r});
+        fake.setAddError(QStringLiteral("no"));
+        QCOMPARE(post(fake, r), std::optional<QString>(QStringLiteral("no")));
+        QCOMPARE(fake.posted().size(), 1);
+
+        QSignalSpy spy(&fake, &NotificationCenter::responseReceived);
+        QVERIFY(fake.respond(QStringLiteral("delivery-p1"), QStringLiteral("SHOW_IN_FOLDER")));
+        QVERIFY(!fake.respond(QStringLiteral("connection-p1"), QStringLiteral("default")));
+        QCOMPARE(spy.size(), 1);
+        QCOMPARE(spy.at(0).at(0).value<NotificationResponse>(),
+                 (NotificationResponse{r.identifier, QStringLiteral("SHOW_IN_FOLDER"), r.userInfo}));
+    }
+};
+
+QTEST_GUILESS_MAIN(NotificationsTest)
+#include "tst_notifications.moc"

@@ -1,0 +1,108 @@
+#include "fake_notification_server.h"
+
+namespace cv::test {
+
+namespace {
+
+const QString kService = QStringLiteral("org.freedesktop.Notifications");
+const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
+
+} // namespace
+
+FakeNotificationServer::FakeNotificationServer(QObject *parent) : QObject(parent) {}
+
+FakeNotificationServer::~FakeNotificationServer() { stop(); }
+
+bool FakeNotificationServer::start(const QString &connectionName)
+{
+    if (running_)
+        return true;
+    connectionName_ = connectionName;
+    QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, connectionName_);
+    if (!bus.isConnected()) {
+        QDBusConnection::disconnectFromBus(connectionName_);
+        return false;
+    }
+    if (!bus.registerObject(kPath, this,
+                            QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals)) {
+        QDBusConnection::disconnectFromBus(connectionName_);
+        return false;
+    }
+    if (!bus.registerService(kService)) {
+        bus.unregisterObject(kPath);
+        QDBusConnection::disconnectFromBus(connectionName_);
+        return false;
+    }
+    running_ = true;
+    return true;
+}
+
+void FakeNotificationServer::stop()
+{
+    if (!running_)
+        return;
+    running_ = false;
+    QDBusConnection bus(connectionName_);
+    bus.unregisterService(kService);
+    bus.unregisterObject(kPath);
+    QDBusConnection::disconnectFromBus(connectionName_);
+    shown_.clear();
+}
+
+void FakeNotificationServer::invokeAction(uint id, const QString &actionKey)
+{
+    emit ActionInvoked(id, actionKey);
+}
+
+void FakeNotificationServer::close(uint id, uint reason)
+{
+    shown_.remove(id);
+    emit NotificationClosed(id, reason);
+}
+
+uint FakeNotificationServer::Notify(const QString &app_name, uint replaces_id, const QString &app_icon,
+                                    const QString &summary, const QString &body,
+                                    const QStringList &actions, const QVariantMap &hints,
+                                    int expire_timeout)
+{
+    NotifyCall call{app_name, replaces_id, app_icon, summary, body, actions, hints, expire_timeout, 0};
+    if (!answering_) {
+        // Keep the caller waiting for ever.
+        setDelayedReply(true);
+        notifyCalls_.append(call);
+        return 0;
+    }
+    const uint id = (replaces_id != 0 && shown_.contains(replaces_id)) ? replaces_id : nextId_++;
+    shown_.insert(id);
+    call.id = id;
+    notifyCalls_.append(call);
+    return id;
+}
+
+QStringList FakeNotificationServer::GetCapabilities()
+{
+    ++capabilityQueries_;
+    if (!answering_) {
+        setDelayedReply(true);
+        return {};
+    }
+    return capabilities_;
+}
+
+void FakeNotificationServer::CloseNotification(uint id)
+{
+    closeRequests_.append(id);
+    if (shown_.contains(id))
+        close(id, 3);
+}
+
+QString FakeNotificationServer::GetServerInformation(QString &vendor, QString &version,
+                                                     QString &protocol_version)
+{
+    vendor = QStringLiteral("Corvane tests");
+    version = QStringLiteral("1.0");
+    protocol_version = QStringLiteral("1.2");
+    return QStringLiteral("fake-notification-server");
+}
+
+} // namespace cv::test
