@@ -2,6 +2,7 @@
 
 #include "platform/volume_names.h"
 
+#include <QDir>
 #include <QMap>
 #include <QString>
 
@@ -25,7 +26,7 @@ public:
 protected:
     std::optional<QString> volumeLabel(const QString &path) const override
     {
-        const auto it = labels.constFind(path);
+        const auto it = labels.constFind(QDir::cleanPath(path));
         if (it == labels.constEnd())
             return std::nullopt;
         return *it;
