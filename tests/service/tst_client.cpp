@@ -4,7 +4,7 @@
 #include "standin.h"
 
 #include "localization/localization.h"
-#include "service/json_decoding.h"
+#include "service/records.h"
 #include "service/service_client.h"
 
 #include <QDir>
@@ -157,6 +157,32 @@ private slots:
         QCOMPARE(s.recorded(), QList<QByteArray>{command.encode()});
     }
 
+    // The stand-in's own status and events decode as the records the model asks for.
+    void statusAndEventsFromTheStandin()
+    {
+        Standin s;
+        s.setScript(QJsonObject{
+            {"event_sequence", 90},
+            {"events", QJsonArray{QJsonObject{{"event", "delivered"}, {"peer", "p1"},
+                                              {"detail", QJsonObject{{"files", 3}}}}}}});
+        QVERIFY(s.start());
+        ServiceClient client(s.runtimeDir());
+        const Outcome<ServiceStatus> status = ask<ServiceStatus>(client, Command{.op = "status"});
+        QVERIFY2(status.value, qPrintable(status.message()));
+        QCOMPARE(status.value->api_version, 1);
+        QCOMPARE(status.value->event_sequence, std::uint64_t(91));
+
+        const Outcome<std::optional<EventBatch>> batch =
+            ask<std::optional<EventBatch>>(client, Command{.op = "events", .since = 90});
+        QVERIFY2(batch.value && *batch.value, qPrintable(batch.message()));
+        const EventBatch &events = **batch.value;
+        QCOMPARE(events.sequence, std::uint64_t(91));
+        QCOMPARE(events.events.size(), 1);
+        QCOMPARE(events.events[0].event, "delivered");
+        QCOMPARE(events.events[0].detail.files, std::optional<std::uint64_t>(3));
+        QCOMPARE(s.recorded().last(), "{\"op\":\"events\",\"since\":90}");
+    }
+
     void requestLimit()
     {
         Standin s;
@@ -294,14 +320,18 @@ private slots:
 
     void replySplitOverManyWrites()
     {
-        const QString text(6000, QChar(u'é'));
+        const QString name(6000, QChar(u'é'));
+        const QJsonObject status{{"api_version", 1}, {"version", "1.0"}, {"computer_id", "c1"},
+                                 {"name", name}, {"peers", QJsonArray()},
+                                 {"remembered_computers", QJsonArray()}, {"event_sequence", 5}};
         Standin s;
-        s.setScript(script("status", QJsonObject{{"reply", reply(text)}, {"chunks", 60}, {"chunk_delay", 0.002}}));
+        s.setScript(script("status", QJsonObject{{"reply", reply(status)}, {"chunks", 60}, {"chunk_delay", 0.002}}));
         QVERIFY(s.start());
         ServiceClient client(s.runtimeDir());
-        const Outcome<QString> out = ask<QString>(client, Command{.op = "status"});
+        const Outcome<ServiceStatus> out = ask<ServiceStatus>(client, Command{.op = "status"});
         QVERIFY2(out.value, qPrintable(out.message()));
-        QCOMPARE(*out.value, text);
+        QCOMPARE(out.value->name, name);
+        QCOMPARE(out.value->event_sequence, std::uint64_t(5));
     }
 
     void replySizeLimit()
