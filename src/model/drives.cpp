@@ -1,7 +1,5 @@
 #include "model/drives.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QtGlobal>
 
 namespace cv {
@@ -37,25 +35,11 @@ bool local(const MountedVolume &volume)
     return volume.device.startsWith(QLatin1String("/dev/")) && !network.contains(volume.fileSystemType);
 }
 
-QString lastComponent(const QString &path)
-{
-    const QString name = QFileInfo(QDir::cleanPath(path)).fileName();
-    return name.isEmpty() ? path : name;
-}
-
 } // namespace
 
 namespace Drives {
 
-QString startupName() { return startupName(VolumeSource::system()); }
-
-QString startupName(const VolumeSource &volumes)
-{
-    const std::optional<MountedVolume> root = volumes.volumeOf(QStringLiteral("/"));
-    if (root && root->ready && !root->label.isEmpty())
-        return root->label;
-    return QStringLiteral("Macintosh HD");
-}
+QString startupName() { return VolumeNames::current().startupName(); }
 
 bool readPreviewMultiDrive() { return qgetenv("CV_MAC_PREVIEW_MULTI_DRIVE") == "1"; }
 
@@ -77,7 +61,7 @@ QList<Drive> shareable() { return shareable(VolumeSource::system(), previewMulti
 
 QList<Drive> shareable(const VolumeSource &volumes, bool withPreviewDrives)
 {
-    QList<Drive> drives{Drive{QStringLiteral("/"), startupName(volumes), false}};
+    QList<Drive> drives{Drive{QStringLiteral("/"), startupName(), false}};
     if (withPreviewDrives)
         drives.append(previewDrives());
     const QList<MountedVolume> mounted = volumes.mountedVolumes();
@@ -85,26 +69,14 @@ QList<Drive> shareable(const VolumeSource &volumes, bool withPreviewDrives)
         if (!underVolumeFolders(volume.rootPath) || !volume.ready || !local(volume) || hidden(volume.rootPath)
             || volume.rootFileSystem)
             continue;
-        const QString name = volume.label.isEmpty() ? lastComponent(volume.rootPath) : volume.label;
+        const QString name = volume.label.isEmpty() ? VolumeNames::lastComponent(volume.rootPath) : volume.label;
         // A disk that does not say it is fixed counts as external.
         drives.append(Drive{volume.rootPath, name, volume.removable.value_or(true)});
     }
     return drives;
 }
 
-QString displayName(const QString &path) { return displayName(path, VolumeSource::system()); }
-
-QString displayName(const QString &path, const VolumeSource &volumes)
-{
-    if (path == QLatin1String("/") || path == dataVolume)
-        return startupName(volumes);
-    if (const std::optional<MountedVolume> volume = volumes.volumeOf(path)) {
-        if (volume->ready && !volume->label.isEmpty()
-            && QDir::cleanPath(volume->rootPath) == QDir::cleanPath(path))
-            return volume->label;
-    }
-    return lastComponent(path);
-}
+QString displayName(const QString &path) { return VolumeNames::current().displayName(path); }
 
 } // namespace Drives
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/mounted_volumes.h"
+#include "platform/volume_names.h"
 
 #include <QList>
 #include <QString>
@@ -26,7 +27,6 @@ inline const QString dataVolume = QStringLiteral("/System/Volumes/Data");
 // The startup disk's name: the label of the root file system, else "Macintosh HD".
 // Read afresh on each call.
 QString startupName();
-QString startupName(const VolumeSource &volumes);
 
 // True when CV_MAC_PREVIEW_MULTI_DRIVE is exactly "1". Read once, on first use.
 bool previewMultiDrive();
@@ -44,9 +44,8 @@ QList<Drive> shareable(const VolumeSource &volumes, bool withPreviewDrives);
 
 // The name to show for a path: the startup disk's name for "/" and dataVolume, a
 // volume's label for the root of a labelled volume, else the last path component
-// (else the path itself).
+// (else the path itself). The record texts name drives the same way.
 QString displayName(const QString &path);
-QString displayName(const QString &path, const VolumeSource &volumes);
 
 } // namespace Drives
 

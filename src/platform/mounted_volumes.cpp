@@ -77,12 +77,4 @@ QList<MountedVolume> SystemVolumeSource::mountedVolumes() const
     return volumes;
 }
 
-std::optional<MountedVolume> SystemVolumeSource::volumeOf(const QString &path) const
-{
-    const QStorageInfo storage(path);
-    if (!storage.isValid())
-        return std::nullopt;
-    return describe(storage, sysRoot_);
-}
-
 } // namespace cv

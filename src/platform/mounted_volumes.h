@@ -31,9 +31,6 @@ public:
     // Every mounted volume, in the system's order.
     virtual QList<MountedVolume> mountedVolumes() const = 0;
 
-    // The volume holding `path`, when there is one.
-    virtual std::optional<MountedVolume> volumeOf(const QString &path) const = 0;
-
     // The process-wide source over the real system.
     static const VolumeSource &system();
 };
@@ -45,7 +42,6 @@ public:
     explicit SystemVolumeSource(QString sysRoot = QStringLiteral("/sys"));
 
     QList<MountedVolume> mountedVolumes() const override;
-    std::optional<MountedVolume> volumeOf(const QString &path) const override;
 
     // The removable flag of the disk holding the block device `deviceName` (a kernel
     // name such as "sdb" or "sdb1"; a partition answers for its disk), read from

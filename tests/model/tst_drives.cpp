@@ -1,10 +1,12 @@
 #include "model/drives.h"
 
+#include "fake_volume_names.h"
 #include "fake_volume_source.h"
 
 #include <QTest>
 
 using namespace cv;
+using cv::test::FakeVolumeNames;
 using cv::test::FakeVolumeSource;
 
 Q_DECLARE_METATYPE(cv::Drive)
@@ -25,14 +27,18 @@ class DrivesTest : public QObject {
     Q_OBJECT
 private:
     std::unique_ptr<FakeVolumeSource> source_;
+    std::unique_ptr<FakeVolumeNames> names_;
 
 private slots:
     void init()
     {
         source_ = std::make_unique<FakeVolumeSource>();
-        source_->root = FakeVolumeSource::localVolume(QStringLiteral("/"), QStringLiteral("Fedora"), false);
+        names_ = std::make_unique<FakeVolumeNames>();
+        names_->startup = QStringLiteral("Fedora");
         qunsetenv("CV_MAC_PREVIEW_MULTI_DRIVE");
     }
+
+    void cleanup() { names_.reset(); }
 
     void startupDiskComesFirst()
     {
@@ -40,12 +46,11 @@ private slots:
         QCOMPARE(drives, QList<Drive>{(Drive{QStringLiteral("/"), QStringLiteral("Fedora"), false})});
     }
 
-    void startupNameFallsBack()
+    void startupNameIsReadOnEachListing()
     {
-        source_->root->label.clear();
-        QCOMPARE(Drives::startupName(*source_), QStringLiteral("Macintosh HD"));
-        source_->root.reset();
-        QCOMPARE(Drives::startupName(*source_), QStringLiteral("Macintosh HD"));
+        QCOMPARE(Drives::startupName(), QStringLiteral("Fedora"));
+        names_->startup = QStringLiteral("Macintosh HD");
+        QCOMPARE(Drives::startupName(), QStringLiteral("Macintosh HD"));
         QCOMPARE(Drives::shareable(*source_, false).first().name, QStringLiteral("Macintosh HD"));
     }
 
@@ -181,15 +186,13 @@ private slots:
     {
         QFETCH(QString, path);
         QFETCH(QString, name);
-        source_->volumes = {
-            FakeVolumeSource::localVolume(QStringLiteral("/media/ann/STICK"), QStringLiteral("Holiday"), true),
-            FakeVolumeSource::localVolume(QStringLiteral("/mnt/data"), QString(), false),
-        };
-        QCOMPARE(Drives::displayName(path, *source_), name);
+        names_->labels.insert(QStringLiteral("/media/ann/STICK"), QStringLiteral("Holiday"));
+        QCOMPARE(Drives::displayName(path), name);
     }
 
     void displayNameOfTheRealStartupDisk()
     {
+        names_.reset();
         QCOMPARE(Drives::displayName(QStringLiteral("/")), Drives::startupName());
         QVERIFY(!Drives::startupName().isEmpty());
         QCOMPARE(Drives::displayName(QStringLiteral("/nonexistent/Shared")), QStringLiteral("Shared"));

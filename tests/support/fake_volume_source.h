@@ -3,7 +3,6 @@
 #include "platform/mounted_volumes.h"
 
 #include <QList>
-#include <QMap>
 
 #include <atomic>
 
@@ -14,14 +13,8 @@ namespace cv::test {
 class FakeVolumeSource final : public VolumeSource {
 public:
     QList<MountedVolume> volumes;
-    // volumeOf(path) answers from here, else from the volume in `volumes` (or
-    // `root`) with the longest root path containing `path`.
-    QMap<QString, MountedVolume> volumeByPath;
-    // The root file system; volumeOf("/") answers it.
-    std::optional<MountedVolume> root;
 
     QList<MountedVolume> mountedVolumes() const override;
-    std::optional<MountedVolume> volumeOf(const QString &path) const override;
 
     int listings() const { return listings_; }
 
