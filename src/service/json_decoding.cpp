@@ -1,6 +1,7 @@
 #include "service/json_decoding.h"
 
 #include <cmath>
+#include <cstring>
 #include <string>
 
 namespace cv::json {
@@ -61,6 +62,60 @@ Object asObject(Element e)
     if (e.get_object().get(object) != simdjson::SUCCESS)
         wrongType("an object", e);
     return object;
+}
+
+Fields::Fields(Element e)
+{
+    const Object object = asObject(e);
+    for (const simdjson::dom::key_value_pair field : object) {
+        if (count_ == inlineCapacity && entries_ == inline_.entries) {
+            overflow_.assign(inline_.entries, inline_.entries + count_);
+            entries_ = nullptr;
+        }
+        if (entries_ == inline_.entries) {
+            inline_.entries[count_] = {field.key, field.value};
+        } else {
+            overflow_.push_back({field.key, field.value});
+        }
+        ++count_;
+    }
+    if (entries_ != inline_.entries)
+        entries_ = overflow_.data();
+}
+
+void readRepeatedText(Element e, QString &out)
+{
+    std::string_view s;
+    if (e.get_string().get(s) != simdjson::SUCCESS)
+        wrongType("a string", e);
+    struct Slot {
+        std::uint8_t size = 0;
+        char bytes[39];
+        QString text;
+    };
+    constexpr std::size_t slotCount = 64;
+    thread_local Slot recent[slotCount];
+    if (s.empty() || s.size() > sizeof(Slot::bytes)) {
+        out = QString::fromUtf8(s.data(), qsizetype(s.size()));
+        return;
+    }
+    // A cheap hash of the length and the first and last (up to) eight bytes.
+    std::uint64_t head = 0;
+    std::uint64_t tail = 0;
+    if (s.size() >= 8) {
+        std::memcpy(&head, s.data(), 8);
+        std::memcpy(&tail, s.data() + s.size() - 8, 8);
+    } else {
+        std::memcpy(&head, s.data(), s.size());
+    }
+    std::uint64_t hash = (head ^ (tail * 0x9E3779B97F4A7C15ull) ^ s.size()) * 0xFF51AFD7ED558CCDull;
+    Slot &slot = recent[(hash >> 58) % slotCount];
+    if (!sameText(std::string_view(slot.bytes, slot.size), s)) {
+        slot.text = QString::fromUtf8(s.data(), qsizetype(s.size()));
+        slot.size = std::uint8_t(s.size());
+        std::memcpy(slot.bytes, s.data(), s.size());
+    }
+    out = slot.text;
 }
 
 void Value<std::uint64_t>::read(Element e, std::uint64_t &out)

@@ -12,8 +12,11 @@
 #include <simdjson.h>
 
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string_view>
+#include <type_traits>
+#include <vector>
 
 namespace cv::json {
 
@@ -120,12 +123,89 @@ struct Value<std::optional<T>> {
     }
 };
 
-// A key that must be present with a non-null value.
+// Equality of two short texts such as keys, without a call into the C library.
+inline bool sameText(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    const char *p = a.data();
+    const char *q = b.data();
+    std::size_t n = a.size();
+    for (; n >= 8; n -= 8, p += 8, q += 8) {
+        std::uint64_t x;
+        std::uint64_t y;
+        std::memcpy(&x, p, 8);
+        std::memcpy(&y, q, 8);
+        if (x != y)
+            return false;
+    }
+    for (; n > 0; --n, ++p, ++q) {
+        if (*p != *q)
+            return false;
+    }
+    return true;
+}
+
+// The fields of one JSON object, gathered in one pass so that a record's keys are
+// found without rescanning the object for each of them. Lookups start where the
+// previous one matched, so keys written in the record's own order (the usual case)
+// are found at the first comparison.
+class Fields {
+public:
+    explicit Fields(Element e);
+    Fields(const Fields &) = delete;
+    Fields &operator=(const Fields &) = delete;
+
+    // The value under `key`, or false when the object has no such key.
+    bool find(std::string_view key, Element &value)
+    {
+        for (std::size_t i = cursor_; i < count_; ++i) {
+            if (sameText(entries_[i].key, key)) {
+                value = entries_[i].value;
+                cursor_ = i + 1;
+                return true;
+            }
+        }
+        for (std::size_t i = 0; i < cursor_ && i < count_; ++i) {
+            if (sameText(entries_[i].key, key)) {
+                value = entries_[i].value;
+                cursor_ = i + 1;
+                return true;
+            }
+        }
+        return false;
+    }
+
+private:
+    struct Entry {
+        std::string_view key;
+        Element value;
+    };
+    static constexpr std::size_t inlineCapacity = 24;
+
+    union Storage {
+        Storage() {}
+        Entry entries[inlineCapacity];
+    };
+    static_assert(std::is_trivially_destructible_v<Entry> && std::is_trivially_copyable_v<Entry>);
+
+    Storage inline_; // left uninitialised: only the first count_ entries are written
+    std::vector<Entry> overflow_; // for objects with more fields than fit inline
+    Entry *entries_ = inline_.entries;
+    std::size_t count_ = 0;
+    std::size_t cursor_ = 0;
+};
+
+// Reads a short text that recurs across a document (a state, a direction, a peer's
+// id): recent values are kept per thread and shared instead of allocated again.
+void readRepeatedText(Element e, QString &out);
+
+// A key that must be present with a non-null value, read by `read`.
 template<class T>
-void required(const Object &object, std::string_view key, T &out)
+void required(Fields &fields, std::string_view key, T &out, void (*read)(Element, T &) = &Value<T>::read)
 {
     Element e;
-    if (object.at_key(key).get(e) != simdjson::SUCCESS) {
+    if (!fields.find(key, e)) {
         DecodeError error(QStringLiteral("required key is missing"));
         error.prependKey(key);
         throw error;
@@ -133,7 +213,7 @@ void required(const Object &object, std::string_view key, T &out)
     try {
         if (e.is_null())
             fail(QStringLiteral("required value is null"));
-        Value<T>::read(e, out);
+        read(e, out);
     } catch (DecodeError &error) {
         error.prependKey(key);
         throw;
@@ -142,10 +222,10 @@ void required(const Object &object, std::string_view key, T &out)
 
 // A key that may be missing or null: `out` then keeps its default (empty, false).
 template<class T>
-void defaulted(const Object &object, std::string_view key, T &out)
+void defaulted(Fields &fields, std::string_view key, T &out)
 {
     Element e;
-    if (object.at_key(key).get(e) != simdjson::SUCCESS || e.is_null())
+    if (!fields.find(key, e) || e.is_null())
         return;
     try {
         Value<T>::read(e, out);
@@ -157,11 +237,11 @@ void defaulted(const Object &object, std::string_view key, T &out)
 
 // A key that may be missing or null: `out` is then absent.
 template<class T>
-void optional(const Object &object, std::string_view key, std::optional<T> &out)
+void optional(Fields &fields, std::string_view key, std::optional<T> &out)
 {
     out.reset();
     Element e;
-    if (object.at_key(key).get(e) != simdjson::SUCCESS || e.is_null())
+    if (!fields.find(key, e) || e.is_null())
         return;
     try {
         Value<T>::read(e, out.emplace());
@@ -187,11 +267,11 @@ T decode(std::string_view json)
 template<class T>
 Reply<T> decodeReply(std::string_view json)
 {
-    const json::Object object = json::asObject(json::parse(json));
+    json::Fields fields(json::parse(json));
     Reply<T> reply;
-    json::required(object, "ok", reply.ok);
-    json::optional(object, "result", reply.result);
-    json::optional(object, "error", reply.error);
+    json::required(fields, "ok", reply.ok);
+    json::optional(fields, "result", reply.result);
+    json::optional(fields, "error", reply.error);
     return reply;
 }
 

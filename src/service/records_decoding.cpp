@@ -10,7 +10,7 @@ template<>
 struct Value<Share::Location> {
     static void read(Element e, Share::Location &out)
     {
-        const Object o = asObject(e);
+        Fields o(e);
         required(o, "path", out.path);
     }
 };
@@ -19,8 +19,8 @@ template<>
 struct Value<Share> {
     static void read(Element e, Share &out)
     {
-        const Object o = asObject(e);
-        required(o, "mode", out.mode);
+        Fields o(e);
+        required(o, "mode", out.mode, readRepeatedText);
         optional(o, "location", out.location);
         optional(o, "access", out.access);
         optional(o, "locations", out.locations);
@@ -32,7 +32,7 @@ template<>
 struct Value<RemoteShare> {
     static void read(Element e, RemoteShare &out)
     {
-        const Object o = asObject(e);
+        Fields o(e);
         required(o, "label", out.label);
         required(o, "read_only", out.read_only);
     }
@@ -42,7 +42,7 @@ template<>
 struct Value<LinkSpeed> {
     static void read(Element e, LinkSpeed &out)
     {
-        const Object o = asObject(e);
+        Fields o(e);
         required(o, "to_peer_bps", out.to_peer_bps);
         required(o, "from_peer_bps", out.from_peer_bps);
     }
@@ -52,7 +52,7 @@ template<>
 struct Value<Peer> {
     static void read(Element e, Peer &out)
     {
-        const Object o = asObject(e);
+        Fields o(e);
         required(o, "id", out.id);
         required(o, "name", out.name);
         required(o, "interface_index", out.interface_index);
@@ -72,7 +72,7 @@ template<>
 struct Value<RememberedPeer> {
     static void read(Element e, RememberedPeer &out)
     {
-        const Object o = asObject(e);
+        Fields o(e);
         required(o, "id", out.id);
         required(o, "name", out.name);
         required(o, "share", out.share);
@@ -83,10 +83,10 @@ template<>
 struct Value<Transfer> {
     static void read(Element e, Transfer &out)
     {
-        const Object o = asObject(e);
+        Fields o(e);
         required(o, "id", out.id);
-        required(o, "peer", out.peer);
-        required(o, "state", out.state);
+        required(o, "peer", out.peer, readRepeatedText);
+        required(o, "state", out.state, readRepeatedText);
         required(o, "name", out.name);
         required(o, "bytes", out.bytes);
         required(o, "total_bytes", out.total_bytes);
@@ -102,7 +102,7 @@ template<>
 struct Value<CopyProblem> {
     static void read(Element e, CopyProblem &out)
     {
-        const Object o = asObject(e);
+        Fields o(e);
         required(o, "path", out.path);
         required(o, "reason", out.reason);
     }
@@ -112,13 +112,13 @@ template<>
 struct Value<CopyJob> {
     static void read(Element e, CopyJob &out)
     {
-        const Object o = asObject(e);
+        Fields o(e);
         required(o, "id", out.id);
-        required(o, "peer", out.peer);
-        required(o, "direction", out.direction);
+        required(o, "peer", out.peer, readRepeatedText);
+        required(o, "direction", out.direction, readRepeatedText);
         required(o, "name", out.name);
         required(o, "destinations", out.destinations);
-        required(o, "state", out.state);
+        required(o, "state", out.state, readRepeatedText);
         required(o, "bytes", out.bytes);
         required(o, "total_bytes", out.total_bytes);
         required(o, "files", out.files);
@@ -136,8 +136,8 @@ template<>
 struct Value<ConnectionIssue> {
     static void read(Element e, ConnectionIssue &out)
     {
-        const Object o = asObject(e);
-        required(o, "kind", out.kind);
+        Fields o(e);
+        required(o, "kind", out.kind, readRepeatedText);
         // Other kinds carry nothing this application reads, whatever else the object holds.
         if (!out.updateRequired())
             return;
@@ -152,7 +152,7 @@ template<>
 struct Value<ServiceStatus> {
     static void read(Element e, ServiceStatus &out)
     {
-        const Object o = asObject(e);
+        Fields o(e);
         required(o, "api_version", out.api_version);
         required(o, "version", out.version);
         required(o, "computer_id", out.computer_id);
@@ -172,7 +172,7 @@ template<>
 struct Value<ServiceEvent::Detail> {
     static void read(Element e, ServiceEvent::Detail &out)
     {
-        const Object o = asObject(e);
+        Fields o(e);
         optional(o, "name", out.name);
         optional(o, "path", out.path);
         optional(o, "error", out.error);
@@ -185,9 +185,9 @@ template<>
 struct Value<ServiceEvent> {
     static void read(Element e, ServiceEvent &out)
     {
-        const Object o = asObject(e);
+        Fields o(e);
         required(o, "sequence", out.sequence);
-        required(o, "event", out.event);
+        required(o, "event", out.event, readRepeatedText);
         optional(o, "peer", out.peer);
         required(o, "detail", out.detail);
     }
@@ -197,7 +197,7 @@ template<>
 struct Value<EventBatch> {
     static void read(Element e, EventBatch &out)
     {
-        const Object o = asObject(e);
+        Fields o(e);
         required(o, "events", out.events);
         required(o, "sequence", out.sequence);
         required(o, "resync_required", out.resync_required);

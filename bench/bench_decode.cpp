@@ -1,0 +1,160 @@
+// Decoding of status replies: our full decode into records beside simdjson's parse
+// alone (the limit) and QJsonDocument's parse (what a plain Qt program would use),
+// over generated documents of about 2 KiB, 100 KiB and 1 MiB. After the runs it
+// prints, per size, how our decode compares with both.
+#include "service/records.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QJsonDocument>
+
+#include <benchmark/benchmark.h>
+#include <simdjson.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#ifndef CV_BENCH_DATA
+#define CV_BENCH_DATA ""
+#endif
+
+namespace {
+
+struct Document {
+    const char *label;
+    const char *file;
+};
+const Document documents[] = {{"2KiB", "status-2k.json"}, {"100KiB", "status-100k.json"}, {"1MiB", "status-1m.json"}};
+
+const QByteArray &bytes(int index)
+{
+    static std::vector<QByteArray> loaded = [] {
+        std::vector<QByteArray> all;
+        for (const Document &d : documents) {
+            QFile file(QStringLiteral(CV_BENCH_DATA "/") + QLatin1String(d.file));
+            all.push_back(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray());
+        }
+        return all;
+    }();
+    return loaded.at(std::size_t(index));
+}
+
+bool ready(benchmark::State &state, const QByteArray &json)
+{
+    if (json.isEmpty()) {
+        state.SkipWithError("generated documents missing (run bench/gen_status.py)");
+        return false;
+    }
+    return true;
+}
+
+void decodeStatus(benchmark::State &state)
+{
+    const QByteArray &json = bytes(int(state.range(0)));
+    if (!ready(state, json))
+        return;
+    const std::string_view view(json.constData(), std::size_t(json.size()));
+    for (auto _ : state) {
+        cv::ServiceStatus status = cv::decode<cv::ServiceStatus>(view);
+        benchmark::DoNotOptimize(status);
+    }
+    state.SetBytesProcessed(std::int64_t(state.iterations()) * json.size());
+}
+
+void simdjsonParse(benchmark::State &state)
+{
+    const QByteArray &json = bytes(int(state.range(0)));
+    if (!ready(state, json))
+        return;
+    simdjson::dom::parser parser;
+    for (auto _ : state) {
+        simdjson::dom::element root;
+        const auto error = parser.parse(json.constData(), std::size_t(json.size())).get(root);
+        benchmark::DoNotOptimize(error);
+        benchmark::DoNotOptimize(root);
+    }
+    state.SetBytesProcessed(std::int64_t(state.iterations()) * json.size());
+}
+
+void qjsonParse(benchmark::State &state)
+{
+    const QByteArray &json = bytes(int(state.range(0)));
+    if (!ready(state, json))
+        return;
+    for (auto _ : state) {
+        QJsonDocument document = QJsonDocument::fromJson(json);
+        benchmark::DoNotOptimize(document);
+    }
+    state.SetBytesProcessed(std::int64_t(state.iterations()) * json.size());
+}
+
+void sizes(benchmark::internal::Benchmark *b)
+{
+    for (int i = 0; i < int(std::size(documents)); ++i)
+        b->Arg(i);
+}
+
+BENCHMARK(decodeStatus)->Apply(sizes);
+BENCHMARK(simdjsonParse)->Apply(sizes);
+BENCHMARK(qjsonParse)->Apply(sizes);
+
+// Prints as usual and keeps each run's time per iteration for the closing comparison.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run> &runs) override
+    {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run &run : runs) {
+            if (run.error_occurred || run.run_type != Run::RT_Iteration || run.iterations == 0)
+                continue;
+            times_[run.benchmark_name()] = run.GetAdjustedRealTime();
+        }
+    }
+
+    void Finalize() override
+    {
+        ConsoleReporter::Finalize();
+        std::printf("\n%-8s %12s %12s %12s %14s %14s\n", "size", "decode MB/s", "simdjson", "QJson",
+                    "vs QJson", "vs simdjson");
+        for (int i = 0; i < int(std::size(documents)); ++i) {
+            const std::string arg = "/" + std::to_string(i);
+            const double ours = time("decodeStatus" + arg);
+            const double simd = time("simdjsonParse" + arg);
+            const double qt = time("qjsonParse" + arg);
+            if (ours <= 0 || simd <= 0 || qt <= 0)
+                continue;
+            // Times are per iteration in the same unit; bytes per second from them.
+            const double megabytes = double(bytes(i).size()) / 1e6;
+            const double unit = 1e9; // nanoseconds
+            std::printf("%-8s %12.0f %12.0f %12.0f %13.2fx %13.2fx\n", documents[i].label,
+                        megabytes / (ours / unit), megabytes / (simd / unit), megabytes / (qt / unit), qt / ours,
+                        ours / simd);
+        }
+        std::printf("(vs QJson: how many times faster our decode is than QJsonDocument's parse alone;\n"
+                    " vs simdjson: how many times slower it is than simdjson's parse alone)\n");
+    }
+
+private:
+    double time(const std::string &name) const
+    {
+        const auto it = times_.find(name);
+        return it == times_.end() ? 0 : it->second;
+    }
+
+    std::map<std::string, double> times_;
+};
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}
