@@ -1,0 +1,3 @@
+cv_add_test(NAME model_state SOURCES tst_model_state.cpp LIBS cv_model)
+cv_add_test(NAME model_queries SOURCES tst_model_queries.cpp LIBS cv_model)
+cv_add_test(NAME model_permission SOURCES tst_permission.cpp LIBS cv_model)
