@@ -1,5 +1,13 @@
 #include "model_fixture.h"
 
+#include "platform/user_defaults.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
 #include <QSignalSpy>
 #include <QTest>
 
@@ -100,6 +108,70 @@ private slots:
             QMap<QString, QString>{{QStringLiteral("lastReceiveFolder"), QStringLiteral("/home/a/Inbox")}});
         QCOMPARE(f.model().lastReceiveFolder(), QStringLiteral("/home/a/Inbox"));
         QVERIFY(f.defaults->writes().isEmpty());
+    }
+
+    void settingsFile()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString path = dir.filePath(QStringLiteral("settings.conf"));
+        const QByteArray text = "[General]\nshowInMenuBar=true\nnotifyConnections=yes\nnotifyFiles=false\n"
+                                "lastReceiveFolder=/home/a/Inbox\n";
+        {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(text);
+        }
+
+        ModelFixture f;
+        AppModelCollaborators parts;
+        parts.defaults = std::make_shared<SettingsUserDefaults>(path);
+        parts.notificationCenter = f.notifications;
+        parts.cable = f.cable;
+        parts.volumes = f.volumes;
+        parts.client = f.client;
+        parts.host = f.host;
+        parts.clock = &f.clock;
+        parts.packaged = true;
+        auto model = std::make_unique<AppModel>(parts);
+        QCOMPARE(model->showInMenuBar(), true);
+        QCOMPARE(model->notifyConnections(), true); // text, not a Bool
+        QCOMPARE(model->notifyFiles(), false);
+        QCOMPARE(model->lastReceiveFolder(), QStringLiteral("/home/a/Inbox"));
+        {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(file.readAll(), text); // reading wrote nothing back
+        }
+
+        model->setNotifyConnections(false);
+        model->setLastReceiveFolder(std::nullopt);
+        model.reset();
+        parts.defaults = std::make_shared<SettingsUserDefaults>(path);
+        model = std::make_unique<AppModel>(parts);
+        QCOMPARE(model->notifyConnections(), false);
+        QCOMPARE(model->lastReceiveFolder(), std::nullopt);
+        QCOMPARE(model->showInMenuBar(), true);
+    }
+
+    void realCollaborators()
+    {
+        // The model made as the application makes it: it reads the settings and
+        // starts nothing.
+        const QString settings = QDir(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation))
+                                     .filePath(QStringLiteral("Corvane/Corvane.conf"));
+        {
+            AppModel model;
+            QCOMPARE(model.starting(), true);
+            QCOMPARE(model.notifyFiles(), true);
+            QCOMPARE(model.packaged(), false); // a build tree is not installed
+            QCOMPARE(model.notifications(), State::unavailable);
+            QCoro::waitFor(model.refreshNotifications());
+            QCOMPARE(model.notifications(), State::unavailable);
+            QCOMPARE(model.notificationsDetail(), QStringLiteral("Notifications require the packaged app."));
+            QCOMPARE(model.shareableDrives().first().path, QStringLiteral("/"));
+        }
+        QVERIFY2(!QFileInfo::exists(settings), qPrintable(settings));
     }
 
     void settingsWrittenOnEverySet()
