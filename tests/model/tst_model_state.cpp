@@ -305,6 +305,13 @@ private slots:
         m.setLinkKind(QStringLiteral("USB4"));
         QCOMPARE(m.property("linkKind").value<std::optional<QString>>(), QStringLiteral("USB4"));
         QCOMPARE(linkKind.count(), 1);
+
+        m.setDisconnected({{QStringLiteral("a"), QStringLiteral("Studio")}});
+        QCOMPARE(m.property("disconnected").value<AppModel::Disconnected>().value(QStringLiteral("a")),
+                 QStringLiteral("Studio"));
+        QVERIFY(m.setProperty("notifications", QVariant::fromValue(State::denied)));
+        QCOMPARE(m.notifications(), State::denied);
+        QVERIFY(!m.property("status").value<std::optional<ServiceStatus>>().has_value());
     }
 };
 
