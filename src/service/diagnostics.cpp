@@ -303,23 +303,28 @@ QCoro::Task<> Diagnostics::save(Alerts *alerts, Workspace *workspace, Clock *clo
     log(QStringLiteral("saving diagnostics to ") + archive);
     const QString binary = ServiceHost::binaryPath();
 
-    const std::optional<QString> failure = co_await QtConcurrent::run(
+    // The future is a named variable: g++ 12 destroys temporaries of a co_await
+    // expression twice (the lambda's copies of the paths, here).
+    QFuture<std::optional<QString>> work = QtConcurrent::run(
         QThreadPool::globalInstance(), [binary, archive] { return runService(binary, archive); });
+    const std::optional<QString> failure = co_await work;
 
     Alert alert;
-    alert.buttons = QStringList {L(QStringLiteral("OK"))};
+    alert.buttons.append(L(QStringLiteral("OK")));
     if (failure) {
         log(QStringLiteral("diagnostics failed: ") + *failure);
         alert.message = L(QStringLiteral("Couldn't save diagnostics"));
         alert.informative = *failure;
     } else {
         alert.message = L(QStringLiteral("Diagnostics saved"));
+        LValues values;
+        values.insert(QStringLiteral("file"), QFileInfo(archive).fileName());
+        values.insert(QStringLiteral("address"), supportAddress());
         alert.informative = L(QStringLiteral("Please email {file} to {address} and tell us what happened. "
                                              "The archive includes the names of computers and files that "
                                              "Corvane has used. Nothing is sent automatically."),
-                              {{QStringLiteral("file"), QFileInfo(archive).fileName()},
-                               {QStringLiteral("address"), supportAddress()}});
-        workspace->reveal({archive});
+                              values);
+        workspace->reveal(QStringList {archive});
     }
     alerts->run(alert);
 }

@@ -355,7 +355,10 @@ QCoro::Task<bool> ServiceHost::repairAgent()
     }
     if (registered && item->status() == LoginItemStatus::enabled) {
         try {
-            launchctl({QStringLiteral("kickstart")}, false);
+            // A named list: g++ 12 mishandles braced lists inside coroutines.
+            QStringList verbs;
+            verbs.append(QStringLiteral("kickstart"));
+            launchctl(verbs, false);
             result = true;
         } catch (...) {
             result = false;
