@@ -13,6 +13,7 @@
 
 #include <cstdio>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -106,10 +107,16 @@ public:
     void ReportRuns(const std::vector<Run> &runs) override
     {
         ConsoleReporter::ReportRuns(runs);
+        // With repetitions the median stands for the run; otherwise the last run.
         for (const Run &run : runs) {
-            if (run.error_occurred || run.run_type != Run::RT_Iteration || run.iterations == 0)
+            if (run.error_occurred)
                 continue;
-            times_[run.benchmark_name()] = run.GetAdjustedRealTime();
+            if (run.run_type == Run::RT_Iteration && run.iterations > 0 && !medians_.count(run.run_name.str()))
+                times_[run.run_name.str()] = run.GetAdjustedRealTime();
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
+                medians_.insert(run.run_name.str());
+                times_[run.run_name.str()] = run.GetAdjustedRealTime();
+            }
         }
     }
 
@@ -144,6 +151,7 @@ private:
     }
 
     std::map<std::string, double> times_;
+    std::set<std::string> medians_;
 };
 
 } // namespace

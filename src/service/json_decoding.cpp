@@ -68,6 +68,7 @@ Fields::Fields(Element e)
 {
     const Object object = asObject(e);
     for (const simdjson::dom::key_value_pair field : object) {
+        present_ |= signature(field.key);
         if (count_ == inlineCapacity && entries_ == inline_.entries) {
             overflow_.assign(inline_.entries, inline_.entries + count_);
             entries_ = nullptr;
@@ -90,7 +91,7 @@ void readRepeatedText(Element e, QString &out)
         wrongType("a string", e);
     struct Slot {
         std::uint8_t size = 0;
-        char bytes[39];
+        char bytes[63];
         QString text;
     };
     constexpr std::size_t slotCount = 64;

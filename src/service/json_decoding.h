@@ -159,6 +159,8 @@ public:
     // The value under `key`, or false when the object has no such key.
     bool find(std::string_view key, Element &value)
     {
+        if (!(present_ & signature(key)))
+            return false; // no field has this key's length and first character
         for (std::size_t i = cursor_; i < count_; ++i) {
             if (sameText(entries_[i].key, key)) {
                 value = entries_[i].value;
@@ -174,6 +176,13 @@ public:
             }
         }
         return false;
+    }
+
+    // One of 64 bits chosen by a key's length and first character.
+    static std::uint64_t signature(std::string_view key)
+    {
+        const unsigned first = key.empty() ? 0u : static_cast<unsigned char>(key.front());
+        return std::uint64_t(1) << ((key.size() * 7 + first) & 63);
     }
 
 private:
@@ -194,10 +203,12 @@ private:
     Entry *entries_ = inline_.entries;
     std::size_t count_ = 0;
     std::size_t cursor_ = 0;
+    std::uint64_t present_ = 0; // the signatures of every key of the object
 };
 
 // Reads a short text that recurs across a document (a state, a direction, a peer's
-// id): recent values are kept per thread and shared instead of allocated again.
+// id, the service's message for many files): recent values are kept per thread and
+// shared instead of allocated again.
 void readRepeatedText(Element e, QString &out);
 
 // A key that must be present with a non-null value, read by `read`.
@@ -237,14 +248,15 @@ void defaulted(Fields &fields, std::string_view key, T &out)
 
 // A key that may be missing or null: `out` is then absent.
 template<class T>
-void optional(Fields &fields, std::string_view key, std::optional<T> &out)
+void optional(Fields &fields, std::string_view key, std::optional<T> &out,
+              void (*read)(Element, T &) = &Value<T>::read)
 {
     out.reset();
     Element e;
     if (!fields.find(key, e) || e.is_null())
         return;
     try {
-        Value<T>::read(e, out.emplace());
+        read(e, out.emplace());
     } catch (DecodeError &error) {
         out.reset();
         error.prependKey(key);

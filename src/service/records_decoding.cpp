@@ -22,7 +22,7 @@ struct Value<Share> {
         Fields o(e);
         required(o, "mode", out.mode, readRepeatedText);
         optional(o, "location", out.location);
-        optional(o, "access", out.access);
+        optional(o, "access", out.access, readRepeatedText);
         optional(o, "locations", out.locations);
         optional(o, "folder", out.folder);
     }
@@ -64,7 +64,7 @@ struct Value<Peer> {
         optional(o, "remote_share", out.remote_share);
         optional(o, "mount", out.mount);
         required(o, "ejected", out.ejected);
-        optional(o, "error", out.error);
+        optional(o, "error", out.error, readRepeatedText);
     }
 };
 
@@ -92,7 +92,7 @@ struct Value<Transfer> {
         required(o, "total_bytes", out.total_bytes);
         required(o, "delivered_items", out.delivered_items);
         optional(o, "delivered_files", out.delivered_files);
-        optional(o, "error", out.error);
+        optional(o, "error", out.error, readRepeatedText);
         optional(o, "seconds", out.seconds);
         optional(o, "skipped", out.skipped);
     }
@@ -104,7 +104,7 @@ struct Value<CopyProblem> {
     {
         Fields o(e);
         required(o, "path", out.path);
-        required(o, "reason", out.reason);
+        required(o, "reason", out.reason, readRepeatedText);
     }
 };
 
@@ -125,7 +125,7 @@ struct Value<CopyJob> {
         required(o, "total_files", out.total_files);
         required(o, "scanned", out.scanned);
         required(o, "bits_per_second", out.bits_per_second);
-        optional(o, "error", out.error);
+        optional(o, "error", out.error, readRepeatedText);
         optional(o, "skipped", out.skipped);
         optional(o, "skipped_items", out.skipped_items);
         optional(o, "problem", out.problem);
@@ -175,7 +175,7 @@ struct Value<ServiceEvent::Detail> {
         Fields o(e);
         optional(o, "name", out.name);
         optional(o, "path", out.path);
-        optional(o, "error", out.error);
+        optional(o, "error", out.error, readRepeatedText);
         optional(o, "files", out.files);
         optional(o, "notification_required", out.notification_required);
     }

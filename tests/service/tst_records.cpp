@@ -392,16 +392,17 @@ void TestRecords::keysInAnyOrder()
 void TestRecords::recurringTexts()
 {
     // Short texts that recur are shared between records; each must still read back as
-    // written, whatever collides in between (lengths 1 to 40, non-ASCII, empty).
+    // written, whatever collides in between (lengths 1 to 64, non-ASCII, empty).
     QStringList values{"", "a", "b", "ab", "ba", "é", "東京", "sending", "sending ", "Sending",
-                       QString(39, 'x'), QString(40, 'x'), QString(41, 'x')};
+                       QString(62, QLatin1Char('x')), QString(63, QLatin1Char('x')), QString(64, QLatin1Char('x'))};
     for (int i = 0; i < 300; ++i)
         values.append(QStringLiteral("peer-%1").arg(i % 150));
     QByteArray transfers;
     for (const QString &v : values) {
         const QByteArray text = jsonText(v);
         transfers += (transfers.isEmpty() ? "" : ",") + QByteArray(R"({"id":"t","peer":)") + text
-            + R"(,"state":)" + text + R"(,"name":"n","bytes":0,"total_bytes":0,"delivered_items":0})";
+            + R"(,"state":)" + text + R"(,"name":"n","bytes":0,"total_bytes":0,"delivered_items":0,"error":)"
+            + text + "}";
     }
     for (int round = 0; round < 2; ++round) {
         const ServiceStatus status = decode<ServiceStatus>(
@@ -410,6 +411,7 @@ void TestRecords::recurringTexts()
         for (qsizetype i = 0; i < values.size(); ++i) {
             QCOMPARE(status.transfers[i].peer, values[i]);
             QCOMPARE(status.transfers[i].state, values[i]);
+            QCOMPARE(status.transfers[i].error, values[i]);
         }
     }
 }
