@@ -1,0 +1,138 @@
+#include "platform/alerts.h"
+#include "platform/workspace.h"
+
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDesktopServices>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+using namespace cv;
+
+// Plays the desktop's file manager on the private session bus.
+class FileManager : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
+public:
+    QList<QStringList> shown;
+public slots:
+    void ShowItems(const QStringList &uris, const QString &startupId)
+    {
+        Q_UNUSED(startupId);
+        shown << uris;
+    }
+};
+
+// Receives what QDesktopServices opens.
+class Opener : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl &url) { opened << url; }
+};
+
+class DesktopTest : public QObject {
+    Q_OBJECT
+
+    Opener opener_;
+
+private slots:
+    void initTestCase()
+    {
+        QDesktopServices::setUrlHandler(QStringLiteral("file"), &opener_, "open");
+        QDesktopServices::setUrlHandler(QStringLiteral("https"), &opener_, "open");
+    }
+
+    void cleanupTestCase()
+    {
+        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+        QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+    }
+
+    void init() { opener_.opened.clear(); }
+
+    void revealWithoutFileManagerOpensTheFolder()
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("Corvane diagnostics 2026-01-31 1405.zip"));
+        DesktopWorkspace workspace;
+        workspace.reveal({file});
+        // Never the file itself: its folder.
+        QTRY_COMPARE(opener_.opened, QList<QUrl> {QUrl::fromLocalFile(dir.path())});
+    }
+
+    void revealThroughFileManager()
+    {
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        QVERIFY(bus.isConnected());
+        FileManager manager;
+        QVERIFY(bus.registerObject(QStringLiteral("/org/freedesktop/FileManager1"), &manager,
+                                   QDBusConnection::ExportAllSlots));
+        QVERIFY(bus.registerService(QStringLiteral("org.freedesktop.FileManager1")));
+
+        DesktopWorkspace workspace;
+        workspace.reveal({QStringLiteral("/tmp/a folder/file #1.txt"), QStringLiteral("/tmp/b.txt")});
+        QTRY_COMPARE(manager.shown.size(), 1);
+        QCOMPARE(manager.shown.first(),
+                 (QStringList {"file:///tmp/a%20folder/file%20%231.txt", "file:///tmp/b.txt"}));
+        QTest::qWait(50);
+        QVERIFY(opener_.opened.isEmpty());
+
+        bus.unregisterService(QStringLiteral("org.freedesktop.FileManager1"));
+        bus.unregisterObject(QStringLiteral("/org/freedesktop/FileManager1"));
+    }
+
+    void openAndSettings()
+    {
+        DesktopWorkspace workspace;
+        QVERIFY(workspace.open(QUrl(QStringLiteral("https://example.org/help"))));
+        QCOMPARE(opener_.opened, QList<QUrl> {QUrl(QStringLiteral("https://example.org/help"))});
+        QVERIFY(!workspace.openSettings(SettingsPane::loginItems));
+        QVERIFY(!workspace.openSettings(SettingsPane::notifications));
+        QVERIFY(!workspace.openSettings(SettingsPane::filesAndFolders));
+    }
+
+    void alertShowsPlainTextAndReturnsTheChoice()
+    {
+        Alert alert;
+        alert.message = QStringLiteral("Couldn't save diagnostics");
+        alert.informative = QStringLiteral("<b>not bold</b> & more");
+        alert.buttons = {QStringLiteral("OK"), QStringLiteral("Save & Quit")};
+        alert.style = Alert::Style::warning;
+
+        QString message;
+        QString informative;
+        Qt::TextFormat informativeFormat = Qt::RichText;
+        QStringList buttonTexts;
+        QTimer::singleShot(0, this, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            message = box->text();
+            informative = box->informativeText();
+            if (auto *label = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
+                informativeFormat = label->textFormat();
+            for (QAbstractButton *button : box->buttons())
+                buttonTexts << button->text();
+            box->buttons().size() > 1 ? box->buttons().at(1)->click() : box->reject();
+        });
+        MessageBoxAlerts alerts;
+        const int chosen = alerts.run(alert);
+        QCOMPARE(message, alert.message);
+        QCOMPARE(informative, alert.informative);
+        QCOMPARE(informativeFormat, Qt::PlainText);
+        QVERIFY(buttonTexts.contains(QStringLiteral("Save && Quit")));
+        QCOMPARE(buttonTexts.size(), 2);
+        const QString clicked = buttonTexts.at(1);
+        QCOMPARE(chosen, clicked == QStringLiteral("OK") ? 0 : 1);
+    }
+};
+
+QTEST_MAIN(DesktopTest)
+#include "tst_desktop.moc"
