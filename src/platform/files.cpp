@@ -41,9 +41,14 @@ bool createIfMissing(const QString &path, mode_t mode)
         ::close(fd);
         return true;
     }
-    const int error = errno;
-    if (error == EEXIST)
-        return false;
+    int error = errno;
+    if (error == EEXIST) {
+        // A dangling symbolic link is no file, yet cannot be created through.
+        struct stat info {};
+        if (::stat(native.constData(), &info) == 0)
+            return false;
+        error = errno;
+    }
     throw PlatformError::fromErrno(error, path);
 }
 

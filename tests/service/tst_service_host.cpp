@@ -369,6 +369,21 @@ private slots:
         QVERIFY(launcher.launches.isEmpty());
     }
 
+    void logFileThroughDanglingLinkIsInvalid()
+    {
+        QVERIFY(QDir().mkpath(serviceLogFolder()));
+        QVERIFY(QFile::link(serviceLogFolder() + QStringLiteral("/gone/service.log"), serviceLog()));
+        InstalledPrefix prefix;
+        prefix.installService();
+        const AppBundle bundle = prefix.bundle(false);
+        FakeChildLauncher launcher;
+        FakeLoginItemService items;
+        FakeLaunchctl launchctl;
+        ServiceHost host(fakes(&launcher, &items, &launchctl, &bundle));
+        QCOMPARE(startError(host, false), QStringLiteral("invalid: Couldn’t create the service log."));
+        QVERIFY(launcher.launches.isEmpty());
+    }
+
     void logFileFailureIsInvalid()
     {
         // The log folder exists but cannot be written to.
