@@ -1,28 +1,100 @@
 #include "model/app_model.h"
 
+#include "platform/cable_probe.h"
+#include "service/service_host.h"
+
+#include <QCoroFuture>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
+
 namespace cv {
 
-// Filled in with the service-following logic.
+namespace {
+
+// The pause at the end of every pass; it never grows after failures.
+constexpr double pollPause = 0.75;
+// The probes run at most this often (wall clock).
+constexpr qint64 cableProbeEveryMs = 3000;
+constexpr qint64 linkProbeEveryMs = 30000;
+
+// The cable and link probes run slow tools; their own pool keeps them from ever
+// delaying a socket exchange.
+Q_GLOBAL_STATIC(QThreadPool, probePool)
+
+// More than `ms` milliseconds (strictly) have passed from `since` to `now`. A wall
+// clock set backwards counts as no time passed.
+bool elapsed(const QDateTime &since, const QDateTime &now, qint64 ms)
+{
+    return since.msecsTo(now) > ms;
+}
+
+} // namespace
+
 void AppModel::start()
 {
+    host().refreshLogin();
+    // A task stored before is dropped without being cancelled; it runs on by itself.
+    polling_.emplace(pollingBody());
 }
 
-// Filled in with the service-following logic.
 QCoro::Task<> AppModel::pollingBody()
 {
-    co_return;
+    QCoro::Task<> permission = refreshNotifications();
+    co_await std::move(permission);
+    QCoro::Task<> startUp = startServiceIfNeeded();
+    co_await std::move(startUp);
+    QCoro::Task<> signIn = startAtLoginByDefault();
+    co_await std::move(signIn);
+
+    while (!pollingCancel_.cancelled() && !quitting_) {
+        QCoro::Task<> update = refresh();
+        co_await std::move(update);
+        QCoro::Task<> cableProbe = refreshCable();
+        co_await std::move(cableProbe);
+        QCoro::Task<> linkProbe = refreshLink();
+        co_await std::move(linkProbe);
+        // A cancelled pause is ignored: the check above ends the loop.
+        QCoro::Task<bool> pause = clock().sleep(pollPause, pollingCancel_);
+        co_await std::move(pause);
+    }
 }
 
-// Filled in with the service-following logic.
 QCoro::Task<> AppModel::refreshCable()
 {
-    co_return;
+    // Only while it can matter: nothing connected, or a computer the user disconnected.
+    const bool anyPeer = status_ && !status_->peers.isEmpty();
+    if (anyPeer && disconnected_.isEmpty())
+        co_return;
+    const QDateTime now = clock().now();
+    if (!elapsed(cableChecked_, now, cableProbeEveryMs))
+        co_return;
+    // Stamped before the probe, so a slow probe does not bring the next one closer.
+    cableChecked_ = now;
+
+    std::shared_ptr<CableProbe> probe = cable_;
+    // Named, not a temporary inside the co_await: g++ 12 may destroy such a temporary twice.
+    QFuture<bool> probing = QtConcurrent::run(probePool(), [probe] { return probe->plugged(); });
+    const bool plugged = co_await probing;
+    setCablePlugged(plugged);
+    // A disconnection is forgotten once the cable is gone.
+    if (!plugged)
+        setDisconnected({});
 }
 
-// Filled in with the service-following logic.
 QCoro::Task<> AppModel::refreshLink()
 {
-    co_return;
+    if (!status_ || status_->peers.isEmpty())
+        co_return;
+    const QDateTime now = clock().now();
+    if (!elapsed(linkChecked_, now, linkProbeEveryMs))
+        co_return;
+    linkChecked_ = now;
+
+    std::shared_ptr<CableProbe> probe = cable_;
+    QFuture<std::optional<QString>> probing =
+        QtConcurrent::run(probePool(), [probe] { return probe->networkingKind(); });
+    std::optional<QString> kind = co_await probing;
+    setLinkKind(std::move(kind));
 }
 
 } // namespace cv

@@ -1,35 +1,229 @@
 #include "model/app_model.h"
 
+#include "localization/localization.h"
+#include "model/failures.h"
+#include "platform/user_defaults.h"
+#include "service/reply.h"
+#include "service/service_client.h"
+#include "service/service_error.h"
+#include "service/service_host.h"
+
+#include <algorithm>
+
 namespace cv {
 
-// Filled in with the service-following logic.
+namespace {
+
+// Every status request of a start-up carries this deadline, counted from the call.
+constexpr double startupWindow = 15.0;
+// The longest pause between two status requests while the service comes up.
+constexpr double startupPoll = 0.5;
+// A start request gets this long before the login agent is repaired or a child
+// process is started instead.
+constexpr double agentRepairThreshold = 2.0;
+// Waiting for the service to stop: this many status requests this far apart.
+constexpr double stopPoll = 0.25;
+constexpr int stopPolls = 40;
+
+const QString startAtLoginDefaultedKey = QStringLiteral("startAtLoginDefaulted");
+
+ServiceError notReady()
+{
+    return ServiceError::invalid(
+        L(QStringLiteral("The background service has not become ready. Open the service log, then retry.")));
+}
+
+} // namespace
+
 QCoro::Task<> AppModel::startServiceIfNeeded()
 {
-    co_return;
+    const double deadline = clock().uptime() + startupWindow;
+    setStarting(true);
+    // A child that had already stopped when this start-up began (for instance one
+    // stopped on purpose to hand the service over to the login agent) tells nothing
+    // about the service this start-up waits for: its exit text must not end it.
+    const std::optional<qint64> stoppedChild =
+        host().childKnownStopped() ? host().childPid() : std::optional<qint64>();
+
+    // Returns when the service answers or the start-up ends silently; throws the
+    // failure to show otherwise.
+    auto bringUp = [](AppModel *self, double deadline, std::optional<qint64> stoppedChild) -> QCoro::Task<> {
+        AppModel &m = *self;
+        std::exception_ptr failure;
+        try {
+            QCoro::Task<> first = m.updateStatus(deadline);
+            co_await std::move(first);
+            co_return;
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        if (!failure::unavailable(failure))
+            std::rethrow_exception(failure);
+
+        // Not running: have it started, then wait for it within the window.
+        if (m.pollingCancel_.cancelled())
+            co_return;
+        if (m.clock().uptime() >= deadline)
+            throw ServiceError::invalid(L(QStringLiteral("Service startup timed out. Open the service log, then retry.")));
+        m.host().start(false);
+        double lastStart = m.clock().uptime();
+        bool repairTried = false;
+
+        for (;;) {
+            const double remaining = deadline - m.clock().uptime();
+            if (remaining <= 0)
+                throw notReady();
+            QCoro::Task<bool> pause = m.clock().sleep(std::min(remaining, startupPoll), m.pollingCancel_);
+            if (!co_await std::move(pause))
+                co_return;
+
+            std::exception_ptr error;
+            try {
+                QCoro::Task<> update = m.updateStatus(deadline);
+                co_await std::move(update);
+                co_return;
+            } catch (...) {
+                error = std::current_exception();
+            }
+            if (!failure::unavailable(error)) {
+                // The window ran out while this request waited (or before it was
+                // sent): the service simply did not come up in time.
+                if (failure::timedOut(error) && m.clock().uptime() >= deadline)
+                    throw notReady();
+                std::rethrow_exception(error);
+            }
+            if (const std::optional<QString> exited = m.host().exitDescription()) {
+                if (!(stoppedChild && m.host().childPid() == stoppedChild))
+                    throw ServiceError::unavailable(*exited);
+            }
+            if (m.clock().uptime() - lastStart > agentRepairThreshold && m.host().agentStopped()) {
+                if (!repairTried) {
+                    QCoro::Task<bool> repair = m.host().repairAgent();
+                    if (co_await std::move(repair))
+                        lastStart = m.clock().uptime();
+                    else
+                        m.host().start(true);
+                    repairTried = true;
+                } else {
+                    m.host().start(true);
+                }
+            }
+        }
+    };
+
+    std::exception_ptr failure;
+    try {
+        QCoro::Task<> attempt = bringUp(this, deadline, stoppedChild);
+        co_await std::move(attempt);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure && !failure::cancelled(failure))
+        setServiceError(failure::describe(failure));
+    setStarting(false);
 }
 
-// Filled in with the service-following logic.
 void AppModel::retryService()
 {
+    // Not while a start-up runs, nor in the middle of a start-at-sign-in change or a
+    // command, nor once quitting began: a second service or an undone quit would follow.
+    if (starting_ || mutating_ || quitting_)
+        return;
+    auto retry = [](AppModel *self) -> QCoro::Task<> {
+        QCoro::Task<> startUp = self->startServiceIfNeeded();
+        co_await std::move(startUp);
+        QCoro::Task<> update = self->refresh();
+        co_await std::move(update);
+    };
+    // Runs on by itself; nothing waits for it.
+    QCoro::Task<> detached = retry(this);
+    Q_UNUSED(detached);
 }
 
-// Filled in with the service-following logic.
 QCoro::Task<> AppModel::stopService()
 {
-    co_return;
+    QCoro::Task<EmptyResult> quit = client().request<EmptyResult>(Command{.op = QStringLiteral("quit")});
+    co_await std::move(quit);
+
+    for (int poll = 0; poll < stopPolls; ++poll) {
+        std::exception_ptr error;
+        try {
+            QCoro::Task<ServiceStatus> status = client().request<ServiceStatus>(Command{.op = QStringLiteral("status")});
+            co_await std::move(status);
+        } catch (...) {
+            error = std::current_exception();
+        }
+        if (error) {
+            if (failure::unavailable(error))
+                co_return;
+            std::rethrow_exception(error);
+        }
+        QCoro::Task<bool> pause = clock().sleep(stopPoll, pollingCancel_);
+        if (!co_await std::move(pause))
+            throw CancelledError();
+    }
+    throw ServiceError::invalid(L(QStringLiteral("The background service didn’t stop.")));
 }
 
-// Filled in with the service-following logic.
 QCoro::Task<> AppModel::setStartAtLogin(bool on)
 {
-    Q_UNUSED(on);
-    co_return;
+    if (busy() || !host().canRegister() || on == host().loginEnabled())
+        co_return;
+    setMutating(true);
+
+    std::exception_ptr failure;
+    try {
+        QCoro::Task<> stop = stopService();
+        co_await std::move(stop);
+        QCoro::Task<> change = host().setLogin(on);
+        co_await std::move(change);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+
+    if (failure) {
+        setError(L(QStringLiteral("Couldn't change start at sign-in: {error}"),
+                   {{QStringLiteral("error"), Localization::service(failure::describe(failure))}}));
+        QCoro::Task<> startUp = startServiceIfNeeded();
+        co_await std::move(startUp);
+    } else if (!on) {
+        // No longer started by the agent: bring it up the usual way. With the agent
+        // registered, the system starts it.
+        QCoro::Task<> startUp = startServiceIfNeeded();
+        co_await std::move(startUp);
+    }
+    QCoro::Task<> update = refresh();
+    co_await std::move(update);
+    setMutating(false);
 }
 
-// Filled in with the service-following logic.
 QCoro::Task<> AppModel::startAtLoginByDefault()
 {
-    co_return;
+    if (!host().canRegister() || !connected_ || defaults().boolValue(startAtLoginDefaultedKey))
+        co_return;
+    // Tried once per user, whatever comes of it.
+    defaults().setBool(startAtLoginDefaultedKey, true);
+    if (host().loginEnabled() || host().needsApproval())
+        co_return;
+
+    const std::optional<QString> kept = error_;
+    QCoro::Task<> enable = setStartAtLogin(true);
+    co_await std::move(enable);
+
+    if (host().needsApproval()) {
+        // Waiting for the user's approval: take the registration back and run the
+        // service as before.
+        try {
+            QCoro::Task<> undo = host().setLogin(false);
+            co_await std::move(undo);
+        } catch (...) {
+        }
+        QCoro::Task<> startUp = startServiceIfNeeded();
+        co_await std::move(startUp);
+    }
+    // An automatic attempt that did not end enabled leaves no error of its own.
+    if (!host().loginEnabled())
+        setError(kept);
 }
 
 } // namespace cv

@@ -1,0 +1,143 @@
+#include "follow_helpers.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace cv;
+using namespace cv::test;
+
+namespace {
+
+QCoro::Task<> after(FakeClock &clock, double seconds, std::function<void()> action)
+{
+    QCoro::Task<bool> pause = clock.sleep(seconds);
+    co_await std::move(pause);
+    action();
+}
+
+// Ends a running polling task and waits until it is over.
+void finish(AppModel &m)
+{
+    AppModelAccess::quitting(m) = true;
+    AppModelAccess::pollingCancel(m).cancel();
+    QTRY_VERIFY(AppModelAccess::polling(m)->isReady());
+}
+
+} // namespace
+
+class ModelPollingTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() { QVERIFY(!developmentVariablesSet()); }
+
+    void startUpComesBeforeTheFirstPass()
+    {
+        ModelFixture f;
+        AppModel &m = f.model();
+        QSignalSpy login(f.host.get(), &ServiceHost::loginDetailChanged);
+        f.client->always(QStringLiteral("status"), wire::ok(wire::status({}, 5)));
+        f.client->always(QStringLiteral("events"), wire::ok(wire::events({}, 5)));
+        f.client->always(QStringLiteral("quit"), wire::done());
+        const double start = f.clock.uptime();
+
+        m.start();
+        // The login state is read at once, before anything else.
+        QCOMPARE(login.size(), 1);
+        QVERIFY(AppModelAccess::polling(m));
+        QTRY_VERIFY(f.client->requests.size() >= 7);
+        QVERIFY(run(m.quit()));
+        QTRY_VERIFY(AppModelAccess::polling(m)->isReady());
+
+        const QStringList ops = f.client->ops();
+        // The start-up's status (with its window as deadline), then passes of events
+        // and status (no deadline), then the quit.
+        QCOMPARE(ops.mid(0, 5), (QStringList{"status", "events", "status", "events", "status"}));
+        QCOMPARE(f.client->deadlines.at(0), std::optional<double>(start + 15.0));
+        QCOMPARE(f.client->deadlines.at(1), std::nullopt);
+        QCOMPARE(ops.last(), QStringLiteral("quit"));
+        QCOMPARE(ops.count(QStringLiteral("quit")), 1);
+        QVERIFY(f.notifications->statusQueries() >= 1);
+        // A fixed pause after every pass.
+        for (double pause : f.clock.sleeps())
+            QCOMPARE(pause, 0.75);
+    }
+
+    void failedStartUpKeepsPolling()
+    {
+        ScopedEnv service("CV_MAC_SERVICE", QByteArray());
+        ModelFixture f;
+        AppModel &m = f.model();
+        // No service and none can be started.
+        m.start();
+        QTRY_VERIFY(f.client->requests.size() >= 6);
+        finish(m);
+        QVERIFY(!m.starting());
+        QVERIFY(!m.connected());
+        // Every pass failed, yet probed and paused at the same pace.
+        QVERIFY(m.serviceError()->startsWith(QStringLiteral("nothing scripted")));
+        QVERIFY(f.cable->pluggedProbes() >= 1);
+        for (double pause : f.clock.sleeps())
+            QCOMPARE(pause, 0.75);
+        QVERIFY(f.clock.sleeps().size() >= 5);
+    }
+
+    void quittingStopsRequestsButNotThePass()
+    {
+        ModelFixture f;
+        AppModel &m = f.model();
+        f.client->queue(QStringLiteral("status"), wire::ok(wire::status({}, 5)));
+        // The first pass's status takes a second; quitting begins meanwhile.
+        f.client->always(QStringLiteral("status"), wire::ok(wire::status({}, 5)), 1.0);
+        f.client->always(QStringLiteral("events"), wire::ok(wire::events({}, 5)));
+        std::optional<QCoro::Task<>> quitting;
+        QObject::connect(&m, &AppModel::startingChanged, &m, [&] {
+            if (!m.starting() && !quitting)
+                quitting.emplace(after(f.clock, 0.5, [&m] { AppModelAccess::quitting(m) = true; }));
+        });
+        m.start();
+        QTRY_VERIFY(AppModelAccess::polling(m)->isReady());
+        // The pass under way completed its refresh, probed and paused; no further request.
+        QCOMPARE(f.client->ops(), (QStringList{"status", "events", "status"}));
+        QVERIFY(m.connected());
+        QCOMPARE(f.cable->pluggedProbes(), 1);
+        QCOMPARE(f.clock.sleeps().back(), 0.75);
+    }
+
+    void cancelledPauseEndsTheTask()
+    {
+        ModelFixture f;
+        AppModel &m = f.model();
+        f.client->always(QStringLiteral("status"), wire::ok(wire::status({}, 5)));
+        f.client->always(QStringLiteral("events"), wire::ok(wire::events({}, 5)));
+        f.clock.setAutoAdvance(false);
+        m.start();
+        // Start-up and first pass run without sleeping; the task now waits in its pause.
+        QTRY_COMPARE(f.client->requests.size(), 3);
+        QTRY_COMPARE(f.clock.sleeperCount(), 1);
+        AppModelAccess::pollingCancel(m).cancel();
+        QTRY_VERIFY(AppModelAccess::polling(m)->isReady());
+        QCOMPARE(f.client->requests.size(), 3);
+        QVERIFY(!AppModelAccess::quitting(m));
+    }
+
+    void quitEndsThePollingTask()
+    {
+        ModelFixture f;
+        AppModel &m = f.model();
+        f.client->always(QStringLiteral("status"), wire::ok(wire::status({}, 5)));
+        f.client->always(QStringLiteral("events"), wire::ok(wire::events({}, 5)));
+        f.client->always(QStringLiteral("quit"), wire::done());
+        f.clock.setAutoAdvance(false);
+        m.start();
+        QTRY_COMPARE(f.clock.sleeperCount(), 1);
+        // quit() cancels the task's pause: it ends without waiting out the 750 ms.
+        QVERIFY(run(m.quit()));
+        QTRY_VERIFY(AppModelAccess::polling(m)->isReady());
+        QVERIFY(AppModelAccess::pollingCancel(m).cancelled());
+        QCOMPARE(f.client->ops(), (QStringList{"status", "events", "status", "quit"}));
+    }
+};
+
+QTEST_GUILESS_MAIN(ModelPollingTest)
+#include "tst_model_polling.moc"

@@ -1,0 +1,169 @@
+#include "follow_helpers.h"
+
+#include "service/service_client.h"
+
+#include <QTest>
+
+using namespace cv;
+using namespace cv::test;
+
+namespace {
+
+const QString waitText = QStringLiteral("Wait for the current action or service startup to finish before quitting.");
+const QString unreachable = QStringLiteral("The background service is unavailable: Connection refused.");
+
+QCoro::Task<> after(FakeClock &clock, double seconds, std::function<void()> action)
+{
+    QCoro::Task<bool> pause = clock.sleep(seconds);
+    co_await std::move(pause);
+    action();
+}
+
+// A model that reached its service and is idle.
+void reached(ModelFixture &f)
+{
+    AppModel &m = f.model();
+    f.client->queue(QStringLiteral("status"), wire::ok(wire::status({}, 1)));
+    run(m.refresh());
+    m.setStarting(false);
+    f.client->requests.clear();
+}
+
+} // namespace
+
+class ModelQuitTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void quitAtOnce()
+    {
+        ModelFixture f;
+        reached(f);
+        AppModel &m = f.model();
+        f.client->always(QStringLiteral("quit"), wire::done());
+        const double start = f.clock.uptime();
+        QVERIFY(run(m.quit()));
+        QCOMPARE(f.client->requests, QList<QByteArray>{QByteArray(R"({"op":"quit"})")});
+        QCOMPARE(f.client->deadlines.at(0), std::nullopt);
+        QCOMPARE(f.clock.uptime(), start);
+        // Final: still quitting and busy until the process ends.
+        QVERIFY(AppModelAccess::quitting(m));
+        QVERIFY(m.mutating());
+        QVERIFY(m.busy());
+        QCOMPARE(m.error(), std::nullopt);
+        // Nothing further is asked of the service.
+        run(m.refresh());
+        QCOMPARE(f.client->requests.size(), 1);
+    }
+
+    void waitsForACommand()
+    {
+        ModelFixture f;
+        reached(f);
+        AppModel &m = f.model();
+        f.client->always(QStringLiteral("quit"), wire::done());
+        m.setMutating(true);
+        QCoro::Task<> command = after(f.clock, 3.0, [&m] { m.setMutating(false); });
+        const double start = f.clock.uptime();
+        QVERIFY(run(m.quit()));
+        // The request followed the command's end within one step.
+        QVERIFY(f.clock.uptime() >= start + 3.0);
+        QVERIFY(f.clock.uptime() <= start + 3.1 + 1e-6);
+        QCOMPARE(f.client->ops(), QStringList{QStringLiteral("quit")});
+        QVERIFY(std::all_of(f.clock.sleeps().begin() + 1, f.clock.sleeps().end(), [](double s) { return s == 0.1; }));
+    }
+
+    void cancelledPollingDoesNotShortenTheWait()
+    {
+        ModelFixture f;
+        reached(f);
+        AppModel &m = f.model();
+        f.client->always(QStringLiteral("quit"), wire::done());
+        AppModelAccess::pollingCancel(m).cancel();
+        m.setMutating(true);
+        QCoro::Task<> command = after(f.clock, 1.0, [&m] { m.setMutating(false); });
+        const double start = f.clock.uptime();
+        QVERIFY(run(m.quit()));
+        QVERIFY(f.clock.uptime() >= start + 1.0);
+    }
+
+    void startUpStillRunning()
+    {
+        ModelFixture f;
+        AppModel &m = f.model();
+        // `starting` is true from construction until a start-up ends.
+        QVERIFY(m.starting());
+        f.client->always(QStringLiteral("quit"), wire::done());
+        const double start = f.clock.uptime();
+        QVERIFY(!run(m.quit()));
+        QCOMPARE(m.error(), std::optional<QString>(waitText));
+        QVERIFY(f.client->requests.isEmpty());
+        QVERIFY(!AppModelAccess::quitting(m));
+        QVERIFY(!m.mutating());
+        QVERIFY(f.clock.uptime() >= start + 20.0 - 1e-6);
+        QVERIFY(f.clock.uptime() <= start + 20.1);
+    }
+
+    void neverReachedService()
+    {
+        ModelFixture f;
+        AppModel &m = f.model();
+        m.setStarting(false);
+        f.client->alwaysError(QStringLiteral("quit"), ServiceError::unavailable(unreachable));
+        QVERIFY(run(m.quit()));
+        QCOMPARE(f.client->ops(), QStringList{QStringLiteral("quit")});
+        QCOMPARE(m.error(), std::nullopt);
+        QVERIFY(AppModelAccess::quitting(m));
+    }
+
+    void refused_data()
+    {
+        QTest::addColumn<QString>("situation");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("lost after it was reached") << "lost" << unreachable;
+        QTest::newRow("own child still runs") << "child" << unreachable;
+        QTest::newRow("refused") << "refused" << QStringLiteral("Copies are running.");
+        QTest::newRow("timed out") << "timeout" << ServiceClient::timeoutError().message();
+    }
+
+    void refused()
+    {
+        QFETCH(QString, situation);
+        QFETCH(QString, error);
+        std::optional<ScopedEnv> service;
+        if (situation == "child")
+            service.emplace("CV_MAC_SERVICE", QByteArrayLiteral("/bin/sh"));
+        ModelFixture f;
+        AppModel &m = f.model();
+        m.setStarting(false);
+        if (situation == "lost" || situation == "refused" || situation == "timeout")
+            reached(f);
+        if (situation == "child")
+            f.host->start(true);
+        if (situation == "refused")
+            f.client->always(QStringLiteral("quit"), wire::refused(error));
+        else if (situation == "timeout")
+            f.client->alwaysError(QStringLiteral("quit"), ServiceClient::timeoutError());
+        else
+            f.client->alwaysError(QStringLiteral("quit"), ServiceError::unavailable(error));
+        f.client->clear(QStringLiteral("status"));
+
+        QVERIFY(!run(m.quit()));
+        QCOMPARE(m.error(), std::optional<QString>(QStringLiteral("Couldn’t stop sharing safely: ") + error));
+        QVERIFY(!AppModelAccess::quitting(m));
+        QVERIFY(!m.mutating());
+        // One refresh followed, which found the service gone.
+        const QStringList ops = f.client->ops();
+        QCOMPARE(ops.first(), QStringLiteral("quit"));
+        // (With the event cursor set, a refresh begins with "events".)
+        QCOMPARE(ops.mid(1), situation == "child" ? QStringList{"status"} : QStringList{"events"});
+        QVERIFY(!m.connected());
+
+        // The next quit starts over and may succeed.
+        f.client->always(QStringLiteral("quit"), wire::done());
+        QVERIFY(run(m.quit()));
+    }
+};
+
+QTEST_GUILESS_MAIN(ModelQuitTest)
+#include "tst_model_quit.moc"
