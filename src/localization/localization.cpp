@@ -17,6 +17,8 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace cv {
@@ -243,6 +245,47 @@ QString describe(double v)
     return sign + QString::fromLatin1(out);
 }
 
+// `value` rounded to `places` fraction digits the way the platform's number format
+// style rounds: on the shortest decimal text that reads back as the value (1.15,
+// not the 1.1499999... its binary form holds), ties to even (0.25 gives 0.2, 1.15
+// gives 1.2). QLocale alone rounds the binary value, ties up. The result is then
+// far from any tie, so QLocale keeps its digits.
+double roundedAsWritten(double value, int places)
+{
+    char buffer[512];
+    const auto written = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value), std::chars_format::fixed);
+    if (written.ec != std::errc())
+        return value;
+    std::string text(buffer, written.ptr);
+    const size_t point = text.find('.');
+    if (point == std::string::npos || text.size() - point - 1 <= size_t(places))
+        return value;
+
+    const std::string_view dropped = std::string_view(text).substr(point + 1 + size_t(places));
+    const bool beyondHalf = dropped.find_first_not_of('0', 1) != std::string_view::npos;
+    const char first = dropped.front();
+    text.resize(places > 0 ? point + 1 + size_t(places) : point);
+    const bool odd = (text.back() - '0') % 2 == 1;
+    if (first > '5' || (first == '5' && (beyondHalf || odd))) {
+        size_t i = text.size();
+        while (i > 0) {
+            --i;
+            if (text[i] == '.')
+                continue;
+            if (text[i] != '9') {
+                ++text[i];
+                break;
+            }
+            text[i] = '0';
+            if (i == 0)
+                text.insert(text.begin(), '1');
+        }
+    }
+    double rounded = 0;
+    std::from_chars(text.data(), text.data() + text.size(), rounded, std::chars_format::fixed);
+    return std::copysign(rounded, value);
+}
+
 } // namespace
 
 QString LValue::text() const
@@ -451,15 +494,8 @@ QString Localization::speed(double bitsPerSecond)
 QString Localization::decimal(double value, int places)
 {
     places = std::clamp(places, 0, 100);
-    if (std::isfinite(value)) {
-        // Round half to even on the exact binary value, as the platform's format
-        // style does (0.25 with one place is 0.2); QLocale alone rounds such ties up.
-        // The rounded value is then far from any tie, so QLocale keeps its digits.
-        char buffer[512];
-        const auto fixed = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, places);
-        if (fixed.ec == std::errc())
-            std::from_chars(buffer, fixed.ptr, value, std::chars_format::fixed);
-    }
+    if (std::isfinite(value))
+        value = roundedAsWritten(value, places);
     return region().toString(value, 'f', places);
 }
 

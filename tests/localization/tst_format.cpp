@@ -61,6 +61,8 @@ private slots:
         QTest::newRow("999,999,999 keeps Mb/s") << 999'999'999.0 << QByteArray("1,000\xC2\xA0Mb/s");
         QTest::newRow("1,000,000,000 inclusive") << 1e9 << QByteArray("1.0\xC2\xA0Gb/s");
         QTest::newRow("2,500,000,000") << 2.5e9 << QByteArray("2.5\xC2\xA0Gb/s");
+        QTest::newRow("1,150,000,000 as written") << 1.15e9 << QByteArray("1.2\xC2\xA0Gb/s");
+        QTest::newRow("1,250,000,000 tie to even") << 1.25e9 << QByteArray("1.2\xC2\xA0Gb/s");
         QTest::newRow("40,000,000,000") << 40e9 << QByteArray("40.0\xC2\xA0Gb/s");
         QTest::newRow("1,234,000,000,000") << 1.234e12 << QByteArray("1,234.0\xC2\xA0Gb/s");
     }
@@ -87,6 +89,22 @@ private slots:
         QTest::newRow("padded") << 7.0 << 3 << "7.000";
         QTest::newRow("negative") << -1234.567 << 1 << "-1,234.6";
         QTest::newRow("negative places count as none") << 2.4 << -1 << "2";
+        // Rounded as written, ties to even: 1.15 is 1.1499999... in binary.
+        QTest::newRow("1.15 as written") << 1.15 << 1 << "1.2";
+        QTest::newRow("0.15 as written") << 0.15 << 1 << "0.2";
+        QTest::newRow("1.45 tie to even") << 1.45 << 1 << "1.4";
+        QTest::newRow("2.675 as written") << 2.675 << 2 << "2.68";
+        QTest::newRow("1.005 tie to even") << 1.005 << 2 << "1.00";
+        QTest::newRow("0.05 tie to even") << 0.05 << 1 << "0.0";
+        QTest::newRow("2.5 tie to even") << 2.5 << 0 << "2";
+        QTest::newRow("3.5 tie to even") << 3.5 << 0 << "4";
+        QTest::newRow("carry into a new digit") << 9.995 << 2 << "10.00";
+        QTest::newRow("carry past the grouping") << 999.95 << 1 << "1,000.0";
+        QTest::newRow("beyond the half") << 123456.7851 << 2 << "123,456.79";
+        QTest::newRow("half of a long value") << 123456.785 << 2 << "123,456.78";
+        QTest::newRow("negative as written") << -1.15 << 1 << "-1.2";
+        QTest::newRow("fewer digits than places") << 0.5 << 3 << "0.500";
+        QTest::newRow("tiny") << 1e-7 << 3 << "0.000";
     }
 
     void decimal()
