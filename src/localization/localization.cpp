@@ -167,10 +167,9 @@ std::unique_ptr<State> chooseFromEnvironment()
     if (qEnvironmentVariableIsSet("CV_LANGUAGE")) {
         // Set counts, even when empty: an empty or unknown value means English.
         language = Localization::match({qEnvironmentVariable("CV_LANGUAGE")});
-    } else if (AppBundle::main().packaged()) {
-        // The bundle's preferred localisations: on Linux the user's UI languages.
-        language = Localization::match(QLocale::system().uiLanguages());
     } else {
+        // A packaged application matches the bundle's preferred localisations, which
+        // on Linux are the user's UI languages: the same list as the system's.
         language = Localization::match(QLocale::system().uiLanguages());
     }
 
