@@ -6,6 +6,7 @@
 //
 //   ./build/bench/bench_roundtrip --benchmark_repetitions=5 --benchmark_min_time=2
 
+#include "bench_socket.h"
 #include "service/service_client.h"
 
 #include <QCoreApplication>
@@ -40,24 +41,14 @@ QByteArray cannedReply()
     return reply;
 }
 
-sockaddr_un addressOf(const QByteArray &path)
-{
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
-    return address;
-}
-
 class Server {
 public:
     explicit Server(QByteArray path) : path_(std::move(path)), reply_(cannedReply())
     {
-        fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const sockaddr_un address = addressOf(path_);
-        ::unlink(path_.constData());
-        if (::bind(fd_, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0 || ::listen(fd_, 64) != 0)
+        fd_ = bench::listenAt(path_);
+        if (fd_ < 0)
             std::perror("bench server");
-        thread_ = std::thread([this] { run(); });
+        thread_ = std::thread([this] { bench::serve(fd_, [this](const QByteArray &) { return reply_; }, stop_); });
     }
     ~Server()
     {
@@ -69,29 +60,6 @@ public:
     }
 
 private:
-    void run()
-    {
-        char buffer[4096];
-        while (!stop_) {
-            const int connection = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (connection < 0)
-                continue;
-            for (;;) {
-                const ssize_t n = ::read(connection, buffer, sizeof buffer);
-                if (n <= 0 || std::memchr(buffer, '\n', size_t(n)))
-                    break;
-            }
-            qsizetype sent = 0;
-            while (sent < reply_.size()) {
-                const ssize_t n = ::send(connection, reply_.constData() + sent, size_t(reply_.size() - sent), MSG_NOSIGNAL);
-                if (n <= 0)
-                    break;
-                sent += n;
-            }
-            ::close(connection);
-        }
-    }
-
     QByteArray path_;
     QByteArray reply_;
     int fd_ = -1;
@@ -99,27 +67,8 @@ private:
     std::thread thread_;
 };
 
-// The smallest blocking client: socket, connect, write, read to the line feed, close.
-QByteArray minimalExchange(const QByteArray &path, const QByteArray &line)
-{
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const sockaddr_un address = addressOf(path);
-    QByteArray reply;
-    if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0
-        && ::send(fd, line.constData(), size_t(line.size()), MSG_NOSIGNAL) == line.size()) {
-        char buffer[16384];
-        for (;;) {
-            const ssize_t n = ::read(fd, buffer, sizeof buffer);
-            if (n <= 0)
-                break;
-            reply.append(buffer, n);
-            if (std::memchr(buffer, '\n', size_t(n)))
-                break;
-        }
-    }
-    ::close(fd);
-    return reply;
-}
+using bench::minimalExchange;
+using bench::median;
 
 double wallNow()
 {
@@ -133,15 +82,6 @@ double cpuNow()
     timespec t{};
     ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
     return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
-}
-
-double median(std::vector<double> v)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    const size_t mid = v.size() / 2;
-    return v.size() % 2 ? v[mid] : (v[mid - 1] + v[mid]) / 2;
 }
 
 QTemporaryDir *g_dir = nullptr;
@@ -237,16 +177,7 @@ BENCHMARK(BM_Request)->UseRealTime();
 int main(int argc, char **argv)
 {
     // One CPU for the whole process (threads made later inherit it).
-    cpu_set_t cpus;
-    CPU_ZERO(&cpus);
-    if (::sched_getaffinity(0, sizeof cpus, &cpus) == 0) {
-        int first = 0;
-        while (first < CPU_SETSIZE && !CPU_ISSET(first, &cpus))
-            ++first;
-        CPU_ZERO(&cpus);
-        CPU_SET(first, &cpus);
-        ::sched_setaffinity(0, sizeof cpus, &cpus);
-    }
+    bench::pinToOneCpu();
 
     QCoreApplication app(argc, argv);
     QTemporaryDir dir(QDir::tempPath() + "/bench-XXXXXX");
