@@ -1,85 +1,180 @@
 #include "model/app_model.h"
 
+#include "localization/localization.h"
+#include "platform/alerts.h"
+#include "platform/workspace.h"
+#include "service/reply.h"
+#include "service/service_client.h"
+#include "service/service_error.h"
+
+#include <QFileInfo>
+#include <QPointer>
+
+#include <exception>
+
 namespace cv {
 
-// Filled in with the user commands.
-void AppModel::run(Command command)
+namespace {
+
+// At most this many activities are cleared by one "dismiss".
+constexpr qsizetype dismissLimit = 256;
+
+// The part of `run` that waits: the exchange with the service, then the refresh that
+// shows what the command changed. Everything is passed by value; the model may go
+// away while the exchange runs.
+QCoro::Task<> perform(QPointer<AppModel> model, std::shared_ptr<ServiceClient> client, Command command)
 {
-    Q_UNUSED(command);
+    std::optional<QString> failure;
+    try {
+        QCoro::Task<EmptyResult> request = client->request<EmptyResult>(std::move(command));
+        co_await std::move(request);
+    } catch (const ServiceError &error) {
+        failure = error.message();
+    } catch (const std::exception &error) {
+        failure = QString::fromUtf8(error.what());
+    }
+    if (!model)
+        co_return;
+    if (failure)
+        model->setError(*failure);
+    QCoro::Task<> refreshed = model->refresh();
+    co_await std::move(refreshed);
+    if (model)
+        model->setMutating(false);
 }
 
-// Filled in with the user commands.
+} // namespace
+
+void AppModel::run(Command command)
+{
+    // The check and the flag below happen in one turn of the event loop, so a second
+    // click before the reply is refused here.
+    if (busy())
+        return;
+    if (demo_)
+        return;
+
+    if (command.op == QLatin1String("disconnect") && command.peer) {
+        if (const std::optional<Peer> found = peer(*command.peer)) {
+            Disconnected entries = disconnected_;
+            entries.insert(*command.peer, found->name);
+            setDisconnected(std::move(entries));
+        }
+    }
+    if (command.op == QLatin1String("connect") && command.peer && disconnected_.contains(*command.peer)) {
+        Disconnected entries = disconnected_;
+        entries.remove(*command.peer);
+        setDisconnected(std::move(entries));
+    }
+
+    setMutating(true);
+    perform(QPointer<AppModel>(this), client_, std::move(command));
+}
+
 void AppModel::choose(QString id, QString mode, std::optional<QString> path, std::optional<QStringList> paths,
                       bool readOnly, bool remember, std::optional<QString> pairingCode)
 {
-    Q_UNUSED(id);
-    Q_UNUSED(mode);
-    Q_UNUSED(path);
-    Q_UNUSED(paths);
-    Q_UNUSED(readOnly);
-    Q_UNUSED(remember);
-    Q_UNUSED(pairingCode);
+    // Only a service that shares several drives reads a list of them.
+    std::optional<QStringList> drives;
+    if (status_ && status_->capabilities.contains(QStringLiteral("multi_drive")) && mode == QLatin1String("drive")) {
+        if (paths)
+            drives = std::move(paths);
+        else if (path)
+            drives = QStringList{*path};
+    }
+    run(Command{
+        .op = QStringLiteral("choose"),
+        .peer = std::move(id),
+        .mode = std::move(mode),
+        .path = std::move(path),
+        .read_only = readOnly,
+        .remember = remember,
+        .pairing_code = std::move(pairingCode),
+        .paths = std::move(drives),
+    });
 }
 
-// Filled in with the user commands.
 void AppModel::forget(QString id)
 {
-    Q_UNUSED(id);
+    if (busy())
+        return;
+    Alert alert;
+    alert.message = L(QStringLiteral("Forget {name}?"), {{QStringLiteral("name"), name(id)}});
+    alert.informative = L(QStringLiteral("Its saved sharing choice will be removed and sharing will stop. "
+                                         "You’ll confirm the computer again next time."));
+    alert.buttons = QStringList{L(QStringLiteral("Forget")), L(QStringLiteral("Cancel"))};
+    alert.style = Alert::Style::warning;
+    if (alerts().run(alert) != 0)
+        return;
+    run(Command{.op = QStringLiteral("forget"), .peer = std::move(id)});
 }
 
-// Filled in with the user commands.
 void AppModel::resolveCopy(QString id, QString decision)
 {
-    Q_UNUSED(id);
-    Q_UNUSED(decision);
+    run(Command{.op = QStringLiteral("resolve_copy"), .id = std::move(id), .decision = std::move(decision)});
 }
 
-// Filled in with the user commands.
 bool AppModel::canDismiss() const
 {
-    return false;
+    return connected_ && status_ && status_->capabilities.contains(QStringLiteral("dismiss"));
 }
 
-// Filled in with the user commands.
 void AppModel::dismiss(QStringList ids)
 {
-    Q_UNUSED(ids);
+    if (!canDismiss() || ids.isEmpty())
+        return;
+    if (ids.size() > dismissLimit)
+        ids = ids.first(dismissLimit);
+    run(Command{.op = QStringLiteral("dismiss"), .ids = std::move(ids)});
 }
 
-// Filled in with the user commands.
 void AppModel::openFiles(QString id)
 {
-    Q_UNUSED(id);
+    if (!connected_)
+        return;
+    const std::optional<Peer> found = peer(id);
+    if (!found || !found->mount)
+        return;
+    QString folder = *found->mount;
+    if (!folder.endsWith(QLatin1Char('/')))
+        folder += QLatin1Char('/');
+    if (!workspace().open(QUrl::fromLocalFile(folder)))
+        setError(L(QStringLiteral("Finder could not open {path}."), {{QStringLiteral("path"), *found->mount}}));
 }
 
-// Filled in with the user commands.
 void AppModel::showCopied(CopyJob job)
 {
-    Q_UNUSED(job);
+    QStringList existing;
+    for (const QString &destination : job.destinations) {
+        if (!destination.isEmpty() && QFileInfo::exists(destination))
+            existing << destination;
+    }
+    if (!existing.isEmpty())
+        workspace().reveal(existing);
 }
 
-// Filled in with the user commands.
 bool AppModel::isPrivacyRefusal(const std::optional<QString> &message)
 {
-    Q_UNUSED(message);
-    return false;
+    if (!message)
+        return false;
+    return message->contains(QStringLiteral("Operation not permitted"))
+        || message->contains(QStringLiteral("(os error 1)"));
 }
 
-// Filled in with the user commands.
 void AppModel::openPrivacySettings()
 {
+    // There is nothing more to do when the system has no such pane.
+    workspace().openSettings(SettingsPane::filesAndFolders);
 }
 
-// Filled in with the user commands: the system workspace unless one was given.
 Workspace &AppModel::workspace()
 {
-    return *workspace_;
+    return workspace_ ? *workspace_ : Workspace::system();
 }
 
-// Filled in with the user commands: the system alerts unless they were given.
 Alerts &AppModel::alerts()
 {
-    return *alerts_;
+    return alerts_ ? *alerts_ : Alerts::system();
 }
 
 } // namespace cv

@@ -9,6 +9,7 @@
 #include "fake_cable_probe.h"
 #include "fake_login_items.h"
 #include "fake_notification_center.h"
+#include "fake_open_panels.h"
 #include "fake_user_defaults.h"
 #include "fake_volume_names.h"
 #include "fake_volume_source.h"
@@ -254,16 +255,17 @@ public:
     {
         model_.reset();
         AppModelCollaborators parts;
-        parts.client = client;
+        parts.client = serviceClient ? serviceClient : client;
         parts.host = host;
         parts.clock = &clock;
         parts.defaults = defaults;
-        parts.notificationCenter = notifications;
+        parts.notificationCenter = notificationCenter ? notificationCenter : notifications;
         parts.cable = cable;
         parts.volumes = volumes;
         parts.previewMultiDrive = previewMultiDrive;
         parts.workspace = workspace;
         parts.alerts = alerts;
+        parts.openPanels = openPanels;
         parts.packaged = packaged;
         parts.log = [this](const QString &line) { log << line; };
         model_ = std::make_unique<AppModel>(std::move(parts));
@@ -279,11 +281,16 @@ public:
     FakeVolumeNames volumeNames;
     std::shared_ptr<FakeWorkspace> workspace = std::make_shared<FakeWorkspace>();
     std::shared_ptr<FakeAlerts> alerts = std::make_shared<FakeAlerts>();
+    std::shared_ptr<FakeOpenPanels> openPanels = std::make_shared<FakeOpenPanels>();
     FakeChildLauncher launcher;
     FakeLoginItemService loginItems;
     FakeLaunchctl launchctl;
     AppBundle bundle;
     std::shared_ptr<FakeServiceClient> client;
+    // When set, used instead of `client` (e.g. a real client for the stand-in service).
+    std::shared_ptr<ServiceClient> serviceClient;
+    // When set, used instead of `notifications` (e.g. the desktop's centre on a test bus).
+    std::shared_ptr<NotificationCenter> notificationCenter;
     std::shared_ptr<ServiceHost> host;
     bool packaged = true;
     bool previewMultiDrive = false;
