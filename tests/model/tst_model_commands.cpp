@@ -129,6 +129,9 @@ private slots:
         QVERIFY(s.settle());
         QCOMPARE(m.error(), std::optional<QString>(QStringLiteral("The share is gone.")));
         QCOMPARE(s.commands(), QList<QByteArray>{line(R"({"op":"mount","peer":"p1"})")});
+        // The refresh after the command asked for the status again.
+        const QStringList ops = s.ops();
+        QVERIFY2(ops.lastIndexOf(QStringLiteral("status")) > ops.indexOf(QStringLiteral("mount")), qPrintable(ops.join(u',')));
     }
 
     void aCommandWithoutServiceSetsTheError()

@@ -1,4 +1,5 @@
 #include "model_fixture.h"
+#include "standin_model.h"
 
 #include "service/reply.h"
 
@@ -286,6 +287,36 @@ private slots:
         flush(m);
         QCOMPARE(m.error(), std::optional<QString>(QStringLiteral("Couldn’t show a notification: The server is full.")));
         QVERIFY(AppModelAccess::pendingDeliveries(m).isEmpty());
+    }
+
+    void deliveredEventsFromTheServiceBecomeOneNotice()
+    {
+        QJsonObject peer = computer(QStringLiteral("Alpha"), true, std::nullopt, std::nullopt, false,
+                                    receiving(QStringLiteral("/home/me/Inbox")));
+        auto event = [](int files, const QString &path) {
+            return QJsonObject{{QStringLiteral("event"), QStringLiteral("delivered")},
+                               {QStringLiteral("peer"), alpha},
+                               {QStringLiteral("detail"), QJsonObject{{QStringLiteral("files"), files}, {QStringLiteral("path"), path}}}};
+        };
+        StandinModel s(wire::status(QJsonArray{peer}),
+                       QJsonObject{{QStringLiteral("events"), QJsonArray{event(1, QStringLiteral("/home/me/Inbox/a")),
+                                                                        event(2, QStringLiteral("/home/me/Inbox/b")),
+                                                                        event(1, QStringLiteral("/home/me/Inbox/c"))}}});
+        QVERIFY(s.started);
+        s.fixture.notifications->setStatus(NotificationAuthorizationStatus::authorized);
+        AppModel &m = s.model();
+        m.replayEvents(0);
+        QCoro::waitFor(m.refresh());
+        QVERIFY(s.fixture.notifications->posted().isEmpty());
+        QCOMPARE(AppModelAccess::pendingDeliveries(m).value(alpha).count, 4u);
+        s.fixture.clock.advance(2);
+        QCoro::waitFor(m.refresh());
+        QCOMPARE(s.fixture.notifications->posted().size(), 1);
+        const NotificationRequest request = s.fixture.notifications->posted().first();
+        QCOMPARE(request.title, QStringLiteral("Received 4 files from Alpha"));
+        QCOMPARE(request.categoryIdentifier, QStringLiteral("DELIVERY"));
+        QCOMPARE(pathsOf(request), (QStringList{QStringLiteral("/home/me/Inbox/a"), QStringLiteral("/home/me/Inbox/b"),
+                                                QStringLiteral("/home/me/Inbox/c")}));
     }
 
 private:

@@ -163,17 +163,15 @@ private:
         return m;
     }
 
-    // One delivery as the service's events record it: added to the computer's batch,
-    // whose quiet window starts again.
+    // A "delivered" event of the service for Alpha, handled as a poll hands it over.
     void deliver(AppModel &m, std::uint64_t files, const QString &path)
     {
-        auto &batches = AppModelAccess::pendingDeliveries(m);
-        AppModelAccess::PendingDelivery batch = batches.value(alpha);
-        batch.name = m.name(alpha);
-        batch.count += files;
-        batch.paths << path;
-        batch.until = f_->clock.now().addSecs(2);
-        batches.insert(alpha, batch);
+        ServiceEvent event;
+        event.event = QStringLiteral("delivered");
+        event.peer = alpha;
+        event.detail.files = files;
+        event.detail.path = path;
+        AppModelAccess::handle(m, std::move(event));
     }
 
     void flush(AppModel &m) { QCoro::waitFor(AppModelAccess::flushNotifications(m)); }
