@@ -45,7 +45,8 @@ constexpr off_t rotationSize = 1048576;
 const char supportMail[] = "support@corvane.app";
 
 // The paths, fixed on first use. Kept as plain bytes so that the writer thread and
-// the terminate hook need nothing but the C library.
+// the terminate hook need nothing but the C library. Never destroyed: the writer
+// still uses them while the process runs its exit handlers.
 struct LogPaths {
     QString folder;
     std::string appLog;
@@ -54,14 +55,14 @@ struct LogPaths {
 
 const LogPaths &paths()
 {
-    static const LogPaths value = [] {
-        LogPaths p;
-        p.folder = QDir::homePath() + QStringLiteral("/Library/Logs/Corvane");
-        p.appLog = QFile::encodeName(p.folder + QStringLiteral("/app.log")).toStdString();
-        p.previousLog = QFile::encodeName(p.folder + QStringLiteral("/app.1.log")).toStdString();
+    static const LogPaths *const value = [] {
+        auto *p = new LogPaths;
+        p->folder = QDir::homePath() + QStringLiteral("/Library/Logs/Corvane");
+        p->appLog = QFile::encodeName(p->folder + QStringLiteral("/app.log")).toStdString();
+        p->previousLog = QFile::encodeName(p->folder + QStringLiteral("/app.1.log")).toStdString();
         return p;
     }();
-    return value;
+    return *value;
 }
 
 // "2026-01-31T14:05:09.123Z"

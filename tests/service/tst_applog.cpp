@@ -313,6 +313,18 @@ private slots:
             QVERIFY2(whole.match(line).hasMatch(), qPrintable(line.left(80)));
     }
 
+    void entriesQueuedAtExitBeforeStartAreWritten()
+    {
+        QFile::remove(appLog());
+        QFile::remove(previousLog());
+        QCOMPARE(runChild(QStringLiteral("write-before-start")), 0);
+        const QStringList written = lines(readAll(appLog()));
+        QCOMPARE(written.size(), 2000);
+        QVERIFY(written.last().endsWith(QStringLiteral(" c 1999 ") + QString(200, QLatin1Char('q'))));
+        const QStringList names = QDir(Diagnostics::logFolder()).entryList(QDir::Files);
+        QCOMPARE(names, QStringList {QStringLiteral("app.log")});
+    }
+
     void uncaughtException_data()
     {
         QTest::addColumn<QString>("mode");
@@ -353,6 +365,13 @@ namespace {
 // The child modes run without any Qt application object: logging must work there.
 int childMain(const QByteArray &mode)
 {
+    if (mode == "write-before-start") {
+        // Nothing but the writer has looked at the log's paths yet.
+        const QString padding(200, QLatin1Char('q'));
+        for (int i = 0; i < 2000; ++i)
+            Diagnostics::log(QStringLiteral("c %1 ").arg(i) + padding);
+        return 0;
+    }
     Diagnostics::start(AppBundle(QStringLiteral("/nowhere/corvane"), AppBundle::defaultInfo()));
     if (mode == "throw")
         throw std::runtime_error("the reason");
