@@ -53,13 +53,17 @@ class ServiceHostTest : public QObject {
     FakeClock clock_ {1000.0, QDateTime(QDate(2026, 1, 31), QTime(14, 5, 9), Qt::UTC)};
     ChildGuard children_;
 
-    ServiceHost::Platform fakes(FakeChildLauncher *launcher, FakeLoginItemService *items, FakeLaunchctl *launchctl,
-                                const AppBundle *bundle)
+    FakeChildLauncher launcher_;
+    FakeLoginItemService items_;
+    FakeLaunchctl launchctl_;
+
+    // A host on the fakes above.
+    ServiceHost::Platform fakes(const AppBundle *bundle)
     {
         ServiceHost::Platform platform;
-        platform.launcher = launcher;
-        platform.loginItems = items;
-        platform.launchctl = launchctl;
+        platform.launcher = &launcher_;
+        platform.loginItems = &items_;
+        platform.launchctl = &launchctl_;
         platform.bundle = bundle;
         platform.clock = &clock_;
         return platform;
@@ -80,6 +84,9 @@ private slots:
     void init()
     {
         clearServiceEnvironment();
+        launcher_ = FakeChildLauncher();
+        items_ = FakeLoginItemService();
+        launchctl_ = FakeLaunchctl();
         QDir(QDir::homePath() + QStringLiteral("/Library")).removeRecursively();
     }
 
@@ -153,15 +160,12 @@ private slots:
         InstalledPrefix prefix;
         prefix.installService();
         const AppBundle bundle = prefix.bundle(false);
-        FakeChildLauncher launcher;
-        FakeLoginItemService items;
-        FakeLaunchctl launchctl;
         if (!qEnvironmentVariableIsSet("CV_MAC_SERVICE")) {
-            ServiceHost host(fakes(&launcher, &items, &launchctl, &bundle));
+            ServiceHost host(fakes(&bundle));
             QCOMPARE(startError(host, false), std::nullopt);
-            QCOMPARE(launcher.launches.size(), 1);
-            QCOMPARE(launcher.launches.first().program, prefix.service());
-            QCOMPARE(launcher.launches.first().arguments, arguments);
+            QCOMPARE(launcher_.launches.size(), 1);
+            QCOMPARE(launcher_.launches.first().program, prefix.service());
+            QCOMPARE(launcher_.launches.first().arguments, arguments);
         }
     }
 
@@ -192,13 +196,10 @@ private slots:
     {
         qputenv("CV_MAC_SERVICE", "");
         const AppBundle bundle(QStringLiteral("/nowhere/bin/corvane"), AppBundle::defaultInfo());
-        FakeChildLauncher launcher;
-        FakeLoginItemService items;
-        FakeLaunchctl launchctl;
-        ServiceHost host(fakes(&launcher, &items, &launchctl, &bundle));
+        ServiceHost host(fakes(&bundle));
         QCOMPARE(startError(host, false), QStringLiteral("unavailable: ") + missingText);
         QCOMPARE(startError(host, true), QStringLiteral("unavailable: ") + missingText);
-        QVERIFY(launcher.launches.isEmpty());
+        QVERIFY(launcher_.launches.isEmpty());
         // Nothing was created before the check.
         QVERIFY(!QFileInfo::exists(serviceLogFolder()));
     }
@@ -224,12 +225,9 @@ private slots:
         if (kind != QLatin1String("beside"))
             qputenv("CV_MAC_SERVICE", QFile::encodeName(path));
         const AppBundle bundle(dir.filePath(QStringLiteral("corvane")), AppBundle::defaultInfo());
-        FakeChildLauncher launcher;
-        FakeLoginItemService items;
-        FakeLaunchctl launchctl;
-        ServiceHost host(fakes(&launcher, &items, &launchctl, &bundle));
+        ServiceHost host(fakes(&bundle));
         QCOMPARE(startError(host, false), QStringLiteral("unavailable: ") + missingText);
-        QVERIFY(launcher.launches.isEmpty());
+        QVERIFY(launcher_.launches.isEmpty());
     }
 
     void createdLogHasModes()
@@ -340,11 +338,8 @@ private slots:
         InstalledPrefix prefix;
         prefix.installService();
         const AppBundle bundle = prefix.bundle(false);
-        FakeChildLauncher launcher;
-        launcher.launchError = QStringLiteral("exec format error");
-        FakeLoginItemService items;
-        FakeLaunchctl launchctl;
-        ServiceHost host(fakes(&launcher, &items, &launchctl, &bundle));
+        launcher_.launchError = QStringLiteral("exec format error");
+        ServiceHost host(fakes(&bundle));
         QCOMPARE(startError(host, false), QStringLiteral("platform: exec format error"));
         QVERIFY(host.childKnownStopped());
         QCOMPARE(host.exitDescription(), std::nullopt);
@@ -360,13 +355,10 @@ private slots:
         InstalledPrefix prefix;
         prefix.installService();
         const AppBundle bundle = prefix.bundle(false);
-        FakeChildLauncher launcher;
-        FakeLoginItemService items;
-        FakeLaunchctl launchctl;
-        ServiceHost host(fakes(&launcher, &items, &launchctl, &bundle));
+        ServiceHost host(fakes(&bundle));
         const auto error = startError(host, false);
         QVERIFY(error && error->startsWith(QStringLiteral("platform: ")));
-        QVERIFY(launcher.launches.isEmpty());
+        QVERIFY(launcher_.launches.isEmpty());
     }
 
     void logFileThroughDanglingLinkIsInvalid()
@@ -376,12 +368,9 @@ private slots:
         InstalledPrefix prefix;
         prefix.installService();
         const AppBundle bundle = prefix.bundle(false);
-        FakeChildLauncher launcher;
-        FakeLoginItemService items;
-        FakeLaunchctl launchctl;
-        ServiceHost host(fakes(&launcher, &items, &launchctl, &bundle));
+        ServiceHost host(fakes(&bundle));
         QCOMPARE(startError(host, false), QStringLiteral("invalid: Couldn’t create the service log."));
-        QVERIFY(launcher.launches.isEmpty());
+        QVERIFY(launcher_.launches.isEmpty());
     }
 
     void logFileFailureIsInvalid()
@@ -394,13 +383,10 @@ private slots:
         InstalledPrefix prefix;
         prefix.installService();
         const AppBundle bundle = prefix.bundle(false);
-        FakeChildLauncher launcher;
-        FakeLoginItemService items;
-        FakeLaunchctl launchctl;
-        ServiceHost host(fakes(&launcher, &items, &launchctl, &bundle));
+        ServiceHost host(fakes(&bundle));
         QCOMPARE(startError(host, false), QStringLiteral("invalid: Couldn’t create the service log."));
         ::chmod(QFile::encodeName(serviceLogFolder()).constData(), 0700);
-        QVERIFY(launcher.launches.isEmpty());
+        QVERIFY(launcher_.launches.isEmpty());
     }
 
     void approvalComesFirst_data()
@@ -426,14 +412,11 @@ private slots:
                                       : QMap<QString, QString> {});
         if (!packaged)
             qputenv("CV_MAC_SERVICE", QFile::encodeName(prefix.service()));
-        FakeChildLauncher launcher;
-        FakeLoginItemService items;
-        items.agentItem->setStatus(LoginItemStatus::requiresApproval);
-        FakeLaunchctl launchctl;
-        ServiceHost host(fakes(&launcher, &items, &launchctl, packaged ? &installed : &buildTree));
+        items_.agentItem->setStatus(LoginItemStatus::requiresApproval);
+        ServiceHost host(fakes(packaged ? &installed : &buildTree));
         QCOMPARE(startError(host, asChild), QStringLiteral("unavailable: ") + approvalText);
-        QVERIFY(launcher.launches.isEmpty());
-        QVERIFY(launchctl.calls.isEmpty());
+        QVERIFY(launcher_.launches.isEmpty());
+        QVERIFY(launchctl_.calls.isEmpty());
         QVERIFY(!QFileInfo::exists(serviceLog()));
     }
 
@@ -442,67 +425,61 @@ private slots:
         InstalledPrefix prefix;
         prefix.installService();
         const AppBundle bundle = prefix.bundle(true);
-        FakeChildLauncher launcher;
-        FakeLoginItemService items;
-        items.agentItem->setStatus(LoginItemStatus::enabled);
-        FakeLaunchctl launchctl;
-        ServiceHost host(fakes(&launcher, &items, &launchctl, &bundle));
+        items_.agentItem->setStatus(LoginItemStatus::enabled);
+        ServiceHost host(fakes(&bundle));
         QVERIFY(host.agentManaged());
         QCOMPARE(startError(host, false), std::nullopt);
-        QCOMPARE(launchctl.calls.size(), 1);
-        QCOMPARE(launchctl.calls.first().verbs, QStringList {"kickstart"});
-        QCOMPARE(launchctl.calls.first().target,
+        QCOMPARE(launchctl_.calls.size(), 1);
+        QCOMPARE(launchctl_.calls.first().verbs, QStringList {"kickstart"});
+        QCOMPARE(launchctl_.calls.first().target,
                  QStringLiteral("gui/%1/app.corvane.Corvane.service").arg(::getuid()));
-        QCOMPARE(launchctl.calls.first().capture, false);
-        QVERIFY(launcher.launches.isEmpty());
+        QCOMPARE(launchctl_.calls.first().capture, false);
+        QVERIFY(launcher_.launches.isEmpty());
         QVERIFY(!QFileInfo::exists(serviceLog()));
-        QCOMPARE(items.plistNames.first(), QStringLiteral("app.corvane.Corvane.service.plist"));
+        QCOMPARE(items_.plistNames.first(), QStringLiteral("app.corvane.Corvane.service.plist"));
         // The agent's own state is not this host's child.
         QVERIFY(host.childKnownStopped());
         QCOMPARE(host.exitDescription(), std::nullopt);
 
         // asChild skips the kickstart and launches a child.
         QCOMPARE(startError(host, true), std::nullopt);
-        QCOMPARE(launchctl.calls.size(), 1);
-        QCOMPARE(launcher.launches.size(), 1);
-        QCOMPARE(launcher.launches.first().program, prefix.service());
+        QCOMPARE(launchctl_.calls.size(), 1);
+        QCOMPARE(launcher_.launches.size(), 1);
+        QCOMPARE(launcher_.launches.first().program, prefix.service());
         // While that child runs the agent is not managed, and a start does nothing.
         QVERIFY(!host.agentManaged());
         QCOMPARE(startError(host, false), std::nullopt);
-        QCOMPARE(launchctl.calls.size(), 1);
-        QCOMPARE(launcher.launches.size(), 1);
+        QCOMPARE(launchctl_.calls.size(), 1);
+        QCOMPARE(launcher_.launches.size(), 1);
         // Once it stopped, the agent is managed again and kickstarted.
-        launcher.launches.first().state->running = false;
-        launcher.launches.first().state->status = 70;
+        launcher_.launches.first().state->running = false;
+        launcher_.launches.first().state->status = 70;
         QCOMPARE(host.exitDescription(),
                  QStringLiteral("The background service exited (70). Open the service log for the underlying error."));
         QCOMPARE(startError(host, false), std::nullopt);
-        QCOMPARE(launchctl.calls.size(), 2);
+        QCOMPARE(launchctl_.calls.size(), 2);
     }
 
     void kickstartFailures()
     {
         InstalledPrefix prefix;
         prefix.installService();
-        FakeChildLauncher launcher;
-        FakeLoginItemService items;
-        items.agentItem->setStatus(LoginItemStatus::enabled);
+        items_.agentItem->setStatus(LoginItemStatus::enabled);
         {
             const AppBundle bundle = prefix.bundle(true);
-            FakeLaunchctl launchctl;
-            launchctl.launchError = QStringLiteral("launchctl: No such file or directory");
-            ServiceHost host(fakes(&launcher, &items, &launchctl, &bundle));
+            launchctl_.launchError = QStringLiteral("launchctl: No such file or directory");
+            ServiceHost host(fakes(&bundle));
             QCOMPARE(startError(host, false), QStringLiteral("platform: launchctl: No such file or directory"));
         }
         {
             const AppBundle bundle = prefix.bundle(true, false);
-            FakeLaunchctl launchctl;
-            ServiceHost host(fakes(&launcher, &items, &launchctl, &bundle));
+            launchctl_ = FakeLaunchctl();
+            ServiceHost host(fakes(&bundle));
             QCOMPARE(startError(host, false),
                      QStringLiteral("invalid: The installed app’s background service is unavailable."));
-            QVERIFY(launchctl.calls.isEmpty());
+            QVERIFY(launchctl_.calls.isEmpty());
         }
-        QVERIFY(launcher.launches.isEmpty());
+        QVERIFY(launcher_.launches.isEmpty());
     }
 
     void linuxHasNoAgent()
