@@ -406,10 +406,8 @@ private slots:
         InstalledPrefix prefix;
         prefix.installService();
         const AppBundle installed = prefix.bundle(true);
-        const AppBundle buildTree(QStringLiteral("/nowhere/corvane"), installed.info(QStringLiteral("CVServiceAgentPlist"))
-                                      ? QMap<QString, QString> {{"CVServiceAgentPlist", "agent.plist"},
-                                                                {"CFBundleIdentifier", "app.corvane.Corvane"}}
-                                      : QMap<QString, QString> {});
+        const AppBundle buildTree(QStringLiteral("/nowhere/corvane"),
+                                  {{"CVServiceAgentPlist", "agent.plist"}, {"CFBundleIdentifier", "app.corvane.Corvane"}});
         if (!packaged)
             qputenv("CV_MAC_SERVICE", QFile::encodeName(prefix.service()));
         items_.agentItem->setStatus(LoginItemStatus::requiresApproval);
