@@ -9,9 +9,8 @@ namespace {
 const QString kTrue = QStringLiteral("true");
 const QString kFalse = QStringLiteral("false");
 
-} // namespace
-
-bool UserDefaults::isBoolValue(const QVariant &stored)
+// The Bool rule applied to a stored value.
+bool isBoolValue(const QVariant &stored)
 {
     // Only text counts: a value QSettings read back as a list or a typed variant is
     // not a Bool even when it would convert to one.
@@ -19,6 +18,33 @@ bool UserDefaults::isBoolValue(const QVariant &stored)
         return false;
     const QString text = stored.toString();
     return text == kTrue || text == kFalse;
+}
+
+} // namespace
+
+bool UserDefaults::isBool(const QString &key) const
+{
+    const auto stored = value(key);
+    return stored && isBoolValue(*stored);
+}
+
+bool UserDefaults::boolValue(const QString &key) const
+{
+    const auto stored = value(key);
+    return stored && isBoolValue(*stored) && stored->toString() == kTrue;
+}
+
+std::optional<QString> UserDefaults::string(const QString &key) const
+{
+    const auto stored = value(key);
+    if (!stored || stored->typeId() != QMetaType::QString)
+        return std::nullopt;
+    return stored->toString();
+}
+
+void UserDefaults::setBool(const QString &key, bool value)
+{
+    setString(key, value ? kTrue : kFalse);
 }
 
 UserDefaults &UserDefaults::standard()
@@ -47,34 +73,6 @@ std::optional<QVariant> SettingsUserDefaults::value(const QString &key) const
     if (!settings_->contains(key))
         return std::nullopt;
     return settings_->value(key);
-}
-
-bool SettingsUserDefaults::isBool(const QString &key) const
-{
-    const auto stored = value(key);
-    return stored && isBoolValue(*stored);
-}
-
-bool SettingsUserDefaults::boolValue(const QString &key) const
-{
-    const auto stored = value(key);
-    return stored && isBoolValue(*stored) && stored->toString() == kTrue;
-}
-
-std::optional<QString> SettingsUserDefaults::string(const QString &key) const
-{
-    const auto stored = value(key);
-    if (!stored || stored->typeId() != QMetaType::QString)
-        return std::nullopt;
-    return stored->toString();
-}
-
-void SettingsUserDefaults::setBool(const QString &key, bool value)
-{
-    // Stored as the text itself, so the value reads back the same way before and
-    // after the file is written.
-    settings_->setValue(key, value ? kTrue : kFalse);
-    settings_->sync();
 }
 
 void SettingsUserDefaults::setString(const QString &key, const QString &value)

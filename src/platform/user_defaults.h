@@ -21,19 +21,20 @@ public:
 
     // The stored value of `key`, none when the key is absent.
     virtual std::optional<QVariant> value(const QString &key) const = 0;
-    // True when `key` holds a Bool (see above).
-    virtual bool isBool(const QString &key) const = 0;
-    // The Bool under `key`; false when absent or not a Bool.
-    virtual bool boolValue(const QString &key) const = 0;
-    // The text under `key`; none when absent or not text.
-    virtual std::optional<QString> string(const QString &key) const = 0;
-
-    virtual void setBool(const QString &key, bool value) = 0;
     virtual void setString(const QString &key, const QString &value) = 0;
     virtual void remove(const QString &key) = 0;
 
-    // The Bool rule applied to a stored value.
-    static bool isBoolValue(const QVariant &stored);
+    // The rules below are the same for every store.
+
+    // True when `key` holds a Bool (see above).
+    bool isBool(const QString &key) const;
+    // The Bool under `key`; false when absent or not a Bool.
+    bool boolValue(const QString &key) const;
+    // The text under `key`; none when absent or not text.
+    std::optional<QString> string(const QString &key) const;
+    // Stored as the text itself, so the value reads back the same way before and
+    // after the store is written out.
+    void setBool(const QString &key, bool value);
 
     // The process-wide settings of the application (main thread only).
     static UserDefaults &standard();
@@ -54,11 +55,6 @@ public:
     QString fileName() const;
 
     std::optional<QVariant> value(const QString &key) const override;
-    bool isBool(const QString &key) const override;
-    bool boolValue(const QString &key) const override;
-    std::optional<QString> string(const QString &key) const override;
-
-    void setBool(const QString &key, bool value) override;
     void setString(const QString &key, const QString &value) override;
     void remove(const QString &key) override;
 

@@ -18,11 +18,6 @@ public:
     explicit FakeUserDefaults(QMap<QString, QString> stored) : stored_(std::move(stored)) {}
 
     std::optional<QVariant> value(const QString &key) const override;
-    bool isBool(const QString &key) const override;
-    bool boolValue(const QString &key) const override;
-    std::optional<QString> string(const QString &key) const override;
-
-    void setBool(const QString &key, bool value) override;
     void setString(const QString &key, const QString &value) override;
     void remove(const QString &key) override;
 
