@@ -21,17 +21,12 @@ const QString notifyConnectionsKey = QStringLiteral("notifyConnections");
 const QString notifyFilesKey = QStringLiteral("notifyFiles");
 const QString lastReceiveFolderKey = QStringLiteral("lastReceiveFolder");
 
-// A shared pointer that does not own the process-wide object it points to.
+// A shared pointer that does not own the process-wide object it points to (a const
+// one too).
 template<class T>
 std::shared_ptr<T> unowned(T &object)
 {
     return std::shared_ptr<T>(std::shared_ptr<T>(), &object);
-}
-
-template<class T>
-std::shared_ptr<const T> unowned(const T &object)
-{
-    return std::shared_ptr<const T>(std::shared_ptr<const T>(), &object);
 }
 
 } // namespace
