@@ -82,4 +82,12 @@ void appendToExisting(const QByteArray &path, const QByteArray &bytes)
     ::close(fd);
 }
 
+QString attribute(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readLine(64)).trimmed();
+}
+
 } // namespace cv::files

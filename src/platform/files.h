@@ -29,4 +29,8 @@ bool writeOnce(int fd, const char *bytes, size_t size);
 // reports nothing.
 void appendToExisting(const QByteArray &path, const QByteArray &bytes);
 
+// The first line of a small attribute file such as sysfs keeps (at most 64 bytes),
+// without surrounding white space; the empty text when it cannot be read.
+QString attribute(const QString &path);
+
 } // namespace cv::files

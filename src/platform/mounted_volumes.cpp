@@ -1,23 +1,12 @@
 #include "platform/mounted_volumes.h"
 
+#include "platform/files.h"
+
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QStorageInfo>
 
 namespace cv {
-
-namespace {
-
-QString readLine(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromUtf8(file.readLine(64)).trimmed();
-}
-
-} // namespace
 
 const VolumeSource &VolumeSource::system()
 {
@@ -41,7 +30,7 @@ std::optional<bool> SystemVolumeSource::removable(const QString &sysRoot, const 
             return std::nullopt;
         disk = QFileInfo(QFileInfo(real).path()).fileName();
     }
-    const QString flag = readLine(sysRoot + QStringLiteral("/block/") + disk + QStringLiteral("/removable"));
+    const QString flag = files::attribute(sysRoot + QStringLiteral("/block/") + disk + QStringLiteral("/removable"));
     if (flag == QLatin1String("1"))
         return true;
     if (flag == QLatin1String("0"))

@@ -1,7 +1,8 @@
 #include "platform/thunderbolt_sysfs.h"
 
+#include "platform/files.h"
+
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSet>
@@ -13,14 +14,6 @@ namespace cv {
 namespace {
 
 const QString cableDriver = QStringLiteral("thunderbolt-net");
-
-QString readLine(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromUtf8(file.readLine(64)).trimmed();
-}
 
 bool plainName(const QString &name)
 {
@@ -74,7 +67,8 @@ QStringList SysfsCableProbe::cableInterfaces() const
 bool SysfsCableProbe::hasCarrier(const QString &name) const
 {
     return plainName(name)
-        && readLine(root_ + QStringLiteral("/class/net/") + name + QStringLiteral("/carrier")) == QLatin1String("1");
+        && files::attribute(root_ + QStringLiteral("/class/net/") + name + QStringLiteral("/carrier"))
+        == QLatin1String("1");
 }
 
 bool SysfsCableProbe::deviceAttached() const
@@ -136,7 +130,7 @@ std::optional<QString> SysfsCableProbe::networkingKind()
     const int number = *domains.begin();
     bool ok = false;
     const int generation =
-        readLine(root_ + QStringLiteral("/bus/thunderbolt/devices/%1-0/generation").arg(number)).toInt(&ok);
+        files::attribute(root_ + QStringLiteral("/bus/thunderbolt/devices/%1-0/generation").arg(number)).toInt(&ok);
     if (ok && generation >= 4)
         return QStringLiteral("USB4");
     return QStringLiteral("Thunderbolt");
