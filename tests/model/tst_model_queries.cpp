@@ -124,6 +124,9 @@ private slots:
         ModelFixture f;
         f.previewMultiDrive = true;
         QVERIFY(f.model().multiDrive());
+        // Without a status the preview drives follow the startup disk, all offered.
+        QCOMPARE(paths(f.model().shareableDrives()),
+                 QStringList({"/", "/Volumes/External SSD", "/Volumes/Photos"}));
     }
 
     void busy()
@@ -264,9 +267,12 @@ private slots:
         fast.link_speed = LinkSpeed{40'000'000'000ull, 20'000'000'000ull};
         Peer other = makePeer("other", "Other Mac");
         other.interface_index = 9;
+        Peer otherFast = makePeer("otherFast", "Other Fast Mac");
+        otherFast.interface_index = 9;
+        otherFast.link_speed = LinkSpeed{10'000'000'000ull, 10'000'000'000ull};
         Peer demo = makePeer("demo", "Demo Mac");
         demo.interface_index = demoInterfaceIndex;
-        answer(m, makeStatus({cable, fast, other, demo}));
+        answer(m, makeStatus({cable, fast, other, otherFast, demo}));
 
         // Before the first link probe the kind reads "Thunderbolt".
         QCOMPARE(m.linkDescription(QStringLiteral("tb")), QStringLiteral("Connected via Thunderbolt"));
@@ -276,6 +282,9 @@ private slots:
         QVERIFY(!fast.link_speed->summary().isEmpty());
         QCOMPARE(m.linkDescription(QStringLiteral("other")), QStringLiteral("Connected"));
         QCOMPARE(m.linkKindDescription(QStringLiteral("other")), QStringLiteral("Cable"));
+        // The speed follows any link, not only a Thunderbolt one.
+        QCOMPARE(m.linkDescription(QStringLiteral("otherFast")),
+                 QStringLiteral("Connected · ") + otherFast.link_speed->summary());
         QCOMPARE(m.linkDescription(QStringLiteral("demo")), QStringLiteral("Connected via Thunderbolt"));
         QCOMPARE(m.linkDescription(QStringLiteral("gone")), QStringLiteral("Not connected"));
 
