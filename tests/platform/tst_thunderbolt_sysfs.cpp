@@ -194,9 +194,14 @@ private slots:
         SysTree tree;
         tree.domain(0, 4);
         tree.peer(0, QStringLiteral("thunderbolt0"), true);
-        SysfsCableProbe probe(tree.root() + QStringLiteral("/class"));
-        QVERIFY(!probe.isCableInterface(QStringLiteral("../class/net/thunderbolt0")));
-        QVERIFY(!probe.hasCarrier(QStringLiteral("../class/net/thunderbolt0")));
+        SysfsCableProbe probe(tree.root());
+        // Each of these would lead to the real interface's files if it were joined
+        // to the path as it is.
+        QVERIFY(probe.isCableInterface(QStringLiteral("thunderbolt0")));
+        QVERIFY(probe.hasCarrier(QStringLiteral("thunderbolt0")));
+        QVERIFY(!probe.isCableInterface(QStringLiteral("../net/thunderbolt0")));
+        QVERIFY(!probe.hasCarrier(QStringLiteral("../net/thunderbolt0")));
+        QVERIFY(!probe.hasCarrier(QStringLiteral("./thunderbolt0")));
     }
 
     void interfaceIndexes()
