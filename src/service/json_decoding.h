@@ -11,6 +11,7 @@
 
 #include <simdjson.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -89,17 +90,19 @@ struct Value<QList<T>> {
         simdjson::dom::array array;
         if (e.get_array().get(array) != simdjson::SUCCESS)
             wrongType("a list", e);
-        std::size_t count = array.size();
-        if (count >= 0xFFFFFF) { // the parser's count saturates there
-            count = 0;
-            for ([[maybe_unused]] Element item : array)
-                ++count;
-        }
+        // Every element is made up front, but no more than about a megabyte of them
+        // (the largest reply): a long list of bad elements must fail at its first one
+        // without a record having been made for each.
+        constexpr std::size_t mostMadeAhead = (std::size_t(1) << 20) / sizeof(T) + 1;
         out.clear();
-        out.resize(qsizetype(count));
+        out.resize(qsizetype(std::min(array.size(), mostMadeAhead)));
         T *slot = out.data();
         std::size_t index = 0;
         for (Element item : array) {
+            if (index == std::size_t(out.size())) {
+                out.resize(qsizetype(index) + 1);
+                slot = out.data();
+            }
             try {
                 Value<T>::read(item, slot[index]);
             } catch (DecodeError &error) {

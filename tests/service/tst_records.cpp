@@ -1,6 +1,7 @@
 #include "service/records.h"
 #include "service/reply.h"
 
+#include <QFile>
 #include <QTest>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -56,6 +57,25 @@ QString failingPath(const QByteArray &json)
     }
 }
 
+// The process's peak resident memory in KiB since the last `resetPeakMemory`, or -1.
+long peakMemory()
+{
+    QFile status("/proc/self/status");
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    }
+    return -1;
+}
+
+bool resetPeakMemory()
+{
+    QFile refs("/proc/self/clear_refs");
+    return refs.open(QIODevice::WriteOnly) && refs.write("5") == 1;
+}
+
 } // namespace
 
 class TestRecords : public QObject {
@@ -72,6 +92,9 @@ private slots:
     void badStatus();
     void errorDescriptionNamesKeyAndProblem();
     void keysInAnyOrder();
+    void longListOfBadElements_data();
+    void longListOfBadElements();
+    void longListOfGoodElements();
     void recurringTexts();
     void sharePaths_data();
     void sharePaths();
@@ -387,6 +410,50 @@ void TestRecords::keysInAnyOrder()
         QVERIFY(peer.ejected);
         QCOMPARE(peer.error, QString("e"));
     }
+}
+
+void TestRecords::longListOfBadElements_data()
+{
+    QTest::addColumn<QByteArray>("list");
+    QTest::addColumn<QString>("path");
+
+    // About a megabyte, the largest reply the client takes, of elements that fail at once.
+    QByteArray numbers = "1";
+    QByteArray objects = "{}";
+    while (numbers.size() < 1000000)
+        numbers += ",1";
+    while (objects.size() < 1000000)
+        objects += ",{}";
+    QTest::newRow("numbers as peers") << R"("peers":[)" + numbers + "]" << "peers[0]";
+    QTest::newRow("empty objects as copies") << R"("peers":[],"copies":[)" + objects + "]" << "copies[0].id";
+}
+
+void TestRecords::longListOfBadElements()
+{
+    QFETCH(QByteArray, list);
+    QFETCH(QString, path);
+
+    // The list must fail without first making a record for every element.
+    const QByteArray json = replaced(minimalStatus, R"("peers":[])", list);
+    if (!resetPeakMemory())
+        QSKIP("the peak memory of this process cannot be measured here");
+    const long before = peakMemory();
+    QCOMPARE(failingPath<ServiceStatus>(json), path);
+    const long grownMegabytes = (peakMemory() - before) / 1024;
+    QVERIFY2(grownMegabytes < 48, qPrintable(QStringLiteral("grew by %1 MB").arg(grownMegabytes)));
+}
+
+void TestRecords::longListOfGoodElements()
+{
+    // More elements than are made ahead of reading them: every one is read.
+    QByteArray capabilities;
+    for (int i = 0; i < 60000; ++i)
+        capabilities += (i ? ",\"c" : "\"c") + QByteArray::number(i) + "\"";
+    const ServiceStatus status = decode<ServiceStatus>(view(
+        replaced(minimalStatus, R"("peers":[])", R"("capabilities":[)" + capabilities + R"(],"peers":[])")));
+    QCOMPARE(status.capabilities.size(), 60000);
+    QCOMPARE(status.capabilities.first(), QString("c0"));
+    QCOMPARE(status.capabilities.last(), QString("c59999"));
 }
 
 void TestRecords::recurringTexts()
