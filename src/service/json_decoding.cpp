@@ -68,20 +68,27 @@ Fields::Fields(Element e)
 {
     const Object object = asObject(e);
     for (const simdjson::dom::key_value_pair field : object) {
-        present_ |= signature(field.key);
-        if (count_ == inlineCapacity && entries_ == inline_.entries) {
+        const std::uint64_t bit = signature(field.key);
+        if (present_ & bit) { // maybe a repeated key: its last value stands
+            Entry *const entries = gathered();
+            std::size_t i = 0;
+            while (i < count_ && !sameText(entries[i].key, field.key))
+                ++i;
+            if (i < count_) {
+                entries[i].value = field.value;
+                continue;
+            }
+        }
+        present_ |= bit;
+        if (count_ == inlineCapacity)
             overflow_.assign(inline_.entries, inline_.entries + count_);
-            entries_ = nullptr;
-        }
-        if (entries_ == inline_.entries) {
+        if (count_ < inlineCapacity)
             inline_.entries[count_] = {field.key, field.value};
-        } else {
+        else
             overflow_.push_back({field.key, field.value});
-        }
         ++count_;
     }
-    if (entries_ != inline_.entries)
-        entries_ = overflow_.data();
+    entries_ = gathered();
 }
 
 void readRepeatedText(Element e, QString &out)

@@ -152,7 +152,8 @@ inline bool sameText(std::string_view a, std::string_view b)
 // The fields of one JSON object, gathered in one pass so that a record's keys are
 // found without rescanning the object for each of them. Lookups start where the
 // previous one matched, so keys written in the record's own order (the usual case)
-// are found at the first comparison.
+// are found at the first comparison. A key written twice holds its last value, as
+// in most JSON readers, whatever order the keys are looked up in.
 class Fields {
 public:
     explicit Fields(Element e);
@@ -193,6 +194,8 @@ private:
         std::string_view key;
         Element value;
     };
+    // The entries gathered so far.
+    Entry *gathered() { return count_ > inlineCapacity ? overflow_.data() : inline_.entries; }
     static constexpr std::size_t inlineCapacity = 24;
 
     union Storage {

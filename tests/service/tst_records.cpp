@@ -92,6 +92,7 @@ private slots:
     void badStatus();
     void errorDescriptionNamesKeyAndProblem();
     void keysInAnyOrder();
+    void repeatedKeyKeepsLastValue();
     void longListOfBadElements_data();
     void longListOfBadElements();
     void longListOfGoodElements();
@@ -410,6 +411,25 @@ void TestRecords::keysInAnyOrder()
         QVERIFY(peer.ejected);
         QCOMPARE(peer.error, QString("e"));
     }
+}
+
+void TestRecords::repeatedKeyKeepsLastValue()
+{
+    // Whichever order the keys come in, a key written twice reads its last value.
+    const QByteArray ordered = replaced(minimalStatus, R"("name":"")", R"("name":"first","name":"last")");
+    const QByteArray scattered = replaced(replaced(minimalStatus, R"("name":"")", R"("name":"last")").constData(),
+                                          "{", R"({"name":"first",)");
+    QCOMPARE(decode<ServiceStatus>(view(ordered)).name, QString("last"));
+    QCOMPARE(decode<ServiceStatus>(view(scattered)).name, QString("last"));
+
+    // Also when the earlier value is invalid, and in objects with many keys.
+    QString many = R"({"mode":3,)";
+    for (int i = 0; i < 40; ++i)
+        many += QStringLiteral("\"k%1\":%1,").arg(i);
+    many += R"("mode":"none"})";
+    const QByteArray status = replaced(minimalStatus, R"("remembered_computers":[])",
+                                       R"("remembered_computers":[{"id":"p","name":"n","share":)" + many.toUtf8() + "}]");
+    QVERIFY(decode<ServiceStatus>(view(status)).remembered_computers.at(0).share == Share::none());
 }
 
 void TestRecords::longListOfBadElements_data()
