@@ -46,13 +46,19 @@ QCoro::Task<> AppModel::pollingBody()
     QCoro::Task<> signIn = startAtLoginByDefault();
     co_await std::move(signIn);
 
-    while (!pollingCancel_.cancelled() && !quitting_) {
-        QCoro::Task<> update = refresh();
-        co_await std::move(update);
-        QCoro::Task<> cableProbe = refreshCable();
-        co_await std::move(cableProbe);
-        QCoro::Task<> linkProbe = refreshLink();
-        co_await std::move(linkProbe);
+    // Until a quit cancels the task. While a quit is under way no pass begins; a quit
+    // that is refused lets the passes go on. (Ending at the sight of `quitting` would
+    // stop following the service for the rest of the run whenever a refused quit
+    // took longer than a pass.)
+    while (!pollingCancel_.cancelled()) {
+        if (!quitting_) {
+            QCoro::Task<> update = refresh();
+            co_await std::move(update);
+            QCoro::Task<> cableProbe = refreshCable();
+            co_await std::move(cableProbe);
+            QCoro::Task<> linkProbe = refreshLink();
+            co_await std::move(linkProbe);
+        }
         // A cancelled pause is ignored: the check above ends the loop.
         QCoro::Task<bool> pause = clock().sleep(pollPause, pollingCancel_);
         co_await std::move(pause);

@@ -96,12 +96,39 @@ private slots:
                 quitting.emplace(after(f.clock, 0.5, [&m] { AppModelAccess::quitting(m) = true; }));
         });
         m.start();
-        QTRY_VERIFY(AppModelAccess::polling(m)->isReady());
-        // The pass under way completed its refresh, probed and paused; no further request.
+        // The pass under way completes its refresh, probes and pauses; then no pass
+        // begins while quitting, however many pauses go by.
+        QTRY_VERIFY(f.clock.sleeps().size() >= 6);
         QCOMPARE(f.client->ops(), (QStringList{"status", "events", "status"}));
         QVERIFY(m.connected());
         QCOMPARE(f.cable->pluggedProbes(), 1);
         QCOMPARE(f.clock.sleeps().back(), 0.75);
+        // The successful quit's cancellation then ends the task.
+        QVERIFY(!AppModelAccess::polling(m)->isReady());
+        AppModelAccess::pollingCancel(m).cancel();
+        QTRY_VERIFY(AppModelAccess::polling(m)->isReady());
+        QCOMPARE(f.client->requests.size(), 3);
+    }
+
+    void refusedQuitKeepsPolling()
+    {
+        // The service takes 3 s to refuse the quit: several pauses of the polling task
+        // pass meanwhile, and the passes go on once the quit has been refused.
+        ModelFixture f;
+        AppModel &m = f.model();
+        f.client->always(QStringLiteral("status"), wire::ok(wire::status({}, 5)));
+        f.client->always(QStringLiteral("events"), wire::ok(wire::events({}, 5)));
+        f.client->always(QStringLiteral("quit"), wire::refused(QStringLiteral("Copies are running.")), 3.0);
+        m.start();
+        QTRY_VERIFY(f.client->requests.size() >= 3);
+        QVERIFY(!run(m.quit()));
+        // Nothing but the refused quit's own refresh was sent while quitting.
+        const QStringList ops = f.client->ops();
+        QCOMPARE(ops.mid(ops.lastIndexOf(QStringLiteral("quit"))), (QStringList{"quit", "events", "status"}));
+        const qsizetype afterQuit = ops.size();
+        QTRY_VERIFY(f.client->requests.size() >= afterQuit + 4);
+        QVERIFY(!AppModelAccess::polling(m)->isReady());
+        finish(m);
     }
 
     void cancelledPauseEndsTheTask()
