@@ -136,7 +136,16 @@ private slots:
         for (int i = 0; i < 7; ++i)
             f.client->queueError(QStringLiteral("status"), down());
         f.client->always(QStringLiteral("status"), wire::ok(wire::status({}, 1)));
-        run(AppModelAccess::startServiceIfNeeded(m));
+        // The repair holds in its unregistering, so the test can see when it began.
+        f.loginItems.agentItem->holdUnregister = true;
+        const double start = f.clock.uptime();
+        QCoro::Task<> startUp = AppModelAccess::startServiceIfNeeded(m);
+        QTRY_COMPARE(f.loginItems.agentItem->unregisterWaiting, 1);
+        // At the first unreachable answer more than 2 s after the start request (the
+        // one at 2.0 s is not yet late enough).
+        QCOMPARE(f.clock.uptime() - start, 2.5);
+        f.loginItems.agentItem->release();
+        run(std::move(startUp));
 
         QVERIFY(m.connected());
         QCOMPARE(m.serviceError(), std::nullopt);
