@@ -13,6 +13,7 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 
+#include <functional>
 #include <memory>
 
 namespace cv::test {
@@ -59,6 +60,14 @@ inline bool run(QCoro::Task<bool> task)
     if (error)
         std::rethrow_exception(error);
     return result;
+}
+
+// After `seconds` of the fake clock, runs `action`. The clock must outlive the task.
+inline QCoro::Task<> after(FakeClock &clock, double seconds, std::function<void()> action)
+{
+    QCoro::Task<bool> pause = clock.sleep(seconds);
+    co_await std::move(pause);
+    action();
 }
 
 // Lets queued work (and the fake clock's jumps) run for a moment of real time.

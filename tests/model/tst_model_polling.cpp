@@ -8,13 +8,6 @@ using namespace cv::test;
 
 namespace {
 
-QCoro::Task<> after(FakeClock &clock, double seconds, std::function<void()> action)
-{
-    QCoro::Task<bool> pause = clock.sleep(seconds);
-    co_await std::move(pause);
-    action();
-}
-
 // Ends a running polling task and waits until it is over.
 void finish(AppModel &m)
 {

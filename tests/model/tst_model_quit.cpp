@@ -12,13 +12,6 @@ namespace {
 const QString waitText = QStringLiteral("Wait for the current action or service startup to finish before quitting.");
 const QString unreachable = QStringLiteral("The background service is unavailable: Connection refused.");
 
-QCoro::Task<> after(FakeClock &clock, double seconds, std::function<void()> action)
-{
-    QCoro::Task<bool> pause = clock.sleep(seconds);
-    co_await std::move(pause);
-    action();
-}
-
 // A model that reached its service and is idle.
 void reached(ModelFixture &f)
 {

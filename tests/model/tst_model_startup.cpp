@@ -21,14 +21,6 @@ const QString missingText = QStringLiteral(
 
 ServiceError down() { return ServiceError::unavailable(QStringLiteral("The background service is unavailable: No such file or directory.")); }
 
-// After `seconds` of the fake clock, runs `action`.
-QCoro::Task<> after(FakeClock &clock, double seconds, std::function<void()> action)
-{
-    QCoro::Task<bool> pause = clock.sleep(seconds);
-    co_await std::move(pause);
-    action();
-}
-
 int count(const QList<FakeLaunchctl::Call> &calls, const QString &verb)
 {
     return int(std::count_if(calls.begin(), calls.end(), [&verb](const FakeLaunchctl::Call &c) { return c.verbs == QStringList{verb}; }));
