@@ -23,7 +23,7 @@ QString transferId()
 // its own).
 QString filePath(const QUrl &url)
 {
-    QString path = url.toLocalFile();
+    QString path = localPath(url);
     while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
         path.chop(1);
     return path;
@@ -32,7 +32,7 @@ QString filePath(const QUrl &url)
 bool allLocalFiles(const QList<QUrl> &urls)
 {
     for (const QUrl &url : urls) {
-        if (!url.isLocalFile() || url.toLocalFile().isEmpty())
+        if (localPath(url).isEmpty())
             return false;
     }
     return true;
@@ -104,7 +104,7 @@ bool AppModel::acceptDrop(QList<QUrl> items, QString peer)
                 setError(L(QStringLiteral("Couldn’t read the dropped file.")));
                 return;
             }
-            if (!item.isLocalFile() || item.toLocalFile().isEmpty()) {
+            if (localPath(item).isEmpty()) {
                 setError(L(QStringLiteral("Drop local files or folders to send them.")));
                 return;
             }

@@ -8,18 +8,35 @@
 
 namespace cv {
 
+QString localPath(const QUrl &url)
+{
+    if (!url.isLocalFile())
+        return {};
+    // "file://localhost/x" is this computer's "/x"; a file on any other host is not
+    // here, whatever its path says.
+    const QString host = url.host();
+    if (!host.isEmpty() && host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) != 0)
+        return {};
+    const QString path = url.path(QUrl::FullyDecoded);
+    if (!path.startsWith(QLatin1Char('/')))
+        return {};
+    return path;
+}
+
 QString standardizedPath(const QString &path)
 {
     if (path.isEmpty())
         return path;
-    return QDir::cleanPath(path);
+    QString clean = QDir::cleanPath(path);
+    // There is nothing above the top folder: "/../a" is "/a".
+    while (clean == QLatin1String("/..") || clean.startsWith(QLatin1String("/../")))
+        clean.remove(0, 3);
+    return clean.isEmpty() ? QStringLiteral("/") : clean;
 }
 
 QString standardizedPath(const QUrl &url)
 {
-    if (!url.isLocalFile())
-        return {};
-    return standardizedPath(url.toLocalFile());
+    return standardizedPath(localPath(url));
 }
 
 bool isWithin(const QString &path, const QString &ancestor)

@@ -38,8 +38,11 @@ private:
     QString computer_;
 };
 
-// A path as the file system names it: "." and ".." resolved, duplicate and trailing
-// slashes removed. Symbolic links are left alone.
+// The path on this computer that a file URL names, as given. Empty for any other URL:
+// another scheme, a file on another host, or a relative path.
+QString localPath(const QUrl &url);
+// A path as the file system names it: "." and ".." resolved (".." above the top stays
+// at the top), duplicate and trailing slashes removed. Symbolic links are left alone.
 QString standardizedPath(const QString &path);
 // The standardised local path of a file URL (empty for any other URL).
 QString standardizedPath(const QUrl &url);

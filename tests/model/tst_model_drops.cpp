@@ -133,6 +133,18 @@ private slots:
         QTest::newRow("an unreadable address")
             << mountedOnly() << QList<QUrl>{QUrl(QStringLiteral("http://[bad"))} << QByteArray()
             << QStringLiteral("Couldn’t read the dropped file.");
+        QTest::newRow("a local file named through this host")
+            << mountedOnly() << QList<QUrl>{QUrl(QStringLiteral("file://localhost/home/me/b"))}
+            << copyLine({QStringLiteral("/home/me/b")}, mount) << QString();
+        QTest::newRow("a file on another host")
+            << mountedOnly() << QList<QUrl>{QUrl(QStringLiteral("file://beta/home/me/b"))} << QByteArray()
+            << QStringLiteral("Drop local files or folders to send them.");
+        QTest::newRow("a relative file address")
+            << mountedOnly() << QList<QUrl>{QUrl(QStringLiteral("file:b"))} << QByteArray()
+            << QStringLiteral("Drop local files or folders to send them.");
+        QTest::newRow("items from the mount named from above the top")
+            << mountedOnly() << QList<QUrl>{file(QStringLiteral("/../mnt/alpha/a"))}
+            << copyLine({mount + QStringLiteral("/a")}, downloads()) << QString();
         QTest::newRow("a web address")
             << mountedOnly() << QList<QUrl>{file(QStringLiteral("/home/me/b")), QUrl(QStringLiteral("https://example.com/x"))}
             << QByteArray() << QStringLiteral("Drop local files or folders to send them.");

@@ -45,6 +45,16 @@ private slots:
                  std::optional<QByteArray>(R"({"op":"send_files","peer":"p1","id":"ID","paths":["/home/me/b.txt","/home/me/./a dir"]})"));
     }
 
+    void sendNamesAFileOnThisHostByItsPath()
+    {
+        StandinModel s(ready());
+        QVERIFY(s.started);
+        s.model().send({QUrl(QStringLiteral("file://localhost/home/me/b.txt"))}, alpha);
+        QVERIFY(s.settle());
+        QCOMPARE(withoutTransferId(s.commands().value(0)),
+                 std::optional<QByteArray>(R"({"op":"send_files","peer":"p1","id":"ID","paths":["/home/me/b.txt"]})"));
+    }
+
     void transferIdsDiffer()
     {
         StandinModel s(ready());
@@ -83,6 +93,9 @@ private slots:
         QTest::newRow("web address") << ready() << false
                                      << QList<QUrl>{file(QStringLiteral("/tmp/a")), QUrl(QStringLiteral("https://example.com/a"))}
                                      << notLocal;
+        QTest::newRow("relative file address") << ready() << false << QList<QUrl>{QUrl(QStringLiteral("file:a"))} << notLocal;
+        QTest::newRow("file on another host")
+            << ready() << false << QList<QUrl>{QUrl(QStringLiteral("file://beta/tmp/a"))} << notLocal;
     }
 
     void sendRefusals()
@@ -248,6 +261,10 @@ private slots:
         QTest::newRow("back out through dots") << mount << file(mount + QStringLiteral("/../beta")) << false;
         QTest::newRow("a root given unstandardised") << QStringLiteral("/mnt/./alpha/") << file(mount + QStringLiteral("/x")) << true;
         QTest::newRow("not a file") << mount << QUrl(QStringLiteral("https://example.com/mnt/alpha")) << false;
+        QTest::newRow("dots above the top") << mount << file(QStringLiteral("/../mnt/alpha/x")) << true;
+        QTest::newRow("a root given above the top") << QStringLiteral("/../mnt/alpha") << file(mount + QStringLiteral("/x")) << true;
+        QTest::newRow("this host by name") << mount << QUrl(QStringLiteral("file://localhost/mnt/alpha/x")) << true;
+        QTest::newRow("another host") << mount << QUrl(QStringLiteral("file://beta/mnt/alpha/x")) << false;
     }
 
     void inside()
