@@ -123,6 +123,14 @@ private slots:
         QTest::newRow("a local folder holding the mount")
             << mountedOnly() << QList<QUrl>{file(QStringLiteral("/mnt"))} << QByteArray()
             << QStringLiteral("Drop items from one computer at a time.");
+        QTest::newRow("a mount path given unstandardised")
+            << wire::status(QJsonArray{offeringPeer(alpha, QStringLiteral("Alpha"), false, QStringLiteral("/mnt/./alpha/"), false)},
+                            0, copying)
+            << QList<QUrl>{file(mount), file(QStringLiteral("/home/me/b"))} << QByteArray()
+            << QStringLiteral("Drop items from one computer at a time.");
+        QTest::newRow("a share holding the Downloads folder")
+            << wire::status(QJsonArray{offeringPeer(alpha, QStringLiteral("Alpha"), false, QDir::homePath(), false)}, 0, copying)
+            << QList<QUrl>{file(QDir::homePath())} << QByteArray() << QStringLiteral("Drop items from one computer at a time.");
         QTest::newRow("sending wins over copying from the mount")
             << wire::status(QJsonArray{offeringPeer(alpha, QStringLiteral("Alpha"), true, mount, false)}, 0, copying)
             << QList<QUrl>{file(mount + QStringLiteral("/a"))}
