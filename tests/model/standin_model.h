@@ -38,6 +38,15 @@ inline QJsonObject offeringPeer(const QString &id, const QString &name, bool rem
     return peer;
 }
 
+// Puts `status` into the model as a good status reply would.
+inline void installStatus(AppModel &model, const QJsonObject &status)
+{
+    const QByteArray line = wire::ok(status);
+    Reply<ServiceStatus> reply = decodeReply<ServiceStatus>(std::string_view(line.constData(), size_t(line.size() - 1)));
+    model.setStatus(std::move(reply.result));
+    model.setConnected(true);
+}
+
 class StandinModel {
 public:
     // `status` is what the stand-in reports and what the model starts from; `script`
@@ -49,20 +58,12 @@ public:
         standin.setScript(script);
         started = standin.start();
         fixture.serviceClient = std::make_shared<ServiceClient>(standin.runtimeDir());
-        AppModel &m = fixture.model();
-        install(status);
-        m.setConnected(true);
+        installStatus(fixture.model(), status);
     }
 
     AppModel &model() { return fixture.model(); }
 
-    // Puts `status` into the model as a status reply would.
-    void install(const QJsonObject &status)
-    {
-        const QByteArray line = wire::ok(status);
-        Reply<ServiceStatus> reply = decodeReply<ServiceStatus>(std::string_view(line.constData(), size_t(line.size() - 1)));
-        model().setStatus(std::move(reply.result));
-    }
+    void install(const QJsonObject &status) { installStatus(model(), status); }
 
     // Waits until no command is in flight.
     bool settle(int milliseconds = 10000)

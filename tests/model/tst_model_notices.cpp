@@ -1,7 +1,4 @@
-#include "model_fixture.h"
 #include "standin_model.h"
-
-#include "service/reply.h"
 
 #include <QTest>
 #include <QCoroTask>
@@ -38,13 +35,7 @@ QJsonObject receiving(const QString &folder)
             {QStringLiteral("folder"), QJsonObject{{QStringLiteral("path"), folder}}}};
 }
 
-void install(AppModel &m, const QJsonArray &peers)
-{
-    const QByteArray line = wire::ok(wire::status(peers));
-    Reply<ServiceStatus> reply = decodeReply<ServiceStatus>(std::string_view(line.constData(), size_t(line.size() - 1)));
-    m.setStatus(std::move(reply.result));
-    m.setConnected(true);
-}
+void install(AppModel &m, const QJsonArray &peers) { installStatus(m, wire::status(peers)); }
 
 void flush(AppModel &m)
 {

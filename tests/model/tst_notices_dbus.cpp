@@ -1,8 +1,7 @@
 #include "fake_notification_server.h"
-#include "model_fixture.h"
+#include "standin_model.h"
 
 #include "platform/notification_center.h"
-#include "service/reply.h"
 
 #include <QDBusConnection>
 #include <QElapsedTimer>
@@ -156,10 +155,7 @@ private:
     AppModel &model(const QString &name, const QString &folder)
     {
         AppModel &m = f_->model();
-        const QByteArray line = wire::ok(wire::status(QJsonArray{receivingComputer(name, folder)}));
-        Reply<ServiceStatus> reply = decodeReply<ServiceStatus>(std::string_view(line.constData(), size_t(line.size() - 1)));
-        m.setStatus(std::move(reply.result));
-        m.setConnected(true);
+        installStatus(m, wire::status(QJsonArray{receivingComputer(name, folder)}));
         return m;
     }
 
