@@ -56,6 +56,28 @@ private slots:
             QCOMPARE(pause, 0.75);
     }
 
+    void signInIsTriedBeforeTheFirstPass()
+    {
+        // An installed application whose running service is not yet started at sign-in:
+        // the automatic attempt (stop, register, refresh) comes before the first pass.
+        InstalledBundle installed;
+        ModelFixture f;
+        f.bundle = installed.bundle();
+        f.launchctl.output = "state = running\n";
+        AppModel &m = f.model();
+        f.client->queue(QStringLiteral("status"), wire::ok(wire::status({}, 5)));
+        f.client->queueError(QStringLiteral("status"), ServiceError::unavailable(QStringLiteral("gone")));
+        f.client->always(QStringLiteral("status"), wire::ok(wire::status({}, 5)));
+        f.client->always(QStringLiteral("events"), wire::ok(wire::events({}, 5)));
+        f.client->always(QStringLiteral("quit"), wire::done());
+        m.start();
+        QTRY_VERIFY(f.client->requests.size() >= 7);
+        finish(m);
+        QCOMPARE(f.client->ops().mid(0, 7), (QStringList{"status", "quit", "status", "events", "status", "events", "status"}));
+        QVERIFY(f.host->loginEnabled());
+        QCOMPARE(f.defaults->stored().value(QStringLiteral("startAtLoginDefaulted")), QStringLiteral("true"));
+    }
+
     void failedStartUpKeepsPolling()
     {
         ScopedEnv service("CV_MAC_SERVICE", QByteArray());
