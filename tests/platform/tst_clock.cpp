@@ -77,10 +77,12 @@ private slots:
         FakeClock clock;
         clock.setAutoAdvance(false);
         bool done = false;
-        auto task = [&]() -> QCoro::Task<> {
+        // The lambda must outlive its coroutine, which reaches the captures through it.
+        auto sleeper = [&]() -> QCoro::Task<> {
             co_await clock.sleep(5.0);
             done = true;
-        }();
+        };
+        auto task = sleeper();
         QTest::qWait(20);
         QVERIFY(!done);
         clock.advance(4.9);
@@ -97,7 +99,8 @@ private slots:
         clock.setAutoAdvance(false);
         CancelToken token;
         std::optional<bool> result;
-        auto task = [&]() -> QCoro::Task<> { result = co_await clock.sleep(5.0, token); }();
+        auto sleeper = [&]() -> QCoro::Task<> { result = co_await clock.sleep(5.0, token); };
+        auto task = sleeper();
         QCOMPARE(clock.sleeperCount(), 1);
         token.cancel();
         QTRY_VERIFY(result.has_value());
