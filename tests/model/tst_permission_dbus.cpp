@@ -2,6 +2,7 @@
 #include "model_fixture.h"
 
 #include <QCoroTask>
+#include <QDBusConnectionInterface>
 #include <QTest>
 
 using namespace cv;
@@ -51,6 +52,9 @@ private slots:
 
     void noServerIsDenied()
     {
+        const auto activatable = QDBusConnection::sessionBus().interface()->activatableServiceNames();
+        if (activatable.isValid() && activatable.value().contains(QStringLiteral("org.freedesktop.Notifications")))
+            QSKIP("this machine's bus can start a real notification server");
         ModelFixture f;
         auto model = makeModel(f, std::make_shared<FreedesktopNotificationCenter>());
         QCoro::waitFor(model->refreshNotifications());
