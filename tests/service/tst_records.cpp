@@ -170,7 +170,8 @@ void TestRecords::fullStatus()
     QVERIFY(!studio.link_speed.has_value());
     QCOMPARE(studio.pairing_code, QString(""));
     QVERIFY(studio.choice_required);
-    QVERIFY(!studio.remote_receive); // null reads as false
+    QVERIFY(!studio.remote_receive); // null reads as false, and so does a missing key:
+    QVERIFY(!decode<ServiceStatus>(view(replaced(fullJson, R"("remote_receive": null, )", ""))).peers[1].remote_receive);
     QVERIFY(!studio.remote_share.has_value());
     QVERIFY(!studio.mount.has_value());
     QVERIFY(studio.ejected);
