@@ -126,7 +126,7 @@ public:
         std::printf("\n%-8s %12s %12s %12s %14s %14s\n", "size", "decode MB/s", "simdjson", "QJson",
                     "vs QJson", "vs simdjson");
         for (int i = 0; i < int(std::size(documents)); ++i) {
-            const std::string arg = "/" + std::to_string(i);
+            const std::string arg = '/' + std::to_string(i);
             const double ours = time("decodeStatus" + arg);
             const double simd = time("simdjsonParse" + arg);
             const double qt = time("qjsonParse" + arg);
