@@ -69,26 +69,33 @@ Fields::Fields(Element e)
     const Object object = asObject(e);
     for (const simdjson::dom::key_value_pair field : object) {
         const std::uint64_t bit = signature(field.key);
-        if (present_ & bit) { // maybe a repeated key: its last value stands
-            Entry *const entries = gathered();
-            std::size_t i = 0;
-            while (i < count_ && !sameText(entries[i].key, field.key))
-                ++i;
-            if (i < count_) {
-                entries[i].value = field.value;
-                continue;
-            }
-        }
+        shared_ |= present_ & bit;
         present_ |= bit;
-        if (count_ == inlineCapacity)
+        if (count_ == inlineCapacity && entries_ == inline_.entries) {
             overflow_.assign(inline_.entries, inline_.entries + count_);
-        if (count_ < inlineCapacity)
+            entries_ = nullptr;
+        }
+        if (entries_ == inline_.entries) {
             inline_.entries[count_] = {field.key, field.value};
-        else
+        } else {
             overflow_.push_back({field.key, field.value});
+        }
         ++count_;
     }
-    entries_ = gathered();
+    if (entries_ != inline_.entries)
+        entries_ = overflow_.data();
+}
+
+bool Fields::findLast(std::string_view key, Element &value)
+{
+    for (std::size_t i = count_; i-- > 0;) {
+        if (sameText(entries_[i].key, key)) {
+            value = entries_[i].value;
+            cursor_ = i + 1;
+            return true;
+        }
+    }
+    return false;
 }
 
 void readRepeatedText(Element e, QString &out)

@@ -163,8 +163,11 @@ public:
     // The value under `key`, or false when the object has no such key.
     bool find(std::string_view key, Element &value)
     {
-        if (!(present_ & signature(key)))
+        const std::uint64_t bit = signature(key);
+        if (!(present_ & bit))
             return false; // no field has this key's length and first character
+        if (shared_ & bit)
+            return findLast(key, value); // the key may be written twice
         for (std::size_t i = cursor_; i < count_; ++i) {
             if (sameText(entries_[i].key, key)) {
                 value = entries_[i].value;
@@ -190,12 +193,12 @@ public:
     }
 
 private:
+    bool findLast(std::string_view key, Element &value);
+
     struct Entry {
         std::string_view key;
         Element value;
     };
-    // The entries gathered so far.
-    Entry *gathered() { return count_ > inlineCapacity ? overflow_.data() : inline_.entries; }
     static constexpr std::size_t inlineCapacity = 24;
 
     union Storage {
@@ -210,6 +213,7 @@ private:
     std::size_t count_ = 0;
     std::size_t cursor_ = 0;
     std::uint64_t present_ = 0; // the signatures of every key of the object
+    std::uint64_t shared_ = 0; // the signatures that more than one key has
 };
 
 // Reads a short text that recurs across a document (a state, a direction, a peer's

@@ -1,6 +1,7 @@
 #include "service/records.h"
 #include "service/reply.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTest>
 #include <QtConcurrent/QtConcurrentRun>
@@ -93,6 +94,7 @@ private slots:
     void errorDescriptionNamesKeyAndProblem();
     void keysInAnyOrder();
     void repeatedKeyKeepsLastValue();
+    void objectWithManyKeys();
     void longListOfBadElements_data();
     void longListOfBadElements();
     void longListOfGoodElements();
@@ -431,6 +433,22 @@ void TestRecords::repeatedKeyKeepsLastValue()
     const QByteArray status = replaced(minimalStatus, R"("remembered_computers":[])",
                                        R"("remembered_computers":[{"id":"p","name":"n","share":)" + many.toUtf8() + "}]");
     QVERIFY(decode<ServiceStatus>(view(status)).remembered_computers.at(0).share == Share::none());
+}
+
+void TestRecords::objectWithManyKeys()
+{
+    // About a megabyte of unknown keys of one length ahead of the status's own keys:
+    // reading it takes milliseconds, so a second is far beyond it (comparing every key
+    // with every other one took seconds).
+    QByteArray keys;
+    for (int i = 0; i < 100000; ++i)
+        keys += "\"" + QByteArray::number(100000 + i) + "\":0,";
+    const QByteArray json = replaced(minimalStatus, "{", "{" + keys);
+    QVERIFY(json.size() > 1000000);
+    QElapsedTimer timer;
+    timer.start();
+    QCOMPARE(decode<ServiceStatus>(view(json)).version, QString("1.0"));
+    QVERIFY2(timer.elapsed() < 1000, qPrintable(QStringLiteral("%1 ms").arg(timer.elapsed())));
 }
 
 void TestRecords::longListOfBadElements_data()
