@@ -95,6 +95,8 @@ private slots:
     void keysInAnyOrder();
     void repeatedKeyKeepsLastValue();
     void objectWithManyKeys();
+    void deepNesting();
+    void malformedText();
     void longListOfBadElements_data();
     void longListOfBadElements();
     void longListOfGoodElements();
@@ -449,6 +451,30 @@ void TestRecords::objectWithManyKeys()
     timer.start();
     QCOMPARE(decode<ServiceStatus>(view(json)).version, QString("1.0"));
     QVERIFY2(timer.elapsed() < 1000, qPrintable(QStringLiteral("%1 ms").arg(timer.elapsed())));
+}
+
+void TestRecords::deepNesting()
+{
+    // Nesting under a key that no record reads is passed over; nesting too deep for
+    // the parser fails the document instead of exhausting the stack.
+    auto nested = [](int depth) {
+        return "\"x\":" + QByteArray(depth, '[') + QByteArray(depth, ']') + ",";
+    };
+    const QByteArray fine = replaced(minimalStatus, "{", "{" + nested(500));
+    QCOMPARE(failingPath<ServiceStatus>(fine), QString("<decoded>"));
+    const QByteArray tooDeep = replaced(minimalStatus, "{", "{" + nested(200000));
+    QCOMPARE(failingPath<ServiceStatus>(tooDeep), QString(""));
+}
+
+void TestRecords::malformedText()
+{
+    // Text that is not UTF-8, raw or escaped, fails the whole document.
+    QCOMPARE(failingPath<ServiceStatus>(replaced(fullJson, "Old Mini", "Old \xC3 Mini")), QString(""));
+    QCOMPARE(failingPath<ServiceStatus>(replaced(fullJson, "Old Mini", "Old \xED\xA0\x80 Mini")), QString(""));
+    QCOMPARE(failingPath<ServiceStatus>(replaced(fullJson, "Old Mini", "Old \\ud800 Mini")), QString(""));
+    QCOMPARE(decode<ServiceStatus>(view(replaced(fullJson, "Old Mini", "Old \\ud83d\\ude80 Mini")))
+                 .remembered_computers.at(0).name,
+             QString::fromUtf8("Old \xF0\x9F\x9A\x80 Mini"));
 }
 
 void TestRecords::longListOfBadElements_data()
