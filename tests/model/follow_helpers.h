@@ -7,59 +7,49 @@
 #include <QCoroTask>
 #include <QDir>
 #include <QEventLoop>
-#include <QTimer>
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonObject>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <functional>
-#include <memory>
+#include <type_traits>
 
 namespace cv::test {
 
-namespace detail {
-
-inline QCoro::Task<> guarded(QCoro::Task<> task, std::exception_ptr *error)
-{
-    try {
-        co_await std::move(task);
-    } catch (...) {
-        *error = std::current_exception();
-    }
-}
-
-inline QCoro::Task<> guarded(QCoro::Task<bool> task, bool *result, std::exception_ptr *error)
-{
-    try {
-        *result = co_await std::move(task);
-    } catch (...) {
-        *error = std::current_exception();
-    }
-}
-
-} // namespace detail
-
 // Runs a task of the model to its end (the fake clock moves on by itself meanwhile)
 // and rethrows what it threw (QCoro::waitFor alone would wait forever).
-inline void run(QCoro::Task<> task)
+template <typename T>
+T run(QCoro::Task<T> task)
 {
+    std::conditional_t<std::is_void_v<T>, bool, T> result{};
     std::exception_ptr error;
-    QCoro::Task<> guarded = detail::guarded(std::move(task), &error);
-    QCoro::waitFor(std::move(guarded));
+    auto guarded = [](QCoro::Task<T> t, auto *out, std::exception_ptr *err) -> QCoro::Task<> {
+        try {
+            if constexpr (std::is_void_v<T>)
+                co_await std::move(t);
+            else
+                *out = co_await std::move(t);
+        } catch (...) {
+            *err = std::current_exception();
+        }
+    };
+    QCoro::Task<> wrapped = guarded(std::move(task), &result, &error);
+    QCoro::waitFor(std::move(wrapped));
     if (error)
         std::rethrow_exception(error);
+    if constexpr (!std::is_void_v<T>)
+        return result;
 }
 
-inline bool run(QCoro::Task<bool> task)
+// The message of the ServiceError a task threw (empty: none).
+inline QString thrown(QCoro::Task<> task)
 {
-    bool result = false;
-    std::exception_ptr error;
-    QCoro::Task<> guarded = detail::guarded(std::move(task), &result, &error);
-    QCoro::waitFor(std::move(guarded));
-    if (error)
-        std::rethrow_exception(error);
-    return result;
+    try {
+        run(std::move(task));
+    } catch (const ServiceError &e) {
+        return e.message();
+    }
+    return {};
 }
 
 // After `seconds` of the fake clock, runs `action`. The clock must outlive the task.
@@ -78,14 +68,21 @@ inline void settle(int milliseconds = 20)
     loop.exec();
 }
 
+// A service that answers every "status" and "events" at event number `sequence`.
+inline void serveIdle(FakeServiceClient &client, std::uint64_t sequence)
+{
+    client.always(QStringLiteral("status"), wire::ok(wire::status({}, sequence)));
+    client.always(QStringLiteral("events"), wire::ok(wire::events({}, sequence)));
+}
+
 // One event as the service sends it.
 inline QJsonObject serviceEvent(const QString &name, const QString &peer, const QJsonObject &detail = {},
-                         std::uint64_t sequence = 1)
+                                std::uint64_t sequence = 1)
 {
-    QJsonObject object{{QStringLiteral("sequence"), qint64(sequence)}, {QStringLiteral("event"), name}};
+    QJsonObject object{{QStringLiteral("sequence"), qint64(sequence)}, {QStringLiteral("event"), name},
+                       {QStringLiteral("detail"), detail}};
     if (!peer.isNull())
         object.insert(QStringLiteral("peer"), peer);
-    object.insert(QStringLiteral("detail"), detail);
     return object;
 }
 
@@ -96,18 +93,9 @@ public:
     {
         if (qEnvironmentVariableIsSet(name))
             old_ = qgetenv(name);
-        if (value)
-            qputenv(name, *value);
-        else
-            qunsetenv(name);
+        value ? void(qputenv(name, *value)) : void(qunsetenv(name));
     }
-    ~ScopedEnv()
-    {
-        if (old_)
-            qputenv(name_, *old_);
-        else
-            qunsetenv(name_);
-    }
+    ~ScopedEnv() { old_ ? void(qputenv(name_, *old_)) : void(qunsetenv(name_)); }
 
 private:
     const char *name_;
@@ -123,16 +111,16 @@ inline bool developmentVariablesSet()
     return false;
 }
 
-// An installed application with a login agent: everything start at sign-in needs.
-// Lives in a temporary folder laid out as an installed prefix.
+// An installed application with a login agent, laid out as an installed prefix in a
+// temporary folder: everything start at sign-in needs.
 class InstalledBundle {
 public:
     InstalledBundle()
     {
         QDir(dir_.path()).mkpath(QStringLiteral("bin"));
         QDir(dir_.path()).mkpath(QStringLiteral("share/corvane"));
-        for (const QString &name : {QStringLiteral("corvane"), QStringLiteral("cv-mac-service")}) {
-            QFile program(dir_.path() + QStringLiteral("/bin/") + name);
+        for (const char *name : {"corvane", "cv-mac-service"}) {
+            QFile program(dir_.path() + QStringLiteral("/bin/") + QLatin1String(name));
             program.open(QIODevice::WriteOnly);
             program.write("#!/bin/sh\n");
             program.close();

@@ -29,8 +29,7 @@ private slots:
         ModelFixture f;
         AppModel &m = f.model();
         QSignalSpy login(f.host.get(), &ServiceHost::loginDetailChanged);
-        f.client->always(QStringLiteral("status"), wire::ok(wire::status({}, 5)));
-        f.client->always(QStringLiteral("events"), wire::ok(wire::events({}, 5)));
+        serveIdle(*f.client, 5);
         f.client->always(QStringLiteral("quit"), wire::done());
         const double start = f.clock.uptime();
 
@@ -67,8 +66,7 @@ private slots:
         AppModel &m = f.model();
         f.client->queue(QStringLiteral("status"), wire::ok(wire::status({}, 5)));
         f.client->queueError(QStringLiteral("status"), ServiceError::unavailable(QStringLiteral("gone")));
-        f.client->always(QStringLiteral("status"), wire::ok(wire::status({}, 5)));
-        f.client->always(QStringLiteral("events"), wire::ok(wire::events({}, 5)));
+        serveIdle(*f.client, 5);
         f.client->always(QStringLiteral("quit"), wire::done());
         m.start();
         QTRY_VERIFY(f.client->requests.size() >= 7);
@@ -131,8 +129,7 @@ private slots:
         // pass meanwhile, and the passes go on once the quit has been refused.
         ModelFixture f;
         AppModel &m = f.model();
-        f.client->always(QStringLiteral("status"), wire::ok(wire::status({}, 5)));
-        f.client->always(QStringLiteral("events"), wire::ok(wire::events({}, 5)));
+        serveIdle(*f.client, 5);
         f.client->always(QStringLiteral("quit"), wire::refused(QStringLiteral("Copies are running.")), 3.0);
         m.start();
         QTRY_VERIFY(f.client->requests.size() >= 3);
@@ -146,38 +143,34 @@ private slots:
         finish(m);
     }
 
-    void cancelledPauseEndsTheTask()
+    void pauseEndsTheTask_data()
     {
-        ModelFixture f;
-        AppModel &m = f.model();
-        f.client->always(QStringLiteral("status"), wire::ok(wire::status({}, 5)));
-        f.client->always(QStringLiteral("events"), wire::ok(wire::events({}, 5)));
-        f.clock.setAutoAdvance(false);
-        m.start();
-        // Start-up and first pass run without sleeping; the task now waits in its pause.
-        QTRY_COMPARE(f.client->requests.size(), 3);
-        QTRY_COMPARE(f.clock.sleeperCount(), 1);
-        AppModelAccess::pollingCancel(m).cancel();
-        QTRY_VERIFY(AppModelAccess::polling(m)->isReady());
-        QCOMPARE(f.client->requests.size(), 3);
-        QVERIFY(!AppModelAccess::quitting(m));
+        QTest::addColumn<bool>("byQuit");
+        QTest::newRow("cancelled") << false;
+        // quit() cancels the pause: the task ends without waiting out the 750 ms.
+        QTest::newRow("quit") << true;
     }
 
-    void quitEndsThePollingTask()
+    void pauseEndsTheTask()
     {
+        QFETCH(bool, byQuit);
         ModelFixture f;
         AppModel &m = f.model();
-        f.client->always(QStringLiteral("status"), wire::ok(wire::status({}, 5)));
-        f.client->always(QStringLiteral("events"), wire::ok(wire::events({}, 5)));
+        serveIdle(*f.client, 5);
         f.client->always(QStringLiteral("quit"), wire::done());
         f.clock.setAutoAdvance(false);
         m.start();
+        // Start-up and first pass run without sleeping; the task now waits in its pause.
         QTRY_COMPARE(f.clock.sleeperCount(), 1);
-        // quit() cancels the task's pause: it ends without waiting out the 750 ms.
-        QVERIFY(run(m.quit()));
+        QCOMPARE(f.client->requests.size(), 3);
+        if (byQuit)
+            QVERIFY(run(m.quit()));
+        else
+            AppModelAccess::pollingCancel(m).cancel();
         QTRY_VERIFY(AppModelAccess::polling(m)->isReady());
-        QVERIFY(AppModelAccess::pollingCancel(m).cancelled());
-        QCOMPARE(f.client->ops(), (QStringList{"status", "events", "status", "quit"}));
+        QCOMPARE(f.client->ops(), byQuit ? (QStringList{"status", "events", "status", "quit"})
+                                         : (QStringList{"status", "events", "status"}));
+        QCOMPARE(AppModelAccess::quitting(m), byQuit);
     }
 };
 

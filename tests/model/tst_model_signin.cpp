@@ -31,6 +31,7 @@ struct SignIn {
     }
 
     AppModel &model() { return f.model(); }
+    QStringList ops() const { return f.client->ops(); }
 
     InstalledBundle installed;
     ModelFixture f;
@@ -46,21 +47,62 @@ class ModelSignInTest : public QObject {
 private slots:
     void init() { QVERIFY(!developmentVariablesSet()); }
 
-    void alreadyInThatState_data()
+    void setStartAtLogin_data()
     {
+        QTest::addColumn<bool>("enabled");
         QTest::addColumn<bool>("on");
-        QTest::newRow("on") << true;
-        QTest::newRow("off") << false;
+        QTest::addColumn<QString>("failure");
+        QTest::addColumn<QStringList>("ops");
+        QTest::addColumn<QString>("error");
+        const QStringList none;
+        const QString prefix = QStringLiteral("Couldn't change start at sign-in: ");
+        QTest::newRow("already on") << true << true << "" << none << QString();
+        QTest::newRow("already off") << false << false << "" << none << QString();
+        // Stopped, registered (the system starts the agent), refreshed.
+        QTest::newRow("turn on") << false << true << "" << QStringList{"quit", "status", "status"} << QString();
+        // Stopped, unregistered, brought up the usual way (it answers at once, which
+        // sets the event cursor), refreshed.
+        QTest::newRow("turn off") << true << false << ""
+                                  << QStringList{"quit", "status", "status", "events", "status"} << QString();
+        // A failed change replaces the error; the service is brought up again and
+        // refreshed; the registration is as it was.
+        const QStringList restarted{"status", "events", "status"};
+        QTest::newRow("service did not stop") << false << true << "stop" << restarted
+                                              << prefix + "The background service didn’t stop.";
+        QTest::newRow("quit refused") << false << true << "quit" << restarted << prefix + "Not now.";
+        QTest::newRow("registration refused") << false << true << "register" << restarted
+                                              << prefix + "Operation not permitted";
     }
 
-    void alreadyInThatState()
+    void setStartAtLogin()
     {
+        QFETCH(bool, enabled);
         QFETCH(bool, on);
-        SignIn s(on ? LoginItemStatus::enabled : LoginItemStatus::notRegistered);
-        QCOMPARE(s.f.host->loginEnabled(), on);
-        run(s.model().setStartAtLogin(on));
-        QVERIFY(s.f.client->requests.isEmpty());
-        QVERIFY(s.mutating.isEmpty());
+        QFETCH(QString, failure);
+        QFETCH(QStringList, ops);
+        QFETCH(QString, error);
+        SignIn s(enabled ? LoginItemStatus::enabled : LoginItemStatus::notRegistered);
+        AppModel &m = s.model();
+        QCOMPARE(s.f.host->loginEnabled(), enabled);
+        m.setError(QStringLiteral("an older error"));
+        if (failure == "stop") {
+            s.f.client->clear(QStringLiteral("status"));
+            s.f.client->always(QStringLiteral("status"), wire::ok(wire::status({}, 3)));
+        }
+        if (failure == "quit")
+            s.f.client->always(QStringLiteral("quit"), wire::refused(QStringLiteral("Not now.")));
+        if (failure == "register")
+            s.f.loginItems.agentItem->registerError = QStringLiteral("Operation not permitted");
+        run(m.setStartAtLogin(on));
+        // After a failure, the last requests are the start-up's and the refresh's.
+        QCOMPARE(failure.isEmpty() ? s.ops() : s.ops().mid(s.ops().size() - 3), ops);
+        QCOMPARE(s.f.host->loginEnabled(), error.isNull() ? on : enabled);
+        QCOMPARE(m.error(), std::optional<QString>(error.isNull() ? QStringLiteral("an older error") : error));
+        QCOMPARE(s.mutating, (enabled == on ? QList<bool>{} : QList<bool>{true, false}));
+        QCOMPARE(s.f.loginItems.agentItem->registerCalls, (on && !enabled && (failure.isEmpty() || failure == "register")) ? 1 : 0);
+        QCOMPARE(s.f.loginItems.agentItem->unregisterCalls, (enabled && !on) ? 1 : 0);
+        QVERIFY(s.f.launcher.launches.isEmpty() || !failure.isEmpty());
+        QVERIFY(m.connected());
     }
 
     void refusedWhileBusy_data()
@@ -81,14 +123,11 @@ private slots:
             development.emplace("CV_MAC_STATE_DIR", QByteArrayLiteral("/tmp/state"));
         SignIn s;
         AppModel &m = s.model();
-        if (why == "mutating")
-            m.setMutating(true);
-        if (why == "disconnected")
-            m.setConnected(false);
+        m.setMutating(why == "mutating");
+        m.setConnected(why != "disconnected");
         if (why == "control busy") {
             QJsonObject busy = wire::status({}, 1);
             busy.insert(QStringLiteral("control_busy"), true);
-            s.f.client->queue(QStringLiteral("status"), wire::ok(busy));
             s.f.client->clear(QStringLiteral("status"));
             s.f.client->always(QStringLiteral("status"), wire::ok(busy));
             run(m.refresh());
@@ -100,8 +139,6 @@ private slots:
         run(m.setStartAtLogin(true));
         QVERIFY(s.f.client->requests.isEmpty());
         QVERIFY(s.mutating.isEmpty());
-        QCOMPARE(s.f.loginItems.agentItem->registerCalls, 0);
-
         // The automatic attempt does nothing either, and leaves the key unwritten when
         // it could not be tried.
         run(AppModelAccess::startAtLoginByDefault(m));
@@ -110,158 +147,67 @@ private slots:
         QCOMPARE(s.f.loginItems.agentItem->registerCalls, 0);
     }
 
-    void turnOn()
+    void byDefault_data()
     {
-        SignIn s;
-        AppModel &m = s.model();
-        run(m.setStartAtLogin(true));
-        // Stopped, registered (the system starts the agent), refreshed.
-        QCOMPARE(s.f.client->ops(), (QStringList{"quit", "status", "status"}));
-        QCOMPARE(s.f.loginItems.agentItem->registerCalls, 1);
-        QVERIFY(s.f.host->loginEnabled());
-        QVERIFY(s.f.launcher.launches.isEmpty());
-        QCOMPARE(s.mutating, (QList<bool>{true, false}));
-        QCOMPARE(m.error(), std::nullopt);
-        QVERIFY(m.connected());
-    }
-
-    void turnOff()
-    {
-        SignIn s(LoginItemStatus::enabled);
-        AppModel &m = s.model();
-        run(m.setStartAtLogin(false));
-        // Stopped, unregistered, brought up the usual way (it answers at once, which
-        // sets the event cursor), refreshed.
-        QCOMPARE(s.f.client->ops(), (QStringList{"quit", "status", "status", "events", "status"}));
-        QCOMPARE(s.f.loginItems.agentItem->unregisterCalls, 1);
-        QVERIFY(!s.f.host->loginEnabled());
-        QCOMPARE(s.mutating, (QList<bool>{true, false}));
-        QVERIFY(!m.starting());
-    }
-
-    void failures_data()
-    {
-        QTest::addColumn<QString>("failure");
-        QTest::addColumn<QString>("error");
-        QTest::newRow("service did not stop")
-            << "stop" << "Couldn't change start at sign-in: The background service didn’t stop.";
-        QTest::newRow("quit refused") << "quit" << "Couldn't change start at sign-in: Not now.";
-        QTest::newRow("registration refused") << "register" << "Couldn't change start at sign-in: Operation not permitted";
-    }
-
-    void failures()
-    {
-        QFETCH(QString, failure);
-        QFETCH(QString, error);
-        SignIn s;
-        AppModel &m = s.model();
-        m.setError(QStringLiteral("an older error"));
-        if (failure == "stop") {
-            s.f.client->clear(QStringLiteral("status"));
-            s.f.client->always(QStringLiteral("status"), wire::ok(wire::status({}, 3)));
-        }
-        if (failure == "quit")
-            s.f.client->always(QStringLiteral("quit"), wire::refused(QStringLiteral("Not now.")));
-        if (failure == "register")
-            s.f.loginItems.agentItem->registerError = QStringLiteral("Operation not permitted");
-        run(m.setStartAtLogin(true));
-        // A failed manual change replaces the error; the service is brought up again and
-        // refreshed; the registration is as it was.
-        QCOMPARE(m.error(), std::optional<QString>(error));
-        QVERIFY(!s.f.host->loginEnabled());
-        QCOMPARE(s.f.client->ops().mid(s.f.client->ops().size() - 3), (QStringList{"status", "events", "status"}));
-        QCOMPARE(s.mutating, (QList<bool>{true, false}));
-        QVERIFY(m.connected());
-        if (failure != "register")
-            QCOMPARE(s.f.loginItems.agentItem->registerCalls, 0);
-    }
-
-    void firstLaunchEnables()
-    {
-        SignIn s;
-        AppModel &m = s.model();
-        run(AppModelAccess::startAtLoginByDefault(m));
-        QCOMPARE(s.f.defaults->stored().value(defaultedKey), QStringLiteral("true"));
-        QCOMPARE(s.f.client->ops(), (QStringList{"quit", "status", "status"}));
-        QVERIFY(s.f.host->loginEnabled());
-        QCOMPARE(s.mutating, (QList<bool>{true, false}));
-    }
-
-    void firstLaunchWithoutService()
-    {
-        SignIn s;
-        AppModel &m = s.model();
-        m.setConnected(false);
-        run(AppModelAccess::startAtLoginByDefault(m));
+        QTest::addColumn<QString>("situation");
+        QTest::addColumn<QStringList>("ops");
+        QTest::addColumn<bool>("defaulted");
+        QTest::addColumn<bool>("enabled");
+        QTest::addColumn<QString>("error"); // the error shown afterwards
+        const QString older = QStringLiteral("an older error");
+        QTest::newRow("first launch") << "" << QStringList{"quit", "status", "status"} << true << true << older;
         // Tried again at the next launch.
-        QVERIFY(s.f.defaults->writes().isEmpty());
-        QVERIFY(s.f.client->requests.isEmpty());
-    }
-
-    void secondLaunch()
-    {
-        SignIn s;
-        s.f.defaults->setBool(defaultedKey, true);
-        AppModel &m = s.model();
-        run(AppModelAccess::startAtLoginByDefault(m));
-        QVERIFY(s.f.client->requests.isEmpty());
-        QCOMPARE(s.f.loginItems.agentItem->registerCalls, 0);
-    }
-
-    void alreadyEnabledOrWaiting_data()
-    {
-        QTest::addColumn<int>("agent");
-        QTest::newRow("enabled") << int(LoginItemStatus::enabled);
-        QTest::newRow("needs approval") << int(LoginItemStatus::requiresApproval);
-    }
-
-    void alreadyEnabledOrWaiting()
-    {
-        QFETCH(int, agent);
-        SignIn s{LoginItemStatus(agent)};
-        AppModel &m = s.model();
-        run(AppModelAccess::startAtLoginByDefault(m));
-        QCOMPARE(s.f.defaults->stored().value(defaultedKey), QStringLiteral("true"));
-        QVERIFY(s.f.client->requests.isEmpty());
-        QVERIFY(s.mutating.isEmpty());
-    }
-
-    void approvalNeededIsUndone()
-    {
-        SignIn s;
-        s.f.loginItems.agentItem->statusAfterRegister = LoginItemStatus::requiresApproval;
-        AppModel &m = s.model();
-        m.setError(QStringLiteral("an older error"));
-        run(AppModelAccess::startAtLoginByDefault(m));
+        QTest::newRow("no service yet") << "disconnected" << QStringList{} << false << false << older;
+        QTest::newRow("second launch") << "defaulted" << QStringList{} << true << false << older;
+        QTest::newRow("already enabled") << "enabled" << QStringList{} << true << true << older;
+        QTest::newRow("waiting for approval") << "requires approval" << QStringList{} << true << false << older;
         // Registered, found waiting for approval, unregistered again, and the service
-        // brought up as before.
-        QCOMPARE(s.f.loginItems.agentItem->registerCalls, 1);
-        QCOMPARE(s.f.loginItems.agentItem->unregisterCalls, 1);
-        QCOMPARE(s.f.loginItems.agentItem->currentStatus(), LoginItemStatus::notRegistered);
-        QCOMPARE(s.f.client->ops(), (QStringList{"quit", "status", "status", "status"}));
-        QCOMPARE(m.error(), std::optional<QString>(QStringLiteral("an older error")));
-        QCOMPARE(s.f.defaults->stored().value(defaultedKey), QStringLiteral("true"));
-        QVERIFY(m.connected());
+        // brought up as before; the earlier error stays.
+        QTest::newRow("approval needed after registering") << "approval after register"
+                                                           << QStringList{"quit", "status", "status", "status"} << true
+                                                           << false << older;
+        // A failed automatic attempt shows nothing, and leaves no error behind.
+        QTest::newRow("registration refused") << "register fails" << QStringList{"quit", "status", "status", "events", "status"}
+                                              << true << false << older;
+        QTest::newRow("registration refused, no error") << "register fails quietly"
+                                                        << QStringList{"quit", "status", "status", "events", "status"}
+                                                        << true << false << QString();
     }
 
-    void failedAutomaticAttemptKeepsTheError_data()
+    void byDefault()
     {
-        QTest::addColumn<std::optional<QString>>("before");
-        QTest::newRow("an error shown") << std::optional<QString>(QStringLiteral("an older error"));
-        QTest::newRow("no error") << std::optional<QString>();
-    }
-
-    void failedAutomaticAttemptKeepsTheError()
-    {
-        QFETCH(std::optional<QString>, before);
-        SignIn s;
-        s.f.loginItems.agentItem->registerError = QStringLiteral("Operation not permitted");
+        QFETCH(QString, situation);
+        QFETCH(QStringList, ops);
+        QFETCH(bool, defaulted);
+        QFETCH(bool, enabled);
+        QFETCH(QString, error);
+        SignIn s(situation == "enabled"             ? LoginItemStatus::enabled
+                     : situation == "requires approval" ? LoginItemStatus::requiresApproval
+                                                        : LoginItemStatus::notRegistered);
+        auto agent = s.f.loginItems.agentItem;
+        if (situation == "defaulted")
+            s.f.defaults->setBool(defaultedKey, true);
+        if (situation == "approval after register")
+            agent->statusAfterRegister = LoginItemStatus::requiresApproval;
+        if (situation.startsWith("register fails"))
+            agent->registerError = QStringLiteral("Operation not permitted");
         AppModel &m = s.model();
-        m.setError(before);
+        m.setConnected(situation != "disconnected");
+        m.setError(error.isNull() ? std::nullopt : std::optional<QString>(error));
+        const int writesBefore = s.f.defaults->writes().size();
         run(AppModelAccess::startAtLoginByDefault(m));
-        QCOMPARE(m.error(), before);
-        QCOMPARE(s.f.defaults->stored().value(defaultedKey), QStringLiteral("true"));
-        QCOMPARE(s.mutating, (QList<bool>{true, false}));
+        QCOMPARE(s.ops(), ops);
+        QCOMPARE(s.f.defaults->stored().value(defaultedKey) == QStringLiteral("true"), defaulted);
+        if (situation == "disconnected")
+            QCOMPARE(s.f.defaults->writes().size(), writesBefore);
+        QCOMPARE(s.f.host->loginEnabled(), enabled);
+        QCOMPARE(m.error(), error.isNull() ? std::nullopt : std::optional<QString>(error));
+        QCOMPARE(s.mutating, (ops.isEmpty() ? QList<bool>{} : QList<bool>{true, false}));
+        if (situation == "approval after register") {
+            QCOMPARE(agent->unregisterCalls, 1);
+            QCOMPARE(agent->currentStatus(), LoginItemStatus::notRegistered);
+        }
+        QCOMPARE(agent->registerCalls, ops.isEmpty() ? 0 : 1);
     }
 };
 

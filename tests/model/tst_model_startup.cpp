@@ -2,7 +2,6 @@
 
 #include "model/failures.h"
 
-#include <QSignalSpy>
 #include <QTest>
 
 #include <algorithm>
@@ -14,27 +13,22 @@ namespace {
 
 const QString notReadyText = QStringLiteral("The background service has not become ready. Open the service log, then retry.");
 const QString exitedText = QStringLiteral("The background service exited (3). Open the service log for the underlying error.");
-const QString timeoutText =
-    QStringLiteral("The service request timed out. Its outcome will be checked before another action.");
-const QString missingText = QStringLiteral(
-    "The background service is missing. Build or install Corvane with cv-mac-service and nfsmount beside the app executable.");
 
 ServiceError down() { return ServiceError::unavailable(QStringLiteral("The background service is unavailable: No such file or directory.")); }
 
-int count(const QList<FakeLaunchctl::Call> &calls, const QString &verb)
+int kickstartCount(const ModelFixture &f)
 {
-    return int(std::count_if(calls.begin(), calls.end(), [&verb](const FakeLaunchctl::Call &c) { return c.verbs == QStringList{verb}; }));
+    return int(std::count_if(f.launchctl.calls.begin(), f.launchctl.calls.end(),
+                             [](const FakeLaunchctl::Call &c) { return c.verbs == QStringList{"kickstart"}; }));
 }
 
-// Records every value `starting` takes.
-struct StartingValues {
-    explicit StartingValues(AppModel &m)
-    {
-        QObject::connect(&m, &AppModel::startingChanged, &context, [this, &m] { values << m.starting(); });
-    }
-    QObject context;
-    QList<bool> values;
-};
+// A child that ran earlier and has stopped with `status`.
+void stoppedChild(ModelFixture &f, int status)
+{
+    f.host->start(true);
+    f.launcher.launches.last().state->running = false;
+    f.launcher.launches.last().state->status = status;
+}
 
 } // namespace
 
@@ -48,18 +42,17 @@ private slots:
     {
         ModelFixture f;
         AppModel &m = f.model();
-        StartingValues starting(m);
+        QList<bool> starting;
+        connect(&m, &AppModel::startingChanged, &m, [&] { starting << m.starting(); });
         f.client->always(QStringLiteral("status"), wire::ok(wire::status({}, 12)));
         const double start = f.clock.uptime();
         run(AppModelAccess::startServiceIfNeeded(m));
         QCOMPARE(f.client->ops(), QStringList{QStringLiteral("status")});
         QCOMPARE(f.client->deadlines.at(0), std::optional<double>(start + 15.0));
-        QVERIFY(f.launcher.launches.isEmpty());
-        QVERIFY(f.launchctl.calls.isEmpty());
-        QCOMPARE(starting.values, (QList<bool>{true, false}));
+        QVERIFY(f.launcher.launches.isEmpty() && f.launchctl.calls.isEmpty());
+        QCOMPARE(starting, (QList<bool>{true, false}));
         QVERIFY(m.connected());
         QCOMPARE(AppModelAccess::cursor(m), std::optional<std::uint64_t>(12));
-        QCOMPARE(m.serviceError(), std::nullopt);
     }
 
     void childStarted()
@@ -76,213 +69,152 @@ private slots:
         QCOMPARE(f.launcher.launches.size(), 1);
         QCOMPARE(f.launcher.launches.at(0).program, QStringLiteral("/bin/sh"));
         QVERIFY(f.launchctl.calls.isEmpty());
-        QCOMPARE(f.client->ops().size(), 5);
         // Polled every half second until the first answer, each with the window's deadline.
+        QCOMPARE(f.client->ops().size(), 5);
         QCOMPARE(std::deque<double>(f.clock.sleeps()), (std::deque<double>{0.5, 0.5, 0.5, 0.5}));
         QCOMPARE(f.clock.uptime(), start + 2.0);
         for (const auto &deadline : f.client->deadlines)
             QCOMPARE(deadline, std::optional<double>(start + 15.0));
-        QVERIFY(m.connected());
-        QVERIFY(!m.starting());
+        QVERIFY(m.connected() && !m.starting());
         QCOMPARE(m.serviceError(), std::nullopt);
     }
 
-    void agentKickstarted()
+    void throughTheAgent_data()
     {
+        QTest::addColumn<QByteArray>("launchd");
+        QTest::addColumn<int>("unreachable"); // status answers refused first; -1: always
+        QTest::addColumn<bool>("repairFails");
+        QTest::addColumn<int>("kickstarts");
+        QTest::addColumn<int>("children");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("running agent kickstarted") << QByteArray("\tstate = running\n") << 2 << false << 1 << 0 << QString();
+        QTest::newRow("stopped agent repaired") << QByteArray("state = not running\n") << 7 << false << 2 << 0 << QString();
+        QTest::newRow("repair fails, child started") << QByteArray("state = not running\n") << 7 << true << 1 << 1 << QString();
+        QTest::newRow("down after the repair, child started") << QByteArray("state = waiting\n") << -1 << false << 2 << 1
+                                                               << notReadyText;
+    }
+
+    void throughTheAgent()
+    {
+        QFETCH(QByteArray, launchd);
+        QFETCH(int, unreachable);
+        QFETCH(bool, repairFails);
+        QFETCH(int, kickstarts);
+        QFETCH(int, children);
+        QFETCH(QString, error);
         InstalledBundle installed;
         ModelFixture f;
         f.bundle = installed.bundle();
-        f.loginItems.agentItem->setStatus(LoginItemStatus::enabled);
-        f.launchctl.output = "\tstate = running\n";
+        auto agent = f.loginItems.agentItem;
+        agent->setStatus(LoginItemStatus::enabled);
+        if (repairFails)
+            agent->registerError = QStringLiteral("not allowed");
+        f.launchctl.output = launchd;
         AppModel &m = f.model();
-        f.client->queueError(QStringLiteral("status"), down());
-        f.client->queueError(QStringLiteral("status"), down());
-        f.client->always(QStringLiteral("status"), wire::ok(wire::status({}, 1)));
-        run(AppModelAccess::startServiceIfNeeded(m));
-        // Started through the login agent, no child.
-        QCOMPARE(count(f.launchctl.calls, "kickstart"), 1);
-        QVERIFY(f.launcher.launches.isEmpty());
-        QVERIFY(m.connected());
-    }
-
-    void agentRepair_data()
-    {
-        QTest::addColumn<bool>("repairWorks");
-        QTest::newRow("repair fails, child started") << false;
-        QTest::newRow("repaired") << true;
-    }
-
-    void agentRepair()
-    {
-        QFETCH(bool, repairWorks);
-        InstalledBundle installed;
-        ModelFixture f;
-        f.bundle = installed.bundle();
-        f.loginItems.agentItem->setStatus(LoginItemStatus::enabled);
-        if (!repairWorks)
-            f.loginItems.agentItem->registerError = QStringLiteral("not allowed");
-        // launchd does not report the agent running.
-        f.launchctl.output = "state = not running\n";
-        AppModel &m = f.model();
-        // Unreachable for 3 s, then it answers.
-        for (int i = 0; i < 7; ++i)
+        for (int i = 0; i < unreachable; ++i)
             f.client->queueError(QStringLiteral("status"), down());
-        f.client->always(QStringLiteral("status"), wire::ok(wire::status({}, 1)));
-        // The repair holds in its unregistering, so the test can see when it began.
-        f.loginItems.agentItem->holdUnregister = true;
+        if (unreachable < 0)
+            f.client->alwaysError(QStringLiteral("status"), down());
+        else
+            f.client->always(QStringLiteral("status"), wire::ok(wire::status({}, 1)));
+        // A repair holds in its unregistering, so the test can see when it began.
+        agent->holdUnregister = true;
         const double start = f.clock.uptime();
         QCoro::Task<> startUp = AppModelAccess::startServiceIfNeeded(m);
-        QTRY_COMPARE(f.loginItems.agentItem->unregisterWaiting, 1);
-        // At the first unreachable answer more than 2 s after the start request (the
-        // one at 2.0 s is not yet late enough).
-        QCOMPARE(f.clock.uptime() - start, 2.5);
-        f.loginItems.agentItem->release();
-        run(std::move(startUp));
-
-        QVERIFY(m.connected());
-        QCOMPARE(m.serviceError(), std::nullopt);
-        // One repair: unregistered and registered again once.
-        QCOMPARE(f.loginItems.agentItem->unregisterCalls, 1);
-        QCOMPARE(f.loginItems.agentItem->registerCalls, 1);
-        if (repairWorks) {
-            QCOMPARE(count(f.launchctl.calls, "kickstart"), 2);
-            QVERIFY(f.launcher.launches.isEmpty());
-        } else {
-            // A child at once after the failed repair.
-            QCOMPARE(count(f.launchctl.calls, "kickstart"), 1);
-            QCOMPARE(f.launcher.launches.size(), 1);
+        if (!launchd.contains("= running")) {
+            // At the first unreachable answer more than 2 s after the start request
+            // (the one at 2.0 s is not yet late enough).
+            QTRY_COMPARE(agent->unregisterWaiting, 1);
+            QCOMPARE(f.clock.uptime() - start, 2.5);
+            agent->release();
         }
+        run(std::move(startUp));
+        QCOMPARE(agent->unregisterCalls, launchd.contains("= running") ? 0 : 1);
+        QCOMPARE(agent->registerCalls, launchd.contains("= running") ? 0 : 1);
+        QCOMPARE(kickstartCount(f), kickstarts);
+        QCOMPARE(f.launcher.launches.size(), children);
+        QCOMPARE(m.serviceError(), error.isNull() ? std::nullopt : std::optional<QString>(error));
+        QCOMPARE(m.connected(), error.isNull());
     }
 
-    void agentStaysDown()
+    void startUpFails_data()
     {
-        // Repaired, then more than 2 s later still down: a child is started, once.
-        InstalledBundle installed;
-        ModelFixture f;
-        f.bundle = installed.bundle();
-        f.loginItems.agentItem->setStatus(LoginItemStatus::enabled);
-        f.launchctl.output = "state = waiting\n";
-        AppModel &m = f.model();
-        f.client->alwaysError(QStringLiteral("status"), down());
-        const double start = f.clock.uptime();
-        run(AppModelAccess::startServiceIfNeeded(m));
-        QCOMPARE(f.loginItems.agentItem->registerCalls, 1);
-        QCOMPARE(count(f.launchctl.calls, "kickstart"), 2);
-        QCOMPARE(f.launcher.launches.size(), 1);
-        QCOMPARE(m.serviceError(), std::optional<QString>(notReadyText));
-        QCOMPARE(f.clock.uptime(), start + 15.0);
-    }
-
-    void childExits()
-    {
-        ScopedEnv service("CV_MAC_SERVICE", QByteArrayLiteral("/bin/sh"));
-        ModelFixture f;
-        AppModel &m = f.model();
-        f.client->alwaysError(QStringLiteral("status"), down());
-        const double start = f.clock.uptime();
-        QCoro::Task<> exit = after(f.clock, 1.2, [&f] {
-            f.launcher.launches.last().state->running = false;
-            f.launcher.launches.last().state->status = 3;
-        });
-        run(AppModelAccess::startServiceIfNeeded(m));
-        QCOMPARE(m.serviceError(), std::optional<QString>(exitedText));
-        // Ended at the first request after the exit, well before the window's end.
-        QCOMPARE(f.clock.uptime(), start + 1.5);
-        QVERIFY(!m.starting());
-        QCOMPARE(f.launcher.launches.size(), 1);
-    }
-
-    void silentService()
-    {
-        ScopedEnv service("CV_MAC_SERVICE", QByteArrayLiteral("/bin/sh"));
-        ModelFixture f;
-        AppModel &m = f.model();
-        f.client->alwaysError(QStringLiteral("status"), down());
-        const double start = f.clock.uptime();
-        run(AppModelAccess::startServiceIfNeeded(m));
-        // The last pause ends at the window's end, and its request is refused by the
-        // deadline: still the start-up text, not the request's time-out.
-        QCOMPARE(m.serviceError(), std::optional<QString>(notReadyText));
-        QCOMPARE(f.clock.uptime(), start + 15.0);
-        QCOMPARE(f.client->ops().size(), 30);
-        QVERIFY(std::all_of(f.clock.sleeps().begin(), f.clock.sleeps().end(), [](double s) { return s <= 0.5; }));
-        QCOMPARE(f.log, QStringList{QStringLiteral("service unavailable: ") + notReadyText});
-        QVERIFY(!m.starting());
-    }
-
-    void slowAnswerUsesUpTheWindow()
-    {
-        // A service that accepts but answers too late inside the wait loop.
-        ScopedEnv service("CV_MAC_SERVICE", QByteArrayLiteral("/bin/sh"));
-        ModelFixture f;
-        AppModel &m = f.model();
-        f.client->queueError(QStringLiteral("status"), down());
-        f.client->always(QStringLiteral("status"), wire::ok(wire::status({}, 1)), 20.0);
-        run(AppModelAccess::startServiceIfNeeded(m));
-        QCOMPARE(m.serviceError(), std::optional<QString>(notReadyText));
-        QVERIFY(!m.connected());
-    }
-
-    void firstRequestTimesOut()
-    {
-        ModelFixture f;
-        AppModel &m = f.model();
-        // Accepted, but answered after the window: the request's own time-out, no start.
-        f.client->always(QStringLiteral("status"), wire::ok(wire::status({}, 1)), 16.0);
-        run(AppModelAccess::startServiceIfNeeded(m));
-        QCOMPARE(m.serviceError(), std::optional<QString>(timeoutText));
-        QVERIFY(f.launcher.launches.isEmpty());
-        QVERIFY(f.launchctl.calls.isEmpty());
-        QCOMPARE(f.client->ops().size(), 1);
-    }
-
-    void firstRequestFailsOtherwise_data()
-    {
-        QTest::addColumn<QByteArray>("reply");
-        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("service"); // CV_MAC_SERVICE: "child" /bin/sh, "none" empty
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<int>("requests"); // -1: not checked
+        QTest::addColumn<int>("children");
+        QTest::addColumn<double>("elapsed"); // -1: not checked
         QJsonObject v2 = wire::status({}, 1);
         v2.insert(QStringLiteral("api_version"), 2);
-        QTest::newRow("api version") << wire::ok(v2)
-                                     << "This app requires local API version 1. Update the app and service together.";
-        QTest::newRow("rejected") << wire::refused("Busy.") << "Busy.";
+        // The last pause ends at the window's end, and its request is refused by the
+        // deadline: still the start-up text, not the request's time-out.
+        QTest::newRow("silent service") << "child" << "down" << notReadyText << 30 << 1 << 15.0;
+        QTest::newRow("answer too late inside the wait") << "child" << "slow" << notReadyText << -1 << 1 << -1.0;
+        QTest::newRow("child exits") << "child" << "exit" << exitedText << -1 << 1 << 1.5;
+        QTest::newRow("new child's exit counts") << "child" << "exit again" << exitedText << -1 << 2 << -1.0;
+        QTest::newRow("window passed before the start")
+            << "child" << "late refusal" << "Service startup timed out. Open the service log, then retry." << 1 << 0 << -1.0;
+        QTest::newRow("nothing to start") << "none" << "down"
+                                          << "The background service is missing. Build or install Corvane with "
+                                             "cv-mac-service and nfsmount beside the app executable."
+                                          << 1 << 0 << 0.0;
+        QTest::newRow("first request times out")
+            << "" << "late answer"
+            << "The service request timed out. Its outcome will be checked before another action." << 1 << 0 << -1.0;
+        QTest::newRow("api version") << "" << QString(wire::ok(v2))
+                                     << "This app requires local API version 1. Update the app and service together."
+                                     << 1 << 0 << 0.0;
+        QTest::newRow("rejected") << "" << QString(wire::refused("Busy.")) << "Busy." << 1 << 0 << 0.0;
     }
 
-    void firstRequestFailsOtherwise()
+    void startUpFails()
     {
-        QFETCH(QByteArray, reply);
-        QFETCH(QString, message);
+        QFETCH(QString, service);
+        QFETCH(QString, script);
+        QFETCH(QString, error);
+        QFETCH(int, requests);
+        QFETCH(int, children);
+        QFETCH(double, elapsed);
+        std::optional<ScopedEnv> env;
+        if (!service.isEmpty())
+            env.emplace("CV_MAC_SERVICE", service == "child" ? QByteArrayLiteral("/bin/sh") : QByteArray());
         ModelFixture f;
+        if (script == "exit again")
+            stoppedChild(f, 0);
         AppModel &m = f.model();
-        f.client->always(QStringLiteral("status"), reply);
+        std::optional<QCoro::Task<>> exit;
+        if (script.startsWith("exit"))
+            exit.emplace(after(f.clock, script == "exit" ? 1.2 : 0.7, [&f] {
+                f.launcher.launches.last().state->running = false;
+                f.launcher.launches.last().state->status = 3;
+            }));
+        if (script == "slow") {
+            f.client->queueError(QStringLiteral("status"), down());
+            f.client->always(QStringLiteral("status"), wire::ok(wire::status({}, 1)), 20.0);
+        } else if (script == "late answer") {
+            f.client->always(QStringLiteral("status"), wire::ok(wire::status({}, 1)), 16.0);
+        } else if (script == "late refusal") {
+            f.client->queueError(QStringLiteral("status"), down(), 15.5);
+        } else if (script.startsWith('{')) {
+            f.client->always(QStringLiteral("status"), script.toUtf8());
+        } else {
+            f.client->alwaysError(QStringLiteral("status"), down());
+        }
+        const double start = f.clock.uptime();
         run(AppModelAccess::startServiceIfNeeded(m));
-        QCOMPARE(m.serviceError(), std::optional<QString>(message));
-        QCOMPARE(f.client->ops().size(), 1);
-        QVERIFY(f.launcher.launches.isEmpty());
-        QVERIFY(!m.starting());
-    }
-
-    void windowPassedBeforeTheStart()
-    {
-        ScopedEnv service("CV_MAC_SERVICE", QByteArrayLiteral("/bin/sh"));
-        ModelFixture f;
-        AppModel &m = f.model();
-        f.client->queueError(QStringLiteral("status"), down(), 15.5);
-        run(AppModelAccess::startServiceIfNeeded(m));
-        QCOMPARE(m.serviceError(),
-                 std::optional<QString>(QStringLiteral("Service startup timed out. Open the service log, then retry.")));
-        QVERIFY(f.launcher.launches.isEmpty());
-    }
-
-    void hostCannotStart()
-    {
-        ScopedEnv service("CV_MAC_SERVICE", QByteArray());
-        ModelFixture f;
-        AppModel &m = f.model();
-        f.client->alwaysError(QStringLiteral("status"), down());
-        run(AppModelAccess::startServiceIfNeeded(m));
-        QCOMPARE(m.serviceError(), std::optional<QString>(missingText));
-        QCOMPARE(f.client->ops().size(), 1);
-        QVERIFY(!m.starting());
+        QCOMPARE(m.serviceError(), std::optional<QString>(error));
+        QCOMPARE(f.log.last(), QStringLiteral("service unavailable: ") + error);
+        QVERIFY(!m.starting() && !m.connected());
+        QCOMPARE(f.launcher.launches.size(), children);
+        if (children == 0)
+            QVERIFY(f.launchctl.calls.isEmpty());
+        if (requests >= 0)
+            QCOMPARE(f.client->ops().size(), requests);
+        if (elapsed >= 0)
+            QCOMPARE(f.clock.uptime(), start + elapsed);
+        if (script == "down")
+            QVERIFY(std::all_of(f.clock.sleeps().begin(), f.clock.sleeps().end(), [](double s) { return s <= 0.5; }));
     }
 
     void cancelledStartUpEndsSilently_data()
@@ -309,13 +241,8 @@ private slots:
         run(AppModelAccess::startServiceIfNeeded(m));
         QCOMPARE(m.serviceError(), std::optional<QString>(QStringLiteral("earlier")));
         QVERIFY(!m.starting());
-        if (cancelAt < 0) {
-            QVERIFY(f.launcher.launches.isEmpty());
-            QCOMPARE(f.clock.uptime(), start);
-        } else {
-            QCOMPARE(f.launcher.launches.size(), 1);
-            QCOMPARE(f.clock.uptime(), start + cancelAt);
-        }
+        QCOMPARE(f.launcher.launches.size(), cancelAt < 0 ? 0 : 1);
+        QCOMPARE(f.clock.uptime(), start + std::max(cancelAt, 0.0));
     }
 
     void staleExitTextDoesNotEndAnAgentStart()
@@ -325,9 +252,7 @@ private slots:
         InstalledBundle installed;
         ModelFixture f;
         f.bundle = installed.bundle();
-        f.host->start(true);
-        f.launcher.launches.last().state->running = false;
-        f.launcher.launches.last().state->status = 0;
+        stoppedChild(f, 0);
         f.loginItems.agentItem->setStatus(LoginItemStatus::enabled);
         f.launchctl.output = "state = running\n";
         AppModel &m = f.model();
@@ -336,27 +261,9 @@ private slots:
             f.client->queueError(QStringLiteral("status"), down());
         f.client->always(QStringLiteral("status"), wire::ok(wire::status({}, 1)));
         run(AppModelAccess::startServiceIfNeeded(m));
-        QCOMPARE(count(f.launchctl.calls, "kickstart"), 1);
+        QCOMPARE(kickstartCount(f), 1);
         QCOMPARE(m.serviceError(), std::nullopt);
         QVERIFY(m.connected());
-    }
-
-    void newChildExitStillCounts()
-    {
-        // The child that stopped before is replaced by a new one, whose exit counts.
-        ScopedEnv service("CV_MAC_SERVICE", QByteArrayLiteral("/bin/sh"));
-        ModelFixture f;
-        f.host->start(true);
-        f.launcher.launches.last().state->running = false;
-        AppModel &m = f.model();
-        f.client->alwaysError(QStringLiteral("status"), down());
-        QCoro::Task<> exit = after(f.clock, 0.7, [&f] {
-            f.launcher.launches.last().state->running = false;
-            f.launcher.launches.last().state->status = 3;
-        });
-        run(AppModelAccess::startServiceIfNeeded(m));
-        QCOMPARE(f.launcher.launches.size(), 2);
-        QCOMPARE(m.serviceError(), std::optional<QString>(exitedText));
     }
 
     void retryWhileBusyDoesNothing_data()
@@ -388,10 +295,9 @@ private slots:
         ModelFixture f;
         AppModel &m = f.model();
         f.client->queueError(QStringLiteral("status"), down());
-        f.client->always(QStringLiteral("status"), wire::ok(wire::status({}, 4)));
-        f.client->always(QStringLiteral("events"), wire::ok(wire::events({}, 4)));
+        serveIdle(*f.client, 4);
         m.setStarting(false);
-        m.setServiceError(QStringLiteral("The background service has not become ready. Open the service log, then retry."));
+        m.setServiceError(notReadyText);
         m.retryService();
         // The start-up began at once: a second retry does nothing.
         QVERIFY(m.starting());
@@ -405,65 +311,40 @@ private slots:
         QCOMPARE(m.serviceError(), std::nullopt);
     }
 
-    void stopServiceThatExits()
+    void stopService_data()
     {
-        ModelFixture f;
-        AppModel &m = f.model();
-        f.client->always(QStringLiteral("quit"), wire::done());
-        // "status" has nothing scripted: unreachable.
-        run(AppModelAccess::stopService(m));
-        QCOMPARE(f.client->ops(), (QStringList{"quit", "status"}));
-        QCOMPARE(f.client->deadlines, (QList<std::optional<double>>{std::nullopt, std::nullopt}));
+        QTest::addColumn<QByteArray>("quit");
+        QTest::addColumn<QByteArray>("status"); // empty: unreachable
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<int>("statusRequests");
+        QTest::newRow("service exits") << wire::done() << QByteArray() << QString() << 1;
+        QTest::newRow("service ignores quit")
+            << wire::done() << wire::ok(wire::status({wire::peer("p1", "Studio")}, 9))
+            << "The background service didn’t stop." << 40;
+        QTest::newRow("quit refused") << wire::refused("Not now.") << QByteArray() << "Not now." << 0;
+        QTest::newRow("status refused") << wire::done() << wire::refused("Not now.") << "Not now." << 1;
     }
 
-    void stopServiceThatIgnoresQuit()
+    void stopService()
     {
+        QFETCH(QByteArray, quit);
+        QFETCH(QByteArray, status);
+        QFETCH(QString, error);
+        QFETCH(int, statusRequests);
         ModelFixture f;
         AppModel &m = f.model();
-        m.setConnected(true);
-        f.client->always(QStringLiteral("quit"), wire::done());
-        QJsonObject changed = wire::status({wire::peer("p1", "Studio")}, 9);
-        f.client->always(QStringLiteral("status"), wire::ok(changed));
+        f.client->always(QStringLiteral("quit"), quit);
+        if (!status.isEmpty())
+            f.client->always(QStringLiteral("status"), status);
         const double start = f.clock.uptime();
-        QString error;
-        try {
-            run(AppModelAccess::stopService(m));
-        } catch (const ServiceError &e) {
-            error = e.message();
-        }
-        QCOMPARE(error, QStringLiteral("The background service didn’t stop."));
-        QCOMPARE(f.client->sent(QStringLiteral("status")).size(), 40);
-        QVERIFY(f.clock.uptime() - start >= 10.0);
-        // The answers are not applied to the model.
+        QCOMPARE(thrown(AppModelAccess::stopService(m)), error);
+        QCOMPARE(f.client->sent(QStringLiteral("status")).size(), statusRequests);
+        QCOMPARE(f.client->deadlines.first(), std::nullopt);
+        QCOMPARE(f.client->deadlines.last(), std::nullopt);
+        // 40 polls 250 ms apart; the answers are not applied to the model.
+        if (statusRequests == 40)
+            QVERIFY(f.clock.uptime() - start >= 10.0);
         QVERIFY(!m.status());
-    }
-
-    void stopServiceFailures_data()
-    {
-        QTest::addColumn<bool>("quitFails");
-        QTest::addColumn<QString>("message");
-        QTest::addColumn<QStringList>("ops");
-        QTest::newRow("quit refused") << true << "Not now." << QStringList{"quit"};
-        QTest::newRow("status refused") << false << "Not now." << QStringList{"quit", "status"};
-    }
-
-    void stopServiceFailures()
-    {
-        QFETCH(bool, quitFails);
-        QFETCH(QString, message);
-        QFETCH(QStringList, ops);
-        ModelFixture f;
-        AppModel &m = f.model();
-        f.client->always(QStringLiteral("quit"), quitFails ? wire::refused(message) : wire::done());
-        f.client->always(QStringLiteral("status"), wire::refused(message));
-        QString error;
-        try {
-            run(AppModelAccess::stopService(m));
-        } catch (const ServiceError &e) {
-            error = e.message();
-        }
-        QCOMPARE(error, message);
-        QCOMPARE(f.client->ops(), ops);
     }
 
     void stopServiceCancelled()
