@@ -52,28 +52,30 @@ void answer(AppModel &m, ServiceStatus status)
     m.setConnected(true);
 }
 
-QStringList names(const QList<Peer> &peers)
+// "name/id" of each computer, or the path of each drive.
+template <typename T>
+QStringList names(const QList<T> &list)
 {
-    QStringList list;
-    for (const Peer &p : peers)
-        list << p.name + QLatin1Char('/') + p.id;
-    return list;
+    QStringList out;
+    for (const T &item : list) {
+        if constexpr (std::is_same_v<T, Drive>)
+            out << item.path;
+        else
+            out << item.name + QLatin1Char('/') + item.id;
+    }
+    return out;
 }
 
-QStringList names(const QList<RememberedPeer> &peers)
+// A computer sharing the given drives.
+Peer sharing(const QString &id, const QStringList &drives)
 {
-    QStringList list;
-    for (const RememberedPeer &p : peers)
-        list << p.name + QLatin1Char('/') + p.id;
-    return list;
-}
-
-QStringList paths(const QList<Drive> &drives)
-{
-    QStringList list;
-    for (const Drive &d : drives)
-        list << d.path;
-    return list;
+    Peer p = makePeer(id, id);
+    p.sharing.mode = QStringLiteral("drive");
+    QList<Share::Location> locations;
+    for (const QString &path : drives)
+        locations.append(Share::Location{path});
+    p.sharing.locations = locations;
+    return p;
 }
 
 // Three shareable volumes besides the startup disk.
@@ -125,7 +127,7 @@ private slots:
         f.previewMultiDrive = true;
         QVERIFY(f.model().multiDrive());
         // Without a status the preview drives follow the startup disk, all offered.
-        QCOMPARE(paths(f.model().shareableDrives()),
+        QCOMPARE(names(f.model().shareableDrives()),
                  QStringList({"/", "/Volumes/External SSD", "/Volumes/Photos"}));
     }
 
@@ -147,27 +149,21 @@ private slots:
         QVERIFY(m.busy());
     }
 
-    void peersSorted()
+    void sorting()
     {
         ModelFixture f;
         AppModel &m = f.model();
         answer(m, makeStatus({makePeer("p1", "Mac 10"), makePeer("p2", "mac 9"), makePeer("p3", "Zed", true),
-                              makePeer("p4", "Mac 9"), makePeer("p5", "Apple", false), makePeer("p6", "Mac 9")}));
+                              makePeer("p4", "Mac 9"), makePeer("p5", "Apple"), makePeer("p6", "Mac 9")},
+                             {}, {makeRemembered("c", "Mac 10"), makeRemembered("p5", "Apple"), makeRemembered("d", "Mac 2"),
+                                  makeRemembered("e", "mac 2")}));
         // A computer needing a choice first; numbers by value; case ignored; equal
         // names in the service's order.
         QCOMPARE(names(m.peers()),
                  QStringList({"Zed/p3", "Apple/p5", "mac 9/p2", "Mac 9/p4", "Mac 9/p6", "Mac 10/p1"}));
         // The status itself keeps the service's order.
         QCOMPARE(m.status()->peers.first().id, QStringLiteral("p1"));
-    }
-
-    void offlineSortedWithoutConnected()
-    {
-        ModelFixture f;
-        AppModel &m = f.model();
-        answer(m, makeStatus({makePeer("b", "Studio")}, {},
-                             {makeRemembered("c", "Mac 10"), makeRemembered("b", "Studio"), makeRemembered("d", "Mac 2"),
-                              makeRemembered("e", "mac 2")}));
+        // Offline: remembered computers that are not connected, sorted alike.
         QCOMPARE(names(m.offline()), QStringList({"Mac 2/d", "mac 2/e", "Mac 10/c"}));
     }
 
@@ -211,7 +207,7 @@ private slots:
         QCOMPARE(f.volumes->listings(), 2);
     }
 
-    void oneDriveWithoutMultiDrive()
+    void drives()
     {
         ModelFixture f;
         threeVolumes(*f.volumes);
@@ -219,42 +215,26 @@ private slots:
         Peer folder = makePeer("f", "Folder Mac");
         folder.sharing.mode = QStringLiteral("folder");
         folder.sharing.location = Share::Location{QStringLiteral("/home/me/Shared")};
-        Peer drives = makePeer("d", "Drive Mac");
-        drives.sharing.mode = QStringLiteral("drive");
-        drives.sharing.locations = QList<Share::Location>{{QStringLiteral("/mnt/Archive")}, {QStringLiteral("/media/a/Backup")}};
-        answer(m, makeStatus({folder, drives}));
-
-        QCOMPARE(paths(m.shareableDrives()), QStringList{"/"});
-        QCOMPARE(m.sharedDrives(QStringLiteral("f")), QStringList{"/"});
-        QCOMPARE(m.sharedDrives(QStringLiteral("d")), QStringList({"/mnt/Archive", "/media/a/Backup"}));
-        QCOMPARE(m.sharedDrives(QStringLiteral("nobody")), QStringList{"/"});
-
-        m.setStatus(makeStatus({folder, drives}, {QStringLiteral("multi_drive")}));
-        QCOMPARE(paths(m.shareableDrives()),
-                 QStringList({"/", "/media/a/Backup", "/mnt/Archive", "/run/media/a/Photos"}));
-        QCOMPARE(f.volumes->listings(), 1);
-    }
-
-    void drivesDescription()
-    {
-        ModelFixture f;
-        threeVolumes(*f.volumes);
-        AppModel &m = f.model();
-        Peer one = makePeer("one", "One");
-        one.sharing.mode = QStringLiteral("drive");
+        Peer one = sharing("one", {});
+        one.sharing.locations.reset();
         one.sharing.location = Share::Location{QStringLiteral("/mnt/Archive")};
-        Peer two = makePeer("two", "Two");
-        two.sharing.mode = QStringLiteral("drive");
-        two.sharing.locations = QList<Share::Location>{{QStringLiteral("/mnt/Archive")}, {QStringLiteral("/media/a/Backup")}};
-        Peer none = makePeer("none", "None");
-        none.sharing.mode = QStringLiteral("drive");
-        none.sharing.locations = QList<Share::Location>{};
-        answer(m, makeStatus({one, two, none}));
+        const QList<Peer> peers{folder, one, sharing("two", {"/mnt/Archive", "/media/a/Backup"}), sharing("none", {})};
+        answer(m, makeStatus(peers));
 
+        // Without the capability only the startup disk is offered.
+        QCOMPARE(names(m.shareableDrives()), QStringList{"/"});
+        QCOMPARE(m.sharedDrives(QStringLiteral("f")), QStringList{"/"});
+        QCOMPARE(m.sharedDrives(QStringLiteral("two")), QStringList({"/mnt/Archive", "/media/a/Backup"}));
+        QCOMPARE(m.sharedDrives(QStringLiteral("nobody")), QStringList{"/"});
         QCOMPARE(m.drivesDescription(QStringLiteral("one")), QStringLiteral("Archive appears on the other computer."));
         QCOMPARE(m.drivesDescription(QStringLiteral("two")),
                  QStringLiteral("Archive and Backup appear on the other computer."));
         QCOMPARE(m.drivesDescription(QStringLiteral("none")), QStringLiteral("No drives available to share."));
+
+        m.setStatus(makeStatus(peers, {QStringLiteral("multi_drive")}));
+        QCOMPARE(names(m.shareableDrives()),
+                 QStringList({"/", "/media/a/Backup", "/mnt/Archive", "/run/media/a/Photos"}));
+        QCOMPARE(f.volumes->listings(), 1);
     }
 
     void linkTexts()

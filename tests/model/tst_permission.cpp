@@ -52,22 +52,7 @@ private slots:
         QCOMPARE(f.notifications->statusQueries(), 1);
     }
 
-    void stateToldBeforeDetail()
-    {
-        ModelFixture f;
-        f.notifications->setStatus(1);
-        AppModel &m = f.model();
-        QStringList order;
-        connect(&m, &AppModel::notificationsChanged, this, [&] { order << QStringLiteral("state"); });
-        connect(&m, &AppModel::notificationsDetailChanged, this, [&] {
-            order << QStringLiteral("detail");
-            QCOMPARE(m.notifications(), State::denied); // already stored
-        });
-        QCoro::waitFor(m.refreshNotifications());
-        QCOMPARE(order, QStringList({"state", "detail"}));
-    }
-
-    void notPackagedIsUnavailable()
+    void notPackaged()
     {
         ModelFixture f;
         f.packaged = false;
@@ -78,68 +63,40 @@ private slots:
         QCOMPARE(m.notifications(), State::unavailable);
         QCOMPARE(m.notificationsDetail(), notPackagedText);
         QCOMPARE(state.count(), 1);
-        QCOMPARE(f.notifications->statusQueries(), 0);
-    }
-
-    void requestWhenNotPackaged()
-    {
-        ModelFixture f;
-        f.packaged = false;
-        AppModel &m = f.model();
+        // A request is refused with the same text, on each attempt.
         QSignalSpy error(&m, &AppModel::errorChanged);
         m.requestNotifications();
-        QCOMPARE(m.error(), notPackagedText);
         m.setError(std::nullopt);
         m.requestNotifications();
         QCOMPARE(m.error(), notPackagedText);
-        QCOMPARE(error.count(), 3); // once per attempt, plus the clearing
+        QCOMPARE(error.count(), 3);
         QCOMPARE(f.notifications->authorizationRequests(), 0);
         QCOMPARE(f.notifications->statusQueries(), 0);
-        QCOMPARE(m.notifications(), State::unavailable);
+    }
+
+    void requestThenRefresh_data()
+    {
+        QTest::addColumn<std::optional<QString>>("failure");
+        // Declining is not an error.
+        QTest::newRow("declined") << std::optional<QString>();
+        QTest::newRow("failed") << std::optional<QString>(QStringLiteral("Notifications are not allowed for this application"));
     }
 
     void requestThenRefresh()
     {
+        QFETCH(std::optional<QString>, failure);
         ModelFixture f;
         f.notifications->setStatus(0);
-        f.notifications->setAuthorizationReply({false, std::nullopt}, NotificationAuthorizationStatus::denied);
+        f.notifications->setAuthorizationReply({false, failure}, NotificationAuthorizationStatus::denied);
         AppModel &m = f.model();
         QCoro::waitFor(m.refreshNotifications());
         QCOMPARE(m.notifications(), State::notDetermined);
-
         m.requestNotifications(); // returns at once
         QVERIFY(QTest::qWaitFor([&] { return m.notifications() == State::denied; }, 2000));
         QCOMPARE(m.notificationsDetail(), deniedText);
         QCOMPARE(f.notifications->authorizationRequests(), 1);
-        QCOMPARE(m.error(), std::nullopt); // declining is not an error
-    }
-
-    void failedRequestShowsErrorAndRefreshes()
-    {
-        ModelFixture f;
-        f.notifications->setStatus(0);
-        f.notifications->setAuthorizationReply({false, QStringLiteral("Notifications are not allowed for this application")},
-                                               NotificationAuthorizationStatus::denied);
-        AppModel &m = f.model();
-        m.requestNotifications();
-        QVERIFY(QTest::qWaitFor([&] { return f.notifications->statusQueries() == 1; }, 2000));
-        QCOMPARE(m.error(), QStringLiteral("Notifications are not allowed for this application"));
-        QCOMPARE(m.notifications(), State::denied);
-    }
-
-    void switchOnWhileUndecidedAsks()
-    {
-        ModelFixture f;
-        f.notifications->setStatus(0);
-        f.notifications->setAuthorizationReply({true, std::nullopt}, NotificationAuthorizationStatus::authorized);
-        AppModel &m = f.model();
-        QCoro::waitFor(m.refreshNotifications());
-        m.setNotifyConnections(true);
-        QVERIFY(QTest::qWaitFor([&] { return m.notifications() == State::allowed; }, 2000));
-        QCOMPARE(f.notifications->authorizationRequests(), 1);
-        m.setNotifyFiles(true); // now allowed: nothing more is asked
-        QTest::qWait(10);
-        QCOMPARE(f.notifications->authorizationRequests(), 1);
+        QCOMPARE(f.notifications->statusQueries(), 2);
+        QCOMPARE(m.error(), failure);
     }
 };
 

@@ -14,21 +14,6 @@ using State = AppModel::NotificationState;
 class PermissionDbusTest : public QObject {
     Q_OBJECT
 
-private:
-    static std::unique_ptr<AppModel> makeModel(ModelFixture &f, std::shared_ptr<NotificationCenter> centre)
-    {
-        AppModelCollaborators parts;
-        parts.client = f.client;
-        parts.host = f.host;
-        parts.clock = &f.clock;
-        parts.defaults = f.defaults;
-        parts.notificationCenter = std::move(centre);
-        parts.cable = f.cable;
-        parts.volumes = f.volumes;
-        parts.packaged = true;
-        return std::make_unique<AppModel>(std::move(parts));
-    }
-
 private slots:
     void initTestCase() { QVERIFY(QDBusConnection::sessionBus().isConnected()); }
 
@@ -37,7 +22,8 @@ private slots:
         FakeNotificationServer server;
         QVERIFY(server.start());
         ModelFixture f;
-        auto model = makeModel(f, std::make_shared<FreedesktopNotificationCenter>());
+        f.notificationCenter = std::make_shared<FreedesktopNotificationCenter>();
+        AppModel *model = &f.model();
         QCoro::waitFor(model->refreshNotifications());
         QCOMPARE(model->notifications(), State::allowed);
         QCOMPARE(model->notificationsDetail(),
@@ -56,7 +42,8 @@ private slots:
         if (activatable.isValid() && activatable.value().contains(QStringLiteral("org.freedesktop.Notifications")))
             QSKIP("this machine's bus can start a real notification server");
         ModelFixture f;
-        auto model = makeModel(f, std::make_shared<FreedesktopNotificationCenter>());
+        f.notificationCenter = std::make_shared<FreedesktopNotificationCenter>();
+        AppModel *model = &f.model();
         QCoro::waitFor(model->refreshNotifications());
         QCOMPARE(model->notifications(), State::denied);
         QCOMPARE(model->notificationsDetail(),
