@@ -1,3 +1,4 @@
+#include "platform/mounted_volumes.h"
 #include "platform/thunderbolt_sysfs.h"
 
 #include <QDir>
@@ -70,6 +71,30 @@ public:
         write(QStringLiteral("class/net/%1/carrier").arg(name), carrier ? "1\n" : "0\n");
     }
 
+    // Builds a layout given as words: "d0:4" domain 0 with a generation-4 router
+    // ("d0:-" without the attribute), "p0:thunderbolt0:1" another computer on domain 0
+    // through thunderbolt0 with carrier, "eth" a wired card, "dev" a peripheral at
+    // depth 1, "far" a retimer and a device two hops away.
+    void lay(const QString &layout)
+    {
+        for (const QString &word : layout.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            const QStringList part = word.split(QLatin1Char(':'));
+            if (word.startsWith(QLatin1Char('d')) && part.size() == 2)
+                domain(part[0].mid(1).toInt(), part[1] == QLatin1String("-") ? std::nullopt : std::optional<int>(part[1].toInt()));
+            else if (word.startsWith(QLatin1Char('p')))
+                peer(part[0].mid(1).toInt(), part[1], part[2] == QLatin1String("1"));
+            else if (word == QLatin1String("eth"))
+                ethernet(QStringLiteral("enp0s31f6"));
+            else if (word == QLatin1String("dev")) {
+                mkdir(QStringLiteral("devices/domain0/0-0/0-3"));
+                link(QStringLiteral("devices/domain0/0-0/0-3"), QStringLiteral("bus/thunderbolt/devices/0-3"));
+            } else if (word == QLatin1String("far")) {
+                mkdir(QStringLiteral("bus/thunderbolt/devices/0-0:1.1"));
+                mkdir(QStringLiteral("bus/thunderbolt/devices/0-301"));
+            }
+        }
+    }
+
     // An ordinary wired card.
     void ethernet(const QString &name)
     {
@@ -88,85 +113,39 @@ private:
 class ThunderboltSysfsTest : public QObject {
     Q_OBJECT
 private slots:
-    void usb4PeerWithCarrier()
+    void probe_data()
     {
+        QTest::addColumn<QString>("layout");
+        QTest::addColumn<QStringList>("interfaces");
+        QTest::addColumn<bool>("plugged");
+        QTest::addColumn<std::optional<QString>>("kind");
+        const std::optional<QString> usb4(QStringLiteral("USB4")), thunderbolt(QStringLiteral("Thunderbolt")), none;
+        QTest::newRow("USB4 peer with carrier") << "eth d0:4 p0:thunderbolt0:1" << QStringList{"thunderbolt0"} << true << usb4;
+        QTest::newRow("older router") << "d0:3 p0:thunderbolt0:1" << QStringList{"thunderbolt0"} << true << thunderbolt;
+        // A device attached at depth 1 counts as plugged without carrier.
+        QTest::newRow("router without generation, no carrier")
+            << "d0:- p0:thunderbolt0:0" << QStringList{"thunderbolt0"} << true << thunderbolt;
+        QTest::newRow("two domains") << "d0:4 d1:4 p0:thunderbolt0:1 p1:thunderbolt1:1"
+                                     << QStringList{"thunderbolt0", "thunderbolt1"} << true << none;
+        QTest::newRow("peripheral alone") << "d0:4 dev" << QStringList{} << true << none;
+        QTest::newRow("host routers alone") << "eth d0:4 d1:4 far" << QStringList{} << false << none;
+        QTest::newRow("no sysfs") << "missing" << QStringList{} << false << none;
+    }
+
+    void probe()
+    {
+        QFETCH(QString, layout);
+        QFETCH(QStringList, interfaces);
+        QFETCH(bool, plugged);
+        QFETCH(std::optional<QString>, kind);
         SysTree tree;
-        tree.ethernet(QStringLiteral("enp0s31f6"));
-        tree.domain(0, 4);
-        tree.peer(0, QStringLiteral("thunderbolt0"), true);
-        SysfsCableProbe probe(tree.root());
-        QCOMPARE(probe.cableInterfaces(), QStringList{QStringLiteral("thunderbolt0")});
-        QVERIFY(probe.isCableInterface(QStringLiteral("thunderbolt0")));
+        tree.lay(layout);
+        SysfsCableProbe probe(layout == QLatin1String("missing") ? QStringLiteral("/nonexistent/sys") : tree.root());
+        QCOMPARE(probe.cableInterfaces(), interfaces);
+        QCOMPARE(probe.plugged(), plugged);
+        QCOMPARE(probe.networkingKind(), kind);
         QVERIFY(!probe.isCableInterface(QStringLiteral("enp0s31f6")));
-        QVERIFY(probe.plugged());
-        QCOMPARE(probe.networkingKind(), std::optional<QString>(QStringLiteral("USB4")));
-    }
-
-    void olderRouterIsThunderbolt()
-    {
-        SysTree tree;
-        tree.domain(0, 3);
-        tree.peer(0, QStringLiteral("thunderbolt0"), true);
-        QCOMPARE(SysfsCableProbe(tree.root()).networkingKind(), std::optional<QString>(QStringLiteral("Thunderbolt")));
-    }
-
-    void routerWithoutGenerationIsThunderbolt()
-    {
-        SysTree tree;
-        tree.domain(0, std::nullopt);
-        tree.peer(0, QStringLiteral("thunderbolt0"), false);
-        QCOMPARE(SysfsCableProbe(tree.root()).networkingKind(), std::optional<QString>(QStringLiteral("Thunderbolt")));
-    }
-
-    void twoDomainsGiveNoKind()
-    {
-        SysTree tree;
-        tree.domain(0, 4);
-        tree.domain(1, 4);
-        tree.peer(0, QStringLiteral("thunderbolt0"), true);
-        tree.peer(1, QStringLiteral("thunderbolt1"), true);
-        SysfsCableProbe probe(tree.root());
-        QCOMPARE(probe.cableInterfaces(), (QStringList{QStringLiteral("thunderbolt0"), QStringLiteral("thunderbolt1")}));
-        QVERIFY(probe.plugged());
-        QCOMPARE(probe.networkingKind(), std::nullopt);
-    }
-
-    void attachedDeviceWithoutCarrierIsPlugged()
-    {
-        SysTree tree;
-        tree.domain(0, 4);
-        tree.peer(0, QStringLiteral("thunderbolt0"), false);
-        SysfsCableProbe probe(tree.root());
-        QVERIFY(!probe.hasCarrier(QStringLiteral("thunderbolt0")));
-        QVERIFY(probe.deviceAttached());
-        QVERIFY(probe.plugged());
-    }
-
-    void peripheralAloneIsPluggedWithoutKind()
-    {
-        SysTree tree;
-        tree.domain(0, 4);
-        tree.mkdir(QStringLiteral("devices/domain0/0-0/0-3"));
-        tree.link(QStringLiteral("devices/domain0/0-0/0-3"), QStringLiteral("bus/thunderbolt/devices/0-3"));
-        SysfsCableProbe probe(tree.root());
-        QVERIFY(probe.plugged());
-        QCOMPARE(probe.networkingKind(), std::nullopt);
-    }
-
-    void hostRoutersAloneAreNotPlugged()
-    {
-        SysTree tree;
-        tree.ethernet(QStringLiteral("enp0s31f6"));
-        tree.domain(0, 4);
-        tree.domain(1, 4);
-        // A retimer and a device two hops away are not at depth 1.
-        tree.mkdir(QStringLiteral("bus/thunderbolt/devices/0-0:1.1"));
-        tree.mkdir(QStringLiteral("bus/thunderbolt/devices/0-301"));
-        SysfsCableProbe probe(tree.root());
-        QVERIFY(probe.cableInterfaces().isEmpty());
-        QVERIFY(!probe.deviceAttached());
-        QVERIFY(!probe.plugged());
-        QCOMPARE(probe.networkingKind(), std::nullopt);
+        QCOMPARE(probe.isCableInterface(QStringLiteral("thunderbolt0")), !interfaces.isEmpty());
     }
 
     void interfacesAreReadAfresh()
@@ -175,30 +154,19 @@ private slots:
         tree.domain(0, 4);
         SysfsCableProbe probe(tree.root());
         QVERIFY(!probe.plugged());
-        QCOMPARE(probe.networkingKind(), std::nullopt);
         tree.peer(0, QStringLiteral("thunderbolt0"), true);
         QVERIFY(probe.plugged());
         QCOMPARE(probe.networkingKind(), std::optional<QString>(QStringLiteral("USB4")));
     }
 
-    void missingSysfsGivesNothing()
-    {
-        SysfsCableProbe probe(QStringLiteral("/nonexistent/sys"));
-        QVERIFY(!probe.plugged());
-        QCOMPARE(probe.networkingKind(), std::nullopt);
-        QVERIFY(!probe.isCableInterface(QStringLiteral("thunderbolt0")));
-    }
-
     void oddInterfaceNamesAreRejected()
     {
         SysTree tree;
-        tree.domain(0, 4);
-        tree.peer(0, QStringLiteral("thunderbolt0"), true);
+        tree.lay(QStringLiteral("d0:4 p0:thunderbolt0:1"));
         SysfsCableProbe probe(tree.root());
         // Each of these would lead to the real interface's files if it were joined
         // to the path as it is.
-        QVERIFY(probe.isCableInterface(QStringLiteral("thunderbolt0")));
-        QVERIFY(probe.hasCarrier(QStringLiteral("thunderbolt0")));
+        QVERIFY(probe.isCableInterface(QStringLiteral("thunderbolt0")) && probe.hasCarrier(QStringLiteral("thunderbolt0")));
         QVERIFY(!probe.isCableInterface(QStringLiteral("../net/thunderbolt0")));
         QVERIFY(!probe.hasCarrier(QStringLiteral("../net/thunderbolt0")));
         QVERIFY(!probe.hasCarrier(QStringLiteral("./thunderbolt0")));
@@ -210,17 +178,64 @@ private slots:
         SysfsCableProbe probe(tree.root());
         QVERIFY(probe.isThunderbolt(4294967295u));
         QVERIFY(!probe.isThunderbolt(0));
+        QCOMPARE(SysfsCableProbe::interfaceName(4000000000u), std::nullopt);
+        QVERIFY(!probe.isThunderbolt(4000000000u));
         const unsigned loopback = if_nametoindex("lo");
         if (loopback == 0)
             QSKIP("no loopback interface here");
         QCOMPARE(SysfsCableProbe::interfaceName(loopback), std::optional<QString>(QStringLiteral("lo")));
         QVERIFY(!probe.isThunderbolt(loopback));
         // Give "lo" a thunderbolt-net device in the fixture: now it counts.
-        tree.domain(0, 4);
-        tree.peer(0, QStringLiteral("lo"), true);
+        tree.lay(QStringLiteral("d0:4 p0:lo:1"));
         QVERIFY(probe.isThunderbolt(loopback));
-        QCOMPARE(SysfsCableProbe::interfaceName(4000000000u), std::nullopt);
-        QVERIFY(!probe.isThunderbolt(4000000000u));
+    }
+
+    void removableFlag_data()
+    {
+        QTest::addColumn<QString>("device");
+        QTest::addColumn<std::optional<bool>>("removable");
+        QTest::newRow("disk") << QStringLiteral("sdb") << std::optional<bool>(true);
+        QTest::newRow("partition answers for its disk") << QStringLiteral("sdb1") << std::optional<bool>(true);
+        QTest::newRow("fixed partition") << QStringLiteral("nvme0n1p2") << std::optional<bool>(false);
+        QTest::newRow("unreadable flag") << QStringLiteral("loop0") << std::optional<bool>();
+        QTest::newRow("unknown device") << QStringLiteral("sdc") << std::optional<bool>();
+        QTest::newRow("path outside") << QStringLiteral("../block/sdb") << std::optional<bool>();
+        QTest::newRow("empty") << QString() << std::optional<bool>();
+    }
+
+    void removableFlag()
+    {
+        QFETCH(QString, device);
+        QFETCH(std::optional<bool>, removable);
+        // A removable USB stick with one partition, a fixed NVMe disk, and a disk
+        // whose flag says neither, linked as the kernel links them.
+        SysTree tree;
+        for (const char *disk : {"usb/block/sdb/sdb1", "pci/block/nvme0n1/nvme0n1p2", "virtual/block/loop0"})
+            tree.mkdir(QStringLiteral("devices/") + QLatin1String(disk));
+        tree.mkdir(QStringLiteral("block"));
+        tree.mkdir(QStringLiteral("class/block"));
+        tree.write(QStringLiteral("devices/usb/block/sdb/removable"), "1\n");
+        tree.write(QStringLiteral("devices/pci/block/nvme0n1/removable"), "0\n");
+        tree.write(QStringLiteral("devices/virtual/block/loop0/removable"), "maybe\n");
+        tree.write(QStringLiteral("devices/usb/block/sdb/sdb1/partition"), "1\n");
+        tree.write(QStringLiteral("devices/pci/block/nvme0n1/nvme0n1p2/partition"), "2\n");
+        for (const char *disk : {"usb/block/sdb", "pci/block/nvme0n1", "virtual/block/loop0"}) {
+            const QString target = QStringLiteral("devices/") + QLatin1String(disk);
+            tree.link(target, QStringLiteral("block/") + target.section(QLatin1Char('/'), -1));
+            tree.link(target, QStringLiteral("class/block/") + target.section(QLatin1Char('/'), -1));
+        }
+        tree.link(QStringLiteral("devices/usb/block/sdb/sdb1"), QStringLiteral("class/block/sdb1"));
+        tree.link(QStringLiteral("devices/pci/block/nvme0n1/nvme0n1p2"), QStringLiteral("class/block/nvme0n1p2"));
+        QCOMPARE(SystemVolumeSource::removable(tree.root(), device), removable);
+    }
+
+    void rootFileSystemIsListed()
+    {
+        const QList<MountedVolume> volumes = VolumeSource::system().mountedVolumes();
+        const auto root = std::find_if(volumes.begin(), volumes.end(),
+                                       [](const MountedVolume &volume) { return volume.rootPath == QLatin1String("/"); });
+        QVERIFY(root != volumes.end());
+        QVERIFY(root->rootFileSystem && root->ready);
     }
 };
 

@@ -56,91 +56,62 @@ pid_t readPid(const QString &path)
 class ToolRunnerTest : public QObject {
     Q_OBJECT
 private slots:
-    void returnsStandardOutputOnly()
+    void output_data()
     {
-        SystemToolRunner runner(5);
-        const QString output =
-            runner.run(shell, {QStringLiteral("-c"), QStringLiteral("printf 'one\\ntwo'; echo noise >&2; exit 3")});
-        QCOMPARE(output, QStringLiteral("one\ntwo"));
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("output");
+        QTest::newRow("standard output only") << shell << QStringList{"-c", "printf 'one\\ntwo'; echo noise >&2; exit 3"}
+                                              << "one\ntwo";
+        QTest::newRow("invalid UTF-8 replaced") << shell << QStringList{"-c", "printf '\\377ok \\303\\251'"}
+                                                << QString(QChar(0xFFFD)) + QStringLiteral("ok é");
+        QTest::newRow("arguments unchanged") << "/bin/echo" << QStringList{"a b", "$HOME"} << "a b $HOME\n";
+        QTest::newRow("missing tool") << "/nonexistent/tool" << QStringList{} << "";
     }
 
-    void replacesInvalidUtf8()
+    void output()
     {
-        SystemToolRunner runner(5);
-        const QString output = runner.run(shell, {QStringLiteral("-c"), QStringLiteral("printf '\\377ok \\303\\251'")});
-        QCOMPARE(output, QString(QChar(0xFFFD)) + QStringLiteral("ok é"));
-    }
-
-    void passesArgumentsUnchanged()
-    {
-        SystemToolRunner runner(5);
-        const QString output = runner.run(QStringLiteral("/bin/echo"), {QStringLiteral("a b"), QStringLiteral("$HOME")});
-        QCOMPARE(output, QStringLiteral("a b $HOME\n"));
-    }
-
-    void missingToolGivesEmptyText()
-    {
-        SystemToolRunner runner(5);
-        QCOMPARE(runner.run(QStringLiteral("/nonexistent/tool"), {}), QString());
+        QFETCH(QString, program);
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, output);
+        QCOMPARE(SystemToolRunner(5).run(program, arguments), output);
     }
 
     void readsLargeOutputCompletely()
     {
-        SystemToolRunner runner(10);
         const QString output =
-            runner.run(shell, {QStringLiteral("-c"), QStringLiteral("head -c 3000000 /dev/zero | tr '\\0' a")});
+            SystemToolRunner(10).run(shell, {QStringLiteral("-c"), QStringLiteral("head -c 3000000 /dev/zero | tr '\\0' a")});
         QCOMPARE(output.size(), 3000000);
         QVERIFY(output.startsWith(QStringLiteral("aaaa")));
     }
 
-    void toolThatNeverEndsIsCutOff()
+    void hungToolIsCutOff_data()
     {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QString>("script"); // %1: a file for the pid of what must end
+        // What a cut-off tool wrote does not count.
+        QTest::newRow("never ends") << shell << "echo $$ > '%1'; echo partial; exec sleep 100";
+        QTest::newRow("plain sleep") << "/bin/sleep" << "100";
+        QTest::newRow("what the tool started") << shell << "sleep 100 & echo $! > '%1'; wait";
+        QTest::newRow("closes its output, then hangs") << shell << "echo early; exec >&-; exec sleep 100";
+    }
+
+    void hungToolIsCutOff()
+    {
+        QFETCH(QString, program);
+        QFETCH(QString, script);
         QTemporaryDir dir;
         const QString pidFile = dir.filePath(QStringLiteral("pid"));
-        SystemToolRunner runner(0.3);
+        const QStringList arguments = program == shell ? QStringList{QStringLiteral("-c"), script.arg(pidFile)} : QStringList{script};
         QElapsedTimer timer;
         timer.start();
-        // It writes some output first: what a cut-off tool wrote does not count.
-        const QString output = runner.run(
-            shell, {QStringLiteral("-c"), QStringLiteral("echo $$ > '%1'; echo partial; exec sleep 100").arg(pidFile)});
-        QCOMPARE(output, QString());
+        QCOMPARE(SystemToolRunner(0.3).run(program, arguments), QString());
         QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
-        const pid_t pid = readPid(pidFile);
-        QVERIFY(pid > 0);
-        QVERIFY(endsWithin(pid, 3000));
-    }
-
-    void plainSleepIsCutOff()
-    {
-        SystemToolRunner runner(0.2);
-        QElapsedTimer timer;
-        timer.start();
-        QCOMPARE(runner.run(QStringLiteral("/bin/sleep"), {QStringLiteral("100")}), QString());
-        QVERIFY(timer.elapsed() < 5000);
-    }
-
-    void whatTheToolStartedEndsWithIt()
-    {
-        QTemporaryDir dir;
-        const QString pidFile = dir.filePath(QStringLiteral("pid"));
-        SystemToolRunner runner(0.3);
-        const QString output = runner.run(
-            shell, {QStringLiteral("-c"), QStringLiteral("sleep 100 & echo $! > '%1'; wait").arg(pidFile)});
-        QCOMPARE(output, QString());
-        const pid_t pid = readPid(pidFile);
-        QVERIFY(pid > 0);
-        QVERIFY(endsWithin(pid, 3000));
-    }
-
-    void toolThatClosesOutputButHangsIsCutOff()
-    {
-        SystemToolRunner runner(0.3);
-        QElapsedTimer timer;
-        timer.start();
-        const QString output =
-            runner.run(shell, {QStringLiteral("-c"), QStringLiteral("echo early; exec >&-; exec sleep 100")});
-        QCOMPARE(output, QString());
-        QVERIFY(timer.elapsed() < 5000);
+        if (script.contains(QLatin1String("%1"))) {
+            const pid_t pid = readPid(pidFile);
+            QVERIFY(pid > 0);
+            QVERIFY(endsWithin(pid, 3000));
+        }
     }
 
     void runsInParallelFromSeveralThreads()
@@ -154,11 +125,7 @@ private slots:
         });
         for (int i = 0; i < 12; ++i)
             QCOMPARE(outputs.at(i), QString::number(i) + QLatin1Char('\n'));
-    }
-
-    void defaultBoundIsTenSeconds()
-    {
-        QCOMPARE(SystemToolRunner().timeout(), 10.0);
+        // Ten seconds unless told otherwise.
         QCOMPARE(dynamic_cast<SystemToolRunner &>(ToolRunner::system()).timeout(), 10.0);
     }
 };
