@@ -4,6 +4,8 @@
 
 #include "model_fixture.h"
 
+#include "model/failures.h"
+
 #include <QCoroTask>
 #include <QDir>
 #include <QEventLoop>
@@ -41,13 +43,16 @@ T run(QCoro::Task<T> task)
         return result;
 }
 
-// The message of the ServiceError a task threw (empty: none).
+// The message of the ServiceError a task threw, "cancelled" for a CancelledError,
+// empty for none.
 inline QString thrown(QCoro::Task<> task)
 {
     try {
         run(std::move(task));
     } catch (const ServiceError &e) {
         return e.message();
+    } catch (const CancelledError &) {
+        return QStringLiteral("cancelled");
     }
     return {};
 }

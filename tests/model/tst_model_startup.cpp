@@ -1,7 +1,5 @@
 #include "follow_helpers.h"
 
-#include "model/failures.h"
-
 #include <QTest>
 
 #include <algorithm>
@@ -38,44 +36,42 @@ class ModelStartupTest : public QObject {
 private slots:
     void init() { QVERIFY(!developmentVariablesSet()); }
 
-    void serviceAlreadyRunning()
+    void startsWhenNeeded_data()
     {
+        QTest::addColumn<int>("unreachable");
+        QTest::addColumn<int>("children");
+        QTest::newRow("already running: one status, no start") << 0 << 0;
+        // Polled every half second until the first answer.
+        QTest::newRow("absent: one child started") << 4 << 1;
+    }
+
+    void startsWhenNeeded()
+    {
+        QFETCH(int, unreachable);
+        QFETCH(int, children);
+        ScopedEnv service("CV_MAC_SERVICE", QByteArrayLiteral("/bin/sh"));
         ModelFixture f;
         AppModel &m = f.model();
         QList<bool> starting;
         connect(&m, &AppModel::startingChanged, &m, [&] { starting << m.starting(); });
+        for (int i = 0; i < unreachable; ++i)
+            f.client->queueError(QStringLiteral("status"), down());
         f.client->always(QStringLiteral("status"), wire::ok(wire::status({}, 12)));
         const double start = f.clock.uptime();
         run(AppModelAccess::startServiceIfNeeded(m));
-        QCOMPARE(f.client->ops(), QStringList{QStringLiteral("status")});
-        QCOMPARE(f.client->deadlines.at(0), std::optional<double>(start + 15.0));
-        QVERIFY(f.launcher.launches.isEmpty() && f.launchctl.calls.isEmpty());
+        QCOMPARE(f.launcher.launches.size(), children);
+        if (children)
+            QCOMPARE(f.launcher.launches.at(0).program, QStringLiteral("/bin/sh"));
+        QVERIFY(f.launchctl.calls.isEmpty());
+        QCOMPARE(f.client->ops(), QStringList(unreachable + 1, QStringLiteral("status")));
+        QCOMPARE(std::deque<double>(f.clock.sleeps()), std::deque<double>(unreachable, 0.5));
+        QCOMPARE(f.clock.uptime(), start + 0.5 * unreachable);
+        // Each request carries the window's deadline.
+        for (const auto &deadline : f.client->deadlines)
+            QCOMPARE(deadline, std::optional<double>(start + 15.0));
         QCOMPARE(starting, (QList<bool>{true, false}));
         QVERIFY(m.connected());
         QCOMPARE(AppModelAccess::cursor(m), std::optional<std::uint64_t>(12));
-    }
-
-    void childStarted()
-    {
-        ScopedEnv service("CV_MAC_SERVICE", QByteArrayLiteral("/bin/sh"));
-        ModelFixture f;
-        AppModel &m = f.model();
-        for (int i = 0; i < 4; ++i)
-            f.client->queueError(QStringLiteral("status"), down());
-        f.client->always(QStringLiteral("status"), wire::ok(wire::status({}, 1)));
-        const double start = f.clock.uptime();
-        run(AppModelAccess::startServiceIfNeeded(m));
-
-        QCOMPARE(f.launcher.launches.size(), 1);
-        QCOMPARE(f.launcher.launches.at(0).program, QStringLiteral("/bin/sh"));
-        QVERIFY(f.launchctl.calls.isEmpty());
-        // Polled every half second until the first answer, each with the window's deadline.
-        QCOMPARE(f.client->ops().size(), 5);
-        QCOMPARE(std::deque<double>(f.clock.sleeps()), (std::deque<double>{0.5, 0.5, 0.5, 0.5}));
-        QCOMPARE(f.clock.uptime(), start + 2.0);
-        for (const auto &deadline : f.client->deadlines)
-            QCOMPARE(deadline, std::optional<double>(start + 15.0));
-        QVERIFY(m.connected() && !m.starting());
         QCOMPARE(m.serviceError(), std::nullopt);
     }
 
@@ -323,6 +319,8 @@ private slots:
             << "The background service didn’t stop." << 40;
         QTest::newRow("quit refused") << wire::refused("Not now.") << QByteArray() << "Not now." << 0;
         QTest::newRow("status refused") << wire::done() << wire::refused("Not now.") << "Not now." << 1;
+        // Cancelled at 0.6 s, in the third pause.
+        QTest::newRow("cancelled") << wire::done() << wire::ok(wire::status({}, 1)) << "cancelled" << 3;
     }
 
     void stopService()
@@ -337,6 +335,10 @@ private slots:
         if (!status.isEmpty())
             f.client->always(QStringLiteral("status"), status);
         const double start = f.clock.uptime();
+        QCoro::Task<> cancel = after(f.clock, 0.6, [&m, error] {
+            if (error == QLatin1String("cancelled"))
+                AppModelAccess::pollingCancel(m).cancel();
+        });
         QCOMPARE(thrown(AppModelAccess::stopService(m)), error);
         QCOMPARE(f.client->sent(QStringLiteral("status")).size(), statusRequests);
         QCOMPARE(f.client->deadlines.first(), std::nullopt);
@@ -347,22 +349,6 @@ private slots:
         QVERIFY(!m.status());
     }
 
-    void stopServiceCancelled()
-    {
-        ModelFixture f;
-        AppModel &m = f.model();
-        f.client->always(QStringLiteral("quit"), wire::done());
-        f.client->always(QStringLiteral("status"), wire::ok(wire::status({}, 1)));
-        QCoro::Task<> cancel = after(f.clock, 0.6, [&m] { AppModelAccess::pollingCancel(m).cancel(); });
-        bool cancelled = false;
-        try {
-            run(AppModelAccess::stopService(m));
-        } catch (const CancelledError &) {
-            cancelled = true;
-        }
-        QVERIFY(cancelled);
-        QCOMPARE(f.client->sent(QStringLiteral("status")).size(), 3);
-    }
 };
 
 QTEST_GUILESS_MAIN(ModelStartupTest)

@@ -1,10 +1,14 @@
+#include "fake_notification_server.h"
 #include "model_fixture.h"
+
+#include <QDBusConnectionInterface>
 
 #include <QCoroTask>
 #include <QSignalSpy>
 #include <QTest>
 
 using namespace cv;
+using cv::test::FakeNotificationServer;
 using cv::test::ModelFixture;
 using State = AppModel::NotificationState;
 
@@ -97,6 +101,40 @@ private slots:
         QCOMPARE(f.notifications->authorizationRequests(), 1);
         QCOMPARE(f.notifications->statusQueries(), 2);
         QCOMPARE(m.error(), failure);
+    }
+
+    // The desktop's notification centre on the test's private bus: allowed while a
+    // server runs, and a request answers at once with the same finding.
+    void desktopCentre_data()
+    {
+        QTest::addColumn<bool>("server");
+        QTest::addColumn<State>("state");
+        QTest::addColumn<QString>("detail");
+        QTest::newRow("server present") << true << State::allowed << allowedText;
+        QTest::newRow("no server") << false << State::denied << deniedText;
+    }
+
+    void desktopCentre()
+    {
+        QFETCH(bool, server);
+        QFETCH(State, state);
+        QFETCH(QString, detail);
+        QVERIFY(QDBusConnection::sessionBus().isConnected());
+        const auto activatable = QDBusConnection::sessionBus().interface()->activatableServiceNames();
+        if (!server && activatable.isValid() && activatable.value().contains(QStringLiteral("org.freedesktop.Notifications")))
+            QSKIP("this machine's bus can start a real notification server");
+        FakeNotificationServer notificationServer;
+        QVERIFY(!server || notificationServer.start());
+        ModelFixture f;
+        f.notificationCenter = std::make_shared<FreedesktopNotificationCenter>();
+        AppModel &m = f.model();
+        QCoro::waitFor(m.refreshNotifications());
+        QCOMPARE(m.notifications(), state);
+        QCOMPARE(m.notificationsDetail(), detail);
+        m.setNotifications(State::notDetermined);
+        m.requestNotifications();
+        QVERIFY(QTest::qWaitFor([&] { return m.notifications() == state; }, 5000));
+        QCOMPARE(m.error(), std::nullopt);
     }
 };
 

@@ -12,101 +12,78 @@ using cv::test::FakeClock;
 class ClockTest : public QObject {
     Q_OBJECT
 private slots:
-    void systemSleepWaits()
+    void systemSleep_data()
     {
+        QTest::addColumn<double>("seconds");
+        QTest::addColumn<int>("cancelAfterMs"); // -1: never; 0: cancelled before
+        QTest::newRow("waits") << 0.05 << -1;
+        QTest::newRow("ends early when cancelled") << 30.0 << 20;
+        QTest::newRow("already cancelled") << 30.0 << 0;
+    }
+
+    void systemSleep()
+    {
+        QFETCH(double, seconds);
+        QFETCH(int, cancelAfterMs);
         SystemClock clock;
+        CancelToken token;
+        if (cancelAfterMs == 0)
+            token.cancel();
+        else if (cancelAfterMs > 0)
+            QTimer::singleShot(cancelAfterMs, [token] { token.cancel(); });
         const double before = clock.uptime();
-        const bool completed = QCoro::waitFor(clock.sleep(0.05));
-        QVERIFY(completed);
-        QVERIFY(clock.uptime() - before >= 0.045);
+        const QDateTime wallBefore = clock.now();
+        QCOMPARE(QCoro::waitFor(clock.sleep(seconds, token)), cancelAfterMs < 0);
+        const double slept = clock.uptime() - before;
+        QVERIFY(cancelAfterMs < 0 ? slept >= 0.045 : slept < 5.0);
+        QVERIFY(wallBefore.msecsTo(clock.now()) >= (cancelAfterMs < 0 ? 40 : 0));
     }
 
-    void systemSleepEndsEarlyWhenCancelled()
-    {
-        SystemClock clock;
-        CancelToken token;
-        QTimer::singleShot(20, [token] { token.cancel(); });
-        QElapsedTimer elapsed;
-        elapsed.start();
-        const bool completed = QCoro::waitFor(clock.sleep(30.0, token));
-        QVERIFY(!completed);
-        QVERIFY(elapsed.elapsed() < 5000);
-    }
-
-    void alreadyCancelledTokenReturnsAtOnce()
-    {
-        SystemClock clock;
-        CancelToken token;
-        token.cancel();
-        QVERIFY(!QCoro::waitFor(clock.sleep(30.0, token)));
-        FakeClock fake;
-        QVERIFY(!QCoro::waitFor(fake.sleep(30.0, token)));
-        QCOMPARE(fake.uptime(), 1000.0);
-    }
-
-    void fakeClockJumpsToSleeper()
+    void fakeClockJumpsToSleepersInOrder()
     {
         FakeClock clock;
         const QDateTime wallBefore = clock.now();
+        QList<int> order;
+        // The lambda must outlive its coroutines, which reach the captures through it.
+        auto sleeper = [&](double seconds, int tag) -> QCoro::Task<> {
+            co_await clock.sleep(seconds);
+            order.append(tag);
+        };
         QElapsedTimer elapsed;
         elapsed.start();
-        QVERIFY(QCoro::waitFor(clock.sleep(15.0)));
+        auto a = sleeper(15.0, 15);
+        auto b = sleeper(1.0, 1);
+        auto c = sleeper(2.0, 2);
+        QTRY_COMPARE(order.size(), 3);
+        QCOMPARE(order, (QList<int>{1, 2, 15}));
         QCOMPARE(clock.uptime(), 1015.0);
         QCOMPARE(wallBefore.msecsTo(clock.now()), 15000);
         QVERIFY(elapsed.elapsed() < 2000);
     }
 
-    void fakeClockWakesInOrder()
-    {
-        FakeClock clock;
-        QList<int> order;
-        auto sleeper = [&](double seconds, int tag) -> QCoro::Task<> {
-            co_await clock.sleep(seconds);
-            order.append(tag);
-        };
-        auto a = sleeper(3.0, 3);
-        auto b = sleeper(1.0, 1);
-        auto c = sleeper(2.0, 2);
-        QTRY_COMPARE(order.size(), 3);
-        QCOMPARE(order, (QList<int>{1, 2, 3}));
-        QCOMPARE(clock.uptime(), 1003.0);
-    }
-
-    void fakeClockManualAdvance()
-    {
-        FakeClock clock;
-        clock.setAutoAdvance(false);
-        bool done = false;
-        // The lambda must outlive its coroutine, which reaches the captures through it.
-        auto sleeper = [&]() -> QCoro::Task<> {
-            co_await clock.sleep(5.0);
-            done = true;
-        };
-        auto task = sleeper();
-        QTest::qWait(20);
-        QVERIFY(!done);
-        clock.advance(4.9);
-        QTest::qWait(20);
-        QVERIFY(!done);
-        clock.advance(0.1);
-        QTRY_VERIFY(done);
-        QCOMPARE(clock.uptime(), 1005.0);
-    }
-
-    void fakeClockCancel()
+    void fakeClockManualAdvanceAndCancel()
     {
         FakeClock clock;
         clock.setAutoAdvance(false);
         CancelToken token;
-        std::optional<bool> result;
-        auto sleeper = [&]() -> QCoro::Task<> { result = co_await clock.sleep(5.0, token); };
-        auto task = sleeper();
-        QCOMPARE(clock.sleeperCount(), 1);
+        std::optional<bool> first, second;
+        auto sleeper = [&](std::optional<bool> *result, CancelToken t) -> QCoro::Task<> { *result = co_await clock.sleep(5.0, t); };
+        auto a = sleeper(&first, CancelToken());
+        auto b = sleeper(&second, token);
+        QCOMPARE(clock.sleeperCount(), 2);
+        // A cancelled sleeper ends at once with false, without moving the clock.
         token.cancel();
-        QTRY_VERIFY(result.has_value());
-        QCOMPARE(*result, false);
-        QCOMPARE(clock.sleeperCount(), 0);
+        QTRY_COMPARE(second, std::optional<bool>(false));
+        QCOMPARE(clock.sleeperCount(), 1);
         QCOMPARE(clock.uptime(), 1000.0);
+        clock.advance(4.9);
+        QTest::qWait(20);
+        QVERIFY(!first);
+        clock.advance(0.1);
+        QTRY_COMPARE(first, std::optional<bool>(true));
+        QCOMPARE(clock.uptime(), 1005.0);
+        // An already cancelled token returns at once on the fake clock too.
+        QVERIFY(!QCoro::waitFor(clock.sleep(30.0, token)));
     }
 };
 
