@@ -133,7 +133,6 @@ private slots:
         QTest::newRow("services of another type")
             << profiler({bus({QStringLiteral("{\"services_title\":\"service_ip\",\"device_name_key\":\"USB4\"}")})}) << none;
         QTest::newRow("bus list with a non-object") << profiler({bus({usb4Peer}), QStringLiteral("3")}) << none;
-        QTest::newRow("not a list") << QStringLiteral("{\"SPThunderboltDataType\":{}}") << none;
         QTest::newRow("not JSON") << QStringLiteral("system_profiler: error") << none;
         QTest::newRow("empty output") << QString() << none;
     }

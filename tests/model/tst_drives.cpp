@@ -181,13 +181,6 @@ private slots:
         QCOMPARE(Drives::displayName(path), name);
     }
 
-    void displayNameOfTheRealStartupDisk()
-    {
-        names_.reset();
-        QCOMPARE(Drives::displayName(QStringLiteral("/")), Drives::startupName());
-        QVERIFY(!Drives::startupName().isEmpty());
-        QCOMPARE(Drives::displayName(QStringLiteral("/nonexistent/Shared")), QStringLiteral("Shared"));
-    }
 };
 
 QTEST_GUILESS_MAIN(DrivesTest)
