@@ -5,20 +5,16 @@
 // the model sent. The status the stand-in reports is installed in the model at once,
 // so a command can be tried without waiting for a poll.
 
-#include "fake_open_panels.h"
 #include "model_fixture.h"
 #include "standin.h"
 
 #include "service/reply.h"
-#include "service/service_client.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QTest>
-
-#include <memory>
 
 namespace cv::test {
 
@@ -47,6 +43,12 @@ inline void installStatus(AppModel &model, const QJsonObject &status)
     model.setConnected(true);
 }
 
+// The op of a request line.
+inline QString opOf(const QByteArray &line)
+{
+    return QJsonDocument::fromJson(line).object().value(QStringLiteral("op")).toString();
+}
+
 class StandinModel {
 public:
     // `status` is what the stand-in reports and what the model starts from; `script`
@@ -59,6 +61,14 @@ public:
         started = standin.start();
         fixture.serviceClient = std::make_shared<ServiceClient>(standin.runtimeDir());
         installStatus(fixture.model(), status);
+    }
+
+    // A command still in flight would resume its refresh on a model that is gone
+    // (and whose memory the next test's model may well reuse): let it end first.
+    ~StandinModel()
+    {
+        if (!commands().isEmpty())
+            settle();
     }
 
     AppModel &model() { return fixture.model(); }
@@ -76,20 +86,21 @@ public:
     {
         QList<QByteArray> lines;
         for (const QByteArray &line : standin.recorded()) {
-            const QString op = QJsonDocument::fromJson(line).object().value(QStringLiteral("op")).toString();
-            if (op != QLatin1String("status") && op != QLatin1String("events"))
+            if (opOf(line) != QLatin1String("status") && opOf(line) != QLatin1String("events"))
                 lines << line;
         }
         return lines;
     }
 
-    // The ops of every request line, in order.
-    QStringList ops() const
+    // commands(), with each transfer id of 32 lowercase hexadecimal digits written
+    // as "ID"; any other id stays as it was sent.
+    QStringList sent() const
     {
-        QStringList list;
-        for (const QByteArray &line : standin.recorded())
-            list << QJsonDocument::fromJson(line).object().value(QStringLiteral("op")).toString();
-        return list;
+        static const QRegularExpression transfer(QStringLiteral("\"id\":\"[0-9a-f]{32}\""));
+        QStringList lines;
+        for (const QByteArray &line : commands())
+            lines << QString::fromUtf8(line).replace(transfer, QStringLiteral("\"id\":\"ID\""));
+        return lines;
     }
 
     // Lets queued work run for a moment, then reports the commands sent by then.
@@ -101,27 +112,7 @@ public:
 
     Standin standin;
     ModelFixture fixture;
-    std::shared_ptr<FakeOpenPanels> panels = fixture.openPanels;
     bool started = false;
 };
-
-// The transfer id of a "send_files" or "copy" line, replaced by "ID" so the rest of
-// the line can be compared exactly; none when the id is not 32 lowercase hex digits.
-inline std::optional<QByteArray> withoutTransferId(const QByteArray &line, QString *id = nullptr)
-{
-    static const QRegularExpression pattern(QStringLiteral("\"id\":\"([^\"]*)\""));
-    const QString text = QString::fromUtf8(line);
-    const QRegularExpressionMatch match = pattern.match(text);
-    if (!match.hasMatch())
-        return std::nullopt;
-    static const QRegularExpression digits(QStringLiteral("^[0-9a-f]{32}$"));
-    if (!digits.match(match.captured(1)).hasMatch())
-        return std::nullopt;
-    if (id)
-        *id = match.captured(1);
-    QString replaced = text;
-    replaced.replace(match.capturedStart(1), match.capturedLength(1), QStringLiteral("ID"));
-    return replaced.toUtf8();
-}
 
 } // namespace cv::test

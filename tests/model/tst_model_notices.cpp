@@ -10,54 +10,20 @@ using namespace cv::test;
 
 namespace {
 
-const QString alpha = QStringLiteral("p1");
-
-// A connected computer as the service lists it.
-QJsonObject computer(const QString &name, bool remoteReceive, std::optional<QString> mount = std::nullopt,
-                     std::optional<QString> error = std::nullopt, bool remoteShare = false,
-                     const QJsonObject &sharing = QJsonObject{{QStringLiteral("mode"), QStringLiteral("none")}})
+// Alpha ("p1") as the service lists it; this computer shares with it `sharing`.
+QJsonObject computer(bool remoteReceive, std::optional<QString> mount = std::nullopt, std::optional<QString> error = std::nullopt,
+                     bool remoteShare = false, const QJsonObject &sharing = {{"mode", "none"}})
 {
-    QJsonObject peer = wire::peer(alpha, name);
-    peer[QStringLiteral("remote_receive")] = remoteReceive;
-    peer[QStringLiteral("sharing")] = sharing;
-    if (mount)
-        peer[QStringLiteral("mount")] = *mount;
+    QJsonObject peer = offeringPeer("p1", "Alpha", remoteReceive, mount, remoteShare ? std::optional<bool>(false) : std::nullopt);
+    peer["sharing"] = sharing;
     if (error)
-        peer[QStringLiteral("error")] = *error;
-    if (remoteShare)
-        peer[QStringLiteral("remote_share")] = QJsonObject{{QStringLiteral("label"), name}, {QStringLiteral("read_only"), false}};
+        peer["error"] = *error;
     return peer;
 }
 
-QJsonObject receiving(const QString &folder)
-{
-    return {{QStringLiteral("mode"), QStringLiteral("receive")},
-            {QStringLiteral("folder"), QJsonObject{{QStringLiteral("path"), folder}}}};
-}
+QJsonObject receiving(const QString &folder) { return {{"mode", "receive"}, {"folder", QJsonObject{{"path", folder}}}}; }
 
-void install(AppModel &m, const QJsonArray &peers) { installStatus(m, wire::status(peers)); }
-
-void flush(AppModel &m)
-{
-    QCoro::waitFor(AppModelAccess::flushNotifications(m));
-}
-
-void owe(ModelFixture &f, double dueIn)
-{
-    AppModelAccess::pendingReconnect(f.model()).insert(alpha, f.clock.now().addMSecs(qint64(dueIn * 1000)));
-}
-
-void deliver(ModelFixture &f, std::uint64_t count, QStringList paths, double quietFor = 2.0,
-             const QString &name = QStringLiteral("Alpha"))
-{
-    AppModelAccess::pendingDeliveries(f.model())
-        .insert(alpha, {name, count, std::move(paths), f.clock.now().addMSecs(qint64(quietFor * 1000))});
-}
-
-QStringList pathsOf(const NotificationRequest &request)
-{
-    return request.userInfo.value(QStringLiteral("paths")).toStringList();
-}
+QStringList pathsOf(const NotificationRequest &request) { return request.userInfo.value("paths").toStringList(); }
 
 } // namespace
 
@@ -75,166 +41,141 @@ private slots:
     void connectionBodies_data()
     {
         QTest::addColumn<QJsonObject>("peer");
-        QTest::addColumn<QString>("body");
+        QTest::addColumn<double>("dueIn");
+        QTest::addColumn<QString>("body"); // %1: this computer's share
         QTest::addColumn<QString>("category");
-        QTest::newRow("mounted share")
-            << computer(QStringLiteral("Alpha"), false, QStringLiteral("/mnt/alpha"))
-            << QStringLiteral("Its files are open in Finder.") << QStringLiteral("CONNECTION_FILES");
-        QTest::newRow("receiving wins over the mount")
-            << computer(QStringLiteral("Alpha"), true, QStringLiteral("/mnt/alpha"))
-            << QStringLiteral("It's ready to receive files.") << QStringLiteral("CONNECTION_FILES");
-        QTest::newRow("receiving only")
-            << computer(QStringLiteral("Alpha"), true) << QStringLiteral("It's ready to receive files.")
-            << QStringLiteral("CONNECTION");
-        QTest::newRow("share failed")
-            << computer(QStringLiteral("Alpha"), false, std::nullopt, QStringLiteral("Mount timed out"))
-            << QStringLiteral("Its files couldn't be opened: Mount timed out") << QStringLiteral("CONNECTION");
-        QTest::newRow("with this computer's share")
-            << computer(QStringLiteral("Alpha"), true, std::nullopt, std::nullopt, false, receiving(QStringLiteral("/home/me/Inbox")))
-            << QStringLiteral("It's ready to receive files. You're sharing %1.") << QStringLiteral("CONNECTION");
+        QTest::newRow("mounted share") << computer(false, "/mnt/alpha") << 6.0 << "Its files are open in Finder." << "CONNECTION_FILES";
+        QTest::newRow("receiving wins over the mount") << computer(true, "/mnt/alpha") << 6.0 << "It's ready to receive files."
+                                                       << "CONNECTION_FILES";
+        QTest::newRow("receiving only") << computer(true) << 6.0 << "It's ready to receive files." << "CONNECTION";
+        QTest::newRow("share failed") << computer(false, std::nullopt, "Mount timed out") << 6.0
+                                      << "Its files couldn't be opened: Mount timed out" << "CONNECTION";
+        QTest::newRow("with this computer's share") << computer(true, std::nullopt, std::nullopt, false, receiving("/home/me/Inbox"))
+                                                    << 6.0 << "It's ready to receive files. You're sharing %1." << "CONNECTION";
+        // Due, with the share offered but not mounted yet: only the second sentence.
+        QTest::newRow("share not mounted yet, due") << computer(false, std::nullopt, std::nullopt, true) << 0.0 << "" << "CONNECTION";
     }
 
     void connectionBodies()
     {
         QFETCH(QJsonObject, peer);
+        QFETCH(double, dueIn);
         QFETCH(QString, body);
         QFETCH(QString, category);
-        AppModel &m = f_->model();
-        install(m, {peer});
-        owe(*f_, 6);
-        flush(m);
-        // Posted at once: what the computer offers is known.
-        QCOMPARE(f_->notifications->posted().size(), 1);
-        const NotificationRequest request = f_->notifications->posted().first();
-        if (body.contains(QStringLiteral("%1")))
-            body = body.arg(m.share(alpha).target());
-        QCOMPARE(request.identifier, QStringLiteral("connection-p1"));
-        QCOMPARE(request.title, QStringLiteral("Connected to Alpha"));
-        QCOMPARE(request.body, body);
+        AppModel &m = model({peer});
+        owe(dueIn);
+        flush();
+        // Posted at once: what the computer offers is known, or the notice is due.
+        QCOMPARE(posted().size(), 1);
+        const NotificationRequest request = posted().first();
+        QCOMPARE(request.identifier, "connection-p1");
+        QCOMPARE(request.title, "Connected to Alpha");
+        QCOMPARE(request.body, body.contains("%1") ? body.arg(m.share("p1").target()) : body);
         QCOMPARE(request.categoryIdentifier, category);
-        QCOMPARE(request.userInfo.value(QStringLiteral("peer")).toString(), alpha);
-        QVERIFY(request.userInfo.contains(QStringLiteral("paths")));
+        QCOMPARE(request.userInfo.value("peer").toString(), "p1");
+        QVERIFY(request.userInfo.contains("paths"));
         QVERIFY(pathsOf(request).isEmpty());
         QVERIFY(AppModelAccess::pendingReconnect(m).isEmpty());
     }
 
     void anUnknownStateWaitsSixSeconds()
     {
-        AppModel &m = f_->model();
-        install(m, {computer(QStringLiteral("Alpha"), false, std::nullopt, std::nullopt, false, receiving(QStringLiteral("/srv/in")))});
-        owe(*f_, 6);
-        flush(m);
-        QVERIFY(f_->notifications->posted().isEmpty());
+        AppModel &m = model({computer(false, std::nullopt, std::nullopt, false, receiving("/srv/in"))});
+        owe(6);
+        flush();
+        QVERIFY(posted().isEmpty());
         QCOMPARE(AppModelAccess::pendingReconnect(m).size(), 1);
         f_->clock.advance(5.9);
-        flush(m);
-        QVERIFY(f_->notifications->posted().isEmpty());
+        flush();
+        QVERIFY(posted().isEmpty());
         f_->clock.advance(0.1);
-        flush(m);
-        QCOMPARE(f_->notifications->posted().size(), 1);
-        QCOMPARE(f_->notifications->posted().first().body,
-                 QStringLiteral("It isn't sharing anything with you. You're sharing %1.").arg(m.share(alpha).target()));
+        flush();
+        QCOMPARE(posted().size(), 1);
+        QCOMPARE(posted().first().body, QString("It isn't sharing anything with you. You're sharing %1.").arg(m.share("p1").target()));
         QVERIFY(AppModelAccess::pendingReconnect(m).isEmpty());
-    }
-
-    void aShareNotMountedYetGivesOnlyTheSecondSentence()
-    {
-        AppModel &m = f_->model();
-        install(m, {computer(QStringLiteral("Alpha"), false, std::nullopt, std::nullopt, true)});
-        owe(*f_, 0);
-        flush(m);
-        QCOMPARE(f_->notifications->posted().size(), 1);
-        QCOMPARE(f_->notifications->posted().first().body, QString());
     }
 
     void aComputerThatLeftGetsNoNotice()
     {
-        AppModel &m = f_->model();
-        install(m, {});
-        owe(*f_, 6);
-        flush(m);
-        QVERIFY(f_->notifications->posted().isEmpty());
+        AppModel &m = model({});
+        owe(6);
+        flush();
+        QVERIFY(posted().isEmpty());
         QVERIFY(AppModelAccess::pendingReconnect(m).isEmpty());
     }
 
-    void connectionNoticesTurnedOff()
+    void noticesTurnedOff()
     {
-        AppModel &m = f_->model();
+        AppModel &m = model({computer(false)});
         m.setNotifyConnections(false);
-        install(m, {computer(QStringLiteral("Alpha"), false)});
-        owe(*f_, 6);
-        flush(m);
+        m.setNotifyFiles(false);
+        owe(6);
+        deliver(2, {"/x"}, 0);
+        flush();
+        QVERIFY(AppModelAccess::pendingDeliveries(m).isEmpty());
         // Still waiting to know what to say: kept until due.
         QCOMPARE(AppModelAccess::pendingReconnect(m).size(), 1);
         f_->clock.advance(6);
-        flush(m);
+        flush();
         QVERIFY(AppModelAccess::pendingReconnect(m).isEmpty());
-        QVERIFY(f_->notifications->posted().isEmpty());
+        QVERIFY(posted().isEmpty());
     }
 
     void deliveriesAreGathered()
     {
-        AppModel &m = f_->model();
-        install(m, {computer(QStringLiteral("Alpha"), true, std::nullopt, std::nullopt, false, receiving(QStringLiteral("/home/me/Inbox")))});
-        deliver(*f_, 4, {QStringLiteral("/home/me/Inbox/a"), QStringLiteral("/home/me/Inbox/b")});
-        flush(m);
-        QVERIFY(f_->notifications->posted().isEmpty());
+        AppModel &m = model({computer(true, std::nullopt, std::nullopt, false, receiving("/home/me/Inbox"))});
+        deliver(4, {"/home/me/Inbox/a", "/home/me/Inbox/b"});
+        flush();
+        QVERIFY(posted().isEmpty());
         f_->clock.advance(2);
-        flush(m);
-        QCOMPARE(f_->notifications->posted().size(), 1);
-        const NotificationRequest request = f_->notifications->posted().first();
-        QCOMPARE(request.identifier, QStringLiteral("delivery-p1"));
-        QCOMPARE(request.title, QStringLiteral("Received 4 files from Alpha"));
-        QCOMPARE(request.body, QStringLiteral("Saved to %1.").arg(m.share(alpha).receiveFolderName()));
-        QVERIFY(request.body != QStringLiteral("Saved to ."));
-        QCOMPARE(request.categoryIdentifier, QStringLiteral("DELIVERY"));
-        QCOMPARE(pathsOf(request), (QStringList{QStringLiteral("/home/me/Inbox/a"), QStringLiteral("/home/me/Inbox/b")}));
+        flush();
+        QCOMPARE(posted().size(), 1);
+        const NotificationRequest request = posted().first();
+        QCOMPARE(request.identifier, "delivery-p1");
+        QCOMPARE(request.title, "Received 4 files from Alpha");
+        QVERIFY(!m.share("p1").receiveFolderName().isEmpty());
+        QCOMPARE(request.body, QString("Saved to %1.").arg(m.share("p1").receiveFolderName()));
+        QCOMPARE(request.categoryIdentifier, "DELIVERY");
+        QCOMPARE(pathsOf(request), (QStringList{"/home/me/Inbox/a", "/home/me/Inbox/b"}));
         QVERIFY(AppModelAccess::pendingDeliveries(m).isEmpty());
     }
 
-    void oneFileAndNoPaths()
+    void deliveryTitles_data()
     {
-        AppModel &m = f_->model();
-        install(m, {computer(QStringLiteral("Alpha"), false, QStringLiteral("/mnt/alpha"))});
-        deliver(*f_, 1, {}, 0);
-        flush(m);
-        QCOMPARE(f_->notifications->posted().size(), 1);
-        QCOMPARE(f_->notifications->posted().first().title, QStringLiteral("Received a file from Alpha"));
-        QCOMPARE(f_->notifications->posted().first().categoryIdentifier, QStringLiteral("CONNECTION_FILES"));
+        QTest::addColumn<QJsonArray>("peers");
+        QTest::addColumn<quint64>("count");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("category");
+        QTest::newRow("one file, share mounted") << QJsonArray{computer(false, "/mnt/alpha")} << quint64(1)
+                                                 << "Received a file from Alpha" << "CONNECTION_FILES";
+        // A count beyond any int is clamped, not wrapped to a negative one.
+        QTest::newRow("huge count, computer gone") << QJsonArray{} << std::numeric_limits<quint64>::max() << "Received 9" << "CONNECTION";
     }
 
-    void aHugeCountIsClamped()
+    void deliveryTitles()
     {
-        AppModel &m = f_->model();
-        deliver(*f_, std::numeric_limits<std::uint64_t>::max(), {}, 0, QStringLiteral("Gone"));
-        flush(m);
-        QCOMPARE(f_->notifications->posted().size(), 1);
-        const NotificationRequest request = f_->notifications->posted().first();
-        QVERIFY2(request.title.startsWith(QStringLiteral("Received 9")), qPrintable(request.title));
-        QVERIFY(request.title.endsWith(QStringLiteral(" files from Gone")));
-        QCOMPARE(request.categoryIdentifier, QStringLiteral("CONNECTION"));
-    }
-
-    void deliveryNoticesTurnedOff()
-    {
-        AppModel &m = f_->model();
-        m.setNotifyFiles(false);
-        deliver(*f_, 2, {QStringLiteral("/x")}, 0);
-        flush(m);
-        QVERIFY(f_->notifications->posted().isEmpty());
-        QVERIFY(AppModelAccess::pendingDeliveries(m).isEmpty());
+        QFETCH(QJsonArray, peers);
+        QFETCH(quint64, count);
+        QFETCH(QString, title);
+        QFETCH(QString, category);
+        model(peers);
+        deliver(count, {}, 0);
+        flush();
+        QCOMPARE(posted().size(), 1);
+        QVERIFY2(posted().first().title.startsWith(title), qPrintable(posted().first().title));
+        QVERIFY(posted().first().title.endsWith(" from Alpha"));
+        QCOMPARE(posted().first().categoryIdentifier, category);
     }
 
     void connectionNoticesComeFirst()
     {
-        AppModel &m = f_->model();
-        install(m, {computer(QStringLiteral("Alpha"), true)});
-        deliver(*f_, 1, {QStringLiteral("/x")}, 0);
-        owe(*f_, 6);
-        flush(m);
-        QCOMPARE(f_->notifications->posted().size(), 2);
-        QCOMPARE(f_->notifications->posted()[0].identifier, QStringLiteral("connection-p1"));
-        QCOMPARE(f_->notifications->posted()[1].identifier, QStringLiteral("delivery-p1"));
+        model({computer(true)});
+        deliver(1, {"/x"}, 0);
+        owe(6);
+        flush();
+        QCOMPARE(posted().size(), 2);
+        QCOMPARE(posted()[0].identifier, "connection-p1");
+        QCOMPARE(posted()[1].identifier, "delivery-p1");
     }
 
     void droppedWithoutPermission_data()
@@ -258,12 +199,11 @@ private slots:
         QFETCH(bool, posted);
         f_->packaged = packaged;
         f_->notifications->setStatus(status);
-        AppModel &m = f_->model();
-        install(m, {computer(QStringLiteral("Alpha"), true)});
-        owe(*f_, 6);
-        deliver(*f_, 1, {QStringLiteral("/x")}, 0);
-        flush(m);
-        QCOMPARE(f_->notifications->posted().size(), posted ? 2 : 0);
+        AppModel &m = model({computer(true)});
+        owe(6);
+        deliver(1, {"/x"}, 0);
+        flush();
+        QCOMPARE(this->posted().size(), posted ? 2 : 0);
         QCOMPARE(f_->notifications->statusQueries(), packaged ? 2 : 0);
         QVERIFY(AppModelAccess::pendingReconnect(m).isEmpty());
         QVERIFY(AppModelAccess::pendingDeliveries(m).isEmpty());
@@ -272,45 +212,55 @@ private slots:
 
     void aRefusedNoticeSetsTheError()
     {
-        f_->notifications->setAddError(QStringLiteral("The server is full."));
-        AppModel &m = f_->model();
-        deliver(*f_, 1, {QStringLiteral("/x")}, 0);
-        flush(m);
-        QCOMPARE(m.error(), std::optional<QString>(QStringLiteral("Couldn’t show a notification: The server is full.")));
+        f_->notifications->setAddError("The server is full.");
+        AppModel &m = model({});
+        deliver(1, {"/x"}, 0);
+        flush();
+        QCOMPARE(m.error(), "Couldn’t show a notification: The server is full.");
         QVERIFY(AppModelAccess::pendingDeliveries(m).isEmpty());
     }
 
     void deliveredEventsFromTheServiceBecomeOneNotice()
     {
-        QJsonObject peer = computer(QStringLiteral("Alpha"), true, std::nullopt, std::nullopt, false,
-                                    receiving(QStringLiteral("/home/me/Inbox")));
-        auto event = [](int files, const QString &path) {
-            return QJsonObject{{QStringLiteral("event"), QStringLiteral("delivered")},
-                               {QStringLiteral("peer"), alpha},
-                               {QStringLiteral("detail"), QJsonObject{{QStringLiteral("files"), files}, {QStringLiteral("path"), path}}}};
-        };
-        StandinModel s(wire::status(QJsonArray{peer}),
-                       QJsonObject{{QStringLiteral("events"), QJsonArray{event(1, QStringLiteral("/home/me/Inbox/a")),
-                                                                        event(2, QStringLiteral("/home/me/Inbox/b")),
-                                                                        event(1, QStringLiteral("/home/me/Inbox/c"))}}});
+        const QStringList paths{"/home/me/Inbox/a", "/home/me/Inbox/b", "/home/me/Inbox/c"};
+        QJsonArray events;
+        for (int i = 0; i < 3; ++i)
+            events.append(QJsonObject{{"event", "delivered"}, {"peer", "p1"},
+                                      {"detail", QJsonObject{{"files", i % 2 + 1}, {"path", paths[i]}}}});
+        const QJsonObject peer = computer(true, std::nullopt, std::nullopt, false, receiving("/home/me/Inbox"));
+        StandinModel s(wire::status({peer}), {{"events", events}});
         QVERIFY(s.started);
         s.fixture.notifications->setStatus(NotificationAuthorizationStatus::authorized);
         AppModel &m = s.model();
         m.replayEvents(0);
         QCoro::waitFor(m.refresh());
         QVERIFY(s.fixture.notifications->posted().isEmpty());
-        QCOMPARE(AppModelAccess::pendingDeliveries(m).value(alpha).count, 4u);
         s.fixture.clock.advance(2);
         QCoro::waitFor(m.refresh());
         QCOMPARE(s.fixture.notifications->posted().size(), 1);
         const NotificationRequest request = s.fixture.notifications->posted().first();
-        QCOMPARE(request.title, QStringLiteral("Received 4 files from Alpha"));
-        QCOMPARE(request.categoryIdentifier, QStringLiteral("DELIVERY"));
-        QCOMPARE(pathsOf(request), (QStringList{QStringLiteral("/home/me/Inbox/a"), QStringLiteral("/home/me/Inbox/b"),
-                                                QStringLiteral("/home/me/Inbox/c")}));
+        QCOMPARE(request.title, "Received 4 files from Alpha");
+        QCOMPARE(request.categoryIdentifier, "DELIVERY");
+        QCOMPARE(pathsOf(request), paths);
     }
 
 private:
+    AppModel &model(const QJsonArray &peers)
+    {
+        installStatus(f_->model(), wire::status(peers));
+        return f_->model();
+    }
+    const QList<NotificationRequest> &posted() const { return f_->notifications->posted(); }
+    void flush() { QCoro::waitFor(AppModelAccess::flushNotifications(f_->model())); }
+    // A connection notice owed for Alpha, due in `dueIn` seconds.
+    void owe(double dueIn) { AppModelAccess::pendingReconnect(f_->model()).insert("p1", f_->clock.now().addMSecs(qint64(dueIn * 1000))); }
+    // Deliveries from Alpha gathered so far, told once quiet for `quietFor` seconds.
+    void deliver(std::uint64_t count, QStringList paths, double quietFor = 2.0)
+    {
+        const QDateTime until = f_->clock.now().addMSecs(qint64(quietFor * 1000));
+        AppModelAccess::pendingDeliveries(f_->model()).insert("p1", {"Alpha", count, std::move(paths), until});
+    }
+
     std::unique_ptr<ModelFixture> f_;
 };
 

@@ -9,8 +9,6 @@
 #include <QTest>
 #include <QCoroTask>
 
-#include <memory>
-
 using namespace cv;
 using namespace cv::test;
 
@@ -19,27 +17,7 @@ using namespace cv::test;
 
 namespace {
 
-const QString alpha = QStringLiteral("p1");
 constexpr int timeoutMs = 1500;
-
-QList<NotificationCategory> categories()
-{
-    return {
-        {QStringLiteral("CONNECTION"), {}},
-        {QStringLiteral("CONNECTION_FILES"), {{QStringLiteral("OPEN_FILES"), QStringLiteral("Open files")}}},
-        {QStringLiteral("DELIVERY"), {{QStringLiteral("SHOW_IN_FOLDER"), QStringLiteral("Show in folder")}}},
-    };
-}
-
-QJsonObject receivingComputer(const QString &name, const QString &folder)
-{
-    QJsonObject peer = wire::peer(alpha, name);
-    peer[QStringLiteral("remote_receive")] = true;
-    peer[QStringLiteral("sharing")] = QJsonObject{{QStringLiteral("mode"), QStringLiteral("receive")},
-                                                  {QStringLiteral("folder"), QJsonObject{{QStringLiteral("path"), folder}}}};
-    return peer;
-}
-
 
 } // namespace
 
@@ -53,10 +31,9 @@ private slots:
     {
         server_ = std::make_unique<FakeNotificationServer>();
         center_ = std::make_shared<FreedesktopNotificationCenter>(QDBusConnection::sessionBus(), timeoutMs);
-        center_->setNotificationCategories(categories());
+        center_->setNotificationCategories({{"DELIVERY", {{"SHOW_IN_FOLDER", "Show in folder"}}}});
         f_ = std::make_unique<ModelFixture>();
         f_->notificationCenter = center_;
-        f_->packaged = true;
     }
 
     void cleanup()
@@ -69,82 +46,69 @@ private slots:
     void threeDeliveriesMakeOneNotice()
     {
         QVERIFY(server_->start());
-        AppModel &m = model(QStringLiteral("Alpha"), QStringLiteral("/home/me/Inbox"));
-        const QStringList paths{QStringLiteral("/home/me/Inbox/a"), QStringLiteral("/home/me/Inbox/b"),
-                                QStringLiteral("/home/me/Inbox/c")};
-        deliver(m, 1, paths[0]);
+        AppModel &m = model("Alpha", "/home/me/Inbox");
+        const QStringList paths{"/home/me/Inbox/a", "/home/me/Inbox/b", "/home/me/Inbox/c"};
+        deliver(1, paths[0]);
         f_->clock.advance(1.5);
-        deliver(m, 2, paths[1]);
-        flush(m);
+        deliver(2, paths[1]);
+        flush();
         f_->clock.advance(1.5);
-        deliver(m, 1, paths[2]);
-        flush(m);
+        deliver(1, paths[2]);
+        flush();
         QVERIFY(server_->notifyCalls().isEmpty());
         f_->clock.advance(2);
-        flush(m);
+        flush();
 
         QCOMPARE(server_->notifyCalls().size(), 1);
         const FakeNotificationServer::NotifyCall call = server_->notifyCalls().first();
-        QCOMPARE(call.summary, QStringLiteral("Received 4 files from Alpha"));
-        QCOMPARE(call.body, QStringLiteral("Saved to %1.").arg(m.share(alpha).receiveFolderName()));
-        QVERIFY(call.actions.contains(QStringLiteral("SHOW_IN_FOLDER")));
-        QCOMPARE(call.replacesId, 0u);
+        QCOMPARE(call.summary, "Received 4 files from Alpha");
+        QCOMPARE(call.body, QString("Saved to %1.").arg(m.share("p1").receiveFolderName()));
+        QVERIFY(call.actions.contains("SHOW_IN_FOLDER"));
         QCOMPARE(m.error(), std::nullopt);
 
-        // A click on its button comes back with what the notice carried.
+        // A click on its button, then on the notice itself ("default"), comes back
+        // with what the notice carried.
         QSignalSpy responses(center_.get(), &NotificationCenter::responseReceived);
-        server_->invokeAction(call.id, QStringLiteral("SHOW_IN_FOLDER"));
-        QTRY_COMPARE(responses.size(), 1);
-        const auto response = responses.first().first().value<NotificationResponse>();
-        QCOMPARE(response.requestIdentifier, QStringLiteral("delivery-p1"));
-        QCOMPARE(response.actionIdentifier, QStringLiteral("SHOW_IN_FOLDER"));
-        QCOMPARE(response.userInfo.value(QStringLiteral("peer")).toString(), alpha);
-        QCOMPARE(response.userInfo.value(QStringLiteral("paths")).toStringList(), paths);
-
-        // A click on the notice itself is the "default" action.
-        server_->invokeAction(call.id, QStringLiteral("default"));
+        server_->invokeAction(call.id, "SHOW_IN_FOLDER");
+        server_->invokeAction(call.id, "default");
         QTRY_COMPARE(responses.size(), 2);
-        QCOMPARE(responses.last().first().value<NotificationResponse>().actionIdentifier, QStringLiteral("default"));
+        for (const QString action : {"SHOW_IN_FOLDER", "default"}) {
+            const auto response = responses.takeFirst().first().value<NotificationResponse>();
+            QCOMPARE(response.requestIdentifier, "delivery-p1");
+            QCOMPARE(response.actionIdentifier, action);
+            QCOMPARE(response.userInfo.value("peer").toString(), "p1");
+            QCOMPARE(response.userInfo.value("paths").toStringList(), paths);
+        }
     }
 
-    void aNewerNoticeReplacesTheOlder()
+    // A newer notice of the same identifier replaces the older one, and the names in
+    // it are plain text: escaped where the server reads the body as markup.
+    void aNewerNoticeReplacesTheOlderAndNamesAreNotMarkup()
     {
+        server_->setCapabilities({"actions", "body", "body-markup"});
         QVERIFY(server_->start());
-        AppModel &m = model(QStringLiteral("Alpha"), QStringLiteral("/home/me/Inbox"));
-        deliver(m, 1, QStringLiteral("/home/me/Inbox/a"));
-        f_->clock.advance(2);
-        flush(m);
-        deliver(m, 1, QStringLiteral("/home/me/Inbox/b"));
-        f_->clock.advance(2);
-        flush(m);
+        model("<b>Alpha</b>", "/home/me/<b>Inbox");
+        for (const QString name : {"a", "b"}) {
+            deliver(1, "/home/me/<b>Inbox/" + name);
+            f_->clock.advance(2);
+            flush();
+        }
         QCOMPARE(server_->notifyCalls().size(), 2);
-        QCOMPARE(server_->notifyCalls()[0].summary, QStringLiteral("Received a file from Alpha"));
-        QCOMPARE(server_->notifyCalls()[1].replacesId, server_->notifyCalls()[0].id);
-    }
-
-    void namesAreNotMarkup()
-    {
-        server_->setCapabilities({QStringLiteral("actions"), QStringLiteral("body"), QStringLiteral("body-markup")});
-        QVERIFY(server_->start());
-        AppModel &m = model(QStringLiteral("<b>Alpha</b>"), QStringLiteral("/home/me/<b>Inbox"));
-        deliver(m, 1, QStringLiteral("/home/me/<b>Inbox/a"));
-        f_->clock.advance(2);
-        flush(m);
-        QCOMPARE(server_->notifyCalls().size(), 1);
-        const FakeNotificationServer::NotifyCall call = server_->notifyCalls().first();
-        QCOMPARE(call.summary, QStringLiteral("Received a file from <b>Alpha</b>"));
-        QCOMPARE(call.body, QStringLiteral("Saved to &lt;b&gt;Inbox."));
-        QVERIFY(!call.body.contains(QStringLiteral("<b>")));
+        const FakeNotificationServer::NotifyCall first = server_->notifyCalls()[0];
+        QCOMPARE(first.summary, "Received a file from <b>Alpha</b>");
+        QCOMPARE(first.body, "Saved to &lt;b&gt;Inbox.");
+        QCOMPARE(first.replacesId, 0u);
+        QCOMPARE(server_->notifyCalls()[1].replacesId, first.id);
     }
 
     void withoutAServerNothingIsPostedAndNothingHangs()
     {
-        AppModel &m = model(QStringLiteral("Alpha"), QStringLiteral("/home/me/Inbox"));
-        deliver(m, 1, QStringLiteral("/home/me/Inbox/a"));
+        AppModel &m = model("Alpha", "/home/me/Inbox");
+        deliver(1, "/home/me/Inbox/a");
         f_->clock.advance(2);
         QElapsedTimer timer;
         timer.start();
-        flush(m);
+        flush();
         QVERIFY(timer.elapsed() < 3 * timeoutMs);
         QVERIFY(server_->notifyCalls().isEmpty());
         QVERIFY(AppModelAccess::pendingDeliveries(m).isEmpty());
@@ -152,25 +116,25 @@ private slots:
     }
 
 private:
+    // Alpha ("p1") called `name`, to which this computer gives `folder` to receive in.
     AppModel &model(const QString &name, const QString &folder)
     {
-        AppModel &m = f_->model();
-        installStatus(m, wire::status(QJsonArray{receivingComputer(name, folder)}));
-        return m;
+        QJsonObject peer = offeringPeer("p1", name, true);
+        peer["sharing"] = QJsonObject{{"mode", "receive"}, {"folder", QJsonObject{{"path", folder}}}};
+        installStatus(f_->model(), wire::status({peer}));
+        return f_->model();
     }
 
     // A "delivered" event of the service for Alpha, handled as a poll hands it over.
-    void deliver(AppModel &m, std::uint64_t files, const QString &path)
+    void deliver(std::uint64_t files, const QString &path)
     {
-        ServiceEvent event;
-        event.event = QStringLiteral("delivered");
-        event.peer = alpha;
+        ServiceEvent event{.event = "delivered", .peer = "p1"};
         event.detail.files = files;
         event.detail.path = path;
-        AppModelAccess::handle(m, std::move(event));
+        AppModelAccess::handle(f_->model(), std::move(event));
     }
 
-    void flush(AppModel &m) { QCoro::waitFor(AppModelAccess::flushNotifications(m)); }
+    void flush() { QCoro::waitFor(AppModelAccess::flushNotifications(f_->model())); }
 
     std::unique_ptr<FakeNotificationServer> server_;
     std::shared_ptr<FreedesktopNotificationCenter> center_;

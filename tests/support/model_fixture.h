@@ -60,11 +60,6 @@ struct AppModelAccess {
     static QCoro::Task<> startAtLoginByDefault(AppModel &m) { return m.startAtLoginByDefault(); }
     static void handle(AppModel &m, ServiceEvent event) { m.handle(std::move(event)); }
     static QCoro::Task<> flushNotifications(AppModel &m) { return m.flushNotifications(); }
-    static QCoro::Task<> notify(AppModel &m, QString id, QString peer, QString title, QString body, QStringList paths)
-    {
-        return m.notify(std::move(id), std::move(peer), std::move(title), std::move(body), std::move(paths));
-    }
-    static QCoro::Task<> pollingBody(AppModel &m) { return m.pollingBody(); }
     static QCoro::Task<> refreshCable(AppModel &m) { return m.refreshCable(); }
     static QCoro::Task<> refreshLink(AppModel &m) { return m.refreshLink(); }
 };
@@ -187,6 +182,7 @@ public:
             list << QJsonDocument::fromJson(line).object().value(QStringLiteral("op")).toString();
         return list;
     }
+
     // The requests of one op, decoded.
     QList<QJsonObject> sent(const QString &op) const
     {
