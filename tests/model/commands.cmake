@@ -1,5 +1,3 @@
 cv_add_test(NAME model_commands SOURCES tst_model_commands.cpp LIBS cv_model TIMEOUT 90)
-cv_add_test(NAME model_files SOURCES tst_model_files.cpp LIBS cv_model TIMEOUT 90)
-cv_add_test(NAME model_drops SOURCES tst_model_drops.cpp LIBS cv_model TIMEOUT 90)
-cv_add_test(NAME model_notices SOURCES tst_model_notices.cpp LIBS cv_model)
-cv_add_test(NAME notices_dbus SOURCES tst_notices_dbus.cpp LIBS cv_model DBUS TIMEOUT 60)
+cv_add_test(NAME model_files_drops SOURCES tst_model_files.cpp LIBS cv_model TIMEOUT 120)
+cv_add_test(NAME model_notices_dbus SOURCES tst_model_notices.cpp LIBS cv_model DBUS TIMEOUT 60)

@@ -3,26 +3,46 @@
 #include "model/drive_only_panel_delegate.h"
 
 #include <QDir>
+#include <QMimeData>
 #include <QTest>
 
 using namespace cv;
 using namespace cv::test;
 
+// Sending and copying files, the panels that choose them, and drops.
+
 namespace {
 
 const QString mount = "/mnt/alpha";
-const QStringList copying{"receive_transfer", "fast_copy"};
+const QString oneComputer = "Drop items from one computer at a time.";
+const QString notLocal = "Drop local files or folders to send them.";
+const QString notReady = "This computer is no longer ready to receive files.";
+const QString unreadable = "Couldn’t read the dropped file.";
 
-// Alpha ("p1") as `peer` and the service's `capabilities`.
-QJsonObject withPeer(const QJsonObject &peer, const QStringList &capabilities = copying)
+QUrl file(const QString &path) { return QUrl::fromLocalFile(path); }
+
+// Alpha ("p1") with its share at `share` (writable unless `readOnly`), on a service
+// that sends and copies unless `capabilities` say otherwise.
+QJsonObject alpha(bool acceptsFiles, const std::optional<QString> &share = mount, bool readOnly = false,
+                  const QStringList &capabilities = {"receive_transfer", "fast_copy"})
 {
-    return wire::status({peer}, 0, capabilities);
+    return wire::status({offeringPeer("p1", "Alpha", acceptsFiles, share, share ? std::optional<bool>(readOnly) : std::nullopt)}, 0,
+                        capabilities);
 }
 
 // Alpha accepts files, its writable share is mounted, copies are possible.
-QJsonObject ready() { return withPeer(offeringPeer("p1", "Alpha", true, mount, false)); }
+QJsonObject ready() { return alpha(true); }
 
-QUrl file(const QString &path) { return QUrl::fromLocalFile(path); }
+// Alpha does not accept files; its share is mounted, writable unless `readOnly`.
+QJsonObject mountedOnly(bool readOnly = false) { return alpha(false, mount, readOnly); }
+
+QString copyLine(const QStringList &sources, const QString &destination)
+{
+    return R"({"op":"copy","id":"ID","sources":)" + QJsonDocument(QJsonArray::fromStringList(sources)).toJson(QJsonDocument::Compact)
+        + R"(,"destination":")" + destination + R"("})";
+}
+
+QString downloads() { return QDir::homePath() + "/Downloads"; }
 
 } // namespace
 
@@ -30,86 +50,66 @@ class TestModelFiles : public QObject {
     Q_OBJECT
 
 private slots:
-    void send_data()
+    // "send_files" and "copy": the exact lines sent, and the refusals (a sending says
+    // why; a copy refuses silently).
+    void transfer_data()
     {
         QTest::addColumn<QJsonObject>("status");
-        QTest::addColumn<bool>("busy");
         QTest::addColumn<QList<QUrl>>("urls");
+        QTest::addColumn<QString>("destination"); // none: a sending
         QTest::addColumn<QString>("sent"); // or the error when nothing is sent
-        const QString notReady = "This computer is no longer ready to receive files.";
-        const QString notLocal = "Drop local files or folders to send them.";
+        const QString home = "/home/me/Downloads";
         const QList<QUrl> one{file("/tmp/a")};
         QJsonObject choosing = offeringPeer("p1", "Alpha", true);
         choosing["choice_required"] = true;
-        QTest::newRow("paths in order, as given") << ready() << false << QList<QUrl>{file("/home/me/b.txt"), file("/home/me/./a dir/")}
-            << R"({"op":"send_files","peer":"p1","id":"ID","paths":["/home/me/b.txt","/home/me/./a dir"]})";
-        QTest::newRow("a file of this host by name") << ready() << false << QList<QUrl>{QUrl("file://localhost/home/me/b.txt")}
+        QJsonObject busy = ready();
+        busy["control_busy"] = true;
+        QTest::newRow("send: paths in order, as given") << ready() << QList<QUrl>{file("/home/me/b.txt"), file("/home/me/./a dir/")}
+            << QString() << R"({"op":"send_files","peer":"p1","id":"ID","paths":["/home/me/b.txt","/home/me/./a dir"]})";
+        QTest::newRow("send: a file of this host by name") << ready() << QList<QUrl>{QUrl("file://localhost/home/me/b.txt")} << QString()
             << R"({"op":"send_files","peer":"p1","id":"ID","paths":["/home/me/b.txt"]})";
-        QTest::newRow("busy") << ready() << true << one << notReady;
-        QTest::newRow("computer does not accept files") << withPeer(offeringPeer("p1", "Alpha", false)) << false << one << notReady;
-        QTest::newRow("service cannot receive") << withPeer(offeringPeer("p1", "Alpha", true), {}) << false << one << notReady;
-        QTest::newRow("choice pending") << withPeer(choosing) << false << one << notReady;
-        QTest::newRow("empty") << ready() << false << QList<QUrl>{} << notLocal;
-        QTest::newRow("web address") << ready() << false << QList<QUrl>{file("/tmp/a"), QUrl("https://example.com/a")} << notLocal;
-        QTest::newRow("relative file address") << ready() << false << QList<QUrl>{QUrl("file:a")} << notLocal;
-        QTest::newRow("file on another host") << ready() << false << QList<QUrl>{QUrl("file://beta/tmp/a")} << notLocal;
-    }
-
-    void send()
-    {
-        QFETCH(QJsonObject, status);
-        QFETCH(bool, busy);
-        QFETCH(QList<QUrl>, urls);
-        QFETCH(QString, sent);
-        const bool sends = sent.startsWith('{');
-        StandinModel s(status);
-        QVERIFY(s.started);
-        s.model().setMutating(busy);
-        s.model().send(urls, "p1");
-        QCOMPARE(s.model().error(), sends ? std::nullopt : std::optional<QString>(sent));
-        QVERIFY(busy || s.settle());
-        QCOMPARE(s.commandsAfterAWhile().size(), sends ? 1 : 0);
-        QCOMPARE(s.sent(), sends ? QStringList{sent} : QStringList{});
-    }
-
-    void copy_data()
-    {
-        QTest::addColumn<QJsonObject>("status");
-        QTest::addColumn<QList<QUrl>>("urls");
-        QTest::addColumn<QString>("destination");
-        QTest::addColumn<QString>("sent"); // empty: nothing, silently
-        const QString downloads = "/home/me/Downloads";
-        const QList<QUrl> fromMount{file("/mnt/alpha/a")};
-        QTest::newRow("standardised paths, no peer")
-            << ready() << QList<QUrl>{file("/mnt/alpha/x/../b.txt"), file("/mnt/alpha//c/")} << downloads + '/'
+        QTest::newRow("send: busy") << busy << one << QString() << notReady;
+        QTest::newRow("send: computer does not accept files") << alpha(false, std::nullopt) << one << QString() << notReady;
+        QTest::newRow("send: service cannot receive") << alpha(true, std::nullopt, false, {}) << one << QString() << notReady;
+        QTest::newRow("send: choice pending") << wire::status({choosing}, 0, {"receive_transfer"}) << one << QString() << notReady;
+        QTest::newRow("send: empty") << ready() << QList<QUrl>{} << QString() << notLocal;
+        QTest::newRow("send: web address") << ready() << QList<QUrl>{file("/tmp/a"), QUrl("https://example.com/a")} << QString() << notLocal;
+        QTest::newRow("send: relative file address") << ready() << QList<QUrl>{QUrl("file:a")} << QString() << notLocal;
+        QTest::newRow("send: file on another host") << ready() << QList<QUrl>{QUrl("file://beta/tmp/a")} << QString() << notLocal;
+        QTest::newRow("copy: standardised paths, no peer")
+            << ready() << QList<QUrl>{file("/mnt/alpha/x/../b.txt"), file("/mnt/alpha//c/")} << home + '/'
             << R"({"op":"copy","id":"ID","sources":["/mnt/alpha/b.txt","/mnt/alpha/c"],"destination":"/home/me/Downloads"})";
         // The destination's name only begins like the source's: not inside it.
-        QTest::newRow("beside a source") << ready() << QList<QUrl>{file("/home/me/Down")} << downloads
+        QTest::newRow("copy: beside a source") << ready() << QList<QUrl>{file("/home/me/Down")} << home
             << R"({"op":"copy","id":"ID","sources":["/home/me/Down"],"destination":"/home/me/Downloads"})";
-        QTest::newRow("no fast_copy") << withPeer(offeringPeer("p1", "Alpha", true, mount, false), {"receive_transfer"}) << fromMount
-                                      << downloads << QString();
-        QTest::newRow("not mounted") << withPeer(offeringPeer("p1", "Alpha", true)) << fromMount << downloads << QString();
-        QTest::newRow("empty") << ready() << QList<QUrl>{} << downloads << QString();
-        QTest::newRow("web address") << ready() << QList<QUrl>{QUrl("https://example.com/a")} << downloads << QString();
+        QTest::newRow("copy: no fast_copy") << alpha(true, mount, false, {"receive_transfer"}) << one
+                                            << home << "";
+        QTest::newRow("copy: not mounted") << alpha(true, std::nullopt) << one << home << "";
+        QTest::newRow("copy: empty") << ready() << QList<QUrl>{} << home << "";
+        QTest::newRow("copy: web address") << ready() << QList<QUrl>{QUrl("https://example.com/a")} << home << "";
         // Never a copy into itself.
-        QTest::newRow("destination equals a source") << ready() << QList<QUrl>{file("/home/me"), file(mount)} << mount << QString();
-        QTest::newRow("destination inside a source") << ready() << QList<QUrl>{file("/mnt/")} << mount << QString();
+        QTest::newRow("copy: destination equals a source") << ready() << QList<QUrl>{file("/home/me"), file(mount)} << mount << "";
+        QTest::newRow("copy: destination inside a source") << ready() << QList<QUrl>{file("/mnt/")} << mount << "";
     }
 
-    void copy()
+    void transfer()
     {
         QFETCH(QJsonObject, status);
         QFETCH(QList<QUrl>, urls);
         QFETCH(QString, destination);
         QFETCH(QString, sent);
+        const bool sends = sent.startsWith('{');
         StandinModel s(status);
         QVERIFY(s.started);
-        s.model().copy(urls, file(destination), "p1");
-        QCOMPARE(s.model().mutating(), !sent.isEmpty());
+        if (destination.isNull())
+            s.model().send(urls, "p1");
+        else
+            s.model().copy(urls, file(destination), "p1");
+        QCOMPARE(s.model().mutating(), sends);
+        QCOMPARE(s.model().error(), sends || sent.isEmpty() ? std::nullopt : std::optional<QString>(sent));
         QVERIFY(s.settle());
-        QCOMPARE(s.model().error(), std::nullopt);
-        QCOMPARE(s.commandsAfterAWhile().size(), sent.isEmpty() ? 0 : 1);
-        QCOMPARE(s.sent(), sent.isEmpty() ? QStringList{} : QStringList{sent});
+        QCOMPARE(s.commandsAfterAWhile().size(), sends ? 1 : 0);
+        QCOMPARE(s.sent(), sends ? QStringList{sent} : QStringList{});
     }
 
     void pickFiles()
@@ -164,11 +164,10 @@ private slots:
         QCOMPARE(refusal->description, "Choose files and folders on Alpha.");
         QCOMPARE(refusal->recoverySuggestion, "Get Files copies from Alpha to your Downloads folder.");
         QVERIFY(s.settle());
-        QCOMPARE(s.sent(), QStringList{R"({"op":"copy","id":"ID","sources":["/mnt/alpha/photos"],"destination":")" + QDir::homePath()
-                                       + R"(/Downloads"})"});
+        QCOMPARE(s.sent(), QStringList{copyLine({"/mnt/alpha/photos"}, downloads())});
 
         // Without copies nothing is offered.
-        s.install(withPeer(offeringPeer("p1", "Alpha", true, mount, false), {}));
+        s.install(alpha(true, mount, false, {}));
         s.model().getFiles("p1");
         QCOMPARE(panels.shown.size(), 1);
     }
@@ -202,6 +201,113 @@ private slots:
         QCOMPARE(delegate.inside(url), inside);
         QCOMPARE(delegate.shouldEnable(url), inside);
         QCOMPARE(delegate.validate(url).has_value(), !inside);
+    }
+    void decisions_data()
+    {
+        QTest::addColumn<QJsonObject>("status");
+        QTest::addColumn<QList<QUrl>>("items");
+        QTest::addColumn<QString>("sent"); // or the error when nothing is sent; "refused": the drop is not taken
+
+        QJsonObject busy = mountedOnly();
+        busy["control_busy"] = true;
+        QTest::newRow("refused: busy") << busy << QList<QUrl>{file("/tmp/a")} << "refused";
+        QTest::newRow("refused: empty") << mountedOnly() << QList<QUrl>{} << "refused";
+        QTest::newRow("refused: neither send nor copy") << alpha(false, std::nullopt) << QList<QUrl>{file("/tmp/a")} << "refused";
+        QTest::newRow("refused: mounted without fast_copy") << alpha(false, mount, false, {"receive_transfer"})
+                                                            << QList<QUrl>{file("/tmp/a")} << "refused";
+        QMimeData data; // the items of a drop, as a view takes them from the dropped data
+        data.setData("text/uri-list", "file:///home/me/z.txt\r\nfile:///home/me/a%20b.txt\r\n");
+        QTest::newRow("two local files to a computer that accepts files") << alpha(true, std::nullopt) << data.urls()
+            << R"({"op":"send_files","peer":"p1","id":"ID","paths":["/home/me/z.txt","/home/me/a b.txt"]})";
+        QTest::newRow("sending wins over copying from the mount") << alpha(true) << QList<QUrl>{file(mount + "/a")}
+            << R"({"op":"send_files","peer":"p1","id":"ID","paths":["/mnt/alpha/a"]})";
+        QTest::newRow("items of two computers") << mountedOnly() << QList<QUrl>{file(mount + "/a"), file("/home/me/b")} << oneComputer;
+        QTest::newRow("local items on a read-only share") << mountedOnly(true) << QList<QUrl>{file("/home/me/b")}
+                                                          << "Alpha shares its files read-only.";
+        QTest::newRow("items from the mount go to Downloads") << mountedOnly() << QList<QUrl>{file(mount + "/a"), file(mount + "/sub/../c/")}
+                                                              << copyLine({mount + "/a", mount + "/c"}, downloads());
+        QTest::newRow("local items into the writable mount") << mountedOnly() << QList<QUrl>{file("/home/me/b"), file("/home/me/a")}
+                                                             << copyLine({"/home/me/b", "/home/me/a"}, mount);
+        QTest::newRow("the mount root itself") << mountedOnly() << QList<QUrl>{file(mount + '/')} << copyLine({mount}, downloads());
+        QTest::newRow("the mount root with local items") << mountedOnly() << QList<QUrl>{file(mount), file("/home/me/b")} << oneComputer;
+        QTest::newRow("a sibling named like the mount is local") << mountedOnly() << QList<QUrl>{file("/mnt/alpha2/x")}
+                                                                 << copyLine({"/mnt/alpha2/x"}, mount);
+        QTest::newRow("a local folder holding the mount") << mountedOnly() << QList<QUrl>{file("/mnt")} << oneComputer;
+        QTest::newRow("a mount path given unstandardised") << alpha(false, QString("/mnt/./alpha/"))
+                                                           << QList<QUrl>{file(mount), file("/home/me/b")} << oneComputer;
+        QTest::newRow("a share holding the Downloads folder") << alpha(false, QDir::homePath()) << QList<QUrl>{file(QDir::homePath())}
+                                                              << oneComputer;
+        QTest::newRow("items from the mount named from above the top") << mountedOnly() << QList<QUrl>{file("/../mnt/alpha/a")}
+                                                                       << copyLine({mount + "/a"}, downloads());
+        QTest::newRow("a local file named through this host") << mountedOnly() << QList<QUrl>{QUrl("file://localhost/home/me/b")}
+                                                              << copyLine({"/home/me/b"}, mount);
+        QTest::newRow("an item without an address") << mountedOnly() << QList<QUrl>{file("/home/me/b"), QUrl()} << unreadable;
+        QTest::newRow("an unreadable address") << mountedOnly() << QList<QUrl>{QUrl("http://[bad")} << unreadable;
+        QTest::newRow("a file on another host") << mountedOnly() << QList<QUrl>{QUrl("file://beta/home/me/b")} << notLocal;
+        QTest::newRow("a relative file address") << mountedOnly() << QList<QUrl>{QUrl("file:b")} << notLocal;
+        QTest::newRow("a web address") << mountedOnly() << QList<QUrl>{file("/home/me/b"), QUrl("https://example.com/x")} << notLocal;
+    }
+
+    void decisions()
+    {
+        QFETCH(QJsonObject, status);
+        QFETCH(QList<QUrl>, items);
+        QFETCH(QString, sent);
+        StandinModel s(status);
+        QVERIFY(s.started);
+        QCOMPARE(s.model().acceptDrop(items, "p1"), sent != "refused");
+        // Taken at once; nothing is decided before the event loop runs.
+        QVERIFY(!s.model().mutating());
+        QCOMPARE(s.model().error(), std::nullopt);
+        if (sent == "refused") {
+            QVERIFY(s.commandsAfterAWhile().isEmpty());
+            QCOMPARE(s.model().error(), std::nullopt);
+        } else if (sent.startsWith('{')) {
+            QTRY_COMPARE(s.commands().size(), 1);
+            QCOMPARE(s.sent(), QStringList{sent});
+            QVERIFY(s.settle());
+            QCOMPARE(s.model().error(), std::nullopt);
+        } else {
+            QTRY_COMPARE(s.model().error(), sent);
+            QVERIFY(!s.model().mutating());
+            QVERIFY(s.commandsAfterAWhile().isEmpty());
+        }
+    }
+
+    // What a drop becomes is decided from the state when its items are read; a drop
+    // for a computer that then left, or on a service that became busy, says so
+    // rather than doing nothing.
+    void theStateWhenTheItemsAreReadDecides_data()
+    {
+        QTest::addColumn<bool>("acceptedFiles");
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QString>("sent"); // or the error when nothing is sent
+        QTest::newRow("accepts no more files, share mounted") << true << "mounted only" << copyLine({"/home/me/b"}, mount);
+        QTest::newRow("the computer left") << false << "left" << notReady;
+        QTest::newRow("the service became busy") << false << "busy" << notReady;
+    }
+
+    void theStateWhenTheItemsAreReadDecides()
+    {
+        QFETCH(bool, acceptedFiles);
+        QFETCH(QString, change);
+        QFETCH(QString, sent);
+        StandinModel s(alpha(acceptedFiles));
+        QVERIFY(s.started);
+        QVERIFY(s.model().acceptDrop({file("/home/me/b")}, "p1"));
+        if (change == "mounted only")
+            s.install(mountedOnly());
+        else if (change == "left")
+            s.install(wire::status({offeringPeer("p2", "Beta", true)}, 0, {"receive_transfer", "fast_copy"}));
+        else
+            s.model().setMutating(true);
+        if (sent.startsWith('{')) {
+            QTRY_COMPARE(s.commands().size(), 1);
+            QCOMPARE(s.sent(), QStringList{sent});
+        } else {
+            QTRY_COMPARE(s.model().error(), sent);
+            QVERIFY(s.commandsAfterAWhile().isEmpty());
+        }
     }
 };
 

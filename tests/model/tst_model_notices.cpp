@@ -1,5 +1,11 @@
+#include "fake_notification_server.h"
 #include "standin_model.h"
 
+#include "platform/notification_center.h"
+
+#include <QDBusConnection>
+#include <QElapsedTimer>
+#include <QSignalSpy>
 #include <QTest>
 #include <QCoroTask>
 
@@ -8,13 +14,19 @@
 using namespace cv;
 using namespace cv::test;
 
+// The model's connection and delivery notices: in a notification centre in memory, and
+// through the desktop's notification centre on the test's private session bus, with a
+// fake notification server on it.
+
 namespace {
+
+constexpr int timeoutMs = 1500;
 
 // Alpha ("p1") as the service lists it; this computer shares with it `sharing`.
 QJsonObject computer(bool remoteReceive, std::optional<QString> mount = std::nullopt, std::optional<QString> error = std::nullopt,
-                     bool remoteShare = false, const QJsonObject &sharing = {{"mode", "none"}})
+                     bool remoteShare = false, const QJsonObject &sharing = {{"mode", "none"}}, const QString &name = "Alpha")
 {
-    QJsonObject peer = offeringPeer("p1", "Alpha", remoteReceive, mount, remoteShare ? std::optional<bool>(false) : std::nullopt);
+    QJsonObject peer = offeringPeer("p1", name, remoteReceive, mount, remoteShare ? std::optional<bool>(false) : std::nullopt);
     peer["sharing"] = sharing;
     if (error)
         peer["error"] = *error;
@@ -22,6 +34,12 @@ QJsonObject computer(bool remoteReceive, std::optional<QString> mount = std::nul
 }
 
 QJsonObject receiving(const QString &folder) { return {{"mode", "receive"}, {"folder", QJsonObject{{"path", folder}}}}; }
+
+// Alpha, called `name`, receiving what it sends in `folder`.
+QJsonObject sendingTo(const QString &folder, const QString &name = "Alpha")
+{
+    return computer(true, std::nullopt, std::nullopt, false, receiving(folder), name);
+}
 
 QStringList pathsOf(const NotificationRequest &request) { return request.userInfo.value("paths").toStringList(); }
 
@@ -31,42 +49,72 @@ class TestModelNotices : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase() { QVERIFY2(QDBusConnection::sessionBus().isConnected(), "no session bus"); }
+
     void init()
     {
         f_ = std::make_unique<ModelFixture>();
         f_->notifications->setStatus(NotificationAuthorizationStatus::authorized);
     }
-    void cleanup() { f_.reset(); }
 
-    void connectionBodies_data()
+    void cleanup()
     {
-        QTest::addColumn<QJsonObject>("peer");
-        QTest::addColumn<double>("dueIn");
-        QTest::addColumn<QString>("body"); // %1: this computer's share
-        QTest::addColumn<QString>("category");
-        QTest::newRow("mounted share") << computer(false, "/mnt/alpha") << 6.0 << "Its files are open in Finder." << "CONNECTION_FILES";
-        QTest::newRow("receiving wins over the mount") << computer(true, "/mnt/alpha") << 6.0 << "It's ready to receive files."
-                                                       << "CONNECTION_FILES";
-        QTest::newRow("receiving only") << computer(true) << 6.0 << "It's ready to receive files." << "CONNECTION";
-        QTest::newRow("share failed") << computer(false, std::nullopt, "Mount timed out") << 6.0
-                                      << "Its files couldn't be opened: Mount timed out" << "CONNECTION";
-        QTest::newRow("with this computer's share") << computer(true, std::nullopt, std::nullopt, false, receiving("/home/me/Inbox"))
-                                                    << 6.0 << "It's ready to receive files. You're sharing %1." << "CONNECTION";
-        // Due, with the share offered but not mounted yet: only the second sentence.
-        QTest::newRow("share not mounted yet, due") << computer(false, std::nullopt, std::nullopt, true) << 0.0 << "" << "CONNECTION";
+        f_.reset();
+        center_.reset();
+        server_.reset();
     }
 
-    void connectionBodies()
+    // A connection notice owed for 6 s is posted at once when what the computer offers
+    // is known, else when due; never for a computer that left or with the notices off.
+    void connectionNotices_data()
+    {
+        QTest::addColumn<QJsonObject>("peer"); // empty: the computer left
+        QTest::addColumn<bool>("notify");
+        QTest::addColumn<double>("after"); // seconds until posted; < 0: never
+        QTest::addColumn<QString>("body"); // %1: this computer's share
+        QTest::addColumn<QString>("category");
+        const QJsonObject inbox = receiving("/home/me/Inbox");
+        QTest::newRow("mounted share") << computer(false, "/mnt/alpha") << true << 0.0 << "Its files are open in Finder."
+                                       << "CONNECTION_FILES";
+        QTest::newRow("receiving wins over the mount") << computer(true, "/mnt/alpha") << true << 0.0
+                                                       << "It's ready to receive files." << "CONNECTION_FILES";
+        QTest::newRow("receiving only") << computer(true) << true << 0.0 << "It's ready to receive files." << "CONNECTION";
+        QTest::newRow("share failed") << computer(false, std::nullopt, "Mount timed out") << true << 0.0
+                                      << "Its files couldn't be opened: Mount timed out" << "CONNECTION";
+        QTest::newRow("with this computer's share") << computer(true, std::nullopt, std::nullopt, false, inbox) << true << 0.0
+                                                    << "It's ready to receive files. You're sharing %1." << "CONNECTION";
+        QTest::newRow("nothing offered yet") << computer(false, std::nullopt, std::nullopt, false, inbox) << true << 6.0
+                                             << "It isn't sharing anything with you. You're sharing %1." << "CONNECTION";
+        // A share offered but not mounted yet gives only the second sentence.
+        QTest::newRow("share not mounted yet") << computer(false, std::nullopt, std::nullopt, true) << true << 6.0 << ""
+                                               << "CONNECTION";
+        QTest::newRow("the computer left") << QJsonObject() << true << -1.0 << "" << "";
+        QTest::newRow("connection notices off, nothing offered yet") << computer(false) << false << -1.0 << "" << "";
+    }
+
+    void connectionNotices()
     {
         QFETCH(QJsonObject, peer);
-        QFETCH(double, dueIn);
+        QFETCH(bool, notify);
+        QFETCH(double, after);
         QFETCH(QString, body);
         QFETCH(QString, category);
-        AppModel &m = model({peer});
-        owe(dueIn);
+        AppModel &m = model(peer.isEmpty() ? QJsonArray{} : QJsonArray{peer});
+        m.setNotifyConnections(notify);
+        owe(6);
         flush();
-        // Posted at once: what the computer offers is known, or the notice is due.
-        QCOMPARE(posted().size(), 1);
+        QCOMPARE(posted().size(), after == 0 ? 1 : 0);
+        // Kept until due unless posted or the computer left.
+        QCOMPARE(AppModelAccess::pendingReconnect(m).size(), after == 0 || peer.isEmpty() ? 0 : 1);
+        f_->clock.advance(5.9);
+        flush();
+        QCOMPARE(posted().size(), after == 0 ? 1 : 0);
+        f_->clock.advance(0.1);
+        flush();
+        QVERIFY(AppModelAccess::pendingReconnect(m).isEmpty());
+        QCOMPARE(posted().size(), after < 0 ? 0 : 1);
+        if (after < 0)
+            return;
         const NotificationRequest request = posted().first();
         QCOMPARE(request.identifier, "connection-p1");
         QCOMPARE(request.title, "Connected to Alpha");
@@ -75,69 +123,16 @@ private slots:
         QCOMPARE(request.userInfo.value("peer").toString(), "p1");
         QVERIFY(request.userInfo.contains("paths"));
         QVERIFY(pathsOf(request).isEmpty());
-        QVERIFY(AppModelAccess::pendingReconnect(m).isEmpty());
     }
 
-    void anUnknownStateWaitsSixSeconds()
-    {
-        AppModel &m = model({computer(false, std::nullopt, std::nullopt, false, receiving("/srv/in"))});
-        owe(6);
-        flush();
-        QVERIFY(posted().isEmpty());
-        QCOMPARE(AppModelAccess::pendingReconnect(m).size(), 1);
-        f_->clock.advance(5.9);
-        flush();
-        QVERIFY(posted().isEmpty());
-        f_->clock.advance(0.1);
-        flush();
-        QCOMPARE(posted().size(), 1);
-        QCOMPARE(posted().first().body, QString("It isn't sharing anything with you. You're sharing %1.").arg(m.share("p1").target()));
-        QVERIFY(AppModelAccess::pendingReconnect(m).isEmpty());
-    }
-
-    void aComputerThatLeftGetsNoNotice()
+    void fileNoticesOff()
     {
         AppModel &m = model({});
-        owe(6);
-        flush();
-        QVERIFY(posted().isEmpty());
-        QVERIFY(AppModelAccess::pendingReconnect(m).isEmpty());
-    }
-
-    void noticesTurnedOff()
-    {
-        AppModel &m = model({computer(false)});
-        m.setNotifyConnections(false);
         m.setNotifyFiles(false);
-        owe(6);
         deliver(2, {"/x"}, 0);
         flush();
         QVERIFY(AppModelAccess::pendingDeliveries(m).isEmpty());
-        // Still waiting to know what to say: kept until due.
-        QCOMPARE(AppModelAccess::pendingReconnect(m).size(), 1);
-        f_->clock.advance(6);
-        flush();
-        QVERIFY(AppModelAccess::pendingReconnect(m).isEmpty());
         QVERIFY(posted().isEmpty());
-    }
-
-    void deliveriesAreGathered()
-    {
-        AppModel &m = model({computer(true, std::nullopt, std::nullopt, false, receiving("/home/me/Inbox"))});
-        deliver(4, {"/home/me/Inbox/a", "/home/me/Inbox/b"});
-        flush();
-        QVERIFY(posted().isEmpty());
-        f_->clock.advance(2);
-        flush();
-        QCOMPARE(posted().size(), 1);
-        const NotificationRequest request = posted().first();
-        QCOMPARE(request.identifier, "delivery-p1");
-        QCOMPARE(request.title, "Received 4 files from Alpha");
-        QVERIFY(!m.share("p1").receiveFolderName().isEmpty());
-        QCOMPARE(request.body, QString("Saved to %1.").arg(m.share("p1").receiveFolderName()));
-        QCOMPARE(request.categoryIdentifier, "DELIVERY");
-        QCOMPARE(pathsOf(request), (QStringList{"/home/me/Inbox/a", "/home/me/Inbox/b"}));
-        QVERIFY(AppModelAccess::pendingDeliveries(m).isEmpty());
     }
 
     void deliveryTitles_data()
@@ -167,17 +162,7 @@ private slots:
         QCOMPARE(posted().first().categoryIdentifier, category);
     }
 
-    void connectionNoticesComeFirst()
-    {
-        model({computer(true)});
-        deliver(1, {"/x"}, 0);
-        owe(6);
-        flush();
-        QCOMPARE(posted().size(), 2);
-        QCOMPARE(posted()[0].identifier, "connection-p1");
-        QCOMPARE(posted()[1].identifier, "delivery-p1");
-    }
-
+    // Posting needs the packaged application and a status that allows notices.
     void droppedWithoutPermission_data()
     {
         QTest::addColumn<int>("status");
@@ -203,7 +188,11 @@ private slots:
         owe(6);
         deliver(1, {"/x"}, 0);
         flush();
-        QCOMPARE(this->posted().size(), posted ? 2 : 0);
+        // When posted, the connection notices come first.
+        QStringList identifiers;
+        for (const NotificationRequest &request : this->posted())
+            identifiers << request.identifier;
+        QCOMPARE(identifiers, posted ? (QStringList{"connection-p1", "delivery-p1"}) : QStringList{});
         QCOMPARE(f_->notifications->statusQueries(), packaged ? 2 : 0);
         QVERIFY(AppModelAccess::pendingReconnect(m).isEmpty());
         QVERIFY(AppModelAccess::pendingDeliveries(m).isEmpty());
@@ -227,8 +216,7 @@ private slots:
         for (int i = 0; i < 3; ++i)
             events.append(QJsonObject{{"event", "delivered"}, {"peer", "p1"},
                                       {"detail", QJsonObject{{"files", i % 2 + 1}, {"path", paths[i]}}}});
-        const QJsonObject peer = computer(true, std::nullopt, std::nullopt, false, receiving("/home/me/Inbox"));
-        StandinModel s(wire::status({peer}), {{"events", events}});
+        StandinModel s(wire::status({sendingTo("/home/me/Inbox")}), {{"events", events}});
         QVERIFY(s.started);
         s.fixture.notifications->setStatus(NotificationAuthorizationStatus::authorized);
         AppModel &m = s.model();
@@ -242,6 +230,82 @@ private slots:
         QCOMPARE(request.title, "Received 4 files from Alpha");
         QCOMPARE(request.categoryIdentifier, "DELIVERY");
         QCOMPARE(pathsOf(request), paths);
+    }
+
+    void threeDeliveriesMakeOneNotice()
+    {
+        useTheDesktop();
+        QVERIFY(server_->start());
+        AppModel &m = model({sendingTo("/home/me/Inbox")});
+        const QStringList paths{"/home/me/Inbox/a", "/home/me/Inbox/b", "/home/me/Inbox/c"};
+        handleDelivered(1, paths[0]);
+        f_->clock.advance(1.5);
+        handleDelivered(2, paths[1]);
+        flush();
+        f_->clock.advance(1.5);
+        handleDelivered(1, paths[2]);
+        flush();
+        QVERIFY(server_->notifyCalls().isEmpty());
+        f_->clock.advance(2);
+        flush();
+
+        QCOMPARE(server_->notifyCalls().size(), 1);
+        const FakeNotificationServer::NotifyCall call = server_->notifyCalls().first();
+        QCOMPARE(call.summary, "Received 4 files from Alpha");
+        QVERIFY(!m.share("p1").receiveFolderName().isEmpty());
+        QCOMPARE(call.body, QString("Saved to %1.").arg(m.share("p1").receiveFolderName()));
+        QVERIFY(call.actions.contains("SHOW_IN_FOLDER"));
+        QCOMPARE(m.error(), std::nullopt);
+
+        // A click on its button, then on the notice itself ("default"), comes back
+        // with what the notice carried.
+        QSignalSpy responses(center_.get(), &NotificationCenter::responseReceived);
+        server_->invokeAction(call.id, "SHOW_IN_FOLDER");
+        server_->invokeAction(call.id, "default");
+        QTRY_COMPARE(responses.size(), 2);
+        for (const QString action : {"SHOW_IN_FOLDER", "default"}) {
+            const auto response = responses.takeFirst().first().value<NotificationResponse>();
+            QCOMPARE(response.requestIdentifier, "delivery-p1");
+            QCOMPARE(response.actionIdentifier, action);
+            QCOMPARE(response.userInfo.value("peer").toString(), "p1");
+            QCOMPARE(response.userInfo.value("paths").toStringList(), paths);
+        }
+    }
+
+    // A newer notice of the same identifier replaces the older one, and the names in
+    // it are plain text: escaped where the server reads the body as markup.
+    void aNewerNoticeReplacesTheOlderAndNamesAreNotMarkup()
+    {
+        useTheDesktop();
+        server_->setCapabilities({"actions", "body", "body-markup"});
+        QVERIFY(server_->start());
+        model({sendingTo("/home/me/<b>Inbox", "<b>Alpha</b>")});
+        for (const QString name : {"a", "b"}) {
+            handleDelivered(1, "/home/me/<b>Inbox/" + name);
+            f_->clock.advance(2);
+            flush();
+        }
+        QCOMPARE(server_->notifyCalls().size(), 2);
+        const FakeNotificationServer::NotifyCall first = server_->notifyCalls()[0];
+        QCOMPARE(first.summary, "Received a file from <b>Alpha</b>");
+        QCOMPARE(first.body, "Saved to &lt;b&gt;Inbox.");
+        QCOMPARE(first.replacesId, 0u);
+        QCOMPARE(server_->notifyCalls()[1].replacesId, first.id);
+    }
+
+    void withoutAServerNothingIsPostedAndNothingHangs()
+    {
+        useTheDesktop();
+        AppModel &m = model({sendingTo("/home/me/Inbox")});
+        handleDelivered(1, "/home/me/Inbox/a");
+        f_->clock.advance(2);
+        QElapsedTimer timer;
+        timer.start();
+        flush();
+        QVERIFY(timer.elapsed() < 3 * timeoutMs);
+        QVERIFY(server_->notifyCalls().isEmpty());
+        QVERIFY(AppModelAccess::pendingDeliveries(m).isEmpty());
+        QCOMPARE(m.error(), std::nullopt);
     }
 
 private:
@@ -261,7 +325,28 @@ private:
         AppModelAccess::pendingDeliveries(f_->model()).insert("p1", {"Alpha", count, std::move(paths), until});
     }
 
+    // The model posts through the desktop's notification centre, to a fake server
+    // that is not started yet.
+    void useTheDesktop()
+    {
+        server_ = std::make_unique<FakeNotificationServer>();
+        center_ = std::make_shared<FreedesktopNotificationCenter>(QDBusConnection::sessionBus(), timeoutMs);
+        center_->setNotificationCategories({{"DELIVERY", {{"SHOW_IN_FOLDER", "Show in folder"}}}});
+        f_->notificationCenter = center_;
+    }
+
+    // A "delivered" event of the service for Alpha, handled as a poll hands it over.
+    void handleDelivered(std::uint64_t files, const QString &path)
+    {
+        ServiceEvent event{.event = "delivered", .peer = "p1"};
+        event.detail.files = files;
+        event.detail.path = path;
+        AppModelAccess::handle(f_->model(), std::move(event));
+    }
+
     std::unique_ptr<ModelFixture> f_;
+    std::unique_ptr<FakeNotificationServer> server_;
+    std::shared_ptr<FreedesktopNotificationCenter> center_;
 };
 
 QTEST_MAIN(TestModelNotices)

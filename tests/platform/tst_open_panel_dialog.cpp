@@ -3,7 +3,6 @@
 #include <QAbstractItemView>
 #include <QAbstractProxyModel>
 #include <QItemSelectionModel>
-#include <QApplication>
 #include <QDir>
 #include <QDialogButtonBox>
 #include <QFile>
@@ -48,13 +47,7 @@ OpenPanel insidePanel(const QString &root)
 QAbstractButton *acceptButton(QFileDialog &dialog)
 {
     auto *box = dialog.findChild<QDialogButtonBox *>("buttonBox");
-    if (!box)
-        return nullptr;
-    for (QAbstractButton *button : box->buttons()) {
-        if (box->buttonRole(button) == QDialogButtonBox::AcceptRole)
-            return button;
-    }
-    return nullptr;
+    return box ? box->button(QDialogButtonBox::Open) : nullptr;
 }
 
 } // namespace
@@ -70,10 +63,8 @@ private slots:
         root_ = base_ + "/share";
         QVERIFY(QDir().mkpath(root_ + "/folder"));
         QVERIFY(QDir().mkpath(base_ + "/shareX"));
-        touch(root_ + "/a.txt");
-        touch(root_ + "/b.txt");
-        touch(base_ + "/outside.txt");
-        touch(base_ + "/shareX/c.txt");
+        for (const QString &path : {root_ + "/a.txt", root_ + "/b.txt", base_ + "/outside.txt", base_ + "/shareX/c.txt"})
+            touch(path);
     }
 
     void showsAPlainTextPanelForSeveralItems()

@@ -72,8 +72,7 @@ namespace wire {
 // {"ok":true,"result":<result>} and a line feed.
 inline QByteArray ok(const QJsonValue &result)
 {
-    QJsonObject reply{{QStringLiteral("ok"), true}, {QStringLiteral("result"), result}};
-    return QJsonDocument(reply).toJson(QJsonDocument::Compact) + '\n';
+    return QJsonDocument(QJsonObject{{"ok", true}, {"result", result}}).toJson(QJsonDocument::Compact) + '\n';
 }
 
 // The reply of a command that returns nothing.
@@ -82,59 +81,36 @@ inline QByteArray done() { return ok(QJsonObject{}); }
 // {"ok":false,"error":<error>} and a line feed.
 inline QByteArray refused(const QString &error)
 {
-    QJsonObject reply{{QStringLiteral("ok"), false}, {QStringLiteral("error"), error}};
-    return QJsonDocument(reply).toJson(QJsonDocument::Compact) + '\n';
+    return QJsonDocument(QJsonObject{{"ok", false}, {"error", error}}).toJson(QJsonDocument::Compact) + '\n';
 }
 
 // A connected computer with every required key.
 inline QJsonObject peer(const QString &id, const QString &name, const QString &pairingCode = QStringLiteral("111111"),
                         bool choiceRequired = false)
 {
-    return {
-        {QStringLiteral("id"), id},
-        {QStringLiteral("name"), name},
-        {QStringLiteral("interface_index"), 7},
-        {QStringLiteral("pairing_code"), pairingCode},
-        {QStringLiteral("choice_required"), choiceRequired},
-        {QStringLiteral("sharing"), QJsonObject{{QStringLiteral("mode"), QStringLiteral("none")}}},
-        {QStringLiteral("ejected"), false},
-    };
+    return {{"id", id}, {"name", name}, {"interface_index", 7}, {"pairing_code", pairingCode},
+            {"choice_required", choiceRequired}, {"sharing", QJsonObject{{"mode", "none"}}}, {"ejected", false}};
 }
 
 // A remembered computer sharing nothing.
 inline QJsonObject remembered(const QString &id, const QString &name)
 {
-    return {
-        {QStringLiteral("id"), id},
-        {QStringLiteral("name"), name},
-        {QStringLiteral("share"), QJsonObject{{QStringLiteral("mode"), QStringLiteral("none")}}},
-    };
+    return {{"id", id}, {"name", name}, {"share", QJsonObject{{"mode", "none"}}}};
 }
 
 // A status of API version 1 with every required key.
 inline QJsonObject status(const QJsonArray &peers = {}, std::uint64_t eventSequence = 0,
                           const QStringList &capabilities = {}, const QJsonArray &remembered = {})
 {
-    return {
-        {QStringLiteral("api_version"), 1},
-        {QStringLiteral("version"), QStringLiteral("1.0.0")},
-        {QStringLiteral("computer_id"), QStringLiteral("this-computer")},
-        {QStringLiteral("name"), QStringLiteral("This Computer")},
-        {QStringLiteral("capabilities"), QJsonArray::fromStringList(capabilities)},
-        {QStringLiteral("peers"), peers},
-        {QStringLiteral("remembered_computers"), remembered},
-        {QStringLiteral("event_sequence"), qint64(eventSequence)},
-    };
+    return {{"api_version", 1}, {"version", "1.0.0"}, {"computer_id", "this-computer"}, {"name", "This Computer"},
+            {"capabilities", QJsonArray::fromStringList(capabilities)}, {"peers", peers},
+            {"remembered_computers", remembered}, {"event_sequence", qint64(eventSequence)}};
 }
 
 // An event batch.
 inline QJsonObject events(const QJsonArray &events, std::uint64_t sequence, bool resyncRequired = false)
 {
-    return {
-        {QStringLiteral("events"), events},
-        {QStringLiteral("sequence"), qint64(sequence)},
-        {QStringLiteral("resync_required"), resyncRequired},
-    };
+    return {{"events", events}, {"sequence", qint64(sequence)}, {"resync_required", resyncRequired}};
 }
 
 } // namespace wire
