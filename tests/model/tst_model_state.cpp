@@ -30,20 +30,13 @@ private slots:
     {
         ModelFixture f;
         AppModel &m = f.model();
-        QVERIFY(!m.status());
-        QVERIFY(!m.connected() && m.starting() && !m.mutating() && !m.cablePlugged() && !m.demo());
-        QCOMPARE(m.error(), std::nullopt);
-        QCOMPARE(m.serviceError(), std::nullopt);
-        QCOMPARE(m.notificationsDetail(), QString());
+        QVERIFY(!m.status() && !m.connected() && m.starting() && !m.mutating() && !m.cablePlugged());
+        QVERIFY(!m.error() && !m.serviceError() && !m.linkKind() && m.disconnected().isEmpty());
         QCOMPARE(m.notifications(), State::unavailable);
-        QCOMPARE(m.linkKind(), std::nullopt);
-        QVERIFY(m.disconnected().isEmpty());
         QCOMPARE(AppModelAccess::cursor(m), std::nullopt);
-        QVERIFY(!AppModelAccess::polling(m));
-        // Construction starts nothing: no request, no permission read, no write.
-        QVERIFY(f.client->requests.isEmpty());
-        QCOMPARE(f.notifications->statusQueries(), 0);
-        QCOMPARE(f.notifications->authorizationRequests(), 0);
+        // Construction starts nothing: no request, no permission read, no polling.
+        QVERIFY(f.client->requests.isEmpty() && !AppModelAccess::polling(m));
+        QCOMPARE(f.notifications->statusQueries() + f.notifications->authorizationRequests(), 0);
     }
 
     void storedSettings_data()

@@ -41,51 +41,36 @@ public:
         QVERIFY(QFile::link(dir_.filePath(target), dir_.filePath(relative)));
     }
 
-    // A domain with its host router of the given generation (none: no attribute).
-    void domain(int number, std::optional<int> generation)
-    {
-        const QString router = QStringLiteral("devices/domain%1/%1-0").arg(number);
-        mkdir(router);
-        if (generation)
-            write(router + QStringLiteral("/generation"), QByteArray::number(*generation) + '\n');
-        link(QStringLiteral("devices/domain%1").arg(number), QStringLiteral("bus/thunderbolt/devices/domain%1").arg(number));
-        link(router, QStringLiteral("bus/thunderbolt/devices/%1-0").arg(number));
-    }
-
-    // Another computer at port 1 of a domain, offering networking through `interface`.
-    void peer(int number, const QString &interface, bool carrier)
-    {
-        const QString xdomain = QStringLiteral("devices/domain%1/%1-0/%1-1").arg(number);
-        const QString service = xdomain + QStringLiteral("/%1-1.0").arg(number);
-        mkdir(service);
-        link(QStringLiteral("bus/thunderbolt/drivers/thunderbolt-net"), service + QStringLiteral("/driver"));
-        link(xdomain, QStringLiteral("bus/thunderbolt/devices/%1-1").arg(number));
-        link(service, QStringLiteral("bus/thunderbolt/devices/%1-1.0").arg(number));
-        networkInterface(interface, service, carrier);
-    }
-
-    void networkInterface(const QString &name, const QString &device, bool carrier)
-    {
-        mkdir(QStringLiteral("class/net/") + name);
-        link(device, QStringLiteral("class/net/%1/device").arg(name));
-        write(QStringLiteral("class/net/%1/carrier").arg(name), carrier ? "1\n" : "0\n");
-    }
-
-    // Builds a layout given as words: "d0:4" domain 0 with a generation-4 router
-    // ("d0:-" without the attribute), "p0:thunderbolt0:1" another computer on domain 0
-    // through thunderbolt0 with carrier, "eth" a wired card, "dev" a peripheral at
-    // depth 1, "far" a retimer and a device two hops away.
+    // Lays out words: "d0:4" domain 0 whose host router is of generation 4 ("d0:-"
+    // without the attribute), "p0:thunderbolt0:1" another computer at port 1 of
+    // domain 0 offering networking through thunderbolt0 with carrier, "eth" a wired
+    // card, "dev" a peripheral at depth 1, "far" a retimer and a device two hops away.
     void lay(const QString &layout)
     {
         for (const QString &word : layout.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
             const QStringList part = word.split(QLatin1Char(':'));
-            if (word.startsWith(QLatin1Char('d')) && part.size() == 2)
-                domain(part[0].mid(1).toInt(), part[1] == QLatin1String("-") ? std::nullopt : std::optional<int>(part[1].toInt()));
-            else if (word.startsWith(QLatin1Char('p')))
-                peer(part[0].mid(1).toInt(), part[1], part[2] == QLatin1String("1"));
-            else if (word == QLatin1String("eth"))
-                ethernet(QStringLiteral("enp0s31f6"));
-            else if (word == QLatin1String("dev")) {
+            const QString n = part[0].mid(1);
+            if (word.startsWith(QLatin1Char('d')) && part.size() == 2) {
+                const QString router = QStringLiteral("devices/domain%1/%1-0").arg(n);
+                mkdir(router);
+                if (part[1] != QLatin1String("-"))
+                    write(router + QStringLiteral("/generation"), part[1].toLatin1() + '\n');
+                link(QStringLiteral("devices/domain") + n, QStringLiteral("bus/thunderbolt/devices/domain") + n);
+                link(router, QStringLiteral("bus/thunderbolt/devices/%1-0").arg(n));
+            } else if (word.startsWith(QLatin1Char('p'))) {
+                const QString xdomain = QStringLiteral("devices/domain%1/%1-0/%1-1").arg(n);
+                const QString service = xdomain + QStringLiteral("/%1-1.0").arg(n);
+                mkdir(service);
+                link(QStringLiteral("bus/thunderbolt/drivers/thunderbolt-net"), service + QStringLiteral("/driver"));
+                link(xdomain, QStringLiteral("bus/thunderbolt/devices/%1-1").arg(n));
+                link(service, QStringLiteral("bus/thunderbolt/devices/%1-1.0").arg(n));
+                networkInterface(part[1], service, part[2] == QLatin1String("1"));
+            } else if (word == QLatin1String("eth")) {
+                const QString device = QStringLiteral("devices/pci0000:00/0000:00:1f.6");
+                mkdir(device);
+                link(QStringLiteral("bus/pci/drivers/e1000e"), device + QStringLiteral("/driver"));
+                networkInterface(QStringLiteral("enp0s31f6"), device, true);
+            } else if (word == QLatin1String("dev")) {
                 mkdir(QStringLiteral("devices/domain0/0-0/0-3"));
                 link(QStringLiteral("devices/domain0/0-0/0-3"), QStringLiteral("bus/thunderbolt/devices/0-3"));
             } else if (word == QLatin1String("far")) {
@@ -95,13 +80,11 @@ public:
         }
     }
 
-    // An ordinary wired card.
-    void ethernet(const QString &name)
+    void networkInterface(const QString &name, const QString &device, bool carrier)
     {
-        const QString device = QStringLiteral("devices/pci0000:00/0000:00:1f.6");
-        mkdir(device);
-        link(QStringLiteral("bus/pci/drivers/e1000e"), device + QStringLiteral("/driver"));
-        networkInterface(name, device, true);
+        mkdir(QStringLiteral("class/net/") + name);
+        link(device, QStringLiteral("class/net/%1/device").arg(name));
+        write(QStringLiteral("class/net/%1/carrier").arg(name), carrier ? "1\n" : "0\n");
     }
 
 private:
@@ -151,10 +134,10 @@ private slots:
     void interfacesAreReadAfresh()
     {
         SysTree tree;
-        tree.domain(0, 4);
+        tree.lay(QStringLiteral("d0:4"));
         SysfsCableProbe probe(tree.root());
         QVERIFY(!probe.plugged());
-        tree.peer(0, QStringLiteral("thunderbolt0"), true);
+        tree.lay(QStringLiteral("p0:thunderbolt0:1"));
         QVERIFY(probe.plugged());
         QCOMPARE(probe.networkingKind(), std::optional<QString>(QStringLiteral("USB4")));
     }
