@@ -32,21 +32,4 @@ QCoro::Task<std::optional<QString>> FakeNotificationCenter::add(NotificationRequ
     co_return std::nullopt;
 }
 
-void FakeNotificationCenter::respond(const QString &requestIdentifier,
-                                     const QString &actionIdentifier, const QVariantMap &userInfo)
-{
-    emit responseReceived(NotificationResponse{requestIdentifier, actionIdentifier, userInfo});
-}
-
-bool FakeNotificationCenter::respond(const QString &requestIdentifier, const QString &actionIdentifier)
-{
-    for (auto it = posted_.crbegin(); it != posted_.crend(); ++it) {
-        if (it->identifier == requestIdentifier) {
-            respond(requestIdentifier, actionIdentifier, it->userInfo);
-            return true;
-        }
-    }
-    return false;
-}
-
 } // namespace cv::test

@@ -5,7 +5,7 @@
 namespace cv::test {
 
 // A notification centre in memory: the permission is whatever the test sets,
-// requests and categories are recorded, and the test answers notifications itself.
+// requests and categories are recorded.
 class FakeNotificationCenter final : public NotificationCenter {
     Q_OBJECT
 public:
@@ -29,12 +29,6 @@ public:
     }
     // When set, add() refuses every request with this description (and records nothing).
     void setAddError(std::optional<QString> error) { addError_ = std::move(error); }
-
-    // Answers a posted notification as the user would; emits responseReceived.
-    void respond(const QString &requestIdentifier, const QString &actionIdentifier,
-                 const QVariantMap &userInfo);
-    // Answers the last posted request with that identifier, with its user info.
-    bool respond(const QString &requestIdentifier, const QString &actionIdentifier);
 
     const QList<NotificationRequest> &posted() const { return posted_; }
     const QList<NotificationCategory> &categories() const { return categories_; }
