@@ -60,6 +60,17 @@ struct SpawnSetup {
 
 } // namespace
 
+ArgumentVector::ArgumentVector(const QString &program, const QStringList &arguments)
+{
+    storage_.reserve(size_t(arguments.size()) + 1);
+    storage_.push_back(QFile::encodeName(program));
+    for (const QString &argument : arguments)
+        storage_.push_back(argument.toLocal8Bit());
+    for (QByteArray &item : storage_)
+        pointers_.push_back(item.data());
+    pointers_.push_back(nullptr);
+}
+
 std::unique_ptr<SpawnedProcess> SpawnedProcess::spawn(const QString &program, const QStringList &arguments,
                                                       const Options &options)
 {
@@ -105,20 +116,9 @@ std::unique_ptr<SpawnedProcess> SpawnedProcess::spawn(const QString &program, co
     route(options.output, STDOUT_FILENO, options.outputDescriptor, process->outputPipe_);
     route(options.error, STDERR_FILENO, options.errorDescriptor, process->errorPipe_);
 
-    const QByteArray path = QFile::encodeName(program);
-    std::vector<QByteArray> storage;
-    storage.reserve(size_t(arguments.size()) + 1);
-    storage.push_back(path);
-    for (const QString &argument : arguments)
-        storage.push_back(argument.toLocal8Bit());
-    std::vector<char *> argv;
-    for (auto &item : storage)
-        argv.push_back(item.data());
-    argv.push_back(nullptr);
-
+    const ArgumentVector argv(program, arguments);
     pid_t pid = -1;
-    const int result = ::posix_spawn(&pid, path.constData(), &setup.actions, &setup.attributes,
-                                     argv.data(), environ);
+    const int result = ::posix_spawn(&pid, argv.program(), &setup.actions, &setup.attributes, argv.argv(), environ);
     if (result != 0)
         throw PlatformError::fromErrno(result, program);
     process->pid_ = pid;

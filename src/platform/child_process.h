@@ -6,10 +6,27 @@
 
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include <sys/types.h>
 
 namespace cv {
+
+// A program path and its arguments as the argument vector of posix_spawn: encoded
+// for the file system, ending with a null pointer, valid as long as this object.
+class ArgumentVector {
+public:
+    ArgumentVector(const QString &program, const QStringList &arguments);
+    ArgumentVector(const ArgumentVector &) = delete;
+    ArgumentVector &operator=(const ArgumentVector &) = delete;
+
+    const char *program() const { return pointers_.front(); }
+    char *const *argv() const { return pointers_.data(); }
+
+private:
+    std::vector<QByteArray> storage_;
+    std::vector<char *> pointers_;
+};
 
 // A process this application started. It is never signalled or killed by the
 // application, not even when this object goes away; whether it still runs is

@@ -12,6 +12,12 @@
 
 namespace cv::files {
 
+Descriptor::~Descriptor()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
 void makeFolders(const QString &path, mode_t mode)
 {
     const QString clean = QDir::cleanPath(QDir(path).absolutePath());

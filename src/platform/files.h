@@ -7,6 +7,20 @@
 
 namespace cv::files {
 
+// Owns an open descriptor (or -1) and closes it exactly once, when it goes out of
+// scope.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor();
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
 // Creates `path` and every missing folder above it, each new one with `mode`
 // (exactly, whatever the umask). An existing folder is no error and keeps its mode.
 // Throws PlatformError.

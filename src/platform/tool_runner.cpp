@@ -1,11 +1,11 @@
 #include "platform/tool_runner.h"
 
+#include "platform/child_process.h"
+
 #include <QByteArray>
-#include <QFile>
 
 #include <chrono>
 #include <thread>
-#include <vector>
 
 #include <cerrno>
 #include <csignal>
@@ -64,15 +64,7 @@ QString SystemToolRunner::run(const QString &path, const QStringList &arguments)
     if (pipe2(fds, O_CLOEXEC) != 0)
         return {};
 
-    std::vector<QByteArray> storage;
-    storage.reserve(size_t(arguments.size()) + 1);
-    storage.push_back(QFile::encodeName(path));
-    for (const QString &argument : arguments)
-        storage.push_back(argument.toLocal8Bit());
-    std::vector<char *> argv;
-    for (QByteArray &item : storage)
-        argv.push_back(item.data());
-    argv.push_back(nullptr);
+    const ArgumentVector argv(path, arguments);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -95,7 +87,7 @@ QString SystemToolRunner::run(const QString &path, const QStringList &arguments)
     posix_spawnattr_setsigdefault(&attributes, &defaults);
 
     pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+    const int spawned = posix_spawn(&pid, argv.program(), &actions, &attributes, argv.argv(), environ);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     close(fds[1]);

@@ -1,6 +1,7 @@
 #include "service/service_client.h"
 
 #include "localization/localization.h"
+#include "platform/files.h"
 
 #include <QFile>
 #include <QtConcurrent/QtConcurrentRun>
@@ -39,23 +40,6 @@ ServiceError systemError(const char *label, int error)
 {
     return ServiceError::invalid(QStringLiteral("%1: %2.").arg(QLatin1String(label), systemText(error)));
 }
-
-// Owns the connection's descriptor: closed exactly once, on every path.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 } // namespace
 
@@ -152,8 +136,8 @@ QByteArray ServiceClient::exchange(const QByteArray &requestLine, std::optional<
     // Close-on-exec, so a service started meanwhile does not inherit the connection;
     // non-blocking from the start, which spares a separate fcntl per request. Writes
     // use MSG_NOSIGNAL, so a peer that went away fails the write instead of raising
-    // SIGPIPE.
-    const Descriptor socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    // SIGPIPE. The descriptor is closed exactly once, on every path out.
+    const files::Descriptor socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (socket.get() < 0)
         throw systemError("Create control socket", errno);
     const int fd = socket.get();

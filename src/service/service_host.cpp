@@ -66,16 +66,6 @@ QString trimBlanks(const QString &text)
     return text.mid(begin, end - begin);
 }
 
-// Closes a descriptor when it goes out of scope.
-struct Descriptor {
-    int fd;
-    ~Descriptor()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-};
-
 } // namespace
 
 ServiceHost::ServiceHost(QObject *parent) : ServiceHost(Platform {}, parent) {}
@@ -166,13 +156,13 @@ void ServiceHost::start(bool asChild)
 
     // Opened for appending and written in one call, so the marker never lands over
     // what the running service or another writer has just written.
-    const Descriptor output {files::openForAppend(logPath_)};
+    const files::Descriptor output(files::openForAppend(logPath_));
     const QByteArray marker = QByteArrayLiteral("\n--- App started service at ")
         + markerDate(platform_.clock->now()).toUtf8() + QByteArrayLiteral(" ---\n");
-    if (!files::writeOnce(output.fd, marker.constData(), size_t(marker.size())))
+    if (!files::writeOnce(output.get(), marker.constData(), size_t(marker.size())))
         throw PlatformError::fromErrno(errno ? errno : EIO, logPath_);
 
-    child_ = platform_.launcher->launch(program, arguments, output.fd);
+    child_ = platform_.launcher->launch(program, arguments, output.get());
 }
 
 bool ServiceHost::childKnownStopped() { return !child_ || !child_->running(); }
