@@ -4,7 +4,7 @@
 add_executable(localization_probe probe.cpp)
 target_link_libraries(localization_probe PRIVATE cv_localization)
 
-foreach(area lookup plurals service format catalogs)
+foreach(area lookup format catalogs)
   cv_add_test(NAME localization_${area} SOURCES tst_${area}.cpp probe_run.h LIBS cv_localization)
   target_compile_definitions(test_localization_${area} PRIVATE
     CV_LOCALIZATION_PROBE="$<TARGET_FILE:localization_probe>")

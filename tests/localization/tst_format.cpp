@@ -1,5 +1,5 @@
-// Lists, speeds, decimals, numbers and byte counts, in the US region and in a German
-// one (in this process and, through the real system region, in a child process).
+// Lists, speeds, decimals and byte counts, in the US region and in a German one (in
+// this process and, through the real system region, in a child process).
 #include "localization/localization.h"
 #include "probe_run.h"
 
@@ -32,23 +32,18 @@ private slots:
         QTest::addColumn<QString>("translated");
         QTest::newRow("none") << QStringList{} << "" << "";
         QTest::newRow("one") << QStringList{"Mac"} << "Mac" << "Mac";
-        QTest::newRow("one with separator text") << QStringList{"a, b"} << "a, b" << "a, b";
         QTest::newRow("two") << QStringList{"a", "b"} << "a and b" << "a und b";
         QTest::newRow("three") << QStringList{"a", "b", "c"} << "a, b and c" << "a; b und c";
-        QTest::newRow("four") << QStringList{"a", "b", "c", "d"} << "a, b, c and d" << "a; b; c und d";
         QTest::newRow("items with braces") << QStringList{"{last}", "{items}"} << "{last} and {items}"
                                            << "{last} und {items}";
     }
-
     void list()
     {
         QFETCH(QStringList, items);
         QFETCH(QString, english);
         QFETCH(QString, translated);
         QCOMPARE(Localization::list(items), english);
-        Localization::install(QStringLiteral("de"),
-                              QJsonObject{{QStringLiteral(", "), QStringLiteral("; ")},
-                                          {QStringLiteral("{items} and {last}"), QStringLiteral("{items} und {last}")}});
+        Localization::install(QStringLiteral("de"), QJsonObject{{", ", "; "}, {"{items} and {last}", "{items} und {last}"}});
         QCOMPARE(Localization::list(items), translated);
     }
 
@@ -60,21 +55,17 @@ private slots:
         QTest::newRow("480,000,000") << 480e6 << QByteArray("480\xC2\xA0Mb/s");
         QTest::newRow("999,999,999 keeps Mb/s") << 999'999'999.0 << QByteArray("1,000\xC2\xA0Mb/s");
         QTest::newRow("1,000,000,000 inclusive") << 1e9 << QByteArray("1.0\xC2\xA0Gb/s");
-        QTest::newRow("2,500,000,000") << 2.5e9 << QByteArray("2.5\xC2\xA0Gb/s");
-        QTest::newRow("1,150,000,000 as written") << 1.15e9 << QByteArray("1.2\xC2\xA0Gb/s");
         QTest::newRow("1,250,000,000 tie to even") << 1.25e9 << QByteArray("1.2\xC2\xA0Gb/s");
         QTest::newRow("40,000,000,000") << 40e9 << QByteArray("40.0\xC2\xA0Gb/s");
         QTest::newRow("1,234,000,000,000") << 1.234e12 << QByteArray("1,234.0\xC2\xA0Gb/s");
     }
-
     void speed()
     {
         QFETCH(double, rate);
         QFETCH(QByteArray, utf8);
         QCOMPARE(Localization::speed(rate).toUtf8(), utf8);
         // The unit is not translated, whatever the catalog says.
-        Localization::install(QStringLiteral("de"), QJsonObject{{QStringLiteral(" Gb/s"), QStringLiteral("x")},
-                                                                {QStringLiteral("Mb/s"), QStringLiteral("y")}});
+        Localization::install(QStringLiteral("de"), QJsonObject{{" Gb/s", "x"}, {"Mb/s", "y"}});
         QCOMPARE(Localization::speed(rate).toUtf8(), utf8);
     }
 
@@ -85,28 +76,18 @@ private slots:
         QTest::addColumn<QString>("expected");
         QTest::newRow("grouped, two places") << 1234.5 << 2 << "1,234.50";
         QTest::newRow("no places rounds") << 3.6 << 0 << "4";
-        QTest::newRow("one place") << 0.25 << 1 << "0.2";
-        QTest::newRow("padded") << 7.0 << 3 << "7.000";
         QTest::newRow("negative") << -1234.567 << 1 << "-1,234.6";
         QTest::newRow("negative places count as none") << 2.4 << -1 << "2";
         // Rounded as written, ties to even: 1.15 is 1.1499999... in binary.
         QTest::newRow("1.15 as written") << 1.15 << 1 << "1.2";
-        QTest::newRow("0.15 as written") << 0.15 << 1 << "0.2";
         QTest::newRow("1.45 tie to even") << 1.45 << 1 << "1.4";
         QTest::newRow("2.675 as written") << 2.675 << 2 << "2.68";
-        QTest::newRow("1.005 tie to even") << 1.005 << 2 << "1.00";
-        QTest::newRow("0.05 tie to even") << 0.05 << 1 << "0.0";
         QTest::newRow("2.5 tie to even") << 2.5 << 0 << "2";
         QTest::newRow("3.5 tie to even") << 3.5 << 0 << "4";
-        QTest::newRow("carry into a new digit") << 9.995 << 2 << "10.00";
         QTest::newRow("carry past the grouping") << 999.95 << 1 << "1,000.0";
-        QTest::newRow("beyond the half") << 123456.7851 << 2 << "123,456.79";
         QTest::newRow("half of a long value") << 123456.785 << 2 << "123,456.78";
-        QTest::newRow("negative as written") << -1.15 << 1 << "-1.2";
         QTest::newRow("fewer digits than places") << 0.5 << 3 << "0.500";
-        QTest::newRow("tiny") << 1e-7 << 3 << "0.000";
     }
-
     void decimal()
     {
         QFETCH(double, value);
@@ -115,67 +96,37 @@ private slots:
         QCOMPARE(Localization::decimal(value, places), expected);
     }
 
-    void number_data()
-    {
-        QTest::addColumn<qint64>("value");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("0") << qint64(0) << "0";
-        QTest::newRow("999") << qint64(999) << "999";
-        QTest::newRow("1234") << qint64(1234) << "1,234";
-        QTest::newRow("negative") << qint64(-1234567) << "-1,234,567";
-        QTest::newRow("largest") << std::numeric_limits<qint64>::max() << "9,223,372,036,854,775,807";
-    }
-
-    void number()
-    {
-        QFETCH(qint64, value);
-        QFETCH(QString, expected);
-        QCOMPARE(Localization::number(value), expected);
-    }
-
     void byteCount_data()
     {
         QTest::addColumn<quint64>("bytes");
         QTest::addColumn<QString>("expected");
         QTest::newRow("0") << quint64(0) << "Zero KB";
         QTest::newRow("1") << quint64(1) << "1 byte";
-        QTest::newRow("2") << quint64(2) << "2 bytes";
         QTest::newRow("999") << quint64(999) << "999 bytes";
-        QTest::newRow("1,000") << quint64(1000) << "1 KB";
         QTest::newRow("1,499") << quint64(1499) << "1 KB";
         QTest::newRow("1,500 rounds up") << quint64(1500) << "2 KB";
-        QTest::newRow("999,499") << quint64(999'499) << "999 KB";
         QTest::newRow("999,999 moves up") << quint64(999'999) << "1 MB";
-        QTest::newRow("2,000,000") << quint64(2'000'000) << "2 MB";
         QTest::newRow("39,845,888") << quint64(39'845'888) << "39.8 MB";
-        QTest::newRow("104,857,600") << quint64(104'857'600) << "104.9 MB";
         QTest::newRow("999,950,000 moves up") << quint64(999'950'000) << "1 GB";
         QTest::newRow("1,234,567,890") << quint64(1'234'567'890) << "1.23 GB";
         QTest::newRow("2,700,000,000") << quint64(2'700'000'000) << "2.7 GB";
-        QTest::newRow("4,200,000,000") << quint64(4'200'000'000) << "4.2 GB";
         QTest::newRow("1,005,000,000 half up") << quint64(1'005'000'000) << "1.01 GB";
-        QTest::newRow("999,995,000,000 moves up") << quint64(999'995'000'000) << "1 TB";
         QTest::newRow("3,140,000,000,000") << quint64(3'140'000'000'000) << "3.14 TB";
-        QTest::newRow("5 PB") << quint64(5'000'000'000'000'000) << "5 PB";
         QTest::newRow("largest") << std::numeric_limits<quint64>::max() << "18.45 EB";
     }
-
     void byteCount()
     {
         QFETCH(quint64, bytes);
         QFETCH(QString, expected);
-        const QString text = Localization::byteCount(bytes);
-        QCOMPARE(text, expected);
-        QVERIFY(!text.contains(QChar(0x00A0)));
+        QCOMPARE(Localization::byteCount(bytes), expected); // a plain space, unlike speeds
     }
 
     void byteCountTranslatesItsWords()
     {
-        Localization::install(QStringLiteral("fr"),
-                              QJsonObject{{QStringLiteral("Zero KB"), QStringLiteral("Zéro Ko")},
-                                          {QStringLiteral("{n} bytes"),
-                                           QJsonObject{{QStringLiteral("one"), QStringLiteral("{n} octet")},
-                                                       {QStringLiteral("other"), QStringLiteral("{n} octets")}}}});
+        Localization::install(QStringLiteral("fr"), QJsonObject{
+            {"Zero KB", "Zéro Ko"},
+            {"{n} bytes", QJsonObject{{"one", "{n} octet"}, {"other", "{n} octets"}}},
+        });
         QCOMPARE(Localization::byteCount(0), QStringLiteral("Zéro Ko"));
         QCOMPARE(Localization::byteCount(1), QStringLiteral("1 octet"));
         QCOMPARE(Localization::byteCount(512), QStringLiteral("512 octets"));
@@ -185,38 +136,30 @@ private slots:
     {
         Localization::overrideRegion(QLocale(QLocale::German, QLocale::Germany));
         QCOMPARE(Localization::decimal(1234.5, 2), QStringLiteral("1.234,50"));
-        QCOMPARE(Localization::decimal(0.5, 1), QStringLiteral("0,5"));
         QCOMPARE(Localization::number(1234), QStringLiteral("1.234"));
         QCOMPARE(Localization::speed(40e9).toUtf8(), QByteArray("40,0\xC2\xA0Gb/s"));
         QCOMPARE(Localization::speed(999'999'999.0).toUtf8(), QByteArray("1.000\xC2\xA0Mb/s"));
-        QCOMPARE(Localization::byteCount(39'845'888), QStringLiteral("39,8 MB"));
         QCOMPARE(Localization::byteCount(1'234'567'890), QStringLiteral("1,23 GB"));
     }
 
-    void germanSystemRegion()
+    // The real path: Qt reads the region from the environment of a fresh process.
+    void systemRegion_data()
     {
-        // The real path: Qt reads the region from the environment of a fresh process.
-        const auto lines = test::runProbe(
-            test::probeProgram(),
-            {"number=1234", "decimal=1234.5,2", "speed=40000000000", "speed=480000000", "bytes=39845888",
-             "language"},
-            {{"LANG", QStringLiteral("de_DE.UTF-8")},
-             {"LC_ALL", std::nullopt},
-             {"LC_NUMERIC", std::nullopt},
-             {"LANGUAGE", std::nullopt},
-             {"CV_LANGUAGE", QStringLiteral("en")}});
-        QVERIFY(lines);
-        QCOMPARE(*lines, (QStringList{"1.234", "1.234,50", "40,0\u00A0Gb/s", "480\u00A0Mb/s", "39,8 MB", "en"}));
+        QTest::addColumn<QString>("lang");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("German") << "de_DE.UTF-8"
+                                << QStringList{"1.234", "1.234,50", "40,0\u00A0Gb/s", "39,8 MB", "en"};
+        QTest::newRow("US") << "en_US.UTF-8" << QStringList{"1,234", "1,234.50", "40.0\u00A0Gb/s", "39.8 MB", "en"};
     }
-
-    void usSystemRegion()
+    void systemRegion()
     {
-        const auto lines = test::runProbe(test::probeProgram(), {"number=1234", "decimal=1234.5,2", "bytes=104857600"},
-                                          {{"LANG", QStringLiteral("en_US.UTF-8")},
-                                           {"LC_ALL", std::nullopt},
-                                           {"LC_NUMERIC", std::nullopt}});
-        QVERIFY(lines);
-        QCOMPARE(*lines, (QStringList{"1,234", "1,234.50", "104.9 MB"}));
+        QFETCH(QString, lang);
+        QFETCH(QStringList, expected);
+        const auto lines = test::runProbe(
+            test::probeProgram(), {"number=1234", "decimal=1234.5,2", "speed=40000000000", "bytes=39845888", "language"},
+            {{"LANG", lang}, {"LC_ALL", std::nullopt}, {"LC_NUMERIC", std::nullopt}, {"LANGUAGE", std::nullopt},
+             {"CV_LANGUAGE", QStringLiteral("en")}});
+        QCOMPARE(lines.value_or(QStringList{"probe failed"}).join(" | "), expected.join(" | "));
     }
 };
 

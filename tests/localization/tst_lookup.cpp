@@ -1,4 +1,5 @@
-// Language matching, the one-time choice, text lookup and placeholder filling.
+// The language choice, text lookup, placeholder filling, plurals and the translation
+// of the service's messages.
 #include "localization/localization.h"
 
 #include <QJsonArray>
@@ -11,22 +12,21 @@
 
 using namespace cv;
 
+using Captures = QMap<QString, QString>;
 Q_DECLARE_METATYPE(cv::LValues)
+Q_DECLARE_METATYPE(Captures)
 
 namespace {
 
-QJsonObject germanCatalog()
+const QString one = QStringLiteral("{n} file");
+const QString other = QStringLiteral("{n} files");
+
+QJsonObject forms(std::initializer_list<std::pair<const char *, const char *>> entries)
 {
-    return QJsonObject{
-        {QStringLiteral("Hello"), QStringLiteral("Hallo")},
-        {QStringLiteral("Hello {name}"), QStringLiteral("Hallo {name}")},
-        {QStringLiteral("{n} files"), QJsonObject{{QStringLiteral("one"), QStringLiteral("{n} Datei")},
-                                                  {QStringLiteral("other"), QStringLiteral("{n} Dateien")}}},
-        {QStringLiteral("Number"), 5},
-        {QStringLiteral("List"), QJsonArray{QStringLiteral("Liste")}},
-        {QStringLiteral("Nothing"), QJsonValue::Null},
-        {QStringLiteral("Yes"), true},
-    };
+    QJsonObject object;
+    for (const auto &[category, text] : entries)
+        object.insert(QString::fromUtf8(category), QString::fromUtf8(text));
+    return object;
 }
 
 } // namespace
@@ -36,8 +36,7 @@ class LookupTest : public QObject {
 private slots:
     void init()
     {
-        qputenv("CV_LANGUAGE", "en");
-        Localization::reset();
+        cleanup();
         Localization::overrideRegion(QLocale(QLocale::English, QLocale::UnitedStates));
     }
 
@@ -53,30 +52,19 @@ private slots:
         QTest::addColumn<QStringList>("tags");
         QTest::addColumn<QString>("language");
         QTest::newRow("pt_PT") << QStringList{"pt_PT"} << "pt-BR";
-        QTest::newRow("pt-BR") << QStringList{"pt-BR"} << "pt-BR";
-        QTest::newRow("pt") << QStringList{"pt"} << "pt-BR";
         QTest::newRow("zh-TW") << QStringList{"zh-TW"} << "zh-Hant";
         QTest::newRow("zh_Hant_HK") << QStringList{"zh_Hant_HK"} << "zh-Hant";
-        QTest::newRow("zh-MO") << QStringList{"zh-MO"} << "zh-Hant";
-        QTest::newRow("zh-Hans-HK") << QStringList{"zh-Hans-HK"} << "zh-Hant";
+        QTest::newRow("zh-Hans-HK: the region decides") << QStringList{"zh-Hans-HK"} << "zh-Hant";
         QTest::newRow("zh-CN") << QStringList{"zh-CN"} << "zh-Hans";
-        QTest::newRow("zh") << QStringList{"zh"} << "zh-Hans";
         QTest::newRow("nn-NO") << QStringList{"nn-NO"} << "nb";
-        QTest::newRow("no") << QStringList{"no"} << "nb";
-        QTest::newRow("nb_NO") << QStringList{"nb_NO"} << "nb";
         QTest::newRow("EN-gb") << QStringList{"EN-gb"} << "en";
         QTest::newRow("es-419") << QStringList{"es-419"} << "es";
-        QTest::newRow("de-CH") << QStringList{"de-CH"} << "de";
-        QTest::newRow("upper case FR") << QStringList{"FR"} << "fr";
         QTest::newRow("unsupported then fr-CA") << QStringList{"xx-YY", "fr-CA"} << "fr";
         QTest::newRow("only unsupported") << QStringList{"xx", "ru-RU", "he"} << "en";
         QTest::newRow("en-US before de") << QStringList{"en-US", "de"} << "en";
-        QTest::newRow("empty tag") << QStringList{""} << "en";
         QTest::newRow("separators only, then de") << QStringList{"-_-", "de"} << "de";
-        QTest::newRow("no tags") << QStringList{} << "en";
         QTest::newRow("script is not a language") << QStringList{"Hant"} << "en";
     }
-
     void match()
     {
         QFETCH(QStringList, tags);
@@ -88,52 +76,20 @@ private slots:
     {
         QTest::addColumn<QByteArray>("value");
         QTest::addColumn<QString>("language");
-        QTest::newRow("pt_PT") << QByteArray("pt_PT") << "pt-BR";
-        QTest::newRow("zh-TW") << QByteArray("zh-TW") << "zh-Hant";
         QTest::newRow("de") << QByteArray("de") << "de";
         QTest::newRow("empty") << QByteArray("") << "en";
         QTest::newRow("unsupported") << QByteArray("xx-YY") << "en";
     }
-
     void environment()
     {
         QFETCH(QByteArray, value);
         QFETCH(QString, language);
         qputenv("CV_LANGUAGE", value);
-        QVERIFY(qEnvironmentVariableIsSet("CV_LANGUAGE"));
         Localization::reset();
         QCOMPARE(Localization::language(), language);
-        // No catalog file exists for the test program: every text stays English.
-        QCOMPARE(L(QStringLiteral("Hello")), QStringLiteral("Hello"));
-    }
-
-    void choiceIsKeptUntilReset()
-    {
+        // Chosen once: a later change counts only after a reset.
         qputenv("CV_LANGUAGE", "fr");
-        Localization::reset();
-        QCOMPARE(Localization::language(), QStringLiteral("fr"));
-        qputenv("CV_LANGUAGE", "de");
-        QCOMPARE(Localization::language(), QStringLiteral("fr"));
-        Localization::reset();
-        QCOMPARE(Localization::language(), QStringLiteral("de"));
-    }
-
-    void noFileForEnglish()
-    {
-        const int before = Localization::catalogReads();
-        qputenv("CV_LANGUAGE", "EN-gb");
-        Localization::reset();
-        QCOMPARE(Localization::language(), QStringLiteral("en"));
-        QCOMPARE(L(QStringLiteral("Hello")), QStringLiteral("Hello"));
-        QCOMPARE(Lp(QStringLiteral("{n} file"), QStringLiteral("{n} files"), 2), QStringLiteral("2 files"));
-        QCOMPARE(Localization::service(QStringLiteral("Disk full")), QStringLiteral("Disk full"));
-        QCOMPARE(Localization::catalogReads(), before);
-
-        // The counter does see the search made for any other language.
-        qputenv("CV_LANGUAGE", "de");
-        Localization::reset();
-        QCOMPARE(Localization::language(), QStringLiteral("de"));
-        QVERIFY(Localization::catalogReads() > before);
+        QCOMPARE(Localization::language(), language);
     }
 
     void chosenOnceAcrossThreads()
@@ -163,24 +119,30 @@ private slots:
         QCOMPARE(Localization::catalogReads(), before + 1);
     }
 
+    void text_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("entry") << "Hello" << "Hallo";
+        QTest::newRow("missing") << "Missing" << "Missing";
+        QTest::newRow("keys are exact") << "hello" << "hello";
+        QTest::newRow("plural entry") << "{n} files" << "{n} files";
+        QTest::newRow("number") << "Number" << "Number";
+        QTest::newRow("list") << "List" << "List";
+        QTest::newRow("null") << "Nothing" << "Nothing";
+    }
     void text()
     {
-        Localization::install(QStringLiteral("de"), germanCatalog());
-        QCOMPARE(Localization::language(), QStringLiteral("de"));
-        QCOMPARE(Localization::text(QStringLiteral("Hello")), QStringLiteral("Hallo"));
-        QCOMPARE(Localization::text(QStringLiteral("Missing")), QStringLiteral("Missing"));
-        // Values that are not texts count as missing.
-        QCOMPARE(Localization::text(QStringLiteral("{n} files")), QStringLiteral("{n} files"));
-        QCOMPARE(Localization::text(QStringLiteral("Number")), QStringLiteral("Number"));
-        QCOMPARE(Localization::text(QStringLiteral("List")), QStringLiteral("List"));
-        QCOMPARE(Localization::text(QStringLiteral("Nothing")), QStringLiteral("Nothing"));
-        QCOMPARE(Localization::text(QStringLiteral("Yes")), QStringLiteral("Yes"));
-        // Keys are exact: case and apostrophes matter.
-        QCOMPARE(Localization::text(QStringLiteral("hello")), QStringLiteral("hello"));
-        QCOMPARE(L(QStringLiteral("Hello {name}"), {{"name", "Ana"}}), QStringLiteral("Hallo Ana"));
-        // Installing English again leaves every text as written.
-        Localization::install(QStringLiteral("en"), {});
-        QCOMPARE(L(QStringLiteral("Hello")), QStringLiteral("Hello"));
+        QFETCH(QString, key);
+        QFETCH(QString, expected);
+        Localization::install(QStringLiteral("de"), QJsonObject{
+            {"Hello", "Hallo"},
+            {"{n} files", forms({{"one", "{n} Datei"}, {"other", "{n} Dateien"}})},
+            {"Number", 5},
+            {"List", QJsonArray{"Liste"}},
+            {"Nothing", QJsonValue::Null},
+        });
+        QCOMPARE(L(key), expected); // values that are not texts count as missing
     }
 
     void format_data()
@@ -191,41 +153,29 @@ private slots:
         const auto maxText = QStringLiteral("9,223,372,036,854,775,807");
         QTest::newRow("int grouped") << "{n} files" << LValues{{"n", 1234}} << "1,234 files";
         QTest::newRow("text not grouped") << "{n} files" << LValues{{"n", "1234"}} << "1234 files";
-        QTest::newRow("negative int") << "{n}" << LValues{{"n", -1234567}} << "-1,234,567";
         QTest::newRow("smallest int") << "{n}" << LValues{{"n", std::numeric_limits<std::int64_t>::min()}}
                                       << "-9,223,372,036,854,775,808";
         QTest::newRow("unsigned grouped") << "{n}" << LValues{{"n", std::uint64_t(5000)}} << "5,000";
-        QTest::newRow("unsigned largest signed")
-            << "{n}" << LValues{{"n", std::uint64_t(std::numeric_limits<std::int64_t>::max())}} << maxText;
-        QTest::newRow("unsigned just above") << "{n}"
-                                             << LValues{{"n", std::uint64_t(1) << 63}} << maxText;
-        QTest::newRow("unsigned largest")
-            << "{n}" << LValues{{"n", std::numeric_limits<std::uint64_t>::max()}} << maxText;
-        QTest::newRow("double") << "{x}" << LValues{{"x", 1.5}} << "1.5";
+        QTest::newRow("unsigned above the largest signed")
+            << "{n}" << LValues{{"n", std::uint64_t(1) << 63}} << maxText;
+        QTest::newRow("largest unsigned") << "{n}" << LValues{{"n", std::numeric_limits<std::uint64_t>::max()}} << maxText;
         QTest::newRow("double not grouped") << "{x}" << LValues{{"x", 1234.5}} << "1234.5";
-        QTest::newRow("whole double") << "{x}" << LValues{{"x", 2.0}} << "2.0";
-        QTest::newRow("true") << "{b}" << LValues{{"b", true}} << "true";
-        QTest::newRow("false") << "{b}" << LValues{{"b", false}} << "false";
+        QTest::newRow("Booleans") << "{b}/{c}" << LValues{{"b", true}, {"c", false}} << "true/false";
         QTest::newRow("missing name") << "{a} and {b}" << LValues{{"a", "x"}} << "x and {b}";
         QTest::newRow("names are case-sensitive") << "{A}" << LValues{{"a", "x"}} << "{A}";
         QTest::newRow("lone brace") << "{a} {" << LValues{{"a", 1}} << "1 {";
-        QTest::newRow("lone brace first") << "{ {a}" << LValues{{"a", 1}} << "{ 1";
         QTest::newRow("brace before placeholder") << "{{a}" << LValues{{"a", "x"}} << "{x";
         QTest::newRow("closing brace alone") << "a } {a} }" << LValues{{"a", "x"}} << "a } x }";
         QTest::newRow("empty name") << "<{}>" << LValues{{"", "x"}} << "<x>";
         QTest::newRow("value is not scanned again") << "{a}{b}" << LValues{{"a", "{b}"}, {"b", "x"}} << "{b}x";
         QTest::newRow("name used twice") << "{a}/{a}" << LValues{{"a", "x"}} << "x/x";
-        QTest::newRow("typographic text kept") << "Couldn’t open “{f}”…" << LValues{{"f", "a"}}
-                                               << "Couldn’t open “a”…";
         QTest::newRow("no values at all") << "{n} of {m} {" << LValues{} << "{n} of {m} {";
     }
-
     void format()
     {
         QFETCH(QString, text);
         QFETCH(LValues, values);
         QFETCH(QString, expected);
-        QCOMPARE(Localization::format(text, values), expected);
         QCOMPARE(L(text, values), expected);
     }
 
@@ -235,20 +185,15 @@ private slots:
         QTest::addColumn<QString>("expected");
         QTest::newRow("1.5") << 1.5 << "1.5";
         QTest::newRow("2") << 2.0 << "2.0";
-        QTest::newRow("0.1") << 0.1 << "0.1";
-        QTest::newRow("100") << 100.0 << "100.0";
         QTest::newRow("third") << 1.0 / 3.0 << "0.3333333333333333";
-        QTest::newRow("negative") << -2.5 << "-2.5";
         QTest::newRow("negative zero") << -0.0 << "-0.0";
         QTest::newRow("small decimal") << 0.0001 << "0.0001";
         QTest::newRow("smaller: exponent") << 0.00001 << "1e-05";
         QTest::newRow("large decimal") << 1e16 << "10000000000000000.0";
-        QTest::newRow("larger: exponent") << 1e17 << "1e+17";
-        QTest::newRow("exponent with fraction") << 1.5e300 << "1.5e+300";
+        QTest::newRow("larger: exponent") << 1.5e17 << "1.5e+17";
         QTest::newRow("infinity") << std::numeric_limits<double>::infinity() << "inf";
         QTest::newRow("not a number") << std::numeric_limits<double>::quiet_NaN() << "nan";
     }
-
     void describeDouble()
     {
         QFETCH(double, value);
@@ -258,15 +203,171 @@ private slots:
 
     void integersFollowRegionNotLanguage()
     {
-        Localization::install(QStringLiteral("de"), germanCatalog());
+        Localization::install(QStringLiteral("de"), {});
         QCOMPARE(L(QStringLiteral("{n}"), {{"n", 1234}}), QStringLiteral("1,234"));
-        Localization::install(QStringLiteral("en"), {});
         Localization::overrideRegion(QLocale(QLocale::German, QLocale::Germany));
-        QCOMPARE(L(QStringLiteral("{n}"), {{"n", 1234}}), QStringLiteral("1.234"));
         QCOMPARE(L(QStringLiteral("{n}"), {{"n", std::numeric_limits<std::uint64_t>::max()}}),
                  QStringLiteral("9.223.372.036.854.775.807"));
+        QCOMPARE(Lp(one, other, 12345), QStringLiteral("12.345 files"));
         // Doubles are plain descriptions, whatever the region.
         QCOMPARE(L(QStringLiteral("{x}"), {{"x", 1.5}}), QStringLiteral("1.5"));
+    }
+
+    void category_data()
+    {
+        QTest::addColumn<QString>("language");
+        QTest::addColumn<qint64>("count");
+        QTest::addColumn<QString>("expected");
+        for (const char *language : {"en", "de", "da", "es", "fi", "it", "nb", "nl", "sv", "tr"}) {
+            QTest::addRow("%s 1", language) << language << qint64(1) << "one";
+            QTest::addRow("%s 0", language) << language << qint64(0) << "other";
+            QTest::addRow("%s -1", language) << language << qint64(-1) << "other";
+        }
+        for (const char *language : {"fr", "pt-BR"}) {
+            for (qint64 count : {0, 1, -1})
+                QTest::addRow("%s %lld", language, count) << language << count << "one";
+            QTest::addRow("%s 2", language) << language << qint64(2) << "other";
+        }
+        const std::pair<qint64, const char *> polish[] = {
+            {1, "one"},  {2, "few"},   {4, "few"},   {22, "few"},   {104, "few"},  {122, "few"}, {5, "many"},
+            {12, "many"}, {14, "many"}, {112, "many"}, {212, "many"}, {0, "many"},  {-2, "many"}, {101, "many"},
+        };
+        for (const auto &[count, category] : polish)
+            QTest::addRow("pl %lld", count) << "pl" << count << category;
+        for (const char *language : {"ja", "ko", "zh-Hans", "zh-Hant"}) {
+            for (qint64 count : {0, 1, 2})
+                QTest::addRow("%s %lld", language, count) << language << count << "other";
+        }
+    }
+    void category()
+    {
+        QFETCH(QString, language);
+        QFETCH(qint64, count);
+        QFETCH(QString, expected);
+        QCOMPARE(Localization::category(count, language), expected);
+    }
+
+    void plural_data()
+    {
+        QTest::addColumn<QString>("language");
+        QTest::addColumn<QJsonValue>("entry"); // under the other form's key
+        QTest::addColumn<qint64>("count");
+        QTest::addColumn<QString>("expected");
+        const QJsonObject french = forms({{"one", "{n} fichier"}, {"other", "{n} fichiers"}});
+        QTest::newRow("en 1") << "en" << QJsonValue() << qint64(1) << "1 file";
+        QTest::newRow("en 0") << "en" << QJsonValue() << qint64(0) << "0 files";
+        QTest::newRow("en 1234 grouped") << "en" << QJsonValue() << qint64(1234) << "1,234 files";
+        QTest::newRow("fr 0 takes one") << "fr" << QJsonValue(french) << qint64(0) << "0 fichier";
+        QTest::newRow("fr 2") << "fr" << QJsonValue(french) << qint64(2) << "2 fichiers";
+        QTest::newRow("fr -2 takes one") << "fr" << QJsonValue(french) << qint64(-2) << "-2 fichier";
+
+        const QJsonObject polish =
+            forms({{"one", "{n} plik"}, {"few", "{n} pliki"}, {"many", "{n} plików"}, {"other", "{n} pliku"}});
+        const std::pair<qint64, const char *> polishCases[] = {
+            {1, "1 plik"},     {2, "2 pliki"},      {5, "5 plików"}, {12, "12 plików"}, {22, "22 pliki"},
+            {104, "104 pliki"}, {112, "112 plików"}, {0, "0 plików"}, {-2, "-2 plików"},
+        };
+        for (const auto &[count, text] : polishCases)
+            QTest::addRow("pl %lld", count) << "pl" << QJsonValue(polish) << count << text;
+        const QJsonObject withoutFew = forms({{"one", "{n} plik"}, {"many", "{n} plików"}, {"other", "{n} pliku"}});
+        QTest::newRow("pl without few: other") << "pl" << QJsonValue(withoutFew) << qint64(3) << "3 pliku";
+        QTest::newRow("pl without few: many kept") << "pl" << QJsonValue(withoutFew) << qint64(5) << "5 plików";
+        QTest::newRow("pl neither few nor other: English")
+            << "pl" << QJsonValue(forms({{"one", "{n} plik"}})) << qint64(3) << "3 files";
+
+        const QJsonObject japanese = forms({{"one", "wrong"}, {"other", "{n} 個のファイル"}});
+        for (qint64 count : {0, 1, 21})
+            QTest::addRow("ja %lld", count) << "ja" << QJsonValue(japanese) << count << QString::number(count) + " 個のファイル";
+
+        QTest::newRow("empty object: English") << "de" << QJsonValue(QJsonObject()) << qint64(2) << "2 files";
+        QTest::newRow("a form that is not text: English")
+            << "de" << QJsonValue(QJsonObject{{"one", "{n} Datei"}, {"other", 3}}) << qint64(2) << "2 files";
+        QTest::newRow("a plain string is no plural entry") << "de" << QJsonValue("{n} Dateien") << qint64(2) << "2 files";
+    }
+    void plural()
+    {
+        QFETCH(QString, language);
+        QFETCH(QJsonValue, entry);
+        QFETCH(qint64, count);
+        QFETCH(QString, expected);
+        Localization::install(language, QJsonObject{{other, entry}});
+        QCOMPARE(Lp(one, other, count), expected);
+    }
+
+    void countReplacesCallersValue()
+    {
+        const QString from = QStringLiteral("Received {n} files from {from}");
+        QCOMPARE(Lp(QStringLiteral("Received a file from {from}"), from, 3, {{"n", "many"}, {"from", "Mac"}}),
+                 QStringLiteral("Received 3 files from Mac"));
+        QCOMPARE(Lp(QStringLiteral("Received a file from {from}"), from, 1, {{"n", 99}, {"from", "Mac"}}),
+                 QStringLiteral("Received a file from Mac"));
+    }
+
+    void matchTemplate_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<std::optional<Captures>>("captures");
+        const std::optional<Captures> none;
+        QTest::newRow("first separator ends a value")
+            << "{a} of {b}" << "3 of 4 of 5" << std::optional(Captures{{"a", "3"}, {"b", "4 of 5"}});
+        QTest::newRow("leading placeholder") << "{n} items skipped" << "12 items skipped"
+                                             << std::optional(Captures{{"n", "12"}});
+        QTest::newRow("trailing text") << "Couldn’t read {name}." << "Couldn’t read x. Try again" << none;
+        QTest::newRow("empty last capture") << "Missing {name}" << "Missing " << none;
+        QTest::newRow("empty middle capture") << "{a} of {b}" << " of 4" << none;
+        QTest::newRow("separator absent") << "{a} of {b}" << "3 from 4" << none;
+        QTest::newRow("adjacent placeholders") << "{a}{b}" << "xy" << none;
+        QTest::newRow("name used twice keeps the later") << "{a}-{a}" << "x-y" << std::optional(Captures{{"a", "y"}});
+        QTest::newRow("no placeholder, longer text") << "Disk full" << "Disk full!" << none;
+        QTest::newRow("lone brace is literal") << "Size {n} {" << "Size 4 {" << std::optional(Captures{{"n", "4"}});
+    }
+    void matchTemplate()
+    {
+        QFETCH(QString, key);
+        QFETCH(QString, message);
+        QFETCH(std::optional<Captures>, captures);
+        QCOMPARE(Localization::matchTemplate(key, message), captures);
+    }
+
+    void service_data()
+    {
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("exact entry") << "Disk full" << "Datenträger voll";
+        QTest::newRow("reordered placeholders") << "Couldn’t copy a.txt to Desktop"
+                                                << "Desktop: a.txt konnte nicht kopiert werden";
+        QTest::newRow("of, reordered") << "3 of 4 of 5" << "4 of 5 von 3";
+        QTest::newRow("exact entry wins over template") << "Failed: disk full" << "Festplatte voll";
+        QTest::newRow("template beside an exact entry") << "Failed: timeout" << "Fehler: timeout";
+        QTest::newRow("exact entry with braces is not filled") << "Exact {x} key" << "Genauer Schlüssel {x}";
+        QTest::newRow("digits kept as written") << "Skipped 1234 items" << "1234 Elemente übersprungen";
+        QTest::newRow("trailing text: unchanged") << "Skipped 3 items today" << "Skipped 3 items today";
+        QTest::newRow("empty capture: unchanged") << "Failed: " << "Failed: ";
+        QTest::newRow("plural entry is no template") << "3 files" << "3 files";
+        QTest::newRow("non-text value is no template") << "Code 7" << "Code 7";
+        // Both "Error: {x}" and "{y}: failed" match; the key that sorts first wins.
+        QTest::newRow("overlapping templates in key order") << "Error: failed" << "A failed";
+        QTest::newRow("the other template") << "Disk: failed" << "B Disk";
+    }
+    void service()
+    {
+        QFETCH(QString, message);
+        QFETCH(QString, expected);
+        Localization::install(QStringLiteral("de"), QJsonObject{
+            {"Disk full", "Datenträger voll"},
+            {"Couldn’t copy {file} to {folder}", "{folder}: {file} konnte nicht kopiert werden"},
+            {"{a} of {b}", "{b} von {a}"},
+            {"Failed: {reason}", "Fehler: {reason}"},
+            {"Failed: disk full", "Festplatte voll"},
+            {"Exact {x} key", "Genauer Schlüssel {x}"},
+            {"Skipped {n} items", "{n} Elemente übersprungen"},
+            {"{n} files", forms({{"one", "{n} Datei"}, {"other", "{n} Dateien"}})},
+            {"Code {c}", 7},
+            {"{y}: failed", "B {y}"},
+            {"Error: {x}", "A {x}"},
+        });
+        QCOMPARE(Localization::service(message), expected);
     }
 };
 

@@ -1,10 +1,9 @@
+// The login agent: whether it can be registered, its state from launchctl, switching
+// it on and off, and repairing an agent that could not start.
 #include "host_support.h"
 
-#include "fake_child.h"
-#include "fake_clock.h"
-#include "fake_login_items.h"
-#include "service/service_error.h"
-#include "service/service_host.h"
+#include "platform/launchctl.h"
+#include "platform/login_items.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -18,51 +17,25 @@ Q_DECLARE_METATYPE(cv::LoginItemStatus)
 
 namespace {
 
-const QString installedText = QStringLiteral("Use an installed app bundle to configure login startup.");
+const QString installedText = QStringLiteral("invalid: Use an installed app bundle to configure login startup.");
 const QString availableText = QStringLiteral("Available in the installed app.");
 const QString approvalDetail = QStringLiteral("Allow Corvane in System Settings → General → Login Items & Extensions.");
 const QString unavailableDetail = QStringLiteral("The installed app’s background service is unavailable.");
 const QString runsDetail = QStringLiteral("Runs in the background and reconnects automatically when you plug in.");
+const QString agentTarget = QStringLiteral("gui/%1/app.corvane.Corvane.service").arg(::getuid());
+const QByteArray repairMarker = "\n--- The background service couldn't start from sign-in; registering it again at "
+                                "2026-03-02 08:07:06 +0000 ---\n";
 
 } // namespace
 
-class LoginAgentTest : public QObject {
+class LoginAgentTest : public HostFixture {
     Q_OBJECT
-
-    FakeClock clock_ {1000.0, QDateTime(QDate(2026, 3, 2), QTime(8, 7, 6), Qt::UTC)};
-    InstalledPrefix prefix_;
-    AppBundle bundle_ = prefix_.bundle(true);
-    FakeChildLauncher launcher_;
-    FakeLoginItemService items_;
-    FakeLaunchctl launchctl_;
-
-    std::unique_ptr<ServiceHost> makeHost(const AppBundle *bundle = nullptr)
-    {
-        ServiceHost::Platform platform;
-        platform.launcher = &launcher_;
-        platform.loginItems = &items_;
-        platform.launchctl = &launchctl_;
-        platform.bundle = bundle ? bundle : &bundle_;
-        platform.clock = &clock_;
-        return std::make_unique<ServiceHost>(platform);
-    }
-
-    FakeLoginItem &agent() { return *items_.agentItem; }
-    FakeLoginItem &app() { return *items_.appItem; }
+public:
+    LoginAgentTest() : HostFixture(QDateTime(QDate(2026, 3, 2), QTime(8, 7, 6), Qt::UTC)) {}
 
 private slots:
-    void init()
-    {
-        clearServiceEnvironment();
-        prefix_.installService();
-        items_ = FakeLoginItemService();
-        launchctl_ = FakeLaunchctl();
-        launcher_.launches.clear();
-        launcher_.launchError.reset();
-        QDir(QDir::homePath() + QStringLiteral("/Library")).removeRecursively();
-    }
-
-    void cleanup() { clearServiceEnvironment(); }
+    void init() { reset(); }
+    void cleanup() { endChildren(); }
 
     void notRegistrable_data()
     {
@@ -72,41 +45,34 @@ private slots:
         QTest::newRow("empty development variable") << "empty variable";
         QTest::newRow("no agent plist") << "no plist";
     }
-
     void notRegistrable()
     {
         QFETCH(QString, why);
         agent().setStatus(LoginItemStatus::enabled);
-        AppBundle bundle = bundle_;
-        if (why == QLatin1String("build tree"))
+        AppBundle bundle = packaged_;
+        if (why == "build tree")
             bundle = AppBundle(QStringLiteral("/work/build/src/app/corvane"),
                                {{"CVServiceAgentPlist", "a.plist"}, {"CFBundleIdentifier", "app.corvane.Corvane"}});
-        if (why == QLatin1String("variable"))
+        if (why == "variable")
             qputenv("CV_MAC_RUNTIME_DIR", "/tmp/somewhere");
-        if (why == QLatin1String("empty variable"))
+        if (why == "empty variable")
             qputenv("CV_MAC_NFS_HELPER", "");
-        if (why == QLatin1String("no plist"))
+        if (why == "no plist")
             bundle = prefix_.bundle(false);
-        auto host = makeHost(&bundle);
-
+        const auto host = makeHost(bundle);
         QVERIFY(!host->canRegister());
         QVERIFY(!host->needsApproval());
         QVERIFY(!host->agentManaged());
         QVERIFY(!host->agentStopped());
-        QVERIFY(launchctl_.calls.isEmpty());
-
-        QSignalSpy details(host.get(), &ServiceHost::loginDetailChanged);
         host->refreshLogin();
         QCOMPARE(host->loginEnabled(), false);
         QCOMPARE(host->loginDetail(), availableText);
-        QCOMPARE(details.size(), 1);
-
-        QCOMPARE(errorOf(host->setLogin(true)), installedText);
-        QCOMPARE(errorOf(host->setLogin(false)), installedText);
+        QCOMPARE(outcome(host->setLogin(true)).error, installedText);
+        QCOMPARE(outcome(host->setLogin(false)).error, installedText);
         QCOMPARE(host->loginBusy(), false);
+        QCOMPARE(outcome(host->repairAgent()).value, false);
         QCOMPARE(agent().registerCalls + agent().unregisterCalls, 0);
-        QCOMPARE(QCoro::waitFor(host->repairAgent()), false);
-        QCOMPARE(agent().registerCalls + agent().unregisterCalls, 0);
+        QVERIFY(launchctl_.calls.isEmpty());
     }
 
     void refreshLogin_data()
@@ -114,31 +80,25 @@ private slots:
         QTest::addColumn<LoginItemStatus>("status");
         QTest::addColumn<bool>("enabled");
         QTest::addColumn<QString>("detail");
-        QTest::addColumn<bool>("approval");
-        QTest::newRow("not registered") << LoginItemStatus::notRegistered << false << runsDetail << false;
-        QTest::newRow("enabled") << LoginItemStatus::enabled << true << runsDetail << false;
-        QTest::newRow("requires approval") << LoginItemStatus::requiresApproval << false << approvalDetail << true;
-        QTest::newRow("not found") << LoginItemStatus::notFound << false << unavailableDetail << false;
-        QTest::newRow("unknown value") << LoginItemStatus(9) << false << runsDetail << false;
+        QTest::newRow("not registered") << LoginItemStatus::notRegistered << false << runsDetail;
+        QTest::newRow("enabled") << LoginItemStatus::enabled << true << runsDetail;
+        QTest::newRow("requires approval") << LoginItemStatus::requiresApproval << false << approvalDetail;
+        QTest::newRow("not found") << LoginItemStatus::notFound << false << unavailableDetail;
+        QTest::newRow("unknown value") << LoginItemStatus(9) << false << runsDetail;
     }
-
     void refreshLogin()
     {
         QFETCH(LoginItemStatus, status);
         QFETCH(bool, enabled);
         QFETCH(QString, detail);
-        QFETCH(bool, approval);
         agent().setStatus(status);
-        auto host = makeHost();
+        const auto host = makeHost(packaged_);
         QVERIFY(host->canRegister());
-        QCOMPARE(host->needsApproval(), approval);
-        QCOMPARE(host->loginDetail(), QString());
-
+        QCOMPARE(host->needsApproval(), status == LoginItemStatus::requiresApproval);
         QSignalSpy enabledSpy(host.get(), &ServiceHost::loginEnabledChanged);
         QSignalSpy detailSpy(host.get(), &ServiceHost::loginDetailChanged);
         host->refreshLogin();
         QCOMPARE(host->loginEnabled(), enabled);
-        QCOMPARE(host->loginDetail(), detail);
         QCOMPARE(host->property("loginDetail").toString(), detail);
         // Every assignment is announced, even of an unchanged value.
         host->refreshLogin();
@@ -163,11 +123,9 @@ private slots:
         QTest::newRow("text before it") << QByteArray("\tsub state = running\n") << 0 << true;
         QTest::newRow("carriage return is not blank") << QByteArray("state = running\r\n") << 0 << true;
         QTest::newRow("not running") << QByteArray("\tstate = not running\n") << 0 << true;
-        QTest::newRow("spawn scheduled") << QByteArray("\tstate = spawn scheduled\n") << 0 << true;
         QTest::newRow("empty") << QByteArray() << 0 << true;
         QTest::newRow("non-zero exit") << QByteArray("\tstate = running\n") << 113 << true;
     }
-
     void agentStopped()
     {
         QFETCH(QByteArray, output);
@@ -176,11 +134,10 @@ private slots:
         agent().setStatus(LoginItemStatus::enabled);
         launchctl_.output = output;
         launchctl_.status = status;
-        auto host = makeHost();
-        QCOMPARE(host->agentStopped(), stopped);
+        QCOMPARE(makeHost(packaged_)->agentStopped(), stopped);
         QCOMPARE(launchctl_.calls.size(), 1);
-        QCOMPARE(launchctl_.calls.first().verbs, QStringList {"print"});
-        QCOMPARE(launchctl_.calls.first().target, QStringLiteral("gui/%1/app.corvane.Corvane.service").arg(::getuid()));
+        QCOMPARE(launchctl_.calls.first().verbs, QStringList{"print"});
+        QCOMPARE(launchctl_.calls.first().target, agentTarget);
         QCOMPARE(launchctl_.calls.first().capture, true);
     }
 
@@ -188,270 +145,184 @@ private slots:
     {
         agent().setStatus(LoginItemStatus::enabled);
         launchctl_.launchError = QStringLiteral("cannot launch");
-        QVERIFY(makeHost()->agentStopped());
-
+        QVERIFY(makeHost(packaged_)->agentStopped());
         launchctl_.launchError.reset();
         launchctl_.output = "state = running\n";
         const AppBundle noIdentifier = prefix_.bundle(true, false);
-        QVERIFY(makeHost(&noIdentifier)->agentStopped());
+        QVERIFY(makeHost(noIdentifier)->agentStopped());
         QCOMPARE(launchctl_.calls.size(), 1); // only the first reached launchctl
-
         // Not managed: no launchctl at all.
         agent().setStatus(LoginItemStatus::notRegistered);
-        QVERIFY(!makeHost()->agentStopped());
+        QVERIFY(!makeHost(packaged_)->agentStopped());
         QCOMPARE(launchctl_.calls.size(), 1);
     }
 
-    void runningChildMeansNotManaged()
+    // setLogin: what it registers and unregisters, its error, and the state it leaves.
+    void setLogin_data()
     {
-        agent().setStatus(LoginItemStatus::enabled);
-        auto host = makeHost();
-        QVERIFY(host->agentManaged());
-        host->start(true);
-        QCOMPARE(launcher_.launches.size(), 1);
-        QVERIFY(!host->agentManaged());
-        QVERIFY(!host->agentStopped());
-        QVERIFY(writeFile(serviceLog(), ""));
-        QCOMPARE(QCoro::waitFor(host->repairAgent()), false);
-        QCOMPARE(agent().registerCalls + agent().unregisterCalls, 0);
-        QVERIFY(launchctl_.calls.isEmpty());
-        launcher_.launches.first().state->running = false;
-        QVERIFY(host->agentManaged());
-    }
-
-    void enable_data()
-    {
+        QTest::addColumn<bool>("enable");
         QTest::addColumn<LoginItemStatus>("agentBefore");
         QTest::addColumn<LoginItemStatus>("appBefore");
+        QTest::addColumn<QString>("failing"); // "register", "unregister" or "app"
+        QTest::addColumn<QString>("error");
         QTest::addColumn<int>("appUnregisters");
         QTest::addColumn<int>("registers");
-        QTest::newRow("not registered") << LoginItemStatus::notRegistered << LoginItemStatus::notRegistered << 0 << 1;
-        QTest::newRow("already enabled, app item registered")
-            << LoginItemStatus::enabled << LoginItemStatus::enabled << 1 << 0;
-        QTest::newRow("already enabled, app item needs approval")
-            << LoginItemStatus::enabled << LoginItemStatus::requiresApproval << 1 << 0;
-        QTest::newRow("already enabled, nothing else") << LoginItemStatus::enabled << LoginItemStatus::notRegistered << 0 << 0;
-        QTest::newRow("requires approval") << LoginItemStatus::requiresApproval << LoginItemStatus::notFound << 1 << 1;
+        QTest::addColumn<int>("unregisters");
+        QTest::addColumn<bool>("enabled");
+        const auto off = LoginItemStatus::notRegistered;
+        const auto on = LoginItemStatus::enabled;
+        const auto approval = LoginItemStatus::requiresApproval;
+        const auto notFound = LoginItemStatus::notFound;
+        QTest::newRow("enable") << true << off << off << "" << "" << 0 << 1 << 0 << true;
+        QTest::newRow("enable enabled: the app's own item still goes")
+            << true << on << on << "" << "" << 1 << 0 << 0 << true;
+        QTest::newRow("enable enabled, app item needs approval") << true << on << approval << "" << "" << 1 << 0 << 0 << true;
+        QTest::newRow("enable enabled, nothing else") << true << on << off << "" << "" << 0 << 0 << 0 << true;
+        QTest::newRow("enable, requires approval") << true << approval << notFound << "" << "" << 1 << 1 << 0 << true;
+        QTest::newRow("enable, app item failure ignored") << true << off << on << "app" << "" << 1 << 1 << 0 << true;
+        QTest::newRow("enable fails") << true << off << off << "register" << "platform: Operation not permitted" << 0
+                                      << 1 << 0 << false;
+        QTest::newRow("disable") << false << on << on << "" << "" << 0 << 0 << 1 << false;
+        QTest::newRow("disable, requires approval") << false << approval << off << "" << "" << 0 << 0 << 1 << false;
+        QTest::newRow("disable, not found") << false << notFound << off << "" << "" << 0 << 0 << 1 << false;
+        QTest::newRow("disable, not registered") << false << off << off << "" << "" << 0 << 0 << 0 << false;
+        QTest::newRow("disable fails") << false << on << off << "unregister" << "platform: Operation not permitted"
+                                       << 0 << 0 << 1 << true;
     }
-
-    void enable()
+    void setLogin()
     {
+        QFETCH(bool, enable);
         QFETCH(LoginItemStatus, agentBefore);
         QFETCH(LoginItemStatus, appBefore);
+        QFETCH(QString, failing);
+        QFETCH(QString, error);
         QFETCH(int, appUnregisters);
         QFETCH(int, registers);
+        QFETCH(int, unregisters);
+        QFETCH(bool, enabled);
         agent().setStatus(agentBefore);
         app().setStatus(appBefore);
-        auto host = makeHost();
+        const QString systemText = QStringLiteral("Operation not permitted");
+        (failing == "register" ? agent().registerError
+                               : failing == "unregister" ? agent().unregisterError : app().unregisterError) =
+            failing.isEmpty() ? std::nullopt : std::optional(systemText);
+        const auto host = makeHost(packaged_);
         QSignalSpy busy(host.get(), &ServiceHost::loginBusyChanged);
         QSignalSpy detail(host.get(), &ServiceHost::loginDetailChanged);
-        QCOMPARE(errorOf(host->setLogin(true)), std::nullopt);
+        // The system's error comes through unchanged.
+        QCOMPARE(outcome(host->setLogin(enable)).error, error.isEmpty() ? std::nullopt : std::optional(error));
         QCOMPARE(app().unregisterCalls, appUnregisters);
         QCOMPARE(agent().registerCalls, registers);
-        QCOMPARE(agent().unregisterCalls, 0);
-        QCOMPARE(host->loginEnabled(), true);
-        QCOMPARE(host->loginDetail(), runsDetail);
-        QCOMPARE(host->loginBusy(), false);
+        QCOMPARE(agent().unregisterCalls, unregisters);
+        // Busy while it ran, then cleared, and refreshed once, failure or not.
         QCOMPARE(busy.size(), 2);
         QCOMPARE(busy.at(0).first().toBool(), true);
-        QCOMPARE(busy.at(1).first().toBool(), false);
-        QCOMPARE(detail.size(), 1);
-    }
-
-    void enableIgnoresAppItemFailure()
-    {
-        app().setStatus(LoginItemStatus::enabled);
-        app().unregisterError = QStringLiteral("app item stuck");
-        auto host = makeHost();
-        QCOMPARE(errorOf(host->setLogin(true)), std::nullopt);
-        QCOMPARE(agent().registerCalls, 1);
-        QCOMPARE(host->loginEnabled(), true);
-    }
-
-    void enableFailureClearsBusyAndRefreshes()
-    {
-        agent().registerError = QStringLiteral("Operation not permitted");
-        auto host = makeHost();
-        QSignalSpy detail(host.get(), &ServiceHost::loginDetailChanged);
-        QSignalSpy busy(host.get(), &ServiceHost::loginBusyChanged);
-        // The system's error comes through unchanged.
-        QCOMPARE(errorOf(host->setLogin(true)), QStringLiteral("Operation not permitted"));
-        QCOMPARE(host->loginBusy(), false);
-        QCOMPARE(busy.size(), 2);
-        QCOMPARE(detail.size(), 1);
-        QCOMPARE(host->loginDetail(), runsDetail);
-        QCOMPARE(host->loginEnabled(), false);
-    }
-
-    void disable_data()
-    {
-        QTest::addColumn<LoginItemStatus>("agentBefore");
-        QTest::addColumn<int>("unregisters");
-        QTest::newRow("enabled") << LoginItemStatus::enabled << 1;
-        QTest::newRow("requires approval") << LoginItemStatus::requiresApproval << 1;
-        QTest::newRow("not found") << LoginItemStatus::notFound << 1;
-        QTest::newRow("not registered") << LoginItemStatus::notRegistered << 0;
-    }
-
-    void disable()
-    {
-        QFETCH(LoginItemStatus, agentBefore);
-        QFETCH(int, unregisters);
-        agent().setStatus(agentBefore);
-        app().setStatus(LoginItemStatus::enabled);
-        auto host = makeHost();
-        QSignalSpy detail(host.get(), &ServiceHost::loginDetailChanged);
-        QCOMPARE(errorOf(host->setLogin(false)), std::nullopt);
-        QCOMPARE(agent().unregisterCalls, unregisters);
-        QCOMPARE(agent().registerCalls, 0);
-        QCOMPARE(app().unregisterCalls, 0);
-        QCOMPARE(host->loginEnabled(), false);
         QCOMPARE(host->loginBusy(), false);
         QCOMPARE(detail.size(), 1);
-    }
-
-    void disableFailureClearsBusyAndRefreshes()
-    {
-        agent().setStatus(LoginItemStatus::enabled);
-        agent().unregisterError = QStringLiteral("could not unregister");
-        auto host = makeHost();
-        QSignalSpy detail(host.get(), &ServiceHost::loginDetailChanged);
-        QCOMPARE(errorOf(host->setLogin(false)), QStringLiteral("could not unregister"));
-        QCOMPARE(host->loginBusy(), false);
-        QCOMPARE(detail.size(), 1);
-        QCOMPARE(host->loginEnabled(), true); // refreshed from the unchanged registration
+        QCOMPARE(host->loginEnabled(), enabled);
     }
 
     void refusedWhileBusy()
     {
         agent().setStatus(LoginItemStatus::enabled);
         agent().holdUnregister = true;
-        auto host = makeHost();
+        const auto host = makeHost(packaged_);
         QCoro::Task<> first = host->setLogin(false);
         QVERIFY(!first.isReady());
         QCOMPARE(agent().unregisterWaiting, 1);
-        QCOMPARE(host->loginBusy(), true);
-
         QSignalSpy busy(host.get(), &ServiceHost::loginBusyChanged);
-        QCOMPARE(errorOf(host->setLogin(true)), installedText);
-        QCOMPARE(errorOf(host->setLogin(false)), installedText);
+        QCOMPARE(outcome(host->setLogin(true)).error, installedText);
+        QCOMPARE(outcome(host->setLogin(false)).error, installedText);
         QCOMPARE(host->loginBusy(), true); // still the first one's
         QCOMPARE(busy.size(), 0);
         QCOMPARE(agent().unregisterCalls, 1);
 
         agent().release();
-        QCOMPARE(errorOf(std::move(first)), std::nullopt);
+        QCOMPARE(outcome(std::move(first)).error, std::nullopt);
         QCOMPARE(host->loginBusy(), false);
         QCOMPARE(host->loginEnabled(), false);
-        // Free again.
-        QCOMPARE(errorOf(host->setLogin(true)), std::nullopt);
+        QCOMPARE(outcome(host->setLogin(true)).error, std::nullopt); // free again
         QCOMPARE(host->loginEnabled(), true);
     }
 
-    void repairRegistersAgainAndKickstarts()
+    void repairAgent_data()
     {
-        agent().setStatus(LoginItemStatus::enabled);
-        launchctl_.output = "\tstate = waiting\n";
-        QVERIFY(writeFile(serviceLog(), "service output"));
-        auto host = makeHost();
-        QSignalSpy detail(host.get(), &ServiceHost::loginDetailChanged);
-        QCOMPARE(QCoro::waitFor(host->repairAgent()), true);
-        QCOMPARE(readFile(serviceLog()),
-                 QByteArray("service output\n--- The background service couldn't start from sign-in; "
-                            "registering it again at 2026-03-02 08:07:06 +0000 ---\n"));
-        QCOMPARE(agent().unregisterCalls, 1);
-        QCOMPARE(agent().registerCalls, 1);
-        QCOMPARE(launchctl_.calls.size(), 2);
-        QCOMPARE(launchctl_.calls.at(1).verbs, QStringList {"kickstart"});
-        QCOMPARE(launchctl_.calls.at(1).capture, false);
-        QCOMPARE(launchctl_.calls.at(1).target, QStringLiteral("gui/%1/app.corvane.Corvane.service").arg(::getuid()));
-        QCOMPARE(detail.size(), 1);
-        QCOMPARE(host->loginEnabled(), true);
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<bool>("result");
+        QTest::addColumn<bool>("marker");
+        QTest::addColumn<int>("registers");
+        QTest::addColumn<int>("kickstarts");
+        QTest::newRow("stopped agent: registered again and kickstarted") << "" << true << true << 1 << 1;
+        QTest::newRow("registration ends in approval") << "approval" << false << true << 1 << 0;
+        QTest::newRow("register throws") << "register" << false << true << 1 << 0;
+        QTest::newRow("unregister throws: ignored") << "unregister" << true << true << 1 << 1;
+        QTest::newRow("launchctl fails: counts as stopped, kickstart fails") << "launchctl" << false << true << 1 << 1;
+        QTest::newRow("running agent left alone") << "running" << false << false << 0 << 0;
+        QTest::newRow("a running child: no agent to repair") << "child" << false << false << 0 << 0;
+        QTest::newRow("no service log: no marker written") << "no log" << true << false << 1 << 1;
     }
-
-    void repairEndingInApprovalReturnsFalse()
+    void repairAgent()
     {
+        QFETCH(QString, setup);
+        QFETCH(bool, result);
+        QFETCH(bool, marker);
+        QFETCH(int, registers);
+        QFETCH(int, kickstarts);
         agent().setStatus(LoginItemStatus::enabled);
-        agent().statusAfterRegister = LoginItemStatus::requiresApproval;
-        QVERIFY(writeFile(serviceLog(), ""));
-        auto host = makeHost();
-        QCOMPARE(QCoro::waitFor(host->repairAgent()), false);
-        QVERIFY(readFile(serviceLog()).contains("registering it again at 2026-03-02 08:07:06 +0000 ---\n"));
-        QCOMPARE(agent().registerCalls, 1);
-        QCOMPARE(launchctl_.calls.size(), 1); // the print only, no kickstart
-        QCOMPARE(host->loginDetail(), approvalDetail);
-        QVERIFY(host->needsApproval());
-    }
-
-    void repairFailures_data()
-    {
-        QTest::addColumn<QString>("failure");
-        QTest::newRow("register throws") << "register";
-        QTest::newRow("unregister throws (ignored)") << "unregister";
-        QTest::newRow("kickstart throws") << "launch";
-    }
-
-    void repairFailures()
-    {
-        QFETCH(QString, failure);
-        agent().setStatus(LoginItemStatus::enabled);
-        if (failure == QLatin1String("register"))
-            agent().registerError = QStringLiteral("no");
-        if (failure == QLatin1String("unregister"))
-            agent().unregisterError = QStringLiteral("no");
-        if (failure == QLatin1String("launch"))
+        launchctl_.output = setup == "running" ? "\tstate = running\n" : "\tstate = waiting\n";
+        if (setup == "approval")
+            agent().statusAfterRegister = LoginItemStatus::requiresApproval;
+        if (setup == "register" || setup == "unregister")
+            (setup == "register" ? agent().registerError : agent().unregisterError) = QStringLiteral("no");
+        if (setup == "launchctl")
             launchctl_.launchError = QStringLiteral("no launchctl");
-        auto host = makeHost();
+        const auto host = makeHost(packaged_);
+        if (setup == "child")
+            host->start(true);
+        if (setup != "no log")
+            QVERIFY(writeFile(serviceLog(), "service output"));
         QSignalSpy detail(host.get(), &ServiceHost::loginDetailChanged);
-        const bool result = QCoro::waitFor(host->repairAgent());
-        QCOMPARE(result, failure == QLatin1String("unregister"));
-        QCOMPARE(detail.size(), 1);
-    }
 
-    void repairLeavesARunningAgentAlone()
-    {
-        agent().setStatus(LoginItemStatus::enabled);
-        launchctl_.output = "\tstate = running\n";
-        QVERIFY(writeFile(serviceLog(), "x"));
-        auto host = makeHost();
-        QSignalSpy detail(host.get(), &ServiceHost::loginDetailChanged);
-        QCOMPARE(QCoro::waitFor(host->repairAgent()), false);
-        QCOMPARE(readFile(serviceLog()), QByteArray("x"));
-        QCOMPARE(agent().registerCalls + agent().unregisterCalls, 0);
-        QCOMPARE(detail.size(), 0);
-    }
-
-    void repairWithoutServiceLogWritesNothing()
-    {
-        agent().setStatus(LoginItemStatus::enabled);
-        auto host = makeHost();
-        QCOMPARE(QCoro::waitFor(host->repairAgent()), true);
-        QVERIFY(!QFileInfo::exists(serviceLog()));
-        QVERIFY(!QFileInfo::exists(serviceLogFolder()));
+        QCOMPARE(outcome(host->repairAgent()).value, result);
+        QCOMPARE(readFile(serviceLog()), setup == "no log" ? QByteArray() : "service output" + (marker ? repairMarker : ""));
+        QCOMPARE(agent().registerCalls, registers);
+        QCOMPARE(agent().unregisterCalls, registers);
+        int kicked = 0;
+        for (const FakeLaunchctl::Call &call : launchctl_.calls) {
+            kicked += call.verbs == QStringList{"kickstart"};
+            QCOMPARE(call.target, agentTarget);
+            QCOMPARE(call.capture, call.verbs != QStringList{"kickstart"});
+        }
+        QCOMPARE(kicked, kickstarts);
+        QCOMPARE(detail.size(), registers); // refreshed once it tried registering again
+        if (setup == "approval") {
+            QCOMPARE(host->loginDetail(), approvalDetail);
+            QVERIFY(host->needsApproval());
+        }
+        QCOMPARE(QFileInfo::exists(serviceLogFolder()), setup != "no log");
     }
 
     void openLoginSettings()
     {
-        auto host = makeHost();
-        host->openLoginSettings();
+        makeHost(packaged_)->openLoginSettings();
         QCOMPARE(items_.settingsOpened, 1);
     }
 
-    void linuxLoginItems()
+    // The real platform pieces on Linux: no agent is named and there is no launchctl.
+    void linuxPlatform()
     {
-        // The real platform: no agent is named, so nothing can be registered.
-        const AppBundle bundle(QStringLiteral("/nowhere/bin/corvane"), AppBundle::defaultInfo());
-        ServiceHost::Platform platform;
-        platform.bundle = &bundle;
-        ServiceHost host(platform);
-        QVERIFY(!host.canRegister());
-        QVERIFY(!host.needsApproval());
-        QVERIFY(!host.agentStopped());
-        host.refreshLogin();
-        QCOMPARE(host.loginDetail(), availableText);
-        QCOMPARE(errorOf(host.setLogin(true)), installedText);
-        QCOMPARE(QCoro::waitFor(host.repairAgent()), false);
-        host.openLoginSettings();
+        const auto host = makeHost(buildTree_, true);
+        QVERIFY(!host->canRegister());
+        QVERIFY(!host->needsApproval());
+        QVERIFY(!host->agentManaged());
+        QVERIFY(!host->agentStopped());
+        host->refreshLogin();
+        QCOMPARE(host->loginDetail(), availableText);
+        QCOMPARE(outcome(host->setLogin(true)).error, installedText);
+        QCOMPARE(outcome(host->repairAgent()).value, false);
+        QCOMPARE(LoginItemService::system().agent(QStringLiteral("x.plist"))->status(), LoginItemStatus::notFound);
+        QVERIFY(errorOf([] { LoginItemService::system().agent(QStringLiteral("x"))->registerItem(); }));
+        QVERIFY(errorOf([] { Launchctl::system().run({QStringLiteral("print")}, QStringLiteral("gui/1/x"), true); }));
     }
 };
 
