@@ -133,44 +133,37 @@ private slots:
 
     void failure_data()
     {
+        QTest::addColumn<std::optional<QString>>("service"); // none: the stand-in
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("standardError");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("with standard error") << 5 << "  the disk is full\n" << "the disk is full";
-        QTest::newRow("trailing line feeds and tabs") << 1 << "first line\nsecond line\n\n\t" << "first line\nsecond line";
-        QTest::newRow("without standard error") << 2 << "" << "";
+        const std::optional<QString> standin;
+        QTest::newRow("with standard error") << standin << 5 << "  the disk is full\n" << "the disk is full";
+        QTest::newRow("trailing line feeds and tabs")
+            << standin << 1 << "first line\nsecond line\n\n\t" << "first line\nsecond line";
+        QTest::newRow("without standard error") << standin << 2 << "" << "";
         // More than a pipe holds: read while the service runs, or both would stall.
-        QTest::newRow("much standard error") << 1 << QString(300000, 'e') << QString(300000, 'e');
+        QTest::newRow("much standard error") << standin << 1 << QString(300000, 'e') << QString(300000, 'e');
+        QTest::newRow("missing executable") << std::optional<QString>("/nonexistent/cv-mac-service") << 0 << ""
+                                            << "/nonexistent/cv-mac-service: No such file or directory";
+        QTest::newRow("empty service variable") << std::optional<QString>("") << 0 << "" << "No such file or directory";
     }
     void failure()
     {
+        QFETCH(std::optional<QString>, service);
         QFETCH(int, status);
         QFETCH(QString, standardError);
         QFETCH(QString, shown);
-        useStandin(QJsonObject{{"status", status}, {"stderr", standardError}});
+        if (service)
+            qputenv("CV_MAC_SERVICE", QFile::encodeName(*service));
+        else
+            useStandin(QJsonObject{{"status", status}, {"stderr", standardError}});
         save();
-        QCOMPARE(standin_->startArguments(), (QList<QStringList>{{"--diagnostics", inHome()}}));
+        if (!service)
+            QCOMPARE(standin_->startArguments(), (QList<QStringList>{{"--diagnostics", inHome()}}));
         QVERIFY(workspace_.revealed.isEmpty());
         QCOMPARE(shownAlert(), "Couldn't save diagnostics | " + shown + " | OK");
         QCOMPARE(logTexts(), ("saving diagnostics to " + inHome() + "\ndiagnostics failed: " + shown).split('\n'));
-    }
-
-    void missingExecutable_data()
-    {
-        QTest::addColumn<QString>("service");
-        QTest::newRow("missing") << "/nonexistent/cv-mac-service";
-        QTest::newRow("empty variable") << "";
-    }
-    void missingExecutable()
-    {
-        QFETCH(QString, service);
-        qputenv("CV_MAC_SERVICE", QFile::encodeName(service));
-        save();
-        QVERIFY(workspace_.revealed.isEmpty());
-        const QString reason = alerts_.shown.value(0).informative;
-        QVERIFY2(shownAlert().startsWith("Couldn't save diagnostics | ") && reason.contains("No such file or directory"),
-                 qPrintable(shownAlert()));
-        QCOMPARE(logTexts().last(), QStringLiteral("diagnostics failed: ") + reason);
     }
 
     void mainThreadIsNotBlocked()
