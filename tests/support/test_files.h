@@ -12,7 +12,7 @@
 
 namespace cv::test {
 
-// The file's bytes, or none when it cannot be read.
+// The file's bytes, or nothing when it cannot be read.
 inline QByteArray readFile(const QString &path)
 {
     QFile file(path);
