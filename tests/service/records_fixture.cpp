@@ -2,13 +2,8 @@
 
 extern const char *const fullJson;
 const char *const fullJson = R"json({
-  "api_version": 1,
-  "version": "0.9.4 (212)",
-  "computer_id": "7C2E41A0-0B7D-4E0F-9D3B-2F1A5C6E8B90",
-  "name": "Ana’s MacBook Pro",
-  "capabilities": ["receive_transfer", "fast_copy", "multi_drive", "dismiss"],
-  "control_busy": false,
-  "uptime": 8812.5,
+  "api_version": 1, "version": "0.9.4 (212)", "computer_id": "7C2E41A0", "name": "Ana’s MacBook Pro",
+  "capabilities": ["receive_transfer", "fast_copy", "multi_drive"], "control_busy": false, "uptime": 8812.5,
   "connection_issues": [
     {"kind": "update_required", "interface_index": 14, "peer_protocol": 2, "required_protocol": 3,
      "message": "The other Mac needs a newer Corvane."},
@@ -22,29 +17,23 @@ const char *const fullJson = R"json({
      "remote_receive": true, "remote_share": {"label": "Bo’s Documents", "read_only": true},
      "mount": "/Volumes/Bo’s Documents", "ejected": false, "error": null, "future_key": {"x": [1, 2]}},
     {"id": "peer-b2", "name": "Studio \"Mac\" \\ 東京", "interface_index": 4294967295,
-     "pairing_code": "", "choice_required": true,
-     "sharing": {"mode": "receive", "folder": {"path": "/Users/ana/Incoming"}},
+     "pairing_code": "", "choice_required": true, "sharing": {"mode": "receive", "folder": {"path": "/Users/ana/Incoming"}},
      "remote_receive": null, "ejected": true, "error": "Couldn’t mount the shared folder."}
   ],
   "remembered_computers": [
-    {"id": "peer-c3", "name": "Old Mini", "share": {"mode": "folder", "location": {"path": "/Users/ana/Shared"}, "access": "read_only"}}
+    {"id": "peer-c3", "name": "Old Mini \ud83d\ude80", "share": {"mode": "folder", "location": {"path": "/Users/ana/Shared"}}}
   ],
   "transfers": [
-    {"id": "0f3c9a7e5b1d4c2a8e6f0b9d7c5a3e1f", "peer": "peer-a1", "state": "completed", "name": "Holiday.mov",
-     "bytes": 39845888, "total_bytes": 39845888, "delivered_items": 1, "delivered_files": 1,
-     "seconds": 0.42, "skipped": 0},
-    {"id": "a1b2c3d4e5f60718293a4b5c6d7e8f90", "peer": "peer-a1", "state": "sending", "name": "Fotos 2024",
-     "bytes": 1024, "total_bytes": 104857600, "delivered_items": 0, "seconds": null}
+    {"id": "t1", "peer": "peer-a1", "state": "completed", "name": "Holiday.mov", "bytes": 39845888,
+     "total_bytes": 39845888, "delivered_items": 1, "delivered_files": 1, "seconds": 0.42, "skipped": 0},
+    {"id": "t2", "peer": "peer-a1", "state": "sending", "name": "Fotos 2024", "bytes": 1024,
+     "total_bytes": 104857600, "delivered_items": 0, "seconds": null}
   ],
   "copies": [
-    {"id": "c1", "peer": "peer-a1", "direction": "pull", "name": "Project",
-     "destinations": ["/Users/ana/Downloads/Project"], "state": "done", "bytes": 2700000000,
-     "total_bytes": 2700000000, "files": 3, "total_files": 3, "scanned": true, "bits_per_second": 8000000000},
     {"id": "c2", "peer": "peer-a1", "direction": "push", "name": "Archive", "destinations": ["/Volumes/Bo/Archive"],
-     "state": "copying", "bytes": 10, "total_bytes": 100, "files": 1, "total_files": 9, "scanned": false,
-     "bits_per_second": 0, "error": null, "skipped": 3,
-     "skipped_items": [{"path": "/a", "reason": "Permission denied"}, {"path": "/b", "reason": "Broken link"},
-                       {"path": "/c", "reason": "Name too long"}],
+     "state": "copying", "bytes": 10, "total_bytes": 100, "files": 1, "total_files": 9, "scanned": true,
+     "bits_per_second": 8000000000, "error": null, "skipped": 3,
+     "skipped_items": [{"path": "/a", "reason": "Permission denied"}, {"path": "/c", "reason": "Name too long"}],
      "problem": {"path": "/d", "reason": "Input/output error"}}
   ],
   "event_sequence": 18446744073709551615
