@@ -114,22 +114,18 @@ private slots:
         QCOMPARE(status.peers.size(), 2);
 
         const Peer &bo = status.peers[0];
-        QCOMPARE(bo.id, QString("peer-a1"));
+        QCOMPARE((QStringList{bo.id, bo.pairing_code, bo.sharing.access.value_or(""), bo.mount.value_or("")}),
+                 (QStringList{"peer-a1", "5KQ2-77", "read_write", "/Volumes/Bo’s Documents"}));
         QCOMPARE(bo.interface_index, 14u);
         QVERIFY(bo.link_speed == (LinkSpeed{40000000000, 38000000000}));
-        QCOMPARE(bo.pairing_code, QString("5KQ2-77"));
         QVERIFY(!bo.choice_required && bo.remote_receive && !bo.ejected && !bo.error);
         QCOMPARE(bo.sharing.paths(), (QStringList{"/", "/Volumes/Photos"}));
-        QCOMPARE(bo.sharing.access, QString("read_write"));
-        QVERIFY(bo.remote_share && bo.remote_share->read_only);
-        QCOMPARE(bo.remote_share->label, QString("Bo’s Documents"));
-        QCOMPARE(bo.mount, QString("/Volumes/Bo’s Documents"));
+        QVERIFY(bo.remote_share && bo.remote_share->read_only && bo.remote_share->label == "Bo’s Documents");
 
         const Peer &studio = status.peers[1];
         QCOMPARE(studio.name, QString::fromUtf8("Studio \"Mac\" \\ 東京"));
         QCOMPARE(studio.interface_index, std::numeric_limits<std::uint32_t>::max());
-        QVERIFY(!studio.link_speed && !studio.remote_share && !studio.mount);
-        QVERIFY(studio.choice_required && studio.ejected);
+        QVERIFY(!studio.link_speed && !studio.remote_share && !studio.mount && studio.choice_required && studio.ejected);
         QVERIFY(!studio.remote_receive); // null reads as false, and so does a missing key:
         QVERIFY(!decode<ServiceStatus>(view(replaced(fullJson, R"("remote_receive": null, )", ""))).peers[1].remote_receive);
         QCOMPARE(studio.error, QString("Couldn’t mount the shared folder."));
@@ -139,24 +135,17 @@ private slots:
         QCOMPARE(status.remembered_computers.at(0).name, QString::fromUtf8("Old Mini \xF0\x9F\x9A\x80"));
         QCOMPARE(status.remembered_computers.at(0).share.path(), QString("/Users/ana/Shared"));
 
-        QCOMPARE(status.transfers.size(), 2);
-        const Transfer &sent = status.transfers[0];
+        const Transfer &sent = status.transfers.at(0);
         QCOMPARE(sent.state, QString("completed"));
-        QCOMPARE(sent.bytes, 39845888u);
-        QCOMPARE(sent.delivered_files, 1u);
-        QCOMPARE(sent.seconds, 0.42);
-        QCOMPARE(sent.skipped, 0u);
-        QVERIFY(!status.transfers[1].delivered_files && !status.transfers[1].seconds && !status.transfers[1].skipped);
+        QVERIFY(sent.bytes == 39845888 && sent.delivered_files == 1u && sent.seconds == 0.42 && sent.skipped == 0u);
+        const Transfer &sending = status.transfers.at(1);
+        QVERIFY(!sending.delivered_files && !sending.seconds && !sending.skipped);
 
         const CopyJob &copy = status.copies.at(0);
         QCOMPARE(copy.destinations, QStringList{"/Volumes/Bo/Archive"});
-        QCOMPARE(copy.bits_per_second, 8000000000u);
-        QVERIFY(copy.scanned && !copy.error);
-        QCOMPARE(copy.skipped, 3u);
-        QVERIFY(copy.skipped_items && copy.problem);
-        QCOMPARE(copy.skipped_items->size(), 2);
+        QVERIFY(copy.bits_per_second == 8000000000 && copy.skipped == 3u && copy.scanned && !copy.error);
+        QVERIFY(copy.skipped_items && copy.skipped_items->size() == 2 && copy.problem && copy.problem->path == "/d");
         QCOMPARE(copy.skipped_items->at(1).reason, QString("Name too long"));
-        QCOMPARE(copy.problem->path, QString("/d"));
     }
 
     void connectionIssues()
@@ -189,7 +178,6 @@ private slots:
         QTest::addColumn<bool>("decodes");
         QTest::addColumn<quint64>("expected");
 
-        QTest::newRow("largest signed") << QByteArray("9223372036854775807") << true << quint64(9223372036854775807ull);
         QTest::newRow("just above signed") << QByteArray("9223372036854775808") << true << quint64(9223372036854775808ull);
         QTest::newRow("largest") << QByteArray("18446744073709551615") << true << quint64(18446744073709551615ull);
         QTest::newRow("whole with fraction digits") << QByteArray("42.0") << true << quint64(42);
@@ -198,7 +186,6 @@ private slots:
         QTest::newRow("too large") << QByteArray("18446744073709551616") << false << quint64(0);
         QTest::newRow("too large as exponent") << QByteArray("2e19") << false << quint64(0);
         QTest::newRow("text") << QByteArray("\"12\"") << false << quint64(0);
-        QTest::newRow("Boolean") << QByteArray("true") << false << quint64(0);
         QTest::newRow("null") << QByteArray("null") << false << quint64(0);
     }
 
@@ -218,7 +205,7 @@ private slots:
             // A number beyond every integer fails in the parser itself; the rest name the key.
             if (value != "18446744073709551616")
                 QCOMPARE(error.path(), QString("event_sequence"));
-    }
+        }
     }
 
     void badStatus_data()
@@ -248,6 +235,10 @@ private slots:
         row("transfer seconds text", R"("seconds": 0.42)", R"("seconds": "0.42")", "transfers[0].seconds");
         row("deep copy problem", R"("reason": "Name too long")", R"("reason": null)", "copies[0].skipped_items[1].reason");
         row("update without message", R"("message": "The)", R"("note": "The)", "connection_issues[0].message");
+        // Keys are judged in the record's order, not the document's: the first one that fails is named.
+        QTest::newRow("first failing key in record order")
+            << QByteArray(R"({"event_sequence":-1,"peers":[],"version":1,"computer_id":"id","name":"","api_version":1})")
+            << "version";
         row("earliest failing field of a peer", R"("name": "Bo’s iMac", "interface_index": 14,)",
             R"("name": 1, "interface_index": -14,)", "peers[0].name");
         // Text that is not UTF-8, raw or escaped, fails the whole document.
@@ -274,38 +265,6 @@ private slots:
                  QString("peers[1].sharing.mode: expected a string, found 3"));
         QCOMPARE(failure<ServiceStatus>(replaced(minimalStatus, R"("event_sequence":0)", R"("event_sequence":-1)"), true),
                  QString("event_sequence: -1 is out of range for an unsigned integer"));
-        QCOMPARE(failure<ServiceStatus>(replaced(minimalStatus, R"(,"event_sequence":0)", ""), true),
-                 QString("event_sequence: required key is missing"));
-    }
-
-    void keysInAnyOrder()
-    {
-        // Keys are judged in the record's order, not the document's.
-        QCOMPARE(failure<ServiceStatus>(R"({"event_sequence":-1,"remembered_computers":[],"peers":[],"name":"",)"
-                                        R"("computer_id":"id","version":1,"api_version":1})"),
-                 QString("version"));
-
-        // A peer written backwards, with unknown keys mixed in, reads like one in order.
-        const QStringList fields{R"("id":"p1")", R"("name":"Bo")", R"("interface_index":7)",
-                                 R"("link_speed":{"from_peer_bps":2,"to_peer_bps":1})", R"("pairing_code":"c")",
-                                 R"("choice_required":true)", R"("sharing":{"folder":{"path":"/in"},"mode":"receive"})",
-                                 R"("remote_receive":true)", R"("remote_share":{"read_only":false,"label":"L"})",
-                                 R"("mount":"/m")", R"("ejected":true)", R"("error":"e")"};
-        QStringList backwards;
-        for (qsizetype i = fields.size() - 1; i >= 0; --i)
-            backwards << fields.at(i) << QStringLiteral("\"x%1\":[%1,{\"id\":null}]").arg(i);
-        const Peer peer = statusWith("peers", "[{" + backwards.join(',').toUtf8() + "}]").peers.at(0);
-        QCOMPARE(peer.id, QString("p1"));
-        QCOMPARE(peer.name, QString("Bo"));
-        QCOMPARE(peer.interface_index, 7u);
-        QVERIFY(peer.link_speed == (LinkSpeed{1, 2}));
-        QCOMPARE(peer.pairing_code, QString("c"));
-        QCOMPARE(peer.sharing.receiveFolder(), QString("/in"));
-        QVERIFY(peer.choice_required && peer.remote_receive && peer.ejected && peer.remote_share
-                && !peer.remote_share->read_only);
-        QCOMPARE(peer.remote_share->label, QString("L"));
-        QCOMPARE(peer.mount, QString("/m"));
-        QCOMPARE(peer.error, QString("e"));
     }
 
     void repeatedKeyKeepsLastValue()
@@ -339,33 +298,18 @@ private slots:
         QVERIFY2(timer.elapsed() < 1000, qPrintable(QStringLiteral("%1 ms").arg(timer.elapsed())));
     }
 
-    void longListOfBadElements_data()
-    {
-        QTest::addColumn<QByteArray>("list");
-        QTest::addColumn<QString>("path");
-
-        // About a megabyte, the largest reply the client takes, of elements that fail at once.
-        QByteArray numbers = "1";
-        QByteArray objects = "{}";
-        while (numbers.size() < 1000000)
-            numbers += ",1";
-        while (objects.size() < 1000000)
-            objects += ",{}";
-        QTest::newRow("numbers as peers") << R"("peers":[)" + numbers + "]" << "peers[0]";
-        QTest::newRow("empty objects as copies") << R"("peers":[],"copies":[)" + objects + "]" << "copies[0].id";
-    }
-
     void longListOfBadElements()
     {
-        QFETCH(QByteArray, list);
-        QFETCH(QString, path);
-
-        // The list must fail without first making a record for every element.
-        const QByteArray json = replaced(minimalStatus, R"("peers":[])", list);
+        // About a megabyte, the largest reply the client takes, of elements that fail at
+        // once: the list must fail without first making a record for every element.
+        QByteArray objects = "[{}";
+        while (objects.size() < 1000000)
+            objects += ",{}";
+        const QByteArray json = replaced(minimalStatus, R"("peers":[])", R"("peers":[],"copies":)" + objects + "]");
         if (!resetPeakMemory())
             QSKIP("the peak memory of this process cannot be measured here");
         const long before = peakMemory();
-        QCOMPARE(failure<ServiceStatus>(json), path);
+        QCOMPARE(failure<ServiceStatus>(json), QString("copies[0].id"));
         const long grownMegabytes = (peakMemory() - before) / 1024;
         QVERIFY2(grownMegabytes < 48, qPrintable(QStringLiteral("grew by %1 MB").arg(grownMegabytes)));
     }
@@ -394,16 +338,16 @@ private slots:
             const QByteArray text = "\"" + v.toUtf8() + "\"";
             transfers += R"({"id":"t","peer":)" + text + R"(,"state":)" + text
                 + R"(,"name":"n","bytes":0,"total_bytes":0,"delivered_items":0},)";
-    }
-    transfers.back() = ']';
-    for (int round = 0; round < 2; ++round) {
-        const ServiceStatus status = statusWith("peers", R"([],"transfers":)" + transfers);
-        QCOMPARE(status.transfers.size(), values.size());
-        for (qsizetype i = 0; i < values.size(); ++i) {
-            QCOMPARE(status.transfers[i].peer, values[i]);
-            QCOMPARE(status.transfers[i].state, values[i]);
         }
-    }
+        transfers.back() = ']';
+        for (int round = 0; round < 2; ++round) {
+            const ServiceStatus status = statusWith("peers", R"([],"transfers":)" + transfers);
+            QCOMPARE(status.transfers.size(), values.size());
+            for (qsizetype i = 0; i < values.size(); ++i) {
+                QCOMPARE(status.transfers[i].peer, values[i]);
+                QCOMPARE(status.transfers[i].state, values[i]);
+            }
+        }
     }
 
     void sharePaths_data()
@@ -465,17 +409,16 @@ private slots:
             {"sequence": 9223372036854775809, "event": "delivery_failed", "peer": null, "detail": {"error": "Disk full"}}],
           "sequence": 9223372036854775810, "resync_required": false})";
         const EventBatch batch = decode<EventBatch>(json);
-        QCOMPARE(batch.sequence, 9223372036854775810ull);
-        QVERIFY(!batch.resync_required);
+        QVERIFY(batch.sequence == 9223372036854775810ull && !batch.resync_required);
         QCOMPARE(batch.events.size(), 2);
-        QCOMPARE(batch.events[0].sequence, 9223372036854775808ull);
-        QCOMPARE(batch.events[0].event, QString("delivered"));
-        QCOMPARE(batch.events[0].peer, QString("peer-a1"));
-        QCOMPARE(batch.events[0].detail.name, QString("Holiday.mov"));
-        QCOMPARE(batch.events[0].detail.files, 1u);
-        QCOMPARE(batch.events[0].detail.notification_required, true);
-        QVERIFY(!batch.events[1].peer && !batch.events[1].detail.files && !batch.events[1].detail.name);
-        QCOMPARE(batch.events[1].detail.error, QString("Disk full"));
+        const ServiceEvent &delivered = batch.events[0];
+        const ServiceEvent &failed = batch.events[1];
+        QCOMPARE(delivered.sequence, 9223372036854775808ull);
+        QCOMPARE((QStringList{delivered.event, delivered.peer.value_or(""), delivered.detail.name.value_or(""),
+                              failed.detail.error.value_or("")}),
+                 (QStringList{"delivered", "peer-a1", "Holiday.mov", "Disk full"}));
+        QVERIFY(delivered.detail.files == 1u && delivered.detail.notification_required == true);
+        QVERIFY(!failed.peer && !failed.detail.files && !failed.detail.name);
 
         QCOMPARE(failure<EventBatch>(replaced(json, R"(, "detail": {"error": "Disk full"})", "")), QString("events[1].detail"));
         QCOMPARE(failure<EventBatch>(replaced(json, R"("files": 1)", R"("files": true)")), QString("events[0].detail.files"));
@@ -489,25 +432,25 @@ private slots:
         for (const char *json : {R"({"ok":true,"result":null})", R"({"ok":true})"}) {
             const Reply<std::optional<EventBatch>> reply = decodeReply<std::optional<EventBatch>>(json);
             QVERIFY(reply.ok && !reply.result);
-    }
-    const auto batch = decodeReply<std::optional<EventBatch>>(
-        R"({"ok":true,"result":{"events":[],"sequence":5,"resync_required":true}})");
-    QVERIFY(batch.result && *batch.result && (*batch.result)->resync_required);
-    QCOMPARE((*batch.result)->sequence, 5u);
+        }
+        const auto batch = decodeReply<std::optional<EventBatch>>(
+            R"({"ok":true,"result":{"events":[],"sequence":5,"resync_required":true}})");
+        QVERIFY(batch.result && *batch.result && (*batch.result)->resync_required);
+        QCOMPARE((*batch.result)->sequence, 5u);
 
-    const QByteArray statusReply = QByteArray(R"({"ok":true,"result":)") + fullJson + "}";
-    const Reply<ServiceStatus> status = decodeReply<ServiceStatus>(view(statusReply));
-    QVERIFY(status.ok && status.result && !status.error);
-    QCOMPARE(status.result->peers.size(), 2);
-    QVERIFY(!decodeReply<ServiceStatus>(R"({"ok":false,"error":"busy"})").result);
+        const QByteArray statusReply = QByteArray(R"({"ok":true,"result":)") + fullJson + "}";
+        const Reply<ServiceStatus> status = decodeReply<ServiceStatus>(view(statusReply));
+        QVERIFY(status.ok && status.result && !status.error);
+        QCOMPARE(status.result->peers.size(), 2);
+        QVERIFY(!decodeReply<ServiceStatus>(R"({"ok":false,"error":"busy"})").result);
 
-    // A nested failure fails the whole reply and names its path inside "result".
-    try {
-        decodeReply<ServiceStatus>(view(replaced(statusReply.constData(), R"(, "ejected": true)", "")));
-        QFAIL("decoded");
-    } catch (const DecodeError &error) {
-        QCOMPARE(error.path(), QString("result.peers[1].ejected"));
-    }
+        // A nested failure fails the whole reply and names its path inside "result".
+        try {
+            decodeReply<ServiceStatus>(view(replaced(statusReply.constData(), R"(, "ejected": true)", "")));
+            QFAIL("decoded");
+        } catch (const DecodeError &error) {
+            QCOMPARE(error.path(), QString("result.peers[1].ejected"));
+        }
     }
 
     void decodingOnOtherThreads()
