@@ -1,11 +1,8 @@
 #include "fake_volume_names.h"
 #include "localization/localization.h"
-#include "platform/volume_names.h"
 #include "service/records.h"
 
-#include <QDir>
 #include <QJsonObject>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <cstdint>
@@ -312,19 +309,6 @@ private slots:
         job.skipped_items = QList<CopyProblem>{{"/b", "Permission denied"}, {"/c", "Disk full on X"}};
         QCOMPARE(job.skippedList(), QString("/b: Zugriff verweigert\n/c: Datenträger X ist voll"));
         QCOMPARE(cv::transferResult(1000, 2, 12.0), QString("2 files, 1 KB in 12" + nbsp + "Sek."));
-    }
-
-    void systemVolumeNames()
-    {
-        // Without a substitute the system's volumes answer: a folder that is not a volume
-        // root shows its own name, not its volume's.
-        const VolumeNames &system = VolumeNames::current();
-        QVERIFY(!system.startupName().isEmpty());
-        QCOMPARE(system.displayName("/System/Volumes/Data"), system.startupName());
-        QTemporaryDir dir;
-        QVERIFY(dir.isValid() && QDir(dir.path()).mkpath("Shared Stuff"));
-        QCOMPARE(system.displayName(dir.path() + "/Shared Stuff"), QString("Shared Stuff"));
-        QCOMPARE(system.displayName("/no/such/folder/Zoë"), QString("Zoë"));
     }
 };
 
