@@ -245,8 +245,11 @@ private slots:
         f_->clock.advance(1.5);
         handleDelivered(1, paths[2]);
         flush();
+        // Told once quiet for 2 s after the last delivery.
+        f_->clock.advance(1.9);
+        flush();
         QVERIFY(server_->notifyCalls().isEmpty());
-        f_->clock.advance(2);
+        f_->clock.advance(0.1);
         flush();
 
         QCOMPARE(server_->notifyCalls().size(), 1);
