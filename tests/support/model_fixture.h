@@ -39,7 +39,6 @@ namespace cv {
 // Reaches the model's private fields and operations for tests.
 struct AppModelAccess {
     using PendingDelivery = AppModel::PendingDelivery;
-    using DrivesCache = AppModel::DrivesCache;
 
     static QDateTime &linkChecked(AppModel &m) { return m.linkChecked_; }
     static std::optional<QCoro::Task<>> &polling(AppModel &m) { return m.polling_; }
@@ -52,7 +51,6 @@ struct AppModelAccess {
     static bool &refreshing(AppModel &m) { return m.refreshing_; }
     static bool &hasSeenService(AppModel &m) { return m.hasSeenService_; }
     static QDateTime &cableChecked(AppModel &m) { return m.cableChecked_; }
-    static DrivesCache &drivesCache(AppModel &m) { return m.drivesCache_; }
 
     static QCoro::Task<> updateStatus(AppModel &m, std::optional<double> deadline) { return m.updateStatus(deadline); }
     static QCoro::Task<> startServiceIfNeeded(AppModel &m) { return m.startServiceIfNeeded(); }
