@@ -227,9 +227,6 @@ private slots:
         m.openFiles("p1");
         QCOMPARE(workspace.opened.size(), 2);
 
-        m.openPrivacySettings();
-        QCOMPARE(workspace.settings, QList<SettingsPane>{SettingsPane::filesAndFolders});
-
         // Only the copied files that still exist are revealed; nothing when none is left.
         QTemporaryDir dir;
         QFile present(dir.filePath("copied.txt"));
