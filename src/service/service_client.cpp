@@ -2,6 +2,7 @@
 
 #include "localization/localization.h"
 #include "platform/files.h"
+#include "platform/platform_error.h"
 
 #include <QFile>
 #include <QtConcurrent/QtConcurrentRun>
@@ -27,12 +28,7 @@ constexpr double unlimited = std::numeric_limits<double>::infinity();
 // Pause between connect attempts while the service's backlog is full.
 constexpr long backlogRetryNs = 5'000'000;
 
-QString systemText(int error)
-{
-    char buffer[256];
-    // The GNU variant returns the text, in `buffer` or a static string.
-    return QString::fromLocal8Bit(::strerror_r(error, buffer, sizeof buffer));
-}
+QString systemText(int error) { return PlatformError::fromErrno(error).message(); }
 
 // "<label>: <system text>." — left in English on purpose: it carries the system's
 // own words.
