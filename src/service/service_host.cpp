@@ -13,7 +13,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcessEnvironment>
 
 #include <cerrno>
 #include <sys/stat.h>
@@ -110,12 +109,10 @@ bool ServiceHost::developmentOverridden()
 
 QStringList ServiceHost::childArguments()
 {
-    const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     QStringList arguments;
     for (const ChildOption &entry : childOptions) {
-        const QString name = QString::fromLatin1(entry.variable);
-        if (environment.contains(name))
-            arguments << QString::fromLatin1(entry.option) << environment.value(name);
+        if (qEnvironmentVariableIsSet(entry.variable))
+            arguments << QString::fromLatin1(entry.option) << qEnvironmentVariable(entry.variable);
     }
     return arguments;
 }
