@@ -1,11 +1,11 @@
 #include "model/app_model.h"
 
 #include "localization/localization.h"
+#include "model/failures.h"
 #include "platform/alerts.h"
 #include "platform/workspace.h"
 #include "service/reply.h"
 #include "service/service_client.h"
-#include "service/service_error.h"
 
 #include <QFileInfo>
 #include <QPointer>
@@ -28,10 +28,8 @@ QCoro::Task<> perform(QPointer<AppModel> model, std::shared_ptr<ServiceClient> c
     try {
         QCoro::Task<EmptyResult> request = client->request<EmptyResult>(std::move(command));
         co_await std::move(request);
-    } catch (const ServiceError &error) {
-        failure = error.message();
-    } catch (const std::exception &error) {
-        failure = QString::fromUtf8(error.what());
+    } catch (...) {
+        failure = failure::describe(std::current_exception());
     }
     if (!model)
         co_return;
