@@ -18,15 +18,7 @@ QCoro::Task<> AppModel::flushNotifications()
     const QMap<QString, QDateTime> reconnect = pendingReconnect_;
     for (auto entry = reconnect.cbegin(); entry != reconnect.cend(); ++entry) {
         const QString id = entry.key();
-        std::optional<Peer> found;
-        if (status_) {
-            for (const Peer &candidate : status_->peers) {
-                if (candidate.id == id) {
-                    found = candidate;
-                    break;
-                }
-            }
-        }
+        const std::optional<Peer> found = peer(id);
         if (!found) {
             // A computer that is no longer connected gets no notice.
             pendingReconnect_.remove(id);
