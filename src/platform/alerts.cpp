@@ -7,20 +7,22 @@
 
 namespace cv {
 
-namespace {
-
-QString buttonText(QString text)
+QString literalButtonTitle(QString text)
 {
-    // A button text is not a mnemonic definition.
     return text.replace(QLatin1Char('&'), QStringLiteral("&&"));
 }
 
-} // namespace
+void showAsPlainText(QMessageBox &box)
+{
+    box.setTextFormat(Qt::PlainText);
+    // The informative label guesses its format on its own.
+    if (auto *label = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
+        label->setTextFormat(Qt::PlainText);
+}
 
 int MessageBoxAlerts::run(const Alert &alert)
 {
     QMessageBox box;
-    box.setTextFormat(Qt::PlainText);
     switch (alert.style) {
     case Alert::Style::informational:
         box.setIcon(QMessageBox::Information);
@@ -34,12 +36,11 @@ int MessageBoxAlerts::run(const Alert &alert)
     }
     box.setText(alert.message);
     box.setInformativeText(alert.informative);
-    // The informative label guesses its format; texts from elsewhere are never markup.
-    if (auto *label = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
-        label->setTextFormat(Qt::PlainText);
+    // Texts from elsewhere are never markup.
+    showAsPlainText(box);
     QList<QAbstractButton *> buttons;
     for (const QString &title : alert.buttons) {
-        QPushButton *button = box.addButton(buttonText(title), QMessageBox::AcceptRole);
+        QPushButton *button = box.addButton(literalButtonTitle(title), QMessageBox::AcceptRole);
         if (buttons.isEmpty())
             box.setDefaultButton(button);
         buttons << button;

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+class QMessageBox;
+
 namespace cv {
 
 // One alert: a message, an informative text under it and its buttons, the first
@@ -33,5 +35,11 @@ class MessageBoxAlerts final : public Alerts {
 public:
     int run(const Alert &alert) override;
 };
+
+// A Qt button title that shows `text` as it is: an ampersand marks no mnemonic.
+QString literalButtonTitle(QString text);
+
+// Makes `box` show its text and its informative text as plain text, never as markup.
+void showAsPlainText(QMessageBox &box);
 
 } // namespace cv

@@ -1,5 +1,7 @@
 #include "platform/open_panel_dialog.h"
 
+#include "platform/alerts.h"
+
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QDir>
@@ -47,12 +49,6 @@ private:
     std::function<bool(const QUrl &)> shouldEnable_;
 };
 
-QString buttonTitle(QString text)
-{
-    // A button title is not a mnemonic definition.
-    return text.replace(QLatin1Char('&'), QStringLiteral("&&"));
-}
-
 // Puts `widget` above everything else in a grid layout.
 void insertOnTop(QGridLayout *grid, QWidget *widget)
 {
@@ -91,7 +87,7 @@ OpenPanelDialog::OpenPanelDialog(OpenPanel panel, QWidget *parent)
     if (panel_.directoryURL)
         setDirectoryUrl(*panel_.directoryURL);
     if (!panel_.prompt.isEmpty())
-        setLabelText(QFileDialog::Accept, buttonTitle(panel_.prompt));
+        setLabelText(QFileDialog::Accept, literalButtonTitle(panel_.prompt));
 
     if (!panel_.message.isEmpty()) {
         message_ = new QLabel(panel_.message, this);
@@ -132,7 +128,7 @@ void OpenPanelDialog::showPrompt()
         return;
     for (QAbstractButton *button : box->buttons()) {
         if (box->buttonRole(button) == QDialogButtonBox::AcceptRole) {
-            button->setText(buttonTitle(panel_.prompt));
+            button->setText(literalButtonTitle(panel_.prompt));
             return;
         }
     }
@@ -199,10 +195,8 @@ void OpenPanelDialog::refuse(const OpenPanelRefusal &refusal)
 {
     auto *box = new QMessageBox(QMessageBox::Warning, windowTitle(), refusal.description, QMessageBox::Ok, this);
     box->setObjectName(QStringLiteral("cv_panel_refusal"));
-    box->setTextFormat(Qt::PlainText);
     box->setInformativeText(refusal.recoverySuggestion);
-    if (auto *label = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
-        label->setTextFormat(Qt::PlainText);
+    showAsPlainText(*box);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();
 }
