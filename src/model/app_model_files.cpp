@@ -3,6 +3,7 @@
 #include "localization/localization.h"
 #include "model/drive_only_panel_delegate.h"
 #include "platform/open_panels.h"
+#include "platform/volume_names.h"
 
 #include <QDir>
 #include <QStandardPaths>
@@ -23,10 +24,7 @@ QString transferId()
 // its own).
 QString filePath(const QUrl &url)
 {
-    QString path = localPath(url);
-    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
-        path.chop(1);
-    return path;
+    return VolumeNames::withoutTrailingSlashes(localPath(url));
 }
 
 bool allLocalFiles(const QList<QUrl> &urls)

@@ -10,15 +10,6 @@ namespace {
 
 std::atomic<const VolumeNames *> substituted{nullptr};
 
-// Trailing slashes carry no meaning, except for the root itself.
-QString withoutTrailingSlashes(const QString &path)
-{
-    qsizetype end = path.size();
-    while (end > 1 && path.at(end - 1) == QLatin1Char('/'))
-        --end;
-    return path.left(end);
-}
-
 } // namespace
 
 QString VolumeNames::displayName(const QString &path) const
@@ -60,6 +51,15 @@ const VolumeNames &VolumeNames::current()
 }
 
 void VolumeNames::substitute(const VolumeNames *names) { substituted.store(names); }
+
+// Trailing slashes carry no meaning, except for the root itself.
+QString VolumeNames::withoutTrailingSlashes(const QString &path)
+{
+    qsizetype end = path.size();
+    while (end > 1 && path.at(end - 1) == QLatin1Char('/'))
+        --end;
+    return path.left(end);
+}
 
 QString VolumeNames::lastComponent(const QString &path)
 {

@@ -31,6 +31,8 @@ public:
     // The path without its last component: "/a/b/" gives "/a", "/a" gives "/",
     // "b" gives "".
     static QString withoutLastComponent(const QString &path);
+    // The path without trailing slashes: "/a/b//" gives "/a/b", "/" stays "/".
+    static QString withoutTrailingSlashes(const QString &path);
 
 protected:
     // The label of the volume mounted exactly at `path`, when it has one.
