@@ -8,6 +8,7 @@
 #include "platform/launchctl.h"
 #include "platform/login_items.h"
 #include "platform/platform_error.h"
+#include "service/diagnostics.h"
 #include "service/service_error.h"
 
 #include <QDir>
@@ -81,7 +82,7 @@ ServiceHost::ServiceHost(Platform platform, QObject *parent) : QObject(parent), 
         platform_.bundle = &AppBundle::main();
     if (!platform_.clock)
         platform_.clock = &Clock::system();
-    logPath_ = QDir::homePath() + QStringLiteral("/Library/Logs/Corvane/service.log");
+    logPath_ = Diagnostics::logFolder() + QStringLiteral("/service.log");
 }
 
 // The child is left alone: it keeps running after the host is gone.

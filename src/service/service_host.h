@@ -62,7 +62,7 @@ public:
     QString loginDetail() const { return loginDetail_; }
     bool loginBusy() const { return loginBusy_; }
 
-    // "service.log" in "Library/Logs/Corvane" under the home folder.
+    // "service.log" in the application's log folder (Diagnostics::logFolder()).
     QString logPath() const { return logPath_; }
 
     // Brings the service up: nothing while a child runs; the approval error while the
