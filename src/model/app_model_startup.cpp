@@ -184,11 +184,10 @@ QCoro::Task<> AppModel::setStartAtLogin(bool on)
     if (failure) {
         setError(L(QStringLiteral("Couldn't change start at sign-in: {error}"),
                    {{QStringLiteral("error"), Localization::service(failure::describe(failure))}}));
-        QCoro::Task<> startUp = startServiceIfNeeded();
-        co_await std::move(startUp);
-    } else if (!on) {
-        // No longer started by the agent: bring it up the usual way. With the agent
-        // registered, the system starts it.
+    }
+    // After a failure, or no longer started by the agent: bring it up the usual way.
+    // With the agent registered, the system starts it.
+    if (failure || !on) {
         QCoro::Task<> startUp = startServiceIfNeeded();
         co_await std::move(startUp);
     }
