@@ -94,8 +94,6 @@ QCoro::Task<> AppModel::notify(QString id, QString peer, QString title, QString 
     QPointer<AppModel> self(this);
     // Held here so the centre outlives both waits whatever happens to the model.
     std::shared_ptr<NotificationCenter> center = notificationCenter_;
-    if (!center)
-        co_return;
 
     QCoro::Task<NotificationAuthorizationStatus> asking = center->authorizationStatus();
     const NotificationAuthorizationStatus authorization = co_await std::move(asking);
