@@ -197,24 +197,27 @@ std::shared_ptr<LoginItem> ServiceHost::agent()
     return platform_.loginItems->agent(*plist);
 }
 
-bool ServiceHost::canRegister()
+std::shared_ptr<LoginItem> ServiceHost::registrableAgent()
 {
-    return !developmentOverridden() && agent() && platform_.bundle->packaged();
+    if (developmentOverridden())
+        return nullptr;
+    auto item = agent();
+    if (!item || !platform_.bundle->packaged())
+        return nullptr;
+    return item;
 }
+
+bool ServiceHost::canRegister() { return registrableAgent() != nullptr; }
 
 bool ServiceHost::needsApproval()
 {
-    if (!canRegister())
-        return false;
-    const auto item = agent();
+    const auto item = registrableAgent();
     return item && item->status() == LoginItemStatus::requiresApproval;
 }
 
 bool ServiceHost::agentManaged()
 {
-    if (!canRegister())
-        return false;
-    const auto item = agent();
+    const auto item = registrableAgent();
     return item && item->status() == LoginItemStatus::enabled && childKnownStopped();
 }
 
@@ -253,8 +256,8 @@ bool ServiceHost::agentStopped()
 
 void ServiceHost::refreshLogin()
 {
-    const auto item = agent();
-    if (!item || !canRegister()) {
+    const auto item = registrableAgent();
+    if (!item) {
         setLoginEnabled(false);
         setLoginDetail(L(QStringLiteral("Available in the installed app.")));
         return;
@@ -276,8 +279,8 @@ void ServiceHost::refreshLogin()
 
 QCoro::Task<> ServiceHost::setLogin(bool enabled)
 {
-    const auto item = agent();
-    if (loginBusy_ || !canRegister() || !item)
+    const auto item = registrableAgent();
+    if (loginBusy_ || !item)
         throw ServiceError::invalid(L(QStringLiteral("Use an installed app bundle to configure login startup.")));
     setLoginBusy(true);
 

@@ -107,6 +107,8 @@ signals:
 
 private:
     std::shared_ptr<LoginItem> agent();
+    // The agent when it can be registered (see canRegister), else none.
+    std::shared_ptr<LoginItem> registrableAgent();
     QString launchctl(const QStringList &verbs, bool capture);
     void appendLog(const QString &text);
 
