@@ -5,7 +5,6 @@
 
 #include <QPointer>
 
-
 namespace cv {
 
 namespace {
@@ -14,14 +13,14 @@ using State = AppModel::NotificationState;
 
 State stateFor(NotificationAuthorizationStatus authorizationStatus)
 {
-    switch (int(authorizationStatus)) {
-    case 1:
+    switch (authorizationStatus) {
+    case NotificationAuthorizationStatus::denied:
         return State::denied;
-    case 2: // authorized
-    case 3: // provisional
-    case 4: // ephemeral
+    case NotificationAuthorizationStatus::authorized:
+    case NotificationAuthorizationStatus::provisional:
+    case NotificationAuthorizationStatus::ephemeral:
         return State::allowed;
-    default: // 0, not determined, and any value not known here
+    default: // not determined, and any value not known here
         return State::notDetermined;
     }
 }
