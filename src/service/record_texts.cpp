@@ -66,8 +66,8 @@ bool Share::readOnly() const { return access && *access == QLatin1String("read_o
 
 QString Share::receiveFolderName() const
 {
-    if (mode == QLatin1String("receive") && folder)
-        return displayName(folder->path);
+    if (const std::optional<QString> path = receiveFolder())
+        return displayName(*path);
     return L(QStringLiteral("Downloads"));
 }
 
