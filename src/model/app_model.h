@@ -20,6 +20,8 @@
 #include <memory>
 #include <optional>
 
+class QCollator;
+
 namespace cv {
 
 class Alerts;
@@ -69,6 +71,7 @@ struct AppModelCollaborators {
 //   app_model_commands.cpp    user commands
 //   app_model_files.cpp       sending, copying and dropped files
 //   app_model_notices.cpp     connection and delivery notices
+//   app_model_demo.cpp        demo mode
 class AppModel final : public QObject {
     Q_OBJECT
     Q_PROPERTY(std::optional<cv::ServiceStatus> status READ status WRITE setStatus NOTIFY statusChanged)
@@ -184,11 +187,15 @@ public:
     // No command is sent to the service while demo mode is on.
     bool demo() const { return demo_; }
     void setDemo(bool value) { demo_ = value; }
+    // Turns demo mode on for good and shows `status` as the connected service's.
+    void showDemo(ServiceStatus status);
 
     bool packaged() const { return packaged_; }
 
     // ---- View queries
 
+    // How computer names are ordered: case ignored, numbers by value, in the user's language.
+    static QCollator nameCollator();
     QList<Peer> peers() const;
     QList<RememberedPeer> offline() const;
     bool busy() const;
