@@ -73,9 +73,6 @@ private slots:
         const QString home = QDir::homePath();
         const QJsonArray rememberedA{QJsonObject{{"id", A}, {"name", "W"}, {"share", QJsonObject{{"mode", "none"}}}}};
         QTest::newRow("menu Eject") << demo("connected") << menuItem("Eject") << R"({"op":"eject","peer":"@A"})";
-        QTest::newRow("menu Show Again") << demo("connected", {{"mount", QJsonValue::Null}, {"ejected", true}})
-                                         << menuItem("Show Again") << R"({"op":"mount","peer":"@A"})";
-        QTest::newRow("menu Disconnect") << demo("connected") << menuItem("Disconnect") << R"({"op":"disconnect","peer":"@A"})";
         QTest::newRow("menu Reconnect")
             << demo("empty", {}, {}, rememberedA)
             << Action([](AppModel &m) {
@@ -97,8 +94,6 @@ private slots:
                    tap(SharingChoice::receive)(m);
                })
             << R"({"op":"choose","peer":"@A","mode":"receive","path":"@HOME/Incoming","read_only":false,"remember":true,"pairing_code":"@CODE"})";
-        QTest::newRow("receive tile, no folder") << demo("choose") << tap(SharingChoice::receive)
-                                                 << R"({"op":"choose","peer":"@A","mode":"receive","read_only":false,"remember":true,"pairing_code":"@CODE"})";
         QTest::newRow("folder panel: code read before it opened")
             << demo("choose")
             << Action([](AppModel &m) {
@@ -107,21 +102,10 @@ private slots:
                    confirmFolderPanel(m, request, "/srv/share", {true, false});
                })
             << R"({"op":"choose","peer":"@A","mode":"folder","path":"/srv/share","read_only":true,"remember":false,"pairing_code":"@CODE"})";
-        QTest::newRow("receive folder panel")
-            << demo("receive")
-            << Action([](AppModel &m) {
-                   confirmFolderPanel(m, receiveFolderPanel(m, A, "W"), "/srv/in", {false, false});
-                   QCOMPARE(m.lastReceiveFolder(), "/srv/in");
-               })
-            << R"({"op":"choose","peer":"@A","mode":"receive","path":"/srv/in","read_only":false,"remember":false,"pairing_code":"@CODE"})";
-        QTest::newRow("option switch") << demo("folder") << Action([](AppModel &m) { optionsChange(m, A, {true, true})->sendTo(m); })
-                                       << R"({"op":"choose","peer":"@A","mode":"folder","path":"@HOME/Projects","read_only":true,"remember":true,"pairing_code":"@CODE"})";
         QTest::newRow("cancel a sending") << withActivity(sendJson("t7", "sending", {}, peerA), {})
                                           << row(ActivityButton::cancel) << R"({"op":"cancel_transfer","peer":"@A","id":"t7"})";
         QTest::newRow("cancel a copy") << withActivity({}, copyJson("c7", "copying", {}, peerA)) << row(ActivityButton::cancel)
                                        << R"({"op":"cancel_copy","id":"c7"})";
-        QTest::newRow("skip all") << withActivity({}, copyJson("c7", "copying", R"("problem":{"path":"/x","reason":"r"})", peerA))
-                                  << row(ActivityButton::skipAll) << R"({"op":"resolve_copy","id":"c7","decision":"skip_all"})";
         QTest::newRow("remove") << withActivity(sendJson("t1", "completed", {}, peerA), copyJson("c1", "done", {}, peerA))
                                 << row(ActivityButton::remove, 1) << R"({"op":"dismiss","ids":["c1"]})";
         QByteArray seven;
@@ -130,8 +114,6 @@ private slots:
         QTest::newRow("clear all seven") << withActivity(sendJson("t1", "sending", {}, peerA), seven)
                                          << Action([](AppModel &m) { clearFinished(m, A); })
                                          << R"({"op":"dismiss","ids":["k1","k2","k3","k4","k5","k6","k7"]})";
-        QTest::newRow("banner eject") << demo("connected") << Action([](AppModel &m) { performBannerAction(m, A, BannerAction::eject); })
-                                      << R"({"op":"eject","peer":"@A"})";
         QTest::newRow("banner Try Again") << demo("choose", {{"choice_required", false}, {"error", "x"}})
                                           << Action([](AppModel &m) { performBannerAction(m, A, BannerAction::tryAgain); })
                                           << R"({"op":"mount","peer":"@A"})";

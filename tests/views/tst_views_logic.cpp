@@ -117,31 +117,25 @@ private slots:
 
     void emptyStatus_data()
     {
-        QTest::addColumn<bool>("update");
-        QTest::addColumn<bool>("connected");
-        QTest::addColumn<bool>("starting");
-        QTest::addColumn<bool>("plugged");
+        QTest::addColumn<QString>("flags"); // update required, connected, starting, cable plugged
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("spinner");
-        QTest::newRow("update") << true << true << false << true << "Update needed before these computers can connect." << false;
-        QTest::newRow("starting") << false << false << true << true << "Starting Corvane…" << false;
-        QTest::newRow("not running") << false << false << false << true << "Corvane isn't running." << false;
-        QTest::newRow("cable") << false << true << false << true << "Cable connected. Waiting for Corvane on the other computer…" << true;
-        QTest::newRow("no cable") << false << true << false << false << "Waiting for a cable…" << true;
+        QTest::newRow("update") << "ucsp" << "Update needed before these computers can connect." << false;
+        QTest::newRow("starting") << "sp" << "Starting Corvane…" << false;
+        QTest::newRow("not running") << "p" << "Corvane isn't running." << false;
+        QTest::newRow("cable") << "cp" << "Cable connected. Waiting for Corvane on the other computer…" << true;
+        QTest::newRow("no cable") << "cs" << "Waiting for a cable…" << true;
     }
 
     void emptyStatus()
     {
-        QFETCH(bool, update);
-        QFETCH(bool, connected);
-        QFETCH(bool, starting);
-        QFETCH(bool, plugged);
-        Fixture x({}, {}, connected);
-        x.m().setStarting(starting);
-        x.m().setCablePlugged(plugged);
+        QFETCH(QString, flags);
         QFETCH(QString, text);
         QFETCH(bool, spinner);
-        QCOMPARE(emptyComputersStatus(x.m(), update), (EmptyComputersStatus{text, spinner}));
+        Fixture x({}, {}, flags.contains('c'));
+        x.m().setStarting(flags.contains('s'));
+        x.m().setCablePlugged(flags.contains('p'));
+        QCOMPARE(emptyComputersStatus(x.m(), flags.contains('u')), (EmptyComputersStatus{text, spinner}));
     }
 
     void menu_data()
@@ -182,21 +176,15 @@ private slots:
     {
         QTest::addColumn<QJsonObject>("status");
         QTest::addColumn<int>("choice");
-        QTest::addColumn<QString>("expected"); // description|selected|enabled|tooltip|outer tooltip|hint
-        const QString stop = "Click again to stop sharing";
-        QTest::newRow("drive selected") << demo("connected") << 0
-                                        << "Macintosh HD appears on the other computer.|1|1|" + stop + "||" + stop + ".";
-        QTest::newRow("folder of the folder share") << demo("folder") << 1 << "Projects appears on the other computer.|1|1|" + stop + "||" + stop + ".";
-        QTest::newRow("folder unselected") << demo("connected") << 1
-                                           << "Pick one folder. Nothing else is visible.|0|1|||Pick one folder. Nothing else is visible.";
-        QTest::newRow("receive, default Downloads") << demo("choose") << 2
-                                                    << "Files go to Downloads. Yours stay private.|0|1|||Files go to Downloads. Yours stay private.";
+        QTest::addColumn<QString>("expected"); // description|selected|enabled|outer tooltip
         QJsonObject noReceive = demo("choose");
         noReceive["capabilities"] = QJsonArray{"fast_copy"};
-        QTest::newRow("receive unsupported") << noReceive << 2
-                                             << "Files go to Downloads. Yours stay private.|0|0||Receive only needs a newer "
-                                                "version of Corvane on this Mac.|Files go to Downloads. Yours stay private.";
-        QTest::newRow("unknown computer") << demo("empty") << 1 << "Pick one folder. Nothing else is visible.|0|0|||Pick one folder. Nothing else is visible.";
+        QTest::newRow("drive selected") << demo("connected") << 0 << "Macintosh HD appears on the other computer.|1|1|";
+        QTest::newRow("folder share") << demo("folder") << 1 << "Projects appears on the other computer.|1|1|";
+        QTest::newRow("folder unselected") << demo("connected") << 1 << "Pick one folder. Nothing else is visible.|0|1|";
+        QTest::newRow("receive") << demo("choose") << 2 << "Files go to Downloads. Yours stay private.|0|1|";
+        QTest::newRow("receive unsupported") << noReceive << 2 << "Files go to Downloads. Yours stay private.|0|0|Receive only needs a newer version of Corvane on this Mac.";
+        QTest::newRow("unknown computer") << demo("empty") << 1 << "Pick one folder. Nothing else is visible.|0|0|";
     }
 
     void tiles()
@@ -206,11 +194,10 @@ private slots:
         QFETCH(QString, expected);
         Fixture x(status);
         const SharingTileState t = sharingTile(x.m(), A, SharingChoice(choice));
-        QCOMPARE(QStringList({t.description, QString::number(t.selected), QString::number(t.enabled), t.tooltip,
-                              t.outerTooltip, t.accessibilityHint})
-                     .join("|"),
-                 expected);
-        QCOMPARE(t.accessibilityValue, t.selected ? "Current choice" : "");
+        QCOMPARE(QStringList({t.description, QString::number(t.selected), QString::number(t.enabled), t.outerTooltip}).join("|"), expected);
+        QCOMPARE(QStringList({t.tooltip, t.accessibilityValue, t.accessibilityHint}),
+                 t.selected ? QStringList({"Click again to stop sharing", "Current choice", "Click again to stop sharing."})
+                            : QStringList({"", "", t.description}));
     }
 
     // Taps that send nothing or open the panel; the sent JSON is in views_logic_commands.
