@@ -49,6 +49,8 @@ struct Banner {
     QString detail;             // callout, secondary; empty when there is none
     bool flexibleSpace = false;
     QList<BannerButton> buttons;
+
+    bool operator==(const Banner &) const = default;
 };
 
 // The banner of the window of computer `id` as the model stands now.
