@@ -67,8 +67,7 @@ private slots:
         QTest::newRow("choose") << "choose" << false << "Windows Desktop[choose none Projects]" << "Windows Desktop[none]";
         QTest::newRow("connected") << "connected" << false << "Windows Desktop[drive:/ " + mounted << "Windows Desktop[drive]";
         QTest::newRow("folder") << "folder" << false << "Windows Desktop[" + folder + " " + mounted << "Windows Desktop[folder]";
-        QTest::newRow("main") << "main" << true
-                              << "Studio Mac[choose none Projects], Windows Desktop[drive:/ " + mounted
+        QTest::newRow("main") << "main" << true << "Studio Mac[choose none Projects], Windows Desktop[drive:/ " + mounted
                               << "Windows Desktop[drive], Old ThinkPad[folder read-only]";
         QTest::newRow("empty") << "empty" << true << "" << "";
         QTest::newRow("receive") << "receive" << false << "Windows Desktop[receive receiving]" << "";

@@ -73,9 +73,7 @@ private slots:
         const QString home = QDir::homePath();
         const QJsonArray rememberedA{QJsonObject{{"id", A}, {"name", "W"}, {"share", QJsonObject{{"mode", "none"}}}}};
         QTest::newRow("menu Eject") << demo("connected") << menuItem("Eject") << R"({"op":"eject","peer":"@A"})";
-        QTest::newRow("menu Reconnect")
-            << demo("empty", {}, {}, rememberedA)
-            << Action([](AppModel &m) {
+        QTest::newRow("menu Reconnect") << demo("empty", {}, {}, rememberedA) << Action([](AppModel &m) {
                    m.setDisconnected({{A, "W"}});
                    menuItem("Reconnect")(m);
                })
@@ -86,17 +84,13 @@ private slots:
                                     << R"({"op":"choose","peer":"@A","mode":"drive","path":"/","read_only":false,"remember":true,"pairing_code":"@CODE"})";
         QTest::newRow("drive tile, several drives") << demo("choose", {}, {"multi_drive"}) << tap(SharingChoice::drive)
                                                     << R"({"op":"choose","peer":"@A","mode":"drive","path":"/","read_only":false,"remember":true,"pairing_code":"@CODE","paths":["/"]})";
-        QTest::newRow("receive tile, default folder")
-            << demo("choose")
-            << Action([home](AppModel &m) {
+        QTest::newRow("receive tile, default folder") << demo("choose") << Action([home](AppModel &m) {
                    QDir().mkpath(home + "/Incoming");
                    m.setLastReceiveFolder(home + "/Incoming");
                    tap(SharingChoice::receive)(m);
                })
             << R"({"op":"choose","peer":"@A","mode":"receive","path":"@HOME/Incoming","read_only":false,"remember":true,"pairing_code":"@CODE"})";
-        QTest::newRow("folder panel: code read before it opened")
-            << demo("choose")
-            << Action([](AppModel &m) {
+        QTest::newRow("folder panel: code read before it opened") << demo("choose") << Action([](AppModel &m) {
                    const FolderPanelRequest request = folderPanel(m, A, "W");
                    installStatus(m, demo("choose", {{"pairing_code", "000000000000"}}));
                    confirmFolderPanel(m, request, "/srv/share", {true, false});
@@ -104,19 +98,16 @@ private slots:
             << R"({"op":"choose","peer":"@A","mode":"folder","path":"/srv/share","read_only":true,"remember":false,"pairing_code":"@CODE"})";
         QTest::newRow("cancel a sending") << withActivity(sendJson("t7", "sending", {}, peerA), {})
                                           << row(ActivityButton::cancel) << R"({"op":"cancel_transfer","peer":"@A","id":"t7"})";
-        QTest::newRow("cancel a copy") << withActivity({}, copyJson("c7", "copying", {}, peerA)) << row(ActivityButton::cancel)
-                                       << R"({"op":"cancel_copy","id":"c7"})";
+        QTest::newRow("cancel a copy") << withActivity({}, copyJson("c7", "copying", {}, peerA)) << row(ActivityButton::cancel) << R"({"op":"cancel_copy","id":"c7"})";
         QTest::newRow("remove") << withActivity(sendJson("t1", "completed", {}, peerA), copyJson("c1", "done", {}, peerA))
                                 << row(ActivityButton::remove, 1) << R"({"op":"dismiss","ids":["c1"]})";
         QByteArray seven;
         for (const char *id : {"k1", "k2", "k3", "k4", "k5", "k6", "k7"})
             seven += (seven.isEmpty() ? "" : ",") + copyJson(id, "done", {}, peerA);
-        QTest::newRow("clear all seven") << withActivity(sendJson("t1", "sending", {}, peerA), seven)
-                                         << Action([](AppModel &m) { clearFinished(m, A); })
+        QTest::newRow("clear all seven") << withActivity(sendJson("t1", "sending", {}, peerA), seven) << Action([](AppModel &m) { clearFinished(m, A); })
                                          << R"({"op":"dismiss","ids":["k1","k2","k3","k4","k5","k6","k7"]})";
         QTest::newRow("banner Try Again") << demo("choose", {{"choice_required", false}, {"error", "x"}})
-                                          << Action([](AppModel &m) { performBannerAction(m, A, BannerAction::tryAgain); })
-                                          << R"({"op":"mount","peer":"@A"})";
+                                          << Action([](AppModel &m) { performBannerAction(m, A, BannerAction::tryAgain); }) << R"({"op":"mount","peer":"@A"})";
     }
 
     void sent()

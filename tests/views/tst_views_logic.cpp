@@ -84,25 +84,20 @@ private slots:
         auto remembered = [](const char *id, const char *name, const char *mode) {
             return QJsonObject{{"id", id}, {"name", name}, {"share", QJsonObject{{"mode", mode}}}};
         };
-        QTest::newRow("demo main") << demo("main") << AppModel::Disconnected{}
-                                   << "Studio Mac|Thunderbolt|oc\n"
+        QTest::newRow("demo main") << demo("main") << AppModel::Disconnected{} << "Studio Mac|Thunderbolt|oc\n"
                                       "Windows Desktop|Thunderbolt · Sharing Macintosh HD|o\n"
                                       "Old ThinkPad|Not connected · Shares Projects|";
         QTest::newRow("saved location gone") << demo("choose", {{"error", "gone"}}) << AppModel::Disconnected{}
                                              << "Windows Desktop|What you shared last time isn't available|owc";
-        QTest::newRow("not sharing, other side receives")
-            << demo("receive", {{"sharing", QJsonObject{{"mode", "none"}}}, {"interface_index", 7}})
+        QTest::newRow("not sharing, other side receives") << demo("receive", {{"sharing", QJsonObject{{"mode", "none"}}}, {"interface_index", 7}})
             << AppModel::Disconnected{} << "Windows Desktop|Cable · Not sharing · It's in receive mode|o";
-        QTest::newRow("receive only") << demo("receive") << AppModel::Disconnected{}
-                                      << "Windows Desktop|Thunderbolt · Receive only · It's in receive mode|o";
-        QTest::newRow("offline kinds, disconnected once")
-            << wire::status({}, 0, {},
+        QTest::newRow("receive only") << demo("receive") << AppModel::Disconnected{} << "Windows Desktop|Thunderbolt · Receive only · It's in receive mode|o";
+        QTest::newRow("offline kinds, disconnected once") << wire::status({}, 0, {},
                             {remembered("r1", "Mac 10", "none"), remembered("r2", "Mac 2", "receive"),
                              remembered("r3", "mac 3", "none")})
             << AppModel::Disconnected{{"r1", "Mac 10"}, {"x", "Mac 2"}}
             << "Mac 2|Not connected · Receive only|\nMac 2|Disconnected|r\nmac 3|Not connected|\nMac 10|Disconnected|r";
-        QTest::newRow("connected stay first")
-            << wire::status({wire::peer("p1", "Zed")}, 0, {}, {remembered("r1", "Alpha", "none")})
+        QTest::newRow("connected stay first") << wire::status({wire::peer("p1", "Zed")}, 0, {}, {remembered("r1", "Alpha", "none")})
             << AppModel::Disconnected{{"p1", "Zed"}} << "Zed|Cable · Not sharing|o\nAlpha|Not connected|";
     }
 
@@ -146,12 +141,9 @@ private slots:
         QTest::addColumn<QString>("items");
         const AppModel::Disconnected none;
         QTest::newRow("unknown computer") << demo("empty") << none << true << "Show|—";
-        QTest::newRow("mounted and remembered") << demo("connected") << none << true
-                                                << "Show|Open Files|Eject|—|Disconnect|Forget…";
-        QTest::newRow("ejected") << demo("connected", {{"mount", null}, {"ejected", true}}) << none << true
-                                 << "Show|Show Again|—|Disconnect|Forget…";
-        QTest::newRow("disconnected and remembered")
-            << demo("empty", {}, {}, QJsonArray{QJsonObject{{"id", A}, {"name", "W"}, {"share", QJsonObject{{"mode", "none"}}}}})
+        QTest::newRow("mounted and remembered") << demo("connected") << none << true << "Show|Open Files|Eject|—|Disconnect|Forget…";
+        QTest::newRow("ejected") << demo("connected", {{"mount", null}, {"ejected", true}}) << none << true << "Show|Show Again|—|Disconnect|Forget…";
+        QTest::newRow("disconnected and remembered") << demo("empty", {}, {}, QJsonArray{QJsonObject{{"id", A}, {"name", "W"}, {"share", QJsonObject{{"mode", "none"}}}}})
             << AppModel::Disconnected{{A, "W"}} << true << "Show|—|Reconnect|Forget…";
         QJsonObject busy = demo("connected");
         busy["control_busy"] = true;
@@ -210,18 +202,18 @@ private slots:
         QCOMPARE(tileTap(x.m(), A, SharingChoice::drive, {}), TileTap{});
     }
 
+    // Checkbox changes of three drives: the ticked ones in the drives' order, "none" when none is left.
     void driveToggle_data()
     {
         QTest::addColumn<QStringList>("shared");
         QTest::addColumn<QString>("path");
         QTest::addColumn<bool>("on");
-        QTest::addColumn<QString>("mode");
         QTest::addColumn<QStringList>("paths");
         const QString ssd = "/Volumes/External SSD", photos = "/Volumes/Photos";
-        QTest::newRow("tick in any order: drives' order") << QStringList{photos} << "/" << true << "drive" << QStringList{"/", photos};
-        QTest::newRow("untick one") << QStringList{"/", ssd} << "/" << false << "drive" << QStringList{ssd};
-        QTest::newRow("untick the last") << QStringList{ssd} << ssd << false << "none" << QStringList{};
-        QTest::newRow("gone drive dropped") << QStringList{"/Volumes/Gone", "/"} << photos << true << "drive" << QStringList{"/", photos};
+        QTest::newRow("tick in any order") << QStringList{photos} << "/" << true << QStringList{"/", photos};
+        QTest::newRow("untick one") << QStringList{"/", ssd} << "/" << false << QStringList{ssd};
+        QTest::newRow("untick the last") << QStringList{ssd} << ssd << false << QStringList{};
+        QTest::newRow("gone drive dropped") << QStringList{"/Volumes/Gone", "/"} << photos << true << QStringList{"/", photos};
     }
 
     void driveToggle()
@@ -229,22 +221,16 @@ private slots:
         QFETCH(QStringList, shared);
         QFETCH(QString, path);
         QFETCH(bool, on);
-        QFETCH(QString, mode);
         QFETCH(QStringList, paths);
         QJsonArray locations;
         for (const QString &p : shared)
             locations.append(QJsonObject{{"path", p}});
-        Fixture x(demo("connected", {{"sharing", QJsonObject{{"mode", "drive"}, {"locations", locations}}}}, {"multi_drive"}),
-                  {}, true, true);
-        const ChooseCall call = cv::driveToggle(x.m(), A, path, on, {true, false});
-        const ChooseCall expected{A, mode,
-                                  paths.isEmpty() ? std::nullopt : std::optional<QString>(paths.first()),
-                                  paths.isEmpty() ? std::nullopt : std::optional<QStringList>(paths),
-                                  true, false, Demo::status("connected").peers.first().pairing_code};
-        QCOMPARE(call, expected);
-        const SelectionDetail detail = selectionDetail(x.m(), A);
-        QCOMPARE(detail.kind, SelectionDetail::Kind::drives);
-        QCOMPARE(detail.drives.size(), 3);
+        Fixture x(demo("connected", {{"sharing", QJsonObject{{"mode", "drive"}, {"locations", locations}}}}, {"multi_drive"}), {}, true, true);
+        QCOMPARE(selectionDetail(x.m(), A).drives.size(), 3);
+        const auto first = paths.isEmpty() ? std::nullopt : std::optional<QString>(paths.first());
+        const auto list = paths.isEmpty() ? std::nullopt : std::optional<QStringList>(paths);
+        QCOMPARE(cv::driveToggle(x.m(), A, path, on, {true, false}),
+                 (ChooseCall{A, paths.isEmpty() ? "none" : "drive", first, list, true, false, pairingCode(x.m(), A)}));
     }
 
     void optionsChange_data()
@@ -255,12 +241,10 @@ private slots:
         QTest::newRow("nothing shared") << demo("receive", {{"sharing", QJsonObject{{"mode", "none"}}}}) << "";
         QTest::newRow("choice pending") << demo("choose", {{"sharing", QJsonObject{{"mode", "drive"}}}}) << "";
         QTest::newRow("folder") << demo("folder") << "folder|" + home + "/Projects|" + home + "/Projects|" + code;
-        QTest::newRow("receive folder")
-            << demo("receive", {{"sharing", QJsonObject{{"mode", "receive"}, {"folder", QJsonObject{{"path", "/srv/in"}}}}}})
+        QTest::newRow("receive folder") << demo("receive", {{"sharing", QJsonObject{{"mode", "receive"}, {"folder", QJsonObject{{"path", "/srv/in"}}}}}})
             << "receive|/srv/in||" + code;
         QTest::newRow("remembered, not connected: no code")
-            << demo("empty", {}, {}, QJsonArray{QJsonObject{{"id", A}, {"name", "W"}, {"share", QJsonObject{{"mode", "receive"}}}}})
-            << "receive|||";
+            << demo("empty", {}, {}, QJsonArray{QJsonObject{{"id", A}, {"name", "W"}, {"share", QJsonObject{{"mode", "receive"}}}}}) << "receive|||";
     }
 
     void optionsChange()
@@ -406,10 +390,8 @@ private slots:
         QTest::newRow("no dismiss") << QByteArray() << copyJson("c", "done") << none << "checkmark.circle.fill" << "Show in Finder" << "";
         QTest::newRow("refused copy") << QByteArray() << copyJson("c", "failed", R"("error":"open: Operation not permitted")") << dismiss
                                       << "exclamationmark.circle.fill" << "Open Privacy Settings|xmark" << "";
-        QTest::newRow("other failure") << QByteArray() << copyJson("c", "failed", R"("error":"disk full")") << dismiss
-                                       << "exclamationmark.circle.fill" << "xmark" << "";
-        QTest::newRow("refused sending") << sendJson("t", "failed", R"x("error":"(os error 1)")x") << QByteArray() << none
-                                         << "exclamationmark.circle.fill" << "" << "";
+        QTest::newRow("other failure") << QByteArray() << copyJson("c", "failed", R"("error":"disk full")") << dismiss << "exclamationmark.circle.fill" << "xmark" << "";
+        QTest::newRow("refused sending") << sendJson("t", "failed", R"x("error":"(os error 1)")x") << QByteArray() << none << "exclamationmark.circle.fill" << "" << "";
         QTest::newRow("cancelled sending") << sendJson("t", "cancelled") << QByteArray() << dismiss << "xmark.circle" << "xmark" << "";
         QTest::newRow("sending") << sendJson("t", "verifying") << QByteArray() << none << "arrow.up.circle" << "Cancel" << "";
     }
@@ -462,24 +444,21 @@ private slots:
         const QJsonArray rememberedOld{QJsonObject{{"id", A}, {"name", "Old Name"}, {"share", QJsonObject{{"mode", "none"}}}}};
         const QString waiting = "waiting|Waiting for Windows Desktop to choose what to share…||";
         QTest::newRow("no service") << demo("connected") << "offline" << "noService|Waiting for Corvane's background service||";
-        QTest::newRow("you disconnected, remembered name") << demo("empty", {}, {}, rememberedOld) << "disconnected"
-                                                           << "notConnected|You disconnected Old Name.||";
+        QTest::newRow("you disconnected, remembered name") << demo("empty", {}, {}, rememberedOld) << "disconnected" << "notConnected|You disconnected Old Name.||";
         QTest::newRow("you disconnected, initial name") << demo("empty") << "disconnected" << "notConnected|You disconnected Initial.||";
         QTest::newRow("not connected") << demo("empty") << "" << "notConnected|Initial isn't connected.||";
         QTest::newRow("receiving beats a mounted share") << demo("connected", {{"remote_receive", true}}) << ""
             << "receiving|Windows Desktop is in receive mode|Drop files here, or choose Send Files.|Send Files…+";
         QTest::newRow("receiving, cannot send") << demo("receive", {{"choice_required", true}}) << ""
             << "receiving|Windows Desktop is in receive mode|Drop files here, or choose Send Files.|!Send Files…+";
-        QTest::newRow("sharing") << demo("connected") << ""
-            << "sharing|Windows Desktop is sharing Projects|You can add, change and delete files.|eject,Get Files…,Open+";
+        QTest::newRow("sharing") << demo("connected") << "" << "sharing|Windows Desktop is sharing Projects|You can add, change and delete files.|eject,Get Files…,Open+";
         QTest::newRow("sharing beats ejected and error") << demo("connected", {{"ejected", true}, {"error", "x"}, {"remote_share", share}}) << ""
             << "sharing|Windows Desktop is sharing Projects|Read-only: you can open and copy files.|eject,Get Files…,Open+";
         QTest::newRow("sharing while busy") << demo("connected") << "busy"
             << "sharing|Windows Desktop is sharing Projects|You can add, change and delete files.|!eject,!Get Files…,Open+";
         QTest::newRow("ejected hides an error") << demo("connected", {{"mount", null}, {"ejected", true}, {"error", "x"}}) << "busy"
             << "ejected|Windows Desktop’s shared files are ejected||!Show Again";
-        QTest::newRow("problem, share not mounted") << demo("choose", {{"choice_required", false}, {"error", "Mount failed"}}) << ""
-            << "problem|Mount failed||Try Again";
+        QTest::newRow("problem, share not mounted") << demo("choose", {{"choice_required", false}, {"error", "Mount failed"}}) << "" << "problem|Mount failed||Try Again";
         QTest::newRow("privacy refusal, no share") << demo("receive", {{"remote_receive", false}, {"error", "(os error 1)"}}) << ""
             << "problem|(os error 1)||Open Privacy Settings";
         QTest::newRow("both problem buttons, busy") << demo("choose", {{"choice_required", false}, {"error", "Operation not permitted"}}) << "busy"
