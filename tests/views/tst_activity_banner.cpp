@@ -7,7 +7,6 @@
 #include <QEnterEvent>
 #include <QGraphicsOpacityEffect>
 #include <QLabel>
-#include <QPainter>
 #include <QPushButton>
 #include <QTest>
 #include <QVBoxLayout>
@@ -98,14 +97,6 @@ private slots:
             QCoreApplication::processEvents(); // widgets made after showing appear one turn later
             images[dark] = w.frame.grab().toImage();
             images[dark].save(QString("/tmp/views_%1_%2.png").arg(state, dark ? "dark" : "light"));
-            // Twice the pixels, as on a high-density screen.
-            QImage twice(w.frame.size() * 2, QImage::Format_ARGB32_Premultiplied);
-            twice.fill(Qt::transparent);
-            QPainter painter(&twice);
-            painter.scale(2, 2);
-            w.frame.render(&painter);
-            painter.end();
-            twice.save(QString("/tmp/views_%1_%2@2x.png").arg(state, dark ? "dark" : "light"));
         }
         QVERIFY(images[1].pixelColor(5, 5).lightness() < images[0].pixelColor(5, 5).lightness());
         QStringList shown;
