@@ -4,6 +4,7 @@
 #include <QHash>
 #include <QImage>
 #include <QPainter>
+#include <QPixmapCache>
 #include <QSvgRenderer>
 
 #include <cmath>
@@ -97,6 +98,17 @@ bool Symbols::exists(const QString &name) { return renderer(name) != nullptr; }
 QPixmap Symbols::pixmap(const QString &name, const QSizeF &size, qreal ratio, const QColor &color,
                         const QColor &secondary)
 {
+    // Lists repaint the same few symbols over and over.
+    const QString key = QStringLiteral("cv-symbol:%1:%2x%3@%4:%5:%6")
+                            .arg(name)
+                            .arg(size.width())
+                            .arg(size.height())
+                            .arg(ratio)
+                            .arg(color.rgba())
+                            .arg(secondary.isValid() ? secondary.rgba() : 0u);
+    QPixmap cached;
+    if (QPixmapCache::find(key, &cached))
+        return cached;
     QSvgRenderer *svg = renderer(name);
     const QSize pixels(int(std::ceil(size.width() * ratio)), int(std::ceil(size.height() * ratio)));
     if (!svg || pixels.isEmpty())
@@ -113,6 +125,7 @@ QPixmap Symbols::pixmap(const QString &name, const QSizeF &size, qreal ratio, co
     }
     QPixmap result = QPixmap::fromImage(std::move(image));
     result.setDevicePixelRatio(ratio);
+    QPixmapCache::insert(key, result);
     return result;
 }
 
@@ -120,14 +133,22 @@ void Symbols::paint(QPainter &painter, const QRectF &rect, const QString &name, 
                     const QColor &secondary)
 {
     // Rendered at the device's own pixels (ratio and any scaling of the painter).
-    const qreal device = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
+    const qreal ratio = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
     const QTransform &t = painter.worldTransform();
-    const qreal scale = device * std::max(std::hypot(t.m11(), t.m12()), 1e-3);
+    const qreal scale = ratio * std::max(std::hypot(t.m11(), t.m12()), 1e-3);
     const QPixmap image = pixmap(name, rect.size(), scale, color, secondary);
     if (image.isNull())
         return;
+    // Placed on whole device pixels, so the image is copied, never resampled.
+    QPointF origin = rect.topLeft();
+    bool invertible = false;
+    const QTransform toLogical = t.inverted(&invertible);
+    if (invertible && t.type() <= QTransform::TxScale) {
+        const QPointF pixel = t.map(origin) * ratio;
+        origin = toLogical.map(QPointF(std::round(pixel.x()), std::round(pixel.y())) / ratio);
+    }
     const QSizeF logical = QSizeF(image.size()) / scale;
-    painter.drawPixmap(QRectF(rect.topLeft(), logical), image, QRectF(image.rect()));
+    painter.drawPixmap(QRectF(origin, logical), image, QRectF(image.rect()));
 }
 
 QIcon Symbols::icon(const QString &name, int size, const QColor &color)
