@@ -324,28 +324,37 @@ private slots:
     }
 
     // A surface keeps its 20 px corner clear and has the fill (and, dark, the border)
-    // of its appearance, over the window background.
+    // of its appearance over the window background; a platter its tint or its fill.
     void surface_data()
     {
+        using Paint = std::function<void(QPainter &, const QRectF &, const QPalette &)>;
+        const Paint fill = [](QPainter &p, const QRectF &r, const QPalette &pal) { SurfaceFill::paint(p, {r}, pal); };
+        const Paint platter = [](QPainter &p, const QRectF &r, const QPalette &pal) { Platter::paint(p, {r}, pal); };
+        const Paint grey = [](QPainter &p, const QRectF &r, const QPalette &pal) { Platter::paint(p, {r}, pal, QBrush(QColor(128, 128, 128))); };
+        QTest::addColumn<Paint>("paint");
         QTest::addColumn<Appearance>("appearance");
         QTest::addColumn<QPoint>("at");
         QTest::addColumn<int>("expected");
-        QTest::newRow("light corner") << Appearance::light << QPoint(3, 3) << 236;
-        QTest::newRow("light centre") << Appearance::light << QPoint(50, 30) << 224; // black 5 %
-        QTest::newRow("light edge") << Appearance::light << QPoint(50, 0) << 224;    // no border
-        QTest::newRow("dark corner") << Appearance::dark << QPoint(3, 3) << 50;
-        QTest::newRow("dark centre") << Appearance::dark << QPoint(50, 30) << 68; // white 9 %
-        QTest::newRow("dark edge") << Appearance::dark << QPoint(50, 0) << 91;    // border white 12 %
+        QTest::newRow("light corner") << fill << Appearance::light << QPoint(3, 3) << 236;
+        QTest::newRow("light centre") << fill << Appearance::light << QPoint(50, 30) << 224; // black 5 %
+        QTest::newRow("light edge") << fill << Appearance::light << QPoint(50, 0) << 224;    // no border
+        QTest::newRow("dark corner") << fill << Appearance::dark << QPoint(3, 3) << 50;
+        QTest::newRow("dark centre") << fill << Appearance::dark << QPoint(50, 30) << 68; // white 9 %
+        QTest::newRow("dark edge") << fill << Appearance::dark << QPoint(50, 0) << 91;    // border white 12 %
+        QTest::newRow("platter light") << platter << Appearance::light << QPoint(50, 30) << 219; // black 7 %
+        QTest::newRow("platter dark") << platter << Appearance::dark << QPoint(50, 30) << 64;    // white 7 %
+        QTest::newRow("platter fill") << grey << Appearance::dark << QPoint(50, 30) << 128;
     }
     void surface()
     {
+        QFETCH(std::function<void(QPainter &, const QRectF &, const QPalette &)>, paint);
         QFETCH(Appearance, appearance);
         QFETCH(QPoint, at);
         QFETCH(int, expected);
         QImage image(100, 60, QImage::Format_ARGB32_Premultiplied);
         image.fill(Theme::colors(appearance).windowBackground);
         QPainter painter(&image);
-        SurfaceFill::paint(painter, {QRectF(image.rect())}, Theme::palette(appearance));
+        paint(painter, QRectF(image.rect()), Theme::palette(appearance));
         painter.end();
         QVERIFY2(std::abs(grey(image, at) - expected) <= 2, qPrintable(QString::number(grey(image, at))));
     }
