@@ -136,11 +136,15 @@ void Symbols::paint(QPainter &painter, const QRectF &rect, const QString &name, 
     const qreal ratio = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
     const QTransform &t = painter.worldTransform();
     const qreal scale = ratio * std::max(std::hypot(t.m11(), t.m12()), 1e-3);
-    const QPixmap image = pixmap(name, rect.size(), scale, color, secondary);
+    // Symbols are square: the largest square centred in `rect`.
+    const qreal side = std::min(rect.width(), rect.height());
+    QRectF square(0, 0, side, side);
+    square.moveCenter(rect.center());
+    const QPixmap image = pixmap(name, square.size(), scale, color, secondary);
     if (image.isNull())
         return;
     // Placed on whole device pixels, so the image is copied, never resampled.
-    QPointF origin = rect.topLeft();
+    QPointF origin = square.topLeft();
     bool invertible = false;
     const QTransform toLogical = t.inverted(&invertible);
     if (invertible && t.type() <= QTransform::TxScale) {

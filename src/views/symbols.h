@@ -22,7 +22,7 @@ public:
     static QString path(const QString &name); // ":/symbols/<name>.svg"
     static bool exists(const QString &name);
 
-    // `name` in `rect`: one colour, or with `secondary` valid the glyph in `color` and
+    // `name` in the largest square centred in `rect`: one colour, or with `secondary` valid the glyph in `color` and
     // the shape in `secondary`. Unknown names draw nothing.
     static void paint(QPainter &painter, const QRectF &rect, const QString &name,
                       const QColor &color, const QColor &secondary = QColor());
