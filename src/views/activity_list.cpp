@@ -2,7 +2,8 @@
 
 #include "localization/localization.h"
 #include "model/app_model.h"
-#include "views/paint_support.h"
+#include "views/symbols.h"
+#include "views/theme.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -28,29 +29,25 @@ constexpr int barHeight = 6;
 constexpr int iconSize = 17; // the title-3 symbol
 constexpr int iconColumn = 22;
 
-void setTextColor(QWidget *widget, const QColor &color)
-{
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, color);
-    palette.setColor(QPalette::ButtonText, color);
-    palette.setColor(QPalette::Text, color);
-    widget->setPalette(palette);
-}
-
-QColor toneColor(ActivityTone tone, const QPalette &palette)
+Tone toneOf(ActivityTone tone)
 {
     switch (tone) {
     case ActivityTone::accent:
-        return paint::color(paint::Tone::accent, palette);
+        return Tone::accent;
     case ActivityTone::green:
-        return paint::color(paint::Tone::green, palette);
+        return Tone::green;
     case ActivityTone::orange:
-        return paint::color(paint::Tone::orange, palette);
+        return Tone::orange;
     case ActivityTone::secondary:
         break;
     }
-    return paint::color(paint::Tone::secondary, palette);
+    return Tone::secondary;
 }
+
+// "&" doubled, so a button shows it instead of reading a mnemonic.
+QString literal(QString text) { return text.replace(QLatin1Char('&'), QStringLiteral("&&")); }
+
+QColor separator(const QPalette &palette) { return Theme::colors(palette).separator; }
 
 // Plain text for a tooltip, which would otherwise read markup in it.
 QString escapedTooltip(const QString &text)
@@ -65,7 +62,7 @@ QWidget *makeDivider(QWidget *parent)
     line->setFixedHeight(1);
     line->setAutoFillBackground(true);
     QPalette palette = line->palette();
-    palette.setColor(QPalette::Window, paint::color(paint::Tone::separator, parent->palette()));
+    palette.setColor(QPalette::Window, separator(parent->palette()));
     line->setPalette(palette);
     return line;
 }
@@ -100,7 +97,7 @@ void ByteProgressBar::paintEvent(QPaintEvent *)
     const QRectF track = QRectF(rect()).adjusted(0, 0.5, 0, -0.5);
     const qreal radius = track.height() / 2;
     painter.setPen(Qt::NoPen);
-    painter.setBrush(paint::color(paint::Tone::separator, palette()));
+    painter.setBrush(separator(palette()));
     painter.drawRoundedRect(track, radius, radius);
     QRectF filled = track;
     if (fraction_) {
@@ -117,7 +114,7 @@ void ByteProgressBar::paintEvent(QPaintEvent *)
     QPainterPath clip;
     clip.addRoundedRect(track, radius, radius);
     painter.setClipPath(clip);
-    painter.setBrush(paint::color(paint::Tone::accent, palette()));
+    painter.setBrush(Theme::toneColor(palette(), Tone::accent));
     painter.drawRoundedRect(filled, radius, radius);
 }
 
@@ -159,7 +156,7 @@ TwoLineTitle::TwoLineTitle(QWidget *parent) : QWidget(parent), label_(new QLabel
     label_->setContextMenuPolicy(Qt::DefaultContextMenu);
     label_->installEventFilter(this);
     label_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    setFont(paint::font(paint::TextStyle::callout, font()));
+    setFont(Theme::callout());
     QSizePolicy policy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     policy.setHeightForWidth(true);
     setSizePolicy(policy);
@@ -250,7 +247,7 @@ bool TwoLineTitle::eventFilter(QObject *watched, QEvent *event)
         }
         if (event->type() == QEvent::ContextMenu) {
             QMenu menu;
-            menu.addAction(paint::literal(L(QStringLiteral("Copy"))), this, &TwoLineTitle::copy);
+            menu.addAction(literal(L(QStringLiteral("Copy"))), this, &TwoLineTitle::copy);
             menu.exec(static_cast<QContextMenuEvent *>(event)->globalPos());
             return true;
         }
@@ -267,7 +264,8 @@ void TwoLineTitle::copy()
 // ---- ActivityRow
 
 ActivityRow::ActivityRow(AppModel &model, QString peer, QWidget *parent)
-    : QWidget(parent), model_(&model), peer_(std::move(peer)), icon_(new QLabel(this)), title_(new TwoLineTitle(this)),
+    : QWidget(parent), model_(&model), peer_(std::move(peer)), icon_(new SymbolView(QString(), iconSize, this)),
+      title_(new TwoLineTitle(this)),
       bar_(new ByteProgressBar(this)), caption_(new QLabel(this)), problem_(new QLabel(this)),
       buttonRow_(new QHBoxLayout)
 {
@@ -276,18 +274,23 @@ ActivityRow::ActivityRow(AppModel &model, QString peer, QWidget *parent)
     row->setContentsMargins(0, 10, 0, 10);
     row->setSpacing(12);
 
-    icon_->setFixedWidth(iconColumn);
-    icon_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    row->addWidget(icon_, 0, Qt::AlignTop);
+    auto *iconBox = new QHBoxLayout;
+    iconBox->setContentsMargins((iconColumn - iconSize) / 2, 0, (iconColumn - iconSize + 1) / 2, 0);
+    iconBox->addWidget(icon_);
+    row->addLayout(iconBox);
+    row->setAlignment(iconBox, Qt::AlignTop);
 
     auto *column = new QVBoxLayout;
     column->setSpacing(5);
     column->setContentsMargins(0, 0, 0, 0);
     caption_->setTextFormat(Qt::PlainText);
-    caption_->setFont(paint::font(paint::TextStyle::caption, font()));
+    caption_->setFont(Theme::caption());
+    Theme::setTone(caption_, Tone::secondary);
     problem_->setTextFormat(Qt::PlainText);
     problem_->setWordWrap(true);
-    problem_->setFont(paint::font(paint::TextStyle::callout, font()));
+    problem_->setFont(Theme::callout());
+    Theme::setTone(problem_, Tone::primary);
+    Theme::setTone(title_, Tone::primary);
     problem_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     bar_->setFixedHeight(barHeight);
     column->addWidget(title_);
@@ -303,7 +306,6 @@ ActivityRow::ActivityRow(AppModel &model, QString peer, QWidget *parent)
     buttonRow_->setContentsMargins(0, 0, 0, 0);
     row->addLayout(buttonRow_);
     row->setAlignment(buttonRow_, Qt::AlignTop);
-    applyColors();
 }
 
 QList<QAbstractButton *> ActivityRow::buttons() const { return buttonWidgets_; }
@@ -316,7 +318,8 @@ void ActivityRow::setItem(const Activity &item)
     if (item.icon() != iconName_ || item.iconTone() != tone_) {
         iconName_ = item.icon();
         tone_ = item.iconTone();
-        icon_->setPixmap(paint::symbol(iconName_, iconSize, toneColor(tone_, palette()), this));
+        icon_->setName(iconName_);
+        icon_->setColor(Theme::toneColor(palette(), toneOf(tone_)));
     }
     title_->setText(item.title());
     const QString tooltip = item.titleTooltip() ? escapedTooltip(*item.titleTooltip()) : QString();
@@ -366,7 +369,7 @@ void ActivityRow::setButtons(const QList<ActivityButtonState> &buttons)
         if (state.title.isEmpty()) {
             auto *tool = new QToolButton(this);
             tool->setAutoRaise(true);
-            tool->setIcon(QIcon(paint::symbol(state.symbol, 13, paint::color(paint::Tone::secondary, palette()), this)));
+            tool->setIcon(Symbols::icon(state.symbol, 13, Theme::toneColor(palette(), Tone::secondary)));
             tool->setIconSize({13, 13});
             tool->setAccessibleName(state.tooltip);
             removeOpacity_ = new QGraphicsOpacityEffect(tool);
@@ -375,7 +378,7 @@ void ActivityRow::setButtons(const QList<ActivityButtonState> &buttons)
             remove_ = tool;
             widget = tool;
         } else {
-            widget = new QPushButton(paint::literal(state.title), this);
+            widget = new QPushButton(literal(state.title), this);
         }
         widget->setToolTip(state.tooltip);
         widget->setEnabled(state.enabled);
@@ -416,11 +419,9 @@ void ActivityRow::changeEvent(QEvent *event)
 
 void ActivityRow::applyColors()
 {
-    setTextColor(title_, paint::color(paint::Tone::primary, palette()));
-    setTextColor(caption_, paint::color(paint::Tone::secondary, palette()));
-    setTextColor(problem_, paint::color(paint::Tone::primary, palette()));
-    if (!iconName_.isEmpty())
-        icon_->setPixmap(paint::symbol(iconName_, iconSize, toneColor(tone_, palette()), this));
+    // The icon and the remove symbol carry colours of their own: give them the
+    // new appearance's.
+    icon_->setColor(Theme::toneColor(palette(), toneOf(tone_)));
     if (remove_) {
         const ActivityButtonState *state = nullptr;
         for (const ActivityButtonState &b : shownButtons_) {
@@ -428,7 +429,7 @@ void ActivityRow::applyColors()
                 state = &b;
         }
         if (state)
-            remove_->setIcon(QIcon(paint::symbol(state->symbol, 13, paint::color(paint::Tone::secondary, palette()), this)));
+            remove_->setIcon(Symbols::icon(state->symbol, 13, Theme::toneColor(palette(), Tone::secondary)));
     }
 }
 
@@ -444,9 +445,10 @@ ActivityList::ActivityList(AppModel &model, QString peer, QWidget *parent)
     auto *header = new QHBoxLayout;
     header->setContentsMargins(0, 0, 0, 6);
     heading_->setTextFormat(Qt::PlainText);
-    heading_->setFont(paint::font(paint::TextStyle::headline, font()));
+    heading_->setFont(Theme::headline());
+    Theme::setTone(heading_, Tone::primary);
     heading_->setText(L(QStringLiteral("Transfers")));
-    clear_->setText(paint::literal(L(QStringLiteral("Clear"))));
+    clear_->setText(literal(L(QStringLiteral("Clear"))));
     clear_->setToolTip(L(QStringLiteral("Remove finished transfers from this list")));
     clear_->setFlat(true);
     clear_->setCursor(Qt::PointingHandCursor);
@@ -531,11 +533,13 @@ void ActivityList::changeEvent(QEvent *event)
 
 void ActivityList::applyColors()
 {
-    setTextColor(heading_, paint::color(paint::Tone::primary, palette()));
-    setTextColor(clear_, paint::color(paint::Tone::accent, palette()));
+    // A link button: the accent colour, no frame.
+    QPalette link = clear_->palette();
+    link.setColor(QPalette::ButtonText, Theme::toneColor(palette(), Tone::accent));
+    clear_->setPalette(link);
     for (QWidget *divider : std::as_const(dividers_)) {
         QPalette p = divider->palette();
-        p.setColor(QPalette::Window, paint::color(paint::Tone::separator, palette()));
+        p.setColor(QPalette::Window, separator(palette()));
         divider->setPalette(p);
     }
 }

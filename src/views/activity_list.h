@@ -20,6 +20,7 @@ class QVBoxLayout;
 namespace cv {
 
 class AppModel;
+class SymbolView;
 
 // A progress bar over a fraction (so 64-bit byte counts need no scaling to int), or
 // a moving bar when the amount is not known.
@@ -94,7 +95,7 @@ public:
     bool hovering() const { return hovering_; }
 
     // For tests and the window: the parts as shown.
-    QLabel *iconLabel() const { return icon_; }
+    SymbolView *icon() const { return icon_; }
     TwoLineTitle *title() const { return title_; }
     ByteProgressBar *bar() const { return bar_; }
     QLabel *caption() const { return caption_; }
@@ -120,7 +121,7 @@ private:
     QList<ActivityButtonState> shownButtons_;
     bool hovering_ = false;
 
-    QLabel *icon_;
+    SymbolView *icon_;
     TwoLineTitle *title_;
     ByteProgressBar *bar_;
     QLabel *caption_;

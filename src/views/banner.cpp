@@ -1,17 +1,17 @@
 #include "views/banner.h"
 
 #include "model/app_model.h"
-#include "views/paint_support.h"
+#include "views/symbols.h"
+#include "views/theme.h"
+#include "views/widgets.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
-#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include <cmath>
 
 namespace cv {
 
@@ -19,65 +19,10 @@ namespace {
 
 constexpr int symbolSize = 15;
 
-void setTextColor(QWidget *widget, const QColor &color)
-{
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, color);
-    palette.setColor(QPalette::ButtonText, color);
-    widget->setPalette(palette);
-}
-
-QString prominentStyle(const QPalette &palette)
-{
-    const QColor accent = paint::color(paint::Tone::accent, palette);
-    return QStringLiteral("QPushButton { background: %1; color: white; border: none; border-radius: 6px;"
-                          " padding: 4px 12px; }"
-                          "QPushButton:pressed { background: %2; }"
-                          "QPushButton:disabled { background: %3; color: rgba(255,255,255,0.6); }")
-        .arg(accent.name(), accent.darker(118).name(), accent.lighter(140).name());
-}
+// "&" doubled, so a button shows it instead of reading a mnemonic.
+QString literal(QString text) { return text.replace(QLatin1Char('&'), QStringLiteral("&&")); }
 
 } // namespace
-
-// ---- SmallSpinner
-
-SmallSpinner::SmallSpinner(QWidget *parent) : QWidget(parent), timer_(new QTimer(this))
-{
-    setFixedSize(16, 16);
-    timer_->setInterval(80);
-    connect(timer_, &QTimer::timeout, this, [this] {
-        step_ = (step_ + 1) % 8;
-        update();
-    });
-}
-
-void SmallSpinner::paintEvent(QPaintEvent *)
-{
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.translate(width() / 2.0, height() / 2.0);
-    QColor color = paint::color(paint::Tone::primary, palette());
-    for (int i = 0; i < 8; ++i) {
-        // The tick at the step is darkest; the ones behind it fade.
-        QColor tick = color;
-        tick.setAlphaF(float(color.alphaF() * (0.25 + 0.75 * ((i - step_ + 8) % 8) / 7.0)));
-        painter.setPen(QPen(tick, 1.6, Qt::SolidLine, Qt::RoundCap));
-        painter.drawLine(QPointF(0, -3.5), QPointF(0, -6.5));
-        painter.rotate(45);
-    }
-}
-
-void SmallSpinner::showEvent(QShowEvent *event)
-{
-    QWidget::showEvent(event);
-    timer_->start();
-}
-
-void SmallSpinner::hideEvent(QHideEvent *event)
-{
-    QWidget::hideEvent(event);
-    timer_->stop();
-}
 
 // ---- BannerView
 
@@ -117,18 +62,18 @@ void BannerView::rebuild()
         delete item;
 
     const QPalette palette = this->palette();
-    const QColor primary = paint::color(paint::Tone::primary, palette);
-    const QColor secondary = paint::color(paint::Tone::secondary, palette);
+    const QColor primary = Theme::toneColor(palette, Tone::primary);
 
     if (!shown_.symbol.isEmpty()) {
-        symbol_ = new QLabel(this);
-        const QColor tint = shown_.state == BannerState::problem ? paint::color(paint::Tone::orange, palette) : primary;
-        symbol_->setPixmap(paint::symbol(shown_.symbol, symbolSize, tint, this));
+        symbol_ = new SymbolView(shown_.symbol, symbolSize, this);
+        // The service's own problem is a warning: orange, like every warning.
+        if (shown_.state == BannerState::problem)
+            symbol_->setColor(Theme::toneColor(palette, Tone::orange));
         parts_.append(symbol_);
         row_->addWidget(symbol_, 0, Qt::AlignVCenter);
     }
     if (shown_.spinner) {
-        spinner_ = new SmallSpinner(this);
+        spinner_ = new Spinner(Spinner::Size::small, this);
         parts_.append(spinner_);
         row_->addWidget(spinner_, 0, Qt::AlignVCenter);
     }
@@ -140,15 +85,8 @@ void BannerView::rebuild()
     title_ = new QLabel(shown_.title, column);
     title_->setTextFormat(Qt::PlainText);
     title_->setWordWrap(true);
-    QFont titleFont = font();
-    if (shown_.titleHeadline)
-        titleFont = paint::font(paint::TextStyle::headline, font());
-    else if (shown_.titleCallout)
-        titleFont = paint::font(paint::TextStyle::callout, font());
-    else
-        titleFont = paint::font(paint::TextStyle::body, font());
-    title_->setFont(titleFont);
-    setTextColor(title_, shown_.titleSecondary ? secondary : primary);
+    title_->setFont(shown_.titleHeadline ? Theme::headline() : shown_.titleCallout ? Theme::callout() : Theme::body());
+    Theme::setTone(title_, shown_.titleSecondary ? Tone::secondary : Tone::primary);
     if (shown_.titleSelectable)
         title_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     stack->addWidget(title_);
@@ -156,8 +94,8 @@ void BannerView::rebuild()
         detail_ = new QLabel(shown_.detail, column);
         detail_->setTextFormat(Qt::PlainText);
         detail_->setWordWrap(true);
-        detail_->setFont(paint::font(paint::TextStyle::callout, font()));
-        setTextColor(detail_, secondary);
+        detail_->setFont(Theme::callout());
+        Theme::setTone(detail_, Tone::secondary);
         stack->addWidget(detail_);
     }
     parts_.append(column);
@@ -170,17 +108,16 @@ void BannerView::rebuild()
         QAbstractButton *widget = nullptr;
         if (button.title.isEmpty()) {
             auto *tool = new QToolButton(this);
-            tool->setIcon(QIcon(paint::symbol(button.symbol, 14, primary, this)));
+            tool->setIcon(Symbols::icon(button.symbol, 14, primary));
             tool->setIconSize({14, 14});
             widget = tool;
         } else {
-            auto *push = new QPushButton(paint::literal(button.title), this);
+            QPushButton *push = button.prominent ? new ProminentButton(literal(button.title), this)
+                                                 : new QPushButton(literal(button.title), this);
             if (!button.symbol.isEmpty()) {
-                const QColor tint = button.prominent ? QColor(Qt::white) : paint::color(paint::Tone::accent, palette);
-                push->setIcon(QIcon(paint::symbol(button.symbol, 13, tint, this)));
+                const QColor tint = button.prominent ? QColor(Qt::white) : Theme::toneColor(palette, Tone::accent);
+                push->setIcon(Symbols::icon(button.symbol, 13, tint));
             }
-            if (button.prominent)
-                push->setStyleSheet(prominentStyle(palette));
             widget = push;
         }
         widget->setToolTip(button.tooltip);
@@ -200,10 +137,10 @@ void BannerView::rebuild()
 void BannerView::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    QColor wash = paint::isDark(palette()) ? QColor(Qt::white) : QColor(Qt::black);
+    QColor wash = Theme::colors(palette()).primary;
     wash.setAlphaF(0.05f);
     painter.fillRect(rect(), wash);
-    painter.fillRect(QRect(0, 0, width(), 1), paint::color(paint::Tone::separator, palette()));
+    painter.fillRect(QRect(0, 0, width(), 1), Theme::colors(palette()).separator);
 }
 
 void BannerView::changeEvent(QEvent *event)

@@ -8,29 +8,12 @@
 class QAbstractButton;
 class QHBoxLayout;
 class QLabel;
-class QTimer;
 
 namespace cv {
 
 class AppModel;
-
-// A small spinning indicator.
-class SmallSpinner final : public QWidget {
-    Q_OBJECT
-
-public:
-    explicit SmallSpinner(QWidget *parent = nullptr);
-    QSize sizeHint() const override { return {16, 16}; }
-
-protected:
-    void paintEvent(QPaintEvent *event) override;
-    void showEvent(QShowEvent *event) override;
-    void hideEvent(QHideEvent *event) override;
-
-private:
-    QTimer *timer_;
-    int step_ = 0;
-};
+class Spinner;
+class SymbolView;
 
 // The strip at the foot of a computer window: where the link with that computer
 // stands and what the user can do next. Rebuilt from the model at each refresh(),
@@ -62,8 +45,8 @@ private:
     bool built_ = false;
 
     QHBoxLayout *row_;
-    QLabel *symbol_ = nullptr;
-    SmallSpinner *spinner_ = nullptr;
+    SymbolView *symbol_ = nullptr;
+    Spinner *spinner_ = nullptr;
     QLabel *title_ = nullptr;
     QLabel *detail_ = nullptr;
     QList<QAbstractButton *> buttons_;

@@ -2,6 +2,7 @@
 
 #include "views/activity_list.h"
 #include "views/banner.h"
+#include "views/theme.h"
 
 #include <QAbstractButton>
 #include <QEnterEvent>
@@ -15,19 +16,6 @@ using namespace cv;
 using namespace cv::test;
 
 namespace {
-
-QPalette appearance(bool dark)
-{
-    QPalette p;
-    p.setColor(QPalette::Window, dark ? QColor(0x32, 0x32, 0x32) : QColor(0xEC, 0xEC, 0xEC));
-    const QColor text = dark ? QColor(255, 255, 255, 217) : QColor(0, 0, 0, 217);
-    p.setColor(QPalette::WindowText, text);
-    p.setColor(QPalette::ButtonText, text);
-    p.setColor(QPalette::Text, text);
-    p.setColor(QPalette::Button, dark ? QColor(0x4A, 0x4A, 0x4A) : QColor(0xFF, 0xFF, 0xFF));
-    p.setColor(QPalette::Base, dark ? QColor(0x28, 0x28, 0x28) : QColor(0xFF, 0xFF, 0xFF));
-    return p;
-}
 
 QStringList titles(const QList<QAbstractButton *> &buttons)
 {
@@ -70,6 +58,8 @@ class TestActivityBanner : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase() { Theme::install(*qApp); }
+
     // The demo states with transfers shown in the window, in both appearances.
     void demoStates_data()
     {
@@ -91,7 +81,7 @@ private slots:
         Window w(state);
         QImage images[2];
         for (bool dark : {false, true}) {
-            w.frame.setPalette(appearance(dark));
+            Theme::setWindowAppearance(&w.frame, dark ? Appearance::dark : Appearance::light);
             w.frame.show();
             QVERIFY(QTest::qWaitForWindowExposed(&w.frame));
             QCoreApplication::processEvents(); // widgets made after showing appear one turn later
