@@ -1,44 +1,13 @@
 #include "fake_systemd.h"
 
-#include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QDBusVariant>
 #include <QDBusVirtualObject>
 #include <QFileInfo>
 #include <QMutexLocker>
 #include <QThread>
-
-namespace {
-
-// One entry of the changes list the manager answers unit file calls with.
-struct UnitFileChange {
-    QString type;
-    QString file;
-    QString destination;
-};
-
-QDBusArgument &operator<<(QDBusArgument &argument, const UnitFileChange &change)
-{
-    argument.beginStructure();
-    argument << change.type << change.file << change.destination;
-    argument.endStructure();
-    return argument;
-}
-
-const QDBusArgument &operator>>(const QDBusArgument &argument, UnitFileChange &change)
-{
-    argument.beginStructure();
-    argument >> change.type >> change.file >> change.destination;
-    argument.endStructure();
-    return argument;
-}
-
-} // namespace
-
-Q_DECLARE_METATYPE(UnitFileChange)
 
 namespace cv::test {
 
@@ -104,11 +73,6 @@ private:
         calls << line.join(QLatin1Char(' '));
     }
 
-    static QDBusMessage changes(const QDBusMessage &message, const QList<UnitFileChange> &list)
-    {
-        return message.createReply(QVariant::fromValue(list));
-    }
-
     QDBusMessage answer(const QDBusMessage &message)
     {
         record(message);
@@ -139,7 +103,7 @@ private:
                                                 QStringLiteral("File exists"));
             if (state.isEmpty() || state == QLatin1String("disabled"))
                 files[unit] = QStringLiteral("linked");
-            return changes(message, {{QStringLiteral("symlink"), QStringLiteral("~/.config/systemd/user/") + unit, first}});
+            return message.createReply(); // the list of changes is left out
         }
         if (method == QLatin1String("EnableUnitFiles")) {
             if (state.isEmpty())
@@ -147,15 +111,12 @@ private:
             if (state.startsWith(QLatin1String("masked")))
                 return masked();
             files[unit] = QStringLiteral("enabled");
-            QDBusMessage reply = message.createReply(true);
-            reply << QVariant::fromValue(QList<UnitFileChange>{
-                {QStringLiteral("symlink"), QStringLiteral("~/.config/systemd/user/default.target.wants/") + unit, unit}});
-            return reply;
+            return message.createReply(true);
         }
         if (method == QLatin1String("DisableUnitFiles")) {
             if (state == QLatin1String("enabled") || state == QLatin1String("linked"))
                 files.remove(unit);
-            return changes(message, {});
+            return message.createReply();
         }
         if (method == QLatin1String("Reload"))
             return message.createReply();
@@ -194,8 +155,6 @@ private:
 
 FakeSystemdManager::FakeSystemdManager() : thread_(std::make_unique<QThread>()), handler_(new Handler)
 {
-    qDBusRegisterMetaType<UnitFileChange>();
-    qDBusRegisterMetaType<QList<UnitFileChange>>();
     handler_->moveToThread(thread_.get());
     thread_->start();
 }
