@@ -59,10 +59,19 @@ SystemdUserManager::SystemdUserManager(QDBusConnection bus, Timeouts timeouts, C
 {
 }
 
+SystemdUserManager::SystemdUserManager() : clock_(&Clock::system()) {}
+
 SystemdUserManager &SystemdUserManager::session()
 {
-    static SystemdUserManager manager(QDBusConnection::sessionBus());
+    static SystemdUserManager manager;
     return manager;
+}
+
+QDBusConnection &SystemdUserManager::bus()
+{
+    if (!bus_)
+        bus_ = QDBusConnection::sessionBus();
+    return *bus_;
 }
 
 QDBusMessage SystemdUserManager::managerCall(const QString &method) const
@@ -78,24 +87,24 @@ void SystemdUserManager::noteFailure(const QDBusMessage &reply)
 
 QDBusMessage SystemdUserManager::ask(const QDBusMessage &message)
 {
-    if (!bus_.isConnected())
+    if (!bus().isConnected())
         throw notConnected();
     // QDBus::Block waits without running the event loop: nothing else of the
     // application runs in between, and the wait is bounded.
-    QDBusMessage reply = bus_.call(message, QDBus::Block, timeouts_.answerMs);
+    QDBusMessage reply = bus().call(message, QDBus::Block, timeouts_.answerMs);
     noteFailure(reply);
     return reply;
 }
 
 bool SystemdUserManager::present()
 {
-    if (!bus_.isConnected() || clock_->uptime() < quietUntil_)
+    if (!bus().isConnected() || clock_->uptime() < quietUntil_)
         return false;
     QDBusMessage question = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
         QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameHasOwner"));
     question << managerService;
-    const QDBusMessage reply = bus_.call(question, QDBus::Block, timeouts_.answerMs);
+    const QDBusMessage reply = bus().call(question, QDBus::Block, timeouts_.answerMs);
     return reply.type() == QDBusMessage::ReplyMessage && reply.arguments().value(0).toBool();
 }
 
@@ -142,9 +151,9 @@ std::optional<QString> SystemdUserManager::activeState(const QString &unit)
 
 QCoro::Task<> SystemdUserManager::change(QDBusMessage message)
 {
-    if (!bus_.isConnected())
+    if (!bus().isConnected())
         throw notConnected();
-    QDBusPendingCall call = bus_.asyncCall(message, timeouts_.changeMs);
+    QDBusPendingCall call = bus().asyncCall(message, timeouts_.changeMs);
     const QDBusMessage reply = co_await call;
     noteFailure(reply);
     if (reply.type() != QDBusMessage::ReplyMessage)
@@ -187,17 +196,17 @@ QCoro::Task<> SystemdUserManager::disable(QString unit)
 
 void SystemdUserManager::startUnit(const QString &unit)
 {
-    if (!bus_.isConnected())
+    if (!bus().isConnected())
         throw notConnected();
     // The bus keeps the order of one sender's messages: the reset is done before the
     // start is looked at. Answers are not waited for; a unit without a failed state
     // answers the reset with an error that means nothing here.
     QDBusMessage reset = managerCall(QStringLiteral("ResetFailedUnit"));
     reset << unit;
-    bus_.asyncCall(reset, timeouts_.changeMs);
+    bus().asyncCall(reset, timeouts_.changeMs);
     QDBusMessage start = managerCall(QStringLiteral("StartUnit"));
     start << unit << QStringLiteral("replace");
-    bus_.asyncCall(start, timeouts_.changeMs);
+    bus().asyncCall(start, timeouts_.changeMs);
 }
 
 } // namespace cv

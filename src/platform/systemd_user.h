@@ -30,7 +30,7 @@ public:
 
     explicit SystemdUserManager(QDBusConnection bus, Timeouts timeouts = {}, Clock *clock = nullptr);
 
-    // The manager of this session's bus.
+    // The manager of this session's bus, connected at its first use.
     static SystemdUserManager &session();
 
     // A manager owns its name on the bus and has not failed to answer lately.
@@ -59,7 +59,10 @@ private:
     QCoro::Task<> change(QDBusMessage message);
     void noteFailure(const QDBusMessage &reply);
 
-    QDBusConnection bus_;
+    SystemdUserManager();
+    QDBusConnection &bus();
+
+    std::optional<QDBusConnection> bus_;
     Timeouts timeouts_;
     Clock *clock_;
     double quietUntil_ = -1;
