@@ -106,7 +106,10 @@ std::shared_ptr<LoginItem> SystemdLoginItemService::agent(const QString &plistNa
 std::shared_ptr<LoginItem> SystemdLoginItemService::mainApp()
 {
     const QString folder = autostartFolder_.isEmpty() ? AutostartEntry::userFolder() : autostartFolder_;
-    const QString name = bundle_.bundleIdentifier().value_or(QStringLiteral("corvane")) + QStringLiteral(".desktop");
+    QString name = bundle_.bundleIdentifier().value_or(QString());
+    if (name.isEmpty())
+        name = QStringLiteral("corvane");
+    name += QStringLiteral(".desktop");
     return std::make_shared<AutostartItem>(AutostartEntry(folder, name, bundle_.executablePath()));
 }
 
