@@ -118,11 +118,13 @@ private slots:
         // Finished, with "dismiss": "Show in Finder" and the remove button, fully
         // opaque only under the pointer.
         status.copies[0].state = "done";
+        status.copies[0].skipped_items = QList<CopyProblem>{{"/p/<b>x</b>", "unreadable"}};
         status.capabilities << "dismiss";
         w.f.model().setStatus(status);
         w.list->refresh();
         QCOMPARE(titles(row->buttons()), (QStringList{"Show in Finder", "Remove from list"}));
         QVERIFY(w.list->clearButton()->isVisibleTo(w.list));
+        QVERIFY(row->title()->toolTip().contains("/p/&lt;b&gt;x&lt;/b&gt;: unreadable"));
         auto *effect = qobject_cast<QGraphicsOpacityEffect *>(row->buttons().last()->graphicsEffect());
         QVERIFY(effect);
         QCOMPARE(effect->opacity(), 0.5);
