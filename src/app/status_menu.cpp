@@ -104,7 +104,7 @@ void StatusMenu::updateStatusItem(bool show)
             menu_->deleteLater();
         menu_.clear();
         built_.clear();
-        open_ = stale_ = false;
+        stale_ = false;
         return;
     }
     if (item_)
@@ -128,7 +128,9 @@ void StatusMenu::rebuildStatusMenu()
     QList<Entry> now = entries();
     if (menu_ && now == built_)
         return;
-    if (open_) {
+    // An open menu is left alone; it follows once it closes. (A tray host that draws
+    // the menu itself reads the new one when told, so only our own widget counts.)
+    if (menu_ && menu_->isVisible()) {
         stale_ = true;
         return;
     }
@@ -208,9 +210,7 @@ void StatusMenu::build(const QList<Entry> &items)
         }
         }
     }
-    connect(menu, &QMenu::aboutToShow, this, [this] { open_ = true; });
     connect(menu, &QMenu::aboutToHide, this, [this] {
-        open_ = false;
         if (stale_) {
             // After the chosen item has run, which follows the menu's closing.
             QTimer::singleShot(0, this, [this] {

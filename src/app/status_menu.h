@@ -63,7 +63,6 @@ private:
     std::unique_ptr<StatusItem> item_;
     QPointer<QMenu> menu_;
     QList<Entry> built_;
-    bool open_ = false;
     bool stale_ = false;
 };
 
