@@ -141,7 +141,8 @@ class ActivityList final : public QWidget {
 public:
     ActivityList(AppModel &model, QString peer, QWidget *parent = nullptr);
 
-    // Follows the model's status; cheap when nothing changed.
+    // Shows the model's status as it stands; the window calls it at each redraw.
+    // Nothing is laid out or painted again when nothing changed.
     void refresh();
 
     QPushButton *clearButton() const { return clear_; }

@@ -112,6 +112,11 @@ private slots:
         QCOMPARE(w.list->rows().first(), row);
         QCOMPARE(row->buttons().first(), cancel);
         QCOMPARE(w.banner->titleLabel(), bannerTitle);
+        w.f.model().setMutating(true); // a command in flight holds back eject and "Get Files…" in place
+        w.banner->refresh();
+        QCOMPARE(w.banner->titleLabel(), bannerTitle);
+        QCOMPARE(titles(w.banner->buttons()), (QStringList{"Eject (off)", "Get Files… (off)", "Open"}));
+        w.f.model().setMutating(false);
         QCOMPARE(*row->bar()->fraction(), 0.75);
         QVERIFY(row->caption()->text().startsWith("3.15 GB of 4.2 GB"));
 
