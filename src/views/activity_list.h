@@ -132,7 +132,8 @@ private:
     QGraphicsOpacityEffect *removeOpacity_ = nullptr;
 };
 
-// The "Transfers" list of one computer: the header with "Clear", one row per entry
+// The "Transfers" list of one computer, hidden while it has no entry: the header
+// with "Clear", one row per entry
 // (reused by id across refreshes, so an entry that only moved on updates its bar and
 // caption alone), dividers between them, and the end anchor the window scrolls to.
 class ActivityList final : public QWidget {

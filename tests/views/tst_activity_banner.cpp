@@ -93,6 +93,7 @@ private slots:
         for (ActivityRow *r : w.list->rows())
             shown << r->title()->text() + "|" + r->caption()->text() + "|" + titles(r->buttons()).join(",");
         QCOMPARE(shown.join("\n"), row);
+        QCOMPARE(w.list->isVisible(), !row.isEmpty());
         QCOMPARE(w.banner->titleLabel()->text() + "|" + titles(w.banner->buttons()).join(","), banner);
     }
 
