@@ -1,0 +1,78 @@
+// Quitting: the quit request, the termination handshake with its drain.
+
+#include "app/app_delegate.h"
+
+#include "platform/development_log.h"
+
+#include <QCoroTimer>
+#include <QTimer>
+
+namespace cv {
+
+namespace {
+
+QString flag(bool value)
+{
+    return value ? QStringLiteral("true") : QStringLiteral("false");
+}
+
+} // namespace
+
+void AppDelegate::requestQuit()
+{
+    if (terminationScheduled || terminationInFlight)
+        return;
+    terminationScheduled = true;
+    // On a later turn, outside any menu that is still tracking.
+    QTimer::singleShot(0, this, &AppDelegate::terminateFromRunLoop);
+}
+
+void AppDelegate::terminateFromRunLoop()
+{
+    terminationScheduled = false;
+    developmentLog(QStringLiteral("requesting ordinary NSApp.terminate from run-loop selector"));
+    runtime_->terminate();
+}
+
+TerminateReply AppDelegate::applicationShouldTerminate()
+{
+    developmentLog(QStringLiteral("applicationShouldTerminate received; terminationInFlight=") + flag(terminationInFlight));
+    if (terminationInFlight)
+        return TerminateReply::cancel;
+    // The development modes never started the service, so there is nothing to stop;
+    // asking it to quit would stop the user's real service.
+    if (leavingQuietly || installing || developmentMode_)
+        return TerminateReply::now;
+    terminationInFlight = true;
+    drain(this);
+    return TerminateReply::later;
+}
+
+QCoro::Task<> AppDelegate::drain(QPointer<AppDelegate> self)
+{
+    // The runtime holds the termination only once this answer has reached it.
+    QCoro::Task<> hop = QCoro::sleepFor(std::chrono::milliseconds(0));
+    co_await std::move(hop);
+    if (!self)
+        co_return;
+    developmentLog(QStringLiteral("AppDelegate drain task started"));
+    QCoro::Task<bool> quitting = self->model->quit();
+    const bool allow = co_await std::move(quitting);
+    if (!self)
+        co_return;
+    self->terminationInFlight = false;
+    developmentLog(QStringLiteral("controller Quit completed; replying to AppKit allowTermination=") + flag(allow));
+    if (self->runtime_)
+        self->runtime_->replyToApplicationShouldTerminate(allow);
+}
+
+void AppDelegate::applicationWillTerminate()
+{
+    developmentLog(QStringLiteral("applicationWillTerminate"));
+}
+
+void AppDelegate::considerLeaving()
+{
+}
+
+} // namespace cv

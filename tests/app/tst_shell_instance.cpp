@@ -1,0 +1,84 @@
+// One running copy per session: the real corvane started several times on a
+// private session bus.
+
+#include "platform/single_instance.h"
+
+#include <QDBusConnectionInterface>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+const QString name = QStringLiteral("app.corvane.Corvane");
+
+// A corvane process with its development trace on standard error and its service
+// pointed at nothing, so no real service is found or started.
+struct Corvane {
+    Corvane(const QTemporaryDir &scratch, const QStringList &arguments)
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("CV_MAC_CAPTURE_DIR"), scratch.path());
+        environment.insert(QStringLiteral("CV_MAC_SERVICE"), scratch.filePath(QStringLiteral("no-service")));
+        environment.insert(QStringLiteral("CV_MAC_RUNTIME_DIR"), scratch.path());
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral(CORVANE_PATH), arguments);
+    }
+    ~Corvane()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished(5000);
+        }
+    }
+    QString trace()
+    {
+        stderrText += QString::fromUtf8(process.readAllStandardError());
+        return stderrText;
+    }
+
+    QProcess process;
+    QString stderrText;
+};
+
+bool nameOwned()
+{
+    return QDBusConnection::sessionBus().interface()->isServiceRegistered(name).value();
+}
+
+} // namespace
+
+class ShellInstanceTest : public QObject {
+    Q_OBJECT
+private slots:
+    void secondLaunchReopensTheFirst()
+    {
+        QVERIFY(QDBusConnection::sessionBus().isConnected());
+        QTemporaryDir scratch;
+        Corvane first(scratch, {QStringLiteral("--background")});
+        QVERIFY(first.process.waitForStarted(10000));
+        QTRY_VERIFY_WITH_TIMEOUT(nameOwned(), 15000);
+
+        Corvane second(scratch, {});
+        QVERIFY(second.process.waitForFinished(15000));
+        QCOMPARE(second.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.process.exitCode(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(first.trace().contains(QStringLiteral("second launch: reopening")), 10000);
+        QCOMPARE(first.process.state(), QProcess::Running);
+
+        // A development mode runs beside it, and ends at once on SIGTERM without
+        // asking any service to quit.
+        Corvane demo(scratch, {QStringLiteral("--demo")});
+        QVERIFY(demo.process.waitForStarted(10000));
+        QVERIFY(!demo.process.waitForFinished(1500));
+        QCOMPARE(first.trace().count(QStringLiteral("second launch: reopening")), 1);
+        demo.process.terminate();
+        QVERIFY(demo.process.waitForFinished(10000));
+        QCOMPARE(demo.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(demo.process.exitCode(), 0);
+        QVERIFY2(demo.trace().contains(QStringLiteral("applicationWillTerminate")), qPrintable(demo.trace()));
+    }
+};
+
+QTEST_GUILESS_MAIN(ShellInstanceTest)
+#include "tst_shell_instance.moc"
