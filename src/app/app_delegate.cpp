@@ -52,6 +52,7 @@ void AppDelegate::applicationDidFinishLaunching(const QStringList &arguments)
         if (self)
             self->considerLeaving();
     };
+    subscribeToErrorsAndResponses();
 
     // The development modes never touch the service.
     if (arguments.contains(QStringLiteral("--render")) || arguments.contains(QStringLiteral("--demo"))) {
@@ -60,6 +61,30 @@ void AppDelegate::applicationDidFinishLaunching(const QStringList &arguments)
         return;
     }
 
+    updates->stopService = [self]() -> QCoro::Task<bool> {
+        if (!self)
+            co_return false;
+        QCoro::Task<bool> quitting = self->model->quit();
+        co_return co_await std::move(quitting);
+    };
+    updates->willQuitForUpdate = [self] {
+        if (self)
+            self->installing = true;
+    };
+    updates->presentError = [self](const QString &text) {
+        if (self)
+            self->presentError(text);
+    };
+    updates->sessionEnded = [self] {
+        if (!self)
+            return;
+        if (self->visibleWindows().isEmpty()) {
+            self->runtime().setActivationPolicy(ActivationPolicy::accessory);
+            self->considerLeaving();
+        } else {
+            self->runtime().setActivationPolicy(ActivationPolicy::regular);
+        }
+    };
     updates->start();
     model->start();
     if (!background) {

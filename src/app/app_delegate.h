@@ -2,6 +2,7 @@
 
 #include "app/updates.h"
 #include "model/app_model.h"
+#include "platform/notification_center.h"
 #include "platform/app_runtime.h"
 
 #include <QCoroTask>
@@ -89,6 +90,26 @@ public:
     // not minimised, in that order.
     QList<QMainWindow *> visibleWindows() const;
 
+    // ---- Errors and notification responses
+
+    // Makes `text` the pending error (after logging it) and tries to show it: the
+    // model's errors and the update controller's arrive here.
+    void presentError(const QString &text);
+    // Shows the pending error in a sheet on the main window, unless a quit drain
+    // runs or a sheet is already up.
+    void showPendingError();
+    // Follows the model's errors into the error sheet, and the responses to the
+    // notices (the latter only for the packaged application, whose notices they are).
+    void subscribeToErrorsAndResponses();
+    // A click on a notice or one of its buttons: reveals the received files, opens
+    // the computer's shared files, or brings up its window (the main window without
+    // a computer). `completion` runs once that is done.
+    void didReceiveNotificationResponse(const NotificationResponse &response, std::function<void()> completion = {});
+    // How a notice that arrives while the application is in front is presented: in
+    // the list and as a banner, without sound or badge.
+    enum PresentationOption { presentBadge = 1, presentSound = 2, presentList = 8, presentBanner = 16 };
+    static int willPresentNotification() { return presentList | presentBanner; }
+
     // ---- Quitting and idle leaving
 
     // The Quit command: queues one termination on a later turn of the event loop.
@@ -110,6 +131,9 @@ private:
     std::function<void()> frontingAction(std::optional<QString> peerId);
     void windowWillClose(QWidget *closing);
     void registerContent(QMainWindow *window, QWidget *host);
+    // The sheet's end: opens the privacy settings when asked, clears the model's
+    // error when it is still `error`, and shows the next pending one.
+    void errorSheetDone(QMessageBox *box, const QString &error, bool privacy, bool openSettings);
     // Waits for the model to stop the service, then answers the held termination.
     static QCoro::Task<> drain(QPointer<AppDelegate> self);
 

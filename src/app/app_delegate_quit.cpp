@@ -3,8 +3,10 @@
 #include "app/app_delegate.h"
 
 #include "platform/development_log.h"
+#include "service/service_host.h"
 
 #include <QCoroTimer>
+#include <QMessageBox>
 #include <QTimer>
 
 namespace cv {

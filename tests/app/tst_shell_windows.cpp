@@ -2,9 +2,7 @@
 // showing after the first fit, the activation policy, reopening, titles and looks,
 // and the refresh on every activation.
 
-#include "app/app_delegate.h"
-#include "model_fixture.h"
-#include "outcome.h"
+#include "delegate_fixture.h"
 
 #include <QMainWindow>
 #include <QSignalSpy>
@@ -14,45 +12,6 @@ using namespace cv;
 using namespace cv::test;
 
 namespace {
-
-// A delegate on the model fixture's fakes, its runtime not leaving any event loop.
-struct DelegateFixture {
-    DelegateFixture()
-    {
-        runtime.exitLoop = [this](int code) { exits << code; };
-        runtime.setActivationPolicy(ActivationPolicy::accessory);
-        Updates::Platform updates;
-        updates.available = [] { return false; };
-        delegate = std::make_unique<AppDelegate>(runtime, model.collaborators(), updates);
-        runtime.setDelegate(delegate.get());
-    }
-    ~DelegateFixture() { runtime.setDelegate(nullptr); }
-
-    // The status names these computers (id to name).
-    void connect(const QList<std::pair<QString, QString>> &peers)
-    {
-        QJsonArray list;
-        for (const auto &[id, name] : peers)
-            list << wire::peer(id, name);
-        model.client->queue(QStringLiteral("status"), wire::ok(wire::status(list)));
-        outcome(delegate->model->refresh());
-    }
-
-    // Shows the main window (no id) or a computer's and waits until it is on screen.
-    QMainWindow *shown(const std::optional<QString> &id = std::nullopt)
-    {
-        id ? delegate->showPeer(*id) : delegate->showMain();
-        QMainWindow *window = id ? delegate->peerWindows.value(*id).data() : delegate->mainWindow.data();
-        if (!QTest::qWaitFor([window] { return window && window->isVisible(); }, 2000))
-            return nullptr;
-        return window;
-    }
-
-    ModelFixture model;
-    AppRuntime runtime;
-    std::unique_ptr<AppDelegate> delegate;
-    QList<int> exits;
-};
 
 // Records a window's height at the moment it is first shown.
 struct HeightAtShow final : QObject {
@@ -198,7 +157,7 @@ private slots:
         QFETCH(QSize, minimum);
         QFETCH(bool, glass);
         DelegateFixture f;
-        f.connect({{QStringLiteral("p1"), QStringLiteral("Other")}, {QStringLiteral("p2"), name}});
+        f.connect({wire::peer(QStringLiteral("p1"), QStringLiteral("Other")), wire::peer(QStringLiteral("p2"), name)});
         QMainWindow *window = f.shown(QStringLiteral("p2"));
         QVERIFY(window);
         QCOMPARE(window->windowHandle()->title(), shownTitle);
