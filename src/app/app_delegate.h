@@ -134,6 +134,10 @@ private:
     // The sheet's end: opens the privacy settings when asked, clears the model's
     // error when it is still `error`, and shows the next pending one.
     void errorSheetDone(QMessageBox *box, const QString &error, bool privacy, bool openSettings);
+    // The conditions that arm the idle-leave check (and must still hold to leave).
+    bool idleLeaveArmable() const;
+    // Waits 5 s, then leaves quietly when nothing keeps the application.
+    static QCoro::Task<> idleLeave(QPointer<AppDelegate> self);
     // Waits for the model to stop the service, then answers the held termination.
     static QCoro::Task<> drain(QPointer<AppDelegate> self);
 

@@ -66,6 +66,10 @@ QCoro::Task<> AppDelegate::drain(QPointer<AppDelegate> self)
     developmentLog(QStringLiteral("controller Quit completed; replying to AppKit allowTermination=") + flag(allow));
     if (self->runtime_)
         self->runtime_->replyToApplicationShouldTerminate(allow);
+    // The refusal's text reached pendingError through the error subscription; the
+    // sheet may show now that the drain is over.
+    if (!allow)
+        QTimer::singleShot(0, self, &AppDelegate::showPendingError);
 }
 
 void AppDelegate::applicationWillTerminate()
@@ -73,8 +77,36 @@ void AppDelegate::applicationWillTerminate()
     developmentLog(QStringLiteral("applicationWillTerminate"));
 }
 
+bool AppDelegate::idleLeaveArmable() const
+{
+    return model->host().agentManaged() && !model->showInMenuBar() && !terminationInFlight;
+}
+
 void AppDelegate::considerLeaving()
 {
+    if (idleCheck || !idleLeaveArmable())
+        return;
+    idleCheck = idleLeave(this);
+}
+
+QCoro::Task<> AppDelegate::idleLeave(QPointer<AppDelegate> self)
+{
+    // A cancelled sleep counts as a finished one: the checks below decide.
+    QCoro::Task<bool> pause = self->model->clock().sleep(5.0);
+    co_await std::move(pause);
+    if (!self)
+        co_return;
+    // Dropping the handle of a running task is safe: the task frees itself when it ends.
+    self->idleCheck.reset();
+    // A quit that is queued or draining decides on its own; leaving here would end
+    // the application later without stopping the service.
+    const bool leave = self->idleLeaveArmable() && !self->terminationScheduled && self->visibleWindows().isEmpty()
+        && !self->model->hasPendingNotices() && !self->errorAlert && !self->pendingError && !self->model->mutating();
+    if (!leave)
+        co_return;
+    developmentLog(QStringLiteral("nothing on screen: leaving; the service keeps running"));
+    self->leavingQuietly = true;
+    self->runtime_->terminate();
 }
 
 } // namespace cv

@@ -1,27 +1,38 @@
 // One running copy per session: the real corvane started several times on a
 // private session bus.
 
-#include "platform/single_instance.h"
+#include "standin.h"
 
 #include <QDBusConnectionInterface>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+#include <unistd.h>
+
 namespace {
 
 const QString name = QStringLiteral("app.corvane.Corvane");
 
-// A corvane process with its development trace on standard error and its service
-// pointed at nothing, so no real service is found or started.
+// A corvane process in a process group of its own (as a terminal starts it), with
+// its development trace on standard error and its service pointed at nothing (or at
+// the stand-in), so no real service is found or started.
 struct Corvane {
-    Corvane(const QTemporaryDir &scratch, const QStringList &arguments)
+    Corvane(const QTemporaryDir &scratch, const QStringList &arguments, const cv::test::Standin *service = nullptr)
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("CV_MAC_CAPTURE_DIR"), scratch.path());
-        environment.insert(QStringLiteral("CV_MAC_SERVICE"), scratch.filePath(QStringLiteral("no-service")));
-        environment.insert(QStringLiteral("CV_MAC_RUNTIME_DIR"), scratch.path());
+        if (service) {
+            environment.insert(service->environment());
+            environment.insert(QStringLiteral("CV_MAC_SERVICE"), cv::test::Standin::executable());
+            environment.insert(QStringLiteral("CV_MAC_RUNTIME_DIR"), service->runtimeDir());
+        } else {
+            environment.insert(QStringLiteral("CV_MAC_SERVICE"), scratch.filePath(QStringLiteral("no-service")));
+            environment.insert(QStringLiteral("CV_MAC_RUNTIME_DIR"), scratch.path());
+        }
         process.setProcessEnvironment(environment);
+        process.setChildProcessModifier([] { ::setpgid(0, 0); });
         process.start(QStringLiteral(CORVANE_PATH), arguments);
     }
     ~Corvane()
@@ -77,6 +88,30 @@ private slots:
         QCOMPARE(demo.process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(demo.process.exitCode(), 0);
         QVERIFY2(demo.trace().contains(QStringLiteral("applicationWillTerminate")), qPrintable(demo.trace()));
+    }
+
+    // A terminal's Ctrl+C reaches the whole foreground process group: the service
+    // the application started must survive it until the quit drain stops it.
+    void interruptStopsTheChildServiceThroughTheDrain()
+    {
+        QTemporaryDir scratch;
+        cv::test::Standin service;
+        service.setScript(QJsonObject{{"lifetime", 60}});
+        Corvane app(scratch, {QStringLiteral("--background")}, &service);
+        QVERIFY(app.process.waitForStarted(10000));
+        const auto asked = [&service](const QByteArray &op) {
+            for (const QByteArray &line : service.recorded())
+                if (line.contains("\"op\":\"" + op + "\""))
+                    return true;
+            return false;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(asked("status"), 20000);
+        QCOMPARE(::kill(-pid_t(app.process.processId()), SIGINT), 0);
+        QVERIFY(app.process.waitForFinished(30000));
+        QCOMPARE(app.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(app.process.exitCode(), 0);
+        QVERIFY2(asked("quit"), qPrintable(app.trace()));
+        QVERIFY(app.trace().contains(QStringLiteral("allowTermination=true")));
     }
 };
 
