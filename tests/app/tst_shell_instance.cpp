@@ -5,7 +5,6 @@
 
 #include <QDBusConnectionInterface>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
@@ -15,22 +14,15 @@ namespace {
 
 const QString name = QStringLiteral("app.corvane.Corvane");
 
-// A corvane process in a process group of its own (as a terminal starts it), with
-// its development trace on standard error and its service pointed at nothing (or at
-// the stand-in), so no real service is found or started.
+// A corvane process in a process group of its own (as a terminal starts it), its
+// development trace on standard error, its service the stand-in.
 struct Corvane {
-    Corvane(const QTemporaryDir &scratch, const QStringList &arguments, const cv::test::Standin *service = nullptr)
+    Corvane(const cv::test::Standin &service, const QStringList &arguments)
     {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("CV_MAC_CAPTURE_DIR"), scratch.path());
-        if (service) {
-            environment.insert(service->environment());
-            environment.insert(QStringLiteral("CV_MAC_SERVICE"), cv::test::Standin::executable());
-            environment.insert(QStringLiteral("CV_MAC_RUNTIME_DIR"), service->runtimeDir());
-        } else {
-            environment.insert(QStringLiteral("CV_MAC_SERVICE"), scratch.filePath(QStringLiteral("no-service")));
-            environment.insert(QStringLiteral("CV_MAC_RUNTIME_DIR"), scratch.path());
-        }
+        QProcessEnvironment environment = service.environment();
+        environment.insert(QStringLiteral("CV_MAC_CAPTURE_DIR"), service.directory());
+        environment.insert(QStringLiteral("CV_MAC_SERVICE"), cv::test::Standin::executable());
+        environment.insert(QStringLiteral("CV_MAC_RUNTIME_DIR"), service.runtimeDir());
         process.setProcessEnvironment(environment);
         process.setChildProcessModifier([] { ::setpgid(0, 0); });
         process.start(QStringLiteral(CORVANE_PATH), arguments);
@@ -65,12 +57,13 @@ private slots:
     void secondLaunchReopensTheFirst()
     {
         QVERIFY(QDBusConnection::sessionBus().isConnected());
-        QTemporaryDir scratch;
-        Corvane first(scratch, {QStringLiteral("--background")});
+        cv::test::Standin service;
+        service.setScript(QJsonObject{{"lifetime", 60}});
+        Corvane first(service, {QStringLiteral("--background")});
         QVERIFY(first.process.waitForStarted(10000));
         QTRY_VERIFY_WITH_TIMEOUT(nameOwned(), 15000);
 
-        Corvane second(scratch, {});
+        Corvane second(service, {});
         QVERIFY(second.process.waitForFinished(15000));
         QCOMPARE(second.process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(second.process.exitCode(), 0);
@@ -79,7 +72,7 @@ private slots:
 
         // A development mode runs beside it, and ends at once on SIGTERM without
         // asking any service to quit.
-        Corvane demo(scratch, {QStringLiteral("--demo")});
+        Corvane demo(service, {QStringLiteral("--demo")});
         QVERIFY(demo.process.waitForStarted(10000));
         QVERIFY(!demo.process.waitForFinished(1500));
         QCOMPARE(first.trace().count(QStringLiteral("second launch: reopening")), 1);
@@ -94,10 +87,9 @@ private slots:
     // the application started must survive it until the quit drain stops it.
     void interruptStopsTheChildServiceThroughTheDrain()
     {
-        QTemporaryDir scratch;
         cv::test::Standin service;
         service.setScript(QJsonObject{{"lifetime", 60}});
-        Corvane app(scratch, {QStringLiteral("--background")}, &service);
+        Corvane app(service, {QStringLiteral("--background")});
         QVERIFY(app.process.waitForStarted(10000));
         const auto asked = [&service](const QByteArray &op) {
             for (const QByteArray &line : service.recorded())

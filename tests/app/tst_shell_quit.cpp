@@ -2,10 +2,7 @@
 
 #include "delegate_fixture.h"
 #include "../model/follow_helpers.h"
-
-#include <QTemporaryFile>
-
-#include <unistd.h>
+#include "trace_capture.h"
 
 using namespace cv;
 using namespace cv::test;
@@ -13,44 +10,6 @@ using namespace cv::test;
 namespace {
 
 const QString waitText = QStringLiteral("Wait for the current action or service startup to finish before quitting.");
-
-// Standard error while it lives, with the development trace on.
-class TraceCapture {
-public:
-    TraceCapture()
-    {
-        qputenv("CV_MAC_CAPTURE_DIR", "/tmp");
-        file_.open();
-        saved_ = ::dup(STDERR_FILENO);
-        ::dup2(file_.handle(), STDERR_FILENO);
-    }
-    ~TraceCapture() { restore(); }
-    // The trace texts written so far, without their prefix.
-    QStringList texts()
-    {
-        restore();
-        file_.seek(0);
-        QStringList list;
-        for (const QByteArray &line : file_.readAll().split('\n')) {
-            if (line.startsWith("Development lifecycle pid="))
-                list << QString::fromUtf8(line.mid(line.indexOf(' ', line.indexOf("wall=")) + 1));
-        }
-        return list;
-    }
-
-private:
-    void restore()
-    {
-        if (saved_ < 0)
-            return;
-        ::dup2(saved_, STDERR_FILENO);
-        ::close(saved_);
-        saved_ = -1;
-        qunsetenv("CV_MAC_CAPTURE_DIR");
-    }
-    QTemporaryFile file_;
-    int saved_ = -1;
-};
 
 // A model that reached its service and is idle; "quit" answers after `delay`.
 void idle(DelegateFixture &f, double delay = 0)
@@ -142,21 +101,16 @@ private slots:
         QTest::addColumn<bool>("leaves");
         const Setup none = [](DelegateFixture &) {};
         QTest::newRow("nothing on screen") << none << true << true;
-        QTest::newRow("menu-bar item on") << Setup([](DelegateFixture &f) { f.appModel().setShowInMenuBar(true); }) << false << false;
-        QTest::newRow("service is a child") << Setup([](DelegateFixture &f) {
-            f.model.loginItems.agentItem->setStatus(LoginItemStatus::notRegistered);
-        }) << false << false;
-        QTest::newRow("window visible") << Setup([](DelegateFixture &f) { QVERIFY(f.shown()); }) << true << false;
-        QTest::newRow("window minimised") << Setup([](DelegateFixture &f) {
-            QVERIFY(f.shown());
-            f.delegate->mainWindow->showMinimized();
-        }) << true << true;
-        QTest::newRow("delivery gathering") << Setup([](DelegateFixture &f) {
-            AppModelAccess::pendingDeliveries(f.appModel()).insert(QStringLiteral("p1"), {});
-        }) << true << false;
-        QTest::newRow("command in flight") << Setup([](DelegateFixture &f) { f.appModel().setMutating(true); }) << true << false;
-        QTest::newRow("error pending") << Setup([](DelegateFixture &f) { f.delegate->pendingError = QStringLiteral("x"); }) << true << false;
-        QTest::newRow("quit queued") << Setup([](DelegateFixture &f) { f.delegate->terminationScheduled = true; }) << true << false;
+        QTest::newRow("menu-bar item on") << Setup([](auto &f) { f.appModel().setShowInMenuBar(true); }) << false << false;
+        QTest::newRow("service is a child")
+            << Setup([](auto &f) { f.model.loginItems.agentItem->setStatus(LoginItemStatus::notRegistered); }) << false << false;
+        QTest::newRow("window visible") << Setup([](auto &f) { f.shown(); }) << true << false;
+        QTest::newRow("window minimised") << Setup([](auto &f) { f.shown()->showMinimized(); }) << true << true;
+        QTest::newRow("delivery gathering")
+            << Setup([](auto &f) { AppModelAccess::pendingDeliveries(f.appModel()).insert("p1", {}); }) << true << false;
+        QTest::newRow("command in flight") << Setup([](auto &f) { f.appModel().setMutating(true); }) << true << false;
+        QTest::newRow("error pending") << Setup([](auto &f) { f.delegate->pendingError = "x"; }) << true << false;
+        QTest::newRow("quit queued") << Setup([](auto &f) { f.delegate->terminationScheduled = true; }) << true << false;
     }
 
     void idleLeaving()

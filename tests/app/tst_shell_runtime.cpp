@@ -1,20 +1,19 @@
-// The application runtime (termination handshake, termination signals), the
-// login-item test, the single-instance name and the development trace.
+// The application runtime's termination handshake and signals, the login-item test
+// and the development trace.
 
 #include "app/app_launch_intent.h"
 #include "platform/app_runtime.h"
 #include "platform/development_log.h"
-#include "platform/single_instance.h"
+#include "trace_capture.h"
 
 #include <QRegularExpression>
-#include <QSignalSpy>
-#include <QTemporaryFile>
 #include <QTest>
 
 #include <csignal>
-#include <unistd.h>
 
 using namespace cv;
+using namespace cv::test;
+using Event = std::optional<LaunchEvent>;
 
 namespace {
 
@@ -24,99 +23,66 @@ struct ScriptedDelegate final : AppRuntimeDelegate {
     QStringList calls;
     TerminateReply applicationShouldTerminate() override
     {
-        calls << QStringLiteral("should");
+        calls << "should";
         return reply;
     }
-    void applicationWillTerminate() override { calls << QStringLiteral("will"); }
-    void applicationDidBecomeActive() override { calls << QStringLiteral("active"); }
-    bool applicationShouldHandleReopen(bool) override
-    {
-        calls << QStringLiteral("reopen");
-        return true;
-    }
+    void applicationWillTerminate() override { calls << "will"; }
+    void applicationDidBecomeActive() override {}
+    bool applicationShouldHandleReopen(bool) override { return true; }
 };
 
-// What `write` sent to standard error, with CV_MAC_CAPTURE_DIR set or not.
-QByteArray stderrOf(bool capture, const std::function<void()> &write)
-{
-    if (capture)
-        qputenv("CV_MAC_CAPTURE_DIR", "");
-    else
-        qunsetenv("CV_MAC_CAPTURE_DIR");
-    QTemporaryFile file;
-    file.open();
-    const int saved = ::dup(STDERR_FILENO);
-    ::dup2(file.handle(), STDERR_FILENO);
-    write();
-    ::dup2(saved, STDERR_FILENO);
-    ::close(saved);
-    qunsetenv("CV_MAC_CAPTURE_DIR");
-    file.seek(0);
-    return file.readAll();
-}
-
-constexpr quint32 aevt = fourCharCode("aevt");
-constexpr quint32 oapp = fourCharCode("oapp");
-constexpr quint32 lgit = fourCharCode("lgit");
+constexpr quint32 aevt = fourCharCode("aevt"), oapp = fourCharCode("oapp"), lgit = fourCharCode("lgit");
 
 } // namespace
-
-Q_DECLARE_METATYPE(std::optional<cv::LaunchEvent>)
 
 class ShellRuntimeTest : public QObject {
     Q_OBJECT
 private slots:
     void loginItemLaunch_data()
     {
-        QTest::addColumn<std::optional<LaunchEvent>>("event");
+        QTest::addColumn<Event>("event");
         QTest::addColumn<bool>("loginItem");
-        QTest::newRow("no event") << std::optional<LaunchEvent>() << false;
-        QTest::newRow("login item") << std::optional(LaunchEvent{aevt, aevt, oapp, lgit}) << true;
-        QTest::newRow("no property data") << std::optional(LaunchEvent{aevt, aevt, oapp, {}}) << false;
-        QTest::newRow("other code") << std::optional(LaunchEvent{aevt, aevt, oapp, fourCharCode("xxxx")}) << false;
-        QTest::newRow("other event id") << std::optional(LaunchEvent{aevt, aevt, fourCharCode("odoc"), lgit}) << false;
-        QTest::newRow("other class") << std::optional(LaunchEvent{aevt, fourCharCode("core"), oapp, lgit}) << false;
-        QTest::newRow("other descriptor") << std::optional(LaunchEvent{fourCharCode("list"), aevt, oapp, lgit}) << false;
+        QTest::newRow("no event") << Event() << false;
+        QTest::newRow("login item") << Event(LaunchEvent{aevt, aevt, oapp, lgit}) << true;
+        QTest::newRow("no property data") << Event(LaunchEvent{aevt, aevt, oapp, {}}) << false;
+        QTest::newRow("other code") << Event(LaunchEvent{aevt, aevt, oapp, fourCharCode("xxxx")}) << false;
+        QTest::newRow("other event id") << Event(LaunchEvent{aevt, aevt, fourCharCode("odoc"), lgit}) << false;
+        QTest::newRow("other class") << Event(LaunchEvent{aevt, fourCharCode("core"), oapp, lgit}) << false;
+        QTest::newRow("other descriptor") << Event(LaunchEvent{fourCharCode("list"), aevt, oapp, lgit}) << false;
     }
-
     void loginItemLaunch()
     {
-        QFETCH(std::optional<LaunchEvent>, event);
-        QFETCH(bool, loginItem);
-        QCOMPARE(AppLaunchIntent::isLoginItemLaunch(event), loginItem);
+        QFETCH(Event, event);
+        QTEST(AppLaunchIntent::isLoginItemLaunch(event), "loginItem");
     }
 
     void terminateHandshake_data()
     {
-        QTest::addColumn<int>("reply");
+        QTest::addColumn<TerminateReply>("reply");
         QTest::addColumn<int>("lateAnswer"); // -1: none, else 0/1
         QTest::addColumn<int>("signalNumber"); // 0: terminate() called directly
-        QTest::addColumn<QStringList>("calls");
-        QTest::addColumn<bool>("exited");
-        const QStringList should{"should"}, ended{"should", "will"};
-        QTest::newRow("now") << int(TerminateReply::now) << -1 << 0 << ended << true;
-        QTest::newRow("cancel") << int(TerminateReply::cancel) << -1 << 0 << should << false;
-        QTest::newRow("later, held") << int(TerminateReply::later) << -1 << 0 << should << false;
-        QTest::newRow("later, allowed") << int(TerminateReply::later) << 1 << 0 << ended << true;
-        QTest::newRow("later, refused") << int(TerminateReply::later) << 0 << 0 << should << false;
-        QTest::newRow("SIGTERM") << int(TerminateReply::now) << -1 << SIGTERM << ended << true;
-        QTest::newRow("SIGINT, later") << int(TerminateReply::later) << -1 << SIGINT << should << false;
-        QTest::newRow("SIGHUP, cancel") << int(TerminateReply::cancel) << -1 << SIGHUP << should << false;
+        QTest::addColumn<int>("exits");
+        QTest::newRow("now") << TerminateReply::now << -1 << 0 << 1;
+        QTest::newRow("cancel") << TerminateReply::cancel << -1 << 0 << 0;
+        QTest::newRow("later, held") << TerminateReply::later << -1 << 0 << 0;
+        QTest::newRow("later, allowed") << TerminateReply::later << 1 << 0 << 1;
+        QTest::newRow("later, refused") << TerminateReply::later << 0 << 0 << 0;
+        QTest::newRow("SIGTERM") << TerminateReply::now << -1 << SIGTERM << 1;
+        QTest::newRow("SIGINT, later") << TerminateReply::later << -1 << SIGINT << 0;
+        QTest::newRow("SIGHUP, cancel") << TerminateReply::cancel << -1 << SIGHUP << 0;
     }
-
     void terminateHandshake()
     {
-        QFETCH(int, reply);
+        QFETCH(TerminateReply, reply);
         QFETCH(int, lateAnswer);
         QFETCH(int, signalNumber);
-        QFETCH(QStringList, calls);
-        QFETCH(bool, exited);
+        QFETCH(int, exits);
         ScriptedDelegate delegate;
-        delegate.reply = TerminateReply(reply);
+        delegate.reply = reply;
         AppRuntime runtime;
         runtime.setDelegate(&delegate);
-        QList<int> exits;
-        runtime.exitLoop = [&exits](int code) { exits << code; };
+        int exited = 0;
+        runtime.exitLoop = [&exited](int code) { exited += 1 + code; };
         if (signalNumber) {
             QVERIFY(runtime.installSignalHandlers());
             ::raise(signalNumber);
@@ -124,76 +90,33 @@ private slots:
         } else {
             runtime.terminate();
         }
-        QCOMPARE(runtime.terminationPending(), reply == int(TerminateReply::later));
+        QCOMPARE(runtime.terminationPending(), reply == TerminateReply::later);
         if (lateAnswer >= 0)
             runtime.replyToApplicationShouldTerminate(lateAnswer == 1);
-        QCOMPARE(delegate.calls, calls);
-        QCOMPARE(exits, exited ? QList<int>{0} : QList<int>{});
-        // A reply nobody waits for changes nothing.
-        runtime.replyToApplicationShouldTerminate(true);
-        QCOMPARE(exits.size(), exited ? 1 : int(reply == int(TerminateReply::later) && lateAnswer < 0));
-    }
-
-    void policyIsAnnouncedOnChange()
-    {
-        AppRuntime runtime;
-        QSignalSpy changes(&runtime, &AppRuntime::activationPolicyChanged);
-        runtime.setActivationPolicy(ActivationPolicy::accessory);
-        runtime.setActivationPolicy(ActivationPolicy::accessory);
-        runtime.setActivationPolicy(ActivationPolicy::regular);
-        QCOMPARE(changes.size(), 2);
-        QCOMPARE(runtime.activationPolicy(), ActivationPolicy::regular);
-    }
-
-    void busName_data()
-    {
-        QTest::addColumn<QString>("identifier");
-        QTest::addColumn<QString>("name");
-        QTest::newRow("bundle identifier") << "app.corvane.Corvane" << "app.corvane.Corvane";
-        QTest::newRow("space and digit") << "org.9lives.my app" << "org._9lives.my_app";
-        QTest::newRow("one element") << "corvane" << "app.corvane";
-    }
-
-    void busName()
-    {
-        QFETCH(QString, identifier);
-        QFETCH(QString, name);
-        QCOMPARE(SingleInstance::busName(identifier), name);
-    }
-
-    void withoutABusEachProcessRunsAlone()
-    {
-        SingleInstance instance(QStringLiteral("app.corvane.Corvane"), QDBusConnection(QStringLiteral("none")));
-        QCOMPARE(instance.claim(100), SingleInstance::Claim::standalone);
+        QCOMPARE(exited, exits);
+        QCOMPARE(delegate.calls, exits ? QStringList({"should", "will"}) : QStringList{"should"});
     }
 
     void developmentTrace_data()
     {
         QTest::addColumn<double>("wall");
         QTest::addColumn<QByteArray>("written");
-        QTest::newRow("fraction") << 1765000000.25 << QByteArray("wall=1765000000.25 x\n");
-        QTest::newRow("whole") << 1765000000.0 << QByteArray("wall=1765000000 x\n");
-        QTest::newRow("large, no exponent") << 1e21 << QByteArray("wall=1000000000000000000000 x\n");
-        QTest::newRow("small, no exponent") << 0.0001 << QByteArray("wall=0.0001 x\n");
+        QTest::newRow("fraction") << 1765000000.25 << QByteArray("1765000000.25");
+        QTest::newRow("no exponent") << 1e21 << QByteArray("1000000000000000000000");
     }
-
     void developmentTrace()
     {
         QFETCH(double, wall);
         QFETCH(QByteArray, written);
-        QCOMPARE(developmentLine(42, wall, QStringLiteral("x")), "Development lifecycle pid=42 " + written);
-    }
-
-    void developmentTraceOnlyWhileCapturing()
-    {
-        const auto write = [] { developmentLog(QStringLiteral("window “shown”")); };
-        QCOMPARE(stderrOf(false, write), QByteArray());
-        const QString line = QString::fromUtf8(stderrOf(true, write));
-        QVERIFY2(QRegularExpression(QStringLiteral(R"(^Development lifecycle pid=\d+ wall=\d+(\.\d+)? window “shown”\n$)"))
-                     .match(line)
-                     .hasMatch(),
+        QCOMPARE(developmentLine(42, wall, "x"), "Development lifecycle pid=42 wall=" + written + " x\n");
+        TraceCapture quiet(false);
+        developmentLog(QStringLiteral("x"));
+        QCOMPARE(quiet.written(), QByteArray()); // written only while capturing
+        TraceCapture capture;
+        developmentLog(QStringLiteral("window “shown”"));
+        const QString line = QString::fromUtf8(capture.written());
+        QVERIFY2(QRegularExpression(R"(^Development lifecycle pid=\d+ wall=\d+(\.\d+)? window “shown”\n$)").match(line).hasMatch(),
                  qPrintable(line));
-        QVERIFY(line.contains(QStringLiteral("pid=%1 ").arg(::getpid())));
     }
 };
 
