@@ -87,6 +87,9 @@ void AppDelegate::considerLeaving()
     if (idleCheck || !idleLeaveArmable())
         return;
     idleCheck = idleLeave(this);
+    // A check that already ended (a clock that never waits) must not block the next.
+    if (idleCheck->isReady())
+        idleCheck.reset();
 }
 
 QCoro::Task<> AppDelegate::idleLeave(QPointer<AppDelegate> self)
