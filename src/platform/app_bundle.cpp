@@ -23,7 +23,12 @@ AppBundle::AppBundle(QString executablePath, QMap<QString, QString> info)
 
 const AppBundle &AppBundle::main()
 {
-    static const AppBundle bundle(runningExecutable(), defaultInfo());
+    static const AppBundle bundle(runningExecutable(), [] {
+        QMap<QString, QString> info = defaultInfo();
+        // The login agent's unit file, installed under systemd/ in the data folder.
+        info.insert(QStringLiteral("CVServiceAgentPlist"), QStringLiteral(CV_SERVICE_UNIT));
+        return info;
+    }());
     return bundle;
 }
 

@@ -16,10 +16,11 @@ public:
     // `executablePath` is the running program; `info` the information keys.
     AppBundle(QString executablePath, QMap<QString, QString> info);
 
-    // The running process's bundle.
+    // The running process's bundle: the information keys every build carries, and
+    // "CVServiceAgentPlist" naming the login agent's unit file.
     static const AppBundle &main();
 
-    // The information keys every build carries.
+    // The information keys every build carries (without the login agent's).
     static QMap<QString, QString> defaultInfo();
 
     QString executablePath() const { return executablePath_; }

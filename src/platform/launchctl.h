@@ -6,9 +6,10 @@
 
 namespace cv {
 
+class SystemdUserManager;
+
 // The system's service manager tool ("launchctl"): runs the given verbs on one
-// service target. Linux has no such tool; its implementation reports that it
-// cannot be launched.
+// service target.
 class Launchctl {
 public:
     struct Result {
@@ -25,6 +26,25 @@ public:
     virtual Result run(const QStringList &verbs, const QString &target, bool capture) = 0;
 
     static Launchctl &system();
+};
+
+// The two verbs on Linux, answered by the per-user systemd manager for the unit
+// named by the target's last part ("gui/<uid>/<label>": the unit <label>):
+// - "kickstart" asks the manager to start the unit (clearing a failed state first)
+//   and returns at once;
+// - "print" waits for the unit's ActiveState and answers in launchctl's form, with
+//   the line "state = running" only when the unit is "active"; a unit the manager
+//   has not loaded exits with 113, as launchctl does for an unknown service.
+// No manager on the bus counts as a tool that cannot be launched, as does a manager
+// that does not answer in time; other verbs are refused.
+class SystemdLaunchctl final : public Launchctl {
+public:
+    explicit SystemdLaunchctl(SystemdUserManager &manager) : manager_(manager) {}
+
+    Result run(const QStringList &verbs, const QString &target, bool capture) override;
+
+private:
+    SystemdUserManager &manager_;
 };
 
 } // namespace cv

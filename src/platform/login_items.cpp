@@ -1,6 +1,11 @@
 #include "platform/login_items.h"
 
+#include "platform/app_bundle.h"
+#include "platform/autostart_entry.h"
 #include "platform/platform_error.h"
+#include "platform/systemd_user.h"
+
+#include <QFileInfo>
 
 #include <cerrno>
 
@@ -8,33 +13,109 @@ namespace cv {
 
 namespace {
 
-// What Linux offers in place of a login-item registry: an item nobody can find.
-class AbsentLoginItem final : public LoginItem {
+class SystemdAgent final : public LoginItem {
 public:
-    LoginItemStatus status() override { return LoginItemStatus::notFound; }
-    void registerItem() override
+    SystemdAgent(SystemdUserManager &manager, QString unitFile)
+        : manager_(manager), unitFile_(std::move(unitFile)), unit_(QFileInfo(unitFile_).fileName())
     {
-        throw PlatformError(ENOSYS, QStringLiteral("Login items are not available on this system."));
+    }
+
+    LoginItemStatus status() override
+    {
+        // The application may have been removed or replaced since it started.
+        if (!QFileInfo(unitFile_).isFile())
+            return LoginItemStatus::notFound;
+        std::optional<QString> state;
+        try {
+            state = manager_.unitFileState(unit_);
+        } catch (const PlatformError &) {
+            return LoginItemStatus::notFound;
+        }
+        if (!state)
+            return LoginItemStatus::notRegistered;
+        if (*state == QLatin1String("enabled") || *state == QLatin1String("enabled-runtime"))
+            return LoginItemStatus::enabled;
+        if (*state == QLatin1String("masked") || *state == QLatin1String("masked-runtime"))
+            return LoginItemStatus::requiresApproval;
+        if (*state == QLatin1String("bad"))
+            return LoginItemStatus::notFound;
+        return LoginItemStatus::notRegistered;
+    }
+
+    QCoro::Task<> registerItem() override
+    {
+        if (!QFileInfo(unitFile_).isFile())
+            throw PlatformError::fromErrno(ENOENT, unitFile_);
+        QCoro::Task<> enabling = manager_.linkAndEnable(unitFile_);
+        co_await std::move(enabling);
+        // A registered agent runs from then on, not only from the next sign-in.
+        manager_.startUnit(unit_);
+    }
+
+    QCoro::Task<> unregisterItem() override
+    {
+        QCoro::Task<> disabling = manager_.disable(unit_);
+        co_await std::move(disabling);
+    }
+
+private:
+    SystemdUserManager &manager_;
+    QString unitFile_;
+    QString unit_;
+};
+
+class AutostartItem final : public LoginItem {
+public:
+    explicit AutostartItem(AutostartEntry entry) : entry_(std::move(entry)) {}
+
+    LoginItemStatus status() override
+    {
+        return entry_.registered() ? LoginItemStatus::enabled : LoginItemStatus::notRegistered;
+    }
+    QCoro::Task<> registerItem() override
+    {
+        entry_.write();
+        co_return;
     }
     QCoro::Task<> unregisterItem() override
     {
-        throw PlatformError(ENOSYS, QStringLiteral("Login items are not available on this system."));
+        entry_.remove();
         co_return;
     }
-};
 
-class SystemLoginItemService final : public LoginItemService {
-public:
-    std::shared_ptr<LoginItem> agent(const QString &) override { return std::make_shared<AbsentLoginItem>(); }
-    std::shared_ptr<LoginItem> mainApp() override { return std::make_shared<AbsentLoginItem>(); }
-    void openSettings() override {}
+private:
+    AutostartEntry entry_;
 };
 
 } // namespace
 
+SystemdLoginItemService::SystemdLoginItemService(const AppBundle &bundle, SystemdUserManager &manager,
+                                                 QString autostartFolder)
+    : bundle_(bundle), manager_(manager), autostartFolder_(std::move(autostartFolder))
+{
+}
+
+std::shared_ptr<LoginItem> SystemdLoginItemService::agent(const QString &plistName)
+{
+    const auto unitFile = bundle_.resource(plistName, {}, QStringLiteral("systemd"));
+    if (!unitFile || !manager_.present())
+        return nullptr;
+    return std::make_shared<SystemdAgent>(manager_, *unitFile);
+}
+
+std::shared_ptr<LoginItem> SystemdLoginItemService::mainApp()
+{
+    const QString folder = autostartFolder_.isEmpty() ? AutostartEntry::userFolder() : autostartFolder_;
+    QString name = bundle_.bundleIdentifier().value_or(QString());
+    if (name.isEmpty())
+        name = QStringLiteral("corvane");
+    name += QStringLiteral(".desktop");
+    return std::make_shared<AutostartItem>(AutostartEntry(folder, name, bundle_.executablePath()));
+}
+
 LoginItemService &LoginItemService::system()
 {
-    static SystemLoginItemService service;
+    static SystemdLoginItemService service(AppBundle::main(), SystemdUserManager::session());
     return service;
 }
 

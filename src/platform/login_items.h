@@ -7,6 +7,9 @@
 
 namespace cv {
 
+class AppBundle;
+class SystemdUserManager;
+
 // The registration state of a login item, as the system reports it.
 enum class LoginItemStatus {
     notRegistered = 0,    // not registered
@@ -21,24 +24,23 @@ class LoginItem {
 public:
     virtual ~LoginItem() = default;
 
-    // Asks the system afresh.
+    // Asks the system afresh (a bounded wait at most).
     virtual LoginItemStatus status() = 0;
-    // Registers the item. Throws PlatformError (or the system's error) on failure.
-    virtual void registerItem() = 0;
+    // Registers the item and completes when the system has done so. Throws
+    // PlatformError (or the system's error) on failure.
+    virtual QCoro::Task<> registerItem() = 0;
     // Unregisters the item and completes when the system has done so; throws the
     // system's error when it could not.
     virtual QCoro::Task<> unregisterItem() = 0;
 };
 
-// The system's registry of login items. On Linux there is none: no agent is ever
-// named by the application's information keys, an agent looked up anyway is not
-// found, and the settings cannot be opened.
+// The system's registry of login items.
 class LoginItemService {
 public:
     virtual ~LoginItemService() = default;
 
-    // The per-user agent described by the property list `plistName` in the
-    // application.
+    // The per-user agent described by the file `plistName` in the application, or
+    // none when the system has no such agent to offer.
     virtual std::shared_ptr<LoginItem> agent(const QString &plistName) = 0;
     // The application's own login item.
     virtual std::shared_ptr<LoginItem> mainApp() = 0;
@@ -46,6 +48,32 @@ public:
     virtual void openSettings() = 0;
 
     static LoginItemService &system();
+};
+
+// The Linux registry. The agent is a user unit of the per-user systemd manager: its
+// unit file, named by the agent's name, ships in the installed application's data
+// folder under "systemd/"; registering links and enables it, unregistering disables
+// (and so unlinks) it. There is no agent when that file is missing or no manager
+// answers on the bus. Unit file states: "enabled" is enabled, "masked" waits for the
+// user (requiresApproval: the user has to unmask it), "bad" is notFound, anything
+// else (none, "disabled", "linked", ...) is notRegistered.
+//
+// The application's own item is an autostart entry (AutostartEntry) named by the
+// bundle identifier; it is registered while the entry exists and is not hidden.
+// There is no settings pane to open.
+class SystemdLoginItemService final : public LoginItemService {
+public:
+    // `autostartFolder` empty: the user's autostart folder at each use.
+    SystemdLoginItemService(const AppBundle &bundle, SystemdUserManager &manager, QString autostartFolder = {});
+
+    std::shared_ptr<LoginItem> agent(const QString &plistName) override;
+    std::shared_ptr<LoginItem> mainApp() override;
+    void openSettings() override {}
+
+private:
+    const AppBundle &bundle_;
+    SystemdUserManager &manager_;
+    QString autostartFolder_;
 };
 
 } // namespace cv

@@ -294,12 +294,17 @@ QCoro::Task<> ServiceHost::setLogin(bool enabled)
             }
         }
         if (item->status() != LoginItemStatus::enabled) {
+            std::exception_ptr failure;
             try {
-                item->registerItem();
+                QCoro::Task<> registering = item->registerItem();
+                co_await std::move(registering);
             } catch (...) {
+                failure = std::current_exception();
+            }
+            if (failure) {
                 setLoginBusy(false);
                 refreshLogin();
-                throw;
+                std::rethrow_exception(failure);
             }
         }
     } else if (item->status() != LoginItemStatus::notRegistered) {
@@ -340,7 +345,8 @@ QCoro::Task<bool> ServiceHost::repairAgent()
     bool result = false;
     bool registered = true;
     try {
-        item->registerItem();
+        QCoro::Task<> registering = item->registerItem();
+        co_await std::move(registering);
     } catch (...) {
         registered = false;
     }

@@ -79,12 +79,15 @@ public:
     std::optional<qint64> childPid() const;
 
     // The login agent can be registered: no development override, an agent named by
-    // the application, and an installed (packaged) application.
+    // the application and offered by the system (on Linux: its unit file is
+    // installed and a user service manager answers), and an installed (packaged)
+    // application.
     bool canRegister();
     bool needsApproval();
     // Registrable, enabled, and no child of this application runs.
     bool agentManaged();
-    // Managed, yet launchd does not report it running (asks launchctl and waits).
+    // Managed, yet the service manager does not report it running (asks and waits,
+    // a bounded time).
     bool agentStopped();
 
     // Re-reads the registration into loginEnabled and loginDetail. Never fails.

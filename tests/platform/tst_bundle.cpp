@@ -64,7 +64,7 @@ private slots:
         const AppBundle &main = AppBundle::main();
         QVERIFY(!main.version().isEmpty());
         QVERIFY(main.bundleIdentifier().has_value());
-        QVERIFY(!main.info(QStringLiteral("CVServiceAgentPlist")).has_value());
+        QCOMPARE(main.info(QStringLiteral("CVServiceAgentPlist")), std::optional<QString>("app.corvane.Corvane.service"));
         QVERIFY(!main.packaged());
         QVERIFY(main.executablePath().endsWith(QLatin1String("test_platform_bundle")));
     }

@@ -8,12 +8,13 @@
 
 namespace cv::test {
 
-void FakeLoginItem::registerItem()
+QCoro::Task<> FakeLoginItem::registerItem()
 {
     ++registerCalls;
     if (registerError)
         throw PlatformError(EPERM, *registerError);
     status_ = statusAfterRegister;
+    co_return;
 }
 
 QCoro::Task<> FakeLoginItem::unregisterItem()

@@ -24,7 +24,7 @@ public:
         ++statusReads;
         return status_;
     }
-    void registerItem() override;
+    QCoro::Task<> registerItem() override;
     QCoro::Task<> unregisterItem() override;
 
     void setStatus(LoginItemStatus status) { status_ = status; }

@@ -194,9 +194,19 @@ private slots:
         window.height->showAfterFitting([&] { window.widget.show(); });
         QTRY_VERIFY(window.widget.isVisible());
         QCOMPARE(window.widget.height(), 1040);
+        struct Heights : QObject {
+            QList<int> seen;
+            bool eventFilter(QObject *watched, QEvent *event) override
+            {
+                if (event->type() == QEvent::Resize)
+                    seen << static_cast<QWidget *>(watched)->height();
+                return false;
+            }
+        } heights;
+        window.widget.installEventFilter(&heights);
         window.setBlocks(2);
-        QTest::qWait(30); // an animation would still be on its way
-        QCOMPARE(window.widget.height(), 140);
+        QTRY_COMPARE(window.widget.height(), 140);
+        QCOMPARE(heights.seen, QList<int>{140}); // no steps in between
         WindowHeight::setUnlimited(false);
     }
 };

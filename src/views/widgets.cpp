@@ -1,0 +1,418 @@
+#include "views/widgets.h"
+
+#include "platform/workspace.h"
+#include "views/theme.h"
+
+#include <QEasingCurve>
+#include <QFocusEvent>
+#include <QHBoxLayout>
+#include <QPainter>
+#include <QPainterPath>
+#include <QRadialGradient>
+#include <QResizeEvent>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QVariantAnimation>
+
+#include <cmath>
+
+namespace cv {
+
+namespace {
+
+QColor mix(const QColor &a, const QColor &b, qreal t)
+{
+    auto lerp = [t](float x, float y) { return x + (y - x) * float(t); };
+    return QColor::fromRgbF(lerp(a.redF(), b.redF()), lerp(a.greenF(), b.greenF()),
+                            lerp(a.blueF(), b.blueF()), lerp(a.alphaF(), b.alphaF()));
+}
+
+// The horizontal and vertical padding of a form row.
+constexpr int rowPadX = 10;
+constexpr int rowPadY = 7;
+constexpr qreal formRadius = 10;
+
+// The focus ring shows only when the keyboard moved the focus, as on the Mac.
+bool byKeyboard(const QFocusEvent *event)
+{
+    const Qt::FocusReason reason = event->reason();
+    return reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason
+        || reason == Qt::ShortcutFocusReason;
+}
+
+QColor ringColor(const ThemeColors &c)
+{
+    QColor ring = c.accent;
+    ring.setAlphaF(0.5f);
+    return ring;
+}
+
+} // namespace
+
+// ---- Switch
+
+Switch::Switch(const QString &accessibleName, QWidget *parent)
+    : QAbstractButton(parent), slide_(new QVariantAnimation(this))
+{
+    setCheckable(true);
+    setAccessibleName(accessibleName);
+    setFocusPolicy(Qt::TabFocus);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    setCursor(Qt::PointingHandCursor);
+    slide_->setDuration(150);
+    slide_->setEasingCurve(QEasingCurve::OutQuad);
+    slide_->setStartValue(0.0);
+    slide_->setEndValue(0.0);
+    connect(slide_, &QVariantAnimation::valueChanged, this, qOverload<>(&QWidget::update));
+    connect(this, &QAbstractButton::toggled, this, [this](bool on) {
+        slide_->stop();
+        slide_->setStartValue(slide_->currentValue());
+        slide_->setEndValue(on ? 1.0 : 0.0);
+        if (isVisible())
+            slide_->start();
+        else
+            slide_->setCurrentTime(slide_->duration());
+        update();
+    });
+}
+
+void Switch::paintEvent(QPaintEvent *)
+{
+    const ThemeColors &c = Theme::colors(palette());
+    const bool dark = Theme::isDark(palette());
+    const qreal t = slide_->currentValue().toReal();
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    if (!isEnabled())
+        painter.setOpacity(0.5);
+
+    const QSizeF size(38, 22);
+    QRectF track(QPointF(0, 0), size);
+    track.moveCenter(QRectF(rect()).center());
+    const qreal r = track.height() / 2;
+    if (hasFocus() && keyboardFocus_) {
+        painter.setPen(QPen(ringColor(c), 3));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(track.adjusted(-1.5, -1.5, 1.5, 1.5), r + 1.5, r + 1.5);
+    }
+    const QColor off = dark ? QColor::fromRgbF(1, 1, 1, 0.15f) : QColor::fromRgbF(0, 0, 0, 0.09f);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(mix(off, c.accent, t));
+    painter.drawRoundedRect(track, r, r);
+
+    const qreal knobRadius = r - 1;
+    const QPointF centre(track.left() + r + t * (track.width() - 2 * r), track.center().y());
+    // Shadow black 14 %, radius 3, offset (0, 1).
+    QRadialGradient shadow(centre + QPointF(0, 1), knobRadius + 3);
+    shadow.setColorAt(knobRadius / (knobRadius + 3), QColor::fromRgbF(0, 0, 0, 0.14f));
+    shadow.setColorAt(1, Qt::transparent);
+    painter.setBrush(shadow);
+    painter.drawEllipse(centre + QPointF(0, 1), knobRadius + 3, knobRadius + 3);
+    painter.setBrush(dark ? QColor(0xE8, 0xE8, 0xE8) : QColor(Qt::white));
+    painter.drawEllipse(centre, knobRadius, knobRadius);
+}
+
+void Switch::focusInEvent(QFocusEvent *event)
+{
+    keyboardFocus_ = byKeyboard(event);
+    QAbstractButton::focusInEvent(event);
+}
+
+// ---- Spinner
+
+namespace {
+bool spinnersFixed = false;
+}
+
+Spinner::Spinner(Size size, QWidget *parent)
+    : QWidget(parent), side_(size == Size::small ? 16 : 12), timer_(new QTimer(this))
+{
+    setFixedSize(side_, side_);
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    timer_->setInterval(1000 / 12);
+    connect(timer_, &QTimer::timeout, this, [this] {
+        if (spinnersFixed)
+            return;
+        step_ = (step_ + 1) % 12;
+        update();
+    });
+}
+
+void Spinner::setFixedFrame(bool fixed) { spinnersFixed = fixed; }
+bool Spinner::fixedFrame() { return spinnersFixed; }
+
+void Spinner::showEvent(QShowEvent *) { timer_->start(); }
+void Spinner::hideEvent(QHideEvent *) { timer_->stop(); }
+
+void Spinner::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QColor base = palette().color(QPalette::WindowText);
+    const int head = spinnersFixed ? 0 : step_;
+    const qreal radius = side_ / 2.0;
+    painter.translate(radius, radius);
+    for (int i = 0; i < 12; ++i) {
+        // The spoke at the head is darkest; the ones behind it fade out.
+        const int behind = (head - i + 12) % 12;
+        QColor color = base;
+        color.setAlphaF(base.alphaF() * float(1.0 - behind * 0.07));
+        painter.setPen(QPen(color, std::max(1.2, side_ * 0.1), Qt::SolidLine, Qt::RoundCap));
+        painter.save();
+        painter.rotate(i * 30.0);
+        painter.drawLine(QPointF(0, -radius * 0.45), QPointF(0, -radius * 0.85));
+        painter.restore();
+    }
+}
+
+// ---- ElidedLabel
+
+ElidedLabel::ElidedLabel(const QString &text, QWidget *parent) : QLabel(parent)
+{
+    setTextFormat(Qt::PlainText);
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    setFullText(text);
+}
+
+void ElidedLabel::setFullText(const QString &text)
+{
+    full_ = text;
+    full_.replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' '));
+    setAccessibleName(full_);
+    updateGeometry();
+    elide();
+}
+
+void ElidedLabel::setSelectable(bool selectable)
+{
+    setTextInteractionFlags(selectable ? Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard
+                                       : Qt::NoTextInteraction);
+}
+
+QSize ElidedLabel::sizeHint() const
+{
+    const int extra = 2 * margin() + contentsMargins().left() + contentsMargins().right();
+    // One pixel more: advances are rounded, the eliding measures exactly.
+    return {fontMetrics().horizontalAdvance(full_) + extra + 1, QLabel::sizeHint().height()};
+}
+
+QSize ElidedLabel::minimumSizeHint() const
+{
+    const int extra = 2 * margin() + contentsMargins().left() + contentsMargins().right();
+    return {fontMetrics().horizontalAdvance(QStringLiteral("…")) + extra, QLabel::sizeHint().height()};
+}
+
+void ElidedLabel::resizeEvent(QResizeEvent *event)
+{
+    QLabel::resizeEvent(event);
+    elide();
+}
+
+void ElidedLabel::changeEvent(QEvent *event)
+{
+    QLabel::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        elide();
+}
+
+void ElidedLabel::elide()
+{
+    const int width = contentsRect().width() - 2 * margin();
+    const QString shown = fontMetrics().elidedText(full_, Qt::ElideRight, std::max(width, 0));
+    if (text() != shown)
+        QLabel::setText(shown);
+    // The full text is the service's or the other computer's: shown as plain text.
+    setToolTip(shown != full_ ? Qt::convertFromPlainText(full_) : QString());
+}
+
+// ---- FormSection
+
+// The rounded block of a section's rows, with a separator between two rows.
+class FormBlock final : public QWidget {
+public:
+    explicit FormBlock(QWidget *parent) : QWidget(parent), rows_(new QVBoxLayout(this))
+    {
+        rows_->setContentsMargins(0, 0, 0, 0);
+        rows_->setSpacing(1); // room for the separator
+    }
+    QVBoxLayout *rows() const { return rows_; }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        const ThemeColors &c = Theme::colors(palette());
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QRectF area = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+        painter.setPen(QPen(c.separator, 1));
+        painter.setBrush(c.groupFill);
+        painter.drawRoundedRect(area, formRadius, formRadius);
+        painter.setRenderHint(QPainter::Antialiasing, false);
+        for (int i = 1; i < rows_->count(); ++i) {
+            const QWidget *row = rows_->itemAt(i)->widget();
+            if (!row || row->isHidden())
+                continue;
+            const int y = row->geometry().top() - 1;
+            painter.fillRect(QRect(rowPadX, y, width() - 2 * rowPadX, 1), c.separator);
+        }
+    }
+
+private:
+    QVBoxLayout *rows_;
+};
+
+FormSection::FormSection(const QString &header, QWidget *parent)
+    : QWidget(parent), outer_(new QVBoxLayout(this)), block_(new FormBlock(this))
+{
+    outer_->setContentsMargins(0, 0, 0, 0);
+    outer_->setSpacing(6);
+    outer_->addWidget(block_);
+    setHeaderText(header);
+}
+
+void FormSection::setHeaderWidget(QWidget *header)
+{
+    delete header_;
+    header_ = header;
+    if (header) {
+        header->setContentsMargins(rowPadX, 0, rowPadX, 0);
+        outer_->insertWidget(0, header);
+    }
+}
+
+void FormSection::setHeaderText(const QString &header)
+{
+    setHeaderWidget(header.isEmpty() ? nullptr : textLabel(header, Theme::headline()));
+}
+
+void FormSection::addRow(QWidget *row)
+{
+    auto *holder = new QWidget;
+    auto *layout = new QVBoxLayout(holder);
+    layout->setContentsMargins(rowPadX, rowPadY, rowPadX, rowPadY);
+    layout->addWidget(row);
+    block_->rows()->addWidget(holder);
+}
+
+void FormSection::clearRows()
+{
+    while (QLayoutItem *item = block_->rows()->takeAt(0)) {
+        delete item->widget();
+        delete item;
+    }
+}
+
+int FormSection::rowCount() const { return block_->rows()->count(); }
+
+void FormSection::setFooter(QWidget *footer)
+{
+    delete footer_;
+    footer_ = footer;
+    if (footer) {
+        footer->setContentsMargins(rowPadX, 0, rowPadX, 0);
+        outer_->addWidget(footer);
+    }
+}
+
+QWidget *FormSection::row(QWidget *leading, QWidget *trailing)
+{
+    auto *row = new QWidget;
+    auto *layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(8);
+    layout->addWidget(leading, 1);
+    if (trailing)
+        layout->addWidget(trailing, 0, Qt::AlignRight | Qt::AlignVCenter);
+    return row;
+}
+
+QWidget *FormSection::titled(const QString &text, const QString &detail, int spacing)
+{
+    auto *stack = new QWidget;
+    auto *layout = new QVBoxLayout(stack);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(spacing);
+    layout->addWidget(textLabel(text, Theme::body()));
+    if (!detail.isEmpty())
+        layout->addWidget(textLabel(detail, Theme::callout(), Tone::secondary));
+    return stack;
+}
+
+// ---- ProminentButton
+
+ProminentButton::ProminentButton(const QString &text, QWidget *parent) : QPushButton(text, parent)
+{
+    setFocusPolicy(Qt::TabFocus);
+    setDefault(false);
+    setAutoDefault(false);
+}
+
+QSize ProminentButton::sizeHint() const
+{
+    const QFontMetrics metrics(font());
+    const QString shown = QString(text()).replace(QStringLiteral("&&"), QStringLiteral("&"));
+    // Room around the face for the focus ring.
+    return {metrics.horizontalAdvance(shown) + 2 * 12 + 4, std::max(metrics.height() + 8, 22) + 4};
+}
+
+void ProminentButton::paintEvent(QPaintEvent *)
+{
+    const ThemeColors &c = Theme::colors(palette());
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    if (!isEnabled())
+        painter.setOpacity(0.5);
+    const QRectF face = QRectF(rect()).adjusted(2, 2, -2, -2);
+    if (hasFocus() && keyboardFocus_) {
+        painter.setPen(QPen(ringColor(c), 3));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(face.adjusted(-0.5, -0.5, 0.5, 0.5), 6.5, 6.5);
+    }
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(isDown() ? c.accent.darker(115) : c.accent);
+    painter.drawRoundedRect(face, 6, 6);
+    painter.setPen(Qt::white);
+    painter.setFont(font());
+    // Mnemonics are hidden; a doubled "&" shows as one.
+    painter.drawText(face, Qt::AlignCenter | Qt::TextHideMnemonic, text());
+}
+
+void ProminentButton::focusInEvent(QFocusEvent *event)
+{
+    keyboardFocus_ = byKeyboard(event);
+    QPushButton::focusInEvent(event);
+}
+
+// ---- FooterLabel
+
+FooterLabel::FooterLabel(const QString &markdown, QWidget *parent)
+    : FooterLabel(markdown, Workspace::system(), parent)
+{
+}
+
+FooterLabel::FooterLabel(const QString &markdown, Workspace &workspace, QWidget *parent)
+    : QLabel(parent), workspace_(workspace)
+{
+    setTextFormat(Qt::MarkdownText);
+    setWordWrap(true);
+    setFont(Theme::callout());
+    Theme::setTone(this, Tone::secondary);
+    setOpenExternalLinks(false);
+    setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    setText(markdown);
+    connect(this, &QLabel::linkActivated, this,
+            [this](const QString &link) { workspace_.open(QUrl(link)); });
+}
+
+QLabel *textLabel(const QString &text, const QFont &font, Tone tone)
+{
+    auto *label = new QLabel(text);
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+    label->setFont(font);
+    if (tone != Tone::primary)
+        Theme::setTone(label, tone);
+    return label;
+}
+
+} // namespace cv

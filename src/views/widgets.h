@@ -1,0 +1,142 @@
+#pragma once
+
+#include "views/theme.h"
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QPushButton>
+#include <QWidget>
+
+class QTimer;
+class QVBoxLayout;
+class QVariantAnimation;
+
+namespace cv {
+
+class Workspace;
+
+// The switch-style toggle: a track with a sliding knob, checkable, operable with the
+// mouse and the space key. `accessibleName` names it for assistive tools.
+class Switch final : public QAbstractButton {
+    Q_OBJECT
+public:
+    explicit Switch(const QString &accessibleName = QString(), QWidget *parent = nullptr);
+    // The 38 x 22 track and room for the focus ring around it.
+    QSize sizeHint() const override { return {42, 26}; }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    bool hitButton(const QPoint &pos) const override { return rect().contains(pos); }
+
+private:
+    QVariantAnimation *slide_;
+    bool keyboardFocus_ = false;
+};
+
+// The indeterminate progress indicator: small (16 px) or mini (12 px). All spinners
+// draw one fixed frame while a reference image is taken.
+class Spinner final : public QWidget {
+    Q_OBJECT
+public:
+    enum class Size { small, mini };
+    explicit Spinner(Size size = Size::small, QWidget *parent = nullptr);
+    QSize sizeHint() const override { return {side_, side_}; }
+
+    static void setFixedFrame(bool fixed);
+    static bool fixedFrame();
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+
+private:
+    int side_;
+    int step_ = 0;
+    QTimer *timer_;
+};
+
+// One line of plain text, elided at the end when it does not fit; the full text is
+// then its tooltip, escaped. Can be made selectable.
+class ElidedLabel final : public QLabel {
+    Q_OBJECT
+public:
+    explicit ElidedLabel(const QString &text = QString(), QWidget *parent = nullptr);
+
+    void setFullText(const QString &text);
+    QString fullText() const { return full_; }
+    void setSelectable(bool selectable);
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
+private:
+    void elide();
+    QString full_;
+};
+
+// A section of a grouped form: an optional header, the rows on one rounded block
+// with separators between them, and an optional footer.
+class FormSection final : public QWidget {
+    Q_OBJECT
+public:
+    explicit FormSection(const QString &header = QString(), QWidget *parent = nullptr);
+
+    // A header of its own (e.g. a title with a spinner) in place of the text.
+    void setHeaderWidget(QWidget *header);
+    void setHeaderText(const QString &header);
+    void addRow(QWidget *row);
+    void clearRows();
+    int rowCount() const;
+    // Replaces the footer; null removes it.
+    void setFooter(QWidget *footer);
+
+    // A row of `leading` (stretching) and `trailing` (at the end), centred vertically.
+    static QWidget *row(QWidget *leading, QWidget *trailing = nullptr);
+    // A label of `text` stacked over `detail` in the callout font and secondary tone.
+    static QWidget *titled(const QString &text, const QString &detail, int spacing = 2);
+
+private:
+    QVBoxLayout *outer_;
+    QWidget *header_ = nullptr;
+    class FormBlock *block_;
+    QWidget *footer_ = nullptr;
+};
+
+// The prominent push button: the accent colour filled, white text.
+class ProminentButton final : public QPushButton {
+    Q_OBJECT
+public:
+    explicit ProminentButton(const QString &text = QString(), QWidget *parent = nullptr);
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+
+private:
+    bool keyboardFocus_ = false;
+};
+
+// A footer text in Markdown, callout font and secondary tone; its links open in the
+// default browser through the workspace.
+class FooterLabel final : public QLabel {
+    Q_OBJECT
+public:
+    explicit FooterLabel(const QString &markdown = QString(), QWidget *parent = nullptr);
+    FooterLabel(const QString &markdown, Workspace &workspace, QWidget *parent = nullptr);
+
+private:
+    Workspace &workspace_;
+};
+
+// A wrapping plain-text label in `font` and `tone`.
+QLabel *textLabel(const QString &text, const QFont &font, Tone tone = Tone::primary);
+
+} // namespace cv

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QMap>
+#include <QMutex>
+#include <QObject>
+#include <QPair>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+
+class QThread;
+
+namespace cv::test {
+
+// A per-user systemd manager for tests: it owns org.freedesktop.systemd1 on the
+// session bus (start the test under a private bus: cv_add_test(... DBUS)) through a
+// connection of its own and answers on a thread of its own, so the code under test
+// can wait for an answer on the main thread.
+//
+// It keeps unit file states ("enabled", "masked", ..., none for an unknown file) and
+// the ActiveState of loaded units, and behaves like the manager for the calls the
+// application makes: linking a file makes it "linked", enabling makes it "enabled"
+// (a masked file refuses), disabling removes a linked or enabled file (it is only
+// known through its link) and leaves a mask, starting makes the unit "active",
+// resetting turns "failed" into "inactive". It records every call that changes
+// something as one line, "Method arg…".
+class FakeSystemdManager {
+public:
+    FakeSystemdManager();
+    ~FakeSystemdManager();
+
+    // Takes the manager's name on the session bus. False when there is no bus.
+    bool start();
+
+    void setUnitFileState(const QString &unit, std::optional<QString> state);
+    void setActiveState(const QString &unit, std::optional<QString> state);
+    std::optional<QString> unitFileState(const QString &unit) const;
+    std::optional<QString> activeState(const QString &unit) const;
+
+    // `method` answers with the error `name` and `message`; with an empty name it
+    // does not answer at all (a hung manager).
+    void fail(const QString &method, const QString &name = {}, const QString &message = {});
+
+    QStringList calls() const;
+    void clearCalls();
+
+    class Handler;
+
+private:
+    std::unique_ptr<QThread> thread_;
+    Handler *handler_ = nullptr;
+    QString connectionName_;
+};
+
+} // namespace cv::test

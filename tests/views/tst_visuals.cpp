@@ -1,0 +1,430 @@
+// The shared visual language: appearance from the desktop portal, palettes,
+// the font, symbols, shared widgets and surfaces, and a gallery of all of them.
+
+#include "fake_workspace.h"
+#include "platform/alerts.h"
+#include "views/surfaces.h"
+#include "views/symbols.h"
+#include "views/theme.h"
+#include "views/widgets.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDBusVariant>
+#include <QDir>
+#include <QFile>
+#include <QGridLayout>
+#include <QPainter>
+#include <QSignalSpy>
+#include <QStyle>
+#include <QTest>
+#include <QVBoxLayout>
+
+#include <functional>
+
+using namespace cv;
+
+namespace {
+
+// The desktop's settings portal on the private test bus, through a connection of its
+// own, answering "color-scheme" with `scheme`.
+class FakePortal : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Settings")
+public:
+    uint scheme = 0;
+
+    bool start()
+    {
+        QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, name);
+        return bus.registerObject(QStringLiteral("/org/freedesktop/portal/desktop"), this,
+                                  QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals)
+            && bus.registerService(QStringLiteral("org.freedesktop.portal.Desktop"));
+    }
+    ~FakePortal() override { QDBusConnection::disconnectFromBus(name); }
+    void change(uint value)
+    {
+        emit SettingChanged(QStringLiteral("org.freedesktop.appearance"), QStringLiteral("color-scheme"),
+                            QDBusVariant(value));
+    }
+
+public slots:
+    // The portal wraps its answer in a second variant.
+    QDBusVariant Read(const QString &, const QString &)
+    {
+        return QDBusVariant(QVariant::fromValue(QDBusVariant(scheme)));
+    }
+
+signals:
+    void SettingChanged(const QString &nameSpace, const QString &key, const QDBusVariant &value);
+
+private:
+    const QString name = QStringLiteral("fake-portal");
+};
+
+int grey(const QImage &image, QPoint at) { return qGray(image.pixel(at)); }
+
+// A sharing-tile stand-in: TileMaterial around a symbol and a title, with TilePress.
+class Tile : public QWidget {
+public:
+    Tile(bool hot, bool pressed) : material(this), press(this)
+    {
+        setFixedSize(150, 96);
+        material.setHot(hot);
+        press.setPressed(pressed);
+    }
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        const QRectF area(rect());
+        material.paintBehind(painter, area);
+        painter.save();
+        press.apply(painter, area);
+        Symbols::paint(painter, QRectF(16, 16, 30, 30), QStringLiteral("externaldrive"),
+                       Theme::colors(palette()).accent);
+        painter.setFont(Theme::headline());
+        painter.setPen(palette().color(QPalette::WindowText));
+        painter.drawText(QRectF(16, 56, 130, 20), QStringLiteral("Drive"));
+        painter.restore();
+        material.paintFront(painter, area);
+    }
+    TileMaterial material;
+    TilePress press;
+};
+
+// Circles drawn with Platter and SurfaceFill, as the avatar and the more button.
+class Discs : public QWidget {
+public:
+    Discs() { setFixedSize(100, 44); }
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        Platter::paint(painter, SurfaceShape::circle(QRectF(0, 0, 44, 44)), palette());
+        Symbols::paint(painter, QRectF(7, 7, 30, 30), QStringLiteral("laptopcomputer"),
+                       palette().color(QPalette::WindowText));
+        SurfaceFill::paint(painter, SurfaceShape::circle(QRectF(60, 6, 32, 32)), palette());
+        Symbols::paint(painter, QRectF(67, 13, 18, 18), QStringLiteral("ellipsis"),
+                       palette().color(QPalette::WindowText));
+    }
+};
+
+// Every shared widget and style on one page.
+std::unique_ptr<QWidget> gallery(test::FakeWorkspace &workspace)
+{
+    auto page = std::make_unique<QWidget>();
+    page->setAutoFillBackground(true);
+    auto *layout = new QVBoxLayout(page.get());
+    layout->setContentsMargins(20, 20, 20, 20);
+    layout->setSpacing(16);
+
+    auto *section = new FormSection;
+    auto *header = new QWidget;
+    auto *headerLayout = new QHBoxLayout(header);
+    headerLayout->setContentsMargins(0, 0, 0, 0);
+    headerLayout->setSpacing(6);
+    headerLayout->addWidget(textLabel(QStringLiteral("Computers"), Theme::headline()));
+    headerLayout->addWidget(new Spinner(Spinner::Size::mini));
+    headerLayout->addStretch();
+    section->setHeaderWidget(header);
+    auto *on = new Switch(QStringLiteral("Start when I sign in"));
+    on->setChecked(true);
+    section->addRow(FormSection::row(
+        FormSection::titled(QStringLiteral("Start Corvane when I sign in"),
+                            QStringLiteral("Corvane starts in the background.")),
+        on));
+    auto *off = new Switch(QStringLiteral("Disabled"));
+    off->setEnabled(false);
+    section->addRow(FormSection::row(textLabel(QStringLiteral("A disabled switch"), Theme::body()), off));
+    section->addRow(FormSection::row(
+        new ElidedLabel(QStringLiteral("A very long computer name that will not fit in this row at all, not even on a wide window")),
+        new Spinner(Spinner::Size::small)));
+    auto *buttons = new QWidget;
+    auto *buttonRow = new QHBoxLayout(buttons);
+    buttonRow->setContentsMargins(0, 0, 0, 0);
+    buttonRow->addWidget(new QPushButton(literalButtonTitle(QStringLiteral("Salt & Pepper"))));
+    buttonRow->addWidget(new ProminentButton(QStringLiteral("Send Files…")));
+    auto *disabled = new ProminentButton(QStringLiteral("Disabled"));
+    disabled->setEnabled(false);
+    buttonRow->addWidget(disabled);
+    buttonRow->addStretch();
+    section->addRow(buttons);
+    section->setFooter(new FooterLabel(
+        QStringLiteral("Other computer doesn't have Corvane? Download free from [example.com](https://example.com/)"),
+        workspace));
+    layout->addWidget(section);
+
+    auto *symbols = new QWidget;
+    auto *grid = new QGridLayout(symbols);
+    grid->setContentsMargins(0, 0, 0, 0);
+    for (int i = 0; i < Symbols::names().size(); ++i) {
+        const QString &name = Symbols::names()[i];
+        auto *symbol = new SymbolView(name, 20);
+        if (name.endsWith(QLatin1String(".fill")) && name != QLatin1String("bolt.fill"))
+            symbol->setColor(Qt::white, Theme::colors(Appearance::light).orange);
+        grid->addWidget(symbol, i / 10, i % 10);
+    }
+    layout->addWidget(symbols);
+
+    auto *surfaces = new QHBoxLayout;
+    surfaces->addWidget(new Tile(false, false));
+    surfaces->addWidget(new Tile(true, false));
+    surfaces->addWidget(new Tile(true, true));
+    layout->addLayout(surfaces);
+    auto *group = new GroupMaterial;
+    auto *groupLayout = new QHBoxLayout(group);
+    groupLayout->setContentsMargins(14, 12, 14, 12);
+    groupLayout->addWidget(textLabel(QStringLiteral("Options on a grouped block"), Theme::callout()));
+    groupLayout->addWidget(new Discs);
+    layout->addWidget(group);
+    return page;
+}
+
+QImage render(QWidget &widget, qreal ratio)
+{
+    QPixmap pixmap(widget.size() * ratio);
+    pixmap.setDevicePixelRatio(ratio);
+    widget.render(&pixmap);
+    return pixmap.toImage();
+}
+
+} // namespace
+
+class TestVisuals : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        QApplication::setStyle(QStringLiteral("Windows")); // Theme::install must force Fusion
+        Spinner::setFixedFrame(true);
+    }
+
+    // The portal's answer: 1 is dark, anything else or no portal is light.
+    void portalAppearance_data()
+    {
+        QTest::addColumn<int>("scheme"); // -1: no portal
+        QTest::addColumn<Appearance>("expected");
+        QTest::newRow("dark") << 1 << Appearance::dark;
+        QTest::newRow("no preference") << 0 << Appearance::light;
+        QTest::newRow("light") << 2 << Appearance::light;
+        QTest::newRow("no portal") << -1 << Appearance::light;
+    }
+    void portalAppearance()
+    {
+        QFETCH(int, scheme);
+        QFETCH(Appearance, expected);
+        FakePortal portal;
+        portal.scheme = uint(scheme);
+        if (scheme >= 0)
+            QVERIFY(portal.start());
+        DesktopAppearance desktop;
+        QSignalSpy done(&desktop, &DesktopAppearance::firstReadDone);
+        QVERIFY(done.wait(3000));
+        QCOMPARE(desktop.appearance(), expected);
+    }
+
+    // Installed, the theme forces Fusion and turns open windows dark when the desktop
+    // changes its colour scheme; text of a tone follows.
+    void followsDesktop()
+    {
+        FakePortal portal;
+        QVERIFY(portal.start());
+        Theme::install(*qApp);
+        QCOMPARE(QApplication::style()->name(), QStringLiteral("fusion"));
+        QWidget window;
+        QLabel *detail = textLabel(QStringLiteral("detail"), Theme::callout(), Tone::secondary);
+        detail->setParent(&window);
+        window.show();
+        QTest::qWait(100); // the first read
+        QVERIFY(!Theme::isDark(window.palette()));
+        portal.change(1);
+        QTRY_VERIFY(Theme::isDark(window.palette()));
+        QCOMPARE(detail->palette().color(QPalette::WindowText), Theme::colors(Appearance::dark).secondaryText);
+        portal.change(0);
+        QTRY_VERIFY(!Theme::isDark(window.palette()));
+        QCOMPARE(detail->palette().color(QPalette::WindowText), Theme::colors(Appearance::light).secondaryText);
+    }
+
+    // A window's own appearance beats the application's until it is cleared.
+    void windowOverride()
+    {
+        Theme::apply(Appearance::light);
+        QWidget window;
+        auto *child = new QLabel(QStringLiteral("text"), &window);
+        Theme::setWindowAppearance(&window, Appearance::dark);
+        QVERIFY(Theme::isDark(child->palette()));
+        Theme::apply(Appearance::light); // the desktop says light again: the window stays dark
+        QVERIFY(Theme::isDark(child->palette()));
+        QCOMPARE(child->palette().color(QPalette::WindowText), Theme::colors(Appearance::dark).primaryText);
+        Theme::setWindowAppearance(&window, std::nullopt);
+        QVERIFY(!Theme::isDark(child->palette()));
+        QCOMPARE(Theme::palette(Appearance::dark).color(QPalette::Inactive, QPalette::Window),
+                 Theme::palette(Appearance::dark).color(QPalette::Active, QPalette::Window));
+    }
+
+    // Every symbol loads and takes its tint, and nothing else; a two-colour one shows both.
+    void symbols_data()
+    {
+        QTest::addColumn<QString>("name");
+        for (const QString &name : Symbols::names())
+            QTest::newRow(qPrintable(name)) << name;
+    }
+    void symbols()
+    {
+        QFETCH(QString, name);
+        QCOMPARE(Symbols::names().size(), 19);
+        const QColor tint(0xFF, 0x95, 0x00), second(0x00, 0x7A, 0xFF);
+        const bool two = name.endsWith(QLatin1String(".fill")) && name != QLatin1String("bolt.fill");
+        const QImage image = Symbols::pixmap(name, QSizeF(24, 24), 2, tint, two ? second : QColor())
+                                 .toImage()
+                                 .convertToFormat(QImage::Format_ARGB32);
+        QCOMPARE(image.size(), QSize(48, 48));
+        QSet<QRgb> solid;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                const QColor pixel = image.pixelColor(x, y);
+                if (pixel.alpha() < 64)
+                    continue;
+                // Where glyph and shape meet, a pixel may mix the two colours.
+                const qreal t = two ? pixel.redF() : 1.0;
+                auto channel = [t](int a, int b) { return t * a + (1 - t) * b; };
+                const bool near = std::abs(pixel.red() - channel(tint.red(), second.red())) <= 6
+                    && std::abs(pixel.green() - channel(tint.green(), second.green())) <= 6
+                    && std::abs(pixel.blue() - channel(tint.blue(), second.blue())) <= 6;
+                QVERIFY2(near, qPrintable(QStringLiteral("stray colour %1 at %2,%3")
+                                              .arg(pixel.name(QColor::HexArgb)).arg(x).arg(y)));
+                if (pixel.alpha() == 255)
+                    solid.insert(pixel.rgb());
+            }
+        }
+        QVERIFY(solid.contains(tint.rgb()));
+        QCOMPARE(solid.contains(second.rgb()), two);
+    }
+
+    // The switch toggles by mouse and by the space key, and has a name.
+    void switchToggles_data()
+    {
+        QTest::addColumn<std::function<void(Switch &)>>("operate");
+        QTest::newRow("mouse") << std::function<void(Switch &)>([](Switch &s) { QTest::mouseClick(&s, Qt::LeftButton); });
+        QTest::newRow("space") << std::function<void(Switch &)>([](Switch &s) { QTest::keyClick(&s, Qt::Key_Space); });
+    }
+    void switchToggles()
+    {
+        QFETCH(std::function<void(Switch &)>, operate);
+        Switch toggle(QStringLiteral("Show in menu bar"));
+        toggle.resize(toggle.sizeHint());
+        toggle.show();
+        QVERIFY(toggle.focusPolicy() & Qt::TabFocus);
+        QCOMPARE(QAccessible::queryAccessibleInterface(&toggle)->text(QAccessible::Name),
+                 QStringLiteral("Show in menu bar"));
+        operate(toggle);
+        QVERIFY(toggle.isChecked());
+        operate(toggle);
+        QVERIFY(!toggle.isChecked());
+    }
+
+    // A surface keeps its 20 px corner clear and has the fill (and, dark, the border)
+    // of its appearance over the window background; a platter its tint or its fill.
+    void surface_data()
+    {
+        using Paint = std::function<void(QPainter &, const QRectF &, const QPalette &)>;
+        const Paint fill = [](QPainter &p, const QRectF &r, const QPalette &pal) { SurfaceFill::paint(p, {r}, pal); };
+        const Paint platter = [](QPainter &p, const QRectF &r, const QPalette &pal) { Platter::paint(p, {r}, pal); };
+        const Paint grey = [](QPainter &p, const QRectF &r, const QPalette &pal) { Platter::paint(p, {r}, pal, QBrush(QColor(128, 128, 128))); };
+        QTest::addColumn<Paint>("paint");
+        QTest::addColumn<Appearance>("appearance");
+        QTest::addColumn<QPoint>("at");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("light corner") << fill << Appearance::light << QPoint(3, 3) << 236;
+        QTest::newRow("light centre") << fill << Appearance::light << QPoint(50, 30) << 224; // black 5 %
+        QTest::newRow("light edge") << fill << Appearance::light << QPoint(50, 0) << 224;    // no border
+        QTest::newRow("dark corner") << fill << Appearance::dark << QPoint(3, 3) << 50;
+        QTest::newRow("dark centre") << fill << Appearance::dark << QPoint(50, 30) << 68; // white 9 %
+        QTest::newRow("dark edge") << fill << Appearance::dark << QPoint(50, 0) << 91;    // border white 12 %
+        QTest::newRow("platter light") << platter << Appearance::light << QPoint(50, 30) << 219; // black 7 %
+        QTest::newRow("platter dark") << platter << Appearance::dark << QPoint(50, 30) << 64;    // white 7 %
+        QTest::newRow("platter fill") << grey << Appearance::dark << QPoint(50, 30) << 128;
+    }
+    void surface()
+    {
+        QFETCH(std::function<void(QPainter &, const QRectF &, const QPalette &)>, paint);
+        QFETCH(Appearance, appearance);
+        QFETCH(QPoint, at);
+        QFETCH(int, expected);
+        QImage image(100, 60, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Theme::colors(appearance).windowBackground);
+        QPainter painter(&image);
+        paint(painter, QRectF(image.rect()), Theme::palette(appearance));
+        painter.end();
+        QVERIFY2(std::abs(grey(image, at) - expected) <= 2, qPrintable(QString::number(grey(image, at))));
+    }
+
+    // Text from outside is plain: an elided label's tooltip escapes markup, and an "&"
+    // in a button title is shown, not taken as a shortcut.
+    void plainText()
+    {
+        ElidedLabel label(QStringLiteral("<b>Bob</b>’s MacBook Pro with a very long name"));
+        label.resize(90, label.sizeHint().height());
+        label.show();
+        QVERIFY(label.text().endsWith(QStringLiteral("…")));
+        QVERIFY(label.toolTip().contains(QStringLiteral("&lt;b&gt;Bob&lt;/b&gt;")));
+        label.resize(label.sizeHint());
+        QCOMPARE(label.text(), label.fullText());
+        QVERIFY(label.toolTip().isEmpty());
+
+        ProminentButton button(literalButtonTitle(QStringLiteral("Salt & Pepper")));
+        QVERIFY(button.shortcut().isEmpty());
+        QCOMPARE(QAccessible::queryAccessibleInterface(&button)->text(QAccessible::Name),
+                 QStringLiteral("Salt & Pepper"));
+    }
+
+    void font()
+    {
+        if (!QFile::exists(QStringLiteral("/usr/share/fonts/opentype/inter/Inter-Regular.otf")))
+            QSKIP("fonts-inter is not installed");
+        const QFont body = Theme::body();
+        QCOMPARE(QFontInfo(body).family(), QStringLiteral("Inter"));
+        QCOMPARE(QFontInfo(body).pixelSize(), 13);
+        QCOMPARE(QFontInfo(Theme::semibold(Theme::title2())).weight(), int(QFont::DemiBold));
+    }
+
+    // The footer's link opens through the workspace.
+    void footerLink()
+    {
+        test::FakeWorkspace workspace;
+        FooterLabel footer(QStringLiteral("Download from [example.com](https://example.com/)"), workspace);
+        emit footer.linkActivated(QStringLiteral("https://example.com/"));
+        QCOMPARE(workspace.opened, QList<QUrl>{QUrl(QStringLiteral("https://example.com/"))});
+    }
+
+    // Lays out every shared widget and style in light and dark at ratios 1 and 2; the
+    // images go to CV_GALLERY_DIR when it is set, to be looked at.
+    void gallery()
+    {
+        test::FakeWorkspace workspace;
+        const QString folder = qEnvironmentVariable("CV_GALLERY_DIR");
+        QList<QImage> shots;
+        for (Appearance appearance : {Appearance::light, Appearance::dark}) {
+            Theme::apply(appearance);
+            auto page = ::gallery(workspace);
+            page->resize(560, page->sizeHint().height());
+            page->show();
+            QVERIFY(QTest::qWaitForWindowExposed(page.get()));
+            for (qreal ratio : {1.0, 2.0}) {
+                const QImage shot = render(*page, ratio);
+                QCOMPARE(shot.size(), page->size() * ratio);
+                if (!folder.isEmpty())
+                    QVERIFY(shot.save(QDir(folder).filePath(
+                        QStringLiteral("gallery-%1@%2x.png")
+                            .arg(appearance == Appearance::dark ? "dark" : "light")
+                            .arg(int(ratio)))));
+                shots << shot;
+            }
+        }
+        QVERIFY(shots[0] != shots[2]);
+        Theme::apply(Appearance::light);
+    }
+};
+
+QTEST_MAIN(TestVisuals)
+#include "tst_visuals.moc"
