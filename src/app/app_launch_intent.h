@@ -32,9 +32,9 @@ public:
     // "aevt") whose property data is the login-item code "lgit".
     static bool isLoginItemLaunch(const std::optional<LaunchEvent> &event);
 
-    // The event that launched this process. Linux desktops deliver no launch event,
-    // so there is none: a launch at sign-in is recognised by its "--background"
-    // option instead.
+    // The event that launched this process. Linux desktops deliver no launch event;
+    // a start by the application's own autostart entry is given as the login-item
+    // event, any other launch has none.
     static std::optional<LaunchEvent> currentEvent();
 };
 

@@ -3,6 +3,7 @@
 #include "app/app_delegate.h"
 #include "platform/app_bundle.h"
 #include "platform/app_runtime.h"
+#include "platform/autostart_entry.h"
 #include "platform/development_log.h"
 #include "platform/single_instance.h"
 
@@ -28,6 +29,8 @@ bool runsOnItsOwn(const QStringList &arguments)
 
 int CorvaneApplication::main(int argc, char **argv)
 {
+    // Read (and cleared, so no child inherits it) before any other thread runs.
+    launchedByAutostartEntry();
     QApplication app(argc, argv);
     // Closing the last window never quits: idle leaving is the only automatic exit.
     QApplication::setQuitOnLastWindowClosed(AppDelegate::applicationShouldTerminateAfterLastWindowClosed());

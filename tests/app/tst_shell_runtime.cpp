@@ -56,6 +56,12 @@ private slots:
         QTEST(AppLaunchIntent::isLoginItemLaunch(event), "loginItem");
     }
 
+    void autostartEntryLaunchIsALoginItemLaunch()
+    {
+        qputenv("CV_AUTOSTART", "1"); // read once per process, here first
+        QVERIFY(AppLaunchIntent::isLoginItemLaunch(AppLaunchIntent::currentEvent()));
+    }
+
     void terminateHandshake_data()
     {
         QTest::addColumn<TerminateReply>("reply");
