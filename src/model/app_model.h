@@ -20,6 +20,8 @@
 #include <memory>
 #include <optional>
 
+class QCollator;
+
 namespace cv {
 
 class Alerts;
@@ -69,6 +71,7 @@ struct AppModelCollaborators {
 //   app_model_commands.cpp    user commands
 //   app_model_files.cpp       sending, copying and dropped files
 //   app_model_notices.cpp     connection and delivery notices
+//   app_model_demo.cpp        demo mode
 class AppModel final : public QObject {
     Q_OBJECT
     Q_PROPERTY(std::optional<cv::ServiceStatus> status READ status WRITE setStatus NOTIFY statusChanged)
@@ -184,11 +187,20 @@ public:
     // No command is sent to the service while demo mode is on.
     bool demo() const { return demo_; }
     void setDemo(bool value) { demo_ = value; }
+    // Turns demo mode on for good and shows `status` as the connected service's.
+    void showDemo(ServiceStatus status);
 
     bool packaged() const { return packaged_; }
 
+    // The notification centre the notices go to, and the desktop's workspace (made
+    // on first use): the shell answers clicks on notices through them.
+    NotificationCenter &notificationCenter() const { return *notificationCenter_; }
+    Workspace &workspace();
+
     // ---- View queries
 
+    // How computer names are ordered: case ignored, numbers by value, in the user's language.
+    static QCollator nameCollator();
     QList<Peer> peers() const;
     QList<RememberedPeer> offline() const;
     bool busy() const;
@@ -290,11 +302,9 @@ private:
     QCoro::Task<> refreshLink();
 
     // The platform pieces the commands and files use; made on first use.
-    Workspace &workspace();
     Alerts &alerts();
     OpenPanels &openPanels();
     UserDefaults &defaults() const { return *defaults_; }
-    NotificationCenter &notificationCenter() const { return *notificationCenter_; }
     CableProbe &cable() const { return *cable_; }
     const VolumeSource &volumes() const { return *volumes_; }
 

@@ -18,9 +18,17 @@ const QString receiveTransferCapability = QStringLiteral("receive_transfer");
 const QString multiDriveCapability = QStringLiteral("multi_drive");
 const QString fastCopyCapability = QStringLiteral("fast_copy");
 
+// A cable link's kind as the last probe found it; the kind is a name, not a text.
+QString kindName(const std::optional<QString> &linkKind)
+{
+    return linkKind.value_or(QStringLiteral("Thunderbolt"));
+}
+
+} // namespace
+
 // The comparison a file manager uses for file names: numbers by value, case
 // ignored, in the user's language.
-QCollator nameCollator()
+QCollator AppModel::nameCollator()
 {
     // The C locale compares bytes, with neither numbers nor case rules.
     QLocale locale;
@@ -31,14 +39,6 @@ QCollator nameCollator()
     collator.setCaseSensitivity(Qt::CaseInsensitive);
     return collator;
 }
-
-// A cable link's kind as the last probe found it; the kind is a name, not a text.
-QString kindName(const std::optional<QString> &linkKind)
-{
-    return linkKind.value_or(QStringLiteral("Thunderbolt"));
-}
-
-} // namespace
 
 QList<Peer> AppModel::peers() const
 {

@@ -1,0 +1,550 @@
+#include "views/activity_list.h"
+
+#include "localization/localization.h"
+#include "model/app_model.h"
+#include "views/symbols.h"
+#include "views/theme.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QGraphicsOpacityEffect>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QTextLayout>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace cv {
+
+namespace {
+
+constexpr int barHeight = 6;
+constexpr int iconSize = 17; // the title-3 symbol
+constexpr int iconColumn = 22;
+
+Tone toneOf(ActivityTone tone)
+{
+    switch (tone) {
+    case ActivityTone::accent:
+        return Tone::accent;
+    case ActivityTone::green:
+        return Tone::green;
+    case ActivityTone::orange:
+        return Tone::orange;
+    case ActivityTone::secondary:
+        break;
+    }
+    return Tone::secondary;
+}
+
+// "&" doubled, so a button shows it instead of reading a mnemonic.
+QString literal(QString text) { return text.replace(QLatin1Char('&'), QStringLiteral("&&")); }
+
+QColor separator(const QPalette &palette) { return Theme::colors(palette).separator; }
+
+// Plain text for a tooltip, which would otherwise read markup in it.
+QString escapedTooltip(const QString &text)
+{
+    return QStringLiteral("<p style='white-space:pre'>") + text.toHtmlEscaped() + QStringLiteral("</p>");
+}
+
+// A line 1 pixel high in the separator colour.
+QWidget *makeDivider(QWidget *parent)
+{
+    auto *line = new QWidget(parent);
+    line->setFixedHeight(1);
+    line->setAutoFillBackground(true);
+    QPalette palette = line->palette();
+    palette.setColor(QPalette::Window, separator(parent->palette()));
+    line->setPalette(palette);
+    return line;
+}
+
+} // namespace
+
+// ---- ByteProgressBar
+
+ByteProgressBar::ByteProgressBar(QWidget *parent) : QWidget(parent)
+{
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    setAttribute(Qt::WA_OpaquePaintEvent, false);
+}
+
+void ByteProgressBar::setFraction(std::optional<double> fraction)
+{
+    if (fraction)
+        fraction = std::clamp(*fraction, 0.0, 1.0);
+    if (fraction == fraction_)
+        return;
+    fraction_ = fraction;
+    updateTimer();
+    update();
+}
+
+QSize ByteProgressBar::sizeHint() const { return {120, barHeight}; }
+
+void ByteProgressBar::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF track = QRectF(rect()).adjusted(0, 0.5, 0, -0.5);
+    const qreal radius = track.height() / 2;
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(separator(palette()));
+    painter.drawRoundedRect(track, radius, radius);
+    QRectF filled = track;
+    if (fraction_) {
+        filled.setWidth(track.width() * *fraction_);
+    } else {
+        // A third of the track sliding across it.
+        const qreal width = track.width() / 3;
+        const qreal travel = track.width() + width;
+        filled = QRectF(track.left() - width + travel * (phase_ % 100) / 100.0, track.top(), width, track.height());
+        painter.setClipRect(track);
+    }
+    if (filled.width() <= 0)
+        return;
+    QPainterPath clip;
+    clip.addRoundedRect(track, radius, radius);
+    painter.setClipPath(clip);
+    painter.setBrush(Theme::toneColor(palette(), Tone::accent));
+    painter.drawRoundedRect(filled, radius, radius);
+}
+
+void ByteProgressBar::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    updateTimer();
+}
+
+void ByteProgressBar::hideEvent(QHideEvent *event)
+{
+    QWidget::hideEvent(event);
+    updateTimer();
+}
+
+void ByteProgressBar::updateTimer()
+{
+    // Only a moving bar that can be seen costs anything.
+    const bool moving = !fraction_ && isVisible();
+    if (moving && !timer_) {
+        timer_ = new QTimer(this);
+        timer_->setInterval(33);
+        connect(timer_, &QTimer::timeout, this, [this] {
+            phase_ = (phase_ + 1) % 100;
+            update();
+        });
+    }
+    if (timer_)
+        moving ? timer_->start() : timer_->stop();
+}
+
+// ---- TwoLineTitle
+
+TwoLineTitle::TwoLineTitle(QWidget *parent) : QWidget(parent), label_(new QLabel(this))
+{
+    label_->setTextFormat(Qt::PlainText);
+    label_->setWordWrap(true);
+    label_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    label_->setContextMenuPolicy(Qt::DefaultContextMenu);
+    label_->installEventFilter(this);
+    label_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    setFont(Theme::callout());
+    QSizePolicy policy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    policy.setHeightForWidth(true);
+    setSizePolicy(policy);
+}
+
+void TwoLineTitle::setText(const QString &text)
+{
+    if (text == text_)
+        return;
+    text_ = text;
+    relayout();
+    updateGeometry();
+}
+
+QString TwoLineTitle::shownText() const { return label_->text(); }
+
+bool TwoLineTitle::elided() const { return label_->text() != text_; }
+
+QSize TwoLineTitle::sizeHint() const
+{
+    const int width = std::min(fontMetrics().horizontalAdvance(text_) + 2, 400);
+    return {width, heightForWidth(width)};
+}
+
+QSize TwoLineTitle::minimumSizeHint() const { return {40, fontMetrics().lineSpacing()}; }
+
+int TwoLineTitle::heightForWidth(int width) const
+{
+    QTextLayout layout(text_, font());
+    layout.beginLayout();
+    int lines = 0;
+    while (lines < 2) {
+        QTextLine line = layout.createLine();
+        if (!line.isValid())
+            break;
+        line.setLineWidth(std::max(width, 1));
+        ++lines;
+    }
+    layout.endLayout();
+    return std::max(lines, 1) * fontMetrics().lineSpacing();
+}
+
+void TwoLineTitle::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    relayout();
+}
+
+void TwoLineTitle::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        relayout();
+}
+
+void TwoLineTitle::relayout()
+{
+    const int width = std::max(this->width(), 1);
+    label_->setFont(font());
+    QString shown = text_;
+    QTextLayout layout(text_, font());
+    layout.beginLayout();
+    QTextLine first = layout.createLine();
+    if (first.isValid()) {
+        first.setLineWidth(width);
+        QTextLine second = layout.createLine();
+        if (second.isValid()) {
+            second.setLineWidth(width);
+            if (layout.createLine().isValid()) {
+                // A third line: the second one ends the title with "…".
+                const QString rest = text_.mid(second.textStart()).simplified();
+                shown = text_.left(first.textLength()).trimmed() + QLatin1Char('\n')
+                    + fontMetrics().elidedText(rest, Qt::ElideRight, width);
+            }
+        }
+    }
+    layout.endLayout();
+    label_->setText(shown);
+    label_->setGeometry(rect());
+}
+
+bool TwoLineTitle::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == label_ && elided()) {
+        if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent *>(event)->matches(QKeySequence::Copy)) {
+            copy();
+            return true;
+        }
+        if (event->type() == QEvent::ContextMenu) {
+            QMenu menu;
+            menu.addAction(literal(L(QStringLiteral("Copy"))), this, &TwoLineTitle::copy);
+            menu.exec(static_cast<QContextMenuEvent *>(event)->globalPos());
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TwoLineTitle::copy()
+{
+    // Part of a shortened title is not what anyone means to copy: give all of it.
+    QApplication::clipboard()->setText(text_);
+}
+
+// ---- ActivityRow
+
+ActivityRow::ActivityRow(AppModel &model, QString peer, QWidget *parent)
+    : QWidget(parent), model_(&model), peer_(std::move(peer)), icon_(new SymbolView(QString(), iconSize, this)),
+      title_(new TwoLineTitle(this)),
+      bar_(new ByteProgressBar(this)), caption_(new QLabel(this)), problem_(new QLabel(this)),
+      buttonRow_(new QHBoxLayout)
+{
+    setAttribute(Qt::WA_Hover);
+    auto *row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 10, 0, 10);
+    row->setSpacing(12);
+
+    auto *iconBox = new QHBoxLayout;
+    iconBox->setContentsMargins((iconColumn - iconSize) / 2, 0, (iconColumn - iconSize + 1) / 2, 0);
+    iconBox->addWidget(icon_);
+    row->addLayout(iconBox);
+    row->setAlignment(iconBox, Qt::AlignTop);
+
+    auto *column = new QVBoxLayout;
+    column->setSpacing(5);
+    column->setContentsMargins(0, 0, 0, 0);
+    caption_->setTextFormat(Qt::PlainText);
+    caption_->setFont(Theme::caption());
+    Theme::setTone(caption_, Tone::secondary);
+    problem_->setTextFormat(Qt::PlainText);
+    problem_->setWordWrap(true);
+    problem_->setFont(Theme::callout());
+    Theme::setTone(problem_, Tone::primary);
+    Theme::setTone(title_, Tone::primary);
+    problem_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    bar_->setFixedHeight(barHeight);
+    column->addWidget(title_);
+    column->addWidget(bar_);
+    column->addWidget(caption_);
+    column->addWidget(problem_);
+    bar_->hide();
+    caption_->hide();
+    problem_->hide();
+    row->addLayout(column, 1);
+
+    buttonRow_->setSpacing(8);
+    buttonRow_->setContentsMargins(0, 0, 0, 0);
+    row->addLayout(buttonRow_);
+    row->setAlignment(buttonRow_, Qt::AlignTop);
+}
+
+QList<QAbstractButton *> ActivityRow::buttons() const { return buttonWidgets_; }
+
+void ActivityRow::setItem(const Activity &item)
+{
+    id_ = item.id();
+    item_ = item;
+
+    if (item.icon() != iconName_ || item.iconTone() != tone_) {
+        iconName_ = item.icon();
+        tone_ = item.iconTone();
+        icon_->setName(iconName_);
+        icon_->setColor(Theme::toneColor(palette(), toneOf(tone_)));
+    }
+    title_->setText(item.title());
+    const QString tooltip = item.titleTooltip() ? escapedTooltip(*item.titleTooltip()) : QString();
+    if (title_->toolTip() != tooltip)
+        title_->setToolTip(tooltip);
+
+    const ActivityProgress progress = activityProgress(item);
+    const bool showsBar = progress.kind == ActivityProgress::Kind::determinate
+        || progress.kind == ActivityProgress::Kind::indeterminate;
+    bar_->setFraction(progress.kind == ActivityProgress::Kind::determinate ? std::optional<double>(progress.fraction)
+                                                                           : std::nullopt);
+    if (bar_->isVisibleTo(this) != showsBar)
+        bar_->setVisible(showsBar);
+    caption_->setText(progress.caption);
+    if (caption_->isVisibleTo(this) == progress.caption.isEmpty())
+        caption_->setVisible(!progress.caption.isEmpty());
+
+    const QString problem = activityProblem(item).value_or(QString());
+    problem_->setText(problem);
+    if (problem_->isVisibleTo(this) == problem.isEmpty())
+        problem_->setVisible(!problem.isEmpty());
+
+    if (model_)
+        setButtons(activityButtons(*model_, item));
+}
+
+void ActivityRow::setButtons(const QList<ActivityButtonState> &buttons)
+{
+    if (buttons == shownButtons_)
+        return;
+    const bool sameKinds = buttons.size() == shownButtons_.size()
+        && std::equal(buttons.cbegin(), buttons.cend(), shownButtons_.cbegin(),
+                      [](const ActivityButtonState &a, const ActivityButtonState &b) { return a.button == b.button; });
+    shownButtons_ = buttons;
+    if (sameKinds) {
+        // Only the enabling moved (a command started or ended): keep the widgets.
+        for (qsizetype i = 0; i < buttons.size(); ++i)
+            buttonWidgets_[i]->setEnabled(buttons[i].enabled);
+        return;
+    }
+    qDeleteAll(buttonWidgets_);
+    buttonWidgets_.clear();
+    remove_ = nullptr;
+    removeOpacity_ = nullptr;
+    for (const ActivityButtonState &state : buttons) {
+        QAbstractButton *widget = nullptr;
+        if (state.title.isEmpty()) {
+            auto *tool = new QToolButton(this);
+            tool->setAutoRaise(true);
+            tool->setIcon(Symbols::icon(state.symbol, 13, Theme::toneColor(palette(), Tone::secondary)));
+            tool->setIconSize({13, 13});
+            tool->setAccessibleName(state.tooltip);
+            removeOpacity_ = new QGraphicsOpacityEffect(tool);
+            removeOpacity_->setOpacity(hovering_ ? 1.0 : 0.5);
+            tool->setGraphicsEffect(removeOpacity_);
+            remove_ = tool;
+            widget = tool;
+        } else {
+            widget = new QPushButton(literal(state.title), this);
+        }
+        widget->setToolTip(state.tooltip);
+        widget->setEnabled(state.enabled);
+        connect(widget, &QAbstractButton::clicked, this, [this, which = state.button] {
+            if (model_ && item_)
+                performActivityButton(*model_, peer_, *item_, which);
+        });
+        buttonRow_->addWidget(widget, 0, Qt::AlignVCenter);
+        buttonWidgets_.append(widget);
+    }
+}
+
+void ActivityRow::enterEvent(QEnterEvent *event)
+{
+    QWidget::enterEvent(event);
+    setHovering(true);
+}
+
+void ActivityRow::leaveEvent(QEvent *event)
+{
+    QWidget::leaveEvent(event);
+    setHovering(false);
+}
+
+void ActivityRow::setHovering(bool hovering)
+{
+    hovering_ = hovering;
+    if (removeOpacity_)
+        removeOpacity_->setOpacity(hovering ? 1.0 : 0.5);
+}
+
+void ActivityRow::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        applyColors();
+}
+
+void ActivityRow::applyColors()
+{
+    // The icon and the remove symbol carry colours of their own: give them the
+    // new appearance's.
+    icon_->setColor(Theme::toneColor(palette(), toneOf(tone_)));
+    if (remove_) {
+        const ActivityButtonState *state = nullptr;
+        for (const ActivityButtonState &b : shownButtons_) {
+            if (b.title.isEmpty())
+                state = &b;
+        }
+        if (state)
+            remove_->setIcon(Symbols::icon(state->symbol, 13, Theme::toneColor(palette(), Tone::secondary)));
+    }
+}
+
+// ---- ActivityList
+
+ActivityList::ActivityList(AppModel &model, QString peer, QWidget *parent)
+    : QWidget(parent), model_(&model), peer_(std::move(peer)), layout_(new QVBoxLayout(this)),
+      heading_(new QLabel(this)), clear_(new QPushButton(this)), end_(new QWidget(this))
+{
+    layout_->setContentsMargins(0, 0, 0, 0);
+    layout_->setSpacing(0);
+
+    auto *header = new QHBoxLayout;
+    header->setContentsMargins(0, 0, 0, 6);
+    heading_->setTextFormat(Qt::PlainText);
+    heading_->setFont(Theme::headline());
+    Theme::setTone(heading_, Tone::primary);
+    heading_->setText(L(QStringLiteral("Transfers")));
+    clear_->setText(literal(L(QStringLiteral("Clear"))));
+    clear_->setToolTip(L(QStringLiteral("Remove finished transfers from this list")));
+    clear_->setFlat(true);
+    clear_->setCursor(Qt::PointingHandCursor);
+    clear_->hide();
+    connect(clear_, &QPushButton::clicked, this, [this] {
+        // The ids as they stand at the click, not as they stood at the last redraw.
+        if (model_)
+            clearFinished(*model_, peer_);
+    });
+    header->addWidget(heading_);
+    header->addStretch(1);
+    header->addWidget(clear_);
+    layout_->addLayout(header);
+
+    end_->setObjectName(QStringLiteral("transfers-end"));
+    end_->setFixedHeight(1);
+    layout_->addWidget(end_);
+    applyColors();
+    refresh();
+}
+
+QList<ActivityRow *> ActivityList::rows() const
+{
+    QList<ActivityRow *> list;
+    for (const QString &id : order_)
+        list.append(rows_.value(id));
+    return list;
+}
+
+void ActivityList::refresh()
+{
+    if (!model_)
+        return;
+    const QList<Activity> items = activityFor(model_->status(), peer_);
+    const ActivityHeader header = activityHeader(*model_, peer_);
+    if (clear_->isVisibleTo(this) != header.clearShown)
+        clear_->setVisible(header.clearShown);
+    if (clear_->isEnabled() != header.clearEnabled)
+        clear_->setEnabled(header.clearEnabled);
+
+    QStringList ids;
+    ids.reserve(items.size());
+    for (const Activity &item : items)
+        ids.append(item.id());
+    if (ids != order_) {
+        for (auto it = rows_.begin(); it != rows_.end();) {
+            if (ids.contains(it.key())) {
+                ++it;
+                continue;
+            }
+            delete dividers_.take(it.key());
+            delete it.value();
+            it = rows_.erase(it);
+        }
+        for (const QString &id : std::as_const(order_)) {
+            if (rows_.contains(id)) {
+                layout_->removeWidget(dividers_.value(id));
+                layout_->removeWidget(rows_.value(id));
+            }
+        }
+        int at = 1; // after the header
+        for (const QString &id : ids) {
+            if (!rows_.contains(id)) {
+                rows_.insert(id, new ActivityRow(*model_, peer_, this));
+                dividers_.insert(id, makeDivider(this));
+            }
+            layout_->insertWidget(at++, dividers_.value(id));
+            layout_->insertWidget(at++, rows_.value(id));
+        }
+        order_ = ids;
+    }
+    for (const Activity &item : items)
+        rows_.value(item.id())->setItem(item);
+    // Nothing to list: no list at all, not even its header.
+    if (parentWidget() && isVisibleTo(parentWidget()) == items.isEmpty())
+        setVisible(!items.isEmpty());
+}
+
+void ActivityList::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        applyColors();
+}
+
+void ActivityList::applyColors()
+{
+    // A link button: the accent colour, no frame.
+    QPalette link = clear_->palette();
+    link.setColor(QPalette::ButtonText, Theme::toneColor(palette(), Tone::accent));
+    clear_->setPalette(link);
+    for (QWidget *divider : std::as_const(dividers_)) {
+        QPalette p = divider->palette();
+        p.setColor(QPalette::Window, separator(palette()));
+        divider->setPalette(p);
+    }
+}
+
+} // namespace cv

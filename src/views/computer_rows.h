@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+namespace cv {
+
+class AppModel;
+
+// One line of the main window's computer list; identified by `id`.
+struct ComputerRowModel {
+    QString id;
+    QString name;          // shown as is
+    QString summary;       // the status line under the name, shown as is
+    bool online = false;   // connected now
+    bool warning = false;  // the summary is a warning (orange)
+    bool needsChoice = false;  // waits for this computer's sharing choice
+    bool canReconnect = false; // the user disconnected it: the row offers "Reconnect"
+
+    bool operator==(const ComputerRowModel &) const = default;
+};
+
+// Every computer the model knows of: the connected ones in the model's order, then
+// the remembered ones that are not connected and the disconnected ones that are not
+// remembered, together in name order (stable: equal names keep their order, the
+// remembered before the disconnected). Computed afresh at each call.
+QList<ComputerRowModel> computerRows(const AppModel &model);
+
+// What the list shows while it is empty: the status line, and whether a spinner
+// goes with it.
+struct EmptyComputersStatus {
+    QString text;
+    bool spinner = false;
+
+    bool operator==(const EmptyComputersStatus &) const = default;
+};
+EmptyComputersStatus emptyComputersStatus(const AppModel &model, bool updateRequired);
+
+} // namespace cv

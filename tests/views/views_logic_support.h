@@ -1,0 +1,71 @@
+#pragma once
+
+// Statuses for the view logic tests: the demo states with the demo computer
+// changed, and raw service JSON for records that only raw JSON can carry.
+
+#include "../model/standin_model.h"
+
+#include "devtools/demo.h"
+#include "service/decoding.h"
+
+#include <QJsonArray>
+
+namespace cv::test {
+
+inline const QString A = QString(64, 'a'); // the demo computer "Windows Desktop"
+
+// The demo state `state` with `changes` merged into the demo computer (a null value
+// reads as absent), `capabilities` added and `remembered` replacing the remembered
+// computers when given.
+inline QJsonObject demo(const char *state, const QJsonObject &changes = {}, const QStringList &capabilities = {},
+                        const std::optional<QJsonArray> &remembered = std::nullopt)
+{
+    QJsonObject status = Demo::statusObject(state);
+    QJsonArray peers = status["peers"].toArray();
+    for (qsizetype i = 0; i < peers.size(); ++i) {
+        QJsonObject p = peers[i].toObject();
+        if (p["id"].toString() != A)
+            continue;
+        for (auto it = changes.begin(); it != changes.end(); ++it)
+            p[it.key()] = it.value();
+        peers[i] = p;
+    }
+    status["peers"] = peers;
+    QJsonArray caps = status["capabilities"].toArray();
+    for (const QString &c : capabilities)
+        caps.append(c);
+    status["capabilities"] = caps;
+    if (remembered)
+        status["remembered_computers"] = *remembered;
+    return status;
+}
+
+// A status whose transfers and copies are the raw JSON lists given, decoded as a
+// status reply is (so counts above the largest signed 64-bit value survive).
+inline ServiceStatus rawStatus(const QByteArray &transfers, const QByteArray &copies,
+                               const QByteArray &capabilities = R"(["dismiss"])", bool busy = false)
+{
+    const QByteArray json = R"({"api_version":1,"version":"1","computer_id":"me","name":"Mac","capabilities":)"
+        + capabilities + R"(,"control_busy":)" + (busy ? "true" : "false")
+        + R"(,"peers":[],"remembered_computers":[],"transfers":[)" + transfers + R"(],"copies":[)" + copies
+        + R"(],"event_sequence":0})";
+    return decode<ServiceStatus>(std::string_view(json.constData(), std::size_t(json.size())));
+}
+
+// A sending of computer "P" with the keys every record needs, plus `more`.
+inline QByteArray sendJson(const char *id, const char *state, const QByteArray &more = {}, const char *peer = "P")
+{
+    return QByteArray(R"({"id":")") + id + R"(","peer":")" + peer + R"(","state":")" + state
+        + R"(","name":"Photos","bytes":0,"total_bytes":0,"delivered_items":0)" + (more.isEmpty() ? "" : "," + more) + "}";
+}
+
+// A copy from computer "P" to this one, likewise.
+inline QByteArray copyJson(const char *id, const char *state, const QByteArray &more = {}, const char *peer = "P")
+{
+    return QByteArray(R"({"id":")") + id + R"(","peer":")" + peer + R"(","direction":"pull","name":"Photos",)"
+        + R"("destinations":["/home/u/Downloads/Photos"],"state":")" + state
+        + R"(","bytes":0,"total_bytes":0,"files":0,"total_files":0,"scanned":true,"bits_per_second":0)"
+        + (more.isEmpty() ? "" : "," + more) + "}";
+}
+
+} // namespace cv::test
