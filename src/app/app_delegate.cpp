@@ -1,14 +1,23 @@
 #include "app/app_delegate.h"
 
+#include "app/app_icons.h"
 #include "app/app_launch_intent.h"
+#include "app/launch_options.h"
+#include "app/main_menu.h"
+#include "app/status_menu.h"
+#include "devtools/demo.h"
+#include "localization/localization.h"
 #include "platform/development_log.h"
+#include "platform/status_item.h"
 #include "service/diagnostics.h"
 #include "service/service_host.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QEvent>
 #include <QMainWindow>
 #include <QMessageBox>
+#include <QTimer>
 
 namespace cv {
 
@@ -20,14 +29,11 @@ AppDelegate::AppDelegate(AppRuntime &runtime, AppModelCollaborators modelParts, 
     if (!updatesPlatform.runtime)
         updatesPlatform.runtime = &runtime;
     updates = std::make_unique<Updates>(std::move(updatesPlatform));
-    // Any window of the application that closes decides the activation policy.
-    if (qApp)
-        qApp->installEventFilter(this);
 }
 
 AppDelegate::~AppDelegate()
 {
-    if (qApp)
+    if (qApp && observingWindows_)
         qApp->removeEventFilter(this);
     for (const auto &connection : std::as_const(subscriptions))
         disconnect(connection);
@@ -40,26 +46,70 @@ AppDelegate::~AppDelegate()
 void AppDelegate::applicationDidFinishLaunching(const QStringList &arguments)
 {
     Diagnostics::start();
-    const bool background = arguments.contains(QStringLiteral("--background"))
-        || AppLaunchIntent::isLoginItemLaunch(AppLaunchIntent::currentEvent());
+    AppIcons::installApplicationIcon();
 
     const QPointer<AppDelegate> self(this);
+    const QPointer<AppRuntime> runtime = runtime_;
+    if (InstallLocation::shouldMove(arguments, installPlatform)) {
+        // Only the menus: the move stops any running service itself, and quitting
+        // afterwards must not wait for one.
+        installing = true;
+        configureMenus();
+        InstallLocation::Platform platform = installPlatform;
+        if (!platform.activate)
+            platform.activate = [runtime] {
+                if (runtime)
+                    runtime->activateIgnoringOtherApps();
+            };
+        InstallLocation::run(
+            [runtime] {
+                if (runtime)
+                    runtime->terminate();
+            },
+            std::move(platform));
+        return;
+    }
+
+    const bool background = arguments.contains(QStringLiteral("--background"))
+        || AppLaunchIntent::isLoginItemLaunch(AppLaunchIntent::currentEvent());
+    if (const std::optional<quint64> since = eventsSince(arguments))
+        model->replayEvents(*since);
+
+    configureMenus();
+
     model->showPeer = [self](const QString &id) {
         if (self)
             self->showPeer(id);
     };
     model->stateChanged = [self] {
-        if (self)
-            self->considerLeaving();
+        if (!self)
+            return;
+        self->rebuildStatusMenu();
+        self->scheduleDevelopmentCapture();
+        self->considerLeaving();
     };
-    subscribeToErrorsAndResponses();
 
-    // The development modes never touch the service.
-    if (arguments.contains(QStringLiteral("--render")) || arguments.contains(QStringLiteral("--demo"))) {
-        developmentMode_ = true;
-        showMain();
+    // Each value as the signal carried it, handled on a later turn; the stored one
+    // first, so the item and the idle check are settled even if it never changes.
+    AppModel *m = model.get();
+    const auto menuBarSetting = [self](bool show) {
+        QTimer::singleShot(0, self, [self, show] {
+            if (!self)
+                return;
+            self->updateStatusItem(show);
+            self->considerLeaving();
+        });
+    };
+    menuBarSetting(m->showInMenuBar());
+    subscriptions << connect(m, &AppModel::showInMenuBarChanged, this,
+                             [m, menuBarSetting] { menuBarSetting(m->showInMenuBar()); });
+
+    observeWindowClosing();
+    registerNotificationCategories();
+    subscribeToErrors();
+
+    if (startDevelopmentMode(arguments))
         return;
-    }
 
     updates->stopService = [self]() -> QCoro::Task<bool> {
         if (!self)
@@ -87,12 +137,110 @@ void AppDelegate::applicationDidFinishLaunching(const QStringList &arguments)
     };
     updates->start();
     model->start();
+
     if (!background) {
         showMain();
     } else {
         developmentLog(QStringLiteral("background launch: initial window suppressed"));
         considerLeaving();
     }
+}
+
+bool AppDelegate::startDevelopmentMode(const QStringList &arguments)
+{
+    // Each takes the argument after its first occurrence, whatever it is.
+    const qsizetype render = arguments.indexOf(QStringLiteral("--render"));
+    if (render >= 0) {
+        developmentMode_ = true;
+        const QString folder = arguments.value(render + 1, QStringLiteral("reference"));
+        // SEAM(capture): the reference rendering comes with the capture tooling in
+        // src/devtools; until then a "--render" launch draws nothing and waits to be
+        // quit (without the service, as every development launch).
+        Q_UNUSED(folder);
+        return true;
+    }
+    const qsizetype demo = arguments.indexOf(QStringLiteral("--demo"));
+    if (demo < 0)
+        return false;
+    developmentMode_ = true;
+    const QString state = arguments.value(demo + 1, QStringLiteral("choose"));
+    model->showDemo(Demo::status(state));
+    if (Demo::isMainWindow(state))
+        showMain();
+    else
+        showPeer(Demo::peerID());
+    return true;
+}
+
+void AppDelegate::configureMenus()
+{
+    if (mainMenu)
+        return;
+    const QPointer<AppDelegate> self(this);
+    MenuActions actions;
+    actions.showMain = [self] {
+        if (self)
+            self->showMain();
+    };
+    actions.showPeer = [self](const QString &id) {
+        if (self)
+            self->showPeer(id);
+    };
+    actions.requestQuit = [self] {
+        if (self)
+            self->requestQuit();
+    };
+    actions.checkForUpdates = [self] {
+        if (self)
+            self->updates->checkForUpdates();
+    };
+    actions.canCheckForUpdates = [self] { return self && self->updates->canCheck(); };
+    mainMenu = std::make_unique<MainMenu>(actions, updates->isAvailable());
+    statusMenu = std::make_unique<StatusMenu>(*model, actions, makeStatusItem);
+    // Windows built before the menus (none in a launch) get them too.
+    for (QMainWindow *window : visibleWindows())
+        mainMenu->attach(window->menuBar());
+    updateStatusItem(model->showInMenuBar());
+}
+
+void AppDelegate::updateStatusItem(bool show)
+{
+    if (statusMenu)
+        statusMenu->updateStatusItem(show);
+}
+
+void AppDelegate::rebuildStatusMenu()
+{
+    if (statusMenu)
+        statusMenu->rebuildStatusMenu();
+}
+
+void AppDelegate::scheduleDevelopmentCapture()
+{
+    if (captureScheduled || !model->status())
+        return;
+    const QString folder = qEnvironmentVariable("CV_MAC_CAPTURE_DIR");
+    if (!folder.startsWith(QLatin1Char('/')))
+        return;
+    captureScheduled = true;
+    developmentLog(QStringLiteral("live service state received; scheduling capture"));
+    // SEAM(capture): the capture run on `folder` comes with the capture tooling in
+    // src/devtools; until then nothing is captured.
+}
+
+void AppDelegate::registerNotificationCategories()
+{
+    // A build-folder run posts no notices of the packaged application's kind, and
+    // leaves the desktop's notification service alone.
+    if (!model->packaged())
+        return;
+    subscriptions << connect(&model->notificationCenter(), &NotificationCenter::responseReceived, this,
+                             [this](const NotificationResponse &response) { didReceiveNotificationResponse(response); });
+    model->notificationCenter().setNotificationCategories({
+        {QStringLiteral("CONNECTION"), {}},
+        {QStringLiteral("CONNECTION_FILES"), {{QStringLiteral("OPEN_FILES"), L("Open files")}}},
+        {QStringLiteral("DELIVERY"), {{QStringLiteral("SHOW_IN_FOLDER"), L("Show in folder")}}},
+    });
 }
 
 void AppDelegate::applicationDidBecomeActive()
@@ -109,9 +257,20 @@ bool AppDelegate::applicationShouldHandleReopen(bool)
     return true;
 }
 
+void AppDelegate::observeWindowClosing()
+{
+    if (observingWindows_ || !qApp)
+        return;
+    observingWindows_ = true;
+    qApp->installEventFilter(this);
+}
+
 bool AppDelegate::eventFilter(QObject *watched, QEvent *event)
 {
-    if (event->type() == QEvent::Close && watched->isWidgetType()) {
+    // A window closes; a dialog that is done is only hidden, which counts alike.
+    const bool closing = event->type() == QEvent::Close
+        || (event->type() == QEvent::Hide && !event->spontaneous() && qobject_cast<QDialog *>(watched));
+    if (closing && watched->isWidgetType()) {
         auto *widget = static_cast<QWidget *>(watched);
         if (widget->isWindow())
             windowWillClose(widget);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/install_location.h"
 #include "app/updates.h"
 #include "model/app_model.h"
 #include "platform/notification_center.h"
@@ -27,7 +28,9 @@ class QWidget;
 
 namespace cv {
 
+class MainMenu;
 class StatusItem;
+class StatusMenu;
 
 // The one application delegate: owns the model, the update controller, the windows,
 // the status item and the error sheet, answers the application runtime (termination,
@@ -53,7 +56,11 @@ public:
     QMap<QString, QPointer<QMainWindow>> peerWindows; // computer id to its window
     QHash<const QWidget *, QPointer<QWidget>> contentHosts; // window to its root view
     QHash<const QWidget *, Renderer> contentRenderers;      // window to a renderer of its root view
-    std::shared_ptr<StatusItem> statusItem;
+    // The main menu, shown in every window's menu bar, and the status-area item with
+    // its menu (the item exists while "Show in menu bar" is on); both made by
+    // configureMenus().
+    std::unique_ptr<MainMenu> mainMenu;
+    std::unique_ptr<StatusMenu> statusMenu;
     bool terminationInFlight = false;
     bool terminationScheduled = false;
     std::optional<QString> pendingError;
@@ -64,9 +71,19 @@ public:
     std::optional<QCoro::Task<>> idleCheck;
     bool installing = false;
 
+    // ---- Parts tests replace; set before the launch
+
+    // The move into the Applications folder; empty parts: the real ones.
+    InstallLocation::Platform installPlatform;
+    // Makes the status-area item; empty: the desktop's tray item.
+    std::function<std::unique_ptr<StatusItem>()> makeStatusItem;
+
     // ---- The runtime's questions
 
-    // The launch, given the process arguments (the executable first).
+    // The launch, given the process arguments (the executable first): the log, the
+    // icon, the move offer, the options, the menus, the model's callbacks and the
+    // subscriptions, then either a development mode or the update controller, the
+    // polling task and the first window.
     void applicationDidFinishLaunching(const QStringList &arguments);
     TerminateReply applicationShouldTerminate() override;
     void applicationWillTerminate() override;
@@ -90,6 +107,22 @@ public:
     // not minimised, in that order.
     QList<QMainWindow *> visibleWindows() const;
 
+    // ---- Menus and status item
+
+    // Builds the main menu once (every window built afterwards carries it) and the
+    // status menu, then shows or hides the status item as "Show in menu bar" says.
+    void configureMenus();
+    // Creates (true) or removes (false) the status item; nothing before configureMenus().
+    void updateStatusItem(bool show);
+    // Brings the status menu up to date with the model.
+    void rebuildStatusMenu();
+
+    // ---- Development capture
+
+    // Called at every model change: once the model holds a status and
+    // CV_MAC_CAPTURE_DIR names an absolute folder, starts the one capture run.
+    void scheduleDevelopmentCapture();
+
     // ---- Errors and notification responses
 
     // Makes `text` the pending error (after logging it) and tries to show it: the
@@ -98,9 +131,12 @@ public:
     // Shows the pending error in a sheet on the main window, unless a quit drain
     // runs or a sheet is already up.
     void showPendingError();
-    // Follows the model's errors into the error sheet, and the responses to the
-    // notices (the latter only for the packaged application, whose notices they are).
-    void subscribeToErrorsAndResponses();
+    // Follows the model's errors into the error sheet: each text as it was set, on a
+    // later turn, so two errors set in one turn are both shown.
+    void subscribeToErrors();
+    // The packaged application's notices: registers their three categories and
+    // answers clicks on them. Does nothing for a run from a build folder.
+    void registerNotificationCategories();
     // A click on a notice or one of its buttons: reveals the received files, opens
     // the computer's shared files, or brings up its window (the main window without
     // a computer). `completion` runs once that is done.
@@ -119,6 +155,12 @@ public:
     // Arms the idle-leave check when the service runs as a login agent and nothing
     // keeps the application on screen.
     void considerLeaving();
+
+    // ---- Windows closing
+
+    // Follows every window of the application that closes (and every dialog that is
+    // hidden, which Qt does instead of closing it) to set the activation policy.
+    void observeWindowClosing();
 
     AppRuntime &runtime() const { return *runtime_; }
 
@@ -142,8 +184,12 @@ private:
     static QCoro::Task<> drain(QPointer<AppDelegate> self);
 
     QPointer<AppRuntime> runtime_;
+    // "--render" and "--demo": the development modes, which end the launch before the
+    // service is touched; false when neither is given.
+    bool startDevelopmentMode(const QStringList &arguments);
     // Launched with "--demo" or "--render": the service is never touched.
     bool developmentMode_ = false;
+    bool observingWindows_ = false;
 };
 
 } // namespace cv

@@ -103,20 +103,17 @@ void AppDelegate::errorSheetDone(QMessageBox *box, const QString &error, bool pr
     QTimer::singleShot(0, this, &AppDelegate::showPendingError);
 }
 
-void AppDelegate::subscribeToErrorsAndResponses()
+void AppDelegate::subscribeToErrors()
 {
     AppModel *m = model.get();
     subscriptions << connect(m, &AppModel::errorChanged, this, [this, m] {
+        // The value as set now: read later, two errors set in one turn would show one
+        // of them twice and lose the other.
         const std::optional<QString> error = m->error();
         if (!error)
             return;
-        // On a later turn, as every change reaches the sheet.
         QTimer::singleShot(0, this, [this, text = *error] { presentError(text); });
     });
-    if (m->packaged()) {
-        subscriptions << connect(&m->notificationCenter(), &NotificationCenter::responseReceived, this,
-                                 [this](const NotificationResponse &response) { didReceiveNotificationResponse(response); });
-    }
 }
 
 void AppDelegate::didReceiveNotificationResponse(const NotificationResponse &response, std::function<void()> completion)

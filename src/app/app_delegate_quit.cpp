@@ -2,6 +2,7 @@
 
 #include "app/app_delegate.h"
 
+#include "app/status_menu.h"
 #include "platform/development_log.h"
 #include "service/service_host.h"
 
@@ -79,7 +80,10 @@ void AppDelegate::applicationWillTerminate()
 
 bool AppDelegate::idleLeaveArmable() const
 {
-    return model->host().agentManaged() && !model->showInMenuBar() && !terminationInFlight;
+    // The status item counts as well as the setting: turning the setting off removes
+    // the item only on a later turn.
+    return model->host().agentManaged() && !model->showInMenuBar() && !(statusMenu && statusMenu->statusItem())
+        && !terminationInFlight;
 }
 
 void AppDelegate::considerLeaving()

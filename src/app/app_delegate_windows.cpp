@@ -3,6 +3,7 @@
 
 #include "app/app_delegate.h"
 
+#include "app/main_menu.h"
 #include "service/service_host.h"
 #include "views/main_view.h"
 #include "views/peer_view.h"
@@ -11,6 +12,7 @@
 #include <QApplication>
 #include <QEvent>
 #include <QMainWindow>
+#include <QMenuBar>
 #include <QPainter>
 #include <QScreen>
 #include <QVBoxLayout>
@@ -141,6 +143,9 @@ QMainWindow *AppDelegate::makeWindow(const QString &title, QWidget *view, QSize 
     const QRect screen = availableScreen();
     if (screen.isValid())
         window->move(screen.center() - QPoint(size.width() / 2, size.height() / 2));
+    // Linux has no shared menu bar: each window carries the one main menu.
+    if (mainMenu)
+        mainMenu->attach(window->menuBar());
     registerContent(window, view);
     return window;
 }

@@ -51,6 +51,8 @@ public:
     // bundle, the information keys have "SUFeedURL", and no development override of
     // the service is present; asked afresh on every call.
     static bool available();
+    // The platform's answer to available() for this controller.
+    bool isAvailable() const { return platform_.available(); }
 
     // Creates and starts the controller when available; once.
     void start();

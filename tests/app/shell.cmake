@@ -7,3 +7,8 @@ cv_add_test(NAME shell_quit SOURCES tst_shell_quit.cpp delegate_fixture.h LIBS c
 cv_add_test(NAME shell_instance SOURCES tst_shell_instance.cpp LIBS cv_app DBUS TIMEOUT 90)
 target_compile_definitions(test_shell_instance PRIVATE CORVANE_PATH="$<TARGET_FILE:corvane>")
 add_dependencies(test_shell_instance corvane)
+# The launch in process, and the real corvane from launch to quit (no session bus:
+# it runs as the only copy).
+cv_add_test(NAME shell_launch SOURCES tst_shell_launch.cpp delegate_fixture.h corvane_process.h LIBS cv_app TIMEOUT 120)
+target_compile_definitions(test_shell_launch PRIVATE CORVANE_PATH="$<TARGET_FILE:corvane>")
+add_dependencies(test_shell_launch corvane)

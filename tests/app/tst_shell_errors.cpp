@@ -23,7 +23,7 @@ private slots:
     void errorsShownOneAtATime()
     {
         DelegateFixture f;
-        f.delegate->subscribeToErrorsAndResponses();
+        f.delegate->subscribeToErrors();
         f.appModel().setError(QStringLiteral("first"));
         QTRY_COMPARE(f.sheet(), std::optional<QString>(QStringLiteral("first")));
         QCOMPARE(f.delegate->errorAlert->windowModality(), Qt::WindowModal);

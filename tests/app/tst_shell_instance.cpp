@@ -1,48 +1,19 @@
 // One running copy per session: the real corvane started several times on a
 // private session bus.
 
-#include "standin.h"
+#include "corvane_process.h"
 
 #include <QDBusConnectionInterface>
 #include <QProcess>
 #include <QTest>
 
 #include <csignal>
-#include <unistd.h>
+
+using cv::test::Corvane;
 
 namespace {
 
 const QString name = QStringLiteral("app.corvane.Corvane");
-
-// A corvane process in a process group of its own (as a terminal starts it), its
-// development trace on standard error, its service the stand-in.
-struct Corvane {
-    Corvane(const cv::test::Standin &service, const QStringList &arguments)
-    {
-        QProcessEnvironment environment = service.environment();
-        environment.insert(QStringLiteral("CV_MAC_CAPTURE_DIR"), service.directory());
-        environment.insert(QStringLiteral("CV_MAC_SERVICE"), cv::test::Standin::executable());
-        environment.insert(QStringLiteral("CV_MAC_RUNTIME_DIR"), service.runtimeDir());
-        process.setProcessEnvironment(environment);
-        process.setChildProcessModifier([] { ::setpgid(0, 0); });
-        process.start(QStringLiteral(CORVANE_PATH), arguments);
-    }
-    ~Corvane()
-    {
-        if (process.state() != QProcess::NotRunning) {
-            process.kill();
-            process.waitForFinished(5000);
-        }
-    }
-    QString trace()
-    {
-        stderrText += QString::fromUtf8(process.readAllStandardError());
-        return stderrText;
-    }
-
-    QProcess process;
-    QString stderrText;
-};
 
 bool nameOwned()
 {
@@ -91,12 +62,7 @@ private slots:
         service.setScript(QJsonObject{{"lifetime", 60}});
         Corvane app(service, {QStringLiteral("--background")});
         QVERIFY(app.process.waitForStarted(10000));
-        const auto asked = [&service](const QByteArray &op) {
-            for (const QByteArray &line : service.recorded())
-                if (line.contains("\"op\":\"" + op + "\""))
-                    return true;
-            return false;
-        };
+        const auto asked = [&service](const QString &op) { return !cv::test::requestsOf(service, op).isEmpty(); };
         QTRY_VERIFY_WITH_TIMEOUT(asked("status"), 20000);
         QCOMPARE(::kill(-pid_t(app.process.processId()), SIGINT), 0);
         QVERIFY(app.process.waitForFinished(30000));

@@ -68,7 +68,7 @@ private slots:
     {
         DelegateFixture f;
         idle(f);
-        f.delegate->subscribeToErrorsAndResponses();
+        f.delegate->subscribeToErrors();
         f.appModel().setMutating(true); // a command that never finishes
         f.model.clock.setAutoAdvance(false);
         f.runtime.terminate();

@@ -4,11 +4,14 @@
 
 #include "delegate_fixture.h"
 
+#include <QDialog>
 #include <QSignalSpy>
 
 using namespace cv;
 using namespace cv::test;
 using Id = std::optional<QString>;
+using Act = std::function<void(QMainWindow *)>;
+Q_DECLARE_METATYPE(Act)
 
 namespace {
 
@@ -89,21 +92,31 @@ private slots:
     void policyWhenAWindowCloses_data()
     {
         QTest::addColumn<bool>("withComputer");
-        QTest::addColumn<bool>("minimiseInstead"); // the main window is minimised, not closed
+        QTest::addColumn<Act>("act"); // on the main window
         QTest::addColumn<ActivationPolicy>("policy");
-        QTest::newRow("last window closes") << false << false << ActivationPolicy::accessory;
-        QTest::newRow("another stays visible") << true << false << ActivationPolicy::regular;
-        QTest::newRow("only minimised") << false << true << ActivationPolicy::regular;
+        const Act close = [](QMainWindow *main) { main->close(); };
+        QTest::newRow("last window closes") << false << close << ActivationPolicy::accessory;
+        QTest::newRow("another stays visible") << true << close << ActivationPolicy::regular;
+        QTest::newRow("only minimised") << false << Act([](QMainWindow *main) { main->showMinimized(); })
+                                        << ActivationPolicy::regular;
+        // A dialog that is done is hidden, not closed: it counts as a closing window.
+        QTest::newRow("dialog done, main hidden") << false << Act([](QMainWindow *main) {
+            main->hide();
+            QDialog dialog;
+            dialog.show();
+            dialog.accept();
+        }) << ActivationPolicy::accessory;
     }
     void policyWhenAWindowCloses()
     {
         QFETCH(bool, withComputer);
-        QFETCH(bool, minimiseInstead);
+        QFETCH(Act, act);
         DelegateFixture f;
+        f.delegate->observeWindowClosing();
         QMainWindow *main = f.shown();
         if (withComputer)
             QVERIFY(f.shown(QStringLiteral("p1")));
-        minimiseInstead ? main->showMinimized() : void(main->close());
+        act(main);
         QTEST(f.runtime.activationPolicy(), "policy");
         QCOMPARE(f.delegate->visibleWindows().size(), int(withComputer));
         QCOMPARE(f.exits, QList<int>()); // closing the last window never quits
