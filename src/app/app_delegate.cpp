@@ -5,7 +5,9 @@
 #include "app/launch_options.h"
 #include "app/main_menu.h"
 #include "app/status_menu.h"
+#include "devtools/capture_run.h"
 #include "devtools/demo.h"
+#include "devtools/reference_rendering.h"
 #include "localization/localization.h"
 #include "platform/development_log.h"
 #include "platform/status_item.h"
@@ -153,10 +155,9 @@ bool AppDelegate::startDevelopmentMode(const QStringList &arguments)
     if (render >= 0) {
         developmentMode_ = true;
         const QString folder = arguments.value(render + 1, QStringLiteral("reference"));
-        // SEAM(capture): the reference rendering comes with the capture tooling in
-        // src/devtools; until then a "--render" launch draws nothing and waits to be
-        // quit (without the service, as every development launch).
-        Q_UNUSED(folder);
+        // Runs on by itself; it checks at every step that the delegate is still there.
+        QCoro::Task<> rendering = renderReference(developmentHost(), folder);
+        Q_UNUSED(rendering);
         return true;
     }
     const qsizetype demo = arguments.indexOf(QStringLiteral("--demo"));
@@ -217,15 +218,38 @@ void AppDelegate::rebuildStatusMenu()
 
 void AppDelegate::scheduleDevelopmentCapture()
 {
-    if (captureScheduled || !model->status())
-        return;
-    const QString folder = qEnvironmentVariable("CV_MAC_CAPTURE_DIR");
-    if (!folder.startsWith(QLatin1Char('/')))
-        return;
-    captureScheduled = true;
-    developmentLog(QStringLiteral("live service state received; scheduling capture"));
-    // SEAM(capture): the capture run on `folder` comes with the capture tooling in
-    // src/devtools; until then nothing is captured.
+    // The guards (once per process, a status, an absolute CV_MAC_CAPTURE_DIR) are the
+    // capture tooling's.
+    cv::scheduleDevelopmentCapture(developmentHost());
+}
+
+DevelopmentHost AppDelegate::developmentHost()
+{
+    DevelopmentHost host;
+    host.owner = this;
+    host.model = model.get();
+    host.mainWindow = &mainWindow;
+    host.peerWindows = &peerWindows;
+    host.contentHosts = &contentHosts;
+    host.contentRenderers = &contentRenderers;
+    host.captureScheduled = &captureScheduled;
+    host.terminationScheduled = &terminationScheduled;
+    host.terminationInFlight = &terminationInFlight;
+    const QPointer<AppDelegate> self(this);
+    host.showMain = [self] {
+        if (self)
+            self->showMain();
+    };
+    host.showPeer = [self](const QString &id) {
+        if (self)
+            self->showPeer(id);
+    };
+    host.terminateFromRunLoop = [self] {
+        if (self)
+            self->terminateFromRunLoop();
+    };
+    host.log = [](const QString &text) { developmentLog(text); };
+    return host;
 }
 
 void AppDelegate::registerNotificationCategories()

@@ -2,6 +2,7 @@
 
 #include "app/install_location.h"
 #include "app/updates.h"
+#include "devtools/development_host.h"
 #include "model/app_model.h"
 #include "platform/notification_center.h"
 #include "platform/app_runtime.h"
@@ -187,6 +188,8 @@ private:
     // "--render" and "--demo": the development modes, which end the launch before the
     // service is touched; false when neither is given.
     bool startDevelopmentMode(const QStringList &arguments);
+    // The delegate as the development tools see it.
+    DevelopmentHost developmentHost();
     // Launched with "--demo" or "--render": the service is never touched.
     bool developmentMode_ = false;
     bool observingWindows_ = false;

@@ -4,6 +4,7 @@
 #include "app/app_delegate.h"
 
 #include "app/main_menu.h"
+#include "devtools/development_host.h"
 #include "service/service_host.h"
 #include "views/main_view.h"
 #include "views/peer_view.h"
@@ -153,18 +154,7 @@ QMainWindow *AppDelegate::makeWindow(const QString &title, QWidget *view, QSize 
 void AppDelegate::registerContent(QMainWindow *window, QWidget *host)
 {
     contentHosts.insert(window, host);
-    const QPointer<QWidget> weakHost(host);
-    contentRenderers.insert(window, [weakHost](QSize size, qreal scale) -> QImage {
-        if (!weakHost || size.isEmpty() || scale <= 0)
-            return {};
-        QImage image(size * scale, QImage::Format_ARGB32_Premultiplied);
-        image.setDevicePixelRatio(scale);
-        image.fill(Qt::transparent);
-        if (weakHost->size() != size && !weakHost->isVisible())
-            weakHost->resize(size);
-        weakHost->render(&image);
-        return image;
-    });
+    contentRenderers.insert(window, contentRenderer(host));
 }
 
 QList<QMainWindow *> AppDelegate::visibleWindows() const

@@ -1,6 +1,7 @@
 #include "app/corvane_application.h"
 
 #include "app/app_delegate.h"
+#include "devtools/reference_rendering.h"
 #include "platform/app_bundle.h"
 #include "platform/app_runtime.h"
 #include "platform/autostart_entry.h"
@@ -31,6 +32,8 @@ int CorvaneApplication::main(int argc, char **argv)
 {
     // Read (and cleared, so no child inherits it) before any other thread runs.
     launchedByAutostartEntry();
+    // A reference rendering always draws offscreen, whatever the session offers.
+    prepareDevelopmentProcess(argc, argv);
     QApplication app(argc, argv);
     // Closing the last window never quits: idle leaving is the only automatic exit.
     QApplication::setQuitOnLastWindowClosed(AppDelegate::applicationShouldTerminateAfterLastWindowClosed());

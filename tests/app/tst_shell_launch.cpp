@@ -72,8 +72,6 @@ private slots:
                                    << QStringList{capturing};
         QTest::newRow("demo takes --background as its state")
             << QStringList{"--demo", "--background"} << none << demoPeer << false << Since() << QStringList{capturing};
-        QTest::newRow("render wins over demo") << QStringList{"--demo", "main", "--render", "/nonexistent/reference"}
-                                               << none << "" << false << Since() << QStringList{};
         // The move is offered and declined: only the menus, then the quit, at once.
         QTest::newRow("move offered") << QStringList{"--background"} << Prepare([](DelegateFixture &f) {
             static FakeInstallSystem system;
@@ -199,23 +197,30 @@ private slots:
         QCOMPARE(requestsOf(service, "quit").size(), 1);
     }
 
+    // Neither development mode reaches a service; "--render" wins over "--demo".
     void developmentModesSendNothing_data()
     {
         QTest::addColumn<QStringList>("arguments");
-        QTest::newRow("demo") << QStringList{"--demo"};
-        QTest::newRow("render") << QStringList{"--render", "{folder}"};
+        QTest::addColumn<bool>("renders");
+        QTest::newRow("demo") << QStringList{"--demo"} << false;
+        QTest::newRow("render wins") << QStringList{"--demo", "main", "--render", "{folder}"} << true;
     }
     void developmentModesSendNothing()
     {
         QFETCH(QStringList, arguments);
+        QFETCH(bool, renders);
         Standin service;
         QTemporaryDir folder;
         arguments.replaceInStrings("{folder}", folder.path());
         Corvane app(service, arguments);
         QVERIFY(app.process.waitForStarted(10000));
-        // Long enough for a launch to reach its service; the rendering may end by itself.
-        if (!app.process.waitForFinished(3000))
-            ::kill(pid_t(app.process.processId()), SIGTERM);
+        QByteArray printed;
+        // Long enough for a launch to reach its service, or for the first picture.
+        const bool captured = QTest::qWaitFor(
+            [&] { return (printed += app.process.readAllStandardOutput()).contains("Captured "); }, 4000);
+        QCOMPARE(captured, renders);
+        QCOMPARE(printed.startsWith("Captured " + QFile::encodeName(folder.path()) + "/corvane-"), renders);
+        ::kill(pid_t(app.process.processId()), SIGTERM);
         QVERIFY(app.process.waitForFinished(20000));
         QCOMPARE(app.process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(app.process.exitCode(), 0);
