@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QImage>
+#include <QImageReader>
 #include <QPixmap>
 
 namespace cv {
@@ -50,10 +51,11 @@ void AppIcons::installApplicationIcon(const AppBundle &bundle)
     else if (const auto png = resource(QStringLiteral("AppIcon"), QStringLiteral("png"), bundle))
         candidates << *png;
     for (const QString &path : candidates) {
-        const QImage image(path);
-        if (image.isNull())
+        // Only the header is read here: the icon is decoded when a window first
+        // needs it, not on the way to the first window.
+        if (!QImageReader(path).canRead())
             continue;
-        QGuiApplication::setWindowIcon(QIcon(QPixmap::fromImage(image)));
+        QGuiApplication::setWindowIcon(QIcon(path));
         return;
     }
 }
