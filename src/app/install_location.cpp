@@ -137,8 +137,10 @@ QString InstallLocation::resolvedPath(const QString &path)
 
 bool InstallLocation::shouldMove(const QStringList &arguments, const Platform &platform)
 {
+    // An application bundle is a folder: a lone executable is never one, whatever its
+    // name.
     const QString bundle = systemOf(platform).bundlePath();
-    if (pathExtension(bundle) != QLatin1String("app"))
+    if (pathExtension(bundle) != QLatin1String("app") || QFileInfo(bundle).isFile())
         return false;
     if (arguments.contains(QStringLiteral("--render")) || arguments.contains(QStringLiteral("--demo")))
         return false;

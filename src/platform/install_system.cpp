@@ -76,7 +76,8 @@ InstallSystem &InstallSystem::system()
 
 QString LinuxInstallSystem::bundlePath() const
 {
-    return AppBundle::main().executableFolder();
+    // No bundle around a Linux program: the executable itself stands for it.
+    return AppBundle::main().executablePath();
 }
 
 std::optional<QString> LinuxInstallSystem::bundleIdentifier() const

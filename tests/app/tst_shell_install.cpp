@@ -70,6 +70,7 @@ private slots:
         fake = test::FakeInstallSystem();
         clock = std::make_unique<test::FakeClock>();
         clock->setPumpDelay(10); // a stopping service gets real time to go
+        QVERIFY(test::writeFile(at("bin/corvane.app"), "ELF"));
         for (const char *folder : {"sys/Applications/Utilities/Corvane.app", "sys/ApplicationsOld", "home/Applications",
                                    "home/Downloads/Corvane.app", "home/Applications/Sub", "bin", "run"})
             QVERIFY(QDir().mkpath(at(folder)));
@@ -86,6 +87,7 @@ private slots:
         QTest::addColumn<QString>("userFolder");
         QTest::addColumn<bool>("expected");
         QTest::newRow("not a bundle") << "bin" << QStringList{} << false << "" << false;
+        QTest::newRow("executable named like a bundle") << "bin/corvane.app" << QStringList{} << false << "" << false;
         QTest::newRow("downloaded") << "home/Downloads/Corvane.app" << QStringList{} << false << "" << true;
         QTest::newRow("render") << "home/Downloads/Corvane.app" << QStringList{"--render"} << false << "" << false;
         QTest::newRow("demo") << "home/Downloads/Corvane.app" << QStringList{"--demo", "main"} << false << "" << false;
