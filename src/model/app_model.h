@@ -177,6 +177,8 @@ public:
 
     ServiceHost &host() const { return *host_; }
     ServiceClient &client() const { return *client_; }
+    // The desktop's file manager, URL handling and settings panes, as the model uses them.
+    Workspace &workspace();
     Clock &clock() const { return *clock_; }
 
     // Opens a computer's window by id; set by the shell, may stay empty.
@@ -297,7 +299,6 @@ private:
     QCoro::Task<> refreshLink();
 
     // The platform pieces the commands and files use; made on first use.
-    Workspace &workspace();
     Alerts &alerts();
     OpenPanels &openPanels();
     UserDefaults &defaults() const { return *defaults_; }
