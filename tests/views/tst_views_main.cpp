@@ -33,7 +33,7 @@ const QString D = QString(64, 'd'); // "Old ThinkPad" of the demo state "main"
 
 // What the view shows, in no particular order: label texts (an elided label's whole
 // text), buttons as "[text]" and switches as "(name)", each followed by " off" when
-// disabled, and by " on" for a switch that is on.
+// disabled, and by " on" for a switch that is on; a spinner as "(spinner)".
 QStringList shown(QWidget &view)
 {
     QStringList texts;
@@ -49,6 +49,8 @@ QStringList shown(QWidget &view)
             texts << "(" + s->accessibleName() + ")" + (s->isChecked() ? " on" : "") + off;
         else if (auto *b = qobject_cast<QPushButton *>(w))
             texts << "[" + b->text() + "]" + off;
+        else if (qobject_cast<Spinner *>(w))
+            texts << "(spinner)";
     }
     return texts;
 }
@@ -122,7 +124,7 @@ private slots:
         const Setup gaveUp = [](ModelFixture &f) { f.model().setServiceError("Connection refused (os error 111)"); };
         QTest::newRow("no status") << Setup([](ModelFixture &f) { f.model().setStarting(true); })
             << QStringList{"Connect another computer", "Starting Corvane…", download, "(Show in menu bar)"}
-            << QStringList{"Computers", "Update required", "[Try Again]", "[Try Again] off"};
+            << QStringList{"Computers", "Update required", "[Try Again]", "[Try Again] off", "(spinner)"};
         QTest::newRow("starting") << Setup([gaveUp](ModelFixture &f) { gaveUp(f), f.model().setStarting(true); })
             << QStringList{"Starting Corvane…", "Connection refused (os error 111)", "[Try Again] off", "[Open Service Log]"}
             << QStringList{"Corvane isn't running"};
@@ -139,7 +141,7 @@ private slots:
         };
         QTest::newRow("update, no rows") << updateRequired("empty")
             << QStringList{"Update required", "Update needed before these computers can connect.", download}
-            << QStringList{"Computers", "Waiting for a cable…"};
+            << QStringList{"Computers", "Waiting for a cable…", "(spinner)"};
         QTest::newRow("update with rows") << updateRequired("main")
             << QStringList{"Update required", "Computers", "Other computers see this Mac as “Mac”."}
             << QStringList{download, "Connect another computer"};
@@ -148,13 +150,23 @@ private slots:
             s["name"] = "";
             installStatus(f.model(), s);
         }) << QStringList{"Studio Mac", "Windows Desktop", "Old ThinkPad", "Choose what to share"}
-           << QStringList{download, "Other computers see this Mac as “”.", "Update required", "[Reconnect]"};
+           << QStringList{download, "Other computers see this Mac as “”.", "Update required", "[Reconnect]", "(spinner)"};
+        QTest::newRow("rows, command running") << Setup([](ModelFixture &f) {
+            installStatus(f.model(), demo("main"));
+            f.model().setMutating(true);
+        }) << QStringList{"Computers", "(spinner)"} << QStringList{};
+        QTest::newRow("cable, no computer") << Setup([](ModelFixture &f) {
+            installStatus(f.model(), demo("empty"));
+            f.model().setCablePlugged(true);
+        }) << QStringList{"Cable connected. Waiting for Corvane on the other computer…", "(spinner)"} << QStringList{};
         QTest::newRow("waiting for a cable") << Setup([](ModelFixture &f) { installStatus(f.model(), demo("empty")); })
-            << QStringList{"Waiting for a cable…", download} << QStringList{"Computers"};
+            << QStringList{"Waiting for a cable…", download, "(spinner)"} << QStringList{"Computers"};
         QTest::newRow("disconnected") << Setup([](ModelFixture &f) {
             installStatus(f.model(), demo("main"));
             f.model().setDisconnected({{D, "Old ThinkPad"}, {"x", "Gone"}});
-        }) << QStringList{"Disconnected · Shares Projects", "Gone", "Disconnected", "[Reconnect]"} << QStringList{};
+            f.model().setMutating(true);
+        }) << QStringList{"Disconnected · Shares Projects", "Gone", "Disconnected", "[Reconnect] off"}
+           << QStringList{"[Reconnect]"};
         QTest::newRow("notifications denied") << Setup([](ModelFixture &f) {
             f.model().setNotifications(AppModel::NotificationState::denied);
         }) << QStringList{"Notifications are off in System Settings", "[Notification Settings…]"}
@@ -226,7 +238,9 @@ private slots:
         QTest::newRow("sign in") << Setup([](ModelFixture &f) {
             approval(f, LoginItemStatus::notRegistered);
             f.model().setConnected(true);
-        }) << button("Start Corvane when I sign in") << "switch off, quit sent";
+        }) << button("Start Corvane when I sign in") << "sent quit";
+        QTest::newRow("try again") << Setup([](ModelFixture &f) { f.model().setServiceError("down"); })
+                                   << button("Try Again") << "sent status";
     }
 
     void controls()
@@ -250,8 +264,10 @@ private slots:
             seen << "menu bar on";
         for (const QString &id : v.opened)
             seen << "opened " + id;
+        if (signInOn)
+            seen << "sign-in switch on";
         if (!v.f.client->requests.isEmpty())
-            seen << QString("switch %1, %2 sent").arg(signInOn ? "on" : "off", v.f.client->ops().value(0));
+            seen << "sent " + v.f.client->ops().value(0); // then whatever start-up asks
         QFETCH(QString, expected);
         QCOMPARE(seen.join(", "), expected);
     }
@@ -316,10 +332,15 @@ private slots:
             QTest::qWait(5);
         }
         QCOMPARE(paints, 0);
+        // A row is kept by its computer's id, whatever else changes.
+        ComputerRow *row = rowOf(v.view, A);
         QJsonObject renamed = demo("main");
         renamed["name"] = "Studio";
+        renamed["peers"] = QJsonArray{renamed["peers"][1]};
         installStatus(v.f.model(), renamed);
         QTRY_VERIFY(paints > 0);
+        QCOMPARE(v.view.findChildren<ComputerRow *>().size(), 2);
+        QCOMPARE(rowOf(v.view, A), row);
         qApp->removeEventFilter(&counter);
     }
 
