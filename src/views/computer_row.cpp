@@ -7,6 +7,7 @@
 #include "views/theme.h"
 #include "views/widgets.h"
 
+#include <QAccessibleWidget>
 #include <QContextMenuEvent>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -64,6 +65,36 @@ void setShown(Widget *widget, bool shown)
 
 } // namespace
 
+// For assistive tools a row is one element: the name, the status line as its value,
+// and the action "Show", which opens the computer's window.
+class ComputerRowAccessible final : public QAccessibleWidget {
+public:
+    explicit ComputerRowAccessible(ComputerRow *row) : QAccessibleWidget(row, QAccessible::ListItem) {}
+
+    static QAccessibleInterface *make(const QString &className, QObject *object)
+    {
+        auto *row = qobject_cast<ComputerRow *>(object);
+        return className == QLatin1String("cv::ComputerRow") && row ? new ComputerRowAccessible(row) : nullptr;
+    }
+
+    QString text(QAccessible::Text kind) const override
+    {
+        if (kind == QAccessible::Value)
+            return row()->row().summary;
+        return kind == QAccessible::Name ? row()->row().name : QAccessibleWidget::text(kind);
+    }
+    QStringList actionNames() const override { return {showAction()}; }
+    void doAction(const QString &name) override
+    {
+        if (name == showAction())
+            row()->activate();
+    }
+
+private:
+    static QString showAction() { return L(QStringLiteral("Show")); }
+    ComputerRow *row() const { return static_cast<ComputerRow *>(widget()); }
+};
+
 ComputerRow::ComputerRow(AppModel &model, std::function<void()> open, QWidget *parent)
     : QWidget(parent),
       model_(model),
@@ -75,6 +106,8 @@ ComputerRow::ComputerRow(AppModel &model, std::function<void()> open, QWidget *p
       choose_(textLabel(L(QStringLiteral("Choose what to share")), Theme::body(), Tone::accent)),
       reconnect_(new QPushButton(buttonText(L(QStringLiteral("Reconnect")))))
 {
+    static const bool accessible = (QAccessible::installFactory(&ComputerRowAccessible::make), true);
+    Q_UNUSED(accessible);
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 4, 0, 4);
     layout->setSpacing(12);
@@ -117,14 +150,10 @@ void ComputerRow::setRow(const ComputerRowModel &row, bool busy)
 {
     const ComputerRowModel old = std::exchange(row_, row);
     const bool first = old.id.isEmpty();
-    if (first || old.name != row.name) {
+    if (first || old.name != row.name)
         name_->setFullText(row.name);
-        setAccessibleName(row.name);
-    }
-    if (first || old.summary != row.summary) {
+    if (first || old.summary != row.summary)
         summary_->setFullText(row.summary);
-        setAccessibleDescription(row.summary);
-    }
     if (first || old.online != row.online) {
         Theme::setTone(symbol_, row.online ? Tone::primary : Tone::tertiary);
         dot_->setOnline(row.online);
@@ -156,7 +185,13 @@ void ComputerRow::mouseReleaseEvent(QMouseEvent *event)
     const bool click = pressed_ && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint());
     pressed_ = false;
     event->accept();
-    if (click && open_)
+    if (click)
+        activate();
+}
+
+void ComputerRow::activate()
+{
+    if (open_)
         open_();
 }
 

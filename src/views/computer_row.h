@@ -31,6 +31,8 @@ public:
     // Shows `row`; `busy` disables "Reconnect". Changes only what differs.
     void setRow(const ComputerRowModel &row, bool busy);
     const ComputerRowModel &row() const { return row_; }
+    // Opens the computer's window, as a click does.
+    void activate();
 
     // The context menu, once it was asked for (it is reused).
     QMenu *menu() const { return menu_; }

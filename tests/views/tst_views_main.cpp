@@ -9,6 +9,7 @@
 #include "views/widgets.h"
 #include "views/window_height.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QScrollArea>
@@ -213,6 +214,11 @@ private slots:
         QTest::newRow("row click") << State{.status = demo("main")}
                                    << Click([](MainView &v) { QTest::mouseClick(rowOf(v, A), Qt::LeftButton); })
                                    << "opened " + A;
+        QTest::newRow("assistive Show") << State{.status = demo("main")} << Click([](MainView &v) {
+            QAccessibleInterface *row = QAccessible::queryAccessibleInterface(rowOf(v, A));
+            if (row->text(QAccessible::Name) == "Windows Desktop" && row->text(QAccessible::Value) == "Thunderbolt · Sharing Macintosh HD")
+                row->actionInterface()->doAction("Show");
+        }) << "opened " + A;
         // The switch stays where the host has it; the model's change starts.
         QTest::newRow("sign in") << State{.connected = true, .agent = LoginItemStatus::notRegistered}
                                  << button("Start Corvane when I sign in") << "sent quit";
