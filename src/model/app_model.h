@@ -194,6 +194,11 @@ public:
 
     bool packaged() const { return packaged_; }
 
+    // The notification centre the notices go to, and the desktop's workspace (made
+    // on first use): the shell answers clicks on notices through them.
+    NotificationCenter &notificationCenter() const { return *notificationCenter_; }
+    Workspace &workspace();
+
     // ---- View queries
 
     // How computer names are ordered: case ignored, numbers by value, in the user's language.
@@ -302,7 +307,6 @@ private:
     Alerts &alerts();
     OpenPanels &openPanels();
     UserDefaults &defaults() const { return *defaults_; }
-    NotificationCenter &notificationCenter() const { return *notificationCenter_; }
     CableProbe &cable() const { return *cable_; }
     const VolumeSource &volumes() const { return *volumes_; }
 
