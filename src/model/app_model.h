@@ -177,8 +177,6 @@ public:
 
     ServiceHost &host() const { return *host_; }
     ServiceClient &client() const { return *client_; }
-    // The desktop's file manager, URL handling and settings panes, as the model uses them.
-    Workspace &workspace();
     Clock &clock() const { return *clock_; }
 
     // Opens a computer's window by id; set by the shell, may stay empty.

@@ -1,4 +1,4 @@
-#include "standin_model.h"
+#include "../model/standin_model.h"
 
 #include "devtools/demo.h"
 #include "views/computer_menu.h"

@@ -3,7 +3,7 @@
 // Statuses for the view logic tests: the demo states with the demo computer
 // changed, and raw service JSON for records that only raw JSON can carry.
 
-#include "standin_model.h"
+#include "../model/standin_model.h"
 
 #include "devtools/demo.h"
 #include "service/decoding.h"
