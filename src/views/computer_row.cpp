@@ -164,6 +164,15 @@ void ComputerRow::setRow(const ComputerRowModel &row, bool busy)
     setShown(reconnect_, row.canReconnect);
     if (reconnect_->isEnabled() == busy)
         reconnect_->setEnabled(!busy);
+    // An open menu follows the model too.
+    if (menu_ && menu_->isVisible() && computerMenuItems(model_, row_.id, bool(open_)) != menuItems_)
+        fillMenu();
+}
+
+void ComputerRow::fillMenu()
+{
+    menuItems_ = computerMenuItems(model_, row_.id, bool(open_));
+    fillComputerMenu(*menu_, model_, row_.id, open_);
 }
 
 void ComputerRow::reconnect()
@@ -199,7 +208,7 @@ void ComputerRow::contextMenuEvent(QContextMenuEvent *event)
 {
     if (!menu_)
         menu_ = new QMenu(this);
-    fillComputerMenu(*menu_, model_, row_.id, open_);
+    fillMenu();
     menu_->popup(event->globalPos());
     event->accept();
 }

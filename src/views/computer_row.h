@@ -1,5 +1,6 @@
 #pragma once
 
+#include "views/computer_menu.h"
 #include "views/computer_rows.h"
 
 #include <QMenu>
@@ -44,6 +45,7 @@ protected:
 
 private:
     void reconnect();
+    void fillMenu();
 
     AppModel &model_;
     std::function<void()> open_;
@@ -56,6 +58,7 @@ private:
     QLabel *choose_;
     QPushButton *reconnect_;
     QPointer<QMenu> menu_;
+    QList<ComputerMenuItem> menuItems_; // what the menu holds
 };
 
 // What the list shows without computers: the symbol, a title, the status line with a

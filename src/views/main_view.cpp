@@ -273,16 +273,14 @@ MainView::MainView(AppModel &model, ServiceHost &host, std::function<void(const 
     redrawTimer_->setInterval(0);
     connect(redrawTimer_, &QTimer::timeout, this, &MainView::redraw);
     connect(&model_, &AppModel::changed, this, &MainView::scheduleRedraw);
-    for (auto signal : {&ServiceHost::loginEnabledChanged, &ServiceHost::loginBusyChanged}) {
-        connect(&host_, signal, this, [this] {
-            hostRead_ = false;
-            scheduleRedraw();
-        });
-    }
-    connect(&host_, &ServiceHost::loginDetailChanged, this, [this] {
+    // A new reading of the host may change what it says about registering.
+    const auto hostChanged = [this] {
         hostRead_ = false;
         scheduleRedraw();
-    });
+    };
+    connect(&host_, &ServiceHost::loginEnabledChanged, this, hostChanged);
+    connect(&host_, &ServiceHost::loginDetailChanged, this, hostChanged);
+    connect(&host_, &ServiceHost::loginBusyChanged, this, hostChanged);
     redraw();
     fitsWindowHeight(area_, height);
 }

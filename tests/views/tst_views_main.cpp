@@ -106,6 +106,15 @@ ComputerRow *rowOf(QWidget &view, const QString &id)
     return it == rows.end() ? nullptr : *it;
 }
 
+// The context menu of the row of computer `id`, as a right click opens it.
+QMenu *openMenu(QWidget &view, const QString &id)
+{
+    ComputerRow *row = rowOf(view, id);
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), row->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(row, &event);
+    return row->menu();
+}
+
 QString commandLine(const char *op, const QString &peer)
 {
     return QStringLiteral("{\"op\":\"%1\",\"peer\":\"%2\"}").arg(QLatin1String(op), peer);
@@ -249,24 +258,32 @@ private slots:
         QCOMPARE(seen.join(", "), expected);
     }
 
-    // The exact lines the stand-in service receives from the list's controls.
+    // The exact lines the stand-in service receives from the list's controls, or the
+    // disabled items of a menu left open while a command starts.
     void commands_data()
     {
         QTest::addColumn<Act>("act");
-        QTest::addColumn<QStringList>("sent");
+        QTest::addColumn<QStringList>("expected");
         QTest::newRow("reconnect") << Act([](StandinModel &s, MainView &v) { return clickAndRead(s, v, "Reconnect"); })
                                    << QStringList{commandLine("connect", D)};
         QTest::newRow("menu Disconnect") << Act([](StandinModel &s, MainView &v) {
-            ComputerRow *row = rowOf(v, A);
-            QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), row->mapToGlobal(QPoint(5, 5)));
-            QApplication::sendEvent(row, &event);
-            for (QAction *action : row->menu()->actions())
+            for (QAction *action : openMenu(v, A)->actions())
                 if (action->text() == "Disconnect")
                     action->trigger();
-            row->menu()->close();
             s.settle();
             return s.sent();
         }) << QStringList{commandLine("disconnect", A)};
+        QTest::newRow("open menu, then busy") << Act([](StandinModel &s, MainView &v) {
+            QMenu *menu = openMenu(v, A);
+            s.model().setMutating(true);
+            QTest::qWait(1);
+            QStringList off;
+            for (QAction *action : menu->actions())
+                if (!action->isEnabled())
+                    off << action->text();
+            s.model().setMutating(false);
+            return off;
+        }) << QStringList{"Eject", "Disconnect", "Forget…"};
     }
 
     void commands()
@@ -278,8 +295,8 @@ private slots:
         MainView view(service.model(), *service.fixture.host, {}, nullptr);
         view.show();
         QTest::qWait(1);
-        QFETCH(QStringList, sent);
-        QCOMPARE(act(service, view), sent);
+        QFETCH(QStringList, expected);
+        QCOMPARE(act(service, view), expected);
     }
 
     // A poll that brings the same status again changes nothing on screen; a new
