@@ -339,8 +339,7 @@ private slots:
         QCOMPARE(area->verticalScrollBar()->maximum(), 0);
 
         QList<ComputerRow *> rows = view.findChildren<ComputerRow *>();
-        std::sort(rows.begin(), rows.end(),
-                  [](QWidget *a, QWidget *b) { return a->mapTo(a->window(), QPoint()).y() < b->mapTo(b->window(), QPoint()).y(); });
+        std::ranges::sort(rows, {}, [](QWidget *row) { return row->mapTo(row->window(), QPoint()).y(); });
         QStringList names;
         for (ComputerRow *row : rows)
             names << row->row().name;
