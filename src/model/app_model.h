@@ -192,6 +192,9 @@ public:
 
     bool packaged() const { return packaged_; }
 
+    // The open panels of this model's platform, for the views' own folder choices.
+    OpenPanels &openPanels();
+
     // ---- View queries
 
     // How computer names are ordered: case ignored, numbers by value, in the user's language.
@@ -299,7 +302,6 @@ private:
     // The platform pieces the commands and files use; made on first use.
     Workspace &workspace();
     Alerts &alerts();
-    OpenPanels &openPanels();
     UserDefaults &defaults() const { return *defaults_; }
     NotificationCenter &notificationCenter() const { return *notificationCenter_; }
     CableProbe &cable() const { return *cable_; }
