@@ -522,6 +522,9 @@ void ActivityList::refresh()
     }
     for (const Activity &item : items)
         rows_.value(item.id())->setItem(item);
+    // Nothing to list: no list at all, not even its header.
+    if (parentWidget() && isVisibleTo(parentWidget()) == items.isEmpty())
+        setVisible(!items.isEmpty());
 }
 
 void ActivityList::changeEvent(QEvent *event)

@@ -132,7 +132,8 @@ private:
     QGraphicsOpacityEffect *removeOpacity_ = nullptr;
 };
 
-// The "Transfers" list of one computer: the header with "Clear", one row per entry
+// The "Transfers" list of one computer, hidden while it has no entry: the header
+// with "Clear", one row per entry
 // (reused by id across refreshes, so an entry that only moved on updates its bar and
 // caption alone), dividers between them, and the end anchor the window scrolls to.
 class ActivityList final : public QWidget {
@@ -141,7 +142,8 @@ class ActivityList final : public QWidget {
 public:
     ActivityList(AppModel &model, QString peer, QWidget *parent = nullptr);
 
-    // Follows the model's status; cheap when nothing changed.
+    // Shows the model's status as it stands; the window calls it at each redraw.
+    // Nothing is laid out or painted again when nothing changed.
     void refresh();
 
     QPushButton *clearButton() const { return clear_; }

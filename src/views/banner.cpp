@@ -12,7 +12,6 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-
 namespace cv {
 
 namespace {
@@ -21,6 +20,16 @@ constexpr int symbolSize = 15;
 
 // "&" doubled, so a button shows it instead of reading a mnemonic.
 QString literal(QString text) { return text.replace(QLatin1Char('&'), QStringLiteral("&&")); }
+
+// `a` and `b` differ at most in which buttons are enabled.
+bool sameButEnabling(Banner a, const Banner &b)
+{
+    if (a.buttons.size() != b.buttons.size())
+        return false;
+    for (qsizetype i = 0; i < a.buttons.size(); ++i)
+        a.buttons[i].enabled = b.buttons[i].enabled;
+    return a == b;
+}
 
 } // namespace
 
@@ -44,6 +53,13 @@ void BannerView::refresh()
     Banner banner = bannerFor(*model_, id_, initialName_);
     if (built_ && banner == shown_)
         return; // an unchanged status costs no layout
+    if (built_ && sameButEnabling(banner, shown_)) {
+        // A command started or ended: only the buttons' enabling moves.
+        for (qsizetype i = 0; i < buttons_.size(); ++i)
+            buttons_[i]->setEnabled(banner.buttons[i].enabled);
+        shown_ = std::move(banner);
+        return;
+    }
     shown_ = std::move(banner);
     built_ = true;
     rebuild();

@@ -24,6 +24,7 @@ class BannerView final : public QWidget {
 public:
     BannerView(AppModel &model, QString id, QString initialName, QWidget *parent = nullptr);
 
+    // The window calls it at each redraw.
     void refresh();
 
     const Banner &shown() const { return shown_; }

@@ -100,18 +100,7 @@ private slots:
         }
         if (state == "main")
             QCOMPARE(status.remembered_computers.last().id, QString(64, 'd'));
-        if (state == "copying") {
-            const CopyJob &c = status.copies.first();
-            QCOMPARE(c.destinations, QStringList{QDir::homePath() + "/Downloads/Holiday photos"});
-            QCOMPARE(c.bits_per_second, std::uint64_t(14'200'000'000));
-            QVERIFY(c.pulled() && c.active() && c.scanned);
-        }
-        if (state == "sending") {
-            const Transfer &t = status.transfers.first();
-            QCOMPARE(t.bytes, std::uint64_t(39'845'888));
-            QCOMPARE(t.total_bytes, std::uint64_t(104'857'600));
-            QCOMPARE(t.peer, Demo::peerID());
-        }
+        // The sending and the copy are read through the activity list (views_activity_banner).
     }
 
     // The demo status is installed as a connected service's, and from then on the

@@ -93,6 +93,7 @@ private slots:
         for (ActivityRow *r : w.list->rows())
             shown << r->title()->text() + "|" + r->caption()->text() + "|" + titles(r->buttons()).join(",");
         QCOMPARE(shown.join("\n"), row);
+        QCOMPARE(w.list->isVisible(), !row.isEmpty());
         QCOMPARE(w.banner->titleLabel()->text() + "|" + titles(w.banner->buttons()).join(","), banner);
     }
 
@@ -112,17 +113,24 @@ private slots:
         QCOMPARE(w.list->rows().first(), row);
         QCOMPARE(row->buttons().first(), cancel);
         QCOMPARE(w.banner->titleLabel(), bannerTitle);
+        w.f.model().setMutating(true); // a command in flight holds back eject and "Get Files…" in place
+        w.banner->refresh();
+        QCOMPARE(w.banner->titleLabel(), bannerTitle);
+        QCOMPARE(titles(w.banner->buttons()), (QStringList{"Eject (off)", "Get Files… (off)", "Open"}));
+        w.f.model().setMutating(false);
         QCOMPARE(*row->bar()->fraction(), 0.75);
         QVERIFY(row->caption()->text().startsWith("3.15 GB of 4.2 GB"));
 
         // Finished, with "dismiss": "Show in Finder" and the remove button, fully
         // opaque only under the pointer.
         status.copies[0].state = "done";
+        status.copies[0].skipped_items = QList<CopyProblem>{{"/p/<b>x</b>", "unreadable"}};
         status.capabilities << "dismiss";
         w.f.model().setStatus(status);
         w.list->refresh();
         QCOMPARE(titles(row->buttons()), (QStringList{"Show in Finder", "Remove from list"}));
         QVERIFY(w.list->clearButton()->isVisibleTo(w.list));
+        QVERIFY(row->title()->toolTip().contains("/p/&lt;b&gt;x&lt;/b&gt;: unreadable"));
         auto *effect = qobject_cast<QGraphicsOpacityEffect *>(row->buttons().last()->graphicsEffect());
         QVERIFY(effect);
         QCOMPARE(effect->opacity(), 0.5);

@@ -111,29 +111,6 @@ private slots:
         QCOMPARE(describe(computerRows(x.m())), rows);
     }
 
-    void emptyStatus_data()
-    {
-        QTest::addColumn<QString>("flags"); // update required, connected, starting, cable plugged
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("spinner");
-        QTest::newRow("update") << "ucsp" << "Update needed before these computers can connect." << false;
-        QTest::newRow("starting") << "sp" << "Starting Corvane…" << false;
-        QTest::newRow("not running") << "p" << "Corvane isn't running." << false;
-        QTest::newRow("cable") << "cp" << "Cable connected. Waiting for Corvane on the other computer…" << true;
-        QTest::newRow("no cable") << "cs" << "Waiting for a cable…" << true;
-    }
-
-    void emptyStatus()
-    {
-        QFETCH(QString, flags);
-        QFETCH(QString, text);
-        QFETCH(bool, spinner);
-        Fixture x({}, {}, flags.contains('c'));
-        x.m().setStarting(flags.contains('s'));
-        x.m().setCablePlugged(flags.contains('p'));
-        QCOMPARE(emptyComputersStatus(x.m(), flags.contains('u')), (EmptyComputersStatus{text, spinner}));
-    }
-
     void menu_data()
     {
         QTest::addColumn<QJsonObject>("status");
@@ -291,11 +268,8 @@ private slots:
         QCOMPARE(QStringList({f.symbol, f.title, f.pathLine, r.title, r.pathLine}).join("|"),
                  "folder|Projects|~/Projects|Save received files to Downloads|~/Downloads");
         const SharingOptionRows rows = sharingOptionRows(receive.m(), A, "Initial");
-        QCOMPARE(rows.readOnly.detail, "Not used with Receive only: nothing of yours is shared.");
         QVERIFY(!rows.readOnly.enabled && rows.remember.enabled);
-        const FolderPanelRequest panel = receiveFolderPanel(receive.m(), A, "Initial");
-        QCOMPARE(QStringList({panel.prompt, panel.message, *panel.startFolder}).join("|"),
-                 "Choose|Choose where files from Windows Desktop are saved.|" + home + "/Downloads");
+        QCOMPARE(receiveFolderPanel(receive.m(), A, "Initial").startFolder, home + "/Downloads");
     }
 
     // Two running sendings, one running copy, three finished sendings and four
