@@ -395,8 +395,7 @@ PeerView::PeerView(AppModel &model, QString id, QString initialName, WindowHeigh
     pending_->hide();
     column_->addWidget(pending_);
 
-    activity_ = new ActivityList(model, id_, content_);
-    activity_->hide();
+    activity_ = new ActivityList(model, id_, content_); // hidden while it lists nothing
     column_->addWidget(activity_);
     column_->addStretch(1);
 
@@ -523,9 +522,8 @@ void PeerView::refreshSharing()
 
 void PeerView::refreshActivity()
 {
-    const QList<Activity> items = activityFor(model_->status(), id_);
-    activity_->setVisible(!items.isEmpty());
     activity_->refresh();
+    const QList<Activity> items = activityFor(model_->status(), id_);
 
     const QStringList active = activeIds(items);
     if (active == lastActive_)
