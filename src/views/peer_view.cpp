@@ -312,6 +312,9 @@ PeerView::PeerView(AppModel &model, QString id, QString initialName, WindowHeigh
     connect(redraw_, &QTimer::timeout, this, &PeerView::refresh);
 
     content_ = new QWidget;
+    // Its height is its height for the viewport's width: the minimum heights of the
+    // wrapping texts, taken at their narrowest, would make it taller than that.
+    content_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Ignored);
     column_ = new QVBoxLayout(content_);
     column_->setContentsMargins(24, 32 - avatarTop, 24, 24);
     column_->setSpacing(22);

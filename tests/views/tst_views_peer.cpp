@@ -1,9 +1,14 @@
 #include "views_logic_support.h"
 
 #include "../support/records_builder.h"
+#include "views/activity_list.h"
 #include "views/peer_view.h"
 #include "views/theme.h"
 #include "views/widgets.h"
+#include "views/window_height.h"
+
+#include <QScrollBar>
+#include <QVBoxLayout>
 
 #include <QAccessible>
 #include <QApplication>
@@ -415,6 +420,26 @@ private slots:
         QCOMPARE(counter.paints, 0);
         f.model().setStatus(Demo::status("folder"));
         QTRY_VERIFY(counter.paints > 0);
+    }
+
+    // The window grows to show everything, sendings included, without scrolling.
+    void fitsItsWindow()
+    {
+        ModelFixture f;
+        f.model().showDemo(Demo::status("sending"));
+        QWidget window;
+        WindowHeight height(460, 920);
+        auto *view = new PeerView(f.model(), A, "W", &height);
+        auto *layout = new QVBoxLayout(&window);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->addWidget(view);
+        window.resize(640, 470);
+        height.setWindow(&window);
+        height.showAfterFitting([&] { window.show(); });
+        QTRY_VERIFY(window.isVisible());
+        QTRY_VERIFY(window.height() > 600);
+        QTRY_COMPARE(view->scrollArea()->verticalScrollBar()->maximum(), 0);
+        QVERIFY(view->activityList()->isVisible());
     }
 
     // The demo states in both appearances at 1 and 2 device pixels per pixel, saved
