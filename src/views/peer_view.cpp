@@ -168,6 +168,22 @@ private:
     QString text_;
 };
 
+// A wrapping label that asks for the width of its text on one line, so that
+// between stretches it wraps only when the row is too narrow for that.
+class OneLineFirstLabel final : public QLabel {
+public:
+    OneLineFirstLabel(const QString &text, QWidget *parent) : QLabel(text, parent)
+    {
+        setTextFormat(Qt::PlainText);
+        setWordWrap(true);
+    }
+    QSize sizeHint() const override
+    {
+        const int width = fontMetrics().horizontalAdvance(text()) + 2 * margin() + 2;
+        return {width, heightForWidth(width)};
+    }
+};
+
 QStringList activeIds(const QList<Activity> &items)
 {
     QStringList ids;
@@ -361,10 +377,12 @@ PeerView::PeerView(AppModel &model, QString id, QString initialName, WindowHeigh
     auto *warningSymbol = new SymbolView(QStringLiteral("exclamationmark.triangle.fill"), 14, warning_);
     Theme::setTone(warningSymbol, Tone::orange);
     auto *warningText =
-        textLabel(L(QStringLiteral("What you shared last time isn't available. Choose again.")), Theme::callout(), Tone::orange);
+        new OneLineFirstLabel(L(QStringLiteral("What you shared last time isn't available. Choose again.")), warning_);
+    warningText->setFont(Theme::callout());
+    Theme::setTone(warningText, Tone::orange);
     warningLine->addStretch(1);
     warningLine->addWidget(warningSymbol);
-    warningLine->addWidget(warningText);
+    warningLine->addWidget(warningText, 0, Qt::AlignVCenter);
     warningLine->addStretch(1);
     warning_->hide();
     column_->addWidget(warning_);
