@@ -291,8 +291,11 @@ private slots:
             << choose + R"("mode":"drive","path":"/","read_only":false,"remember":true,"pairing_code":"@CODE"})";
         QTest::newRow("drive tile, several drives") << demo("choose", {}, {"multi_drive"}) << true << clickTile(SharingChoice::drive)
             << choose + R"("mode":"drive","path":"/","read_only":false,"remember":true,"pairing_code":"@CODE","paths":["/"]})";
-        QTest::newRow("receive tile") << chooseState << false << clickTile(SharingChoice::receive)
-            << choose + R"("mode":"receive","read_only":false,"remember":true,"pairing_code":"@CODE"})";
+        QTest::newRow("receive tile: the default folder") << chooseState << false << ViewAction([](PeerView &v, StandinModel &s) {
+            QDir().mkpath(QDir::homePath() + "/Incoming");
+            s.model().setLastReceiveFolder(QDir::homePath() + "/Incoming");
+            clickTile(SharingChoice::receive)(v, s);
+        }) << choose + R"("mode":"receive","path":"@HOME/Incoming","read_only":false,"remember":true,"pairing_code":"@CODE"})";
         QTest::newRow("folder tile: code read before the panel") << chooseState << false << throughPanel(folderTile, "/srv/share")
             << choose + R"("mode":"folder","path":"/srv/share","read_only":false,"remember":true,"pairing_code":"@CODE"})";
         QTest::newRow("folder panel cancelled") << chooseState << false << throughPanel(folderTile, std::nullopt) << "";
