@@ -390,6 +390,12 @@ private slots:
             for (int y = 0; y < symbol.height(); ++y)
                 for (int x = 0; x < symbol.width(); ++x)
                     strongest = std::max(strongest, symbol.pixelColor(x, y).alpha());
+            // Hovering tints an enabled tile only.
+            QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
+            QApplication::sendEvent(&tile, &enter);
+            QCOMPARE(tile.material().hot(), enabled);
+            QEvent leave(QEvent::Leave);
+            QApplication::sendEvent(&tile, &leave);
             QVERIFY2(enabled ? strongest == 255 : strongest >= 125 && strongest <= 135, qPrintable(QString::number(strongest)));
         }
         QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(&tile);
