@@ -96,6 +96,50 @@ private:
     int indent_;
 };
 
+// The drive list's checkbox, drawn like the rest of the window: a small rounded
+// square, filled with the accent colour and a white check while ticked.
+class DriveCheckBox final : public QCheckBox {
+public:
+    explicit DriveCheckBox(QWidget *parent) : QCheckBox(parent) { setFixedSize(sizeHint()); }
+    QSize sizeHint() const override { return {18, 18}; }
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+    bool hitButton(const QPoint &pos) const override { return rect().contains(pos); }
+    void paintEvent(QPaintEvent *) override
+    {
+        const ThemeColors &c = Theme::colors(palette());
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        if (!isEnabled())
+            painter.setOpacity(0.5);
+        const QRectF box = QRectF(rect()).adjusted(1.5, 1.5, -1.5, -1.5);
+        if (isChecked()) {
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(c.accent);
+            painter.drawRoundedRect(box, 3.5, 3.5);
+            QPainterPath check;
+            check.moveTo(box.left() + 3.5, box.center().y() + 0.2);
+            check.lineTo(box.left() + 6.3, box.bottom() - 3.6);
+            check.lineTo(box.right() - 3.2, box.top() + 3.8);
+            painter.setPen(QPen(Qt::white, 1.8, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+            painter.setBrush(Qt::NoBrush);
+            painter.drawPath(check);
+        } else {
+            painter.setPen(QPen(c.tertiary, 1));
+            painter.setBrush(Theme::isDark(palette()) ? QColor(255, 255, 255, 20) : QColor(Qt::white));
+            painter.drawRoundedRect(box.adjusted(0.5, 0.5, -0.5, -0.5), 3.5, 3.5);
+        }
+        if (hasFocus()) {
+            QColor ring = c.accent;
+            ring.setAlphaF(0.5f);
+            painter.setPen(QPen(ring, 2));
+            painter.setBrush(Qt::NoBrush);
+            painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 4.5, 4.5);
+        }
+    }
+};
+
 // One drive of the drive list: its checkbox, symbol and name; a click anywhere on
 // the row flips the checkbox.
 class DriveRowWidget final : public QWidget {
@@ -105,7 +149,7 @@ public:
         auto *row = new QHBoxLayout(this);
         row->setContentsMargins(16, 10, 16, 10);
         row->setSpacing(12);
-        box = new QCheckBox(this);
+        box = new DriveCheckBox(this);
         symbol = new SymbolView(QStringLiteral("internaldrive"), detailSymbolSide, this);
         symbol->setFixedWidth(detailSymbolFrame);
         name = new QLabel(this);
