@@ -425,6 +425,13 @@ PeerView::PeerView(AppModel &model, QString id, QString initialName, WindowHeigh
     area_->setWidgetResizable(true);
     area_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     area_->setWidget(content_);
+    // A slim scroller without arrows or track, in a grey that reads on both appearances.
+    area_->verticalScrollBar()->setStyleSheet(QStringLiteral(
+        "QScrollBar:vertical { width: 11px; background: transparent; margin: 0; }"
+        "QScrollBar::handle:vertical { background: rgba(128, 128, 128, 140); border-radius: 3px;"
+        " min-height: 32px; margin: 2px 3px 2px 2px; }"
+        "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
+        "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }"));
     // The window's own background shows through.
     area_->viewport()->setAutoFillBackground(false);
     content_->setAutoFillBackground(false);
