@@ -192,6 +192,10 @@ public:
 
     bool packaged() const { return packaged_; }
 
+    // The notification centre the notices go to, and the desktop's workspace (made
+    // on first use): the shell answers clicks on notices through them.
+    NotificationCenter &notificationCenter() const { return *notificationCenter_; }
+    Workspace &workspace();
     // The open panels of this model's platform, for the views' own folder choices.
     OpenPanels &openPanels();
 
@@ -300,10 +304,8 @@ private:
     QCoro::Task<> refreshLink();
 
     // The platform pieces the commands and files use; made on first use.
-    Workspace &workspace();
     Alerts &alerts();
     UserDefaults &defaults() const { return *defaults_; }
-    NotificationCenter &notificationCenter() const { return *notificationCenter_; }
     CableProbe &cable() const { return *cable_; }
     const VolumeSource &volumes() const { return *volumes_; }
 

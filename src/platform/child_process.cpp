@@ -87,7 +87,12 @@ std::unique_ptr<SpawnedProcess> SpawnedProcess::spawn(const QString &program, co
     sigaddset(&defaults, SIGCHLD);
     posix_spawnattr_setsigmask(&setup.attributes, &empty);
     posix_spawnattr_setsigdefault(&setup.attributes, &defaults);
-    posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+    if (options.ownProcessGroup) {
+        posix_spawnattr_setpgroup(&setup.attributes, 0);
+        flags |= POSIX_SPAWN_SETPGROUP;
+    }
+    posix_spawnattr_setflags(&setup.attributes, flags);
 
     if (options.input == Stream::null)
         posix_spawn_file_actions_addopen(&setup.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
@@ -200,6 +205,7 @@ public:
         options.error = SpawnedProcess::Stream::descriptor;
         options.outputDescriptor = outputDescriptor;
         options.errorDescriptor = outputDescriptor;
+        options.ownProcessGroup = true;
         return SpawnedProcess::spawn(program, arguments, options);
     }
 };

@@ -61,6 +61,9 @@ public:
         Stream error = Stream::inherit;
         int outputDescriptor = -1; // for Stream::descriptor
         int errorDescriptor = -1;  // for Stream::descriptor
+        // In a process group of its own, so a terminal's Ctrl+C (sent to the whole
+        // foreground group) reaches this application and not the child.
+        bool ownProcessGroup = false;
     };
 
     // Starts `program` (a path; no search) with `arguments`. Throws PlatformError
@@ -92,7 +95,8 @@ private:
 
 // Starts the background service as a child: standard input from /dev/null,
 // standard output and error both to `outputDescriptor` (an open file of the
-// caller, which it may close afterwards), the environment inherited.
+// caller, which it may close afterwards), the environment inherited, in a process
+// group of its own (the application stops it cleanly when it is interrupted).
 class ChildLauncher {
 public:
     virtual ~ChildLauncher() = default;

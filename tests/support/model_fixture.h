@@ -224,6 +224,13 @@ public:
     AppModel &remake()
     {
         model_.reset();
+        model_ = std::make_unique<AppModel>(collaborators());
+        return *model_;
+    }
+
+    // The pieces as a model takes them (for a model built elsewhere, e.g. by the shell).
+    AppModelCollaborators collaborators()
+    {
         AppModelCollaborators parts;
         parts.client = serviceClient ? serviceClient : client;
         parts.host = host;
@@ -238,8 +245,7 @@ public:
         parts.openPanels = openPanels;
         parts.packaged = packaged;
         parts.log = [this](const QString &line) { log << line; };
-        model_ = std::make_unique<AppModel>(std::move(parts));
-        return *model_;
+        return parts;
     }
 
     FakeClock clock;

@@ -1,0 +1,150 @@
+// The error sheet on the main window, and the answers to clicks on notices.
+
+#include "app/app_delegate.h"
+
+#include "localization/localization.h"
+#include "platform/alerts.h"
+#include "platform/development_log.h"
+#include "platform/workspace.h"
+#include "service/diagnostics.h"
+
+#include <QMainWindow>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+
+namespace cv {
+
+namespace {
+
+const QString showInFolder = QStringLiteral("SHOW_IN_FOLDER");
+const QString openFilesAction = QStringLiteral("OPEN_FILES");
+
+// A string array of a notice's user info; empty when it is missing or holds
+// anything but strings.
+QStringList stringList(const QVariant &value)
+{
+    if (value.typeId() == QMetaType::QStringList)
+        return value.toStringList();
+    if (value.typeId() != QMetaType::QVariantList)
+        return {};
+    QStringList list;
+    for (const QVariant &item : value.toList()) {
+        if (item.typeId() != QMetaType::QString)
+            return {};
+        list << item.toString();
+    }
+    return list;
+}
+
+} // namespace
+
+void AppDelegate::presentError(const QString &text)
+{
+    Diagnostics::log(QStringLiteral("error shown: ") + text);
+    pendingError = text;
+    showPendingError();
+}
+
+void AppDelegate::showPendingError()
+{
+    if (terminationInFlight || errorAlert || !pendingError)
+        return;
+    showMain();
+    if (!mainWindow)
+        return;
+    // The sheet needs its window on screen now, not once the height is fitted.
+    if (!mainWindow->isVisible())
+        runtime_->makeKeyAndOrderFront(mainWindow);
+    const QString error = *std::exchange(pendingError, std::nullopt);
+
+    const bool privacy = AppModel::isPrivacyRefusal(error);
+    QString informative = Localization::service(error);
+    auto *box = new QMessageBox(mainWindow);
+    box->setIcon(QMessageBox::Warning);
+    box->setText(L(QStringLiteral("Corvane needs attention")));
+    QPushButton *privacyButton = nullptr;
+    if (privacy) {
+        informative += QStringLiteral("\n\n")
+            + L(QStringLiteral("macOS is blocking Corvane from this folder and won't ask again. Turn on the folder for "
+                               "Corvane in System Settings → Privacy & Security → Files & Folders, then try again."));
+        privacyButton = box->addButton(literalButtonTitle(L(QStringLiteral("Open Privacy Settings"))),
+                                       QMessageBox::AcceptRole);
+    }
+    QPushButton *ok = box->addButton(literalButtonTitle(L(QStringLiteral("OK"))), QMessageBox::AcceptRole);
+    box->setDefaultButton(privacyButton ? privacyButton : ok);
+    box->setEscapeButton(ok);
+    // The text comes from the service or the other computer: never markup.
+    box->setInformativeText(informative);
+    showAsPlainText(*box);
+    box->setWindowModality(Qt::WindowModal);
+    errorAlert = box;
+
+    developmentLog(QStringLiteral("presenting asynchronous error sheet after terminationInFlight=")
+                   + (terminationInFlight ? QStringLiteral("true") : QStringLiteral("false")));
+    const QPointer<AppDelegate> self(this);
+    connect(box, &QMessageBox::finished, box, [self, box, error, privacy, privacyButton] {
+        if (self)
+            self->errorSheetDone(box, error, privacy, privacyButton && box->clickedButton() == privacyButton);
+        box->deleteLater();
+    });
+    box->open();
+}
+
+void AppDelegate::errorSheetDone(QMessageBox *box, const QString &error, bool privacy, bool openSettings)
+{
+    if (privacy && openSettings)
+        model->openPrivacySettings();
+    if (errorAlert == box)
+        errorAlert = nullptr;
+    // A newer error is left alone: it is already on its way to the next sheet.
+    if (model->error() == error)
+        model->setError(std::nullopt);
+    QTimer::singleShot(0, this, &AppDelegate::showPendingError);
+}
+
+void AppDelegate::subscribeToErrorsAndResponses()
+{
+    AppModel *m = model.get();
+    subscriptions << connect(m, &AppModel::errorChanged, this, [this, m] {
+        const std::optional<QString> error = m->error();
+        if (!error)
+            return;
+        // On a later turn, as every change reaches the sheet.
+        QTimer::singleShot(0, this, [this, text = *error] { presentError(text); });
+    });
+    if (m->packaged()) {
+        subscriptions << connect(&m->notificationCenter(), &NotificationCenter::responseReceived, this,
+                                 [this](const NotificationResponse &response) { didReceiveNotificationResponse(response); });
+    }
+}
+
+void AppDelegate::didReceiveNotificationResponse(const NotificationResponse &response, std::function<void()> completion)
+{
+    const QVariant peerValue = response.userInfo.value(QStringLiteral("peer"));
+    std::optional<QString> peer;
+    if (peerValue.typeId() == QMetaType::QString)
+        peer = peerValue.toString();
+    const QStringList paths = stringList(response.userInfo.value(QStringLiteral("paths")));
+    const QString action = response.actionIdentifier;
+
+    const QPointer<AppDelegate> self(this);
+    QTimer::singleShot(0, this, [self, peer, paths, action, completion = std::move(completion)] {
+        if (!self)
+            return;
+        if (action == showInFolder && !paths.isEmpty()) {
+            self->model->workspace().reveal(paths);
+        } else if (!peer) {
+            self->showMain();
+        } else if (const auto connected = self->model->peer(*peer); action == openFilesAction && connected
+                   && connected->mount) {
+            self->model->openFiles(*peer);
+        } else {
+            self->showPeer(*peer);
+        }
+        if (completion)
+            completion();
+    });
+}
+
+} // namespace cv

@@ -1,0 +1,191 @@
+// The main window, one window per computer, and the activation policy that follows
+// whether any of them is on screen.
+
+#include "app/app_delegate.h"
+
+#include "service/service_host.h"
+#include "views/main_view.h"
+#include "views/peer_view.h"
+#include "views/window_height.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QMainWindow>
+#include <QPainter>
+#include <QScreen>
+#include <QVBoxLayout>
+
+namespace cv {
+
+namespace {
+
+const QString mainTitle = QStringLiteral("Corvane");
+
+constexpr QSize mainSize(580, 560);
+constexpr QSize mainMinimum(520, 280);
+constexpr QSize peerSize(640, 660);
+constexpr QSize peerMinimum(600, 420);
+constexpr qreal mainHeightMinimum = 320;
+constexpr qreal mainHeightMaximum = 880;
+constexpr qreal peerHeightMinimum = 460;
+constexpr qreal peerHeightMaximum = 920;
+constexpr int cascadeStep = 24;
+
+// A title shown as it is: Qt reads "[*]" as the place of the modified mark, and
+// "[*][*]" as one literal "[*]".
+QString literalTitle(QString title)
+{
+    return title.replace(QLatin1String("[*]"), QLatin1String("[*][*]"));
+}
+
+// The computer window's background: without a compositor nothing shows through, so
+// the glass becomes an opaque colour a shade apart from the main window's.
+class GlassContainer final : public QWidget {
+public:
+    explicit GlassContainer(QWidget *content)
+    {
+        setObjectName(QStringLiteral("computer"));
+        auto *layout = new QVBoxLayout(this);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->setSpacing(0);
+        layout->addWidget(content);
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        const QColor window = palette().color(QPalette::Window);
+        const QColor glass = window.lightness() > 128 ? window.darker(104) : window.lighter(115);
+        QPainter(this).fillRect(rect(), glass);
+    }
+};
+
+QRect availableScreen()
+{
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    return screen ? screen->availableGeometry() : QRect();
+}
+
+} // namespace
+
+std::function<void()> AppDelegate::frontingAction(std::optional<QString> peerId)
+{
+    const QPointer<AppDelegate> self(this);
+    const QPointer<AppRuntime> runtime = runtime_;
+    return [self, runtime, peerId] {
+        if (!runtime)
+            return;
+        runtime->setActivationPolicy(ActivationPolicy::regular);
+        if (self) {
+            QMainWindow *window = peerId ? self->peerWindows.value(*peerId).data() : self->mainWindow.data();
+            if (window)
+                runtime->makeKeyAndOrderFront(window);
+        }
+        runtime->activateIgnoringOtherApps();
+    };
+}
+
+void AppDelegate::showMain()
+{
+    if (mainWindow) {
+        frontingAction(std::nullopt)();
+        return;
+    }
+    auto *height = new WindowHeight(mainHeightMinimum, mainHeightMaximum);
+    const QPointer<AppDelegate> self(this);
+    auto openPeer = [self](const QString &id) {
+        if (self)
+            self->showPeer(id);
+    };
+    auto *view = new MainView(*model, model->host(), openPeer, height);
+    QMainWindow *window = makeWindow(mainTitle, view, mainSize);
+    height->setParent(window);
+    mainWindow = window;
+    height->setWindow(window);
+    height->showAfterFitting(frontingAction(std::nullopt));
+}
+
+void AppDelegate::showPeer(const QString &id)
+{
+    if (peerWindows.value(id)) {
+        frontingAction(id)();
+        return;
+    }
+    const QString name = model->name(id);
+    auto *height = new WindowHeight(peerHeightMinimum, peerHeightMaximum);
+    auto *view = new PeerView(*model, id, name, height);
+    QMainWindow *window = makeWindow(name, view, peerSize);
+    height->setParent(window);
+    height->setWindow(window);
+    // Linux window managers always draw a title bar, so the title stays set; what
+    // the title hides elsewhere is only the text drawn over the content.
+    const int offset = int(peerWindows.size() & 7) * cascadeStep;
+    window->move(window->pos() + QPoint(offset, offset));
+    peerWindows.insert(id, window);
+    height->showAfterFitting(frontingAction(id));
+}
+
+QMainWindow *AppDelegate::makeWindow(const QString &title, QWidget *view, QSize size)
+{
+    auto *window = new QMainWindow;
+    window->setAttribute(Qt::WA_DeleteOnClose, false);
+    window->setWindowTitle(literalTitle(title));
+    window->resize(size);
+    if (title == mainTitle) {
+        window->setCentralWidget(view);
+        window->setMinimumSize(mainMinimum);
+    } else {
+        window->setCentralWidget(new GlassContainer(view));
+        window->setMinimumSize(peerMinimum);
+    }
+    const QRect screen = availableScreen();
+    if (screen.isValid())
+        window->move(screen.center() - QPoint(size.width() / 2, size.height() / 2));
+    registerContent(window, view);
+    return window;
+}
+
+void AppDelegate::registerContent(QMainWindow *window, QWidget *host)
+{
+    contentHosts.insert(window, host);
+    const QPointer<QWidget> weakHost(host);
+    contentRenderers.insert(window, [weakHost](QSize size, qreal scale) -> QImage {
+        if (!weakHost || size.isEmpty() || scale <= 0)
+            return {};
+        QImage image(size * scale, QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(scale);
+        image.fill(Qt::transparent);
+        if (weakHost->size() != size && !weakHost->isVisible())
+            weakHost->resize(size);
+        weakHost->render(&image);
+        return image;
+    });
+}
+
+QList<QMainWindow *> AppDelegate::visibleWindows() const
+{
+    QList<QMainWindow *> windows;
+    auto keepVisible = [&windows](QMainWindow *window) {
+        if (window && window->isVisible() && !window->isMinimized())
+            windows << window;
+    };
+    keepVisible(mainWindow.data());
+    for (const auto &window : peerWindows)
+        keepVisible(window.data());
+    return windows;
+}
+
+void AppDelegate::windowWillClose(QWidget *closing)
+{
+    const auto visible = visibleWindows();
+    const bool another = std::any_of(visible.begin(), visible.end(),
+                                     [closing](const QMainWindow *window) { return window != closing; });
+    if (another) {
+        runtime_->setActivationPolicy(ActivationPolicy::regular);
+    } else {
+        runtime_->setActivationPolicy(ActivationPolicy::accessory);
+        considerLeaving();
+    }
+}
+
+} // namespace cv

@@ -1,0 +1,69 @@
+#pragma once
+
+// An AppDelegate on the model fixture's fakes, with a runtime that records instead of
+// leaving the event loop. Header only; a test links cv_app.
+
+#include "app/app_delegate.h"
+#include "model_fixture.h"
+#include "outcome.h"
+
+#include <QMainWindow>
+#include <QMessageBox>
+#include <QAbstractButton>
+#include <QTest>
+
+namespace cv::test {
+
+struct DelegateFixture {
+    DelegateFixture()
+    {
+        runtime.exitLoop = [this](int code) { exits << code; };
+        runtime.setActivationPolicy(ActivationPolicy::accessory);
+        UpdatesPlatform updates;
+        updates.available = [] { return false; };
+        delegate = std::make_unique<AppDelegate>(runtime, model.collaborators(), updates);
+        runtime.setDelegate(delegate.get());
+    }
+    ~DelegateFixture() { runtime.setDelegate(nullptr); }
+
+    AppModel &appModel() { return *delegate->model; }
+
+    // The status lists these computers (wire::peer records).
+    void connect(const QJsonArray &peers)
+    {
+        model.client->queue(QStringLiteral("status"), wire::ok(wire::status(peers)));
+        outcome(appModel().refresh());
+    }
+
+    // Shows the main window (no id) or a computer's and waits until it is on screen.
+    QMainWindow *shown(const std::optional<QString> &id = std::nullopt)
+    {
+        id ? delegate->showPeer(*id) : delegate->showMain();
+        QMainWindow *window = id ? delegate->peerWindows.value(*id).data() : delegate->mainWindow.data();
+        if (!QTest::qWaitFor([window] { return window && window->isVisible(); }, 2000))
+            return nullptr;
+        return window;
+    }
+
+    // The informative text of the error sheet on screen, or none.
+    std::optional<QString> sheet() const
+    {
+        if (!delegate->errorAlert || !delegate->errorAlert->isVisible())
+            return std::nullopt;
+        return delegate->errorAlert->informativeText();
+    }
+
+    // Clicks button `index` of the error sheet on screen.
+    void answerSheet(int index = -1)
+    {
+        const auto buttons = delegate->errorAlert->buttons(); // in the order they were added
+        (index < 0 ? buttons.last() : buttons.at(index))->click();
+    }
+
+    ModelFixture model;
+    AppRuntime runtime;
+    std::unique_ptr<AppDelegate> delegate;
+    QList<int> exits;
+};
+
+} // namespace cv::test

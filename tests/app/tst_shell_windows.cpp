@@ -1,0 +1,149 @@
+// The delegate's windows and activation: one window per computer, the cascade,
+// showing after the first fit, the activation policy, reopening, titles and looks,
+// and the refresh on every activation.
+
+#include "delegate_fixture.h"
+
+#include <QSignalSpy>
+
+using namespace cv;
+using namespace cv::test;
+using Id = std::optional<QString>;
+
+namespace {
+
+// Records a window's height at the moment it is first shown.
+struct HeightAtShow final : QObject {
+    std::optional<int> height;
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Show && !height)
+            height = static_cast<QWidget *>(watched)->height();
+        return false;
+    }
+};
+
+} // namespace
+
+class ShellWindowsTest : public QObject {
+    Q_OBJECT
+private slots:
+    void everyActivationRefreshesLoginAndNotifications()
+    {
+        DelegateFixture f;
+        QSignalSpy login(&f.appModel().host(), &ServiceHost::loginDetailChanged);
+        f.runtime.becomeActive();
+        f.runtime.becomeActive();
+        QCOMPARE(login.size(), 2);
+        QTRY_COMPARE(f.model.notifications->statusQueries(), 2);
+    }
+
+    void newWindowShownAtItsFittedHeight_data()
+    {
+        QTest::addColumn<Id>("id");
+        QTest::addColumn<int>("height");
+        QTest::newRow("main") << Id() << 320;
+        QTest::newRow("computer") << Id("p1") << 460;
+    }
+    void newWindowShownAtItsFittedHeight()
+    {
+        QFETCH(Id, id);
+        DelegateFixture f;
+        id ? f.delegate->showPeer(*id) : f.delegate->showMain();
+        QMainWindow *window = id ? f.delegate->peerWindows.value(*id).data() : f.delegate->mainWindow.data();
+        HeightAtShow atShow;
+        window->installEventFilter(&atShow);
+        // Not within the request: only once the event loop turned and the height fitted.
+        QVERIFY(!window->isVisible());
+        QCOMPARE(f.runtime.activationPolicy(), ActivationPolicy::accessory);
+        QTRY_VERIFY(window->isVisible());
+        QTEST(*atShow.height, "height");
+        QCOMPARE(f.runtime.activationPolicy(), ActivationPolicy::regular);
+        QCOMPARE(f.delegate->contentRenderers.value(window)(QSize(100, 80), 2).size(), QSize(200, 160));
+    }
+
+    void oneWindowPerComputer()
+    {
+        DelegateFixture f;
+        QMainWindow *window = f.shown(QStringLiteral("p1"));
+        window->close();
+        f.delegate->showPeer(QStringLiteral("p1")); // a known window is fronted at once
+        QVERIFY(window->isVisible());
+        QCOMPARE(f.delegate->peerWindows.keys(), QStringList{"p1"});
+        QCOMPARE(f.delegate->peerWindows.value(QStringLiteral("p1")).data(), window);
+    }
+
+    void cascadeOfComputerWindows()
+    {
+        DelegateFixture f;
+        QList<QPoint> offsets;
+        for (int i = 0; i < 10; ++i) {
+            f.delegate->showPeer(QString::number(i));
+            offsets << f.delegate->peerWindows.value(QString::number(i))->pos() - f.delegate->peerWindows.value("0")->pos();
+        }
+        const QList<int> steps{0, 1, 2, 3, 4, 5, 6, 7, 0, 1};
+        for (int i = 0; i < 10; ++i)
+            QCOMPARE(offsets.at(i), QPoint(24, 24) * steps.at(i)); // right and down
+    }
+
+    void policyWhenAWindowCloses_data()
+    {
+        QTest::addColumn<bool>("withComputer");
+        QTest::addColumn<bool>("minimiseInstead"); // the main window is minimised, not closed
+        QTest::addColumn<ActivationPolicy>("policy");
+        QTest::newRow("last window closes") << false << false << ActivationPolicy::accessory;
+        QTest::newRow("another stays visible") << true << false << ActivationPolicy::regular;
+        QTest::newRow("only minimised") << false << true << ActivationPolicy::regular;
+    }
+    void policyWhenAWindowCloses()
+    {
+        QFETCH(bool, withComputer);
+        QFETCH(bool, minimiseInstead);
+        DelegateFixture f;
+        QMainWindow *main = f.shown();
+        if (withComputer)
+            QVERIFY(f.shown(QStringLiteral("p1")));
+        minimiseInstead ? main->showMinimized() : void(main->close());
+        QTEST(f.runtime.activationPolicy(), "policy");
+        QCOMPARE(f.delegate->visibleWindows().size(), int(withComputer));
+        QCOMPARE(f.exits, QList<int>()); // closing the last window never quits
+    }
+
+    void reopenFrontsTheMainWindow()
+    {
+        DelegateFixture f;
+        QVERIFY(f.shown(QStringLiteral("p1")));
+        f.runtime.reopen();
+        QTRY_COMPARE(f.delegate->visibleWindows().size(), 2);
+        QCOMPARE(f.delegate->visibleWindows().first(), f.delegate->mainWindow.data());
+        f.delegate->mainWindow->showMinimized();
+        QVERIFY(f.delegate->applicationShouldHandleReopen(true));
+        QVERIFY(!f.delegate->mainWindow->isMinimized());
+    }
+
+    void titlesAndLooks_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QSize>("minimum");
+        QTest::newRow("computer") << "Studio" << QSize(600, 420);
+        QTest::newRow("placeholder in the name") << "A [*] B [*][*]" << QSize(600, 420);
+        QTest::newRow("named like the application") << "Corvane" << QSize(520, 280);
+    }
+    void titlesAndLooks()
+    {
+        QFETCH(QString, name);
+        QFETCH(QSize, minimum);
+        DelegateFixture f;
+        f.connect({wire::peer(QStringLiteral("p1"), QStringLiteral("Other")), wire::peer(QStringLiteral("p2"), name)});
+        QMainWindow *window = f.shown(QStringLiteral("p2"));
+        QCOMPARE(window->windowHandle()->title(), name);
+        QCOMPARE(window->minimumSize(), minimum);
+        // The main-window look puts the view straight into the window.
+        QCOMPARE(window->centralWidget() == f.delegate->contentHosts.value(window), name == "Corvane");
+        // The cascade holds whatever the look.
+        QCOMPARE(f.shown(QStringLiteral("p1"))->pos() - window->pos(), QPoint(24, 24));
+    }
+};
+
+QTEST_MAIN(ShellWindowsTest)
+#include "tst_shell_windows.moc"
