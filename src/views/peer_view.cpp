@@ -619,7 +619,8 @@ void PeerView::openMoreMenu()
             continue;
         }
         const ComputerMenuAction action = item.action;
-        menu_->addAction(item.title, menu_, [model, id, action] {
+        QString title = item.title; // a translation's "&" is shown, not read as a shortcut
+        menu_->addAction(title.replace(QLatin1Char('&'), QStringLiteral("&&")), menu_, [model, id, action] {
             if (model)
                 performComputerMenuAction(*model, id, action);
         });

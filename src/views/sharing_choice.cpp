@@ -161,7 +161,7 @@ public:
         Theme::setTone(symbol, Tone::secondary);
     }
 
-    void show(const DriveRow &drive, bool divided)
+    void display(const DriveRow &drive, bool divided)
     {
         if (shown_ && drive == drive_ && divided == divided_)
             return;
@@ -448,7 +448,7 @@ void SelectionDetailView::setDetail(const SelectionDetail &detail)
         auto *layout = static_cast<QVBoxLayout *>(drives_->layout());
         for (const DriveRow &drive : detail.drives) {
             auto *row = static_cast<DriveRowWidget *>(driveRow(drive));
-            row->show(drive, !order.isEmpty());
+            row->display(drive, !order.isEmpty());
             row->box->setEnabled(detail.enabled);
             order << drive.path;
         }
