@@ -199,12 +199,10 @@ std::shared_ptr<LoginItem> ServiceHost::agent()
 
 std::shared_ptr<LoginItem> ServiceHost::registrableAgent()
 {
-    if (developmentOverridden())
+    // The packaged check is free; asking for the agent may ask the user manager.
+    if (developmentOverridden() || !platform_.bundle->packaged())
         return nullptr;
-    auto item = agent();
-    if (!item || !platform_.bundle->packaged())
-        return nullptr;
-    return item;
+    return agent();
 }
 
 bool ServiceHost::canRegister() { return registrableAgent() != nullptr; }
