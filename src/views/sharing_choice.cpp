@@ -163,7 +163,7 @@ public:
 
     void display(const DriveRow &drive, bool divided)
     {
-        if (shown_ && drive == drive_ && divided == divided_)
+        if (shown_ && drive == drive_ && divided == divided_ && box->isChecked() == drive.checked)
             return;
         drive_ = drive;
         shown_ = true;
@@ -434,7 +434,14 @@ SelectionDetailView::SelectionDetailView(QWidget *parent)
 
 void SelectionDetailView::setDetail(const SelectionDetail &detail)
 {
-    if (shown_ && sameDetail(detail, detail_))
+    // A checkbox the user flipped shows the model's value again until the model
+    // changes: what was sent shows only once the service confirms it.
+    bool boxesAsShown = true;
+    for (const DriveRow &drive : detail_.drives) {
+        if (auto *row = static_cast<DriveRowWidget *>(driveRows_.value(drive.path)))
+            boxesAsShown = boxesAsShown && row->box->isChecked() == drive.checked;
+    }
+    if (shown_ && boxesAsShown && sameDetail(detail, detail_))
         return;
     shown_ = true;
     detail_ = detail;
