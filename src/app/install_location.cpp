@@ -8,13 +8,13 @@
 #include "service/reply.h"
 #include "service/service_client.h"
 #include "service/service_host.h"
+#include "views/widgets.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QProgressBar>
 #include <QScreen>
 #include <QUuid>
 #include <QWidget>
@@ -137,8 +137,10 @@ QString InstallLocation::resolvedPath(const QString &path)
 
 bool InstallLocation::shouldMove(const QStringList &arguments, const Platform &platform)
 {
+    // An application bundle is a folder: a lone executable is never one, whatever its
+    // name.
     const QString bundle = systemOf(platform).bundlePath();
-    if (pathExtension(bundle) != QLatin1String("app"))
+    if (pathExtension(bundle) != QLatin1String("app") || QFileInfo(bundle).isFile())
         return false;
     if (arguments.contains(QStringLiteral("--render")) || arguments.contains(QStringLiteral("--demo")))
         return false;
@@ -369,10 +371,7 @@ std::unique_ptr<QWidget> InstallLocation::progressWindow()
     auto *layout = new QHBoxLayout(window.get());
     layout->setSpacing(10);
     layout->setContentsMargins(24, 20, 24, 20);
-    auto *spinner = new QProgressBar(window.get());
-    spinner->setRange(0, 0); // busy: no known end
-    spinner->setTextVisible(false);
-    spinner->setFixedSize(16, 16);
+    auto *spinner = new Spinner(Spinner::Size::small, window.get());
     auto *label = new QLabel(L("Moving Corvane to Applications…"), window.get());
     label->setTextFormat(Qt::PlainText);
     layout->addWidget(spinner);

@@ -196,6 +196,8 @@ public:
     // on first use): the shell answers clicks on notices through them.
     NotificationCenter &notificationCenter() const { return *notificationCenter_; }
     Workspace &workspace();
+    // The open panels of this model's platform, for the views' own folder choices.
+    OpenPanels &openPanels();
 
     // ---- View queries
 
@@ -303,7 +305,6 @@ private:
 
     // The platform pieces the commands and files use; made on first use.
     Alerts &alerts();
-    OpenPanels &openPanels();
     UserDefaults &defaults() const { return *defaults_; }
     CableProbe &cable() const { return *cable_; }
     const VolumeSource &volumes() const { return *volumes_; }

@@ -11,6 +11,7 @@
 #include <QStorageInfo>
 
 #include <cerrno>
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -41,8 +42,22 @@ void copyEntry(const QString &from, const QString &to)
     } else if (S_ISDIR(info.st_mode)) {
         if (::mkdir(encoded(to).constData(), info.st_mode & 07777) != 0)
             fail(to);
-        const QStringList names = QDir(from).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-        for (const QString &name : names)
+        // A folder that cannot be listed fails the copy rather than leaving it incomplete.
+        DIR *folder = ::opendir(encoded(from).constData());
+        if (!folder)
+            fail(from);
+        QStringList names;
+        errno = 0;
+        while (const dirent *entry = ::readdir(folder)) {
+            const QByteArray name(entry->d_name);
+            if (name != "." && name != "..")
+                names << QFile::decodeName(name);
+        }
+        const int code = errno;
+        ::closedir(folder);
+        if (code != 0)
+            fail(from, code);
+        for (const QString &name : std::as_const(names))
             copyEntry(from + QLatin1Char('/') + name, to + QLatin1Char('/') + name);
     } else {
         QFile source(from);
@@ -61,7 +76,8 @@ InstallSystem &InstallSystem::system()
 
 QString LinuxInstallSystem::bundlePath() const
 {
-    return AppBundle::main().executableFolder();
+    // No bundle around a Linux program: the executable itself stands for it.
+    return AppBundle::main().executablePath();
 }
 
 std::optional<QString> LinuxInstallSystem::bundleIdentifier() const
@@ -82,10 +98,16 @@ bool LinuxInstallSystem::isWritableFolder(const QString &path) const
 
 void LinuxInstallSystem::createFolders(const QString &path)
 {
-    if (QFileInfo(path).isDir())
-        return;
-    if (!QDir().mkpath(path))
-        fail(path, QFileInfo::exists(path) ? EEXIST : EACCES);
+    const QString clean = QDir::cleanPath(QDir(path).absolutePath());
+    qsizetype slash = 0;
+    do {
+        slash = clean.indexOf(QLatin1Char('/'), slash + 1);
+        const QString part = slash < 0 ? clean : clean.left(slash);
+        if (::mkdir(encoded(part).constData(), 0777) != 0 && errno != EEXIST)
+            fail(part);
+    } while (slash >= 0);
+    if (!QFileInfo(clean).isDir())
+        fail(clean, ENOTDIR);
 }
 
 void LinuxInstallSystem::copyTree(const QString &from, const QString &to)

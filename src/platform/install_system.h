@@ -17,7 +17,7 @@ class InstallSystem {
 public:
     virtual ~InstallSystem() = default;
 
-    // The running application's bundle folder as the system reports it (translocated
+    // The running application's bundle as the system reports it (translocated
     // location included), and its identifier.
     virtual QString bundlePath() const = 0;
     virtual std::optional<QString> bundleIdentifier() const = 0;
@@ -65,8 +65,8 @@ public:
 };
 
 // Linux: real files (the freedesktop Trash through QFile::moveToTrash) and processes.
-// There are no application bundles, so the bundle is the executable's folder, which
-// never ends in ".app"; translocation, disk images, quarantine marks and other running
+// There are no application bundles, so the bundle is the executable file itself, which
+// is never taken for one; translocation, disk images, quarantine marks and other running
 // bundles do not exist, and an application bundle cannot be launched.
 class LinuxInstallSystem : public InstallSystem {
 public:

@@ -78,6 +78,8 @@ OpenPanelDialog::OpenPanelDialog(OpenPanel panel, QWidget *parent)
 {
     setOption(QFileDialog::DontUseNativeDialog, true);
     setAcceptMode(QFileDialog::AcceptOpen);
+    // Read-only also takes away renaming and deleting, which no panel offers.
+    setOption(QFileDialog::ReadOnly, !panel_.canCreateDirectories);
     if (panel_.canChooseFiles)
         setFileMode(panel_.allowsMultipleSelection ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
     else

@@ -21,6 +21,7 @@ struct OpenPanel {
     bool canChooseDirectories = true;
     bool canChooseFiles = true;
     bool allowsMultipleSelection = true;
+    bool canCreateDirectories = false; // offers "New Folder"
     QString prompt;  // the default button's title
     QString message; // a sentence shown with the panel
     std::optional<QUrl> directoryURL; // the folder it starts in

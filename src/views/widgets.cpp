@@ -6,6 +6,7 @@
 #include <QEasingCurve>
 #include <QFocusEvent>
 #include <QHBoxLayout>
+#include <QHash>
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
@@ -285,13 +286,43 @@ void FormSection::setHeaderText(const QString &header)
     setHeaderWidget(header.isEmpty() ? nullptr : textLabel(header, Theme::headline()));
 }
 
-void FormSection::addRow(QWidget *row)
+namespace {
+
+QWidget *rowHolder(QWidget *row)
 {
     auto *holder = new QWidget;
     auto *layout = new QVBoxLayout(holder);
     layout->setContentsMargins(rowPadX, rowPadY, rowPadX, rowPadY);
     layout->addWidget(row);
-    block_->rows()->addWidget(holder);
+    return holder;
+}
+
+} // namespace
+
+void FormSection::addRow(QWidget *row) { block_->rows()->addWidget(rowHolder(row)); }
+
+void FormSection::setRows(const QList<QWidget *> &rows)
+{
+    QVBoxLayout *layout = block_->rows();
+    QList<QWidget *> current;
+    QHash<QWidget *, QWidget *> holders; // row to its holder
+    for (int i = 0; i < layout->count(); ++i) {
+        QWidget *holder = layout->itemAt(i)->widget();
+        QWidget *row = holder->layout()->itemAt(0)->widget();
+        current << row;
+        holders.insert(row, holder);
+    }
+    if (current == rows)
+        return;
+    while (QLayoutItem *item = layout->takeAt(0))
+        delete item;
+    for (QWidget *row : rows) {
+        QWidget *holder = holders.take(row);
+        layout->addWidget(holder ? holder : rowHolder(row));
+    }
+    for (QWidget *holder : std::as_const(holders))
+        delete holder;
+    block_->update();
 }
 
 void FormSection::clearRows()

@@ -92,6 +92,9 @@ public:
     void setHeaderText(const QString &header);
     void addRow(QWidget *row);
     void clearRows();
+    // Makes `rows` the section's rows, in this order. A row already in the section
+    // keeps its place (it is moved, not made again); rows left out are deleted.
+    void setRows(const QList<QWidget *> &rows);
     int rowCount() const;
     // Replaces the footer; null removes it.
     void setFooter(QWidget *footer);

@@ -5,13 +5,11 @@
 #include "app/install_location.h"
 #include "fake_clock.h"
 #include "fake_install_system.h"
-#include "fake_workspace.h"
 #include "outcome.h"
 #include "service/service_client.h"
 #include "standin.h"
 #include "test_files.h"
 
-#include <QApplication>
 #include <QJsonDocument>
 #include <QTemporaryDir>
 #include <QTest>
@@ -46,9 +44,7 @@ class ShellInstallTest : public QObject {
     // user folder), "home/Downloads" and "bin".
     QTemporaryDir root;
     test::FakeInstallSystem fake;
-    test::FakeAlerts alerts;
     std::unique_ptr<test::FakeClock> clock;
-    QString noService;
 
     QString at(const QString &relative) const { return root.filePath(relative); }
     void makeBundle(const QString &relative, const QByteArray &content)
@@ -56,12 +52,12 @@ class ShellInstallTest : public QObject {
         QVERIFY(test::writeFile(at(relative + "/Contents/MacOS/Corvane"), content));
         QVERIFY(QFile::link("MacOS/Corvane", at(relative + "/Contents/Link")));
     }
+    // `runtime`: the service's runtime folder (default: one without a service).
     InstallLocation::Platform platform(QString runtime = {})
     {
         fake.trashFolder = at("Trash");
-        if (runtime.isEmpty())
-            runtime = noService;
-        return {.system = &fake, .alerts = &alerts, .clock = clock.get(),
+        runtime = runtime.isEmpty() ? at("run") : runtime;
+        return {.system = &fake, .clock = clock.get(),
                 .client = [runtime] { return std::make_unique<ServiceClient>(runtime); },
                 .developmentOverridden = [] { return false; }, .activate = {},
                 .systemFolder = at("sys/Applications"), .userFolder = at("home/Applications"), .processId = 1};
@@ -72,11 +68,9 @@ private slots:
     {
         QVERIFY(root.isValid());
         fake = test::FakeInstallSystem();
-        alerts.shown.clear();
-        alerts.answer = 0;
         clock = std::make_unique<test::FakeClock>();
         clock->setPumpDelay(10); // a stopping service gets real time to go
-        noService = at("run");
+        QVERIFY(test::writeFile(at("bin/corvane.app"), "ELF"));
         for (const char *folder : {"sys/Applications/Utilities/Corvane.app", "sys/ApplicationsOld", "home/Applications",
                                    "home/Downloads/Corvane.app", "home/Applications/Sub", "bin", "run"})
             QVERIFY(QDir().mkpath(at(folder)));
@@ -93,6 +87,7 @@ private slots:
         QTest::addColumn<QString>("userFolder");
         QTest::addColumn<bool>("expected");
         QTest::newRow("not a bundle") << "bin" << QStringList{} << false << "" << false;
+        QTest::newRow("executable named like a bundle") << "bin/corvane.app" << QStringList{} << false << "" << false;
         QTest::newRow("downloaded") << "home/Downloads/Corvane.app" << QStringList{} << false << "" << true;
         QTest::newRow("render") << "home/Downloads/Corvane.app" << QStringList{"--render"} << false << "" << false;
         QTest::newRow("demo") << "home/Downloads/Corvane.app" << QStringList{"--demo", "main"} << false << "" << false;
@@ -269,48 +264,6 @@ private slots:
         const QList<QStringList> detach{{"/bin/sh", "-c", "while kill -0 1 2>/dev/null; do sleep 0.2; done; for i in 1 2 3 4 5 6 7 8 9 10; do "
             "/usr/bin/hdiutil detach \"$1\" -quiet && exit 0; sleep 0.5; done", "eject", *fake.volume}};
         QCOMPARE(fake.detached, diskImage ? detach : QList<QStringList>{});
-    }
-
-    void run_data()
-    {
-        QTest::addColumn<int>("answer");
-        QTest::addColumn<bool>("systemWritable");
-        QTest::addColumn<QStringList>("informative"); // of each alert shown
-        QTest::addColumn<QStringList>("opened");
-        const QString offer = "Corvane needs to be in your Applications folder to start when you sign in and keep "
-                              "sharing after you close its window.";
-        const QString drag = " Drag Corvane to the Applications folder in Finder, then open it from there.";
-        QTest::newRow("declined") << 1 << true << QStringList{offer + " This replaces the copy that’s already there."}
-                                  << QStringList{};
-        QTest::newRow("moved") << 0 << true << QStringList{offer + " This replaces the copy that’s already there."}
-                               << QStringList{"sys/Applications/Corvane.app"};
-        QTest::newRow("no permission") << 0 << false
-            << QStringList{offer, "You don’t have permission to replace the copy in Applications." + drag} << QStringList{};
-    }
-    void run()
-    {
-        QFETCH(int, answer);
-        QFETCH(bool, systemWritable);
-        QFETCH(QStringList, informative);
-        QFETCH(QStringList, opened);
-        makeBundle("home/Downloads/Corvane.app", "new");
-        makeBundle("sys/Applications/Corvane.app", "old");
-        fake.bundle = at("home/Downloads/Corvane.app");
-        if (!systemWritable)
-            fake.unwritable << at("sys/Applications");
-        alerts.answer = answer;
-        int finished = 0;
-        InstallLocation::run([&finished] { ++finished; }, platform());
-        QTRY_COMPARE(finished, 1);
-        QStringList shown;
-        for (const Alert &alert : std::as_const(alerts.shown))
-            shown << alert.informative;
-        QCOMPARE(shown, informative);
-        QCOMPARE(fake.opened.size(), opened.size());
-        if (!opened.isEmpty()) {
-            QCOMPARE(fake.opened.first(), at(opened.first()));
-            QCOMPARE(fake.trashed, (QStringList{at(opened.first()), at("home/Downloads/Corvane.app")}));
-        }
     }
 };
 

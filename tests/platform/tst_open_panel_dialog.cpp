@@ -81,6 +81,13 @@ private slots:
         QVERIFY(button);
         // An ampersand of the prompt is shown, not read as a mnemonic.
         QCOMPARE(button->text(), "Copy && Go");
+        // New folders only where the panel allows them.
+        auto *newFolder = dialog.findChild<QAbstractButton *>("newFolderButton");
+        QVERIFY(newFolder && !newFolder->isEnabled());
+        OpenPanel creating = insidePanel(root_);
+        creating.canCreateDirectories = true;
+        OpenPanelDialog second(creating);
+        QVERIFY(second.findChild<QAbstractButton *>("newFolderButton")->isEnabled());
     }
 
     void disablesItemsOutsideTheRoot()

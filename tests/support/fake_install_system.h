@@ -12,7 +12,7 @@
 namespace cv::test {
 
 // Real files in temporary folders, with the bundle, the Trash, other running copies,
-// translocation, disk images and launches played from its fields and recorded.
+// translocation and disk images played from its fields and recorded.
 class FakeInstallSystem final : public LinuxInstallSystem {
 public:
     QString bundle;                                  // the running bundle
@@ -27,7 +27,6 @@ public:
     std::optional<QString> volume;                   // the volume of every path (none: the real one)
     bool diskImage = false;
     QList<QStringList> detached;                     // program, then its arguments
-    QStringList opened;
 
     QString bundlePath() const override { return bundle; }
     std::optional<QString> bundleIdentifier() const override { return identifier; }
@@ -73,7 +72,6 @@ public:
         detached << (QStringList{program} + arguments);
         return true;
     }
-    void openApplication(const QString &path) override { opened << path; }
 };
 
 } // namespace cv::test

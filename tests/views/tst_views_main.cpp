@@ -1,0 +1,366 @@
+#include "views_logic_support.h"
+#include "view_standin.h"
+
+#include "../model/follow_helpers.h"
+
+#include "views/computer_row.h"
+#include "views/main_view.h"
+#include "views/theme.h"
+#include "views/widgets.h"
+#include "views/window_height.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QScrollArea>
+#include <QScrollBar>
+
+using namespace cv;
+using namespace cv::test;
+using Notify = AppModel::NotificationState;
+
+namespace {
+
+const QString D = QString(64, 'd'); // "Old ThinkPad" of the demo state "main"
+const QString download = "Other computer doesn't have Corvane? Download free from [corvane.app](https://corvane.app)";
+
+// What the model and the host hold when the view redraws.
+struct State {
+    QJsonObject status{}; // none when empty
+    std::optional<QString> serviceError{};
+    bool starting = false, mutating = false, cable = false, connected = false;
+    bool quiet = false; // both notification toggles off
+    Notify notifications = Notify::unavailable;
+    AppModel::Disconnected disconnected{};
+    std::optional<LoginItemStatus> agent{}; // the host reads it when set
+    bool installed = true;
+};
+
+// The demo state `state` with one key of the status replaced.
+QJsonObject with(const char *state, const char *key, const QJsonValue &value)
+{
+    QJsonObject s = demo(state);
+    s[key] = value;
+    return s;
+}
+
+const QJsonArray updateIssue{QJsonObject{{"kind", "update_required"}, {"interface_index", 4}, {"peer_protocol", 1},
+                                         {"required_protocol", 2}, {"message", "old"}}};
+
+// What the view shows, in no particular order: label texts (an elided label's whole
+// text), buttons as "[text]", switches as "(name)" with " on" when on, each with
+// " off" when disabled, and "(spinner)" for a spinner.
+QStringList shown(QWidget &view)
+{
+    QStringList texts;
+    for (QWidget *w : view.findChildren<QWidget *>()) {
+        if (!w->isVisibleTo(&view))
+            continue;
+        const QString off = w->isEnabled() ? QString() : QStringLiteral(" off");
+        if (auto *e = qobject_cast<ElidedLabel *>(w))
+            texts << e->fullText();
+        else if (auto *l = qobject_cast<QLabel *>(w); l && !l->text().isEmpty())
+            texts << l->text();
+        else if (auto *s = qobject_cast<Switch *>(w))
+            texts << "(" + s->accessibleName() + ")" + (s->isChecked() ? " on" : "") + off;
+        else if (auto *b = qobject_cast<QPushButton *>(w))
+            texts << "[" + b->text() + "]" + off;
+        else if (qobject_cast<Spinner *>(w))
+            texts << "(spinner)";
+    }
+    return texts;
+}
+
+// A main view over a model on fakes, built before `state` is put in, so what is
+// checked is the redraw that follows.
+struct View {
+    explicit View(const State &s)
+    {
+        f.bundle = s.installed ? installed.bundle() : AppBundle("/opt/corvane-test/bin/corvane", AppBundle::defaultInfo());
+        AppModel &m = f.model();
+        if (s.agent) {
+            f.loginItems.agentItem->setStatus(*s.agent);
+            f.host->refreshLogin();
+        }
+        s.status.isEmpty() ? m.setConnected(s.connected) : installStatus(m, s.status);
+        m.setStarting(s.starting);
+        m.setServiceError(s.serviceError);
+        m.setMutating(s.mutating);
+        m.setCablePlugged(s.cable);
+        m.setDisconnected(s.disconnected);
+        if (s.quiet)
+            m.setNotifyConnections(false), m.setNotifyFiles(false);
+        m.setNotifications(s.notifications);
+        QTest::qWait(1);
+    }
+    InstalledBundle installed;
+    ModelFixture f;
+    MainView view{f.model(), *f.host, [this](const QString &id) { opened << id; }, nullptr};
+    QStringList opened;
+};
+
+ComputerRow *rowOf(QWidget &view, const QString &id)
+{
+    const QList<ComputerRow *> rows = view.findChildren<ComputerRow *>();
+    const auto it = std::find_if(rows.begin(), rows.end(), [&id](ComputerRow *row) { return row->row().id == id; });
+    return it == rows.end() ? nullptr : *it;
+}
+
+// The context menu of the row of computer `id`, as a right click opens it.
+QMenu *openMenu(QWidget &view, const QString &id)
+{
+    ComputerRow *row = rowOf(view, id);
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), row->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(row, &event);
+    return row->menu();
+}
+
+QString commandLine(const char *op, const QString &peer)
+{
+    return QStringLiteral("{\"op\":\"%1\",\"peer\":\"%2\"}").arg(QLatin1String(op), peer);
+}
+
+// Counts the paint events of `root` and every widget inside it.
+struct PaintCounter : QObject {
+    QWidget *root;
+    int count = 0;
+    explicit PaintCounter(QWidget *root) : root(root) { qApp->installEventFilter(this); }
+    bool eventFilter(QObject *o, QEvent *e) override
+    {
+        count += e->type() == QEvent::Paint && o->isWidgetType() && root->isAncestorOf(static_cast<QWidget *>(o));
+        return false;
+    }
+};
+
+using Click = std::function<void(MainView &)>;
+using Act = std::function<QStringList(StandinModel &, MainView &)>;
+
+Click button(const char *text)
+{
+    return [text](MainView &v) { buttonNamed(v, text)->click(); };
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(State)
+Q_DECLARE_METATYPE(Click)
+Q_DECLARE_METATYPE(Act)
+
+class TestViewsMain : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { Theme::install(*qApp); }
+
+    // Which sections, texts and controls each state shows ("|" between them), and
+    // which it leaves out (after "!").
+    void sections_data()
+    {
+        QTest::addColumn<State>("state");
+        QTest::addColumn<QString>("expected");
+        const QString refused = "Connection refused (os error 111)";
+        QTest::newRow("no status") << State{.starting = true} << "Connect another computer|Starting Corvane…|" + download
+            + "|(Show in menu bar)|!Computers|!Update required|![Try Again]|![Try Again] off|!(spinner)";
+        QTest::newRow("starting") << State{.serviceError = refused, .starting = true}
+                                  << "Starting Corvane…|" + refused + "|[Try Again] off|[Open Service Log]|!Corvane isn't running";
+        QTest::newRow("gave up") << State{.serviceError = refused}
+                                 << "Corvane isn't running|Corvane isn't running.|[Try Again]|[Save Diagnostics…]|!Starting Corvane…";
+        QTest::newRow("update, no rows") << State{.status = with("empty", "connection_issues", updateIssue)} << "Update required|Update needed "
+            "before these computers can connect.|" + download + "|!Computers|!Waiting for a cable…|!(spinner)";
+        QTest::newRow("update with rows") << State{.status = with("main", "connection_issues", updateIssue)} << "Update required|Computers|"
+            "Other computers see this Mac as “Mac”.|!" + download + "|!Connect another computer";
+        QTest::newRow("rows, no name") << State{.status = with("main", "name", "")} << "Studio Mac|Windows Desktop|Old ThinkPad|"
+            "Choose what to share|!" + download + "|!Other computers see this Mac as “”.|![Reconnect]|!(spinner)";
+        QTest::newRow("rows, command running") << State{.status = demo("main"), .mutating = true} << "Computers|(spinner)";
+        QTest::newRow("waiting for a cable") << State{.status = demo("empty")} << "Waiting for a cable…|(spinner)|!Computers";
+        QTest::newRow("cable, no computer") << State{.status = demo("empty"), .cable = true}
+                                            << "Cable connected. Waiting for Corvane on the other computer…|(spinner)";
+        QTest::newRow("disconnected, busy") << State{.status = demo("main"), .mutating = true,
+                                                     .disconnected = {{D, "Old ThinkPad"}, {"x", "Gone"}}}
+            << "Disconnected · Shares Projects|Gone|Disconnected|[Reconnect] off|![Reconnect]";
+        QTest::newRow("notifications denied") << State{.notifications = Notify::denied}
+            << "Notifications are off in System Settings|[Notification Settings…]|![Allow Notifications…]";
+        QTest::newRow("permission undetermined") << State{.notifications = Notify::notDetermined}
+            << "macOS needs your permission first.|[Allow Notifications…]|![Notification Settings…]";
+        QTest::newRow("undetermined, both off") << State{.quiet = true, .notifications = Notify::notDetermined}
+            << "(When a computer connects)|(When files arrive)|![Allow Notifications…]|![Notification Settings…]";
+        QTest::newRow("allowed") << State{.notifications = Notify::allowed}
+                                 << "(When a computer connects) on|![Allow Notifications…]";
+        QTest::newRow("cannot register") << State{.agent = LoginItemStatus::notRegistered, .installed = false}
+            << "(Start Corvane when I sign in) off|Available in the installed app.|![Open Login Items Settings…]";
+        QTest::newRow("approval pending") << State{.connected = true, .agent = LoginItemStatus::requiresApproval}
+            << "(Start Corvane when I sign in)|[Open Login Items Settings…]";
+        QTest::newRow("enabled, busy") << State{.agent = LoginItemStatus::enabled}
+                                       << "(Start Corvane when I sign in) on off|![Open Login Items Settings…]";
+    }
+
+    void sections()
+    {
+        QFETCH(State, state);
+        QFETCH(QString, expected);
+        View v(state);
+        const QStringList texts = shown(v.view);
+        for (const QString &item : expected.split('|')) {
+            const bool absent = item.startsWith('!');
+            QVERIFY2(texts.contains(absent ? item.mid(1) : item) != absent,
+                     qPrintable(item + " in: " + texts.join(" | ")));
+        }
+    }
+
+    // What the controls reach: the workspace, the host, the model, the open action.
+    void controls_data()
+    {
+        QTest::addColumn<State>("state");
+        QTest::addColumn<Click>("click");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("log") << State{.serviceError = "down"} << button("Open Service Log")
+                             << "open file://" + QDir::homePath() + "/Library/Logs/Corvane/service.log";
+        QTest::newRow("pane") << State{.notifications = Notify::denied} << button("Notification Settings…") << "settings 1";
+        QTest::newRow("link") << State{} << Click([](MainView &v) {
+            emit v.findChild<FooterLabel *>()->linkActivated(MainView::productSite());
+        }) << "open https://corvane.app";
+        QTest::newRow("menu bar") << State{} << button("Show in menu bar") << "menu bar on";
+        QTest::newRow("row click") << State{.status = demo("main")}
+                                   << Click([](MainView &v) { QTest::mouseClick(rowOf(v, A), Qt::LeftButton); })
+                                   << "opened " + A;
+        QTest::newRow("assistive Show") << State{.status = demo("main")} << Click([](MainView &v) {
+            QAccessibleInterface *row = QAccessible::queryAccessibleInterface(rowOf(v, A));
+            if (row->text(QAccessible::Name) == "Windows Desktop" && row->text(QAccessible::Value) == "Thunderbolt · Sharing Macintosh HD")
+                row->actionInterface()->doAction("Show");
+        }) << "opened " + A;
+        // The switch stays where the host has it; the model's change starts.
+        QTest::newRow("sign in") << State{.connected = true, .agent = LoginItemStatus::notRegistered}
+                                 << button("Start Corvane when I sign in") << "sent quit";
+        QTest::newRow("try again") << State{.serviceError = "down"} << button("Try Again") << "sent status";
+    }
+
+    void controls()
+    {
+        QFETCH(State, state);
+        QFETCH(Click, click);
+        View v(state);
+        v.view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&v.view));
+        click(v.view);
+        const bool signInOn = buttonNamed(v.view, "Start Corvane when I sign in")->isChecked();
+        QTest::qWait(20);
+        QStringList seen;
+        for (const QUrl &url : v.f.workspace->opened)
+            seen << "open " + url.toString();
+        for (SettingsPane pane : v.f.workspace->settings)
+            seen << "settings " + QString::number(int(pane));
+        for (const QString &id : v.opened)
+            seen << "opened " + id;
+        seen << (v.f.model().showInMenuBar() ? "menu bar on" : "") << (signInOn ? "sign-in switch on" : "")
+             << (v.f.client->requests.isEmpty() ? "" : "sent " + v.f.client->ops().value(0)); // then start-up's
+        seen.removeAll({});
+        QFETCH(QString, expected);
+        QCOMPARE(seen.join(", "), expected);
+    }
+
+    // The exact lines the stand-in service receives from the list's controls, or the
+    // disabled items of a menu left open while a command starts.
+    void commands_data()
+    {
+        QTest::addColumn<Act>("act");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("reconnect") << Act([](StandinModel &s, MainView &v) { return clickAndRead(s, v, "Reconnect"); })
+                                   << QStringList{commandLine("connect", D)};
+        QTest::newRow("menu Disconnect") << Act([](StandinModel &s, MainView &v) {
+            for (QAction *action : openMenu(v, A)->actions())
+                if (action->text() == "Disconnect")
+                    action->trigger();
+            s.settle();
+            return s.sent();
+        }) << QStringList{commandLine("disconnect", A)};
+        QTest::newRow("open menu, then busy") << Act([](StandinModel &s, MainView &v) {
+            QMenu *menu = openMenu(v, A);
+            s.model().setMutating(true);
+            QTest::qWait(1);
+            QStringList off;
+            for (QAction *action : menu->actions())
+                if (!action->isEnabled())
+                    off << action->text();
+            s.model().setMutating(false);
+            return off;
+        }) << QStringList{"Eject", "Disconnect", "Forget…"};
+    }
+
+    void commands()
+    {
+        QFETCH(Act, act);
+        StandinModel service(demo("main"));
+        QVERIFY(service.started);
+        service.model().setDisconnected({{D, "Old ThinkPad"}});
+        MainView view(service.model(), *service.fixture.host, {}, nullptr);
+        view.show();
+        QTest::qWait(1);
+        QFETCH(QStringList, expected);
+        QCOMPARE(act(service, view), expected);
+    }
+
+    // A poll that brings the same status again changes nothing on screen; a new
+    // status redraws, keeping each computer's row.
+    void unchangedStatusPaintsNothing()
+    {
+        View v(State{.status = demo("main")});
+        v.view.resize(580, 700);
+        v.view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&v.view));
+        QTest::qWait(50);
+        PaintCounter paints(&v.view);
+        for (int i = 0; i < 10; ++i) {
+            installStatus(v.f.model(), demo("main"));
+            QTest::qWait(5);
+        }
+        QCOMPARE(paints.count, 0);
+        ComputerRow *row = rowOf(v.view, A);
+        installStatus(v.f.model(), with("main", "peers", QJsonArray{demo("main")["peers"][1]}));
+        QTRY_VERIFY(paints.count > 0);
+        QCOMPARE(v.view.findChildren<ComputerRow *>().size(), 2);
+        QCOMPARE(rowOf(v.view, A), row);
+    }
+
+    // The demo state "main" in the window's own height, light and dark, at one and
+    // two device pixels per pixel; the images go to /tmp for a look.
+    void mainDemo()
+    {
+        ModelFixture f;
+        f.host->refreshLogin();
+        f.model().showDemo(Demo::status("main"));
+        WindowHeight height(320, 880);
+        MainView view(f.model(), *f.host, {}, &height);
+        view.resize(580, 560);
+        height.setWindow(&view);
+        height.showAfterFitting([&view] { view.show(); });
+        QTRY_VERIFY(view.isVisible());
+        QScrollArea *area = view.scrollArea();
+        QTRY_COMPARE(view.height(), std::clamp(area->widget()->heightForWidth(area->viewport()->width()), 320, 880));
+        QCOMPARE(area->verticalScrollBar()->maximum(), 0);
+
+        QList<ComputerRow *> rows = view.findChildren<ComputerRow *>();
+        std::ranges::sort(rows, {}, [](QWidget *row) { return row->mapTo(row->window(), QPoint()).y(); });
+        QStringList names;
+        for (ComputerRow *row : rows)
+            names << row->row().name;
+        QCOMPARE(names, (QStringList{"Studio Mac", "Windows Desktop", "Old ThinkPad"}));
+        QVERIFY(shown(view).contains("Other computers see this Mac as “Mac”."));
+
+        double lightness[2] = {};
+        for (const bool dark : {false, true}) {
+            Theme::setWindowAppearance(&view, dark ? Appearance::dark : Appearance::light);
+            for (const int ratio : {1, 2}) {
+                QImage image(view.size() * ratio, QImage::Format_ARGB32_Premultiplied);
+                image.setDevicePixelRatio(ratio);
+                view.render(&image);
+                QVERIFY(image.save(QString("/tmp/views_main_%1@%2x.png").arg(dark ? "dark" : "light").arg(ratio)));
+                const QImage tiny = image.scaled(1, 1, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+                lightness[dark] = qGray(tiny.pixel(0, 0));
+            }
+        }
+        QVERIFY2(lightness[1] < lightness[0] - 50, qPrintable(QString("%1 / %2").arg(lightness[0]).arg(lightness[1])));
+    }
+};
+
+QTEST_MAIN(TestViewsMain)
+#include "tst_views_main.moc"

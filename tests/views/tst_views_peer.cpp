@@ -1,0 +1,505 @@
+#include "views_logic_support.h"
+
+#include "../support/records_builder.h"
+#include "views/activity_list.h"
+#include "views/peer_view.h"
+#include "views/theme.h"
+#include "views/widgets.h"
+#include "views/window_height.h"
+
+#include <QScrollBar>
+#include <QVBoxLayout>
+
+#include <QAccessible>
+#include <QApplication>
+#include <QCheckBox>
+#include <QMenu>
+#include <QMimeData>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace cv;
+using namespace cv::test;
+
+using ViewAction = std::function<void(PeerView &, StandinModel &)>;
+Q_DECLARE_METATYPE(ViewAction)
+
+namespace {
+
+const QString nbsp = QStringLiteral("\u00A0");
+
+// The demo computer remembered under `name`, sharing `share`.
+QJsonArray rememberedA(const QJsonObject &share = share::none(), const QString &name = "Old Name")
+{
+    return {remembered(A).named(name).sharing(share)};
+}
+
+// Sends a drag of `urls` over the view and, with `drop`, drops it; true when the
+// last event was accepted.
+bool drag(PeerView &view, const QList<QUrl> &urls, bool drop)
+{
+    QMimeData data;
+    data.setUrls(urls);
+    const QPoint at(view.width() / 2, view.height() / 2);
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&view, &enter);
+    if (!drop || !enter.isAccepted())
+        return enter.isAccepted();
+    QDropEvent dropped(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&view, &dropped);
+    return dropped.isAccepted();
+}
+
+ViewAction clickTile(SharingChoice choice)
+{
+    return [choice](PeerView &v, StandinModel &) { QTest::mouseClick(v.tile(choice), Qt::LeftButton); };
+}
+
+ViewAction clickSwitch(bool readOnly)
+{
+    return [readOnly](PeerView &v, StandinModel &) {
+        OptionRow *row = readOnly ? v.options()->readOnlyRow() : v.options()->rememberRow();
+        QTest::mouseClick(row->toggle(), Qt::LeftButton);
+    };
+}
+
+// The folder panel answers `path` (none: cancelled) after a new status with another
+// pairing code arrived while it was open.
+ViewAction throughPanel(ViewAction open, std::optional<QString> path)
+{
+    return [open, path](PeerView &v, StandinModel &s) {
+        s.fixture.openPanels->respond = [&s, path](const OpenPanel &) -> std::optional<QList<QUrl>> {
+            s.install(demo("choose", {{"pairing_code", "000000000000"}}));
+            if (!path)
+                return std::nullopt;
+            return QList<QUrl>{QUrl::fromLocalFile(*path)};
+        };
+        open(v, s);
+    };
+}
+
+QStringList activeTransfers(const QString &ids)
+{
+    return ids.isEmpty() ? QStringList{} : ids.split(',');
+}
+
+QJsonObject withTransfers(const QStringList &ids)
+{
+    QJsonObject status = demo("receive");
+    QJsonArray list;
+    for (const QString &id : ids)
+        list.append(transfer(id, A).state("sending"));
+    status["transfers"] = list;
+    return status;
+}
+
+} // namespace
+
+class TestViewsPeer : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { Theme::install(*qApp); }
+
+    // The more menu and the avatar's hole, by what the model knows of the computer.
+    void moreMenu_data()
+    {
+        QTest::addColumn<QJsonObject>("status");
+        QTest::addColumn<bool>("disconnected");
+        QTest::addColumn<QString>("items");
+        const QJsonObject nobody = demo("empty");
+        QTest::newRow("unknown: no button, no hole") << nobody << false << "";
+        QTest::newRow("remembered only") << demo("empty", {}, {}, rememberedA()) << false << "Forget This Computer…";
+        QTest::newRow("disconnected only") << nobody << true << "Reconnect";
+        QTest::newRow("connected and remembered") << demo("connected") << false << "Disconnect|—|Forget This Computer…";
+        QTest::newRow("connected only") << demo("receive") << false << "Disconnect";
+    }
+
+    void moreMenu()
+    {
+        QFETCH(QJsonObject, status);
+        QFETCH(bool, disconnected);
+        QFETCH(QString, items);
+        ModelFixture f;
+        installStatus(f.model(), status);
+        if (disconnected)
+            f.model().setDisconnected({{A, "Desk"}});
+        PeerView view(f.model(), A, "Initial", nullptr);
+        view.show();
+        const bool known = !items.isEmpty();
+        QCOMPARE(view.moreButton()->isVisible(), known);
+        QCOMPARE(view.avatar()->hole(), known);
+        // A point of the disc under the hole: cut out only for a known computer.
+        QCOMPARE(view.avatar()->image(2).pixelColor(108, 40).alpha() == 0, known);
+        if (!known)
+            return;
+        QTest::mouseClick(view.moreButton(), Qt::LeftButton);
+        QTRY_VERIFY(view.moreMenu()->isVisible());
+        QStringList shown;
+        for (QAction *action : view.moreMenu()->actions())
+            shown << (action->isSeparator() ? "—" : action->text());
+        QCOMPARE(shown.join('|'), items);
+        QCOMPARE(view.moreButton()->accessibleName(), "More actions for " + view.nameLabel()->text());
+        view.moreMenu()->hide();
+    }
+
+    // The header's name and link line, with the service or without it.
+    void header_data()
+    {
+        QTest::addColumn<QJsonObject>("status");
+        QTest::addColumn<bool>("connected");
+        QTest::addColumn<QString>("expected"); // name|link|tooltip|pending note shown
+        const QString speeds = "Sending 20.9" + nbsp + "Gb/s · Receiving 20.4" + nbsp + "Gb/s";
+        QTest::newRow("demo link") << demo("connected") << true
+                                   << "Windows Desktop|Connected via Thunderbolt · 20.4" + nbsp + "Gb/s|" + speeds + "|0";
+        QTest::newRow("service lost") << demo("connected") << false << "Windows Desktop|Status unavailable|" + speeds + "|0";
+        QTest::newRow("no link speed") << demo("receive", {{"link_speed", QJsonValue::Null}}) << true
+                                       << "Windows Desktop|Connected via Thunderbolt||0";
+        QTest::newRow("remembered, not connected") << demo("empty", {}, {}, rememberedA()) << true
+                                                   << "Old Name|Not connected||1";
+        QTest::newRow("unknown") << demo("empty") << true << "Initial|Not connected||0";
+    }
+
+    void header()
+    {
+        QFETCH(QJsonObject, status);
+        QFETCH(bool, connected);
+        QFETCH(QString, expected);
+        ModelFixture f;
+        installStatus(f.model(), status);
+        f.model().setConnected(connected);
+        PeerView view(f.model(), A, "Initial", nullptr);
+        QCOMPARE(QStringList({view.nameLabel()->text(), view.linkLabel()->text(), view.linkLabel()->toolTip(),
+                              QString::number(!view.pendingNote()->isHidden())})
+                     .join('|'),
+                 expected);
+    }
+
+    // The drop overlay says which way dropped files go; it never shows while busy
+    // or when files can go neither way, and the drop is then refused.
+    void dropOverlay_data()
+    {
+        QTest::addColumn<QJsonObject>("status");
+        QTest::addColumn<QString>("overlay"); // empty: none shown, and the drop refused
+        QTest::newRow("can send") << demo("receive") << "Drop files to send to Windows Desktop";
+        QTest::newRow("can send and copy") << demo("receive", {{"mount", "/Volumes/W"}}) << "Drop files to send to Windows Desktop";
+        QTest::newRow("copy only") << demo("connected") << "Drop files to copy at full speed";
+        QTest::newRow("busy") << [] {
+            QJsonObject s = demo("receive");
+            s["control_busy"] = true;
+            return s;
+        }() << "";
+        QTest::newRow("neither") << demo("choose") << "";
+    }
+
+    void dropOverlay()
+    {
+        QFETCH(QJsonObject, status);
+        QFETCH(QString, overlay);
+        ModelFixture f;
+        installStatus(f.model(), status);
+        PeerView view(f.model(), A, "Initial", nullptr);
+        view.resize(640, 600);
+        view.show();
+        // Every drag of files is taken on entering; the model decides at the drop.
+        QVERIFY(drag(view, {QUrl::fromLocalFile("/etc/hostname")}, false));
+        QCOMPARE(view.dropOverlay()->isVisible(), !overlay.isEmpty());
+        if (!overlay.isEmpty()) {
+            QCOMPARE(view.dropOverlayText(), overlay);
+            QCOMPARE(view.dropOverlay()->geometry(), view.rect().adjusted(8, 8, -8, -8));
+            QVERIFY(view.dropOverlay()->testAttribute(Qt::WA_TransparentForMouseEvents));
+        } else {
+            QVERIFY(!drag(view, {QUrl::fromLocalFile("/etc/hostname")}, true));
+        }
+        QDragLeaveEvent leave;
+        QApplication::sendEvent(&view, &leave);
+        QVERIFY(!view.dropOverlay()->isVisible());
+    }
+
+    // While a command is in flight the switches keep the user's values; they take
+    // the model's once it ends.
+    void optionSync()
+    {
+        ModelFixture f;
+        installStatus(f.model(), demo("connected"));
+        PeerView view(f.model(), A, "Initial", nullptr);
+        auto values = [&] {
+            view.refresh();
+            return QString("%1%2").arg(view.readOnly()).arg(view.remember());
+        };
+        QCOMPARE(values(), "01");
+        f.model().setMutating(true);
+        QJsonObject readOnly{{"mode", "drive"}, {"location", QJsonObject{{"path", "/"}}}, {"access", "read_only"}};
+        installStatus(f.model(), demo("connected", {{"sharing", readOnly}}, {}, QJsonArray{}));
+        QCOMPARE(values(), "01");
+        f.model().setMutating(false);
+        QCOMPARE(values(), "10");
+        QCOMPARE(view.options()->readOnlyRow()->toggle()->isChecked(), true);
+        installStatus(f.model(), demo("empty"));
+        QCOMPARE(values(), "00");
+    }
+
+    // The list scrolls to its end when a running entry it has not scrolled for yet
+    // appears, and only then.
+    void autoScroll_data()
+    {
+        QTest::addColumn<QString>("opened"); // running at opening
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QList<int>>("scrolls"); // after each step, in all
+        QTest::newRow("appear, grow, shrink, empty, again") << "" << QStringList{"a", "a,b", "b", "", "b"} << QList<int>{1, 2, 2, 2, 3};
+        QTest::newRow("opened while running") << "a" << QStringList{"a", "a,b"} << QList<int>{0, 1};
+        QTest::newRow("reordered") << "" << QStringList{"a,b", "b,a"} << QList<int>{1, 1};
+    }
+
+    void autoScroll()
+    {
+        QFETCH(QString, opened);
+        QFETCH(QStringList, steps);
+        QFETCH(QList<int>, scrolls);
+        ModelFixture f;
+        installStatus(f.model(), withTransfers(activeTransfers(opened)));
+        PeerView view(f.model(), A, "Initial", nullptr);
+        for (qsizetype i = 0; i < steps.size(); ++i) {
+            installStatus(f.model(), withTransfers(activeTransfers(steps[i])));
+            view.refresh();
+            QCoreApplication::processEvents();
+            QCOMPARE(view.scrollsToEnd(), scrolls[i]);
+        }
+    }
+
+    // The exact line each control of the window sends, as the stand-in service
+    // received it ("@A" is the demo computer's id, "@CODE" its pairing code).
+    void sent_data()
+    {
+        QTest::addColumn<QJsonObject>("status");
+        QTest::addColumn<bool>("multiDrive");
+        QTest::addColumn<ViewAction>("action");
+        QTest::addColumn<QString>("expected");
+        const QString choose = R"({"op":"choose","peer":"@A",)";
+        const QJsonObject chooseState = demo("choose");
+        const QJsonObject driveWithPaths{{"mode", "drive"}, {"locations", QJsonArray{QJsonObject{{"path", "/"}}}}};
+        const ViewAction folderTile = clickTile(SharingChoice::folder);
+        const ViewAction change = [](PeerView &v, StandinModel &) { QTest::mouseClick(v.detail()->changeButton(), Qt::LeftButton); };
+        auto box = [](int index) {
+            return ViewAction([index](PeerView &v, StandinModel &) { QTest::mouseClick(v.detail()->driveBoxes().at(index), Qt::LeftButton); });
+        };
+        QTest::newRow("selected tile stops sharing") << demo("connected") << false << clickTile(SharingChoice::drive)
+            << choose + R"("mode":"none","read_only":false,"remember":true,"pairing_code":"@CODE"})";
+        QTest::newRow("drive tile") << chooseState << false << clickTile(SharingChoice::drive)
+            << choose + R"("mode":"drive","path":"/","read_only":false,"remember":true,"pairing_code":"@CODE"})";
+        QTest::newRow("drive tile, several drives") << demo("choose", {}, {"multi_drive"}) << true << clickTile(SharingChoice::drive)
+            << choose + R"("mode":"drive","path":"/","read_only":false,"remember":true,"pairing_code":"@CODE","paths":["/"]})";
+        QTest::newRow("receive tile: the default folder") << chooseState << false << ViewAction([](PeerView &v, StandinModel &s) {
+            QDir().mkpath(QDir::homePath() + "/Incoming");
+            s.model().setLastReceiveFolder(QDir::homePath() + "/Incoming");
+            clickTile(SharingChoice::receive)(v, s);
+        }) << choose + R"("mode":"receive","path":"@HOME/Incoming","read_only":false,"remember":true,"pairing_code":"@CODE"})";
+        QTest::newRow("folder tile: code read before the panel") << chooseState << false << throughPanel(folderTile, "/srv/share")
+            << choose + R"("mode":"folder","path":"/srv/share","read_only":false,"remember":true,"pairing_code":"@CODE"})";
+        QTest::newRow("folder panel cancelled") << chooseState << false << throughPanel(folderTile, std::nullopt) << "";
+        QTest::newRow("receive row: Change…") << demo("receive") << false << throughPanel(change, "/srv/in")
+            << choose + R"("mode":"receive","path":"/srv/in","read_only":false,"remember":false,"pairing_code":"@CODE"})";
+        QTest::newRow("drive box ticked") << demo("connected", {{"sharing", driveWithPaths}}, {"multi_drive"}) << true << box(2)
+            << choose + R"("mode":"drive","path":"/","read_only":false,"remember":true,"pairing_code":"@CODE","paths":["/","/Volumes/Photos"]})";
+        QTest::newRow("last drive box unticked") << demo("connected", {{"sharing", driveWithPaths}}, {"multi_drive"}) << true << box(0)
+            << choose + R"("mode":"none","read_only":false,"remember":true,"pairing_code":"@CODE"})";
+        QTest::newRow("Read-only re-sends the folder") << demo("folder") << false << clickSwitch(true)
+            << choose + R"("mode":"folder","path":"@HOME/Projects","read_only":true,"remember":true,"pairing_code":"@CODE"})";
+        QTest::newRow("switch while nothing is shared") << chooseState << false << clickSwitch(false) << "";
+        QTest::newRow("switch while a choice is pending")
+            << demo("choose", {{"sharing", share::drive("/")}}) << false << clickSwitch(true) << "";
+        QTest::newRow("remembered, not connected: no code") << demo("empty", {}, {}, rememberedA(share::folder("/srv/x"))) << false
+            << clickSwitch(false) << choose + R"("mode":"folder","path":"/srv/x","read_only":false,"remember":false})";
+        QTest::newRow("more menu: Disconnect") << demo("connected") << false << ViewAction([](PeerView &v, StandinModel &) {
+            QTest::mouseClick(v.moreButton(), Qt::LeftButton);
+            v.moreMenu()->actions().first()->trigger();
+        }) << R"({"op":"disconnect","peer":"@A"})";
+        QTest::newRow("drop of two files") << demo("receive") << false << ViewAction([](PeerView &v, StandinModel &) {
+            QVERIFY(drag(v, {QUrl::fromLocalFile(QDir::homePath() + "/a b.txt"), QUrl::fromLocalFile(QDir::homePath() + "/c")}, true));
+        }) << R"({"op":"send_files","peer":"@A","id":"ID","paths":["@HOME/a b.txt","@HOME/c"]})";
+    }
+
+    void sent()
+    {
+        QFETCH(QJsonObject, status);
+        QFETCH(bool, multiDrive);
+        QFETCH(ViewAction, action);
+        QFETCH(QString, expected);
+        StandinModel s(status);
+        QVERIFY(s.started);
+        if (multiDrive) {
+            s.fixture.previewMultiDrive = true;
+            s.fixture.remake();
+            s.install(status);
+        }
+        for (const char *name : {"a b.txt", "c"}) {
+            QFile file(QDir::homePath() + "/" + name);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        PeerView view(s.model(), A, "Initial", nullptr);
+        view.resize(640, 700);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        action(view, s);
+        QVERIFY(s.settle());
+        QCoreApplication::processEvents();
+        QVERIFY(s.settle());
+        const QString code = Demo::status("choose").peers.first().pairing_code;
+        expected.replace("@A", A).replace("@CODE", code).replace("@HOME", QDir::homePath());
+        QCOMPARE(s.sent(), expected.isEmpty() ? QStringList{} : QStringList{expected});
+        if (QTest::currentDataTag() == QLatin1String("drive box ticked")) // until the service says otherwise
+            QTRY_VERIFY(!view.detail()->driveBoxes().at(2)->isChecked());
+        if (QTest::currentDataTag() == QLatin1String("receive row: Change…")) {
+            const OpenPanel &panel = s.fixture.openPanels->shown.last();
+            QVERIFY(panel.canCreateDirectories && !panel.canChooseFiles && !panel.allowsMultipleSelection);
+            QCOMPARE(panel.directoryURL, QUrl::fromLocalFile(QDir::homePath() + "/Downloads"));
+            QCOMPARE(s.model().lastReceiveFolder(), "/srv/in");
+        }
+    }
+
+    // A selected tile's accent border and badge stay at full strength; a disabled
+    // tile's surface and content are drawn at half opacity.
+    void tilePixels()
+    {
+        ModelFixture f;
+        f.model().showDemo(Demo::status("connected"));
+        SharingTile tile(SharingChoice::drive);
+        SharingTileState state = sharingTile(f.model(), A, SharingChoice::drive);
+        QVERIFY(state.selected);
+        tile.setState(state);
+        tile.resize(180, tile.heightForWidth(180));
+        auto render = [&] {
+            QImage image(tile.size() * 2, QImage::Format_ARGB32_Premultiplied);
+            image.setDevicePixelRatio(2);
+            image.fill(Qt::transparent);
+            tile.render(&image, {}, {}, QWidget::DrawChildren); // no window background
+            return image;
+        };
+        const QColor accent = Theme::colors(Appearance::light).accent;
+        const int w = tile.width();
+        for (bool enabled : {true, false}) {
+            state.enabled = enabled;
+            tile.setState(state);
+            const QImage image = render();
+            QCOMPARE(image.pixelColor(w, 1), accent);                       // border, top middle
+            QCOMPARE(image.pixelColor(2 * (w - 28) + 6, 2 * 19), accent);   // badge circle
+            QVERIFY(image.pixelColor(2 * (w - 28) + 19, 2 * 18).red() > 150);   // its white check
+            // The symbol's ink: opaque accent, or half of it.
+            const QImage symbol = image.copy(QRect(w - 32, 2 * 24, 64, 64));
+            int strongest = 0;
+            for (int y = 0; y < symbol.height(); ++y)
+                for (int x = 0; x < symbol.width(); ++x)
+                    strongest = std::max(strongest, symbol.pixelColor(x, y).alpha());
+            // Hovering tints an enabled tile only.
+            QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
+            QApplication::sendEvent(&tile, &enter);
+            QCOMPARE(tile.material().hot(), enabled);
+            QEvent leave(QEvent::Leave);
+            QApplication::sendEvent(&tile, &leave);
+            QVERIFY2(enabled ? strongest == 255 : strongest >= 125 && strongest <= 135, qPrintable(QString::number(strongest)));
+        }
+        QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(&tile);
+        QCOMPARE(accessible->text(QAccessible::Value), "Current choice");
+        QCOMPARE(accessible->text(QAccessible::Description), "Click again to stop sharing.");
+        QCOMPARE(tile.toolTip(), "Click again to stop sharing");
+    }
+
+    // An unchanged status repaints nothing; a changed share repaints its tiles.
+    void redrawsOnlyChanges()
+    {
+        ModelFixture f;
+        f.model().showDemo(Demo::status("connected"));
+        PeerView view(f.model(), A, "Initial", nullptr);
+        view.resize(640, 700);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QTest::qWait(50);
+        struct Counter : QObject {
+            int paints = 0;
+            bool eventFilter(QObject *, QEvent *event) override
+            {
+                paints += event->type() == QEvent::Paint;
+                return false;
+            }
+        } counter;
+        for (SharingChoice choice : sharingChoices())
+            view.tile(choice)->installEventFilter(&counter);
+        f.model().setStatus(Demo::status("connected"));
+        QTest::qWait(50);
+        QCOMPARE(counter.paints, 0);
+        f.model().setStatus(Demo::status("folder"));
+        QTRY_VERIFY(counter.paints > 0);
+    }
+
+    // The window grows to show everything, sendings included, without scrolling.
+    void fitsItsWindow()
+    {
+        ModelFixture f;
+        f.model().showDemo(Demo::status("sending"));
+        QWidget window;
+        WindowHeight height(460, 920);
+        auto *view = new PeerView(f.model(), A, "W", &height);
+        auto *layout = new QVBoxLayout(&window);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->addWidget(view);
+        window.resize(640, 470);
+        height.setWindow(&window);
+        height.showAfterFitting([&] { window.show(); });
+        QTRY_VERIFY(window.isVisible());
+        QTRY_VERIFY(window.height() > 600);
+        QTRY_COMPARE(view->scrollArea()->verticalScrollBar()->maximum(), 0);
+        QVERIFY(view->activityList()->isVisible());
+    }
+
+    // The demo states in both appearances at 1 and 2 device pixels per pixel, saved
+    // for a look, with what each must show.
+    void demoStates_data()
+    {
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<QString>("expected"); // selected tiles|enabled tiles|folder row
+        QTest::newRow("choose") << "choose" << "000|111|";
+        QTest::newRow("connected") << "connected" << "100|111|";
+        QTest::newRow("folder") << "folder" << "010|111|~/Projects";
+    }
+
+    void demoStates()
+    {
+        QFETCH(QString, state);
+        QFETCH(QString, expected);
+        ModelFixture f;
+        f.model().showDemo(Demo::status(state));
+        PeerView view(f.model(), Demo::peerID(), "Windows Desktop", nullptr);
+        view.resize(640, 660);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QString selected, enabled;
+        for (SharingChoice choice : sharingChoices()) {
+            selected += QString::number(view.tile(choice)->state().selected);
+            enabled += QString::number(view.tile(choice)->isEnabled());
+        }
+        const QString folder = view.detail()->isVisible() ? view.detail()->folderPath()->text() : QString();
+        QCOMPARE(selected + "|" + enabled + "|" + folder, expected);
+        for (Appearance appearance : {Appearance::light, Appearance::dark}) {
+            Theme::setWindowAppearance(&view, appearance);
+            QCoreApplication::processEvents();
+            for (int ratio : {1, 2}) {
+                QImage image(view.size() * ratio, QImage::Format_ARGB32_Premultiplied);
+                image.setDevicePixelRatio(ratio);
+                view.render(&image);
+                const QString name = QString("/tmp/peerview-%1-%2@%3x.png")
+                                         .arg(state, appearance == Appearance::dark ? "dark" : "light")
+                                         .arg(ratio);
+                QVERIFY(image.save(name));
+                // The window's background is opaque and a shade apart from the main window's.
+                const QColor corner = image.pixelColor(2, 2);
+                QCOMPARE(corner.alpha(), 255);
+                QVERIFY(corner != Theme::colors(appearance).windowBackground);
+            }
+        }
+    }
+};
+
+QTEST_MAIN(TestViewsPeer)
+#include "tst_views_peer.moc"
