@@ -48,9 +48,16 @@ void layOutHidden(QWidget *window)
         if (!layout || (widget != window && widget->isHidden()))
             continue;
         layout->activate();
-        layout->setGeometry(widget->testAttribute(Qt::WA_LayoutOnEntireRect)
-                                ? widget->rect()
-                                : widget->contentsRect());
+        QRect area = widget->testAttribute(Qt::WA_LayoutOnEntireRect) ? widget->rect() : widget->contentsRect();
+        // A window's menu bar sits above the layout's area, as a shown window has it.
+        if (QWidget *bar = layout->menuBar(); bar && !bar->isHidden()) {
+            int height = bar->heightForWidth(area.width());
+            if (height < 0)
+                height = bar->sizeHint().height();
+            bar->setGeometry(area.x(), area.y(), area.width(), height);
+            area.setTop(area.top() + height);
+        }
+        layout->setGeometry(area);
     }
 }
 
