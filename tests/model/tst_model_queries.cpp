@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QTemporaryDir>
+#include <QSignalSpy>
 #include <QTest>
 
 using namespace cv;
@@ -132,15 +133,20 @@ private slots:
         threeVolumes(*f.volumes);
         AppModel &m = f.model();
         QCOMPARE(f.volumes->listings(), 0);
+        // The listing runs on the probe pool; the list arrives with changed().
+        QSignalSpy listed(&m, &AppModel::changed);
         m.shareableDrives();
         m.shareableDrives();
+        QTRY_COMPARE(listed.count(), 1);
         QCOMPARE(f.volumes->listings(), 1);
         f.clock.advance(5.0); // exactly 5 s: still the cached list
         m.shareableDrives();
+        QTest::qWait(20);
         QCOMPARE(f.volumes->listings(), 1);
         f.clock.advance(1.0);
         m.shareableDrives();
         m.shareableDrives();
+        QTRY_COMPARE(listed.count(), 2);
         QCOMPARE(f.volumes->listings(), 2);
     }
 
@@ -166,7 +172,7 @@ private slots:
         QCOMPARE(m.drivesDescription(QStringLiteral("two")), QStringLiteral("Archive and Backup appear on the other computer."));
         QCOMPARE(m.drivesDescription(QStringLiteral("none")), QStringLiteral("No drives available to share."));
         answer(m, peers, {QStringLiteral("multi_drive")});
-        QCOMPARE(names(m.shareableDrives()), QStringList({"/", "/media/a/Backup", "/mnt/Archive", "/run/media/a/Photos"}));
+        QTRY_COMPARE(names(m.shareableDrives()), QStringList({"/", "/media/a/Backup", "/mnt/Archive", "/run/media/a/Photos"}));
         QCOMPARE(f.volumes->listings(), 1);
     }
 
