@@ -415,6 +415,7 @@ private slots:
             f.client->queue("status", reply(status({.sequence = 1})));
             outcome(f.model().refresh());
             f.client->requests.clear();
+            f.client->deadlines.clear();
         };
         const QString stopFailed = "Couldn’t stop sharing safely: ";
         QTest::newRow("at once") << reached << reply() << "" << QStringList{"quit"} << 0.0;

@@ -48,22 +48,6 @@ class QueriesTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void busy()
-    {
-        ModelFixture f;
-        AppModel &m = f.model();
-        QVERIFY(m.busy() && m.peers().isEmpty() && !m.canSend("a"));
-        QCOMPARE(m.name("a"), "Computer");
-        QCOMPARE(m.linkDescription("a"), "Not connected");
-        m.setConnected(true);
-        QVERIFY(!m.busy());
-        m.setMutating(true);
-        QVERIFY(m.busy());
-        m.setMutating(false);
-        install(m, status({.busy = true}));
-        QVERIFY(m.busy());
-    }
-
     void sortingAndLookups()
     {
         ModelFixture f;
@@ -204,15 +188,6 @@ private slots:
         QVERIFY(QDir(folder).removeRecursively() && writeFile(folder, "x"));
         QCOMPARE(m.defaultReceiveFolder(), std::nullopt);
         QCOMPARE(m.lastReceiveFolder(), folder);
-    }
-
-    // Construction starts nothing: no request, no permission read, no polling.
-    void constructionStartsNothing()
-    {
-        ModelFixture f;
-        AppModel &m = f.model();
-        QVERIFY(f.client->requests.isEmpty() && !AppModelAccess::polling(m));
-        QCOMPARE(f.notifications->statusQueries() + f.notifications->authorizationRequests(), 0);
     }
 
     void storedSettings_data()

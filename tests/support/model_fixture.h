@@ -170,7 +170,10 @@ public:
         host = std::make_shared<ServiceHost>(ServiceHost::Platform{&launcher, &loginItems, &launchctl, &bundle, &clock});
     }
 
-    ~ModelFixture() { model_.reset(); }
+    ~ModelFixture() { destroy(); }
+
+    // Ends the model (the pieces stay).
+    void destroy() { model_.reset(); }
 
     AppModel &model()
     {
@@ -189,7 +192,7 @@ public:
         parts.defaults = defaults;
         parts.notificationCenter = notificationCenter ? notificationCenter : notifications;
         parts.cable = cable;
-        parts.volumes = volumes;
+        parts.volumes = volumeSource ? volumeSource : volumes;
         parts.previewMultiDrive = previewMultiDrive;
         parts.workspace = workspace;
         parts.alerts = alerts;
@@ -205,6 +208,8 @@ public:
     std::shared_ptr<FakeNotificationCenter> notifications = std::make_shared<FakeNotificationCenter>();
     std::shared_ptr<FakeCableProbe> cable = std::make_shared<FakeCableProbe>();
     std::shared_ptr<FakeVolumeSource> volumes = std::make_shared<FakeVolumeSource>();
+    // When set, used instead of `volumes`.
+    std::shared_ptr<const VolumeSource> volumeSource;
     // The names of drives and folders while the fixture lives.
     FakeVolumeNames volumeNames;
     std::shared_ptr<FakeWorkspace> workspace = std::make_shared<FakeWorkspace>();

@@ -617,7 +617,7 @@ int main(int argc, char **argv)
     QString diagnostics;
     bool diagnose = false;
     static const QStringList valued{"--state-dir", "--runtime-dir", "--mount-root", "--nfs-helper", "--diagnostics"};
-    for (int i = 0; i < args.size(); ++i) {
+    for (int i = 0; i < args.size(); i += 2) {
         if (!valued.contains(args[i]) || i + 1 >= args.size()) {
             std::fprintf(stderr, "cv-mac-service stand-in: unknown option %s\n", qPrintable(args[i]));
             return 64;
@@ -628,7 +628,6 @@ int main(int argc, char **argv)
             diagnose = true;
             diagnostics = args[i + 1];
         }
-        ++i;
     }
 
     QJsonObject script;
