@@ -162,7 +162,7 @@ private slots:
         QTest::addColumn<QStringList>("capabilities");
         QTest::addColumn<int>("count");
         QTest::addColumn<int>("sent"); // ids sent; 0: no command
-        QTest::newRow("300 ids, 256 sent") << QStringList{"dismiss"} << 300 << 256;
+        QTest::newRow("257 ids, 256 sent") << QStringList{"dismiss"} << 257 << 256;
         QTest::newRow("none") << QStringList{"dismiss"} << 0 << 0;
         QTest::newRow("no capability") << QStringList{} << 1 << 0;
     }
