@@ -141,7 +141,6 @@ private slots:
         QTest::newRow("NFS") << volume("/mnt/nas", {}, true, "nfs4", "nas:/export") << "";
         QTest::newRow("SMB3 on a device name") << volume("/mnt/smb", {}, true, "smb3", "/dev/sdx") << "";
         QTest::newRow("CIFS on a device name") << volume("/mnt/cifs", {}, true, "cifs", "/dev/sdx") << "";
-        QTest::newRow("tmpfs") << volume("/mnt/scratch", {}, true, "tmpfs", "tmpfs") << "";
         QTest::newRow("hidden") << volume("/mnt/.snapshots") << "";
         QTest::newRow("in a hidden folder") << volume("/run/media/ann/.cache/disk") << "";
         QTest::newRow("not ready") << with<MountedVolume>(volume("/media/ann/CD"), [](auto &v) { v.ready = false; }) << "";
