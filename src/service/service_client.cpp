@@ -7,7 +7,8 @@
 #include <QFile>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
-#include <QCoroFuture>
+#include <QCoroSignal>
+#include <QFutureWatcher>
 
 #include <algorithm>
 #include <cerrno>
@@ -126,8 +127,13 @@ QCoro::Task<QByteArray> ServiceClient::send(QByteArray requestLine, std::optiona
     QFuture<QByteArray> future = QtConcurrent::run(exchangePool(), [endpoint = endpoint_, requestLine, deadline] {
         return exchange(*endpoint, requestLine, deadline);
     });
-    QByteArray reply = co_await future;
-    co_return reply;
+    // Resumed from the event loop even when the exchange has already ended, never
+    // inside the call that started it: a caller such as AppModel::run finds its own
+    // state as it left it when the call returns.
+    QFutureWatcher<QByteArray> watcher;
+    watcher.setFuture(future);
+    co_await qCoro(&watcher, &QFutureWatcherBase::finished);
+    co_return future.result();
 }
 
 QByteArray ServiceClient::exchange(const QByteArray &requestLine, std::optional<double> deadline) const
