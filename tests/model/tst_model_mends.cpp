@@ -2,8 +2,7 @@
 // would: a disconnection a poll forgot, links out of or into the share, an alert that
 // ended without a click, a Get Files refused in silence, work that outlived the
 // model, and a volume listing that held up the main thread.
-#include "outcome.h"
-#include "standin_model.h"
+#include "model_fixture.h"
 
 #include "model/drive_only_panel_delegate.h"
 
@@ -24,33 +23,13 @@ Q_DECLARE_METATYPE(Setup)
 
 namespace {
 
-const QByteArray listed = wire::ok(wire::status({wire::peer("p1", "Pat")}));
-const QByteArray gone = wire::ok(wire::status());
-
-// A model on the fixture's pieces that the test owns (and may destroy), with its own
-// volume source when one is given.
-std::unique_ptr<AppModel> makeModel(ModelFixture &f, std::shared_ptr<const VolumeSource> volumes = {})
-{
-    AppModelCollaborators parts;
-    parts.client = f.client;
-    parts.host = f.host;
-    parts.clock = &f.clock;
-    parts.defaults = f.defaults;
-    parts.notificationCenter = f.notifications;
-    parts.cable = f.cable;
-    parts.volumes = volumes ? std::move(volumes) : f.volumes;
-    parts.workspace = f.workspace;
-    parts.alerts = f.alerts;
-    parts.openPanels = f.openPanels;
-    parts.packaged = true;
-    parts.log = [](const QString &) {};
-    return std::make_unique<AppModel>(std::move(parts));
-}
+const QByteArray listed = reply(status({.peers = {peer("p1").named("Pat")}}));
+const QByteArray gone = reply(status());
 
 // Alpha ("p1") offers its writable share at `mount` on a service that copies.
 QJsonObject sharing(const QString &mount)
 {
-    return wire::status({offeringPeer("p1", "Alpha", false, mount, false)}, 0, {"fast_copy"});
+    return status({.peers = {peer("p1").named("Alpha").mounted(mount).offering()}, .capabilities = {"fast_copy"}});
 }
 
 QUrl file(const QString &path) { return QUrl::fromLocalFile(path); }
@@ -124,12 +103,12 @@ private slots:
         AppModel &m = f.model();
         f.client->queue("status", listed);
         QVERIFY(!outcome(AppModelAccess::updateStatus(m, {})).error);
-        f.client->always("events", wire::ok(wire::events({}, 0)));
+        f.client->always("events", reply(events({}, 0)));
         const bool poll = pollDelay >= 0;
         if (poll)
             f.client->queue("status", listed, pollDelay);
         f.client->queue("status", afterAnswer);
-        f.client->queue("disconnect", wire::done(), disconnectDelay);
+        f.client->queue("disconnect", reply(), disconnectDelay);
 
         QCoro::Task<> polling;
         if (poll && pollFirst)
@@ -167,7 +146,7 @@ private slots:
         // A drop: the share's own files go to Downloads, local ones into the share.
         ModelFixture f;
         AppModel &m = f.model();
-        installStatus(m, sharing(at(mount)));
+        install(m, sharing(at(mount)));
         m.copyDropped({file(at(item))}, "p1");
         const QList<QJsonObject> copies = f.client->sent("copy");
         QCOMPARE(copies.size(), 1);
@@ -191,7 +170,7 @@ private slots:
         QFETCH(bool, sent);
         ModelFixture f;
         AppModel &m = f.model();
-        installStatus(m, wire::status({wire::peer("p1", "Pat")}));
+        install(m, status({.peers = {peer("p1").named("Pat")}}));
         f.alerts->answer = answer;
         m.forget("p1");
         QCOMPARE(f.alerts->shown.size(), 1);
@@ -208,16 +187,16 @@ private slots:
         QTest::newRow("the service's control turned busy") << Setup([this](ModelFixture &, AppModel &m) {
             QJsonObject busy = sharing(at("share"));
             busy["control_busy"] = true;
-            installStatus(m, busy);
+            install(m, busy);
         });
-        QTest::newRow("the computer left") << Setup([](ModelFixture &, AppModel &m) { installStatus(m, wire::status()); });
+        QTest::newRow("the computer left") << Setup([](ModelFixture &, AppModel &m) { install(m, status()); });
     }
     void getFilesRefusalIsTold()
     {
         QFETCH(Setup, meanwhile);
         ModelFixture f;
         AppModel &m = f.model();
-        installStatus(m, sharing(at("share")));
+        install(m, sharing(at("share")));
         f.openPanels->respond = [&](const OpenPanel &) {
             meanwhile(f, m);
             return std::optional<QList<QUrl>>(QList<QUrl>{file(at("share/report.txt"))});
@@ -239,12 +218,12 @@ private slots:
         });
         QTest::newRow("a refresh waiting for its events") << Setup([](ModelFixture &f, AppModel &m) {
             AppModelAccess::cursor(m) = 4;
-            f.client->queue("events", wire::ok(wire::events({}, 5)), 5);
+            f.client->queue("events", reply(events({}, 5)), 5);
             QCoro::Task<> task = m.refresh();
         });
         QTest::newRow("the polling task") << Setup([](ModelFixture &f, AppModel &m) {
             f.client->always("status", listed);
-            f.client->always("events", wire::ok(wire::events({}, 0)));
+            f.client->always("events", reply(events({}, 0)));
             m.start();
             QTest::qWait(30); // well into its passes and pauses
         });
@@ -253,12 +232,12 @@ private slots:
         });
         QTest::newRow("a quit waiting for its request") << Setup([](ModelFixture &f, AppModel &m) {
             m.setStarting(false);
-            f.client->queue("quit", wire::done(), 5);
+            f.client->queue("quit", reply(), 5);
             QCoro::Task<bool> task = m.quit();
         });
         QTest::newRow("a command and its refresh") << Setup([](ModelFixture &f, AppModel &m) {
-            installStatus(m, wire::status({wire::peer("p1", "Pat")}));
-            f.client->queue("connect", wire::done(), 5);
+            install(m, status({.peers = {peer("p1").named("Pat")}}));
+            f.client->queue("connect", reply(), 5);
             m.run(Command{.op = "connect", .peer = "p1"});
         });
     }
@@ -266,11 +245,10 @@ private slots:
     {
         QFETCH(Setup, start);
         ModelFixture f;
-        std::unique_ptr<AppModel> model = makeModel(f);
         int touched = 0;
-        model->stateChanged = [&touched] { ++touched; };
-        start(f, *model);
-        model.reset();
+        f.model().stateChanged = [&touched] { ++touched; };
+        start(f, f.model());
+        f.destroy();
         const qsizetype sent = f.client->requests.size();
         const int before = touched;
         QTest::qWait(200); // the fake clock runs every late answer meanwhile
@@ -284,14 +262,15 @@ private slots:
     {
         ModelFixture f;
         auto volumes = std::make_shared<BlockingVolumes>();
-        std::unique_ptr<AppModel> m = makeModel(f, volumes);
-        installStatus(*m, wire::status({}, 0, {"multi_drive"}));
-        QCOMPARE(paths(m->shareableDrives()), QStringList{"/"});
+        f.volumeSource = volumes;
+        AppModel &m = f.model();
+        install(m, status({.capabilities = {"multi_drive"}}));
+        QCOMPARE(paths(m.shareableDrives()), QStringList{"/"});
         QTRY_VERIFY(volumes->inside);
-        QCOMPARE(paths(m->shareableDrives()), QStringList{"/"});
+        QCOMPARE(paths(m.shareableDrives()), QStringList{"/"});
         QVERIFY(volumes->inside);
         volumes->release.release();
-        QTRY_COMPARE(paths(m->shareableDrives()), QStringList({"/", "/mnt/usb"}));
+        QTRY_COMPARE(paths(m.shareableDrives()), QStringList({"/", "/mnt/usb"}));
     }
 };
 
