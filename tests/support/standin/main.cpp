@@ -1,64 +1,39 @@
 // cv-mac-service stand-in for tests.
 //
-// Plays the background service on its control socket: "control.sock" in the runtime
-// directory ("--runtime-dir", else CV_MAC_RUNTIME_DIR, else /tmp/cv-<euid>). Each
-// connection carries one request line and gets at most one reply. Everything it does
-// comes from a JSON script; a child started by the code under test inherits the
-// environment, so tests hand everything over through it:
-//
-//   CV_STANDIN_SCRIPT  path of the JSON script (absent: all defaults below)
-//   CV_STANDIN_RECORD  file that gets one line per accepted connection: the request
-//                      line as received, without its line feed (a connection that
-//                      ends before its line feed records what it sent, maybe nothing)
-//   CV_STANDIN_ARGS    file that gets, per start, one line: a JSON array of the
-//                      arguments the stand-in was started with
+// Plays the background service on "control.sock" in its runtime directory
+// ("--runtime-dir", else CV_MAC_RUNTIME_DIR, else /tmp/cv-<euid>): one request line
+// per connection, at most one reply. CV_STANDIN_DIR names a folder holding its script
+// ("script.json", optional) and receiving "record.txt" (each request line as received,
+// a connection that ends early records what it sent) and "args.txt" (per start, the
+// arguments as a JSON array). A child started by the code under test inherits it.
 //
 // Options: "--state-dir", "--runtime-dir", "--mount-root", "--nfs-helper" (each with a
-// value) and "--diagnostics <path>". Any other option ends it with status 64.
+// value) and "--diagnostics <path>"; any other ends it with status 64. It exits when
+// its parent goes away, and on SIGTERM/SIGINT (removing the socket file).
 //
 // Script (every key optional):
 // {
-//   "stdout": "text", "stderr": "text",  written at start, before anything else
+//   "stdout": "text", "stderr": "text",  written at start
 //   "exit_at_start": 3,                  exit at once with this status
 //   "refuse": "no_socket" | "not_listening" | "full_backlog",
-//   "refuse_for": 1.5,                   seconds; then listen normally (absent: forever)
-//   "exit_after": 4, "exit_status": 0,   exit after serving that many requests
-//   "orphan_exit": true,                 exit when the parent process goes away
-//   "lifetime": 120,                     exit after this many seconds in any case
+//   "refuse_for": 1.5,                   seconds; then listen normally
+//   "lifetime": 120,                     exit after this many seconds
 //   "status": {...},                     keys merged into the built-in status result
-//   "event_sequence": 0,                 number of the newest event before any below
+//   "event_sequence": 0,                 newest event number before any below
 //   "events": [ {"event": "delivered", "peer": "p1", "detail": {...},
 //                "sequence": 7,          optional; else the previous number + 1
 //                "after_requests": 2} ], visible once that many requests were served
-//   "ops": { "<op>": step | [step, ...] },   several steps are used in turn, the
-//                                            last one repeats
-//   "default": step,                     for ops without an entry (built-in: an
-//                                        empty result)
+//   "ops": { "<op>": step | [step, ...] },  steps used in turn, the last repeats
 //   "diagnostics": {"archive": "text", "status": 0, "stderr": "text", "delay": 0.5}
 // }
-// A step:
-// {
-//   "reply": {...},        the envelope, written as one compact JSON line
-//   "raw": "bytes",        written exactly as given instead (no line feed added)
-//   "size": 1048576,       a valid envelope padded to exactly this many bytes,
-//                          line feed included
-//   "newline": false,      leave out the final line feed of "reply" or "size"
-//   "trailing": "bytes",   written after the line feed
-//   "chunks": 50,          split the bytes over this many writes ...
-//   "chunk_delay": 0.005,  ... this many seconds apart (default 0.005)
-//   "delay": 2.0,          seconds to wait before answering
-//   "close": true,         close without a reply
-//   "silent": true,        never answer; keep the connection until the peer closes
-//   "emit": [ event, ... ],  events appended when this step is served
-//   "exit": 5,             after answering, exit with this status
-//   "quit": true,          after answering, stop listening and exit 0 ...
-//   "quit_delay": 0.5      ... this many seconds later
-// }
-// Built-in answers: "status" gives a status record (api_version 1, no computers)
-// carrying the current event sequence; "events" gives the visible events after its
-// "since"; "quit" answers an empty result, then stops listening and exits 0; every
-// other op gets {"ok":true,"result":{}}.
-// SIGTERM and SIGINT remove the socket file and exit 0.
+// A step: "reply": {...} (one compact JSON line), or "raw": "bytes" (as given), or
+// "size": n (a valid envelope padded to n bytes, line feed included); "newline": false
+// (no final line feed), "trailing": "bytes" (after it), "chunks": n and "chunk_delay": s
+// (split over n writes s apart), "delay": s (before answering), "close": true (no
+// reply), "silent": true (never answer; keep the connection until the peer closes).
+// Built-in answers: "status" a status record with the current event sequence,
+// "events" the visible events after "since", "quit" an empty result and exit 0, any
+// other op {"ok":true,"result":{}}.
 
 #include <QCoreApplication>
 #include <QFile>
@@ -125,9 +100,7 @@ struct Plan {
     double chunkDelay = 0.005;
     bool close = false;
     bool silent = false;
-    std::optional<int> exitStatus;
     bool quit = false;
-    double quitDelay = 0;
 };
 
 class Service;
@@ -210,17 +183,8 @@ public:
                 step = steps.at(std::min<qsizetype>(i, steps.size() - 1)).toObject();
         } else if (entry.isObject()) {
             step = entry.toObject();
-        } else if (op != "status" && op != "events" && op != "quit" && script_.value("default").isObject()) {
-            step = script_.value("default").toObject();
         } else {
             step = builtIn(op, request);
-        }
-
-        quint64 last = maxAssigned();
-        for (const QJsonValue &v : step.value("emit").toArray()) {
-            QJsonObject e = v.toObject();
-            e.remove("after_requests");
-            addEvent(e, last);
         }
 
         Plan p;
@@ -228,12 +192,7 @@ public:
         p.chunkDelay = step.value("chunk_delay").toDouble(0.005);
         p.close = step.value("close").toBool(false);
         p.silent = step.value("silent").toBool(false);
-        if (step.contains("exit"))
-            p.exitStatus = step.value("exit").toInt();
-        p.quit = step.value("quit").toBool(false);
-        p.quitDelay = step.value("quit_delay").toDouble(0);
-        if (script_.contains("exit_after") && served_ >= quint64(script_.value("exit_after").toDouble()))
-            p.exitStatus = script_.value("exit_status").toInt(0);
+        p.quit = op == "quit" && !entry.isArray() && !entry.isObject();
 
         QByteArray bytes;
         const bool newline = step.value("newline").toBool(true);
@@ -264,14 +223,8 @@ public:
     void after(const Plan &p)
     {
         if (p.quit) {
-            QTimer::singleShot(millis(p.quitDelay), this, [this] {
-                stopListening();
-                QCoreApplication::exit(0);
-            });
-        } else if (p.exitStatus) {
-            const int status = *p.exitStatus;
             stopListening();
-            QCoreApplication::exit(status);
+            QCoreApplication::exit(0);
         }
     }
 
@@ -327,14 +280,6 @@ private:
         events_.append(e);
     }
 
-    quint64 maxAssigned() const
-    {
-        quint64 m = sequence_;
-        for (const QJsonObject &e : events_)
-            m = std::max(m, quint64(e.value("sequence").toDouble()));
-        return m;
-    }
-
     bool visible(const QJsonObject &e) const
     {
         return served_ > quint64(e.value("after_requests").toDouble(0));
@@ -384,10 +329,7 @@ private:
                                  {"sequence", double(std::max(since, currentSequence()))},
                                  {"resync_required", false}};
         }
-        QJsonObject step{{"reply", QJsonObject{{"ok", true}, {"result", result}}}};
-        if (op == "quit")
-            step["quit"] = true;
-        return step;
+        return QJsonObject{{"reply", QJsonObject{{"ok", true}, {"result", result}}}};
     }
 
     bool bindAndMaybeListen(bool listenNow)
@@ -610,8 +552,9 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
 
     QStringList args = app.arguments().mid(1);
-    const QString argsFile = qEnvironmentVariable("CV_STANDIN_ARGS");
-    appendToFile(argsFile, QJsonDocument(QJsonArray::fromStringList(args)).toJson(QJsonDocument::Compact));
+    const QString dir = qEnvironmentVariable("CV_STANDIN_DIR");
+    const auto inDir = [&dir](const char *name) { return dir.isEmpty() ? QString() : dir + "/" + name; };
+    appendToFile(inDir("args.txt"), QJsonDocument(QJsonArray::fromStringList(args)).toJson(QJsonDocument::Compact));
 
     QString runtimeDir;
     QString diagnostics;
@@ -632,20 +575,9 @@ int main(int argc, char **argv)
     }
 
     QJsonObject script;
-    const QString scriptPath = qEnvironmentVariable("CV_STANDIN_SCRIPT");
-    if (!scriptPath.isEmpty()) {
-        QFile f(scriptPath);
-        if (!f.open(QIODevice::ReadOnly)) {
-            std::fprintf(stderr, "cv-mac-service stand-in: cannot read script %s\n", qPrintable(scriptPath));
-            return 66;
-        }
-        QJsonParseError error{};
-        script = QJsonDocument::fromJson(f.readAll(), &error).object();
-        if (error.error != QJsonParseError::NoError) {
-            std::fprintf(stderr, "cv-mac-service stand-in: bad script: %s\n", qPrintable(error.errorString()));
-            return 65;
-        }
-    }
+    QFile scriptFile(inDir("script.json"));
+    if (scriptFile.open(QIODevice::ReadOnly))
+        script = QJsonDocument::fromJson(scriptFile.readAll()).object();
 
     writeAll(STDOUT_FILENO, script.value("stdout").toString().toUtf8());
     writeAll(STDERR_FILENO, script.value("stderr").toString().toUtf8());
@@ -680,7 +612,7 @@ int main(int argc, char **argv)
     ::sigaction(SIGTERM, &sa, nullptr);
     ::sigaction(SIGINT, &sa, nullptr);
 
-    Service service(script, runtimeDir, qEnvironmentVariable("CV_STANDIN_RECORD"));
+    Service service(script, runtimeDir, inDir("record.txt"));
     if (!service.start()) {
         service.stopListening();
         return 71;
@@ -689,13 +621,11 @@ int main(int argc, char **argv)
     // Never outlive the test that started us.
     const pid_t parent = ::getppid();
     QTimer watchdog;
-    if (script.value("orphan_exit").toBool(true)) {
-        QObject::connect(&watchdog, &QTimer::timeout, &app, [parent] {
-            if (::getppid() != parent)
-                QCoreApplication::exit(0);
-        });
-        watchdog.start(200);
-    }
+    QObject::connect(&watchdog, &QTimer::timeout, &app, [parent] {
+        if (::getppid() != parent)
+            QCoreApplication::exit(0);
+    });
+    watchdog.start(200);
     QTimer::singleShot(millis(script.value("lifetime").toDouble(120)), &app, [] { QCoreApplication::exit(0); });
 
     const int status = app.exec();
