@@ -49,11 +49,13 @@ private slots:
         QTest::addColumn<int>("status");
         QTest::newRow("exit 255") << "exit 255" << 255;
         QTest::newRow("killed by SIGTERM") << "kill -TERM $$" << int(SIGTERM);
+        QTest::newRow("SIGPIPE, ignored here") << "kill -PIPE $$; exit 0" << int(SIGPIPE);
     }
     void terminationStatus()
     {
         QFETCH(QString, script);
         QFETCH(int, status);
+        ::signal(SIGPIPE, SIG_IGN); // the child starts with the default handling all the same
         auto child = shell(script);
         Reaper reaper{{child->pid()}};
         QVERIFY(ended(*child));
