@@ -124,7 +124,7 @@ private slots:
         QCOMPARE(standin_->startArguments(), (QList<QStringList>{{"--diagnostics", archive}}));
         QCOMPARE(workspace_.revealed, (QList<QStringList>{{archive}}));
         QCOMPARE(revealedBeforeAlert, 1);
-        QCOMPARE(shownAlert(), "Diagnostics saved | Please email " + archiveName() + " to " + Diagnostics::supportAddress()
+        QCOMPARE(shownAlert(), "Diagnostics saved | Please email " + archiveName() + " to support@corvane.app"
                                    + " and tell us what happened. The archive includes the names of computers and "
                                      "files that Corvane has used. Nothing is sent automatically. | OK");
         QCOMPARE(logTexts(), QStringList{QStringLiteral("saving diagnostics to ") + archive});
