@@ -2,6 +2,7 @@
 // alone (the limit) and QJsonDocument's parse (what a plain Qt program would use),
 // over generated documents of about 2 KiB, 100 KiB and 1 MiB. After the runs it
 // prints, per size, how our decode compares with both.
+#include "service/decode_error.h"
 #include "service/records.h"
 
 #include <QByteArray>
@@ -11,6 +12,7 @@
 #include <benchmark/benchmark.h>
 #include <simdjson.h>
 
+#include <chrono>
 #include <cstdio>
 #include <map>
 #include <set>
@@ -97,6 +99,78 @@ void sizes(benchmark::internal::Benchmark *b)
         b->Arg(i);
 }
 
+// A status with about a megabyte of unknown keys of one length ahead of its own: our
+// decode beside simdjson's parse of the same document ("ratio"; comparing every key
+// with every other one once made it seconds).
+QByteArray manyKeys()
+{
+    QByteArray json = "{";
+    for (int i = 0; i < 100000; ++i)
+        json += "\"" + QByteArray::number(100000 + i) + "\":0,";
+    return json + R"("api_version":1,"version":"1.0","computer_id":"id","name":"","peers":[],)"
+                  R"("remembered_computers":[],"event_sequence":0})";
+}
+
+void decodeManyKeys(benchmark::State &state)
+{
+    const QByteArray json = manyKeys();
+    const std::string_view view(json.constData(), std::size_t(json.size()));
+    simdjson::dom::parser parser;
+    double ours = 0, parse = 0;
+    for (auto _ : state) {
+        const auto a = std::chrono::steady_clock::now();
+        cv::ServiceStatus status = cv::decode<cv::ServiceStatus>(view);
+        const auto b = std::chrono::steady_clock::now();
+        simdjson::dom::element root;
+        const auto error = parser.parse(json.constData(), std::size_t(json.size())).get(root);
+        const auto c = std::chrono::steady_clock::now();
+        benchmark::DoNotOptimize(status);
+        benchmark::DoNotOptimize(error);
+        ours += std::chrono::duration<double>(b - a).count();
+        parse += std::chrono::duration<double>(c - b).count();
+    }
+    state.counters["ratio"] = parse > 0 ? ours / parse : 0;
+}
+
+// The peak memory growth (MiB) while a megabyte-long list of elements that fail at
+// once is decoded: it must fail without first making a record for every element.
+void peakOfLongBadList(benchmark::State &state)
+{
+    QByteArray objects = "[{}";
+    while (objects.size() < 1000000)
+        objects += ",{}";
+    const QByteArray json = R"({"api_version":1,"version":"1.0","computer_id":"id","name":"","peers":[],"copies":)"
+        + objects + R"(],"remembered_computers":[],"event_sequence":0})";
+    const auto peakKiB = [] {
+        QFile status("/proc/self/status");
+        status.open(QIODevice::ReadOnly);
+        for (const QByteArray &line : status.readAll().split('\n'))
+            if (line.startsWith("VmHWM:"))
+                return line.mid(6).trimmed().split(' ').value(0).toDouble();
+        return -1.0;
+    };
+    double grown = 0;
+    for (auto _ : state) {
+        QFile refs("/proc/self/clear_refs");
+        if (!refs.open(QIODevice::WriteOnly) || refs.write("5") != 1) {
+            state.SkipWithError("the peak memory cannot be reset here");
+            return;
+        }
+        refs.close();
+        const double before = peakKiB();
+        try {
+            cv::decode<cv::ServiceStatus>(std::string_view(json.constData(), std::size_t(json.size())));
+            state.SkipWithError("the bad list decoded");
+            return;
+        } catch (const cv::DecodeError &) {
+        }
+        grown = std::max(grown, (peakKiB() - before) / 1024);
+    }
+    state.counters["peak_MiB"] = grown;
+}
+
+BENCHMARK(decodeManyKeys)->Iterations(3);
+BENCHMARK(peakOfLongBadList)->Iterations(3);
 BENCHMARK(decodeStatus)->Apply(sizes);
 BENCHMARK(simdjsonParse)->Apply(sizes);
 BENCHMARK(qjsonParse)->Apply(sizes);

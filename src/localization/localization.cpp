@@ -355,13 +355,23 @@ QString Localization::format(const QString &text, const LValues &values)
             break;
         }
         out += view.mid(i, open - i);
-        const qsizetype close = view.indexOf(QLatin1Char('}'), open + 1);
-        if (close < 0) {
-            // No "}" further on, so nothing after this point is a placeholder.
+        // A name runs to the next brace. A "{" met before any "}" means this "{" opens
+        // nothing: the scan goes on from that "{", so every character is looked at a
+        // bounded number of times however many "{" stay unmatched.
+        qsizetype close = open + 1;
+        while (close < view.size() && view[close] != QLatin1Char('{') && view[close] != QLatin1Char('}'))
+            ++close;
+        if (close == view.size()) {
+            // No brace further on, so nothing after this point is a placeholder.
             out += view.mid(open);
             break;
         }
-        const auto value = values.constFind(text.mid(open + 1, close - open - 1));
+        if (view[close] == QLatin1Char('{')) {
+            out += view.mid(open, close - open);
+            i = close;
+            continue;
+        }
+        const auto value = values.constFind(view.mid(open + 1, close - open - 1).toString());
         if (value == values.constEnd()) {
             // Keep the "{" and look for a placeholder again right after it.
             out += QLatin1Char('{');

@@ -65,9 +65,14 @@ AppModel::AppModel(Collaborators collaborators, QObject *parent)
     lastReceiveFolder_ = defaults_->string(lastReceiveFolderKey);
 }
 
-// Releases what the fields hold; the polling task is not cancelled, the service not
-// stopped and no setting written.
-AppModel::~AppModel() = default;
+// Returns at once: the service is not stopped and no setting written. Work still in
+// flight (a request to a hung service, a probe, a pause) ends on its own and never
+// resumes this model; the polling task's pauses are woken so they end now.
+AppModel::~AppModel()
+{
+    lifetime_.end();
+    pollingCancel_.cancel();
+}
 
 void AppModel::published(void (AppModel::*signal)())
 {

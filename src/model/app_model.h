@@ -2,6 +2,7 @@
 
 #include "model/drives.h"
 #include "platform/clock.h"
+#include "platform/lifetime.h"
 #include "service/command.h"
 #include "service/records.h"
 
@@ -9,6 +10,7 @@
 #include <QList>
 #include <QMap>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -284,7 +286,7 @@ signals:
     void linkKindChanged();
     void disconnectedChanged();
     void lastReceiveFolderChanged();
-    // After any published field was set.
+    // After any published field was set, and after a new drive list arrived.
     void changed();
 
 private:
@@ -292,6 +294,18 @@ private:
 
     // Status half of a refresh; throws ServiceError.
     QCoro::Task<> updateStatus(std::optional<double> deadline);
+    // The part of `run` that waits: the exchange, then the refresh that shows what the
+    // command changed. Takes the model by a guarded pointer: it may go away meanwhile.
+    static QCoro::Task<> perform(QPointer<AppModel> model, std::shared_ptr<ServiceClient> client, Command command);
+    // Lists the volumes on the probe pool and keeps the drives for the view queries.
+    QCoro::Task<> listDrives();
+    // What `task` ends with, as long as this model lives; a model destroyed meanwhile
+    // never resumes the coroutine that awaits it. Every wait of the model's coroutines
+    // on something outside the model goes through here.
+    template<class T>
+    QCoro::Task<T> alive(QCoro::Task<T> task) const { return whileAlive(lifetime_.watch(), std::move(task)); }
+    template<class T>
+    QCoro::Task<T> alive(QFuture<T> future) const { return whileAlive(lifetime_.watch(), std::move(future)); }
     QCoro::Task<> startServiceIfNeeded();
     // Throws ServiceError, or CancelledError when the polling task was cancelled.
     QCoro::Task<> stopService();
@@ -341,6 +355,16 @@ private:
     bool hasSeenService_ = false;
     QDateTime cableChecked_;
     mutable DrivesCache drivesCache_;
+    // Volume listings still running, and when (uptime) the newest of them began.
+    mutable int drivesListings_ = 0;
+    mutable double drivesListingBegan_ = 0;
+    double drivesListedBegan_ = 0; // when the listing in the cache began
+    // Status requests sent so far, and for each computer the user disconnected, how
+    // many had been sent when the service answered the "disconnect" (none while it
+    // has not answered). Only a status asked for after that answer may take the
+    // computer off `disconnected`.
+    std::uint64_t statusAsked_ = 0;
+    QMap<QString, std::optional<std::uint64_t>> disconnectAnswered_;
     std::optional<QString> lastReceiveFolder_;
     bool demo_ = false;
 
@@ -356,6 +380,9 @@ private:
     std::shared_ptr<OpenPanels> openPanels_;
     bool packaged_ = false;
     std::function<void(const QString &)> log_;
+
+    // Ends first thing in the destructor: see alive().
+    Lifetime lifetime_;
 };
 
 } // namespace cv

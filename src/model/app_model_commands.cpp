@@ -19,11 +19,13 @@ namespace {
 // At most this many activities are cleared by one "dismiss".
 constexpr qsizetype dismissLimit = 256;
 
-// The part of `run` that waits: the exchange with the service, then the refresh that
-// shows what the command changed. Everything is passed by value; the model may go
-// away while the exchange runs.
-QCoro::Task<> perform(QPointer<AppModel> model, std::shared_ptr<ServiceClient> client, Command command)
+} // namespace
+
+// Everything is passed by value; the model may go away while the exchange runs.
+QCoro::Task<> AppModel::perform(QPointer<AppModel> model, std::shared_ptr<ServiceClient> client, Command command)
 {
+    const bool disconnecting = command.op == QLatin1String("disconnect") && command.peer;
+    const QString peer = command.peer.value_or(QString());
     std::optional<QString> failure;
     try {
         QCoro::Task<EmptyResult> request = client->request<EmptyResult>(std::move(command));
@@ -33,6 +35,9 @@ QCoro::Task<> perform(QPointer<AppModel> model, std::shared_ptr<ServiceClient> c
     }
     if (!model)
         co_return;
+    // From here on a status reply may show the computer connected again.
+    if (disconnecting && model->disconnectAnswered_.contains(peer))
+        model->disconnectAnswered_[peer] = model->statusAsked_;
     if (failure)
         model->setError(*failure);
     QCoro::Task<> refreshed = model->refresh();
@@ -40,8 +45,6 @@ QCoro::Task<> perform(QPointer<AppModel> model, std::shared_ptr<ServiceClient> c
     if (model)
         model->setMutating(false);
 }
-
-} // namespace
 
 void AppModel::run(Command command)
 {
@@ -56,12 +59,14 @@ void AppModel::run(Command command)
         if (const std::optional<Peer> found = peer(*command.peer)) {
             Disconnected entries = disconnected_;
             entries.insert(*command.peer, found->name);
+            disconnectAnswered_.insert(*command.peer, std::nullopt);
             setDisconnected(std::move(entries));
         }
     }
     if (command.op == QLatin1String("connect") && command.peer && disconnected_.contains(*command.peer)) {
         Disconnected entries = disconnected_;
         entries.remove(*command.peer);
+        disconnectAnswered_.remove(*command.peer);
         setDisconnected(std::move(entries));
     }
 
@@ -102,6 +107,9 @@ void AppModel::forget(QString id)
                                          "You’ll confirm the computer again next time."));
     alert.buttons = QStringList{L(QStringLiteral("Forget")), L(QStringLiteral("Cancel"))};
     alert.style = Alert::Style::warning;
+    alert.cancelButton = 1;
+    // Only a click on "Forget" forgets; Escape, closing the alert or no answer at all
+    // leave the computer as it is.
     if (alerts().run(alert) != 0)
         return;
     run(Command{.op = QStringLiteral("forget"), .peer = std::move(id)});

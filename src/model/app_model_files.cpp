@@ -44,11 +44,12 @@ QUrl folderUrl(QString path)
     return QUrl::fromLocalFile(path);
 }
 
-// Whether a copy of `sources` into `destination` would copy something into itself.
+// Whether a copy of `sources` into `destination` would copy something into itself,
+// following symbolic links on both sides.
 bool copiesIntoItself(const QStringList &sources, const QString &destination)
 {
     for (const QString &source : sources) {
-        if (isWithin(destination, source))
+        if (leadsWithin(destination, source))
             return true;
     }
     return false;
@@ -129,13 +130,14 @@ void AppModel::copyDropped(QList<QUrl> urls, QString peerId)
     const QString mount = standardizedPath(*found->mount);
 
     // The share's own folder counts as coming from the other computer, like
-    // everything below it.
+    // everything below it. Where an item lies is where it really leads: a link into
+    // the share is the share's own file.
     qsizetype fromMount = 0;
     QStringList sources;
     for (const QUrl &url : urls) {
         const QString path = standardizedPath(url);
         sources << path;
-        if (isWithin(path, mount))
+        if (leadsWithin(path, mount))
             ++fromMount;
     }
 
@@ -207,8 +209,15 @@ void AppModel::getFiles(QString id)
                       {{QStringLiteral("name"), computer}});
     DriveOnlyPanelDelegate::install(panel, QUrl::fromLocalFile(*found->mount), computer);
     const std::optional<QList<QUrl>> chosen = openPanels().run(panel);
-    if (chosen)
-        copy(*chosen, downloadsFolder(), std::move(id));
+    if (!chosen)
+        return;
+    // The panel stayed open while the service went on: files the user picked are
+    // never dropped without a word.
+    if (!canCopy(id) || busy()) {
+        setError(L(QStringLiteral("This computer is no longer ready to receive files.")));
+        return;
+    }
+    copy(*chosen, downloadsFolder(), std::move(id));
 }
 
 OpenPanels &AppModel::openPanels()

@@ -95,7 +95,7 @@ QCoro::Task<> AppModel::notify(QString id, QString peer, QString title, QString 
     // Held here so the centre outlives both waits whatever happens to the model.
     std::shared_ptr<NotificationCenter> center = notificationCenter_;
 
-    QCoro::Task<NotificationAuthorizationStatus> asking = center->authorizationStatus();
+    QCoro::Task<NotificationAuthorizationStatus> asking = alive(center->authorizationStatus());
     const NotificationAuthorizationStatus authorization = co_await std::move(asking);
     if (!self)
         co_return;
@@ -117,7 +117,7 @@ QCoro::Task<> AppModel::notify(QString id, QString peer, QString title, QString 
                                                            : QStringLiteral("CONNECTION");
     }
 
-    QCoro::Task<std::optional<QString>> adding = center->add(std::move(request));
+    QCoro::Task<std::optional<QString>> adding = alive(center->add(std::move(request)));
     const std::optional<QString> failure = co_await std::move(adding);
     if (!self)
         co_return;

@@ -64,7 +64,8 @@ QCoro::Task<> AppModel::refreshNotifications()
     }
     const QPointer<AppModel> self(this);
     const std::shared_ptr<NotificationCenter> centre = notificationCenter_;
-    const NotificationAuthorizationStatus status = co_await centre->authorizationStatus();
+    QCoro::Task<NotificationAuthorizationStatus> asking = alive(centre->authorizationStatus());
+    const NotificationAuthorizationStatus status = co_await std::move(asking);
     if (!self)
         co_return;
     setNotifications(stateFor(status));

@@ -17,9 +17,14 @@ constexpr double pollPause = 0.75;
 constexpr qint64 cableProbeEveryMs = 3000;
 constexpr qint64 linkProbeEveryMs = 30000;
 
-// The cable and link probes run slow tools; their own pool keeps them from ever
-// delaying a socket exchange.
-Q_GLOBAL_STATIC(QThreadPool, probePool)
+// The cable and link probes run slow tools, and a volume listing can hang on a
+// network share; their own pool keeps them from ever delaying a socket exchange. Never
+// destroyed: its destruction would wait for a probe that hangs, and quitting must not.
+QThreadPool *probePool()
+{
+    static QThreadPool *const pool = new QThreadPool;
+    return pool;
+}
 
 // More than `ms` milliseconds (strictly) have passed from `since` to `now`. A wall
 // clock set backwards counts as no time passed.
@@ -60,7 +65,7 @@ QCoro::Task<> AppModel::pollingBody()
             co_await std::move(linkProbe);
         }
         // A cancelled pause is ignored: the check above ends the loop.
-        QCoro::Task<bool> pause = clock().sleep(pollPause, pollingCancel_);
+        QCoro::Task<bool> pause = alive(clock().sleep(pollPause, pollingCancel_));
         co_await std::move(pause);
     }
 }
@@ -79,12 +84,31 @@ QCoro::Task<> AppModel::refreshCable()
 
     std::shared_ptr<CableProbe> probe = cable_;
     // Named, not a temporary inside the co_await: g++ 12 may destroy such a temporary twice.
-    QFuture<bool> probing = QtConcurrent::run(probePool(), [probe] { return probe->plugged(); });
-    const bool plugged = co_await probing;
+    QCoro::Task<bool> probing = alive(QtConcurrent::run(probePool(), [probe] { return probe->plugged(); }));
+    const bool plugged = co_await std::move(probing);
     setCablePlugged(plugged);
     // A disconnection is forgotten once the cable is gone.
     if (!plugged)
         setDisconnected({});
+}
+
+QCoro::Task<> AppModel::listDrives()
+{
+    ++drivesListings_;
+    const double began = clock().uptime();
+    drivesListingBegan_ = began;
+    std::shared_ptr<const VolumeSource> source = volumes_;
+    const bool preview = previewMultiDrive_;
+    QCoro::Task<QList<Drive>> listing =
+        alive(QtConcurrent::run(probePool(), [source, preview] { return Drives::shareable(*source, preview); }));
+    QList<Drive> drives = co_await std::move(listing);
+    --drivesListings_;
+    // A listing that was stuck may end after a newer one: the newer list stays.
+    if (began < drivesListedBegan_)
+        co_return;
+    drivesListedBegan_ = began;
+    drivesCache_ = {clock().now(), std::move(drives)};
+    emit changed();
 }
 
 QCoro::Task<> AppModel::refreshLink()
@@ -97,9 +121,9 @@ QCoro::Task<> AppModel::refreshLink()
     linkChecked_ = now;
 
     std::shared_ptr<CableProbe> probe = cable_;
-    QFuture<std::optional<QString>> probing =
-        QtConcurrent::run(probePool(), [probe] { return probe->networkingKind(); });
-    std::optional<QString> kind = co_await probing;
+    QCoro::Task<std::optional<QString>> probing =
+        alive(QtConcurrent::run(probePool(), [probe] { return probe->networkingKind(); }));
+    std::optional<QString> kind = co_await std::move(probing);
     setLinkKind(std::move(kind));
 }
 

@@ -18,6 +18,17 @@ const QString receiveTransferCapability = QStringLiteral("receive_transfer");
 const QString multiDriveCapability = QStringLiteral("multi_drive");
 const QString fastCopyCapability = QStringLiteral("fast_copy");
 
+// The drive list is listed again when it is older than this (wall clock).
+constexpr qint64 drivesCacheMs = 5000;
+// A volume listing running longer than this (seconds) counts as stuck.
+constexpr double drivesListingLimit = 10.0;
+
+// No mounted volume at all: the drives known before any listing ended.
+class NoVolumes final : public VolumeSource {
+public:
+    QList<MountedVolume> mountedVolumes() const override { return {}; }
+};
+
 // A cable link's kind as the last probe found it; the kind is a name, not a text.
 QString kindName(const std::optional<QString> &linkKind)
 {
@@ -124,13 +135,23 @@ Share AppModel::share(const QString &id) const
 
 QList<Drive> AppModel::shareableDrives() const
 {
-    // Listing the volumes touches the file system and views ask on every redraw.
+    // Listing the volumes queries every mount, the other computer's network share
+    // too, which can block for minutes once its cable is pulled: the listing runs on
+    // the probe pool and the views get the last list meanwhile. A listing that seems
+    // stuck is not waited for: one more may start beside it, but never a third.
     const QDateTime now = clock_->now();
-    if (drivesCache_.listed.msecsTo(now) > 5000)
-        drivesCache_ = {now, Drives::shareable(*volumes_, previewMultiDrive_)};
+    const bool stale = drivesCache_.listed.msecsTo(now) > drivesCacheMs;
+    const bool stuck = drivesListings_ == 1 && clock_->uptime() - drivesListingBegan_ > drivesListingLimit;
+    if (stale && (drivesListings_ == 0 || stuck)) {
+        QCoro::Task<> listing = const_cast<AppModel *>(this)->listDrives();
+        Q_UNUSED(listing);
+    }
+    // Until the first listing ends: the startup disk (and the preview drives).
+    const QList<Drive> drives =
+        drivesCache_.drives.isEmpty() ? Drives::shareable(NoVolumes(), previewMultiDrive_) : drivesCache_.drives;
     if (multiDrive())
-        return drivesCache_.drives;
-    return drivesCache_.drives.mid(0, 1);
+        return drives;
+    return drives.mid(0, 1);
 }
 
 bool AppModel::multiDrive() const

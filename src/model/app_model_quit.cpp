@@ -21,7 +21,7 @@ QCoro::Task<bool> AppModel::quit()
     const double limit = clock().uptime() + quitWait;
     // The pause is never cancelled: the loop's own check decides.
     while ((mutating_ || starting_) && clock().uptime() < limit) {
-        QCoro::Task<bool> pause = clock().sleep(quitWaitStep);
+        QCoro::Task<bool> pause = alive(clock().sleep(quitWaitStep));
         co_await std::move(pause);
     }
     if (mutating_ || starting_) {
@@ -36,7 +36,7 @@ QCoro::Task<bool> AppModel::quit()
 
     std::exception_ptr failure;
     try {
-        QCoro::Task<EmptyResult> request = client().request<EmptyResult>(Command{.op = QStringLiteral("quit")});
+        QCoro::Task<EmptyResult> request = alive(client().request<EmptyResult>(Command{.op = QStringLiteral("quit")}));
         co_await std::move(request);
     } catch (...) {
         failure = std::current_exception();

@@ -29,7 +29,7 @@ QCoro::Task<> AppModel::refresh()
     while (refreshing_) {
         if (quitting_)
             co_return;
-        QCoro::Task<bool> pause = clock().sleep(singleFlightStep);
+        QCoro::Task<bool> pause = alive(clock().sleep(singleFlightStep));
         co_await std::move(pause);
     }
     if (quitting_)
@@ -40,7 +40,8 @@ QCoro::Task<> AppModel::refresh()
     std::exception_ptr failure;
     try {
         if (cursor_) {
-            QCoro::Task<EventBatch> events = client().request<EventBatch>(Command{.op = QStringLiteral("events"), .since = *cursor_});
+            QCoro::Task<EventBatch> events =
+                alive(client().request<EventBatch>(Command{.op = QStringLiteral("events"), .since = *cursor_}));
             batch = co_await std::move(events);
         }
         QCoro::Task<> update = updateStatus(std::nullopt);
@@ -75,7 +76,11 @@ QCoro::Task<> AppModel::refresh()
 
 QCoro::Task<> AppModel::updateStatus(std::optional<double> deadline)
 {
-    QCoro::Task<ServiceStatus> request = client().request<ServiceStatus>(Command{.op = QStringLiteral("status")}, deadline);
+    // Counted before it is sent: a "disconnect" answered after this point is newer
+    // than whatever this reply says about the computer.
+    const std::uint64_t asked = ++statusAsked_;
+    QCoro::Task<ServiceStatus> request =
+        alive(client().request<ServiceStatus>(Command{.op = QStringLiteral("status")}, deadline));
     ServiceStatus reply = co_await std::move(request);
     if (reply.api_version != acceptedApiVersion) {
         throw ServiceError::invalid(
@@ -115,11 +120,21 @@ QCoro::Task<> AppModel::updateStatus(std::optional<double> deadline)
             it = choiceShown_.erase(it);
     }
 
-    // A computer connected again is no longer one the user disconnected.
+    // A computer connected again is no longer one the user disconnected; but only a
+    // status asked for after the service answered the "disconnect" can tell that. One
+    // already under way, or asked while the disconnection runs, still lists it.
     Disconnected remaining = disconnected_;
     bool reconnected = false;
-    for (const Peer &peer : peers)
-        reconnected = remaining.remove(peer.id) > 0 || reconnected;
+    for (const Peer &peer : peers) {
+        if (!remaining.contains(peer.id))
+            continue;
+        const auto answered = disconnectAnswered_.constFind(peer.id);
+        if (answered != disconnectAnswered_.constEnd() && (!*answered || **answered >= asked))
+            continue;
+        remaining.remove(peer.id);
+        disconnectAnswered_.remove(peer.id);
+        reconnected = true;
+    }
     if (reconnected)
         setDisconnected(std::move(remaining));
 

@@ -73,7 +73,7 @@ QCoro::Task<> AppModel::startServiceIfNeeded()
             const double remaining = deadline - m.clock().uptime();
             if (remaining <= 0)
                 throw notReady();
-            QCoro::Task<bool> pause = m.clock().sleep(std::min(remaining, startupPoll), m.pollingCancel_);
+            QCoro::Task<bool> pause = m.alive(m.clock().sleep(std::min(remaining, startupPoll), m.pollingCancel_));
             if (!co_await std::move(pause))
                 co_return;
 
@@ -98,7 +98,7 @@ QCoro::Task<> AppModel::startServiceIfNeeded()
             }
             if (m.clock().uptime() - lastStart > agentRepairThreshold && m.host().agentStopped()) {
                 if (!repairTried) {
-                    QCoro::Task<bool> repair = m.host().repairAgent();
+                    QCoro::Task<bool> repair = m.alive(m.host().repairAgent());
                     if (co_await std::move(repair))
                         lastStart = m.clock().uptime();
                     else
@@ -142,13 +142,14 @@ void AppModel::retryService()
 
 QCoro::Task<> AppModel::stopService()
 {
-    QCoro::Task<EmptyResult> quit = client().request<EmptyResult>(Command{.op = QStringLiteral("quit")});
+    QCoro::Task<EmptyResult> quit = alive(client().request<EmptyResult>(Command{.op = QStringLiteral("quit")}));
     co_await std::move(quit);
 
     for (int poll = 0; poll < stopPolls; ++poll) {
         std::exception_ptr error;
         try {
-            QCoro::Task<ServiceStatus> status = client().request<ServiceStatus>(Command{.op = QStringLiteral("status")});
+            QCoro::Task<ServiceStatus> status =
+                alive(client().request<ServiceStatus>(Command{.op = QStringLiteral("status")}));
             co_await std::move(status);
         } catch (...) {
             error = std::current_exception();
@@ -158,7 +159,7 @@ QCoro::Task<> AppModel::stopService()
                 co_return;
             std::rethrow_exception(error);
         }
-        QCoro::Task<bool> pause = clock().sleep(stopPoll, pollingCancel_);
+        QCoro::Task<bool> pause = alive(clock().sleep(stopPoll, pollingCancel_));
         if (!co_await std::move(pause))
             throw CancelledError();
     }
@@ -175,7 +176,7 @@ QCoro::Task<> AppModel::setStartAtLogin(bool on)
     try {
         QCoro::Task<> stop = stopService();
         co_await std::move(stop);
-        QCoro::Task<> change = host().setLogin(on);
+        QCoro::Task<> change = alive(host().setLogin(on));
         co_await std::move(change);
     } catch (...) {
         failure = std::current_exception();
@@ -213,7 +214,7 @@ QCoro::Task<> AppModel::startAtLoginByDefault()
         // Waiting for the user's approval: take the registration back and run the
         // service as before.
         try {
-            QCoro::Task<> undo = host().setLogin(false);
+            QCoro::Task<> undo = alive(host().setLogin(false));
             co_await std::move(undo);
         } catch (...) {
         }

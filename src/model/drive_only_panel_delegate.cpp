@@ -3,6 +3,11 @@
 #include "localization/localization.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <sys/stat.h>
 
 #include <memory>
 
@@ -49,15 +54,46 @@ bool isWithin(const QString &path, const QString &ancestor)
     return path.startsWith(prefix);
 }
 
-DriveOnlyPanelDelegate::DriveOnlyPanelDelegate(const QUrl &root, QString computer)
-    : rootPath_(standardizedPath(root)), computer_(std::move(computer))
+QString resolvedPath(const QString &path)
 {
-    root_ = rootPath_.isEmpty() ? root : QUrl::fromLocalFile(rootPath_);
+    QString existing = standardizedPath(path);
+    if (existing.isEmpty())
+        return {};
+    // Walk up to the nearest folder that exists; what lies below it must not exist at
+    // all (a dangling link exists, and leads who knows where).
+    QString rest;
+    for (;;) {
+        const QString real = QFileInfo(existing).canonicalFilePath();
+        if (!real.isEmpty())
+            return rest.isEmpty() ? real : standardizedPath(real + QLatin1Char('/') + rest);
+        struct stat info;
+        if (::lstat(QFile::encodeName(existing).constData(), &info) == 0 || errno != ENOENT)
+            return {};
+        const qsizetype slash = existing.lastIndexOf(QLatin1Char('/'));
+        if (slash < 0 || existing == QLatin1String("/"))
+            return {};
+        const QString name = existing.mid(slash + 1);
+        rest = rest.isEmpty() ? name : name + QLatin1Char('/') + rest;
+        existing = slash == 0 ? QStringLiteral("/") : existing.left(slash);
+    }
+}
+
+bool leadsWithin(const QString &path, const QString &ancestor)
+{
+    return isWithin(resolvedPath(path), resolvedPath(ancestor));
+}
+
+DriveOnlyPanelDelegate::DriveOnlyPanelDelegate(const QUrl &root, QString computer)
+    : rootPath_(resolvedPath(standardizedPath(root))), computer_(std::move(computer))
+{
+    const QString standardized = standardizedPath(root);
+    root_ = standardized.isEmpty() ? root : QUrl::fromLocalFile(standardized);
 }
 
 bool DriveOnlyPanelDelegate::inside(const QUrl &url) const
 {
-    return isWithin(standardizedPath(url), rootPath_);
+    // Compared where both really lead: a link inside the share may point out of it.
+    return isWithin(resolvedPath(standardizedPath(url)), rootPath_);
 }
 
 std::optional<OpenPanelRefusal> DriveOnlyPanelDelegate::validate(const QUrl &url) const

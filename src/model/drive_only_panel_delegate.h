@@ -34,7 +34,7 @@ public:
 
 private:
     QUrl root_;
-    QString rootPath_;
+    QString rootPath_; // resolved; empty when the root cannot be resolved
     QString computer_;
 };
 
@@ -48,5 +48,14 @@ QString standardizedPath(const QString &path);
 QString standardizedPath(const QUrl &url);
 // Whether `path` is `ancestor` or lies below it; both standardised.
 bool isWithin(const QString &path, const QString &ancestor);
+// Where a path really leads: standardised, then every symbolic link on the way
+// followed. A part that does not exist yet is kept as written below the real folder
+// that holds it. Empty when the path cannot be resolved (a dangling or looping link,
+// a folder that cannot be read, a file used as a folder): such a path is inside
+// nothing.
+QString resolvedPath(const QString &path);
+// Whether `path` leads to `ancestor` or below it, both resolved first. False when
+// either cannot be resolved.
+bool leadsWithin(const QString &path, const QString &ancestor);
 
 } // namespace cv

@@ -40,14 +40,18 @@ int MessageBoxAlerts::run(const Alert &alert)
     showAsPlainText(box);
     QList<QAbstractButton *> buttons;
     for (const QString &title : alert.buttons) {
-        QPushButton *button = box.addButton(literalButtonTitle(title), QMessageBox::AcceptRole);
+        const bool cancels = alert.cancelButton == buttons.size();
+        QPushButton *button =
+            box.addButton(literalButtonTitle(title), cancels ? QMessageBox::RejectRole : QMessageBox::AcceptRole);
         if (buttons.isEmpty())
             box.setDefaultButton(button);
+        if (cancels)
+            box.setEscapeButton(button);
         buttons << button;
     }
     box.exec();
     const int index = int(buttons.indexOf(box.clickedButton()));
-    return index < 0 ? 0 : index;
+    return index < 0 ? noChoice : index;
 }
 
 Alerts &Alerts::system()

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 class QMessageBox;
 
 namespace cv {
@@ -16,6 +18,8 @@ struct Alert {
     QString informative;
     QStringList buttons;
     Style style = Style::informational;
+    // The button that Escape and closing the alert choose; none: they do nothing.
+    std::optional<int> cancelButton;
 };
 
 // Shows alerts to the user.
@@ -23,8 +27,12 @@ class Alerts {
 public:
     virtual ~Alerts() = default;
 
-    // Shows `alert` modally and returns the index of the chosen button (0 when there
-    // were none or the alert was dismissed otherwise).
+    // What `run` returns when the alert ended without any button chosen.
+    static constexpr int noChoice = -1;
+
+    // Shows `alert` modally and returns the index of the chosen button, or noChoice
+    // when it ended without one: an alert that was never answered must never count
+    // as its first (often destructive) button.
     virtual int run(const Alert &alert) = 0;
 
     static Alerts &system();

@@ -120,6 +120,10 @@ std::unique_ptr<SpawnedProcess> SpawnedProcess::spawn(const QString &program, co
     };
     route(options.output, STDOUT_FILENO, options.outputDescriptor, process->outputPipe_);
     route(options.error, STDERR_FILENO, options.errorDescriptor, process->errorPipe_);
+    // The child gets standard input, output and error only. Anything else this
+    // process inherited without close-on-exec (a launcher's pipe, say) would stay open
+    // in a long-lived child and could keep that launcher waiting.
+    posix_spawn_file_actions_addclosefrom_np(&setup.actions, STDERR_FILENO + 1);
 
     const ArgumentVector argv(program, arguments);
     pid_t pid = -1;

@@ -10,8 +10,9 @@ namespace cv {
 
 const VolumeSource &VolumeSource::system()
 {
-    static const SystemVolumeSource source;
-    return source;
+    // Never destroyed: a listing may still run on another thread while the process ends.
+    static const SystemVolumeSource *const source = new SystemVolumeSource;
+    return *source;
 }
 
 SystemVolumeSource::SystemVolumeSource(QString sysRoot) : sysRoot_(std::move(sysRoot)) {}

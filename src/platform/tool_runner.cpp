@@ -70,6 +70,8 @@ QString SystemToolRunner::run(const QString &path, const QStringList &arguments)
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    // Nothing else this process inherited reaches the tool.
+    posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
 
     // The tool gets a process group of its own, so ending it also ends whatever it
     // started; signal handling starts from the defaults whatever this process set.

@@ -263,6 +263,13 @@ void Diagnostics::flush() { Writer::writer().drain(std::chrono::hours(1)); }
 
 QString Diagnostics::supportAddress() { return QString::fromLatin1(supportMail); }
 
+QString Diagnostics::supportSentence()
+{
+    return QStringLiteral("Please email {file} to support@corvane.app and tell us what happened. "
+                          "The archive includes the names of computers and files that "
+                          "Corvane has used. Nothing is sent automatically.");
+}
+
 QString Diagnostics::archivePath(const QDateTime &now)
 {
     QString folder = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
@@ -318,13 +325,9 @@ QCoro::Task<> Diagnostics::save(Alerts *alerts, Workspace *workspace, Clock *clo
         alert.informative = *failure;
     } else {
         alert.message = L(QStringLiteral("Diagnostics saved"));
-        LValues values;
-        values.insert(QStringLiteral("file"), QFileInfo(archive).fileName());
-        values.insert(QStringLiteral("address"), supportAddress());
-        alert.informative = L(QStringLiteral("Please email {file} to {address} and tell us what happened. "
-                                             "The archive includes the names of computers and files that "
-                                             "Corvane has used. Nothing is sent automatically."),
-                              values);
+        // One text with the file as its only placeholder: catalogs are keyed by it,
+        // address included.
+        alert.informative = L(supportSentence(), {{QStringLiteral("file"), QFileInfo(archive).fileName()}});
         workspace->reveal(QStringList {archive});
     }
     alerts->run(alert);

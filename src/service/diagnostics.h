@@ -44,6 +44,9 @@ public:
 
     // The support address that the saved-archive alert names.
     static QString supportAddress();
+    // The English support sentence of a saved archive, the catalog key of its
+    // translations: "{file}" is its only placeholder, the address is written out.
+    static QString supportSentence();
 
     // Starts saving a diagnostics archive and returns at once; the outcome is shown
     // in an alert later. Main thread.

@@ -20,7 +20,9 @@ namespace cv {
 struct Share {
     // One absolute path on this computer.
     struct Location {
-        QString path{};
+        // No default member initialiser: with one, clang cannot default-construct a
+        // Location until Share is complete, and the decoder's optional::emplace needs to.
+        QString path;
 
         bool operator==(const Location &) const = default;
     };

@@ -5,8 +5,10 @@
 #include "platform/platform_error.h"
 
 #include <QFile>
+#include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
-#include <QCoroFuture>
+#include <QCoroSignal>
+#include <QFutureWatcher>
 
 #include <algorithm>
 #include <cerrno>
@@ -37,24 +39,38 @@ ServiceError systemError(const char *label, int error)
     return ServiceError::invalid(QStringLiteral("%1: %2.").arg(QLatin1String(label), systemText(error)));
 }
 
+// The threads the blocking exchanges of every client run on. Never destroyed: its
+// destruction would wait for an exchange with a hung service (up to the 35 s wait), and
+// neither a client going away nor the application quitting may wait for that.
+QThreadPool *exchangePool()
+{
+    static QThreadPool *const pool = [] {
+        auto *threads = new QThreadPool;
+        threads->setObjectName(QStringLiteral("ServiceClient"));
+        threads->setMaxThreadCount(16);
+        return threads;
+    }();
+    return pool;
+}
+
 } // namespace
 
 ServiceClient::ServiceClient(std::optional<QString> runtimeDirectory, uid_t expectedPeerUid,
                              double connectWait, double ioWait, Clock &clock)
     : socketPath_((runtimeDirectory ? *runtimeDirectory : QStringLiteral("/tmp/cv-%1").arg(::geteuid()))
                   + QStringLiteral("/control.sock")),
-      expectedPeerUid_(expectedPeerUid),
-      connectWait_(connectWait),
-      ioWait_(ioWait),
       clock_(clock),
-      socketPathBytes_(QFile::encodeName(socketPath_)),
-      pool_(std::make_unique<QThreadPool>())
+      endpoint_(std::make_shared<const Endpoint>(
+          Endpoint{QFile::encodeName(socketPath_), expectedPeerUid, connectWait, ioWait, &clock}))
 {
-    pool_->setObjectName(QStringLiteral("ServiceClient"));
-    pool_->setMaxThreadCount(16);
 }
 
-ServiceClient::~ServiceClient() = default;
+// Returns at once: exchanges still running end on their own and their answers are
+// dropped.
+ServiceClient::~ServiceClient()
+{
+    lifetime_.end();
+}
 
 std::optional<QString> ServiceClient::defaultRuntimeDirectory()
 {
@@ -106,21 +122,34 @@ void ServiceClient::noResult()
 
 QCoro::Task<QByteArray> ServiceClient::send(QByteArray requestLine, std::optional<double> deadline)
 {
-    // Named, not a temporary inside the co_await (see `request`).
-    QFuture<QByteArray> future = QtConcurrent::run(pool_.get(), [this, requestLine, deadline] {
-        return exchange(requestLine, deadline);
+    // Named, not a temporary inside the co_await (see `request`). The exchange holds
+    // the endpoint, not the client, which may be gone before it ends.
+    QFuture<QByteArray> future = QtConcurrent::run(exchangePool(), [endpoint = endpoint_, requestLine, deadline] {
+        return exchange(*endpoint, requestLine, deadline);
     });
-    QByteArray reply = co_await future;
-    co_return reply;
+    // Resumed from the event loop even when the exchange has already ended, never
+    // inside the call that started it: a caller such as AppModel::run finds its own
+    // state as it left it when the call returns.
+    QFutureWatcher<QByteArray> watcher;
+    watcher.setFuture(future);
+    co_await qCoro(&watcher, &QFutureWatcherBase::finished);
+    co_return future.result();
 }
 
 QByteArray ServiceClient::exchange(const QByteArray &requestLine, std::optional<double> deadline) const
 {
-    if (passed(deadline))
+    return exchange(*endpoint_, requestLine, deadline);
+}
+
+QByteArray ServiceClient::exchange(const Endpoint &endpoint, const QByteArray &requestLine,
+                                   std::optional<double> deadline)
+{
+    const Clock &clock = *endpoint.clock;
+    if (deadline && clock.uptime() >= *deadline)
         throw timeoutError();
     const double overall = deadline.value_or(unlimited);
 
-    const QByteArray &path = socketPathBytes_;
+    const QByteArray &path = endpoint.socketPath;
     if (path.size() + 1 > socketPathLimit)
         throw ServiceError::invalid(L("The control socket path is too long. Choose a shorter runtime directory."));
     sockaddr_un address{};
@@ -140,19 +169,19 @@ QByteArray ServiceClient::exchange(const QByteArray &requestLine, std::optional<
 
     const auto *raw = reinterpret_cast<const sockaddr *>(&address);
     if (::connect(fd, raw, addressLength) != 0) {
-        const double connectDeadline = std::min(overall, clock_.uptime() + connectWait_);
+        const double connectDeadline = std::min(overall, clock.uptime() + endpoint.connectWait);
         int error = errno;
         // A full backlog: nothing is in progress, so try again in short steps until
         // the connect wait runs out.
         while (error == EAGAIN) {
-            if (clock_.uptime() >= connectDeadline)
+            if (clock.uptime() >= connectDeadline)
                 throw timeoutError();
             const timespec pause{0, backlogRetryNs};
             ::nanosleep(&pause, nullptr);
             error = ::connect(fd, raw, addressLength) == 0 ? 0 : errno;
         }
         if (error == EINPROGRESS) {
-            ready(fd, POLLOUT, connectDeadline);
+            ready(clock, fd, POLLOUT, connectDeadline);
             int status = 0;
             socklen_t length = sizeof status;
             if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &status, &length) != 0 || status != 0)
@@ -165,14 +194,14 @@ QByteArray ServiceClient::exchange(const QByteArray &requestLine, std::optional<
 
     ucred peer{};
     socklen_t peerLength = sizeof peer;
-    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &peerLength) != 0 || peer.uid != expectedPeerUid_)
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &peerLength) != 0 || peer.uid != endpoint.expectedPeerUid)
         throw ServiceError::invalid(L("The control socket does not belong to this user."));
 
-    const double ioDeadline = std::min(overall, clock_.uptime() + ioWait_);
+    const double ioDeadline = std::min(overall, clock.uptime() + endpoint.ioWait);
 
     qsizetype sent = 0;
     while (sent < requestLine.size()) {
-        ready(fd, POLLOUT, ioDeadline);
+        ready(clock, fd, POLLOUT, ioDeadline);
         const ssize_t n = ::send(fd, requestLine.constData() + sent, size_t(requestLine.size() - sent), MSG_NOSIGNAL);
         if (n < 0 && (errno == EINTR || errno == EAGAIN))
             continue;
@@ -185,13 +214,13 @@ QByteArray ServiceClient::exchange(const QByteArray &requestLine, std::optional<
     // cleared first.
     char buffer[readChunk];
     QByteArray reply;
-    ready(fd, POLLIN, ioDeadline);
+    ready(clock, fd, POLLIN, ioDeadline);
     for (;;) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n < 0) {
             if (errno != EINTR && errno != EAGAIN)
                 throw systemError("Read service response", errno);
-            ready(fd, POLLIN, ioDeadline);
+            ready(clock, fd, POLLIN, ioDeadline);
             continue;
         }
         if (n == 0)
@@ -202,16 +231,16 @@ QByteArray ServiceClient::exchange(const QByteArray &requestLine, std::optional<
         // Earlier reads held no line feed, so only the new bytes need a look.
         if (std::memchr(buffer, '\n', size_t(n)))
             break;
-        ready(fd, POLLIN, ioDeadline);
+        ready(clock, fd, POLLIN, ioDeadline);
     }
     if (reply.isEmpty() || reply.back() != '\n')
         throw ServiceError::invalid(L("The background service closed before completing its response."));
     return reply;
 }
 
-void ServiceClient::ready(int fd, short events, double deadline) const
+void ServiceClient::ready(const Clock &clock, int fd, short events, double deadline)
 {
-    double remaining = deadline - clock_.uptime();
+    double remaining = deadline - clock.uptime();
     if (!(remaining > 0))
         throw timeoutError();
     for (;;) {
@@ -226,7 +255,7 @@ void ServiceClient::ready(int fd, short events, double deadline) const
             if (entry.revents & (events | POLLERR | POLLHUP))
                 return;
         }
-        remaining = deadline - clock_.uptime();
+        remaining = deadline - clock.uptime();
         if (!(remaining > 0))
             throw timeoutError();
     }

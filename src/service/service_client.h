@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/clock.h"
+#include "platform/lifetime.h"
 #include "service/command.h"
 #include "service/decode_error.h"
 #include "service/reply.h"
@@ -8,7 +9,6 @@
 
 #include <QByteArray>
 #include <QString>
-#include <QThreadPool>
 #include <QCoroTask>
 
 #include <memory>
@@ -58,7 +58,7 @@ public:
 
     // BLOCKING: connects, checks the peer, sends `requestLine` (line feed included)
     // and returns the reply bytes including their final line feed. Callable from any
-    // thread; `request` runs it on the client's own thread pool. Throws ServiceError.
+    // thread; `request` runs it on the exchange pool. Throws ServiceError.
     // Its waits are real `poll` calls measured against the clock, so it needs a clock
     // that moves by itself (test fakes with a fake clock override `send` instead).
     QByteArray exchange(const QByteArray &requestLine, std::optional<double> deadline) const;
@@ -67,15 +67,26 @@ public:
     static ServiceError timeoutError();
 
 protected:
-    // The raw exchange as `request` awaits it: runs `exchange` on the client's thread
-    // pool and resumes the caller with its bytes or its error. Test fakes answer
-    // canned bytes instead.
+    // The raw exchange as `request` awaits it: runs `exchange` on the exchange pool
+    // and resumes the caller with its bytes or its error. Test fakes answer canned
+    // bytes instead.
     virtual QCoro::Task<QByteArray> send(QByteArray requestLine, std::optional<double> deadline);
 
 private:
+    // Where and how an exchange connects. Shared with the exchanges still running, so
+    // the client can go away without waiting for them.
+    struct Endpoint {
+        QByteArray socketPath;
+        uid_t expectedPeerUid;
+        double connectWait;
+        double ioWait;
+        Clock *clock;
+    };
+
+    static QByteArray exchange(const Endpoint &endpoint, const QByteArray &requestLine, std::optional<double> deadline);
     // Blocks until the descriptor is ready for `events` (or reports an error or
     // hang-up) before `deadline`.
-    void ready(int fd, short events, double deadline) const;
+    static void ready(const Clock &clock, int fd, short events, double deadline);
     bool passed(std::optional<double> deadline) const;
 
     // The parts of `request` that do not depend on T.
@@ -85,13 +96,10 @@ private:
     [[noreturn]] static void noResult();
 
     QString socketPath_;
-    uid_t expectedPeerUid_;
-    double connectWait_;
-    double ioWait_;
     Clock &clock_;
-    QByteArray socketPathBytes_;
-    // Last, so it is destroyed first: waits for exchanges still running.
-    std::unique_ptr<QThreadPool> pool_;
+    std::shared_ptr<const Endpoint> endpoint_;
+    // Ends with the client: a request whose exchange finishes later is dropped.
+    Lifetime lifetime_;
 };
 
 template<class T>
@@ -100,8 +108,9 @@ QCoro::Task<T> ServiceClient::request(Command command, std::optional<double> dea
     if (passed(deadline))
         throw timeoutError();
     // The task is a named object: g++ 12 destroys the argument temporaries of a
-    // coroutine call inside a co_await expression twice.
-    QCoro::Task<QByteArray> exchanged = send(requestLine(command), deadline);
+    // coroutine call inside a co_await expression twice. A client destroyed while the
+    // exchange runs never resumes this request.
+    QCoro::Task<QByteArray> exchanged = whileAlive(lifetime_.watch(), send(requestLine(command), deadline));
     const QByteArray bytes = co_await std::move(exchanged);
 
     Reply<T> reply;

@@ -86,7 +86,10 @@ ServiceHost::ServiceHost(Platform platform, QObject *parent) : QObject(parent), 
 }
 
 // The child is left alone: it keeps running after the host is gone.
-ServiceHost::~ServiceHost() = default;
+ServiceHost::~ServiceHost()
+{
+    lifetime_.end();
+}
 
 QString ServiceHost::binaryPath() { return binaryPath(AppBundle::main()); }
 
@@ -286,7 +289,8 @@ QCoro::Task<> ServiceHost::setLogin(bool enabled)
         const auto app = platform_.loginItems->mainApp();
         if (app && app->status() != LoginItemStatus::notRegistered) {
             try {
-                co_await app->unregisterItem();
+                QCoro::Task<> unregistering = whileAlive(lifetime_.watch(), app->unregisterItem());
+                co_await std::move(unregistering);
             } catch (...) {
                 // The agent is registered all the same.
             }
@@ -308,7 +312,8 @@ QCoro::Task<> ServiceHost::setLogin(bool enabled)
     } else if (item->status() != LoginItemStatus::notRegistered) {
         std::exception_ptr failure;
         try {
-            co_await item->unregisterItem();
+            QCoro::Task<> unregistering = whileAlive(lifetime_.watch(), item->unregisterItem());
+            co_await std::move(unregistering);
         } catch (...) {
             failure = std::current_exception();
         }
@@ -335,7 +340,8 @@ QCoro::Task<bool> ServiceHost::repairAgent()
               + markerDate(platform_.clock->now()) + QStringLiteral(" ---"));
 
     try {
-        co_await item->unregisterItem();
+        QCoro::Task<> unregistering = whileAlive(lifetime_.watch(), item->unregisterItem());
+        co_await std::move(unregistering);
     } catch (...) {
         // Registering again is what matters.
     }

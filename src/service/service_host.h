@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/lifetime.h"
+
 #include <QCoroTask>
 #include <QObject>
 #include <QString>
@@ -125,6 +127,9 @@ private:
     bool loginBusy_ = false;
     std::unique_ptr<Child> child_;
     QString logPath_;
+    // Ends first thing in the destructor: a login-item change that answers later
+    // never resumes on a host that is gone.
+    Lifetime lifetime_;
 };
 
 } // namespace cv

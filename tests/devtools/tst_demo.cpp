@@ -131,7 +131,7 @@ private slots:
         m.run(Command{.op = "cancel_copy", .id = "democopy"});
         QVERIFY(!m.mutating());
         QVERIFY(m.disconnected().isEmpty());
-        QVERIFY(s.commandsAfterAWhile().isEmpty());
+        QVERIFY(s.sentAfterAWhile().isEmpty());
         QCOMPARE(m.status()->peers.first().sharing.mode, "drive");
     }
 };

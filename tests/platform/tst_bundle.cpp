@@ -1,3 +1,4 @@
+// Whether the program runs packaged, and where its resources are.
 #include "platform/app_bundle.h"
 
 #include <QDir>
@@ -16,7 +17,6 @@ private slots:
         QTest::addColumn<bool>("makeData");
         QTest::addColumn<bool>("packaged");
         QTest::newRow("installed prefix") << "prefix/bin/corvane" << true << true;
-        QTest::newRow("prefix without data") << "prefix/bin/corvane" << false << false;
         QTest::newRow("build tree") << "build/src/app/corvane" << true << false;
         QTest::newRow("other name") << "prefix/bin/corvane-dev" << true << false;
     }
@@ -57,16 +57,6 @@ private slots:
         QVERIFY(found.has_value());
         QCOMPARE(QFileInfo(*found).canonicalFilePath(), QFileInfo(de.fileName()).canonicalFilePath());
         QVERIFY(!bundle.resource(QStringLiteral("fr"), QStringLiteral("json"), QStringLiteral("l10n")));
-    }
-
-    void infoKeys()
-    {
-        const AppBundle &main = AppBundle::main();
-        QVERIFY(!main.version().isEmpty());
-        QVERIFY(main.bundleIdentifier().has_value());
-        QCOMPARE(main.info(QStringLiteral("CVServiceAgentPlist")), std::optional<QString>("app.corvane.Corvane.service"));
-        QVERIFY(!main.packaged());
-        QVERIFY(main.executablePath().endsWith(QLatin1String("test_platform_bundle")));
     }
 };
 

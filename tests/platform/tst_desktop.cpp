@@ -88,14 +88,11 @@ private slots:
         bus.unregisterObject(QStringLiteral("/org/freedesktop/FileManager1"));
     }
 
-    void openAndSettings()
+    void open()
     {
         DesktopWorkspace workspace;
         QVERIFY(workspace.open(QUrl(QStringLiteral("https://example.org/help"))));
         QCOMPARE(opener_.opened, QList<QUrl> {QUrl(QStringLiteral("https://example.org/help"))});
-        QVERIFY(!workspace.openSettings(SettingsPane::loginItems));
-        QVERIFY(!workspace.openSettings(SettingsPane::notifications));
-        QVERIFY(!workspace.openSettings(SettingsPane::filesAndFolders));
     }
 
     void alertShowsPlainTextAndReturnsTheChoice()

@@ -1,7 +1,8 @@
 #pragma once
 
-// Shared by the service-host and login-agent tests: an installed-looking prefix, the
-// fake platform pieces a host runs on, and the children a test starts.
+// Shared by the service-host and login-agent tests: the fakes a host runs on in an
+// installed-looking prefix (<root>/bin/corvane beside <root>/share/corvane, with an
+// executable cv-mac-service), made afresh for each case.
 
 #include "fake_child.h"
 #include "fake_clock.h"
@@ -12,122 +13,77 @@
 #include "platform/app_bundle.h"
 #include "service/service_host.h"
 
-#include <QDeadlineTimer>
 #include <QTemporaryDir>
-#include <QThread>
 
-#include <csignal>
+#include <functional>
 #include <memory>
-#include <sys/wait.h>
-#include <vector>
 
 namespace cv::test {
 
-inline QString serviceLogFolder() { return QDir::homePath() + QStringLiteral("/Library/Logs/Corvane"); }
-inline QString serviceLog() { return serviceLogFolder() + QStringLiteral("/service.log"); }
+inline QString serviceLog() { return QDir::homePath() + QStringLiteral("/Library/Logs/Corvane/service.log"); }
 
-// An installed-looking prefix (<root>/bin/corvane beside <root>/share/corvane), so
-// the bundle counts as packaged, with an executable cv-mac-service beside it.
-class InstalledPrefix {
-public:
-    InstalledPrefix()
+struct HostWorld {
+    explicit HostWorld(const QDateTime &wall) : clock(1000.0, wall)
     {
-        QDir().mkpath(dir_.filePath(QStringLiteral("prefix/share/corvane")));
-        writeFile(executable(), "#!/bin/sh\n");
+        for (const char *name : {"CV_MAC_SERVICE", "CV_MAC_STATE_DIR", "CV_MAC_RUNTIME_DIR", "CV_MAC_MOUNT_ROOT",
+                                 "CV_MAC_NFS_HELPER", "CV_STANDIN_DIR"})
+            qunsetenv(name);
+        QDir(QDir::homePath() + QStringLiteral("/Library")).removeRecursively();
+        QDir().mkpath(dir.filePath(QStringLiteral("prefix/share/corvane")));
+        writeFile(dir.filePath(QStringLiteral("prefix/bin/corvane")), "");
         writeFile(service(), "#!/bin/sh\nexit 0\n");
-        QFile::setPermissions(service(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QFile::setPermissions(service(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
     }
-    QString executable() const { return dir_.filePath(QStringLiteral("prefix/bin/corvane")); }
-    QString service() const { return dir_.filePath(QStringLiteral("prefix/bin/cv-mac-service")); }
 
-    AppBundle bundle(bool agentPlist = true, bool identifier = true) const
+    QString service() const { return dir.filePath(QStringLiteral("prefix/bin/cv-mac-service")); }
+    AppBundle bundleWith(QMap<QString, QString> info, bool packaged = true) const
+    {
+        return AppBundle(packaged ? dir.filePath(QStringLiteral("prefix/bin/corvane")) : QStringLiteral("/nowhere/corvane"), info);
+    }
+    // The information keys of a build naming its login agent.
+    static QMap<QString, QString> agentInfo()
     {
         QMap<QString, QString> info = AppBundle::defaultInfo();
-        if (agentPlist)
-            info.insert(QStringLiteral("CVServiceAgentPlist"), QStringLiteral("app.corvane.Corvane.service.plist"));
-        if (!identifier)
-            info.remove(QStringLiteral("CFBundleIdentifier"));
-        return AppBundle(executable(), info);
+        info.insert(QStringLiteral("CVServiceAgentPlist"), QStringLiteral("app.corvane.Corvane.service.plist"));
+        return info;
     }
+    AppBundle packaged() const { return bundleWith(agentInfo()); }
 
-private:
-    QTemporaryDir dir_;
-};
-
-// Waits until `done` says so (polling), at most `ms` milliseconds.
-template<typename F>
-bool waitUntil(F done, int ms = 10000)
-{
-    QDeadlineTimer deadline(ms);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QThread::msleep(5);
-    }
-    return true;
-}
-
-// The fixture of both tests. reset() (from init()) clears the service variables,
-// the fakes and the log folder; cleanup() ends, by pid, any child left running.
-class HostFixture : public QObject {
-protected:
-    explicit HostFixture(const QDateTime &wall) : clock_(1000.0, wall) {}
-
-    FakeClock clock_;
-    FakeChildLauncher launcher_;
-    FakeLoginItemService items_;
-    FakeLaunchctl launchctl_;
-    InstalledPrefix prefix_;
-    const AppBundle packaged_ = prefix_.bundle(true);
-    const AppBundle buildTree_{QStringLiteral("/nowhere/bin/corvane"), AppBundle::defaultInfo()};
-    std::vector<pid_t> children_;
-
-    FakeLoginItem &agent() { return *items_.agentItem; }
-    FakeLoginItem &app() { return *items_.appItem; }
-
-    // A host on the fakes, or (`real`) on the platform's own launcher, login items
-    // and launchctl; the clock is always the fake one.
-    std::unique_ptr<ServiceHost> makeHost(const AppBundle &bundle, bool real = false)
+    // A host on the fakes, or (`real`) on the platform's launcher and login items;
+    // the clock is always the fake one. The bundle is `bundle` as set then.
+    ServiceHost &host(bool real = false)
     {
         ServiceHost::Platform platform;
         if (!real) {
-            platform.launcher = &launcher_;
-            platform.loginItems = &items_;
-            platform.launchctl = &launchctl_;
+            platform.launcher = &launcher;
+            platform.loginItems = &items;
+            platform.launchctl = &launchctl;
         }
         platform.bundle = &bundle;
-        platform.clock = &clock_;
-        return std::make_unique<ServiceHost>(platform);
+        platform.clock = &clock;
+        host_ = std::make_unique<ServiceHost>(platform);
+        return *host_;
     }
 
-    static void clearServiceEnvironment()
-    {
-        for (const char *name : {"CV_MAC_SERVICE", "CV_MAC_STATE_DIR", "CV_MAC_RUNTIME_DIR", "CV_MAC_MOUNT_ROOT",
-                                 "CV_MAC_NFS_HELPER", "CV_STANDIN_SCRIPT", "CV_STANDIN_RECORD", "CV_STANDIN_ARGS"})
-            qunsetenv(name);
-    }
+    // The host made last (made now if none was).
+    ServiceHost &current() { return host_ ? *host_ : host(); }
 
-    void reset()
-    {
-        clearServiceEnvironment();
-        launcher_ = FakeChildLauncher();
-        items_ = FakeLoginItemService();
-        launchctl_ = FakeLaunchctl();
-        QDir(QDir::homePath() + QStringLiteral("/Library")).removeRecursively();
-    }
+    FakeLoginItem &agent() { return *items.agentItem; }
+    FakeLoginItem &app() { return *items.appItem; }
 
-    void endChildren()
-    {
-        for (pid_t pid : children_) {
-            int status = 0;
-            if (::waitpid(pid, &status, WNOHANG) == 0) {
-                ::kill(pid, SIGKILL);
-                ::waitpid(pid, &status, 0);
-            }
-        }
-        children_.clear();
-        clearServiceEnvironment();
-    }
+    QTemporaryDir dir;
+    FakeClock clock;
+    FakeChildLauncher launcher;
+    FakeLoginItemService items;
+    FakeLaunchctl launchctl;
+    AppBundle bundle = packaged();
+
+private:
+    std::unique_ptr<ServiceHost> host_;
 };
 
+using Setup = std::function<void(HostWorld &)>;
+
 } // namespace cv::test
+
+Q_DECLARE_METATYPE(cv::test::Setup)

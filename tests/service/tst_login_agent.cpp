@@ -2,9 +2,6 @@
 // it on and off, and repairing an agent that could not start.
 #include "host_support.h"
 
-#include "platform/launchctl.h"
-#include "platform/login_items.h"
-
 #include <QSignalSpy>
 #include <QTest>
 
@@ -17,64 +14,39 @@ Q_DECLARE_METATYPE(cv::LoginItemStatus)
 
 namespace {
 
-const QString installedText = QStringLiteral("invalid: Use an installed app bundle to configure login startup.");
-const QString availableText = QStringLiteral("Available in the installed app.");
-const QString approvalDetail = QStringLiteral("Allow Corvane in System Settings → General → Login Items & Extensions.");
-const QString unavailableDetail = QStringLiteral("The installed app’s background service is unavailable.");
-const QString runsDetail = QStringLiteral("Runs in the background and reconnects automatically when you plug in.");
+const QDateTime wall(QDate(2026, 3, 2), QTime(8, 7, 6), Qt::UTC);
+const QString installedText = "invalid: Use an installed app bundle to configure login startup.";
+const QString approvalDetail = "Allow Corvane in System Settings → General → Login Items & Extensions.";
+const QString runsDetail = "Runs in the background and reconnects automatically when you plug in.";
 const QString agentTarget = QStringLiteral("gui/%1/app.corvane.Corvane.service").arg(::getuid());
-const QByteArray repairMarker = "\n--- The background service couldn't start from sign-in; registering it again at "
-                                "2026-03-02 08:07:06 +0000 ---\n";
+using S = LoginItemStatus;
 
 } // namespace
 
-class LoginAgentTest : public HostFixture {
+class LoginAgentTest : public QObject {
     Q_OBJECT
-public:
-    LoginAgentTest() : HostFixture(QDateTime(QDate(2026, 3, 2), QTime(8, 7, 6), Qt::UTC)) {}
-
 private slots:
-    void init() { reset(); }
-    void cleanup() { endChildren(); }
-
     void notRegistrable_data()
     {
-        QTest::addColumn<QString>("why");
-        QTest::newRow("build tree") << "build tree";
-        QTest::newRow("development variable") << "variable";
-        QTest::newRow("empty development variable") << "empty variable";
-        QTest::newRow("no agent plist") << "no plist";
+        QTest::addColumn<Setup>("setup");
+        QTest::newRow("build tree") << Setup([](HostWorld &w) { w.bundle = w.bundleWith(HostWorld::agentInfo(), false); });
+        QTest::newRow("empty development variable") << Setup([](HostWorld &) { qputenv("CV_MAC_NFS_HELPER", ""); });
+        QTest::newRow("no agent plist") << Setup([](HostWorld &w) { w.bundle = w.bundleWith(AppBundle::defaultInfo()); });
     }
     void notRegistrable()
     {
-        QFETCH(QString, why);
-        agent().setStatus(LoginItemStatus::enabled);
-        AppBundle bundle = packaged_;
-        if (why == "build tree")
-            bundle = AppBundle(QStringLiteral("/work/build/src/app/corvane"),
-                               {{"CVServiceAgentPlist", "a.plist"}, {"CFBundleIdentifier", "app.corvane.Corvane"}});
-        if (why == "variable")
-            qputenv("CV_MAC_RUNTIME_DIR", "/tmp/somewhere");
-        if (why == "empty variable")
-            qputenv("CV_MAC_NFS_HELPER", "");
-        if (why == "no plist")
-            bundle = prefix_.bundle(false);
-        const auto host = makeHost(bundle);
-        QVERIFY(!host->canRegister());
-        QVERIFY(!host->needsApproval());
-        QVERIFY(!host->agentManaged());
-        QVERIFY(!host->agentStopped());
-        host->refreshLogin();
-        QCOMPARE(host->loginEnabled(), false);
-        QCOMPARE(host->loginDetail(), availableText);
-        QCOMPARE(outcome(host->setLogin(true)).error, installedText);
-        QCOMPARE(outcome(host->setLogin(false)).error, installedText);
-        QCOMPARE(host->loginBusy(), false);
-        QCOMPARE(outcome(host->repairAgent()).value, false);
-        QCOMPARE(agent().registerCalls + agent().unregisterCalls, 0);
-        QVERIFY(launchctl_.calls.isEmpty());
-        host->openLoginSettings(); // the settings open all the same
-        QCOMPARE(items_.settingsOpened, 1);
+        QFETCH(Setup, setup);
+        HostWorld w(wall);
+        w.agent().setStatus(S::enabled);
+        setup(w);
+        ServiceHost &host = w.host();
+        QVERIFY(!host.canRegister() && !host.needsApproval() && !host.agentManaged() && !host.agentStopped());
+        host.refreshLogin();
+        QCOMPARE(host.loginEnabled(), false);
+        QCOMPARE(host.loginDetail(), "Available in the installed app.");
+        QCOMPARE(outcome(host.setLogin(true)).error, installedText);
+        QCOMPARE(outcome(host.repairAgent()).value, false);
+        QCOMPARE(w.agent().registerCalls + w.agent().unregisterCalls + int(w.launchctl.calls.size()), 0);
     }
 
     void refreshLogin_data()
@@ -82,31 +54,25 @@ private slots:
         QTest::addColumn<LoginItemStatus>("status");
         QTest::addColumn<bool>("enabled");
         QTest::addColumn<QString>("detail");
-        QTest::newRow("not registered") << LoginItemStatus::notRegistered << false << runsDetail;
-        QTest::newRow("enabled") << LoginItemStatus::enabled << true << runsDetail;
-        QTest::newRow("requires approval") << LoginItemStatus::requiresApproval << false << approvalDetail;
-        QTest::newRow("not found") << LoginItemStatus::notFound << false << unavailableDetail;
-        QTest::newRow("unknown value") << LoginItemStatus(9) << false << runsDetail;
+        QTest::newRow("not registered") << S::notRegistered << false << runsDetail;
+        QTest::newRow("enabled") << S::enabled << true << runsDetail;
+        QTest::newRow("requires approval") << S::requiresApproval << false << approvalDetail;
+        QTest::newRow("not found") << S::notFound << false << "The installed app’s background service is unavailable.";
     }
     void refreshLogin()
     {
         QFETCH(LoginItemStatus, status);
         QFETCH(bool, enabled);
         QFETCH(QString, detail);
-        agent().setStatus(status);
-        const auto host = makeHost(packaged_);
-        QVERIFY(host->canRegister());
-        QCOMPARE(host->needsApproval(), status == LoginItemStatus::requiresApproval);
-        QSignalSpy enabledSpy(host.get(), &ServiceHost::loginEnabledChanged);
-        QSignalSpy detailSpy(host.get(), &ServiceHost::loginDetailChanged);
-        host->refreshLogin();
-        QCOMPARE(host->loginEnabled(), enabled);
-        QCOMPARE(host->property("loginDetail").toString(), detail);
-        // Every assignment is announced, even of an unchanged value.
-        host->refreshLogin();
-        QCOMPARE(enabledSpy.size(), 2);
-        QCOMPARE(detailSpy.size(), 2);
-        QCOMPARE(enabledSpy.last().first().toBool(), enabled);
+        HostWorld w(wall);
+        w.agent().setStatus(status);
+        ServiceHost &host = w.host();
+        QVERIFY(host.canRegister());
+        QCOMPARE(host.needsApproval(), status == S::requiresApproval);
+        QSignalSpy detailSpy(&host, &ServiceHost::loginDetailChanged);
+        host.refreshLogin();
+        QCOMPARE(host.loginEnabled(), enabled);
+        QCOMPARE(detailSpy.size(), 1);
         QCOMPARE(detailSpy.last().first().toString(), detail);
     }
 
@@ -115,17 +81,12 @@ private slots:
         QTest::addColumn<QByteArray>("output");
         QTest::addColumn<int>("status");
         QTest::addColumn<bool>("stopped");
-        QTest::newRow("running, tab-indented")
-            << QByteArray("gui/501/app.corvane.Corvane.service = {\n\tactive count = 1\n\tstate = running\n}\n") << 0 << false;
-        QTest::newRow("running, spaces around") << QByteArray("  state = running   \n") << 0 << false;
-        QTest::newRow("running, tabs and spaces") << QByteArray("x\n \t state = running\t \n") << 0 << false;
-        QTest::newRow("running, no-break space") << QByteArray("\xc2\xa0state = running\n") << 0 << false;
-        QTest::newRow("running, last line without feed") << QByteArray("a = b\nstate = running") << 0 << false;
+        QTest::newRow("running, tab-indented") << QByteArray("x = {\n\tactive count = 1\n\tstate = running\n}\n") << 0 << false;
+        QTest::newRow("running, blanks around") << QByteArray(" \t state = running\t \n") << 0 << false;
+        QTest::newRow("running, no-break space") << QByteArray("\xc2\xa0state = running") << 0 << false;
         QTest::newRow("trailing text") << QByteArray("\tstate = running (pid 12)\n") << 0 << true;
-        QTest::newRow("text before it") << QByteArray("\tsub state = running\n") << 0 << true;
         QTest::newRow("carriage return is not blank") << QByteArray("state = running\r\n") << 0 << true;
         QTest::newRow("not running") << QByteArray("\tstate = not running\n") << 0 << true;
-        QTest::newRow("empty") << QByteArray() << 0 << true;
         QTest::newRow("non-zero exit") << QByteArray("\tstate = running\n") << 113 << true;
     }
     void agentStopped()
@@ -133,193 +94,129 @@ private slots:
         QFETCH(QByteArray, output);
         QFETCH(int, status);
         QFETCH(bool, stopped);
-        agent().setStatus(LoginItemStatus::enabled);
-        launchctl_.output = output;
-        launchctl_.status = status;
-        QCOMPARE(makeHost(packaged_)->agentStopped(), stopped);
-        QCOMPARE(launchctl_.calls.size(), 1);
-        QCOMPARE(launchctl_.calls.first().verbs, QStringList{"print"});
-        QCOMPARE(launchctl_.calls.first().target, agentTarget);
-        QCOMPARE(launchctl_.calls.first().capture, true);
+        HostWorld w(wall);
+        w.agent().setStatus(S::enabled);
+        w.launchctl.output = output;
+        w.launchctl.status = status;
+        QCOMPARE(w.host().agentStopped(), stopped);
+        QCOMPARE(w.launchctl.calls.size(), 1);
+        QVERIFY(w.launchctl.calls.first().verbs == QStringList{"print"} && w.launchctl.calls.first().capture);
+        QCOMPARE(w.launchctl.calls.first().target, agentTarget);
     }
 
-    void agentStoppedOnErrors()
-    {
-        agent().setStatus(LoginItemStatus::enabled);
-        launchctl_.launchError = QStringLiteral("cannot launch");
-        QVERIFY(makeHost(packaged_)->agentStopped());
-        launchctl_.launchError.reset();
-        launchctl_.output = "state = running\n";
-        const AppBundle noIdentifier = prefix_.bundle(true, false);
-        QVERIFY(makeHost(noIdentifier)->agentStopped());
-        QCOMPARE(launchctl_.calls.size(), 1); // only the first reached launchctl
-        // Not managed: no launchctl at all.
-        agent().setStatus(LoginItemStatus::notRegistered);
-        QVERIFY(!makeHost(packaged_)->agentStopped());
-        QCOMPARE(launchctl_.calls.size(), 1);
-    }
-
-    // setLogin: what it registers and unregisters, its error, and the state it leaves.
+    // What setLogin registers and unregisters, its error, and the state it leaves.
     void setLogin_data()
     {
         QTest::addColumn<bool>("enable");
         QTest::addColumn<LoginItemStatus>("agentBefore");
         QTest::addColumn<LoginItemStatus>("appBefore");
-        QTest::addColumn<QString>("failing"); // "register", "unregister" or "app"
+        QTest::addColumn<Setup>("failing");
         QTest::addColumn<QString>("error");
-        QTest::addColumn<int>("appUnregisters");
-        QTest::addColumn<int>("registers");
-        QTest::addColumn<int>("unregisters");
+        QTest::addColumn<QList<int>>("calls"); // the app's unregisters, the agent's registers and unregisters
         QTest::addColumn<bool>("enabled");
-        const auto off = LoginItemStatus::notRegistered;
-        const auto on = LoginItemStatus::enabled;
-        const auto approval = LoginItemStatus::requiresApproval;
-        const auto notFound = LoginItemStatus::notFound;
-        QTest::newRow("enable") << true << off << off << "" << "" << 0 << 1 << 0 << true;
-        QTest::newRow("enable enabled: the app's own item still goes")
-            << true << on << on << "" << "" << 1 << 0 << 0 << true;
-        QTest::newRow("enable enabled, app item needs approval") << true << on << approval << "" << "" << 1 << 0 << 0 << true;
-        QTest::newRow("enable enabled, nothing else") << true << on << off << "" << "" << 0 << 0 << 0 << true;
-        QTest::newRow("enable, requires approval") << true << approval << notFound << "" << "" << 1 << 1 << 0 << true;
-        QTest::newRow("enable, app item failure ignored") << true << off << on << "app" << "" << 1 << 1 << 0 << true;
-        QTest::newRow("enable fails") << true << off << off << "register" << "platform: Operation not permitted" << 0
-                                      << 1 << 0 << false;
-        QTest::newRow("disable") << false << on << on << "" << "" << 0 << 0 << 1 << false;
-        QTest::newRow("disable, requires approval") << false << approval << off << "" << "" << 0 << 0 << 1 << false;
-        QTest::newRow("disable, not found") << false << notFound << off << "" << "" << 0 << 0 << 1 << false;
-        QTest::newRow("disable, not registered") << false << off << off << "" << "" << 0 << 0 << 0 << false;
-        QTest::newRow("disable fails") << false << on << off << "unregister" << "platform: Operation not permitted"
-                                       << 0 << 0 << 1 << true;
+        const Setup none = [](HostWorld &) {};
+        const QString denied = "platform: Operation not permitted";
+        QTest::newRow("enable") << true << S::notRegistered << S::notRegistered << none << "" << QList{0, 1, 0} << true;
+        QTest::newRow("enable enabled: the app's item still goes") << true << S::enabled << S::enabled << none << ""
+                                                                   << QList{1, 0, 0} << true;
+        QTest::newRow("enable, requires approval") << true << S::requiresApproval << S::notFound << none << "" << QList{1, 1, 0}
+                                                   << true;
+        QTest::newRow("enable, app item failure ignored")
+            << true << S::notRegistered << S::enabled << Setup([](HostWorld &w) { w.app().unregisterError = "no"; }) << ""
+            << QList{1, 1, 0} << true;
+        QTest::newRow("enable fails") << true << S::notRegistered << S::notRegistered
+                                      << Setup([](HostWorld &w) { w.agent().registerError = "Operation not permitted"; })
+                                      << denied << QList{0, 1, 0} << false;
+        QTest::newRow("disable") << false << S::enabled << S::enabled << none << "" << QList{0, 0, 1} << false;
+        QTest::newRow("disable, not found") << false << S::notFound << S::notRegistered << none << "" << QList{0, 0, 1} << false;
+        QTest::newRow("disable, not registered") << false << S::notRegistered << S::notRegistered << none << "" << QList{0, 0, 0}
+                                                 << false;
+        QTest::newRow("disable fails") << false << S::enabled << S::notRegistered
+                                       << Setup([](HostWorld &w) { w.agent().unregisterError = "Operation not permitted"; })
+                                       << denied << QList{0, 0, 1} << true;
     }
     void setLogin()
     {
         QFETCH(bool, enable);
         QFETCH(LoginItemStatus, agentBefore);
         QFETCH(LoginItemStatus, appBefore);
-        QFETCH(QString, failing);
+        QFETCH(Setup, failing);
         QFETCH(QString, error);
-        QFETCH(int, appUnregisters);
-        QFETCH(int, registers);
-        QFETCH(int, unregisters);
+        QFETCH(QList<int>, calls);
         QFETCH(bool, enabled);
-        agent().setStatus(agentBefore);
-        app().setStatus(appBefore);
-        const QString systemText = QStringLiteral("Operation not permitted");
-        (failing == "register" ? agent().registerError
-                               : failing == "unregister" ? agent().unregisterError : app().unregisterError) =
-            failing.isEmpty() ? std::nullopt : std::optional(systemText);
-        const auto host = makeHost(packaged_);
-        QSignalSpy busy(host.get(), &ServiceHost::loginBusyChanged);
-        QSignalSpy detail(host.get(), &ServiceHost::loginDetailChanged);
-        // The system's error comes through unchanged.
-        QCOMPARE(outcome(host->setLogin(enable)).error, error.isEmpty() ? std::nullopt : std::optional(error));
-        QCOMPARE(app().unregisterCalls, appUnregisters);
-        QCOMPARE(agent().registerCalls, registers);
-        QCOMPARE(agent().unregisterCalls, unregisters);
+        HostWorld w(wall);
+        w.agent().setStatus(agentBefore);
+        w.app().setStatus(appBefore);
+        failing(w);
+        ServiceHost &host = w.host();
+        QSignalSpy busy(&host, &ServiceHost::loginBusyChanged);
+        QSignalSpy detail(&host, &ServiceHost::loginDetailChanged);
+        QCOMPARE(outcome(host.setLogin(enable)).error, error.isEmpty() ? std::nullopt : std::optional(error));
+        QCOMPARE((QList{w.app().unregisterCalls, w.agent().registerCalls, w.agent().unregisterCalls}), calls);
         // Busy while it ran, then cleared, and refreshed once, failure or not.
         QCOMPARE(busy.size(), 2);
-        QCOMPARE(busy.at(0).first().toBool(), true);
-        QCOMPARE(host->loginBusy(), false);
+        QCOMPARE(host.loginBusy(), false);
         QCOMPARE(detail.size(), 1);
-        QCOMPARE(host->loginEnabled(), enabled);
+        QCOMPARE(host.loginEnabled(), enabled);
     }
 
     void refusedWhileBusy()
     {
-        agent().setStatus(LoginItemStatus::enabled);
-        agent().holdUnregister = true;
-        const auto host = makeHost(packaged_);
-        QCoro::Task<> first = host->setLogin(false);
-        QVERIFY(!first.isReady());
-        QCOMPARE(agent().unregisterWaiting, 1);
-        QSignalSpy busy(host.get(), &ServiceHost::loginBusyChanged);
-        QCOMPARE(outcome(host->setLogin(true)).error, installedText);
-        QCOMPARE(outcome(host->setLogin(false)).error, installedText);
-        QCOMPARE(host->loginBusy(), true); // still the first one's
-        QCOMPARE(busy.size(), 0);
-        QCOMPARE(agent().unregisterCalls, 1);
-
-        agent().release();
+        HostWorld w(wall);
+        w.agent().setStatus(S::enabled);
+        w.agent().holdUnregister = true;
+        ServiceHost &host = w.host();
+        QCoro::Task<> first = host.setLogin(false);
+        QCOMPARE(w.agent().unregisterWaiting, 1);
+        QCOMPARE(outcome(host.setLogin(true)).error, installedText);
+        QCOMPARE(host.loginBusy(), true); // still the first one's
+        w.agent().release();
         QCOMPARE(outcome(std::move(first)).error, std::nullopt);
-        QCOMPARE(host->loginBusy(), false);
-        QCOMPARE(host->loginEnabled(), false);
-        QCOMPARE(outcome(host->setLogin(true)).error, std::nullopt); // free again
-        QCOMPARE(host->loginEnabled(), true);
+        QCOMPARE(outcome(host.setLogin(true)).error, std::nullopt); // free again
+        QCOMPARE(host.loginEnabled(), true);
     }
 
     void repairAgent_data()
     {
-        QTest::addColumn<QString>("setup");
+        QTest::addColumn<Setup>("setup");
         QTest::addColumn<bool>("result");
-        QTest::addColumn<bool>("marker");
-        QTest::addColumn<int>("registers");
-        QTest::addColumn<int>("kickstarts");
-        QTest::newRow("stopped agent: registered again and kickstarted") << "" << true << true << 1 << 1;
-        QTest::newRow("registration ends in approval") << "approval" << false << true << 1 << 0;
-        QTest::newRow("register throws") << "register" << false << true << 1 << 0;
-        QTest::newRow("unregister throws: ignored") << "unregister" << true << true << 1 << 1;
-        QTest::newRow("launchctl fails: counts as stopped, kickstart fails") << "launchctl" << false << true << 1 << 1;
-        QTest::newRow("running agent left alone") << "running" << false << false << 0 << 0;
-        QTest::newRow("a running child: no agent to repair") << "child" << false << false << 0 << 0;
-        QTest::newRow("no service log: no marker written") << "no log" << true << false << 1 << 1;
+        QTest::addColumn<QList<int>>("calls"); // registers (as many unregisters), kickstarts
+        const Setup none = [](HostWorld &) {};
+        QTest::newRow("stopped agent: registered again, kickstarted") << none << true << QList{1, 1};
+        QTest::newRow("registration ends in approval")
+            << Setup([](HostWorld &w) { w.agent().statusAfterRegister = S::requiresApproval; }) << false << QList{1, 0};
+        QTest::newRow("register throws") << Setup([](HostWorld &w) { w.agent().registerError = "no"; }) << false << QList{1, 0};
+        QTest::newRow("unregister throws: ignored") << Setup([](HostWorld &w) { w.agent().unregisterError = "no"; }) << true
+                                                    << QList{1, 1};
+        QTest::newRow("launchctl fails: stopped, kickstart fails")
+            << Setup([](HostWorld &w) { w.launchctl.launchError = "no launchctl"; }) << false << QList{1, 1};
+        QTest::newRow("running agent left alone") << Setup([](HostWorld &w) { w.launchctl.output = "\tstate = running\n"; })
+                                                  << false << QList{0, 0};
+        QTest::newRow("a running child: no agent to repair") << Setup([](HostWorld &w) { w.host().start(true); }) << false
+                                                             << QList{0, 0};
     }
     void repairAgent()
     {
-        QFETCH(QString, setup);
+        QFETCH(Setup, setup);
         QFETCH(bool, result);
-        QFETCH(bool, marker);
-        QFETCH(int, registers);
-        QFETCH(int, kickstarts);
-        agent().setStatus(LoginItemStatus::enabled);
-        launchctl_.output = setup == "running" ? "\tstate = running\n" : "\tstate = waiting\n";
-        if (setup == "approval")
-            agent().statusAfterRegister = LoginItemStatus::requiresApproval;
-        if (setup == "register" || setup == "unregister")
-            (setup == "register" ? agent().registerError : agent().unregisterError) = QStringLiteral("no");
-        if (setup == "launchctl")
-            launchctl_.launchError = QStringLiteral("no launchctl");
-        const auto host = makeHost(packaged_);
-        if (setup == "child")
-            host->start(true);
-        if (setup != "no log")
-            QVERIFY(writeFile(serviceLog(), "service output"));
-        QSignalSpy detail(host.get(), &ServiceHost::loginDetailChanged);
-
-        QCOMPARE(outcome(host->repairAgent()).value, result);
-        QCOMPARE(readFile(serviceLog()), setup == "no log" ? QByteArray() : "service output" + (marker ? repairMarker : ""));
-        QCOMPARE(agent().registerCalls, registers);
-        QCOMPARE(agent().unregisterCalls, registers);
+        QFETCH(QList<int>, calls);
+        HostWorld w(wall);
+        w.agent().setStatus(S::enabled);
+        w.launchctl.output = "\tstate = waiting\n";
+        setup(w);
+        ServiceHost &used = w.current();
+        QVERIFY(writeFile(serviceLog(), "service output"));
+        QCOMPARE(outcome(used.repairAgent()).value, result);
+        const QByteArray repairMarker = "\n--- The background service couldn't start from sign-in; registering it again at "
+                                        "2026-03-02 08:07:06 +0000 ---\n";
+        QCOMPARE(readFile(serviceLog()), "service output" + (calls[0] ? repairMarker : QByteArray()));
+        QCOMPARE(w.agent().unregisterCalls, calls[0]);
         int kicked = 0;
-        for (const FakeLaunchctl::Call &call : launchctl_.calls) {
+        for (const FakeLaunchctl::Call &call : w.launchctl.calls)
             kicked += call.verbs == QStringList{"kickstart"};
-            QCOMPARE(call.target, agentTarget);
-            QCOMPARE(call.capture, call.verbs != QStringList{"kickstart"});
-        }
-        QCOMPARE(kicked, kickstarts);
-        QCOMPARE(detail.size(), registers); // refreshed once it tried registering again
-        if (setup == "approval") {
-            QCOMPARE(host->loginDetail(), approvalDetail);
-            QVERIFY(host->needsApproval());
-        }
-        QCOMPARE(QFileInfo::exists(serviceLogFolder()), setup != "no log");
-    }
-
-    // The real platform pieces in a build tree without a session bus: no agent is
-    // offered and the service manager cannot be reached.
-    void linuxPlatform()
-    {
-        const auto host = makeHost(buildTree_, true);
-        QVERIFY(!host->canRegister());
-        QVERIFY(!host->needsApproval());
-        QVERIFY(!host->agentManaged());
-        QVERIFY(!host->agentStopped());
-        host->refreshLogin();
-        QCOMPARE(host->loginDetail(), availableText);
-        QCOMPARE(outcome(host->setLogin(true)).error, installedText);
-        QCOMPARE(outcome(host->repairAgent()).value, false);
-        QVERIFY(!LoginItemService::system().agent(QStringLiteral("app.corvane.Corvane.service")));
-        QCOMPARE(LoginItemService::system().mainApp()->status(), LoginItemStatus::notRegistered);
-        QVERIFY(errorOf([] { Launchctl::system().run({QStringLiteral("print")}, QStringLiteral("gui/1/x"), true); }));
+        QCOMPARE((QList{w.agent().registerCalls, kicked}), calls);
+        if (w.agent().statusAfterRegister == S::requiresApproval)
+            QCOMPARE(used.loginDetail(), approvalDetail);
     }
 };
 

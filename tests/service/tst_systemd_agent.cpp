@@ -45,7 +45,7 @@ class SystemdAgentTest : public QObject {
 
     FakeClock clock_{1000.0, QDateTime(QDate(2026, 3, 2), QTime(8, 7, 6), Qt::UTC)};
     FakeChildLauncher launcher_;
-    InstalledPrefix prefix_;
+    InstalledApp prefix_;
     const AppBundle bundle_{prefix_.executable(), agentInfo()};
     std::unique_ptr<FakeSystemdManager> fake_;
     std::unique_ptr<SystemdUserManager> manager_;

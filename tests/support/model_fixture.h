@@ -2,7 +2,8 @@
 
 // An AppModel built on fakes: a client answering canned reply lines, the fake clock,
 // settings in memory, a notification centre in memory, fake probes, volumes and volume
-// names, and a service host over fake platform pieces. Header only; a test links cv_model.
+// names, and a service host over fake platform pieces; or on the stand-in service over
+// a real control socket. Header only; a test links cv_model.
 
 #include "fake_child.h"
 #include "fake_clock.h"
@@ -14,6 +15,10 @@
 #include "fake_volume_names.h"
 #include "fake_volume_source.h"
 #include "fake_workspace.h"
+#include "outcome.h"
+#include "records_builder.h"
+#include "standin.h"
+#include "test_files.h"
 
 #include "model/app_model.h"
 #include "platform/app_bundle.h"
@@ -29,8 +34,11 @@
 #include <QMap>
 #include <QString>
 #include <QStringList>
+#include <QRegularExpression>
+#include <QTest>
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -40,7 +48,6 @@ namespace cv {
 struct AppModelAccess {
     using PendingDelivery = AppModel::PendingDelivery;
 
-    static QDateTime &linkChecked(AppModel &m) { return m.linkChecked_; }
     static std::optional<QCoro::Task<>> &polling(AppModel &m) { return m.polling_; }
     static CancelToken &pollingCancel(AppModel &m) { return m.pollingCancel_; }
     static std::optional<std::uint64_t> &cursor(AppModel &m) { return m.cursor_; }
@@ -63,55 +70,6 @@ struct AppModelAccess {
 };
 
 namespace test {
-
-// Reply lines and records in the service's JSON, for scripting the fake client.
-namespace wire {
-
-// {"ok":true,"result":<result>} and a line feed.
-inline QByteArray ok(const QJsonValue &result)
-{
-    return QJsonDocument(QJsonObject{{"ok", true}, {"result", result}}).toJson(QJsonDocument::Compact) + '\n';
-}
-
-// The reply of a command that returns nothing.
-inline QByteArray done() { return ok(QJsonObject{}); }
-
-// {"ok":false,"error":<error>} and a line feed.
-inline QByteArray refused(const QString &error)
-{
-    return QJsonDocument(QJsonObject{{"ok", false}, {"error", error}}).toJson(QJsonDocument::Compact) + '\n';
-}
-
-// A connected computer with every required key.
-inline QJsonObject peer(const QString &id, const QString &name, const QString &pairingCode = QStringLiteral("111111"),
-                        bool choiceRequired = false)
-{
-    return {{"id", id}, {"name", name}, {"interface_index", 7}, {"pairing_code", pairingCode},
-            {"choice_required", choiceRequired}, {"sharing", QJsonObject{{"mode", "none"}}}, {"ejected", false}};
-}
-
-// A remembered computer sharing nothing.
-inline QJsonObject remembered(const QString &id, const QString &name)
-{
-    return {{"id", id}, {"name", name}, {"share", QJsonObject{{"mode", "none"}}}};
-}
-
-// A status of API version 1 with every required key.
-inline QJsonObject status(const QJsonArray &peers = {}, std::uint64_t eventSequence = 0,
-                          const QStringList &capabilities = {}, const QJsonArray &remembered = {})
-{
-    return {{"api_version", 1}, {"version", "1.0.0"}, {"computer_id", "this-computer"}, {"name", "This Computer"},
-            {"capabilities", QJsonArray::fromStringList(capabilities)}, {"peers", peers},
-            {"remembered_computers", remembered}, {"event_sequence", qint64(eventSequence)}};
-}
-
-// An event batch.
-inline QJsonObject events(const QJsonArray &events, std::uint64_t sequence, bool resyncRequired = false)
-{
-    return {{"events", events}, {"sequence", qint64(sequence)}, {"resync_required", resyncRequired}};
-}
-
-} // namespace wire
 
 // A service client that answers from a script instead of a socket, and records every
 // request line. For each op the test queues replies (used once each, in order) and
@@ -212,7 +170,10 @@ public:
         host = std::make_shared<ServiceHost>(ServiceHost::Platform{&launcher, &loginItems, &launchctl, &bundle, &clock});
     }
 
-    ~ModelFixture() { model_.reset(); }
+    ~ModelFixture() { destroy(); }
+
+    // Ends the model (the pieces stay).
+    void destroy() { model_.reset(); }
 
     AppModel &model()
     {
@@ -238,7 +199,7 @@ public:
         parts.defaults = defaults;
         parts.notificationCenter = notificationCenter ? notificationCenter : notifications;
         parts.cable = cable;
-        parts.volumes = volumes;
+        parts.volumes = volumeSource ? volumeSource : volumes;
         parts.previewMultiDrive = previewMultiDrive;
         parts.workspace = workspace;
         parts.alerts = alerts;
@@ -253,6 +214,8 @@ public:
     std::shared_ptr<FakeNotificationCenter> notifications = std::make_shared<FakeNotificationCenter>();
     std::shared_ptr<FakeCableProbe> cable = std::make_shared<FakeCableProbe>();
     std::shared_ptr<FakeVolumeSource> volumes = std::make_shared<FakeVolumeSource>();
+    // When set, used instead of `volumes`.
+    std::shared_ptr<const VolumeSource> volumeSource;
     // The names of drives and folders while the fixture lives.
     FakeVolumeNames volumeNames;
     std::shared_ptr<FakeWorkspace> workspace = std::make_shared<FakeWorkspace>();
@@ -277,5 +240,110 @@ private:
     std::unique_ptr<AppModel> model_;
 };
 
+// Puts `status` (JSON as the service sends it) into the model as a good status reply
+// would, without a request.
+inline void install(AppModel &model, const QJsonObject &status)
+{
+    model.setStatus(decodedStatus(status));
+    model.setConnected(true);
+}
+
+// After `seconds` of the fake clock, runs `action`. The clock must outlive the task.
+inline QCoro::Task<> after(FakeClock &clock, double seconds, std::function<void()> action)
+{
+    QCoro::Task<bool> pause = clock.sleep(seconds);
+    co_await std::move(pause);
+    action();
+}
+
+// The same, on its own: nothing waits for it.
+inline void at(FakeClock &clock, double seconds, std::function<void()> action)
+{
+    QCoro::Task<> detached = after(clock, seconds, std::move(action));
+}
+
+// Lets queued work (and the fake clock's jumps) run for a moment of real time.
+inline void settle(int milliseconds = 20) { QTest::qWait(milliseconds); }
+
+// A service that answers every "status" and "events" at event number `sequence`.
+inline void serveIdle(FakeServiceClient &client, std::uint64_t sequence)
+{
+    client.always(QStringLiteral("status"), reply(status({.sequence = sequence})));
+    client.always(QStringLiteral("events"), reply(events({}, sequence)));
+}
+
+// The model on the stand-in service: commands travel over a real control socket and
+// the stand-in records every request line. The model starts from the status the
+// stand-in reports, installed at once.
+class StandinModel {
+public:
+    // `script` holds any further keys of the stand-in's script.
+    explicit StandinModel(const QJsonObject &status, QJsonObject script = {})
+    {
+        script[QStringLiteral("status")] = status;
+        script[QStringLiteral("lifetime")] = 60;
+        standin.setScript(script);
+        started = standin.start();
+        fixture.serviceClient = std::make_shared<ServiceClient>(standin.runtimeDir());
+        install(fixture.model(), status);
+    }
+
+    // A command still in flight would resume on a model that is gone: let it end.
+    ~StandinModel() { settle(); }
+
+    AppModel &model() { return fixture.model(); }
+
+    // Waits until no command is in flight.
+    bool settle(int milliseconds = 10000)
+    {
+        return QTest::qWaitFor([this] { return !model().mutating(); }, milliseconds);
+    }
+
+    // The request lines other than a refresh's ("events", "status"), each transfer
+    // id of 32 hexadecimal digits written as "ID".
+    QStringList sent() const
+    {
+        static const QRegularExpression transfer(QStringLiteral("\"id\":\"[0-9a-f]{32}\""));
+        QStringList lines;
+        for (const QByteArray &line : standin.recorded()) {
+            if (!line.startsWith(R"({"op":"status")") && !line.startsWith(R"({"op":"events")"))
+                lines << QString::fromUtf8(line).replace(transfer, QStringLiteral("\"id\":\"ID\""));
+        }
+        return lines;
+    }
+
+    // sent() after queued work ran for a moment.
+    QStringList sentAfterAWhile(int milliseconds = 150)
+    {
+        QTest::qWait(milliseconds);
+        return sent();
+    }
+
+    Standin standin;
+    ModelFixture fixture;
+    bool started = false;
+};
+
+// The reply and record spellings of the first window tests, on the builder.
+namespace wire {
+inline QByteArray ok(const QJsonValue &result) { return reply(result); }
+inline QByteArray done() { return reply(); }
+inline QByteArray refused(const QString &error) { return refusal(error); }
+inline QJsonObject peer(const QString &id, const QString &name, const QString &pairingCode = QStringLiteral("111111"),
+                        bool choiceRequired = false)
+{
+    auto made = test::peer(id).named(name).with("pairing_code", pairingCode);
+    return choiceRequired ? made.choosing(pairingCode) : made;
+}
+inline QJsonObject remembered(const QString &id, const QString &name) { return test::remembered(id).named(name); }
+inline QJsonObject status(const QJsonArray &peers = {}, std::uint64_t sequence = 0, const QStringList &capabilities = {},
+                          const QJsonArray &remembered = {})
+{
+    return test::status({.peers = peers, .remembered = remembered, .capabilities = capabilities, .sequence = sequence});
+}
+using test::events;
+} // namespace wire
+
 } // namespace test
+
 } // namespace cv

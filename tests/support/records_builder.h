@@ -181,7 +181,7 @@ inline QJsonObject status(const StatusSpec &s = {})
 }
 
 // One event; `peer` null leaves the key out.
-inline QJsonObject event(const QString &name, const QString &peer = QStringLiteral("p1"), const QJsonObject &detail = {},
+inline QJsonObject serviceEvent(const QString &name, const QString &peer = QStringLiteral("p1"), const QJsonObject &detail = {},
                          std::uint64_t sequence = 1)
 {
     QJsonObject object{{"sequence", qint64(sequence)}, {"event", name}, {"detail", detail}};

@@ -4,12 +4,23 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QThread>
 
 #include <csignal>
 
 namespace cv::test {
+
+namespace {
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
 
 Standin::Standin() : dir_(QDir::tempPath() + "/standin-XXXXXX")
 {
@@ -18,145 +29,77 @@ Standin::Standin() : dir_(QDir::tempPath() + "/standin-XXXXXX")
     setScript({});
 }
 
-Standin::~Standin()
+Standin::~Standin() { stop(); }
+
+void Standin::stop()
 {
-    stop();
+    if (process_ && process_->state() != QProcess::NotRunning) {
+        ::kill(pid_t(process_->processId()), SIGTERM);
+        if (!process_->waitForFinished(5000))
+            process_->kill();
+        process_->waitForFinished(5000);
+    }
 }
 
-QString Standin::executable()
-{
-    return QStringLiteral(CV_STANDIN_PATH);
-}
-
-QString Standin::directory() const { return dir_.path(); }
-QString Standin::runtimeDir() const { return dir_.path() + "/run"; }
-QString Standin::socketPath() const { return runtimeDir() + "/control.sock"; }
-QString Standin::scriptPath() const { return dir_.path() + "/script.json"; }
-QString Standin::recordPath() const { return dir_.path() + "/record.txt"; }
-QString Standin::argsPath() const { return dir_.path() + "/args.txt"; }
+QString Standin::executable() { return QStringLiteral(CV_STANDIN_PATH); }
 
 void Standin::setScript(const QJsonObject &script)
 {
-    QFile f(scriptPath());
+    QFile f(dir_.path() + "/script.json");
     if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
         f.write(QJsonDocument(script).toJson(QJsonDocument::Compact));
+}
+
+void Standin::exportEnvironment(bool runtime) const
+{
+    qputenv("CV_STANDIN_DIR", QFile::encodeName(dir_.path()));
+    if (runtime)
+        qputenv("CV_MAC_RUNTIME_DIR", QFile::encodeName(runtimeDir()));
 }
 
 QProcessEnvironment Standin::environment() const
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("CV_STANDIN_SCRIPT", scriptPath());
-    env.insert("CV_STANDIN_RECORD", recordPath());
-    env.insert("CV_STANDIN_ARGS", argsPath());
+    env.insert(QStringLiteral("CV_STANDIN_DIR"), dir_.path());
     return env;
 }
 
-void Standin::exportEnvironment(bool runtime) const
+bool Standin::start(bool waitForSocket)
 {
-    qputenv("CV_STANDIN_SCRIPT", QFile::encodeName(scriptPath()));
-    qputenv("CV_STANDIN_RECORD", QFile::encodeName(recordPath()));
-    qputenv("CV_STANDIN_ARGS", QFile::encodeName(argsPath()));
-    if (runtime)
-        qputenv("CV_MAC_RUNTIME_DIR", QFile::encodeName(runtimeDir()));
-}
-
-bool Standin::start(const QStringList &args, bool waitForSocket, bool useRuntimeOption)
-{
-    stop();
     QFile::remove(socketPath());
     process_ = std::make_unique<QProcess>();
-    process_->setProcessEnvironment(environment());
-    QStringList all;
-    if (useRuntimeOption)
-        all << "--runtime-dir" << runtimeDir();
-    all << args;
-    process_->start(executable(), all);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("CV_STANDIN_DIR", dir_.path());
+    process_->setProcessEnvironment(env);
+    process_->start(executable(), {"--runtime-dir", runtimeDir()});
     if (!process_->waitForStarted(5000))
         return false;
-    return !waitForSocket || this->waitForSocket();
-}
-
-bool Standin::waitForSocket(double seconds) const
-{
-    QDeadlineTimer deadline(qint64(seconds * 1000));
-    while (!QFileInfo::exists(socketPath())) {
-        if (deadline.hasExpired() || !running())
+    QDeadlineTimer deadline(5000);
+    while (waitForSocket && !QFileInfo::exists(socketPath())) {
+        if (deadline.hasExpired() || process_->state() == QProcess::NotRunning)
             return false;
         QThread::msleep(5);
     }
     return true;
 }
 
-bool Standin::running() const
-{
-    return process_ && process_->state() != QProcess::NotRunning;
-}
-
-qint64 Standin::pid() const
-{
-    return process_ ? process_->processId() : 0;
-}
-
 QList<QByteArray> Standin::recorded() const
 {
-    QFile f(recordPath());
-    if (!f.open(QIODevice::ReadOnly))
+    QByteArray all = readAll(dir_.path() + "/record.txt");
+    if (all.isEmpty())
         return {};
-    QByteArray all = f.readAll();
-    if (all.endsWith('\n'))
-        all.chop(1);
-    else if (all.isEmpty())
-        return {};
+    all.chop(1);
     return all.split('\n');
 }
 
 QList<QStringList> Standin::startArguments() const
 {
     QList<QStringList> out;
-    QFile f(argsPath());
-    if (!f.open(QIODevice::ReadOnly))
-        return out;
-    for (const QByteArray &line : f.readAll().split('\n')) {
-        if (line.isEmpty())
-            continue;
-        QStringList args;
-        for (const QJsonValue &v : QJsonDocument::fromJson(line).array())
-            args << v.toString();
-        out << args;
+    for (const QByteArray &line : readAll(dir_.path() + "/args.txt").split('\n')) {
+        if (!line.isEmpty())
+            out << QJsonDocument::fromJson(line).toVariant().toStringList();
     }
     return out;
-}
-
-std::optional<int> Standin::waitForExit(double seconds)
-{
-    if (!process_)
-        return std::nullopt;
-    if (process_->state() != QProcess::NotRunning && !process_->waitForFinished(int(seconds * 1000)))
-        return std::nullopt;
-    collect();
-    if (process_->exitStatus() != QProcess::NormalExit)
-        return std::nullopt;
-    return process_->exitCode();
-}
-
-void Standin::stop()
-{
-    if (!process_)
-        return;
-    if (process_->state() != QProcess::NotRunning) {
-        ::kill(pid_t(process_->processId()), SIGTERM);
-        if (!process_->waitForFinished(5000)) {
-            process_->kill();
-            process_->waitForFinished(5000);
-        }
-    }
-    collect();
-}
-
-void Standin::collect()
-{
-    stdout_ += process_->readAllStandardOutput();
-    stderr_ += process_->readAllStandardError();
 }
 
 } // namespace cv::test

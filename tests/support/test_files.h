@@ -1,13 +1,17 @@
 #pragma once
 
-// Small file helpers for tests.
+// Files, folders and environment variables for tests.
+
+#include "platform/app_bundle.h"
 
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QString>
+#include <QTemporaryDir>
 
+#include <optional>
 #include <sys/stat.h>
 
 namespace cv::test {
@@ -33,5 +37,53 @@ inline mode_t modeOf(const QString &path)
     struct stat info {};
     return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 07777 : 0;
 }
+
+// Sets an environment variable for the life of the object (none: unsets it).
+class ScopedEnv {
+public:
+    ScopedEnv(const char *name, std::optional<QByteArray> value) : name_(name)
+    {
+        if (qEnvironmentVariableIsSet(name))
+            old_ = qgetenv(name);
+        value ? void(qputenv(name, *value)) : void(qunsetenv(name));
+    }
+    ~ScopedEnv() { old_ ? void(qputenv(name_, *old_)) : void(qunsetenv(name_)); }
+    ScopedEnv(const ScopedEnv &) = delete;
+    ScopedEnv &operator=(const ScopedEnv &) = delete;
+
+private:
+    const char *name_;
+    std::optional<QByteArray> old_;
+};
+
+// An installed-looking prefix in a temporary folder (<root>/bin/corvane beside
+// <root>/share/corvane, so the bundle counts as packaged) with an executable
+// cv-mac-service beside the application.
+class InstalledApp {
+public:
+    InstalledApp()
+    {
+        QDir().mkpath(dir_.filePath(QStringLiteral("prefix/share/corvane")));
+        writeFile(executable(), "#!/bin/sh\n");
+        writeFile(service(), "#!/bin/sh\nexit 0\n");
+        QFile::setPermissions(service(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    }
+    QString executable() const { return dir_.filePath(QStringLiteral("prefix/bin/corvane")); }
+    QString service() const { return dir_.filePath(QStringLiteral("prefix/bin/cv-mac-service")); }
+
+    // With `agentPlist`, the bundle names a login agent for the service.
+    AppBundle bundle(bool agentPlist = true, bool identifier = true) const
+    {
+        QMap<QString, QString> info = AppBundle::defaultInfo();
+        if (agentPlist)
+            info.insert(QStringLiteral("CVServiceAgentPlist"), QStringLiteral("app.corvane.Corvane.service.plist"));
+        if (!identifier)
+            info.remove(QStringLiteral("CFBundleIdentifier"));
+        return AppBundle(executable(), info);
+    }
+
+private:
+    QTemporaryDir dir_;
+};
 
 } // namespace cv::test

@@ -71,7 +71,7 @@ ViewAction throughPanel(ViewAction open, std::optional<QString> path)
 {
     return [open, path](PeerView &v, StandinModel &s) {
         s.fixture.openPanels->respond = [&s, path](const OpenPanel &) -> std::optional<QList<QUrl>> {
-            s.install(demo("choose", {{"pairing_code", "000000000000"}}));
+            install(s.model(), demo("choose", {{"pairing_code", "000000000000"}}));
             if (!path)
                 return std::nullopt;
             return QList<QUrl>{QUrl::fromLocalFile(*path)};
@@ -332,7 +332,7 @@ private slots:
         if (multiDrive) {
             s.fixture.previewMultiDrive = true;
             s.fixture.remake();
-            s.install(status);
+            install(s.model(), status);
         }
         for (const char *name : {"a b.txt", "c"}) {
             QFile file(QDir::homePath() + "/" + name);

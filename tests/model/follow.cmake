@@ -1,8 +1,0 @@
-cv_add_test(NAME model_refresh SOURCES tst_model_refresh.cpp follow_helpers.h LIBS cv_model TIMEOUT 30)
-cv_add_test(NAME model_events SOURCES tst_model_events.cpp follow_helpers.h LIBS cv_model TIMEOUT 30)
-cv_add_test(NAME model_startup SOURCES tst_model_startup.cpp follow_helpers.h LIBS cv_model TIMEOUT 30)
-cv_add_test(NAME model_signin SOURCES tst_model_signin.cpp follow_helpers.h LIBS cv_model TIMEOUT 30)
-cv_add_test(NAME model_quit SOURCES tst_model_quit.cpp follow_helpers.h LIBS cv_model TIMEOUT 30)
-cv_add_test(NAME probes_schedule SOURCES tst_probes_schedule.cpp follow_helpers.h LIBS cv_model TIMEOUT 30)
-cv_add_test(NAME model_polling SOURCES tst_model_polling.cpp follow_helpers.h LIBS cv_model TIMEOUT 30)
-cv_add_test(NAME model_live SOURCES tst_model_live.cpp follow_helpers.h LIBS cv_model TIMEOUT 60)

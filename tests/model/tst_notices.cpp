@@ -1,0 +1,406 @@
+// The notification permission and the model's connection and delivery notices: in a
+// notification centre in memory, and through the desktop's centre on the test's
+// private session bus with a fake notification server.
+
+#include "fake_notification_server.h"
+#include "model_fixture.h"
+
+#include "platform/notification_center.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <limits>
+
+using namespace cv;
+using namespace cv::test;
+using State = AppModel::NotificationState;
+using A = AppModelAccess;
+
+namespace {
+
+const QString ask = "Allow notifications for remembered connections and received files.";
+const QString denied = "Notifications are off in System Settings. Connection state stays visible here.";
+const QString allowed = "Connection and received-file notifications are enabled.";
+const QString notPackaged = "Notifications require the packaged app.";
+
+PeerJson alpha() { return peer("p1").named("Alpha"); }
+
+// The test's bus can start a notification server (that would fail to start) while
+// the object lives.
+struct ServerTheBusCanStart {
+    ServerTheBusCanStart() { reload(writeFile(file, "[D-BUS Service]\nName=org.freedesktop.Notifications\nExec=/bin/false\n")); }
+    ~ServerTheBusCanStart() { reload(QFile::remove(file)); }
+    static bool reload(bool changed)
+    {
+        return changed && QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall(
+                              "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "ReloadConfig")).type()
+                              == QDBusMessage::ReplyMessage;
+    }
+    const QString file = qEnvironmentVariable("XDG_DATA_HOME") + "/dbus-1/services/org.freedesktop.Notifications.service";
+};
+
+} // namespace
+
+class NoticesTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QVERIFY2(QDBusConnection::sessionBus().isConnected(), "no session bus"); }
+
+    void init()
+    {
+        f_ = std::make_unique<ModelFixture>();
+        f_->notifications->setStatus(NotificationAuthorizationStatus::authorized);
+    }
+
+    void cleanup()
+    {
+        f_.reset();
+        center_.reset();
+        server_.reset();
+    }
+
+    void permission_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<State>("state");
+        QTest::addColumn<QString>("detail");
+        QTest::newRow("not determined") << 0 << State::notDetermined << ask;
+        QTest::newRow("denied") << 1 << State::denied << denied;
+        QTest::newRow("authorized") << 2 << State::allowed << allowed;
+        QTest::newRow("provisional") << 3 << State::allowed << allowed;
+        QTest::newRow("ephemeral") << 4 << State::allowed << allowed;
+        QTest::newRow("unknown") << 7 << State::notDetermined << ask;
+    }
+
+    void permission()
+    {
+        QFETCH(int, status);
+        QFETCH(State, state);
+        QFETCH(QString, detail);
+        f_->notifications->setStatus(status);
+        AppModel &m = f_->model();
+        outcome(m.refreshNotifications());
+        QCOMPARE(m.notifications(), state);
+        QCOMPARE(m.notificationsDetail(), detail);
+        QCOMPARE(f_->notifications->statusQueries(), 1);
+    }
+
+    // Outside the packaged application there are no notifications; asking for them
+    // says so each time.
+    void notPackagedApp()
+    {
+        f_->packaged = false;
+        AppModel &m = f_->model();
+        outcome(m.refreshNotifications());
+        QCOMPARE(m.notifications(), State::unavailable);
+        QCOMPARE(m.notificationsDetail(), notPackaged);
+        QSignalSpy error(&m, &AppModel::errorChanged);
+        m.requestNotifications();
+        m.setError(std::nullopt);
+        m.requestNotifications();
+        QCOMPARE(m.error(), notPackaged);
+        QCOMPARE(error.count(), 3);
+        QCOMPARE(f_->notifications->authorizationRequests() + f_->notifications->statusQueries(), 0);
+    }
+
+    // A request is answered at once; the permission is read again afterwards, and a
+    // failed request shows its error (declining is none).
+    void request_data()
+    {
+        QTest::addColumn<QString>("failure");
+        QTest::newRow("declined") << QString();
+        QTest::newRow("failed") << "Notifications are not allowed for this application";
+    }
+
+    void request()
+    {
+        QFETCH(QString, failure);
+        f_->notifications->setStatus(0);
+        f_->notifications->setAuthorizationReply({false, failure.isNull() ? std::nullopt : std::optional<QString>(failure)},
+                                                 NotificationAuthorizationStatus::denied);
+        AppModel &m = f_->model();
+        m.requestNotifications();
+        QTRY_COMPARE(m.notifications(), State::denied);
+        QCOMPARE(m.notificationsDetail(), denied);
+        QCOMPARE(f_->notifications->authorizationRequests(), 1);
+        QCOMPARE(m.error(), failure.isNull() ? std::nullopt : std::optional<QString>(failure));
+    }
+
+    // The desktop's centre: allowed while a server runs or the bus can start one.
+    void desktopPermission_data()
+    {
+        QTest::addColumn<QString>("bus");
+        QTest::addColumn<State>("state");
+        QTest::newRow("server running") << "server" << State::allowed;
+        QTest::newRow("no server") << "none" << State::denied;
+        QTest::newRow("server the bus can start") << "activatable" << State::allowed;
+    }
+
+    void desktopPermission()
+    {
+        QFETCH(QString, bus);
+        QFETCH(State, state);
+        if (bus == "none" && QDBusConnection::sessionBus().interface()->activatableServiceNames().value().contains("org.freedesktop.Notifications"))
+            QSKIP("this machine's bus can start a real notification server");
+        FakeNotificationServer server;
+        QVERIFY(bus != "server" || server.start());
+        std::optional<ServerTheBusCanStart> activatable;
+        if (bus == "activatable")
+            activatable.emplace();
+        QCOMPARE(QDBusConnection::sessionBus().interface()->activatableServiceNames().value().contains("org.freedesktop.Notifications"),
+                 bus == "activatable");
+        f_->notificationCenter = std::make_shared<FreedesktopNotificationCenter>();
+        AppModel &m = f_->model();
+        outcome(m.refreshNotifications());
+        QCOMPARE(m.notifications(), state);
+        m.setNotifications(State::notDetermined);
+        m.requestNotifications();
+        QTRY_COMPARE(m.notifications(), state);
+        QCOMPARE(m.error(), std::nullopt);
+    }
+
+    // A connection notice owed for 6 s is posted at once when what the computer offers
+    // is known, else when due; never for a computer that left or with the notices off.
+    void connectionNotices_data()
+    {
+        QTest::addColumn<QJsonArray>("peers");
+        QTest::addColumn<bool>("notify");
+        QTest::addColumn<double>("after"); // seconds until posted; < 0: never
+        QTest::addColumn<QString>("body");
+        QTest::addColumn<QString>("category");
+        const QJsonObject inbox = share::receive("/home/me/Inbox");
+        QTest::newRow("mounted share") << QJsonArray{alpha().mounted("/mnt/a")} << true << 0.0 << "Its files are open in Finder."
+                                       << "CONNECTION_FILES";
+        QTest::newRow("receiving wins over the mount") << QJsonArray{alpha().receiving().mounted("/mnt/a")} << true << 0.0
+                                                       << "It's ready to receive files." << "CONNECTION_FILES";
+        QTest::newRow("share failed") << QJsonArray{alpha().failed("Mount timed out")} << true << 0.0
+                                      << "Its files couldn't be opened: Mount timed out" << "CONNECTION";
+        QTest::newRow("with this computer's share") << QJsonArray{alpha().receiving().sharing(inbox)} << true << 0.0
+                                                    << "It's ready to receive files. You're sharing Receive only." << "CONNECTION";
+        QTest::newRow("sharing a folder, nothing offered yet") << QJsonArray{alpha().sharing(share::folder("/home/me/Shared"))} << true
+                                                               << 6.0 << "It isn't sharing anything with you. You're sharing Shared."
+                                                               << "CONNECTION";
+        // A share offered but not mounted yet gives only the second sentence.
+        QTest::newRow("share not mounted yet") << QJsonArray{alpha().offering()} << true << 6.0 << "" << "CONNECTION";
+        QTest::newRow("the computer left") << QJsonArray{} << true << -1.0 << "" << "";
+        QTest::newRow("notices off") << QJsonArray{alpha()} << false << -1.0 << "" << "";
+    }
+
+    void connectionNotices()
+    {
+        QFETCH(QJsonArray, peers);
+        QFETCH(bool, notify);
+        QFETCH(double, after);
+        QFETCH(QString, body);
+        QFETCH(QString, category);
+        AppModel &m = model(peers);
+        m.setNotifyConnections(notify);
+        A::pendingReconnect(m).insert("p1", f_->clock.now().addSecs(6));
+        flush();
+        QCOMPARE(posted().size(), int(after == 0));
+        QCOMPARE(A::pendingReconnect(m).size(), int(after != 0 && !peers.isEmpty()));
+        f_->clock.advance(5.9);
+        flush();
+        QCOMPARE(posted().size(), int(after == 0));
+        f_->clock.advance(0.1);
+        flush();
+        QVERIFY(A::pendingReconnect(m).isEmpty());
+        QCOMPARE(posted().size(), int(after >= 0));
+        if (after < 0)
+            return;
+        const NotificationRequest request = posted().first();
+        QCOMPARE(request.identifier, "connection-p1");
+        QCOMPARE(request.title, "Connected to Alpha");
+        QCOMPARE(request.body, body);
+        QCOMPARE(request.categoryIdentifier, category);
+        QCOMPARE(request.userInfo, (QVariantMap{{"peer", "p1"}, {"paths", QStringList{}}}));
+    }
+
+    // Told once quiet for 2 s: a file from Alpha, or a count beyond any int, clamped.
+    void deliveryNotices_data()
+    {
+        QTest::addColumn<QJsonArray>("peers");
+        QTest::addColumn<quint64>("count");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("body");
+        QTest::newRow("one file") << QJsonArray{alpha().mounted("/mnt/a")} << 1ull << "Received a file from Alpha" << "Saved to Downloads.";
+        QTest::newRow("huge count, computer gone") << QJsonArray{} << std::numeric_limits<quint64>::max()
+                                                   << "Received 9,223,372,036,854,775,807 files from Alpha" << "Saved to Downloads.";
+        QTest::newRow("into a receive folder") << QJsonArray{alpha().sharing(share::receive("/home/me/Inbox"))} << 2ull
+                                               << "Received 2 files from Alpha" << "Saved to Inbox.";
+    }
+
+    void deliveryNotices()
+    {
+        QFETCH(QJsonArray, peers);
+        QFETCH(quint64, count);
+        QFETCH(QString, title);
+        QFETCH(QString, body);
+        AppModel &m = model(peers);
+        deliver(count, 1.0);
+        flush();
+        QVERIFY(posted().isEmpty());
+        f_->clock.advance(1.0);
+        flush();
+        QCOMPARE(posted().size(), 1);
+        QCOMPARE(posted().first().identifier, "delivery-p1");
+        QCOMPARE(posted().first().title, title);
+        QCOMPARE(posted().first().body, body);
+        QCOMPARE(posted().first().categoryIdentifier, "DELIVERY");
+        QCOMPARE(posted().first().userInfo.value("paths").toStringList(), QStringList{"/x"});
+        QVERIFY(A::pendingDeliveries(m).isEmpty());
+        QVERIFY(!m.error());
+    }
+
+    // Posting needs the packaged application, a status that allows notices, and the
+    // notices switched on; what cannot be posted is dropped.
+    void dropped_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<bool>("packaged");
+        QTest::addColumn<bool>("notifyFiles");
+        QTest::addColumn<QStringList>("posted");
+        QTest::newRow("authorized") << 2 << true << true << QStringList{"connection-p1", "delivery-p1"};
+        QTest::newRow("provisional") << 3 << true << true << QStringList{"connection-p1", "delivery-p1"};
+        QTest::newRow("ephemeral") << 4 << true << true << QStringList{};
+        QTest::newRow("denied") << 1 << true << true << QStringList{};
+        QTest::newRow("not packaged") << 2 << false << true << QStringList{};
+        QTest::newRow("file notices off") << 2 << true << false << QStringList{"connection-p1"};
+    }
+
+    void dropped()
+    {
+        QFETCH(int, status);
+        QFETCH(bool, packaged);
+        QFETCH(bool, notifyFiles);
+        QFETCH(QStringList, posted);
+        f_->packaged = packaged;
+        f_->notifications->setStatus(status);
+        AppModel &m = model({alpha().receiving()});
+        m.setNotifyFiles(notifyFiles);
+        A::pendingReconnect(m).insert("p1", f_->clock.now());
+        deliver(1, 0);
+        flush();
+        QStringList identifiers;
+        for (const NotificationRequest &request : this->posted())
+            identifiers << request.identifier;
+        QCOMPARE(identifiers, posted);
+        QVERIFY(!m.hasPendingNotices());
+        QCOMPARE(m.error(), std::nullopt);
+    }
+
+    void aRefusedNoticeSetsTheError()
+    {
+        f_->notifications->setAddError("The server is full.");
+        AppModel &m = model({});
+        deliver(1, 0);
+        flush();
+        QCOMPARE(m.error(), "Couldn’t show a notification: The server is full.");
+        QVERIFY(!m.hasPendingNotices());
+    }
+
+    // Deliveries of 1, 2 and 1 files from the stand-in's events, told in one notice
+    // through the desktop, whose buttons come back with what the notice carried.
+    void threeDeliveriesMakeOneNotice()
+    {
+        const QStringList paths{"/home/me/Inbox/a", "/home/me/Inbox/b", "/home/me/Inbox/c"};
+        QJsonArray list;
+        for (int i = 0; i < 3; ++i)
+            list.append(serviceEvent("delivered", "p1", {{"files", i % 2 + 1}, {"path", paths[i]}}, i + 1));
+        const QJsonObject status = cv::test::status({.peers = {alpha().receiving().sharing(share::receive("/home/me/Inbox"))}});
+        StandinModel s(status, {{"events", list}});
+        QVERIFY(s.started);
+        useTheDesktop(s.fixture);
+        QVERIFY(server_->start());
+        AppModel &m = s.fixture.remake();
+        install(m, status);
+        m.replayEvents(0);
+        outcome(m.refresh());
+        QCOMPARE(A::pendingDeliveries(m).value("p1").count, 4u);
+        s.fixture.clock.advance(1.9);
+        outcome(m.refresh());
+        QVERIFY(server_->notifyCalls().isEmpty());
+        s.fixture.clock.advance(0.1);
+        outcome(m.refresh());
+        QCOMPARE(server_->notifyCalls().size(), 1);
+        const FakeNotificationServer::NotifyCall call = server_->notifyCalls().first();
+        QCOMPARE(call.summary, "Received 4 files from Alpha");
+        QCOMPARE(call.body, "Saved to Inbox.");
+        QVERIFY(call.actions.contains("SHOW_IN_FOLDER"));
+        QSignalSpy responses(center_.get(), &NotificationCenter::responseReceived);
+        server_->invokeAction(call.id, "SHOW_IN_FOLDER");
+        server_->invokeAction(call.id, "default");
+        QTRY_COMPARE(responses.size(), 2);
+        for (const QString action : {"SHOW_IN_FOLDER", "default"}) {
+            const auto response = responses.takeFirst().first().value<NotificationResponse>();
+            QCOMPARE(response.requestIdentifier, "delivery-p1");
+            QCOMPARE(response.actionIdentifier, action);
+            QCOMPARE(response.userInfo.value("peer").toString(), "p1");
+            QCOMPARE(response.userInfo.value("paths").toStringList(), paths);
+        }
+    }
+
+    // A newer notice of the same identifier replaces the older one; names are plain
+    // text, escaped where the server reads the body as markup.
+    void aNewerNoticeReplacesTheOlderAndNamesAreNotMarkup()
+    {
+        useTheDesktop(*f_);
+        QVERIFY(server_->start());
+        model({peer("p1").named("<b>Alpha</b>").sharing(share::receive("/home/me/<b>Inbox"))});
+        for (const QString name : {"a", "b"}) {
+            A::handle(f_->model(), decodedEvent(serviceEvent("delivered", "p1", {{"path", "/home/me/<b>Inbox/" + name}})));
+            f_->clock.advance(2);
+            flush();
+        }
+        QCOMPARE(server_->notifyCalls().size(), 2);
+        const FakeNotificationServer::NotifyCall first = server_->notifyCalls()[0];
+        QCOMPARE(first.summary, "Received a file from <b>Alpha</b>");
+        QCOMPARE(first.body, "Saved to &lt;b&gt;Inbox.");
+        QCOMPARE(first.replacesId, 0u);
+        QCOMPARE(server_->notifyCalls()[1].replacesId, first.id);
+    }
+
+    void withoutAServerNothingIsPostedAndNothingHangs()
+    {
+        useTheDesktop(*f_);
+        AppModel &m = model({});
+        deliver(1, 0);
+        flush();
+        QVERIFY(server_->notifyCalls().isEmpty());
+        QVERIFY(!m.hasPendingNotices());
+        QCOMPARE(m.error(), std::nullopt);
+    }
+
+private:
+    AppModel &model(const QJsonArray &peers)
+    {
+        install(f_->model(), status({.peers = peers}));
+        return f_->model();
+    }
+    const QList<NotificationRequest> &posted() const { return f_->notifications->posted(); }
+    void flush() { outcome(A::flushNotifications(f_->model())); }
+    // Deliveries from Alpha of `count` files ("/x"), told once quiet for `quietFor` seconds.
+    void deliver(std::uint64_t count, double quietFor)
+    {
+        A::pendingDeliveries(f_->model()).insert("p1", {"Alpha", count, {"/x"}, f_->clock.now().addMSecs(qint64(quietFor * 1000))});
+    }
+    // The model posts through the desktop's centre, to a fake server not started yet.
+    void useTheDesktop(ModelFixture &f)
+    {
+        server_ = std::make_unique<FakeNotificationServer>();
+        center_ = std::make_shared<FreedesktopNotificationCenter>(QDBusConnection::sessionBus(), 1500);
+        center_->setNotificationCategories({{"DELIVERY", {{"SHOW_IN_FOLDER", "Show in folder"}}}});
+        f.notificationCenter = center_;
+    }
+
+    std::unique_ptr<ModelFixture> f_;
+    std::unique_ptr<FakeNotificationServer> server_;
+    std::shared_ptr<FreedesktopNotificationCenter> center_;
+};
+
+QTEST_MAIN(NoticesTest)
+#include "tst_notices.moc"

@@ -1,0 +1,291 @@
+// What the model tells the views: computers in order, lookups, the actions allowed,
+// drives, link texts, settings and the notification permission they ask for.
+
+#include "model_fixture.h"
+
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace cv;
+using namespace cv::test;
+using State = AppModel::NotificationState;
+
+namespace {
+
+// "name/id" of each computer, or the path of each drive.
+template<class T>
+QStringList names(const QList<T> &list)
+{
+    QStringList out;
+    for (const T &item : list) {
+        if constexpr (std::is_same_v<T, Drive>)
+            out << item.path;
+        else
+            out << item.name + '/' + item.id;
+    }
+    return out;
+}
+
+// The four settings as the model reads them.
+QString settings(const AppModel &m)
+{
+    return QStringList{m.showInMenuBar() ? "true" : "false", m.notifyConnections() ? "true" : "false",
+                       m.notifyFiles() ? "true" : "false", m.lastReceiveFolder().value_or("none")}.join(' ');
+}
+
+// The startup disk and three shareable volumes.
+void threeVolumes(FakeVolumeSource &volumes)
+{
+    volumes.volumes = {FakeVolumeSource::localVolume("/"), FakeVolumeSource::localVolume("/media/a/Backup", "Backup"),
+                       FakeVolumeSource::localVolume("/mnt/Archive", "Archive"), FakeVolumeSource::localVolume("/run/media/a/Photos")};
+}
+
+} // namespace
+
+class QueriesTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void sortingAndLookups()
+    {
+        ModelFixture f;
+        AppModel &m = f.model();
+        const QJsonObject apple = peer("p5").named("Apple").sharing(share::folder("/home/me/Shared"));
+        install(m, status({.peers = {peer("p1").named("Mac 10"), peer("p2").named("mac 9"), peer("p3").named("Zed").choosing(),
+                                     peer("p4").named("Mac 9"), apple, peer("p6").named("Mac 9"), peer("p5").named("Second Apple")},
+                           .remembered = {remembered("c").named("Mac 10"), remembered("p5").named("Old Apple"),
+                                          remembered("d").named("Mac 2").sharing(share::receive("/in")), remembered("e").named("mac 2")}}));
+        // Needing a choice first; numbers by value; case ignored; equal names in the
+        // service's order, which the status itself keeps.
+        QCOMPARE(names(m.peers()), QStringList({"Zed/p3", "Apple/p5", "mac 9/p2", "Mac 9/p4", "Mac 9/p6", "Mac 10/p1", "Second Apple/p5"}));
+        QCOMPARE(m.status()->peers.first().id, "p1");
+        // Offline: remembered computers not connected, sorted alike.
+        QCOMPARE(names(m.offline()), QStringList({"Mac 2/d", "mac 2/e", "Mac 10/c"}));
+        // The first connected one with an id, exactly; else a remembered one.
+        QCOMPARE(m.name("p5"), "Apple");
+        QCOMPARE(m.share("p5"), decodedPeer(apple).sharing);
+        QCOMPARE(m.remembered("p5")->name, "Old Apple");
+        QCOMPARE(m.share("d").mode, "receive");
+        QVERIFY(!m.peer("P5"));
+        QCOMPARE(m.name("x"), "Computer");
+    }
+
+    void actions_data()
+    {
+        QTest::addColumn<QJsonObject>("peer");
+        QTest::addColumn<QString>("capability");
+        QTest::addColumn<bool>("connected");
+        QTest::addColumn<QString>("allowed"); // of send, copy, to (copy to it)
+        QTest::newRow("ready to receive") << QJsonObject(peer("p").receiving()) << "receive_transfer" << true << "send";
+        QTest::newRow("choice pending") << QJsonObject(peer("p").receiving().choosing()) << "receive_transfer" << true << "";
+        QTest::newRow("not accepting") << QJsonObject(peer("p")) << "receive_transfer" << true << "";
+        QTest::newRow("service cannot receive") << QJsonObject(peer("p").receiving()) << "" << true << "";
+        QTest::newRow("not connected") << QJsonObject(peer("p").receiving().mounted("/m").offering()) << "receive_transfer fast_copy" << false << "";
+        QTest::newRow("writable mount") << QJsonObject(peer("p").mounted("/m").offering()) << "fast_copy" << true << "copy to";
+        QTest::newRow("read-only mount") << QJsonObject(peer("p").mounted("/m").offering(true)) << "fast_copy" << true << "copy";
+        QTest::newRow("mount without share") << QJsonObject(peer("p").mounted("/m")) << "fast_copy" << true << "copy";
+        QTest::newRow("no fast copy") << QJsonObject(peer("p").mounted("/m").offering()) << "" << true << "";
+    }
+
+    void actions()
+    {
+        QFETCH(QJsonObject, peer);
+        QFETCH(QString, capability);
+        QFETCH(bool, connected);
+        QFETCH(QString, allowed);
+        ModelFixture f;
+        AppModel &m = f.model();
+        install(m, status({.peers = {peer}, .capabilities = capability.split(' ', Qt::SkipEmptyParts)}));
+        m.setConnected(connected);
+        QCOMPARE(m.canSend("p"), allowed.contains("send"));
+        QCOMPARE(m.canCopy("p"), allowed.contains("copy"));
+        QCOMPARE(m.canCopyTo("p"), allowed.contains("to"));
+        QCOMPARE(m.receiveSupported(), capability.contains("receive_transfer"));
+        QVERIFY(!m.canSend("unknown") && !m.canCopy("unknown"));
+    }
+
+    void drives()
+    {
+        ModelFixture f;
+        threeVolumes(*f.volumes);
+        AppModel &m = f.model();
+        const QJsonArray peers{peer("f").sharing(share::folder("/home/me/Shared")), peer("one").sharing(share::drive("/mnt/Archive")),
+                               peer("two").sharing(share::drives({"/mnt/Archive", "/media/a/Backup"})),
+                               peer("none").sharing(share::drives({}))};
+        install(m, status({.peers = peers}));
+        // Without the capability only the startup disk is offered.
+        QCOMPARE(names(m.shareableDrives()), QStringList{"/"});
+        QCOMPARE(m.sharedDrives("f"), QStringList{"/"});
+        QCOMPARE(m.sharedDrives("two"), QStringList({"/mnt/Archive", "/media/a/Backup"}));
+        QCOMPARE(m.drivesDescription("one"), "Archive appears on the other computer.");
+        QCOMPARE(m.drivesDescription("two"), "Archive and Backup appear on the other computer.");
+        QCOMPARE(m.drivesDescription("none"), "No drives available to share.");
+        install(m, status({.peers = peers, .capabilities = {"multi_drive"}}));
+        QTRY_COMPARE(names(m.shareableDrives()), QStringList({"/", "/media/a/Backup", "/mnt/Archive", "/run/media/a/Photos"}));
+        // Listed once (off the main thread), then kept 5 s (strictly).
+        f.clock.advance(5.0);
+        m.shareableDrives();
+        settle();
+        QCOMPARE(f.volumes->listings(), 1);
+        f.clock.advance(0.001);
+        m.shareableDrives();
+        QTRY_COMPARE(f.volumes->listings(), 2);
+    }
+
+    void previewDrivesTurnMultiDriveOn()
+    {
+        ModelFixture f;
+        f.previewMultiDrive = true;
+        QVERIFY(f.model().multiDrive());
+        QCOMPARE(names(f.model().shareableDrives()), QStringList({"/", "/Volumes/External SSD", "/Volumes/Photos"}));
+    }
+
+    void linkTexts_data()
+    {
+        QTest::addColumn<QJsonObject>("peer");
+        QTest::addColumn<QString>("linkKind"); // as probed; empty: not yet
+        QTest::addColumn<QString>("description");
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("cable link, not probed yet") << QJsonObject(peer("p")) << "" << "Connected via Thunderbolt" << "Thunderbolt";
+        QTest::newRow("cable link, USB4") << QJsonObject(peer("p")) << "USB4" << "Connected via USB4" << "USB4";
+        QTest::newRow("with speed") << QJsonObject(peer("p").linked(40'000'000'000, 20'000'000'000)) << ""
+                                    << "Connected via Thunderbolt · 20.0\u00A0Gb/s" << "Thunderbolt";
+        QTest::newRow("other link") << QJsonObject(peer("p").on(9)) << "USB4" << "Connected" << "Cable";
+        QTest::newRow("other link with speed") << QJsonObject(peer("p").on(9).linked(900'000'000, 10'000'000'000)) << ""
+                                               << "Connected · 900\u00A0Mb/s" << "Cable";
+        QTest::newRow("demo") << QJsonObject(peer("p").on(demoInterfaceIndex)) << "" << "Connected via Thunderbolt" << "Thunderbolt";
+    }
+
+    void linkTexts()
+    {
+        QFETCH(QJsonObject, peer);
+        QFETCH(QString, linkKind);
+        QFETCH(QString, description);
+        QFETCH(QString, kind);
+        ModelFixture f;
+        f.cable->setThunderboltIndexes({7});
+        AppModel &m = f.model();
+        install(m, status({.peers = {peer}}));
+        if (!linkKind.isEmpty())
+            m.setLinkKind(linkKind);
+        QCOMPARE(m.linkDescription("p"), description);
+        QCOMPARE(m.linkKindDescription("p"), kind);
+    }
+
+    void defaultReceiveFolder()
+    {
+        QTemporaryDir dir;
+        const QString folder = dir.filePath("Inbox");
+        QVERIFY(QDir().mkdir(folder));
+        ModelFixture f;
+        AppModel &m = f.model();
+        QCOMPARE(m.defaultReceiveFolder(), std::nullopt);
+        m.setLastReceiveFolder(folder);
+        QCOMPARE(m.defaultReceiveFolder(), folder);
+        // Replaced by a file: none; the setting itself stays.
+        QVERIFY(QDir(folder).removeRecursively() && writeFile(folder, "x"));
+        QCOMPARE(m.defaultReceiveFolder(), std::nullopt);
+        QCOMPARE(m.lastReceiveFolder(), folder);
+    }
+
+    void storedSettings_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("expected"); // menu bar, connections, files, receive folder
+        QTest::newRow("nothing stored") << "" << "" << "false true true none";
+        QTest::newRow("menu bar") << "showInMenuBar" << "true" << "true true true none";
+        QTest::newRow("connections off") << "notifyConnections" << "false" << "false false true none";
+        // Only a stored Bool switches a notice off.
+        QTest::newRow("connections text") << "notifyConnections" << "off" << "false true true none";
+        QTest::newRow("files off") << "notifyFiles" << "false" << "false true false none";
+        QTest::newRow("receive folder") << "lastReceiveFolder" << "/home/a/Inbox" << "false true true /home/a/Inbox";
+    }
+
+    void storedSettings()
+    {
+        QFETCH(QString, key);
+        QFETCH(QString, stored);
+        QFETCH(QString, expected);
+        ModelFixture f;
+        const QMap<QString, QString> values = key.isEmpty() ? QMap<QString, QString>{} : QMap<QString, QString>{{key, stored}};
+        f.defaults = std::make_shared<FakeUserDefaults>(values);
+        QCOMPARE(settings(f.model()), expected);
+        QVERIFY(f.defaults->writes().isEmpty());
+    }
+
+    void settingsWrittenOnEverySet()
+    {
+        ModelFixture f;
+        AppModel &m = f.model();
+        QSignalSpy changed(&m, &AppModel::changed);
+        m.setShowInMenuBar(true);
+        m.setShowInMenuBar(true);
+        m.setNotifyConnections(false);
+        m.setNotifyFiles(false);
+        m.setLastReceiveFolder("/home/a/Inbox");
+        QCOMPARE(settings(f.remake()), "true false false /home/a/Inbox");
+        QCOMPARE(changed.count(), 5);
+        f.model().setLastReceiveFolder(std::nullopt);
+        QCOMPARE(f.defaults->writes(), QStringList({"set showInMenuBar=true", "set showInMenuBar=true", "set notifyConnections=false",
+                                                    "set notifyFiles=false", "set lastReceiveFolder=/home/a/Inbox",
+                                                    "remove lastReceiveFolder"}));
+        QCOMPARE(f.remake().lastReceiveFolder(), std::nullopt);
+    }
+
+    // The model as the application makes it reads the settings file, writes nothing,
+    // and a build tree is not packaged.
+    void realCollaborators()
+    {
+        const QString file = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + "/Corvane/Corvane.conf";
+        QVERIFY(writeFile(file, "[General]\nnotifyFiles=false\n"));
+        AppModel model;
+        QCOMPARE(settings(model), "false true false none");
+        QCOMPARE(model.packaged(), false);
+        QCOMPARE(readFile(file), "[General]\nnotifyFiles=false\n");
+    }
+
+    void serviceErrorLogsEachNewText()
+    {
+        ModelFixture f;
+        AppModel &m = f.model();
+        QSignalSpy told(&m, &AppModel::serviceErrorChanged);
+        for (const std::optional<QString> &text : QList<std::optional<QString>>{"Gone.", "Gone.", std::nullopt, "Gone.", "Other."})
+            m.setServiceError(text);
+        QCOMPARE(f.log, QStringList({"service unavailable: Gone.", "service unavailable: Gone.", "service unavailable: Other."}));
+        QCOMPARE(told.count(), 5);
+    }
+
+    // Turning a notice on asks for the permission while it is undecided; off never asks.
+    void permissionAskedPerSet_data()
+    {
+        QTest::addColumn<State>("state");
+        QTest::addColumn<int>("requests");
+        QTest::newRow("not determined") << State::notDetermined << 2;
+        QTest::newRow("allowed") << State::allowed << 0;
+        QTest::newRow("denied") << State::denied << 0;
+    }
+
+    void permissionAskedPerSet()
+    {
+        QFETCH(State, state);
+        QFETCH(int, requests);
+        for (const bool files : {true, false}) {
+            ModelFixture f;
+            f.notifications->setAuthorizationReply({false, std::nullopt}, NotificationAuthorizationStatus::notDetermined);
+            AppModel &m = f.model();
+            m.setNotifications(state);
+            auto set = [&](bool on) { files ? m.setNotifyFiles(on) : m.setNotifyConnections(on); };
+            set(true);
+            set(false);
+            set(true);
+            QCOMPARE(f.notifications->authorizationRequests(), requests);
+            QTRY_COMPARE(f.notifications->statusQueries(), requests);
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(QueriesTest)
+#include "tst_queries.moc"

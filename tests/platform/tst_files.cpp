@@ -1,0 +1,83 @@
+// Folders, files and writes of the logs: modes under any umask, what already stands
+// in the way, and writes that do not complete.
+#include "platform/files.h"
+#include "platform/platform_error.h"
+#include "test_files.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+using namespace cv;
+using namespace cv::test;
+
+class FilesTest : public QObject {
+    Q_OBJECT
+private slots:
+    void makeFolders_data()
+    {
+        QTest::addColumn<QString>("inTheWay"); // a file at this place, or nothing
+        QTest::addColumn<QString>("error");
+        QTest::newRow("created under a narrow umask") << "" << "";
+        QTest::newRow("a file in the way") << "a" << "a: Not a directory";
+    }
+    void makeFolders()
+    {
+        QFETCH(QString, inTheWay);
+        QFETCH(QString, error);
+        QTemporaryDir dir;
+        QVERIFY(inTheWay.isEmpty() || writeFile(dir.filePath(inTheWay), ""));
+        const mode_t saved = ::umask(0277);
+        const auto thrown = [&]() -> std::optional<QString> {
+            try {
+                files::makeFolders(dir.filePath("a/b"), 0700);
+            } catch (const PlatformError &e) {
+                return e.message().mid(dir.path().size() + 1);
+            }
+            return std::nullopt;
+        }();
+        ::umask(saved);
+        QCOMPARE(thrown.value_or(""), error);
+        if (error.isEmpty())
+            QCOMPARE((QList{modeOf(dir.filePath("a")), modeOf(dir.filePath("a/b"))}), (QList<mode_t>{0700, 0700}));
+    }
+
+    void createIfMissing()
+    {
+        QTemporaryDir dir;
+        const mode_t saved = ::umask(0277);
+        const bool created = files::createIfMissing(dir.filePath("log"), 0600);
+        ::umask(saved);
+        QVERIFY(created);
+        QCOMPARE(modeOf(dir.filePath("log")), mode_t(0600));
+        QVERIFY(!files::createIfMissing(dir.filePath("log"), 0600));
+        QVERIFY(QFile::link(dir.filePath("gone/log"), dir.filePath("dangling")));
+        QVERIFY_THROWS_EXCEPTION(PlatformError, files::createIfMissing(dir.filePath("dangling"), 0600));
+    }
+
+    // A write cut short by the file size limit is no success.
+    void partialWrite()
+    {
+        QTemporaryDir dir;
+        const int fd = ::open(QFile::encodeName(dir.filePath("log")).constData(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+        rlimit saved{};
+        ::getrlimit(RLIMIT_FSIZE, &saved);
+        rlimit tight = saved;
+        tight.rlim_cur = 10;
+        const auto previous = ::signal(SIGXFSZ, SIG_IGN);
+        ::setrlimit(RLIMIT_FSIZE, &tight);
+        const bool whole = files::writeOnce(fd, "0123456789abcdef", 16);
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        ::signal(SIGXFSZ, previous);
+        ::close(fd);
+        QVERIFY(!whole);
+        QCOMPARE(readFile(dir.filePath("log")), QByteArray("0123456789"));
+    }
+};
+
+QTEST_GUILESS_MAIN(FilesTest)
+#include "tst_files.moc"
