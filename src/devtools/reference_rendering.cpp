@@ -148,7 +148,8 @@ QCoro::Task<> renderReference(DevelopmentHost host, QString directory)
             if (failure)
                 printLine(stderr, path + QStringLiteral(": ") + captureErrorText(failure));
             else
-                printLine(stdout, QStringLiteral("Captured %1: %2x%3").arg(path).arg(image.width()).arg(image.height()));
+                printLine(stdout,
+                          QStringLiteral("Captured %1: %2x%3").arg(path).arg(image.width()).arg(image.height()));
         }
     }
     if (!host.alive())
