@@ -1,6 +1,6 @@
 // The development launches of the real application, end to end: "--render" and a
 // capture run of "--demo". Registered only once the launch sequence hands both
-// options to startDevelopmentLaunch (see capture.cmake).
+// options to the development tools (see capture.cmake).
 
 #include "devtools/demo.h"
 
