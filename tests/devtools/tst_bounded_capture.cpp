@@ -1,0 +1,115 @@
+#include "outcome.h"
+
+#include "devtools/bounded_capture.h"
+
+#include <QCoroTimer>
+#include <QTest>
+#include <QThread>
+#include <QThreadPool>
+
+#include <chrono>
+
+using namespace cv;
+using namespace cv::test;
+
+using Completion = DevelopmentCaptureCompletion<int>;
+using Start = std::function<void(Completion)>;
+Q_DECLARE_METATYPE(Start)
+
+namespace {
+
+int resumes = 0;
+bool offMain = false;
+
+// The bounded call, counting how often and on which thread its caller goes on.
+QCoro::Task<int> counted(Start start, double timeout)
+{
+    QCoro::Task<int> call = boundedDevelopmentCapture<int>(QStringLiteral("Probe"), std::move(start), timeout);
+    std::exception_ptr failure;
+    int value = 0;
+    try {
+        value = co_await std::move(call);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    ++resumes;
+    offMain = offMain || QThread::currentThread() != qApp->thread();
+    if (failure)
+        std::rethrow_exception(failure);
+    co_return value;
+}
+
+// Answers from another thread after `ms` milliseconds.
+Start answerLater(int ms, std::optional<int> value)
+{
+    return [ms, value](Completion done) {
+        QThreadPool::globalInstance()->start([ms, value, done] {
+            QThread::msleep(ulong(ms));
+            done(value, nullptr);
+        });
+    };
+}
+
+const QString timedOut = QStringLiteral("Probe timed out; no window capture was obtained.");
+
+} // namespace
+
+class TestBoundedCapture : public QObject {
+    Q_OBJECT
+
+private slots:
+    void outcomes_data()
+    {
+        QTest::addColumn<Start>("start");
+        QTest::addColumn<double>("timeout");
+        QTest::addColumn<std::optional<QString>>("error"); // none: the value 7
+        auto error = std::make_exception_ptr(ServiceError::invalid("Grab refused."));
+        QTest::newRow("callback inside start") << Start([](Completion done) { done(7, nullptr); }) << 3.0
+                                               << std::optional<QString>();
+        QTest::newRow("no callback") << Start([](Completion) {}) << 0.2 << std::optional(timedOut);
+        QTest::newRow("value and error") << Start([error](Completion done) { done(7, error); }) << 3.0
+                                         << std::optional<QString>("invalid: Grab refused.");
+        QTest::newRow("neither") << Start([](Completion done) { done(std::nullopt, nullptr); }) << 3.0
+                                 << std::optional<QString>("Probe returned neither an image/content nor an error.");
+        QTest::newRow("late callback") << answerLater(400, 7) << 0.1 << std::optional(timedOut);
+        QTest::newRow("callback from another thread") << answerLater(10, 7) << 3.0 << std::optional<QString>();
+    }
+    void outcomes()
+    {
+        QFETCH(Start, start);
+        QFETCH(double, timeout);
+        QFETCH(std::optional<QString>, error);
+        resumes = 0;
+        const Outcome<int> out = outcome(counted(start, timeout));
+        QCOMPARE(out.error, error);
+        if (!error)
+            QCOMPARE(out.value.value_or(-1), 7);
+        // Whatever answers later finds nothing left to resume.
+        QThreadPool::globalInstance()->waitForDone();
+        QTest::qWait(50);
+        QCOMPARE(resumes, 1);
+        QVERIFY(!offMain);
+    }
+
+    // Callbacks that come right at their deadlines, on other threads: each caller
+    // goes on exactly once, with one of the two outcomes, on the main thread.
+    void racingDeadlines()
+    {
+        resumes = 0;
+        QThreadPool::globalInstance()->setMaxThreadCount(48);
+        std::vector<QCoro::Task<Outcome<int>>> calls;
+        for (int i = 0; i < 40; ++i)
+            calls.push_back(capture(counted(answerLater(30, i), 0.03)));
+        QThreadPool::globalInstance()->waitForDone();
+        for (int i = 0; i < int(calls.size()); ++i) {
+            const Outcome<int> out = QCoro::waitFor(std::move(calls[i]));
+            QVERIFY(out.error ? *out.error == timedOut : out.value == i);
+        }
+        QTest::qWait(50);
+        QCOMPARE(resumes, 40);
+        QVERIFY(!offMain);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestBoundedCapture)
+#include "tst_bounded_capture.moc"
