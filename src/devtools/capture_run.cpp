@@ -96,9 +96,11 @@ QCoro::Task<> captureWindow(DevelopmentHost host, Report &report, QString direct
     if (!content)
         co_return;
     layOutAndDraw(content);
+    // The platform's occlusion flags: 2 while some of the window can be seen.
+    const bool exposed = window->isVisible() && window->windowHandle() && window->windowHandle()->isExposed();
     report.add(QStringLiteral("%1: windowID=%2 window.frame=%3 visible=%4 occlusion=%5")
                    .arg(name, windowID(window), rectText(window->frameGeometry()), boolText(window->isVisible()),
-                        QString::number(window->windowHandle() && window->windowHandle()->isExposed() ? 2 : 0)));
+                        QString::number(exposed ? 2 : 0)));
     report.add(QStringLiteral("content %1: frame=%2 bounds=%3 hidden=%4")
                    .arg(typeName(content), rectText(content->geometry()), rectText(content->rect()),
                         boolText(content->isHidden())));

@@ -24,15 +24,6 @@ namespace cv {
 
 namespace {
 
-const QString renderOption = QStringLiteral("--render");
-const QString demoOption = QStringLiteral("--demo");
-
-QString argumentAfter(const QStringList &arguments, const QString &option, const QString &fallback)
-{
-    const qsizetype at = arguments.indexOf(option);
-    return at + 1 < arguments.size() ? arguments.at(at + 1) : fallback;
-}
-
 // Grows the window at the bottom by whatever its first scroll area hides.
 void uncoverHiddenContent(QWidget *window)
 {
@@ -57,17 +48,6 @@ void printLine(FILE *stream, const QString &text)
 
 } // namespace
 
-std::optional<DevelopmentLaunch> developmentLaunch(const QStringList &arguments)
-{
-    if (arguments.contains(renderOption))
-        return DevelopmentLaunch{DevelopmentLaunch::Mode::render,
-                                 argumentAfter(arguments, renderOption, QStringLiteral("reference"))};
-    if (arguments.contains(demoOption))
-        return DevelopmentLaunch{DevelopmentLaunch::Mode::demo,
-                                 argumentAfter(arguments, demoOption, QStringLiteral("choose"))};
-    return std::nullopt;
-}
-
 void prepareDevelopmentProcess(int argc, char **argv)
 {
     for (int i = 1; i < argc; ++i) {
@@ -76,24 +56,6 @@ void prepareDevelopmentProcess(int argc, char **argv)
             return;
         }
     }
-}
-
-bool startDevelopmentLaunch(const DevelopmentHost &host, const QStringList &arguments)
-{
-    const std::optional<DevelopmentLaunch> launch = developmentLaunch(arguments);
-    if (!launch)
-        return false;
-    if (launch->mode == DevelopmentLaunch::Mode::render) {
-        // Runs on its own until it leaves the event loop.
-        QCoro::Task<> rendering = renderReference(host, launch->argument);
-        return true;
-    }
-    host.model->showDemo(Demo::status(launch->argument));
-    if (Demo::isMainWindow(launch->argument))
-        host.showMain();
-    else
-        host.showPeer(Demo::peerID());
-    return true;
 }
 
 QCoro::Task<> renderReference(DevelopmentHost host, QString directory)
@@ -148,7 +110,8 @@ QCoro::Task<> renderReference(DevelopmentHost host, QString directory)
             if (failure)
                 printLine(stderr, path + QStringLiteral(": ") + captureErrorText(failure));
             else
-                printLine(stdout, QStringLiteral("Captured %1: %2x%3").arg(path).arg(image.width()).arg(image.height()));
+                printLine(stdout,
+                          QStringLiteral("Captured %1: %2x%3").arg(path).arg(image.width()).arg(image.height()));
         }
     }
     if (!host.alive())

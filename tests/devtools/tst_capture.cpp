@@ -249,6 +249,21 @@ private slots:
         QVERIFY(shell.terminationScheduled);
     }
 
+    // The demo windows are forgotten at once and deleted on a later turn, their
+    // entries in the tables with them.
+    void closeDemoWindows()
+    {
+        StandInShell shell;
+        QPointer<QMainWindow> main = shell.mainWindow = shell.build(100);
+        QPointer<QMainWindow> peer = shell.build(100);
+        shell.peerWindows.insert(Demo::peerID(), peer);
+        DevelopmentHost host = shell.host();
+        cv::closeDemoWindows(host);
+        QVERIFY(!shell.mainWindow && shell.peerWindows.isEmpty() && shell.contentHosts.isEmpty());
+        QVERIFY(main && !main->isVisible() && peer && shell.contentRenderers.isEmpty());
+        QTRY_VERIFY(!main && !peer);
+    }
+
     // The "⋯" menu is opened, drawn into the picture beyond the window's edge, and
     // closed again; a window without one fails before anything is captured.
     void menuCapture_data()

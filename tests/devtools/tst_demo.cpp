@@ -4,7 +4,6 @@
 #include "views/computer_menu.h"
 
 #include <QDir>
-#include <QSignalSpy>
 #include <QTest>
 
 using namespace cv;
@@ -12,33 +11,19 @@ using namespace cv::test;
 
 namespace {
 
-// One computer: its name, then what it asks and offers, e.g. "Studio Mac[choose none share]".
-QString describe(const Peer &p)
-{
-    QStringList facts;
-    if (p.choice_required)
-        facts << "choose";
-    facts << p.sharing.mode + (p.sharing.path() ? ":" + *p.sharing.path() : QString());
-    if (p.remote_receive)
-        facts << "receiving";
-    if (p.remote_share)
-        facts << p.remote_share->label;
-    if (p.mount)
-        facts << *p.mount;
-    return p.name + "[" + facts.join(' ') + "]";
-}
-
-QString describe(const RememberedPeer &r)
-{
-    return r.name + "[" + r.share.mode + (r.share.readOnly() ? " read-only" : "") + "]";
-}
-
-template<class T>
-QString describeAll(const QList<T> &list)
+// Each computer as "Name[what it asks and offers]", e.g. "Studio Mac[choose none Projects]".
+QString describe(const QList<Peer> &peers, const QList<RememberedPeer> &remembered)
 {
     QStringList parts;
-    for (const T &item : list)
-        parts << describe(item);
+    for (const Peer &p : peers) {
+        QStringList facts{p.choice_required ? "choose" : ""};
+        facts << p.sharing.mode + (p.sharing.path() ? ":" + *p.sharing.path() : QString())
+              << (p.remote_receive ? "receiving" : "") << (p.remote_share ? p.remote_share->label : "") << p.mount.value_or("");
+        facts.removeAll({});
+        parts << p.name + "[" + facts.join(' ') + "]";
+    }
+    for (const RememberedPeer &r : remembered)
+        parts << "~" + r.name + "[" + r.share.mode + (r.share.readOnly() ? " read-only" : "") + "]";
     return parts.join(", ");
 }
 
@@ -48,63 +33,40 @@ class TestDemo : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        QCOMPARE(Demo::states(), (QStringList{"choose", "connected", "folder", "main", "empty", "receive", "sending",
-                                              "copying", "peer-menu"}));
-        QCOMPARE(Demo::peerID(), QString(64, 'a'));
-    }
-
-    // Every state decodes through the service's own decoder into what it shows.
+    // Every state decodes through the service's own decoder into what it shows
+    // ("~" before a remembered computer); an unknown name gives the first state.
     void states_data()
     {
         QTest::addColumn<QString>("state");
-        QTest::addColumn<bool>("mainWindow");
-        QTest::addColumn<QString>("peers");
-        QTest::addColumn<QString>("remembered");
-        const QString folder = "folder:" + QDir::homePath() + "/Projects";
-        const QString mounted = "Projects /Volumes/Windows Desktop]";
-        QTest::newRow("choose") << "choose" << false << "Windows Desktop[choose none Projects]" << "Windows Desktop[none]";
-        QTest::newRow("connected") << "connected" << false << "Windows Desktop[drive:/ " + mounted << "Windows Desktop[drive]";
-        QTest::newRow("folder") << "folder" << false << "Windows Desktop[" + folder + " " + mounted << "Windows Desktop[folder]";
-        QTest::newRow("main") << "main" << true << "Studio Mac[choose none Projects], Windows Desktop[drive:/ " + mounted
-                              << "Windows Desktop[drive], Old ThinkPad[folder read-only]";
-        QTest::newRow("empty") << "empty" << true << "" << "";
-        QTest::newRow("receive") << "receive" << false << "Windows Desktop[receive receiving]" << "";
-        QTest::newRow("sending") << "sending" << false << "Windows Desktop[receive receiving]" << "";
-        QTest::newRow("copying") << "copying" << false << "Windows Desktop[drive:/ " + mounted << "Windows Desktop[drive]";
-        QTest::newRow("peer-menu") << "peer-menu" << false << "Windows Desktop[drive:/ " + mounted << "Windows Desktop[drive]";
-        QTest::newRow("unknown name") << "--background" << false << "Windows Desktop[choose none Projects]" << "";
+        QTest::addColumn<QString>("expected"); // main window?|transfers, copies|computers
+        QCOMPARE(Demo::states(), (QStringList{"choose", "connected", "folder", "main", "empty", "receive", "sending", "copying", "peer-menu"}));
+        const QString mounted = " Projects /Volumes/Windows Desktop]", drive = "Windows Desktop[drive:/" + mounted + ", ~Windows Desktop[drive]";
+        QTest::newRow("choose") << "choose" << "0|0 0|Windows Desktop[choose none Projects], ~Windows Desktop[none]";
+        QTest::newRow("connected") << "connected" << "0|0 0|" + drive;
+        QTest::newRow("folder") << "folder" << "0|0 0|Windows Desktop[folder:" + QDir::homePath() + "/Projects" + mounted + ", ~Windows Desktop[folder]";
+        QTest::newRow("main") << "main" << "1|0 0|Studio Mac[choose none Projects], Windows Desktop[drive:/" + mounted
+                + ", ~Windows Desktop[drive], ~Old ThinkPad[folder read-only]";
+        QTest::newRow("empty") << "empty" << "1|0 0|";
+        QTest::newRow("receive") << "receive" << "0|0 0|Windows Desktop[receive receiving]";
+        QTest::newRow("sending") << "sending" << "0|1 0|Windows Desktop[receive receiving]";
+        QTest::newRow("copying") << "copying" << "0|0 1|" + drive;
+        QTest::newRow("peer-menu") << "peer-menu" << "0|0 0|" + drive;
+        QTest::newRow("unknown name") << "--background" << "0|0 0|Windows Desktop[choose none Projects]";
     }
 
     void states()
     {
         QFETCH(QString, state);
-        QFETCH(bool, mainWindow);
-        QFETCH(QString, peers);
-        QFETCH(QString, remembered);
-        const ServiceStatus status = Demo::status(state);
-        QCOMPARE(Demo::isMainWindow(state), mainWindow);
-        QCOMPARE(describeAll(status.peers), peers);
-        QCOMPARE(describeAll(status.remembered_computers), remembered);
-        QCOMPARE(status.computer_id, QString(64, 'b'));
-        QCOMPARE(status.name, "Mac");
-        QCOMPARE(status.capabilities, (QStringList{"receive_transfer", "fast_copy"}));
-        QCOMPARE(status.transfers.size(), state == "sending" ? 1 : 0);
-        QCOMPARE(status.copies.size(), state == "copying" ? 1 : 0);
-        for (const Peer &p : status.peers) {
-            QCOMPARE(p.id, QString(64, p.name == "Studio Mac" ? 'c' : 'a'));
-            QCOMPARE(p.interface_index, std::uint32_t(4294967295u));
-            QCOMPARE(p.link_speed, (LinkSpeed{20'900'000'000, 20'400'000'000}));
-            QVERIFY(QRegularExpression("^[0-9a-f]{12}$").match(p.pairing_code).hasMatch());
-        }
-        if (state == "main")
-            QCOMPARE(status.remembered_computers.last().id, QString(64, 'd'));
-        // The sending and the copy are read through the activity list (views_activity_banner).
+        QFETCH(QString, expected);
+        const ServiceStatus s = Demo::status(state);
+        QCOMPARE(QString("%1|%2 %3|").arg(Demo::isMainWindow(state)).arg(s.transfers.size()).arg(s.copies.size())
+                     + describe(s.peers, s.remembered_computers), expected);
+        for (const Peer &p : s.peers) // the views compare codes and find the demo computer by its id
+            QVERIFY(p.pairing_code.size() == 12 && (p.name != "Windows Desktop" || p.id == Demo::peerID()));
     }
 
-    // The demo status is installed as a connected service's, and from then on the
-    // menu's commands, the choice and the cancel reach no service.
+    // The demo status stands in for a connected service's: the menu's commands, the
+    // choice and the cancel reach no service and change nothing.
     void showDemoSendsNothing()
     {
         StandinModel s(wire::status({offeringPeer("p1", "Alpha", false, QString("/mnt/alpha"), false)}));
@@ -114,23 +76,15 @@ private slots:
         m.setConnected(false);
         int stateChanges = 0;
         m.stateChanged = [&stateChanges] { ++stateChanges; };
-        QSignalSpy changes(&m, &AppModel::changed);
-
         m.showDemo(Demo::status("connected"));
-        QVERIFY(m.demo());
-        QVERIFY(m.connected() && !m.starting() && !m.busy());
-        QCOMPARE(m.serviceError(), std::nullopt);
+        QVERIFY(m.demo() && m.connected() && !m.starting() && !m.busy() && !m.serviceError());
         QCOMPARE(stateChanges, 1);
-        QVERIFY(changes.size() >= 4);
-        QCOMPARE(m.peers().size(), 1);
-
         for (ComputerMenuAction action : {ComputerMenuAction::eject, ComputerMenuAction::disconnect,
                                           ComputerMenuAction::forget, ComputerMenuAction::showAgain})
             performComputerMenuAction(m, Demo::peerID(), action);
         m.choose(Demo::peerID(), "none", std::nullopt, std::nullopt, false, false, std::nullopt);
         m.run(Command{.op = "cancel_copy", .id = "democopy"});
-        QVERIFY(!m.mutating());
-        QVERIFY(m.disconnected().isEmpty());
+        QVERIFY(!m.mutating() && m.disconnected().isEmpty());
         QVERIFY(s.sentAfterAWhile().isEmpty());
         QCOMPARE(m.status()->peers.first().sharing.mode, "drive");
     }

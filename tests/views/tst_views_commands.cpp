@@ -73,6 +73,8 @@ private slots:
         const QString home = QDir::homePath();
         const QJsonArray rememberedA{QJsonObject{{"id", A}, {"name", "W"}, {"share", QJsonObject{{"mode", "none"}}}}};
         QTest::newRow("menu Eject") << demo("connected") << menuItem("Eject") << R"({"op":"eject","peer":"@A"})";
+        QTest::newRow("menu Show Again") << demo("connected", {{"mount", QJsonValue::Null}, {"ejected", true}}) << menuItem("Show Again")
+                                         << R"({"op":"mount","peer":"@A"})";
         QTest::newRow("menu Reconnect") << demo("empty", {}, {}, rememberedA) << Action([](AppModel &m) {
                    m.setDisconnected({{A, "W"}});
                    menuItem("Reconnect")(m);

@@ -308,10 +308,6 @@ private slots:
         QTest::addColumn<double>("fraction");
         QTest::addColumn<QString>("caption");
         const int bar = int(ActivityProgress::Kind::determinate), moving = int(ActivityProgress::Kind::indeterminate);
-        QTest::newRow("demo copy") << QByteArray() << copyJson("c", "copying", R"("bytes":2700000000,"total_bytes":4200000000,"bits_per_second":14200000000)")
-                                   << bar << 2.7 / 4.2 << "2.7 GB of 4.2 GB · 14.2" + nbsp + "Gb/s";
-        QTest::newRow("demo sending") << sendJson("t", "sending", R"("bytes":39845888,"total_bytes":104857600)") << QByteArray()
-                                      << bar << 39845888.0 / 104857600.0 << "39.8 MB of 104.9 MB";
         QTest::newRow("still scanning") << QByteArray() << copyJson("c", "copying", R"("bytes":500000,"total_bytes":2000000,"scanned":false,"bits_per_second":800000000)")
                                         << bar << 0.25 << "500 KB of at least 2 MB · 800" + nbsp + "Mb/s";
         QTest::newRow("more than the total") << sendJson("t", "sending", R"("bytes":5000000000,"total_bytes":4200000000)") << QByteArray()

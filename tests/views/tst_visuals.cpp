@@ -1,7 +1,6 @@
-// The shared visual language: appearance from the desktop portal, palettes,
-// the font, symbols, shared widgets and surfaces, and a gallery of all of them.
+// The shared visual language: appearance from the desktop portal, palettes, the
+// font, symbols, shared widgets and surfaces.
 
-#include "fake_workspace.h"
 #include "platform/alerts.h"
 #include "views/surfaces.h"
 #include "views/symbols.h"
@@ -12,17 +11,13 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDBusVariant>
-#include <QDir>
 #include <QFile>
-#include <QGridLayout>
 #include <QPainter>
 #include <QSignalSpy>
 #include <QStyle>
 #include <QTest>
-#include <QVBoxLayout>
 
 #include <functional>
-
 using namespace cv;
 
 namespace {
@@ -64,129 +59,6 @@ private:
 };
 
 int grey(const QImage &image, QPoint at) { return qGray(image.pixel(at)); }
-
-// A sharing-tile stand-in: TileMaterial around a symbol and a title, with TilePress.
-class Tile : public QWidget {
-public:
-    Tile(bool hot, bool pressed) : material(this), press(this)
-    {
-        setFixedSize(150, 96);
-        material.setHot(hot);
-        press.setPressed(pressed);
-    }
-    void paintEvent(QPaintEvent *) override
-    {
-        QPainter painter(this);
-        const QRectF area(rect());
-        material.paintBehind(painter, area);
-        painter.save();
-        press.apply(painter, area);
-        Symbols::paint(painter, QRectF(16, 16, 30, 30), QStringLiteral("externaldrive"),
-                       Theme::colors(palette()).accent);
-        painter.setFont(Theme::headline());
-        painter.setPen(palette().color(QPalette::WindowText));
-        painter.drawText(QRectF(16, 56, 130, 20), QStringLiteral("Drive"));
-        painter.restore();
-        material.paintFront(painter, area);
-    }
-    TileMaterial material;
-    TilePress press;
-};
-
-// Circles drawn with Platter and SurfaceFill, as the avatar and the more button.
-class Discs : public QWidget {
-public:
-    Discs() { setFixedSize(100, 44); }
-    void paintEvent(QPaintEvent *) override
-    {
-        QPainter painter(this);
-        Platter::paint(painter, SurfaceShape::circle(QRectF(0, 0, 44, 44)), palette());
-        Symbols::paint(painter, QRectF(7, 7, 30, 30), QStringLiteral("laptopcomputer"),
-                       palette().color(QPalette::WindowText));
-        SurfaceFill::paint(painter, SurfaceShape::circle(QRectF(60, 6, 32, 32)), palette());
-        Symbols::paint(painter, QRectF(67, 13, 18, 18), QStringLiteral("ellipsis"),
-                       palette().color(QPalette::WindowText));
-    }
-};
-
-// Every shared widget and style on one page.
-std::unique_ptr<QWidget> gallery(test::FakeWorkspace &workspace)
-{
-    auto page = std::make_unique<QWidget>();
-    page->setAutoFillBackground(true);
-    auto *layout = new QVBoxLayout(page.get());
-    layout->setContentsMargins(20, 20, 20, 20);
-    layout->setSpacing(16);
-
-    auto *section = new FormSection;
-    auto *header = new QWidget;
-    auto *headerLayout = new QHBoxLayout(header);
-    headerLayout->setContentsMargins(0, 0, 0, 0);
-    headerLayout->setSpacing(6);
-    headerLayout->addWidget(textLabel(QStringLiteral("Computers"), Theme::headline()));
-    headerLayout->addWidget(new Spinner(Spinner::Size::mini));
-    headerLayout->addStretch();
-    section->setHeaderWidget(header);
-    auto *on = new Switch(QStringLiteral("Start when I sign in"));
-    on->setChecked(true);
-    section->addRow(FormSection::row(
-        FormSection::titled(QStringLiteral("Start Corvane when I sign in"),
-                            QStringLiteral("Corvane starts in the background.")),
-        on));
-    auto *off = new Switch(QStringLiteral("Disabled"));
-    off->setEnabled(false);
-    section->addRow(FormSection::row(textLabel(QStringLiteral("A disabled switch"), Theme::body()), off));
-    section->addRow(FormSection::row(
-        new ElidedLabel(QStringLiteral("A very long computer name that will not fit in this row at all, not even on a wide window")),
-        new Spinner(Spinner::Size::small)));
-    auto *buttons = new QWidget;
-    auto *buttonRow = new QHBoxLayout(buttons);
-    buttonRow->setContentsMargins(0, 0, 0, 0);
-    buttonRow->addWidget(new QPushButton(literalButtonTitle(QStringLiteral("Salt & Pepper"))));
-    buttonRow->addWidget(new ProminentButton(QStringLiteral("Send Files…")));
-    auto *disabled = new ProminentButton(QStringLiteral("Disabled"));
-    disabled->setEnabled(false);
-    buttonRow->addWidget(disabled);
-    buttonRow->addStretch();
-    section->addRow(buttons);
-    section->setFooter(new FooterLabel(
-        QStringLiteral("Other computer doesn't have Corvane? Download free from [example.com](https://example.com/)"),
-        workspace));
-    layout->addWidget(section);
-
-    auto *symbols = new QWidget;
-    auto *grid = new QGridLayout(symbols);
-    grid->setContentsMargins(0, 0, 0, 0);
-    for (int i = 0; i < Symbols::names().size(); ++i) {
-        const QString &name = Symbols::names()[i];
-        auto *symbol = new SymbolView(name, 20);
-        if (name.endsWith(QLatin1String(".fill")) && name != QLatin1String("bolt.fill"))
-            symbol->setColor(Qt::white, Theme::colors(Appearance::light).orange);
-        grid->addWidget(symbol, i / 10, i % 10);
-    }
-    layout->addWidget(symbols);
-
-    auto *surfaces = new QHBoxLayout;
-    surfaces->addWidget(new Tile(false, false));
-    surfaces->addWidget(new Tile(true, false));
-    surfaces->addWidget(new Tile(true, true));
-    layout->addLayout(surfaces);
-    auto *group = new GroupMaterial;
-    auto *groupLayout = new QHBoxLayout(group);
-    groupLayout->setContentsMargins(14, 12, 14, 12);
-    groupLayout->addWidget(textLabel(QStringLiteral("Options on a grouped block"), Theme::callout()));
-    groupLayout->addWidget(new Discs);
-    layout->addWidget(group);
-    return page;
-}
-
-QImage render(QWidget &widget, qreal ratio)
-{
-    QPixmap pixmap(widget.size() * ratio);
-    pixmap.setDevicePixelRatio(ratio);
-    widget.render(&pixmap);
-    return pixmap.toImage();
-}
 
 } // namespace
 
@@ -302,24 +174,19 @@ private slots:
     }
 
     // The switch toggles by mouse and by the space key, and has a name.
-    void switchToggles_data()
-    {
-        QTest::addColumn<std::function<void(Switch &)>>("operate");
-        QTest::newRow("mouse") << std::function<void(Switch &)>([](Switch &s) { QTest::mouseClick(&s, Qt::LeftButton); });
-        QTest::newRow("space") << std::function<void(Switch &)>([](Switch &s) { QTest::keyClick(&s, Qt::Key_Space); });
-    }
     void switchToggles()
     {
-        QFETCH(std::function<void(Switch &)>, operate);
         Switch toggle(QStringLiteral("Show in menu bar"));
         toggle.resize(toggle.sizeHint());
         toggle.show();
         QVERIFY(toggle.focusPolicy() & Qt::TabFocus);
-        QCOMPARE(QAccessible::queryAccessibleInterface(&toggle)->text(QAccessible::Name),
-                 QStringLiteral("Show in menu bar"));
-        operate(toggle);
+        QCOMPARE(QAccessible::queryAccessibleInterface(&toggle)->text(QAccessible::Name), QStringLiteral("Show in menu bar"));
+        QTest::mouseClick(&toggle, Qt::LeftButton);
         QVERIFY(toggle.isChecked());
-        operate(toggle);
+        QTest::keyClick(&toggle, Qt::Key_Space);
+        QVERIFY(!toggle.isChecked());
+        QTest::keyClick(&toggle, Qt::Key_Space);
+        QTest::mouseClick(&toggle, Qt::LeftButton);
         QVERIFY(!toggle.isChecked());
     }
 
@@ -386,43 +253,6 @@ private slots:
         QCOMPARE(QFontInfo(body).family(), QStringLiteral("Inter"));
         QCOMPARE(QFontInfo(body).pixelSize(), 13);
         QCOMPARE(QFontInfo(Theme::semibold(Theme::title2())).weight(), int(QFont::DemiBold));
-    }
-
-    // The footer's link opens through the workspace.
-    void footerLink()
-    {
-        test::FakeWorkspace workspace;
-        FooterLabel footer(QStringLiteral("Download from [example.com](https://example.com/)"), workspace);
-        emit footer.linkActivated(QStringLiteral("https://example.com/"));
-        QCOMPARE(workspace.opened, QList<QUrl>{QUrl(QStringLiteral("https://example.com/"))});
-    }
-
-    // Lays out every shared widget and style in light and dark at ratios 1 and 2; the
-    // images go to CV_GALLERY_DIR when it is set, to be looked at.
-    void gallery()
-    {
-        test::FakeWorkspace workspace;
-        const QString folder = qEnvironmentVariable("CV_GALLERY_DIR");
-        QList<QImage> shots;
-        for (Appearance appearance : {Appearance::light, Appearance::dark}) {
-            Theme::apply(appearance);
-            auto page = ::gallery(workspace);
-            page->resize(560, page->sizeHint().height());
-            page->show();
-            QVERIFY(QTest::qWaitForWindowExposed(page.get()));
-            for (qreal ratio : {1.0, 2.0}) {
-                const QImage shot = render(*page, ratio);
-                QCOMPARE(shot.size(), page->size() * ratio);
-                if (!folder.isEmpty())
-                    QVERIFY(shot.save(QDir(folder).filePath(
-                        QStringLiteral("gallery-%1@%2x.png")
-                            .arg(appearance == Appearance::dark ? "dark" : "light")
-                            .arg(int(ratio)))));
-                shots << shot;
-            }
-        }
-        QVERIFY(shots[0] != shots[2]);
-        Theme::apply(Appearance::light);
     }
 };
 
