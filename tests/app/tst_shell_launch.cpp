@@ -61,7 +61,6 @@ private slots:
         QTest::newRow("background") << QStringList{"--background"} << none << "" << true << Since() << QStringList{suppressed};
         QTest::newRow("first --events-since counts") << QStringList{"--events-since", "42", "--background", "--events-since", "7"}
                                                      << none << "" << true << Since(42) << QStringList{suppressed};
-        QTest::newRow("--events-since -1") << QStringList{"--events-since", "-1"} << none << "main" << true << Since() << QStringList{};
         QTest::newRow("demo: choose") << QStringList{"--demo"} << none << peer << false << Since() << QStringList{capturing};
         QTest::newRow("demo main") << QStringList{"--demo", "main"} << none << "main" << false << Since() << QStringList{capturing};
         QTest::newRow("demo --background") << QStringList{"--demo", "--background"} << none << peer << false << Since()
