@@ -1,6 +1,7 @@
 #include "app/install_location.h"
 
 #include "localization/localization.h"
+#include "model/failures.h"
 #include "platform/alerts.h"
 #include "platform/clock.h"
 #include "platform/install_system.h"
@@ -72,14 +73,8 @@ QString describe(std::exception_ptr thrown)
         std::rethrow_exception(thrown);
     } catch (const Failure &e) {
         return e.message();
-    } catch (const ServiceError &e) {
-        return e.message();
-    } catch (const PlatformError &e) {
-        return e.message();
-    } catch (const std::exception &e) {
-        return QString::fromUtf8(e.what());
     } catch (...) {
-        return QString();
+        return failure::describe(thrown);
     }
 }
 

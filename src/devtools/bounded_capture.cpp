@@ -1,7 +1,6 @@
 #include "devtools/bounded_capture.h"
 
-#include "platform/platform_error.h"
-#include "service/service_error.h"
+#include "model/failures.h"
 
 #include <QCoreApplication>
 
@@ -31,14 +30,8 @@ QString captureErrorText(std::exception_ptr error)
         std::rethrow_exception(error);
     } catch (const DevelopmentCaptureFailure &e) {
         return e.errorDescription();
-    } catch (const ServiceError &e) {
-        return e.message();
-    } catch (const PlatformError &e) {
-        return e.message();
-    } catch (const std::exception &e) {
-        return QString::fromUtf8(e.what());
     } catch (...) {
-        return QStringLiteral("unknown error");
+        return failure::describe(error);
     }
 }
 
