@@ -79,6 +79,8 @@ private:
 
     QString text_;
     QLabel *label_;
+    mutable int cachedWidth_ = -1; // heightForWidth's last answer
+    mutable int cachedHeight_ = 0;
 };
 
 // One sending or copy: icon, title, progress or result, the question a copy waits
@@ -125,6 +127,7 @@ private:
     TwoLineTitle *title_;
     ByteProgressBar *bar_;
     QLabel *caption_;
+    QWidget *captionLine_; // holds the caption
     QLabel *problem_;
     QHBoxLayout *buttonRow_;
     QList<QAbstractButton *> buttonWidgets_;
