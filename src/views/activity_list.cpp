@@ -521,7 +521,8 @@ void ActivityList::refresh()
 {
     if (!model_)
         return;
-    const QList<Activity> items = activityFor(model_->status(), peer_);
+    items_ = activityFor(model_->status(), peer_);
+    const QList<Activity> &items = items_;
     const ActivityHeader header = activityHeader(*model_, peer_);
     if (clear_->isVisibleTo(this) != header.clearShown)
         clear_->setVisible(header.clearShown);

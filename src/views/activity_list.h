@@ -149,6 +149,8 @@ public:
     // Nothing is laid out or painted again when nothing changed.
     void refresh();
 
+    // The entries shown, as the last refresh computed them.
+    const QList<Activity> &items() const { return items_; }
     QPushButton *clearButton() const { return clear_; }
     QList<ActivityRow *> rows() const;
     // A 1-pixel widget after the last row, named "transfers-end".
@@ -162,6 +164,7 @@ private:
 
     QPointer<AppModel> model_;
     QString peer_;
+    QList<Activity> items_;
     QStringList order_; // the ids shown, in order
     QHash<QString, ActivityRow *> rows_;
     QHash<QString, QWidget *> dividers_;
