@@ -77,6 +77,28 @@ ByteProgressBar::ByteProgressBar(QWidget *parent) : QWidget(parent)
     setAttribute(Qt::WA_OpaquePaintEvent, false);
 }
 
+namespace {
+
+// Whether any of `widget` lies inside its window's visible area (inside every
+// ancestor). Cheaper than asking Qt to repaint it: the repaint manager weighs each
+// widget marked for repainting against all of its siblings, a hundred rows in a
+// busy list, even when the widget is scrolled out of sight.
+bool withinWindow(const QWidget *widget)
+{
+    QRect area = widget->rect();
+    for (const QWidget *w = widget; !w->isWindow(); w = w->parentWidget()) {
+        const QWidget *parent = w->parentWidget();
+        if (!parent)
+            break;
+        area = area.translated(w->pos()) & parent->rect();
+        if (area.isEmpty())
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
 void ByteProgressBar::setFraction(std::optional<double> fraction)
 {
     if (fraction)
@@ -85,7 +107,9 @@ void ByteProgressBar::setFraction(std::optional<double> fraction)
         return;
     fraction_ = fraction;
     updateTimer();
-    update();
+    // Out of sight, nothing to repaint: scrolling it into view paints it afresh.
+    if (withinWindow(this))
+        update();
 }
 
 QSize ByteProgressBar::sizeHint() const { return {120, barHeight}; }
