@@ -77,6 +77,28 @@ ByteProgressBar::ByteProgressBar(QWidget *parent) : QWidget(parent)
     setAttribute(Qt::WA_OpaquePaintEvent, false);
 }
 
+namespace {
+
+// Whether any of `widget` lies inside its window's visible area (inside every
+// ancestor). Cheaper than asking Qt to repaint it: the repaint manager weighs each
+// widget marked for repainting against all of its siblings, a hundred rows in a
+// busy list, even when the widget is scrolled out of sight.
+bool withinWindow(const QWidget *widget)
+{
+    QRect area = widget->rect();
+    for (const QWidget *w = widget; !w->isWindow(); w = w->parentWidget()) {
+        const QWidget *parent = w->parentWidget();
+        if (!parent)
+            break;
+        area = area.translated(w->pos()) & parent->rect();
+        if (area.isEmpty())
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
 void ByteProgressBar::setFraction(std::optional<double> fraction)
 {
     if (fraction)
@@ -85,7 +107,9 @@ void ByteProgressBar::setFraction(std::optional<double> fraction)
         return;
     fraction_ = fraction;
     updateTimer();
-    update();
+    // Out of sight, nothing to repaint: scrolling it into view paints it afresh.
+    if (withinWindow(this))
+        update();
 }
 
 QSize ByteProgressBar::sizeHint() const { return {120, barHeight}; }
@@ -167,6 +191,7 @@ void TwoLineTitle::setText(const QString &text)
     if (text == text_)
         return;
     text_ = text;
+    cachedWidth_ = -1;
     relayout();
     updateGeometry();
 }
@@ -185,6 +210,9 @@ QSize TwoLineTitle::minimumSizeHint() const { return {40, fontMetrics().lineSpac
 
 int TwoLineTitle::heightForWidth(int width) const
 {
+    // Asked for each row whenever the list is laid out: the text is laid out once per width.
+    if (width == cachedWidth_)
+        return cachedHeight_;
     QTextLayout layout(text_, font());
     layout.beginLayout();
     int lines = 0;
@@ -196,7 +224,9 @@ int TwoLineTitle::heightForWidth(int width) const
         ++lines;
     }
     layout.endLayout();
-    return std::max(lines, 1) * fontMetrics().lineSpacing();
+    cachedWidth_ = width;
+    cachedHeight_ = std::max(lines, 1) * fontMetrics().lineSpacing();
+    return cachedHeight_;
 }
 
 void TwoLineTitle::resizeEvent(QResizeEvent *event)
@@ -208,8 +238,10 @@ void TwoLineTitle::resizeEvent(QResizeEvent *event)
 void TwoLineTitle::changeEvent(QEvent *event)
 {
     QWidget::changeEvent(event);
-    if (event->type() == QEvent::FontChange)
+    if (event->type() == QEvent::FontChange) {
+        cachedWidth_ = -1;
         relayout();
+    }
 }
 
 void TwoLineTitle::relayout()
@@ -263,6 +295,36 @@ void TwoLineTitle::copy()
 
 // ---- ActivityRow
 
+namespace {
+
+// Holds a one-line label at its line's height, the label sized to the holder. A new
+// text then repaints the label alone: with its size fixed, the label's new size hint
+// reaches no layout, where each moving row of a busy list would otherwise have the
+// whole list laid out again at every status.
+class LineHolder final : public QWidget {
+public:
+    LineHolder(QLabel *label, QWidget *parent) : QWidget(parent), label_(label)
+    {
+        label->setParent(this);
+        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    }
+    QSize sizeHint() const override { return {0, label_->fontMetrics().height()}; }
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+    void resizeEvent(QResizeEvent *) override
+    {
+        label_->move(0, 0);
+        label_->setFixedSize(size());
+    }
+
+private:
+    QLabel *label_;
+};
+
+} // namespace
+
+
 ActivityRow::ActivityRow(AppModel &model, QString peer, QWidget *parent)
     : QWidget(parent), model_(&model), peer_(std::move(peer)), icon_(new SymbolView(QString(), iconSize, this)),
       title_(new TwoLineTitle(this)),
@@ -295,10 +357,11 @@ ActivityRow::ActivityRow(AppModel &model, QString peer, QWidget *parent)
     bar_->setFixedHeight(barHeight);
     column->addWidget(title_);
     column->addWidget(bar_);
-    column->addWidget(caption_);
+    captionLine_ = new LineHolder(caption_, this);
+    column->addWidget(captionLine_);
     column->addWidget(problem_);
     bar_->hide();
-    caption_->hide();
+    captionLine_->hide();
     problem_->hide();
     row->addLayout(column, 1);
 
@@ -334,8 +397,8 @@ void ActivityRow::setItem(const Activity &item)
     if (bar_->isVisibleTo(this) != showsBar)
         bar_->setVisible(showsBar);
     caption_->setText(progress.caption);
-    if (caption_->isVisibleTo(this) == progress.caption.isEmpty())
-        caption_->setVisible(!progress.caption.isEmpty());
+    if (captionLine_->isVisibleTo(this) == progress.caption.isEmpty())
+        captionLine_->setVisible(!progress.caption.isEmpty());
 
     const QString problem = activityProblem(item).value_or(QString());
     problem_->setText(problem);
@@ -482,7 +545,8 @@ void ActivityList::refresh()
 {
     if (!model_)
         return;
-    const QList<Activity> items = activityFor(model_->status(), peer_);
+    items_ = activityFor(model_->status(), peer_);
+    const QList<Activity> &items = items_;
     const ActivityHeader header = activityHeader(*model_, peer_);
     if (clear_->isVisibleTo(this) != header.clearShown)
         clear_->setVisible(header.clearShown);

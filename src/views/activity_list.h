@@ -79,6 +79,8 @@ private:
 
     QString text_;
     QLabel *label_;
+    mutable int cachedWidth_ = -1; // heightForWidth's last answer
+    mutable int cachedHeight_ = 0;
 };
 
 // One sending or copy: icon, title, progress or result, the question a copy waits
@@ -125,6 +127,7 @@ private:
     TwoLineTitle *title_;
     ByteProgressBar *bar_;
     QLabel *caption_;
+    QWidget *captionLine_; // holds the caption
     QLabel *problem_;
     QHBoxLayout *buttonRow_;
     QList<QAbstractButton *> buttonWidgets_;
@@ -146,6 +149,8 @@ public:
     // Nothing is laid out or painted again when nothing changed.
     void refresh();
 
+    // The entries shown, as the last refresh computed them.
+    const QList<Activity> &items() const { return items_; }
     QPushButton *clearButton() const { return clear_; }
     QList<ActivityRow *> rows() const;
     // A 1-pixel widget after the last row, named "transfers-end".
@@ -159,6 +164,7 @@ private:
 
     QPointer<AppModel> model_;
     QString peer_;
+    QList<Activity> items_;
     QStringList order_; // the ids shown, in order
     QHash<QString, ActivityRow *> rows_;
     QHash<QString, QWidget *> dividers_;

@@ -551,7 +551,7 @@ void PeerView::refreshSharing()
 void PeerView::refreshActivity()
 {
     activity_->refresh();
-    const QList<Activity> items = activityFor(model_->status(), id_);
+    const QList<Activity> &items = activity_->items();
 
     const QStringList active = activeIds(items);
     if (active == lastActive_)

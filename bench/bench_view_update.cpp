@@ -1,0 +1,340 @@
+// One computer window taking a poll's status, beside one idle polling pass, in the
+// same run and interleaved. The window (a PeerView in a shown top-level window, as
+// the shell makes it) shows a computer with 50 sendings and 50 copies under way.
+// Each turn a model polls a minimal server whose status differs only in the byte
+// counts of those 100 rows; the status it decoded is then given to the window's
+// model the way a poll stores it (status, connected, no service error), then the
+// same status again. The poll runs on a model of its own so that its nested event
+// loop cannot run the window's redraw, which is measured apart. A third model makes
+// the idle pass of bench_polling (about 2 KiB of status) against the same server. The server is a separate process, so the CPU time of this process
+// (getrusage) is the application's own. Under QT_QPA_PLATFORM=offscreen (set when
+// unset), pinned to one CPU.
+//
+//   ./build/bench/bench_view_update --benchmark_repetitions=5 --benchmark_min_time=2
+//
+// Counters, per turn, CPU microseconds unless named _wall_us (medians):
+//   idle_cpu_us      one idle polling pass (bench_polling's pass_cpu_us)
+//   update_cpu_us    the window's share of a moving status: from storing it in the
+//                    model until the window has laid out and repainted
+//   fetch_cpu_us     the poll that brought that status (request, decoding, model)
+//   update_ratio     update_cpu_us / idle_cpu_us (target: at most 10)
+//   poll_update_ratio (fetch + update) / idle
+//   update_paints, update_layouts        paint events and layout requests of one moving update
+//   unchanged_cpu_us, unchanged_paints, unchanged_layouts   the same for an unchanged status
+//                                        (target: no paint, no layout)
+
+#include "bench_socket.h"
+#include "poll_status.h"
+#include "model/app_model.h"
+#include "service/service_client.h"
+#include "views/activity_list.h"
+#include "views/peer_view.h"
+#include "views/window_height.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMainWindow>
+#include <QTemporaryDir>
+#include <QWindow>
+#include <QCoroTask>
+
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+
+namespace {
+
+using bench::processCpu;
+using bench::wallNow;
+
+const QString peerId = QStringLiteral("9d2f4a61c3e84b0f");
+constexpr int rowsOfEach = 50;
+
+// Which status the server answers: the idle one, or one of the two moving ones.
+enum Served { idle = 0, movingA = 1, movingB = 2 };
+
+QTemporaryDir *g_dir = nullptr;
+std::atomic<int> *g_served = nullptr; // shared with the server process
+QByteArray g_replies[3];
+
+QByteArray socketPath() { return QFile::encodeName(g_dir->path() + "/control.sock"); }
+
+QJsonObject copy(int index, qint64 bytes)
+{
+    return {
+        {"id", QStringLiteral("c%1").arg(index, 31, 10, QLatin1Char('0'))},
+        {"peer", peerId},
+        {"direction", index % 2 ? "pull" : "push"},
+        {"name", QStringLiteral("Camera roll %1").arg(index)},
+        {"destinations", QJsonArray{QStringLiteral("/home/ada/Downloads/Camera roll %1").arg(index)}},
+        {"state", "copying"},
+        {"bytes", bytes},
+        {"total_bytes", 42'949'672'960LL},
+        {"files", 1200},
+        {"total_files", 4000},
+        {"scanned", true},
+        {"bits_per_second", 14'200'000'000LL},
+    };
+}
+
+// The busy computer's status; `turn` moves every byte count and nothing else.
+QByteArray movingReply(int turn)
+{
+    QJsonArray transfers, copies;
+    for (int i = 0; i < rowsOfEach; ++i) {
+        const qint64 moved = qint64(turn) * 7'340'032LL * (i + 1);
+        transfers.append(bench::transfer(QStringLiteral("t%1").arg(i, 31, 10, QLatin1Char('0')), peerId, "sending",
+                                         QStringLiteral("Interview footage, reel %1").arg(i),
+                                         1'073'741'824LL + 13'421'772LL * i + moved));
+        copies.append(copy(i, 2'147'483'648LL + 26'843'545LL * i + moved));
+    }
+    const QJsonObject status{
+        {"api_version", 1},
+        {"version", "1.4.2"},
+        {"computer_id", "5f1c0e7a9b2d4c61a8e3f0b7d2c94e15"},
+        {"name", "Ada’s Workstation"},
+        {"capabilities", QJsonArray{"receive_transfer", "multi_drive", "fast_copy", "dismiss"}},
+        {"control_busy", false},
+        {"connection_issues", QJsonArray{}},
+        {"peers", QJsonArray{bench::peer(peerId, "Studio Mac", 17)}},
+        {"remembered_computers", QJsonArray{}},
+        {"transfers", transfers},
+        {"copies", copies},
+        {"event_sequence", 4711},
+    };
+    return R"({"ok":true,"result":)" + QJsonDocument(status).toJson(QJsonDocument::Compact) + "}\n";
+}
+
+// The server, in a child process that ends with this one.
+pid_t startServer(const QByteArray &path)
+{
+    const int fd = bench::listenAt(path);
+    if (fd < 0) {
+        std::perror("bench server");
+        return -1;
+    }
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        static const std::atomic<bool> never{false};
+        bench::serve(fd,
+                     [](const QByteArray &line) {
+                         return line.contains("\"events\"") ? bench::eventsReply : g_replies[g_served->load()];
+                     },
+                     never);
+        ::_exit(0);
+    }
+    ::close(fd);
+    return pid;
+}
+
+std::unique_ptr<cv::AppModel> makeModel()
+{
+    cv::AppModelCollaborators parts;
+    parts.client = std::make_shared<cv::ServiceClient>(g_dir->path());
+    parts.packaged = false;
+    parts.previewMultiDrive = false;
+    parts.log = [](const QString &) {};
+    return std::make_unique<cv::AppModel>(std::move(parts));
+}
+
+// Counts the paint events and layout requests of one window's widgets.
+class EventCounter final : public QObject {
+public:
+    explicit EventCounter(QWidget *window) : window_(window) { qApp->installEventFilter(this); }
+    ~EventCounter() override { qApp->removeEventFilter(this); }
+    int paints = 0;
+    int layouts = 0;
+    void reset() { paints = layouts = 0; }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        const QEvent::Type type = event->type();
+        if ((type == QEvent::Paint || type == QEvent::LayoutRequest) && watched->isWidgetType()) {
+            auto *widget = static_cast<QWidget *>(watched);
+            if (widget == window_ || window_->isAncestorOf(widget))
+                ++(type == QEvent::Paint ? paints : layouts);
+        }
+        return false;
+    }
+
+private:
+    QWidget *window_;
+};
+
+// Runs the event loop until the redraw, the layout and the repaint it causes are done:
+// posted events (the coalesced redraw's zero timer, layout requests, update requests)
+// are handled in a few turns; the extra turns find nothing left.
+void untilRepainted()
+{
+    for (int turn = 0; turn < 4; ++turn) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        QCoreApplication::sendPostedEvents();
+    }
+}
+
+void settleFor(int milliseconds)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < milliseconds)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+void BM_ViewUpdate(benchmark::State &state)
+{
+    g_served->store(idle);
+    std::unique_ptr<cv::AppModel> idleModel = makeModel();
+    std::unique_ptr<cv::AppModel> pollModel = makeModel();
+    std::unique_ptr<cv::AppModel> viewModel = makeModel();
+    // The first refresh sets the event cursor; every later one makes both requests.
+    QCoro::waitFor(idleModel->refresh());
+    g_served->store(movingA);
+    QCoro::waitFor(pollModel->refresh());
+    QCoro::waitFor(pollModel->refresh());
+    // What a poll stores (the window's model makes no requests of its own).
+    auto deliver = [&] {
+        viewModel->setStatus(pollModel->status());
+        viewModel->setConnected(true);
+        viewModel->setServiceError(std::nullopt);
+    };
+    deliver();
+    if (!idleModel->connected() || !pollModel->connected()) {
+        state.SkipWithError("the models did not reach the server");
+        return;
+    }
+
+    // The window as the shell makes it.
+    auto *height = new cv::WindowHeight(460, 920);
+    auto *view = new cv::PeerView(*viewModel, peerId, viewModel->name(peerId), height);
+    QMainWindow window;
+    window.setWindowTitle(viewModel->name(peerId));
+    window.resize(640, 660);
+    window.setCentralWidget(view);
+    height->setParent(&window);
+    height->setWindow(&window);
+    height->showAfterFitting([&window] { window.show(); });
+    settleFor(600); // shown, fitted, scrolled to the end, animations over
+    if (!window.isVisible() || !window.windowHandle() || !window.windowHandle()->isExposed()) {
+        state.SkipWithError("the window was not shown");
+        return;
+    }
+    if (view->activityList()->rows().size() != 2 * rowsOfEach) {
+        state.SkipWithError("the window does not list the 100 rows");
+        return;
+    }
+
+    EventCounter counter(&window);
+    std::vector<double> idleCpu, idleWall, fetchCpu, updateCpu, updateWall, unchangedCpu;
+    int updatePaints = 0, updateLayouts = 0, unchangedPaints = 0, unchangedLayouts = 0;
+    int turn = 0;
+    for (auto _ : state) {
+        // One idle polling pass.
+        g_served->store(idle);
+        double w0 = wallNow(), c0 = processCpu();
+        QCoro::waitFor(idleModel->refresh());
+        double c1 = processCpu(), w1 = wallNow();
+        idleCpu.push_back(c1 - c0);
+        idleWall.push_back(w1 - w0);
+
+        // A status that moves every row: the poll, then the window's share.
+        g_served->store(++turn % 2 ? movingB : movingA);
+        c0 = processCpu();
+        QCoro::waitFor(pollModel->refresh());
+        c1 = processCpu();
+        counter.reset();
+        w0 = wallNow();
+        deliver();
+        untilRepainted();
+        const double c2 = processCpu(), w2 = wallNow();
+        fetchCpu.push_back(c1 - c0);
+        updateCpu.push_back(c2 - c1);
+        updateWall.push_back(w2 - w0);
+        updatePaints += counter.paints;
+        updateLayouts += counter.layouts;
+
+        // The same status again.
+        QCoro::waitFor(pollModel->refresh());
+        c1 = processCpu();
+        counter.reset();
+        deliver();
+        untilRepainted();
+        unchangedCpu.push_back(processCpu() - c1);
+        unchangedPaints += counter.paints;
+        unchangedLayouts += counter.layouts;
+    }
+    if (!idleModel->connected() || !pollModel->connected()) {
+        state.SkipWithError("a model lost the server");
+        return;
+    }
+    if (updatePaints == 0) {
+        state.SkipWithError("a moving status repainted nothing");
+        return;
+    }
+
+    const double n = double(state.iterations());
+    const double idleUs = bench::median(idleCpu) * 1e6, updateUs = bench::median(updateCpu) * 1e6;
+    const double fetchUs = bench::median(fetchCpu) * 1e6;
+    state.counters["idle_cpu_us"] = idleUs;
+    state.counters["idle_wall_us"] = bench::median(idleWall) * 1e6;
+    state.counters["fetch_cpu_us"] = fetchUs;
+    state.counters["update_cpu_us"] = updateUs;
+    state.counters["update_wall_us"] = bench::median(updateWall) * 1e6;
+    state.counters["update_ratio"] = idleUs > 0 ? updateUs / idleUs : 0;
+    state.counters["poll_update_ratio"] = idleUs > 0 ? (fetchUs + updateUs) / idleUs : 0;
+    state.counters["update_paints"] = updatePaints / n;
+    state.counters["update_layouts"] = updateLayouts / n;
+    state.counters["unchanged_cpu_us"] = bench::median(unchangedCpu) * 1e6;
+    state.counters["unchanged_paints"] = unchangedPaints / n;
+    state.counters["unchanged_layouts"] = unchangedLayouts / n;
+    state.counters["status_bytes"] = double(g_replies[movingA].size());
+}
+BENCHMARK(BM_ViewUpdate)->UseRealTime()->Unit(benchmark::kMicrosecond);
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    bench::pinToOneCpu();
+    QApplication app(argc, argv);
+    QTemporaryDir dir(QDir::tempPath() + "/bench-XXXXXX");
+    g_dir = &dir;
+    void *shared = ::mmap(nullptr, sizeof(std::atomic<int>), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    if (shared == MAP_FAILED) {
+        std::perror("bench shared memory");
+        return 1;
+    }
+    g_served = new (shared) std::atomic<int>(idle);
+    g_replies[idle] = bench::statusReply();
+    g_replies[movingA] = movingReply(0);
+    g_replies[movingB] = movingReply(1);
+    const pid_t server = startServer(socketPath());
+    if (server < 0)
+        return 1;
+
+    benchmark::Initialize(&argc, argv);
+    int status = 0;
+    if (!benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        benchmark::RunSpecifiedBenchmarks();
+        benchmark::Shutdown();
+    } else {
+        status = 1;
+    }
+    ::kill(server, SIGTERM);
+    ::waitpid(server, nullptr, 0);
+    return status;
+}
