@@ -216,7 +216,11 @@ private slots:
 
         const auto out = test::outcome(InstallLocation::stopRunningCopy(platform(service.runtimeDir())));
         QCOMPARE(out.error.value_or(QString()), error);
-        QCOMPARE(opsOf(service.recorded()), ops);
+        // While the stand-in is still winding down, the waiting may probe more than once.
+        QStringList recorded = opsOf(service.recorded());
+        while (recorded.size() > ops.size() && ops.endsWith("status") && recorded.endsWith("status"))
+            recorded.removeLast();
+        QCOMPARE(recorded, ops);
         QCOMPARE(fake.terminated, others.keys().mid(others.contains(1) ? 1 : 0));
         for (const double pause : clock->sleeps()) // the looks come 0.2 s apart
             QCOMPARE(pause, 0.2);
