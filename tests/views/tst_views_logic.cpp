@@ -325,12 +325,10 @@ private slots:
         QTest::newRow("problem, share not mounted") << demo("choose", {{"choice_required", false}, {"error", "Mount failed"}}) << "" << "5|Mount failed||Try Again";
         QTest::newRow("both problem buttons, busy") << demo("choose", {{"choice_required", false}, {"error", "Operation not permitted"}}) << "busy"
             << "5|Operation not permitted||Open Privacy Settings,!Try Again";
-        QTest::newRow("empty error counts") << demo("receive", {{"remote_receive", false}, {"error", ""}}) << "" << "5|||";
         QTest::newRow("saved location missing: opening") << demo("choose", {{"error", "gone"}}) << "" << "6|Opening Windows Desktop’s shared files…||";
         QTest::newRow("saved location missing: waiting") << demo("choose", {{"error", "gone"}, {"remote_share", null}}) << "" << waiting;
         QTest::newRow("neither shares") << demo("other", {{"remote_share", null}}) << ""
             << "7|Neither computer is sharing yet. Click a choice above once the codes match.||";
-        QTest::newRow("mount without a share") << demo("connected", {{"remote_share", null}}) << "" << waiting;
     }
     void banner()
     {
