@@ -33,6 +33,7 @@ struct Window {
         f.model().showDemo(Demo::status(state));
         auto *layout = new QVBoxLayout(&frame);
         layout->setContentsMargins(0, 0, 0, 0);
+        list->setContentsMargins(20, 0, 20, 0);
         layout->addWidget(list, 1);
         layout->addWidget(banner);
         frame.resize(640, 260);
