@@ -149,9 +149,7 @@ private slots:
         f.model().setConnected(connected);
         PeerView view(f.model(), A, "Initial", nullptr);
         QCOMPARE(QStringList({view.nameLabel()->text(), view.linkLabel()->text(), view.linkLabel()->toolTip(),
-                              QString::number(!view.pendingNote()->isHidden())})
-                     .join('|'),
-                 expected);
+                              QString::number(!view.pendingNote()->isHidden())}).join('|'), expected);
     }
 
     // The drop overlay says which way dropped files go; it never shows while busy
@@ -161,11 +159,9 @@ private slots:
         columns<QJsonObject, QString>("status", "overlay"); // empty: none shown, and the drop refused
         QTest::newRow("can send and copy") << demo("receive", {{"mount", "/Volumes/W"}}) << "Drop files to send to Windows Desktop";
         QTest::newRow("copy only") << demo("connected") << "Drop files to copy at full speed";
-        QTest::newRow("busy") << [] {
-            QJsonObject s = demo("receive");
-            s["control_busy"] = true;
-            return s;
-        }() << "";
+        QJsonObject busy = demo("receive");
+        busy["control_busy"] = true;
+        QTest::newRow("busy") << busy << "";
         QTest::newRow("neither") << demo("choose") << "";
     }
 
@@ -182,7 +178,6 @@ private slots:
         QCOMPARE(view.dropOverlay()->isVisible(), !overlay.isEmpty());
         if (!overlay.isEmpty()) {
             QCOMPARE(view.dropOverlayText(), overlay);
-            QCOMPARE(view.dropOverlay()->geometry(), view.rect().adjusted(8, 8, -8, -8));
             QVERIFY(view.dropOverlay()->testAttribute(Qt::WA_TransparentForMouseEvents));
         } else {
             QVERIFY(!drag(view, {QUrl::fromLocalFile("/etc/hostname")}, true));
