@@ -1,4 +1,5 @@
 #include "outcome.h"
+#include "../views/table.h"
 
 #include "devtools/bounded_capture.h"
 
@@ -60,9 +61,7 @@ class TestBoundedCapture : public QObject {
 private slots:
     void outcomes_data()
     {
-        QTest::addColumn<Start>("start");
-        QTest::addColumn<double>("timeout");
-        QTest::addColumn<std::optional<QString>>("error"); // none: the value 7
+        columns<Start, double, std::optional<QString>>("start", "timeout", "error"); // none: the value 7
         auto error = std::make_exception_ptr(ServiceError::invalid("Grab refused."));
         QTest::newRow("callback inside start") << Start([](Completion done) { done(7, nullptr); }) << 3.0
                                                << std::optional<QString>();
@@ -76,9 +75,7 @@ private slots:
     }
     void outcomes()
     {
-        QFETCH(Start, start);
-        QFETCH(double, timeout);
-        QFETCH(std::optional<QString>, error);
+        auto [start, timeout, error] = fetch<Start, double, std::optional<QString>>("start", "timeout", "error");
         resumes = 0;
         const Outcome<int> out = outcome(counted(start, timeout));
         QCOMPARE(out.error, error);

@@ -1,4 +1,5 @@
 #include "views_logic_support.h"
+#include "table.h"
 
 #include "views/activity_logic.h"
 #include "views/banner_logic.h"
@@ -6,55 +7,53 @@
 #include "views/computer_rows.h"
 #include "views/sharing_logic.h"
 
+#include <QAction>
+#include <QMenu>
 #include <QTest>
 
 using namespace cv;
 using namespace cv::test;
+
+using Action = std::function<void(AppModel &)>;
+Q_DECLARE_METATYPE(Action)
 
 namespace {
 
 const QString nbsp = QString(QChar(0x00A0));
 const QJsonValue null = QJsonValue::Null;
 const QString home = QDir::homePath();
+const QJsonObject noShare{{"mode", "none"}};
 
-// The rows as "name|summary|flags": o online, w warning, c needs a choice, r reconnect.
+QJsonArray rememberedA(const char *name = "W", const QJsonObject &share = noShare)
+{
+    return {remembered(A).named(name).sharing(share)};
+}
+
+// Rows as "name|summary|flags": o online, w warning, c needs a choice, r reconnect.
 QString describe(const QList<ComputerRowModel> &rows)
 {
     QStringList lines;
-    for (const ComputerRowModel &r : rows) {
-        lines << r.name + "|" + r.summary + "|" + (r.online ? "o" : "") + (r.warning ? "w" : "")
-                + (r.needsChoice ? "c" : "") + (r.canReconnect ? "r" : "");
-    }
+    for (const ComputerRowModel &r : rows)
+        lines << r.name + "|" + r.summary + "|" + (r.online ? "o" : "") + (r.warning ? "w" : "") + (r.needsChoice ? "c" : "")
+                + (r.canReconnect ? "r" : "");
     return lines.join("\n");
 }
 
-// Items and buttons as "Title", "!Title" when disabled.
-QString describe(const QList<ComputerMenuItem> &items)
+// Items and buttons as "Title" ("—" a divider, the symbol when untitled), "!" before a
+// disabled one, "+" after a prominent one.
+template<class Item>
+QString describe(const QList<Item> &items, const char *separator = "|")
 {
     QStringList parts;
-    for (const ComputerMenuItem &i : items)
-        parts << (i.enabled ? "" : "!") + (i.action == ComputerMenuAction::divider ? QString("—") : i.title);
-    return parts.join("|");
-}
-
-// Buttons as "Title" (the symbol when untitled), "!" before a disabled one, "+" after a prominent one.
-template<class Button>
-QString describe(const QList<Button> &buttons, const char *separator = "|")
-{
-    QStringList parts;
-    for (const Button &b : buttons) {
-        QString part = (b.enabled ? "" : "!") + (b.title.isEmpty() ? b.symbol : b.title);
-        if constexpr (std::is_same_v<Button, BannerButton>)
-            part += b.prominent ? "+" : "";
-        parts << part;
+    for (const Item &i : items) {
+        if constexpr (std::is_same_v<Item, ComputerMenuItem>)
+            parts << (i.enabled ? "" : "!") + (i.action == ComputerMenuAction::divider ? QString("—") : i.title);
+        else
+            parts << (i.enabled ? "" : "!") + (i.title.isEmpty() ? i.symbol : i.title);
+        if constexpr (std::is_same_v<Item, BannerButton>)
+            parts.last() += i.prominent ? "+" : "";
     }
     return parts.join(separator);
-}
-
-QString describe(const Banner &banner)
-{
-    static const char *names[] = {"noService", "notConnected", "receiving", "sharing", "ejected", "problem", "opening", "waiting"};
-    return QString(names[int(banner.state)]) + "|" + banner.title + "|" + banner.detail + "|" + describe(banner.buttons, ",");
 }
 
 struct Fixture {
@@ -63,13 +62,47 @@ struct Fixture {
     {
         f.previewMultiDrive = previewDrives;
         if (!status.isEmpty())
-            installStatus(f.model(), status);
+            install(f.model(), status);
         f.model().setDisconnected(disconnected);
         f.model().setConnected(connected);
     }
     ModelFixture f;
     AppModel &m() { return f.model(); }
 };
+
+QStringList idsOf(const QList<Activity> &list)
+{
+    QStringList ids;
+    for (const Activity &a : list)
+        ids << a.id();
+    return ids;
+}
+
+// Triggers the item titled `title` of the demo computer's menu.
+Action menuItem(const char *title)
+{
+    return [title](AppModel &m) {
+        QMenu menu;
+        fillComputerMenu(menu, m, A, [] {});
+        for (QAction *action : menu.actions())
+            if (action->text() == QLatin1String(title))
+                action->trigger();
+    };
+}
+
+Action row(ActivityButton button, qsizetype index = 0)
+{
+    return [button, index](AppModel &m) { performActivityButton(m, A, activityFor(m.status(), A).at(index), button); };
+}
+
+// The demo computer's status with its sendings and copies given as raw JSON.
+QJsonObject withActivity(const QByteArray &transfers, const QByteArray &copies)
+{
+    QJsonObject status = demo("connected", {}, {"dismiss"});
+    status["transfers"] = QJsonDocument::fromJson("[" + transfers + "]").array();
+    status["copies"] = QJsonDocument::fromJson("[" + copies + "]").array();
+    return status;
+}
 
 } // namespace
 
@@ -79,89 +112,62 @@ class TestViewsLogic : public QObject {
 private slots:
     void rows_data()
     {
-        QTest::addColumn<QJsonObject>("status");
-        QTest::addColumn<AppModel::Disconnected>("disconnected");
-        QTest::addColumn<QString>("rows");
-        auto remembered = [](const char *id, const char *name, const char *mode) {
-            return QJsonObject{{"id", id}, {"name", name}, {"share", QJsonObject{{"mode", mode}}}};
-        };
+        columns<QJsonObject, AppModel::Disconnected, QString>("status", "disconnected", "rows");
+        auto r = [](const char *id, const char *name, const char *mode) { return remembered(id).named(name).sharing({{"mode", mode}}); };
         QTest::newRow("demo main") << demo("main") << AppModel::Disconnected{} << "Studio Mac|Thunderbolt|oc\n"
-                                      "Windows Desktop|Thunderbolt · Sharing Macintosh HD|o\n"
-                                      "Old ThinkPad|Not connected · Shares Projects|";
+            "Windows Desktop|Thunderbolt · Sharing Macintosh HD|o\nOld ThinkPad|Not connected · Shares Projects|";
         QTest::newRow("saved location gone") << demo("choose", {{"error", "gone"}}) << AppModel::Disconnected{}
                                              << "Windows Desktop|What you shared last time isn't available|owc";
-        QTest::newRow("not sharing, other side receives") << demo("receive", {{"sharing", QJsonObject{{"mode", "none"}}}, {"interface_index", 7}})
+        QTest::newRow("not sharing, other side receives") << demo("receive", {{"sharing", noShare}, {"interface_index", 7}})
             << AppModel::Disconnected{} << "Windows Desktop|Cable · Not sharing · It's in receive mode|o";
-        QTest::newRow("receive only") << demo("receive") << AppModel::Disconnected{} << "Windows Desktop|Thunderbolt · Receive only · It's in receive mode|o";
-        QTest::newRow("offline kinds, disconnected once") << wire::status({}, 0, {},
-                            {remembered("r1", "Mac 10", "none"), remembered("r2", "Mac 2", "receive"),
-                             remembered("r3", "mac 3", "none")})
+        QTest::newRow("offline kinds, disconnected once") << wire::status({}, 0, {}, {r("r1", "Mac 10", "none"), r("r2", "Mac 2", "receive"), r("r3", "mac 3", "none")})
             << AppModel::Disconnected{{"r1", "Mac 10"}, {"x", "Mac 2"}}
             << "Mac 2|Not connected · Receive only|\nMac 2|Disconnected|r\nmac 3|Not connected|\nMac 10|Disconnected|r";
-        QTest::newRow("connected stay first") << wire::status({wire::peer("p1", "Zed")}, 0, {}, {remembered("r1", "Alpha", "none")})
+        QTest::newRow("connected stay first") << wire::status({wire::peer("p1", "Zed")}, 0, {}, {r("r1", "Alpha", "none")})
             << AppModel::Disconnected{{"p1", "Zed"}} << "Zed|Cable · Not sharing|o\nAlpha|Not connected|";
     }
-
     void rows()
     {
-        QFETCH(QJsonObject, status);
-        QFETCH(AppModel::Disconnected, disconnected);
-        QFETCH(QString, rows);
+        auto [status, disconnected, rows] = fetch<QJsonObject, AppModel::Disconnected, QString>("status", "disconnected", "rows");
         Fixture x(status, disconnected);
         QCOMPARE(describe(computerRows(x.m())), rows);
     }
 
     void menu_data()
     {
-        QTest::addColumn<QJsonObject>("status");
-        QTest::addColumn<AppModel::Disconnected>("disconnected");
-        QTest::addColumn<bool>("withShow");
-        QTest::addColumn<QString>("items");
-        const AppModel::Disconnected none;
-        QTest::newRow("unknown computer") << demo("empty") << none << true << "Show|—";
-        QTest::newRow("mounted and remembered") << demo("connected") << none << true << "Show|Open Files|Eject|—|Disconnect|Forget…";
-        QTest::newRow("ejected") << demo("connected", {{"mount", null}, {"ejected", true}}) << none << true << "Show|Show Again|—|Disconnect|Forget…";
-        QTest::newRow("disconnected and remembered") << demo("empty", {}, {}, QJsonArray{QJsonObject{{"id", A}, {"name", "W"}, {"share", QJsonObject{{"mode", "none"}}}}})
-            << AppModel::Disconnected{{A, "W"}} << true << "Show|—|Reconnect|Forget…";
+        columns<QJsonObject, AppModel::Disconnected, bool, QString>("status", "disconnected", "withShow", "items");
         QJsonObject busy = demo("connected");
         busy["control_busy"] = true;
-        QTest::newRow("busy") << busy << none << true << "Show|Open Files|!Eject|—|!Disconnect|!Forget…";
-        QTest::newRow("can send, no show") << demo("receive") << none << false << "Send Files…|—|Disconnect";
+        QTest::newRow("unknown computer") << demo("empty") << AppModel::Disconnected{} << true << "Show|—";
+        QTest::newRow("mounted and remembered") << demo("connected") << AppModel::Disconnected{} << true << "Show|Open Files|Eject|—|Disconnect|Forget…";
+        QTest::newRow("ejected") << demo("connected", {{"mount", null}, {"ejected", true}}) << AppModel::Disconnected{} << true << "Show|Show Again|—|Disconnect|Forget…";
+        QTest::newRow("disconnected and remembered") << demo("empty", {}, {}, rememberedA()) << AppModel::Disconnected{{A, "W"}} << true << "Show|—|Reconnect|Forget…";
+        QTest::newRow("busy") << busy << AppModel::Disconnected{} << true << "Show|Open Files|!Eject|—|!Disconnect|!Forget…";
+        QTest::newRow("can send, no show") << demo("receive") << AppModel::Disconnected{} << false << "Send Files…|—|Disconnect";
     }
-
     void menu()
     {
-        QFETCH(QJsonObject, status);
-        QFETCH(AppModel::Disconnected, disconnected);
-        QFETCH(bool, withShow);
-        QFETCH(QString, items);
+        auto [status, disconnected, withShow, items] = fetch<QJsonObject, AppModel::Disconnected, bool, QString>("status", "disconnected", "withShow", "items");
         Fixture x(status, disconnected);
         QCOMPARE(describe(computerMenuItems(x.m(), A, withShow)), items);
-        // Without the service only "Open Files" changes its mind among the non-commands.
-        x.m().setConnected(false);
+        x.m().setConnected(false); // without the service only "Open Files" changes its mind
         QCOMPARE(describe(computerMenuItems(x.m(), A, withShow)).contains("!Open Files"), items.contains("Open Files"));
     }
 
     void tiles_data()
     {
-        QTest::addColumn<QJsonObject>("status");
-        QTest::addColumn<int>("choice");
-        QTest::addColumn<QString>("expected"); // description|selected|enabled|outer tooltip
+        columns<QJsonObject, int, QString>("status", "choice", "expected"); // description|selected|enabled|outer tooltip
         QJsonObject noReceive = demo("choose");
         noReceive["capabilities"] = QJsonArray{"fast_copy"};
         QTest::newRow("drive selected") << demo("connected") << 0 << "Macintosh HD appears on the other computer.|1|1|";
         QTest::newRow("folder share") << demo("folder") << 1 << "Projects appears on the other computer.|1|1|";
         QTest::newRow("folder unselected") << demo("connected") << 1 << "Pick one folder. Nothing else is visible.|0|1|";
-        QTest::newRow("receive") << demo("choose") << 2 << "Files go to Downloads. Yours stay private.|0|1|";
         QTest::newRow("receive unsupported") << noReceive << 2 << "Files go to Downloads. Yours stay private.|0|0|Receive only needs a newer version of Corvane on this Mac.";
         QTest::newRow("unknown computer") << demo("empty") << 1 << "Pick one folder. Nothing else is visible.|0|0|";
     }
-
     void tiles()
     {
-        QFETCH(QJsonObject, status);
-        QFETCH(int, choice);
-        QFETCH(QString, expected);
+        auto [status, choice, expected] = fetch<QJsonObject, int, QString>("status", "choice", "expected");
         Fixture x(status);
         const SharingTileState t = sharingTile(x.m(), A, SharingChoice(choice));
         QCOMPARE(QStringList({t.description, QString::number(t.selected), QString::number(t.enabled), t.outerTooltip}).join("|"), expected);
@@ -170,7 +176,7 @@ private slots:
                             : QStringList({"", "", t.description}));
     }
 
-    // Taps that send nothing or open the panel; the sent JSON is in views_logic_commands.
+    // Taps that send nothing or open the panel (the sent JSON is in views_peer).
     void tapsWithoutCall()
     {
         Fixture x(demo("connected"));
@@ -180,100 +186,45 @@ private slots:
         QCOMPARE(tileTap(x.m(), A, SharingChoice::drive, {}), TileTap{});
     }
 
-    // Checkbox changes of three drives: the ticked ones in the drives' order, "none" when none is left.
-    void driveToggle_data()
-    {
-        QTest::addColumn<QStringList>("shared");
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<bool>("on");
-        QTest::addColumn<QStringList>("paths");
-        const QString ssd = "/Volumes/External SSD", photos = "/Volumes/Photos";
-        QTest::newRow("tick in any order") << QStringList{photos} << "/" << true << QStringList{"/", photos};
-        QTest::newRow("untick one") << QStringList{"/", ssd} << "/" << false << QStringList{ssd};
-        QTest::newRow("untick the last") << QStringList{ssd} << ssd << false << QStringList{};
-        QTest::newRow("gone drive dropped") << QStringList{"/Volumes/Gone", "/"} << photos << true << QStringList{"/", photos};
-    }
-
-    void driveToggle()
-    {
-        QFETCH(QStringList, shared);
-        QFETCH(QString, path);
-        QFETCH(bool, on);
-        QFETCH(QStringList, paths);
-        QJsonArray locations;
-        for (const QString &p : shared)
-            locations.append(QJsonObject{{"path", p}});
-        Fixture x(demo("connected", {{"sharing", QJsonObject{{"mode", "drive"}, {"locations", locations}}}}, {"multi_drive"}), {}, true, true);
-        QCOMPARE(selectionDetail(x.m(), A).drives.size(), 3);
-        const auto first = paths.isEmpty() ? std::nullopt : std::optional<QString>(paths.first());
-        const auto list = paths.isEmpty() ? std::nullopt : std::optional<QStringList>(paths);
-        QCOMPARE(cv::driveToggle(x.m(), A, path, on, {true, false}),
-                 (ChooseCall{A, paths.isEmpty() ? "none" : "drive", first, list, true, false, pairingCode(x.m(), A)}));
-    }
-
     void optionsChange_data()
     {
-        QTest::addColumn<QJsonObject>("status");
-        QTest::addColumn<QString>("call"); // mode|path|paths|pairing code, empty for none
+        columns<QJsonObject, QString>("status", "call"); // mode|path|paths|pairing code, empty for none
         const QString code = Demo::status("choose").peers.first().pairing_code;
-        QTest::newRow("nothing shared") << demo("receive", {{"sharing", QJsonObject{{"mode", "none"}}}}) << "";
+        QTest::newRow("nothing shared") << demo("receive", {{"sharing", noShare}}) << "";
         QTest::newRow("choice pending") << demo("choose", {{"sharing", QJsonObject{{"mode", "drive"}}}}) << "";
         QTest::newRow("folder") << demo("folder") << "folder|" + home + "/Projects|" + home + "/Projects|" + code;
-        QTest::newRow("receive folder") << demo("receive", {{"sharing", QJsonObject{{"mode", "receive"}, {"folder", QJsonObject{{"path", "/srv/in"}}}}}})
-            << "receive|/srv/in||" + code;
-        QTest::newRow("remembered, not connected: no code")
-            << demo("empty", {}, {}, QJsonArray{QJsonObject{{"id", A}, {"name", "W"}, {"share", QJsonObject{{"mode", "receive"}}}}}) << "receive|||";
+        QTest::newRow("receive folder") << demo("receive", {{"sharing", share::receive("/srv/in")}}) << "receive|/srv/in||" + code;
+        QTest::newRow("remembered, not connected: no code") << demo("empty", {}, {}, rememberedA("W", {{"mode", "receive"}})) << "receive|||";
     }
-
     void optionsChange()
     {
-        QFETCH(QJsonObject, status);
-        QFETCH(QString, call);
+        auto [status, call] = fetch<QJsonObject, QString>("status", "call");
         Fixture x(status);
         const std::optional<ChooseCall> made = cv::optionsChange(x.m(), A, {false, true});
         QCOMPARE(made.has_value(), !call.isEmpty());
         if (made) {
             QCOMPARE(QStringList({made->mode, made->path.value_or(""), made->paths.value_or(QStringList{}).join(","),
-                                  made->pairingCode.value_or("")}).join("|"),
-                     call);
+                                  made->pairingCode.value_or("")}).join("|"), call);
             QVERIFY(!made->readOnly && made->remember);
         }
     }
 
     void paths_data()
     {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("shown");
+        columns<QString, QString>("path", "shown");
         QTest::newRow("home") << "/home/al" << "~";
         QTest::newRow("inside") << "/home/al/Downloads/in" << "~/Downloads/in";
         QTest::newRow("a neighbour is not home") << "/home/al2/x" << "/home/al2/x";
-        QTest::newRow("elsewhere") << "/srv/home/al" << "/srv/home/al";
     }
-
     void paths()
     {
-        QFETCH(QString, path);
-        QFETCH(QString, shown);
-        QCOMPARE(abbreviatedPath(path, "/home/al"), shown);
+        auto [path, shown] = fetch<QString, QString>("path", "shown");
         QCOMPARE(abbreviatedPath(path, "/home/al/"), shown);
-        Share receive{.mode = "receive", .folder = Share::Location{path}};
-        QCOMPARE(receiveFolderLine(receive, "/home/al"), shown);
+        QCOMPARE(receiveFolderLine(Share{.mode = "receive", .folder = Share::Location{path}}, "/home/al"), shown);
         QCOMPARE(receiveFolderLine(Share{.mode = "receive"}, "/home/al"), "~/Downloads");
     }
 
-    void details()
-    {
-        Fixture folder(demo("folder")), receive(demo("receive"));
-        const SelectionDetail f = selectionDetail(folder.m(), A), r = selectionDetail(receive.m(), A);
-        QCOMPARE(QStringList({f.symbol, f.title, f.pathLine, r.title, r.pathLine}).join("|"),
-                 "folder|Projects|~/Projects|Save received files to Downloads|~/Downloads");
-        const SharingOptionRows rows = sharingOptionRows(receive.m(), A, "Initial");
-        QVERIFY(!rows.readOnly.enabled && rows.remember.enabled);
-        QCOMPARE(receiveFolderPanel(receive.m(), A, "Initial").startFolder, home + "/Downloads");
-    }
-
-    // Two running sendings, one running copy, three finished sendings and four
-    // finished copies, amid another computer's entries: eight rows, seven to clear.
+    // Running entries first, then at most five finished ones; "Clear" takes all finished of the computer.
     void activitySelection()
     {
         const ServiceStatus status = rawStatus(
@@ -281,108 +232,63 @@ private slots:
                 + sendJson("x1", "failed", {}, "Q") + "," + sendJson("t2", "sending") + "," + sendJson("f3", "failed"),
             copyJson("k1", "done") + "," + copyJson("c1", "copying") + "," + copyJson("k2", "failed") + ","
                 + copyJson("k3", "cancelled") + "," + copyJson("x2", "done", {}, "Q") + "," + copyJson("k4", "done"));
-        QStringList shown;
-        for (const Activity &a : activityFor(status, "P"))
-            shown << a.id();
-        QCOMPARE(shown, (QStringList{"t2", "t1", "c1", "f3", "f2", "f1", "k4", "k3"}));
+        QCOMPARE(idsOf(activityFor(status, "P")), (QStringList{"t2", "t1", "c1", "f3", "f2", "f1", "k4", "k3"}));
         QCOMPARE(finishedIds(status, "P"), (QStringList{"f1", "f2", "f3", "k1", "k2", "k3", "k4"}));
         QVERIFY(activityFor(std::nullopt, "P").isEmpty() && finishedIds(std::nullopt, "P").isEmpty());
-
-        // Seven finished and nothing running: five shown, all seven cleared.
-        const ServiceStatus finished = rawStatus(sendJson("f1", "completed") + "," + sendJson("f2", "failed"),
-                                                 copyJson("k1", "done") + "," + copyJson("k2", "done") + ","
-                                                     + copyJson("k3", "done") + "," + copyJson("k4", "failed") + ","
-                                                     + copyJson("k5", "cancelled"));
-        shown.clear();
-        for (const Activity &a : activityFor(finished, "P"))
-            shown << a.id();
-        QCOMPARE(shown, (QStringList{"f2", "f1", "k5", "k4", "k3"}));
-        QCOMPARE(finishedIds(finished, "P").size(), 7);
     }
 
     void captions_data()
     {
-        QTest::addColumn<QByteArray>("send");
-        QTest::addColumn<QByteArray>("copy");
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<double>("fraction");
-        QTest::addColumn<QString>("caption");
+        columns<QByteArray, QByteArray, int, double, QString>("send", "copy", "kind", "fraction", "caption");
         const int bar = int(ActivityProgress::Kind::determinate), moving = int(ActivityProgress::Kind::indeterminate);
         QTest::newRow("still scanning") << QByteArray() << copyJson("c", "copying", R"("bytes":500000,"total_bytes":2000000,"scanned":false,"bits_per_second":800000000)")
                                         << bar << 0.25 << "500 KB of at least 2 MB · 800" + nbsp + "Mb/s";
-        QTest::newRow("more than the total") << sendJson("t", "sending", R"("bytes":5000000000,"total_bytes":4200000000)") << QByteArray()
-                                             << bar << 1.0 << "5 GB of 4.2 GB";
+        QTest::newRow("more than the total") << sendJson("t", "sending", R"("bytes":5000000000,"total_bytes":4200000000)") << QByteArray() << bar << 1.0 << "5 GB of 4.2 GB";
         QTest::newRow("beyond signed 64 bits") << QByteArray() << copyJson("c", "copying", R"("bytes":18446744073709551615,"total_bytes":18446744073709551615)")
                                                << bar << 1.0 << "9.22 EB of 9.22 EB · 0" + nbsp + "Mb/s";
         QTest::newRow("copy without a total") << QByteArray() << copyJson("c", "copying") << moving << 0.0 << "";
         QTest::newRow("preparing with a total") << sendJson("t", "preparing", R"("total_bytes":9)") << QByteArray() << moving << 0.0 << "";
-        QTest::newRow("sending without a total") << sendJson("t", "sending") << QByteArray() << moving << 0.0 << "";
         QTest::newRow("finished with a result") << sendJson("t", "completed", R"("bytes":1000000000,"seconds":2,"delivered_files":1)") << QByteArray()
                                                 << int(ActivityProgress::Kind::result) << 0.0 << "1 GB in 2.0" + nbsp + "s · 4.0" + nbsp + "Gb/s";
-        QTest::newRow("cancelled") << QByteArray() << copyJson("c", "cancelled", R"("bytes":5,"total_bytes":9)") << int(ActivityProgress::Kind::none) << 0.0 << "";
     }
-
     void captions()
     {
-        QFETCH(QByteArray, send);
-        QFETCH(QByteArray, copy);
-        QFETCH(int, kind);
-        QFETCH(double, fraction);
-        QFETCH(QString, caption);
+        auto [send, copy, kind, fraction, caption] = fetch<QByteArray, QByteArray, int, double, QString>("send", "copy", "kind", "fraction", "caption");
         const QList<Activity> items = activityFor(rawStatus(send, copy), "P");
         QCOMPARE(items.size(), 1);
         const ActivityProgress p = activityProgress(items.first());
-        QCOMPARE(int(p.kind), kind);
-        QCOMPARE(p.fraction, fraction);
-        QCOMPARE(p.caption, caption);
+        QCOMPARE(QString("%1|%2|%3").arg(int(p.kind)).arg(p.fraction).arg(p.caption), QString("%1|%2|%3").arg(kind).arg(fraction).arg(caption));
     }
 
+    // The icon, the problem and the buttons, and which of them a busy service holds back.
     void rowButtons_data()
     {
-        QTest::addColumn<QByteArray>("send");
-        QTest::addColumn<QByteArray>("copy");
-        QTest::addColumn<QByteArray>("capabilities");
-        QTest::addColumn<QString>("icon");
-        QTest::addColumn<QString>("buttons");
-        QTest::addColumn<QString>("problem");
+        columns<QByteArray, QByteArray, QByteArray, QString>("send", "copy", "capabilities", "expected"); // icon|buttons|problem
         const QByteArray dismiss = R"(["dismiss"])", none = "[]";
-        const QByteArray problem = R"("problem":{"path":"/p/a.txt","reason":"Permission denied"})";
-        QTest::newRow("copy waits on a problem") << QByteArray() << copyJson("c", "copying", problem) << dismiss << "arrow.down.circle"
-                                                 << "Skip|Skip All|Stop" << "Couldn't read /p/a.txt: Permission denied.";
-        QTest::newRow("running copy") << QByteArray() << copyJson("c", "copying", R"("direction":"push")") << dismiss << "arrow.up.circle" << "Cancel" << "";
-        QTest::newRow("pulled copy done") << QByteArray() << copyJson("c", "done") << dismiss << "checkmark.circle.fill" << "Show in Finder|xmark" << "";
-        QTest::newRow("pushed copy done") << QByteArray() << copyJson("c", "done", R"("direction":"push")") << dismiss << "checkmark.circle.fill" << "xmark" << "";
-        QTest::newRow("no dismiss") << QByteArray() << copyJson("c", "done") << none << "checkmark.circle.fill" << "Show in Finder" << "";
+        QTest::newRow("copy waits on a problem") << QByteArray() << copyJson("c", "copying", R"("problem":{"path":"/p/a.txt","reason":"Permission denied"})")
+            << dismiss << "arrow.down.circle|Skip|Skip All|Stop|Couldn't read /p/a.txt: Permission denied.";
+        QTest::newRow("running copy") << QByteArray() << copyJson("c", "copying", R"("direction":"push")") << dismiss << "arrow.up.circle|Cancel|";
+        QTest::newRow("pulled copy done") << QByteArray() << copyJson("c", "done") << dismiss << "checkmark.circle.fill|Show in Finder|xmark|";
+        QTest::newRow("pushed copy done") << QByteArray() << copyJson("c", "done", R"("direction":"push")") << dismiss << "checkmark.circle.fill|xmark|";
+        QTest::newRow("no dismiss") << QByteArray() << copyJson("c", "done") << none << "checkmark.circle.fill|Show in Finder|";
         QTest::newRow("refused copy") << QByteArray() << copyJson("c", "failed", R"("error":"open: Operation not permitted")") << dismiss
-                                      << "exclamationmark.circle.fill" << "Open Privacy Settings|xmark" << "";
-        QTest::newRow("other failure") << QByteArray() << copyJson("c", "failed", R"("error":"disk full")") << dismiss << "exclamationmark.circle.fill" << "xmark" << "";
-        QTest::newRow("refused sending") << sendJson("t", "failed", R"x("error":"(os error 1)")x") << QByteArray() << none << "exclamationmark.circle.fill" << "" << "";
-        QTest::newRow("cancelled sending") << sendJson("t", "cancelled") << QByteArray() << dismiss << "xmark.circle" << "xmark" << "";
-        QTest::newRow("sending") << sendJson("t", "verifying") << QByteArray() << none << "arrow.up.circle" << "Cancel" << "";
+                                      << "exclamationmark.circle.fill|Open Privacy Settings|xmark|";
+        QTest::newRow("other failure") << QByteArray() << copyJson("c", "failed", R"("error":"disk full")") << dismiss << "exclamationmark.circle.fill|xmark|";
+        QTest::newRow("refused sending") << sendJson("t", "failed", R"x("error":"(os error 1)")x") << QByteArray() << none << "exclamationmark.circle.fill||";
+        QTest::newRow("sending") << sendJson("t", "verifying") << QByteArray() << none << "arrow.up.circle|Cancel|";
     }
-
-    // The buttons, and which of them a busy service holds back.
     void rowButtons()
     {
-        QFETCH(QByteArray, send);
-        QFETCH(QByteArray, copy);
-        QFETCH(QByteArray, capabilities);
-        QFETCH(QString, icon);
-        QFETCH(QString, buttons);
-        QFETCH(QString, problem);
+        auto [send, copy, capabilities, expected] = fetch<QByteArray, QByteArray, QByteArray, QString>("send", "copy", "capabilities", "expected");
         for (bool busy : {false, true}) {
             const ServiceStatus status = rawStatus(send, copy, capabilities, busy);
             Fixture x({});
             x.m().setStatus(status);
             const Activity item = activityFor(status, "P").first();
-            QCOMPARE(item.icon(), icon);
-            QCOMPARE(activityProblem(item).value_or(""), problem);
-            QString expected = buttons;
-            if (busy) {
-                static const QRegularExpression heldBack("\\b(Skip All|Skip|Stop|Cancel|xmark)\\b");
-                expected.replace(heldBack, "!\\1");
-            }
-            QCOMPARE(describe(activityButtons(x.m(), item)), expected);
+            QString want = expected;
+            if (busy)
+                want.replace(QRegularExpression("\\|(Skip All|Skip|Stop|Cancel|xmark)\\b"), "|!\\1");
+            QCOMPARE(item.icon() + "|" + describe(activityButtons(x.m(), item)) + "|" + activityProblem(item).value_or(""), want);
         }
     }
 
@@ -394,62 +300,79 @@ private slots:
         x.m().setStatus(rawStatus(sendJson("t", "completed"), {}));
         const ActivityHeader h = activityHeader(x.m(), "P");
         QVERIFY(h.clearShown && h.clearEnabled);
-        QCOMPARE(QStringList({h.title, h.clearTitle, h.clearTooltip}).join("|"),
-                 "Transfers|Clear|Remove finished transfers from this list");
+        QCOMPARE(QStringList({h.title, h.clearTitle, h.clearTooltip}).join("|"), "Transfers|Clear|Remove finished transfers from this list");
         x.m().setStatus(rawStatus(sendJson("t", "completed"), {}, "[]"));
         QVERIFY(!activityHeader(x.m(), "P").clearShown);
     }
 
     void banner_data()
     {
-        QTest::addColumn<QJsonObject>("status");
-        QTest::addColumn<QString>("situation"); // "offline", "disconnected", "busy" or nothing
-        QTest::addColumn<QString>("banner");
-        const QJsonObject share{{"label", "Projects"}, {"read_only", true}};
-        const QJsonArray rememberedOld{QJsonObject{{"id", A}, {"name", "Old Name"}, {"share", QJsonObject{{"mode", "none"}}}}};
-        const QString waiting = "waiting|Waiting for Windows Desktop to choose what to share…||";
-        QTest::newRow("no service") << demo("connected") << "offline" << "noService|Waiting for Corvane's background service||";
-        QTest::newRow("you disconnected, remembered name") << demo("empty", {}, {}, rememberedOld) << "disconnected" << "notConnected|You disconnected Old Name.||";
-        QTest::newRow("you disconnected, initial name") << demo("empty") << "disconnected" << "notConnected|You disconnected Initial.||";
-        QTest::newRow("not connected") << demo("empty") << "" << "notConnected|Initial isn't connected.||";
+        columns<QJsonObject, QString, QString>("status", "situation", "banner"); // "offline", "disconnected", "busy" or nothing; state|title|detail|buttons
+        const QString waiting = "7|Waiting for Windows Desktop to choose what to share…||";
+        QTest::newRow("no service") << demo("connected") << "offline" << "0|Waiting for Corvane's background service||";
+        QTest::newRow("you disconnected, remembered name") << demo("empty", {}, {}, rememberedA("Old Name")) << "disconnected" << "1|You disconnected Old Name.||";
+        QTest::newRow("not connected") << demo("empty") << "" << "1|Initial isn't connected.||";
         QTest::newRow("receiving beats a mounted share") << demo("connected", {{"remote_receive", true}}) << ""
-            << "receiving|Windows Desktop is in receive mode|Drop files here, or choose Send Files.|Send Files…+";
+            << "2|Windows Desktop is in receive mode|Drop files here, or choose Send Files.|Send Files…+";
         QTest::newRow("receiving, cannot send") << demo("receive", {{"choice_required", true}}) << ""
-            << "receiving|Windows Desktop is in receive mode|Drop files here, or choose Send Files.|!Send Files…+";
-        QTest::newRow("sharing") << demo("connected") << "" << "sharing|Windows Desktop is sharing Projects|You can add, change and delete files.|eject,Get Files…,Open+";
-        QTest::newRow("sharing beats ejected and error") << demo("connected", {{"ejected", true}, {"error", "x"}, {"remote_share", share}}) << ""
-            << "sharing|Windows Desktop is sharing Projects|Read-only: you can open and copy files.|eject,Get Files…,Open+";
+            << "2|Windows Desktop is in receive mode|Drop files here, or choose Send Files.|!Send Files…+";
+        QTest::newRow("sharing beats ejected and error") << demo("connected", {{"ejected", true}, {"error", "x"}, {"remote_share", QJsonObject{{"label", "Projects"}, {"read_only", true}}}})
+            << "" << "3|Windows Desktop is sharing Projects|Read-only: you can open and copy files.|eject,Get Files…,Open+";
         QTest::newRow("sharing while busy") << demo("connected") << "busy"
-            << "sharing|Windows Desktop is sharing Projects|You can add, change and delete files.|!eject,!Get Files…,Open+";
+            << "3|Windows Desktop is sharing Projects|You can add, change and delete files.|!eject,!Get Files…,Open+";
         QTest::newRow("ejected hides an error") << demo("connected", {{"mount", null}, {"ejected", true}, {"error", "x"}}) << "busy"
-            << "ejected|Windows Desktop’s shared files are ejected||!Show Again";
-        QTest::newRow("problem, share not mounted") << demo("choose", {{"choice_required", false}, {"error", "Mount failed"}}) << "" << "problem|Mount failed||Try Again";
-        QTest::newRow("privacy refusal, no share") << demo("receive", {{"remote_receive", false}, {"error", "(os error 1)"}}) << ""
-            << "problem|(os error 1)||Open Privacy Settings";
+            << "4|Windows Desktop’s shared files are ejected||!Show Again";
+        QTest::newRow("problem, share not mounted") << demo("choose", {{"choice_required", false}, {"error", "Mount failed"}}) << "" << "5|Mount failed||Try Again";
         QTest::newRow("both problem buttons, busy") << demo("choose", {{"choice_required", false}, {"error", "Operation not permitted"}}) << "busy"
-            << "problem|Operation not permitted||Open Privacy Settings,!Try Again";
-        QTest::newRow("empty error counts") << demo("receive", {{"remote_receive", false}, {"error", ""}}) << "" << "problem|||";
-        QTest::newRow("opening") << demo("choose", {{"choice_required", false}}) << "" << "opening|Opening Windows Desktop’s shared files…||";
-        QTest::newRow("saved location missing: opening") << demo("choose", {{"error", "gone"}}) << "" << "opening|Opening Windows Desktop’s shared files…||";
+            << "5|Operation not permitted||Open Privacy Settings,!Try Again";
+        QTest::newRow("saved location missing: opening") << demo("choose", {{"error", "gone"}}) << "" << "6|Opening Windows Desktop’s shared files…||";
         QTest::newRow("saved location missing: waiting") << demo("choose", {{"error", "gone"}, {"remote_share", null}}) << "" << waiting;
         QTest::newRow("neither shares") << demo("other", {{"remote_share", null}}) << ""
-            << "waiting|Neither computer is sharing yet. Click a choice above once the codes match.||";
-        QTest::newRow("mount without a share") << demo("connected", {{"remote_share", null}}) << "" << waiting;
+            << "7|Neither computer is sharing yet. Click a choice above once the codes match.||";
     }
-
     void banner()
     {
-        QFETCH(QJsonObject, status);
-        QFETCH(QString, situation);
+        auto [status, situation, banner] = fetch<QJsonObject, QString, QString>("status", "situation", "banner");
         if (situation == "busy")
             status["control_busy"] = true;
-        Fixture x(status, situation == "disconnected" ? AppModel::Disconnected{{A, "Stored"}} : AppModel::Disconnected{},
-                  situation != "offline");
-        QFETCH(QString, banner);
+        Fixture x(status, situation == "disconnected" ? AppModel::Disconnected{{A, "Stored"}} : AppModel::Disconnected{}, situation != "offline");
         const Banner b = bannerFor(x.m(), A, "Initial");
-        QCOMPARE(describe(b), banner);
+        QCOMPARE(QStringList({QString::number(int(b.state)), b.title, b.detail, describe(b.buttons, ",")}).join("|"), banner);
         QVERIFY(b.flexibleSpace || b.buttons.isEmpty());
         QCOMPARE(b.spinner, b.state == BannerState::opening);
+    }
+
+    // The exact line each command of the menus, the activity list and the banner
+    // sends, as the stand-in service received it ("@A" is the demo computer's id).
+    void sent_data()
+    {
+        columns<QJsonObject, Action, QString>("status", "action", "expected");
+        const QByteArray a = A.toLatin1();
+        QByteArray seven;
+        for (const char *id : {"k1", "k2", "k3", "k4", "k5", "k6", "k7"})
+            seven += (seven.isEmpty() ? "" : ",") + copyJson(id, "done", {}, a);
+        QTest::newRow("menu Eject") << demo("connected") << menuItem("Eject") << R"({"op":"eject","peer":"@A"})";
+        QTest::newRow("menu Show Again") << demo("connected", {{"mount", null}, {"ejected", true}}) << menuItem("Show Again") << R"({"op":"mount","peer":"@A"})";
+        QTest::newRow("menu Reconnect") << demo("empty", {}, {}, rememberedA())
+            << Action([](AppModel &m) { m.setDisconnected({{A, "W"}}), menuItem("Reconnect")(m); }) << R"({"op":"connect","peer":"@A"})";
+        QTest::newRow("cancel a sending") << withActivity(sendJson("t7", "sending", {}, a), {}) << row(ActivityButton::cancel)
+                                          << R"({"op":"cancel_transfer","peer":"@A","id":"t7"})";
+        QTest::newRow("cancel a copy") << withActivity({}, copyJson("c7", "copying", {}, a)) << row(ActivityButton::cancel) << R"({"op":"cancel_copy","id":"c7"})";
+        QTest::newRow("remove") << withActivity(sendJson("t1", "completed", {}, a), copyJson("c1", "done", {}, a))
+                                << row(ActivityButton::remove, 1) << R"({"op":"dismiss","ids":["c1"]})";
+        QTest::newRow("clear all seven") << withActivity(sendJson("t1", "sending", {}, a), seven) << Action([](AppModel &m) { clearFinished(m, A); })
+                                         << R"({"op":"dismiss","ids":["k1","k2","k3","k4","k5","k6","k7"]})";
+        QTest::newRow("banner Try Again") << demo("choose", {{"choice_required", false}, {"error", "x"}})
+                                          << Action([](AppModel &m) { performBannerAction(m, A, BannerAction::tryAgain); }) << R"({"op":"mount","peer":"@A"})";
+    }
+    void sent()
+    {
+        auto [status, action, expected] = fetch<QJsonObject, Action, QString>("status", "action", "expected");
+        StandinModel s(status);
+        QVERIFY(s.started);
+        action(s.model());
+        QVERIFY(s.settle());
+        QCOMPARE(s.sent(), QStringList{expected.replace("@A", A)});
     }
 };
 

@@ -1,4 +1,5 @@
 #include "views/window_height.h"
+#include "table.h"
 
 #include <QLabel>
 #include <QScreen>
@@ -9,6 +10,7 @@
 #include <memory>
 
 using namespace cv;
+using namespace cv::test;
 
 namespace {
 
@@ -63,64 +65,35 @@ struct Window {
 class TestWindowHeight : public QObject {
     Q_OBJECT
 private slots:
+    // The fitted height: chrome plus content rounded up, within the limits, the minimum winning.
     void target_data()
     {
-        QTest::addColumn<qreal>("chrome");
-        QTest::addColumn<qreal>("content");
-        QTest::addColumn<qreal>("minimum");
-        QTest::addColumn<qreal>("maximum");
-        QTest::addColumn<Screen>("screen");
-        QTest::addColumn<bool>("unlimited");
-        QTest::addColumn<int>("expected");
-        QTest::newRow("rounded up") << 52.0 << 300.2 << 0.0 << 900.0 << Screen(desktop) << false << 353;
-        QTest::newRow("maximum") << 52.0 << 900.0 << 320.0 << 880.0 << Screen(desktop) << false << 880;
-        QTest::newRow("screen less 24") << 52.0 << 900.0 << 320.0 << 2000.0 << Screen(QRect(0, 0, 800, 600)) << false << 576;
-        QTest::newRow("minimum beats maximum") << 52.0 << 100.0 << 500.0 << 400.0 << Screen(desktop) << false << 500;
-        QTest::newRow("minimum beats screen") << 52.0 << 900.0 << 700.0 << 2000.0 << Screen(QRect(0, 0, 800, 600)) << false << 700;
-        QTest::newRow("unlimited passes both") << 52.0 << 2000.0 << 320.0 << 880.0 << Screen(desktop) << true << 2052;
-        QTest::newRow("unlimited keeps minimum") << 0.0 << 100.0 << 320.0 << 880.0 << Screen(desktop) << true << 320;
-        QTest::newRow("no screen") << 52.0 << 2000.0 << 320.0 << 880.0 << Screen() << false << 880;
+        columns<QList<qreal>, Screen, bool, int>("in", "screen", "unlimited", "expected"); // chrome, content, minimum, maximum
+        QTest::newRow("rounded up") << QList<qreal>{52, 300.2, 0, 900} << Screen(desktop) << false << 353;
+        QTest::newRow("maximum") << QList<qreal>{52, 900, 320, 880} << Screen(desktop) << false << 880;
+        QTest::newRow("screen less 24") << QList<qreal>{52, 900, 320, 2000} << Screen(QRect(0, 0, 800, 600)) << false << 576;
+        QTest::newRow("minimum beats maximum") << QList<qreal>{52, 100, 500, 400} << Screen(desktop) << false << 500;
+        QTest::newRow("unlimited passes both") << QList<qreal>{52, 2000, 320, 880} << Screen(desktop) << true << 2052;
+        QTest::newRow("unlimited keeps minimum") << QList<qreal>{0, 100, 320, 880} << Screen(desktop) << true << 320;
+        QTest::newRow("no screen") << QList<qreal>{52, 2000, 320, 880} << Screen() << false << 880;
     }
     void target()
     {
-        QFETCH(qreal, chrome);
-        QFETCH(qreal, content);
-        QFETCH(qreal, minimum);
-        QFETCH(qreal, maximum);
-        QFETCH(Screen, screen);
-        QFETCH(bool, unlimited);
-        QFETCH(int, expected);
-        QCOMPARE(WindowHeight::target(chrome, content, minimum, maximum, screen, unlimited), expected);
-    }
-
-    void geometry_data()
-    {
-        QTest::addColumn<QRect>("current");
-        QTest::addColumn<int>("target");
-        QTest::addColumn<Screen>("screen");
-        QTest::addColumn<QRect>("expected");
-        QTest::newRow("grows down") << QRect(100, 100, 400, 300) << 500 << Screen(desktop) << QRect(100, 100, 400, 500);
-        QTest::newRow("shrinks up") << QRect(100, 100, 400, 300) << 200 << Screen(desktop) << QRect(100, 100, 400, 200);
-        QTest::newRow("bottom lifted") << QRect(100, 700, 400, 300) << 500 << Screen(QRect(0, 30, 1920, 1050)) << QRect(100, 580, 400, 500);
-        QTest::newRow("no screen, no lift") << QRect(100, 700, 400, 300) << 500 << Screen() << QRect(100, 700, 400, 500);
+        auto [in, screen, unlimited, expected] = fetch<QList<qreal>, Screen, bool, int>("in", "screen", "unlimited", "expected");
+        QCOMPARE(WindowHeight::target(in[0], in[1], in[2], in[3], screen, unlimited), expected);
     }
     void geometry()
     {
-        QFETCH(QRect, current);
-        QFETCH(int, target);
-        QFETCH(Screen, screen);
-        QFETCH(QRect, expected);
-        QCOMPARE(WindowHeight::fittedGeometry(current, target, screen), expected);
+        const Screen low = QRect(0, 30, 1920, 1050);
+        QCOMPARE(WindowHeight::fittedGeometry(QRect(100, 700, 400, 300), 500, low), QRect(100, 580, 400, 500));
+        QCOMPARE(WindowHeight::fittedGeometry(QRect(100, 100, 400, 300), 500, low), QRect(100, 100, 400, 500));
+        QCOMPARE(WindowHeight::fittedGeometry(QRect(100, 700, 400, 300), 500, Screen()), QRect(100, 700, 400, 500)); // grows down, lifted only on a screen
     }
 
     // The show-once rule: fits that can and cannot happen, repeated and dropped shows.
     void showOnce_data()
     {
-        QTest::addColumn<int>("blocks");
-        QTest::addColumn<bool>("twice");
-        QTest::addColumn<bool>("release");
-        QTest::addColumn<QList<int>>("runs"); // calls of the first and second closure
-        QTest::addColumn<int>("shownHeight");
+        columns<int, bool, bool, QList<int>, int>("blocks", "twice", "release", "runs", "shownHeight"); // calls of the first and second closure
         QTest::newRow("fitted first") << 4 << false << false << QList<int>{1, 0} << 240;
         QTest::newRow("no content: fallback") << 0 << false << false << QList<int>{1, 0} << 200;
         QTest::newRow("second call wins") << 4 << true << false << QList<int>{0, 1} << 240;
@@ -128,11 +101,7 @@ private slots:
     }
     void showOnce()
     {
-        QFETCH(int, blocks);
-        QFETCH(bool, twice);
-        QFETCH(bool, release);
-        QFETCH(QList<int>, runs);
-        QFETCH(int, shownHeight);
+        auto [blocks, twice, release, runs, shownHeight] = fetch<int, bool, bool, QList<int>, int>("blocks", "twice", "release", "runs", "shownHeight");
         auto window = std::make_unique<Window>(blocks);
         QList<int> calls{0, 0};
         int heightAtShow = 0;
@@ -154,8 +123,8 @@ private slots:
         QCOMPARE(heightAtShow, shownHeight);
     }
 
-    // A shown window follows its content, holds still while the user resizes it or
-    // while fitting is suspended, and follows again afterwards.
+    // A shown window follows its content, holds still while the user resizes it, and
+    // follows again afterwards.
     void followsContent()
     {
         Window window(4);
@@ -178,37 +147,10 @@ private slots:
         QCOMPARE(window.widget.height(), 400);
         QTRY_VERIFY(!window.height->userResizing());
 
-        window.height->setFittingSuspended(true);
-        window.setBlocks(2);
-        QTest::qWait(100);
-        QCOMPARE(window.widget.height(), 400);
-        window.height->setFittingSuspended(false);
+        window.setBlocks(2); // and follows again
         QTRY_COMPARE(window.widget.height(), 140);
     }
 
-    // Unlimited windows take the content's full height at once, without animation.
-    void unlimited()
-    {
-        WindowHeight::setUnlimited(true);
-        Window window(20);
-        window.height->showAfterFitting([&] { window.widget.show(); });
-        QTRY_VERIFY(window.widget.isVisible());
-        QCOMPARE(window.widget.height(), 1040);
-        struct Heights : QObject {
-            QList<int> seen;
-            bool eventFilter(QObject *watched, QEvent *event) override
-            {
-                if (event->type() == QEvent::Resize)
-                    seen << static_cast<QWidget *>(watched)->height();
-                return false;
-            }
-        } heights;
-        window.widget.installEventFilter(&heights);
-        window.setBlocks(2);
-        QTRY_COMPARE(window.widget.height(), 140);
-        QCOMPARE(heights.seen, QList<int>{140}); // no steps in between
-        WindowHeight::setUnlimited(false);
-    }
 };
 
 QTEST_MAIN(TestWindowHeight)

@@ -1,9 +1,6 @@
 #pragma once
 
-// Statuses for the view logic tests: the demo states with the demo computer
-// changed, and raw service JSON for records that only raw JSON can carry.
-
-#include "../model/standin_model.h"
+#include "model_fixture.h"
 
 #include "devtools/demo.h"
 #include "service/decoding.h"
