@@ -46,13 +46,11 @@ private slots:
     void initTestCase()
     {
         QDesktopServices::setUrlHandler(QStringLiteral("file"), &opener_, "open");
-        QDesktopServices::setUrlHandler(QStringLiteral("https"), &opener_, "open");
     }
 
     void cleanupTestCase()
     {
         QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
-        QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
     }
 
     void init() { opener_.opened.clear(); }
@@ -81,18 +79,10 @@ private slots:
         QTRY_COMPARE(manager.shown.size(), 1);
         QCOMPARE(manager.shown.first(),
                  (QStringList {"file:///tmp/a%20folder/file%20%231.txt", "file:///tmp/b.txt"}));
-        QTest::qWait(50);
         QVERIFY(opener_.opened.isEmpty());
 
         bus.unregisterService(QStringLiteral("org.freedesktop.FileManager1"));
         bus.unregisterObject(QStringLiteral("/org/freedesktop/FileManager1"));
-    }
-
-    void open()
-    {
-        DesktopWorkspace workspace;
-        QVERIFY(workspace.open(QUrl(QStringLiteral("https://example.org/help"))));
-        QCOMPARE(opener_.opened, QList<QUrl> {QUrl(QStringLiteral("https://example.org/help"))});
     }
 
     void alertShowsPlainTextAndReturnsTheChoice()
@@ -121,13 +111,11 @@ private slots:
         });
         MessageBoxAlerts alerts;
         const int chosen = alerts.run(alert);
-        QCOMPARE(message, alert.message);
-        QCOMPARE(informative, alert.informative);
+        QCOMPARE((QStringList{message, informative}), (QStringList{alert.message, alert.informative}));
         QCOMPARE(informativeFormat, Qt::PlainText);
-        QVERIFY(buttonTexts.contains(QStringLiteral("Save && Quit")));
         QCOMPARE(buttonTexts.size(), 2);
-        const QString clicked = buttonTexts.at(1);
-        QCOMPARE(chosen, clicked == QStringLiteral("OK") ? 0 : 1);
+        QVERIFY(buttonTexts.contains(QStringLiteral("Save && Quit")));
+        QCOMPARE(chosen, buttonTexts.at(1) == QStringLiteral("OK") ? 0 : 1);
     }
 };
 

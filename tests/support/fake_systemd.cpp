@@ -207,13 +207,6 @@ void FakeSystemdManager::setActiveState(const QString &unit, std::optional<QStri
         handler_->active.remove(unit);
 }
 
-std::optional<QString> FakeSystemdManager::unitFileState(const QString &unit) const
-{
-    QMutexLocker lock(&handler_->mutex);
-    const auto it = handler_->files.constFind(unit);
-    return it == handler_->files.constEnd() ? std::nullopt : std::optional(*it);
-}
-
 std::optional<QString> FakeSystemdManager::activeState(const QString &unit) const
 {
     QMutexLocker lock(&handler_->mutex);
@@ -231,12 +224,6 @@ QStringList FakeSystemdManager::calls() const
 {
     QMutexLocker lock(&handler_->mutex);
     return handler_->calls;
-}
-
-void FakeSystemdManager::clearCalls()
-{
-    QMutexLocker lock(&handler_->mutex);
-    handler_->calls.clear();
 }
 
 } // namespace cv::test
