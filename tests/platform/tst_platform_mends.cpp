@@ -35,7 +35,6 @@ private slots:
     {
         QTest::addColumn<BoxAction>("action");
         QTest::addColumn<int>("chosen");
-        QTest::newRow("Forget clicked") << BoxAction([](QMessageBox *box) { box->buttons().constFirst()->click(); }) << 0;
         QTest::newRow("Escape") << BoxAction([](QMessageBox *box) { QTest::keyClick(box, Qt::Key_Escape); }) << 1;
         QTest::newRow("closed") << BoxAction([](QMessageBox *box) { box->close(); }) << 1;
         QTest::newRow("ended without a click") << BoxAction([](QMessageBox *box) { box->done(0); }) << int(Alerts::noChoice);

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace cv::test {
 
@@ -31,15 +32,13 @@ QCoro::Task<bool> FakeClock::sleep(double seconds, CancelToken token)
     if (token.cancelled())
         co_return false;
     auto *waker = new SleepWaker;
-    const std::uint64_t order = nextOrder_++;
-    sleepers_.push_back({uptime_ + std::max(0.0, seconds), order, waker});
-    const int id = token.onCancel([this, order, waker] {
-        const auto it = std::find_if(sleepers_.begin(), sleepers_.end(),
-                                     [order](const Sleeper &s) { return s.order == order; });
-        if (it == sleepers_.end())
-            return;
-        sleepers_.erase(it);
-        emit waker->fire(false);
+    sleepers_.push_back({uptime_ + std::max(0.0, seconds), waker});
+    const int id = token.onCancel([this, waker] {
+        const auto it = std::find_if(sleepers_.begin(), sleepers_.end(), [waker](const Sleeper &s) { return s.waker == waker; });
+        if (it != sleepers_.end()) {
+            sleepers_.erase(it);
+            emit waker->fire(false);
+        }
     });
     schedulePump();
     const bool completed = co_await qCoro(waker, &SleepWaker::fire);
@@ -48,21 +47,25 @@ QCoro::Task<bool> FakeClock::sleep(double seconds, CancelToken token)
     co_return completed;
 }
 
+bool FakeClock::wakeFirst(double until)
+{
+    const auto it = std::min_element(sleepers_.begin(), sleepers_.end(),
+                                     [](const Sleeper &a, const Sleeper &b) { return a.wake < b.wake; });
+    if (it == sleepers_.end() || it->wake > until)
+        return false;
+    uptime_ = std::max(uptime_, it->wake);
+    SleepWaker *waker = it->waker;
+    sleepers_.erase(it);
+    emit waker->fire(true);
+    return true;
+}
+
 void FakeClock::advance(double seconds)
 {
     const double target = uptime_ + std::max(0.0, seconds);
-    for (;;) {
-        auto it = std::min_element(sleepers_.begin(), sleepers_.end(), [](const Sleeper &a, const Sleeper &b) {
-            return a.wake < b.wake || (a.wake == b.wake && a.order < b.order);
-        });
-        if (it == sleepers_.end() || it->wake > target)
-            break;
-        moveTo(it->wake);
-        SleepWaker *waker = it->waker;
-        sleepers_.erase(it);
-        emit waker->fire(true);
+    while (wakeFirst(target)) {
     }
-    moveTo(target);
+    uptime_ = std::max(uptime_, target);
 }
 
 void FakeClock::setAutoAdvance(bool on)
@@ -71,8 +74,6 @@ void FakeClock::setAutoAdvance(bool on)
     if (on)
         schedulePump();
 }
-
-void FakeClock::moveTo(double uptime) { uptime_ = std::max(uptime_, uptime); }
 
 void FakeClock::schedulePump()
 {
@@ -88,16 +89,7 @@ void FakeClock::schedulePump()
 void FakeClock::pump()
 {
     pumpScheduled_ = false;
-    if (!autoAdvance_ || sleepers_.empty())
-        return;
-    auto it = std::min_element(sleepers_.begin(), sleepers_.end(), [](const Sleeper &a, const Sleeper &b) {
-        return a.wake < b.wake || (a.wake == b.wake && a.order < b.order);
-    });
-    moveTo(it->wake);
-    SleepWaker *waker = it->waker;
-    sleepers_.erase(it);
-    emit waker->fire(true);
-    if (!sleepers_.empty())
+    if (autoAdvance_ && wakeFirst(std::numeric_limits<double>::infinity()) && !sleepers_.empty())
         schedulePump();
 }
 

@@ -5,7 +5,6 @@
 #include <QObject>
 #include <QTimeZone>
 
-#include <cstdint>
 #include <deque>
 #include <list>
 
@@ -47,19 +46,18 @@ public:
 private:
     struct Sleeper {
         double wake;
-        std::uint64_t order;
         SleepWaker *waker;
     };
     void schedulePump();
     void pump();
-    void moveTo(double uptime);
+    // Wakes the earliest sleeper (the first queued among equals) if it is due by `until`.
+    bool wakeFirst(double until);
 
     double uptime_;
     double start_;
     QDateTime wallStart_;
     std::list<Sleeper> sleepers_;
     std::deque<double> sleeps_;
-    std::uint64_t nextOrder_ = 0;
     bool autoAdvance_ = true;
     bool pumpScheduled_ = false;
     int pumpDelayMs_ = 0;

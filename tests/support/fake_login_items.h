@@ -28,7 +28,6 @@ public:
     QCoro::Task<> unregisterItem() override;
 
     void setStatus(LoginItemStatus status) { status_ = status; }
-    LoginItemStatus currentStatus() const { return status_; }
 
     // Lets every held unregistering finish.
     void release() { emit released(); }

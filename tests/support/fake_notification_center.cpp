@@ -18,16 +18,13 @@ QCoro::Task<NotificationAuthorizationReply> FakeNotificationCenter::requestAutho
 
 void FakeNotificationCenter::setNotificationCategories(QList<NotificationCategory> categories)
 {
-    ++categoryRegistrations_;
     categories_ = std::move(categories);
 }
 
 QCoro::Task<std::optional<QString>> FakeNotificationCenter::add(NotificationRequest request)
 {
-    if (addError_) {
-        ++refused_;
+    if (addError_)
         co_return addError_;
-    }
     posted_.append(std::move(request));
     co_return std::nullopt;
 }

@@ -34,9 +34,6 @@ public:
     const QList<NotificationCategory> &categories() const { return categories_; }
     int statusQueries() const { return statusQueries_; }
     int authorizationRequests() const { return authorizationRequests_; }
-    int categoryRegistrations() const { return categoryRegistrations_; }
-    // Requests that add() refused because of setAddError().
-    int refusedRequests() const { return refused_; }
 
 private:
     NotificationAuthorizationStatus status_ = NotificationAuthorizationStatus::notDetermined;
@@ -47,8 +44,6 @@ private:
     QList<NotificationCategory> categories_;
     int statusQueries_ = 0;
     int authorizationRequests_ = 0;
-    int categoryRegistrations_ = 0;
-    int refused_ = 0;
 };
 
 } // namespace cv::test

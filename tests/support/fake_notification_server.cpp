@@ -19,22 +19,14 @@ bool FakeNotificationServer::start(const QString &connectionName)
         return true;
     connectionName_ = connectionName;
     QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, connectionName_);
-    if (!bus.isConnected()) {
-        QDBusConnection::disconnectFromBus(connectionName_);
-        return false;
-    }
-    if (!bus.registerObject(kPath, this,
-                            QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals)) {
-        QDBusConnection::disconnectFromBus(connectionName_);
-        return false;
-    }
-    if (!bus.registerService(kService)) {
+    running_ = bus.isConnected()
+        && bus.registerObject(kPath, this, QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals)
+        && bus.registerService(kService);
+    if (!running_) {
         bus.unregisterObject(kPath);
         QDBusConnection::disconnectFromBus(connectionName_);
-        return false;
     }
-    running_ = true;
-    return true;
+    return running_;
 }
 
 void FakeNotificationServer::stop()
@@ -47,17 +39,6 @@ void FakeNotificationServer::stop()
     bus.unregisterObject(kPath);
     QDBusConnection::disconnectFromBus(connectionName_);
     shown_.clear();
-}
-
-void FakeNotificationServer::invokeAction(uint id, const QString &actionKey)
-{
-    emit ActionInvoked(id, actionKey);
-}
-
-void FakeNotificationServer::close(uint id, uint reason)
-{
-    shown_.remove(id);
-    emit NotificationClosed(id, reason);
 }
 
 uint FakeNotificationServer::Notify(const QString &app_name, uint replaces_id, const QString &app_icon,
@@ -81,28 +62,11 @@ uint FakeNotificationServer::Notify(const QString &app_name, uint replaces_id, c
 
 QStringList FakeNotificationServer::GetCapabilities()
 {
-    ++capabilityQueries_;
     if (!answering_) {
         setDelayedReply(true);
         return {};
     }
     return capabilities_;
-}
-
-void FakeNotificationServer::CloseNotification(uint id)
-{
-    closeRequests_.append(id);
-    if (shown_.contains(id))
-        close(id, 3);
-}
-
-QString FakeNotificationServer::GetServerInformation(QString &vendor, QString &version,
-                                                     QString &protocol_version)
-{
-    vendor = QStringLiteral("Corvane tests");
-    version = QStringLiteral("1.0");
-    protocol_version = QStringLiteral("1.2");
-    return QStringLiteral("fake-notification-server");
 }
 
 } // namespace cv::test

@@ -18,7 +18,7 @@ namespace cv::test {
 //
 // Records every Notify call, hands out increasing ids (the same id again when a
 // call replaces a notification that is still shown), answers GetCapabilities with a
-// configurable list, and lets the test click a notification or close it.
+// configurable list, and lets the test click a notification.
 class FakeNotificationServer : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
@@ -43,7 +43,6 @@ public:
     bool start(const QString &connectionName = QStringLiteral("fake-notification-server"));
     // Gives up the name and leaves the bus; shown notifications are forgotten.
     void stop();
-    bool running() const { return running_; }
 
     // The server's capabilities ("actions", "body", "body-markup" by default).
     void setCapabilities(QStringList capabilities) { capabilities_ = std::move(capabilities); }
@@ -51,14 +50,9 @@ public:
     void setAnswering(bool answering) { answering_ = answering; }
 
     const QList<NotifyCall> &notifyCalls() const { return notifyCalls_; }
-    int capabilityQueries() const { return capabilityQueries_; }
-    const QList<uint> &closeRequests() const { return closeRequests_; }
-    bool isShown(uint id) const { return shown_.contains(id); }
 
     // The user clicks the notification (`actionKey` "default") or one of its buttons.
-    void invokeAction(uint id, const QString &actionKey);
-    // The notification goes away (reason 1 expired, 2 dismissed, 3 closed by a call).
-    void close(uint id, uint reason = 2);
+    void invokeAction(uint id, const QString &actionKey) { emit ActionInvoked(id, actionKey); }
 
 public slots:
     // The server's D-Bus methods.
@@ -66,12 +60,9 @@ public slots:
                 const QString &summary, const QString &body, const QStringList &actions,
                 const QVariantMap &hints, int expire_timeout);
     QStringList GetCapabilities();
-    void CloseNotification(uint id);
-    QString GetServerInformation(QString &vendor, QString &version, QString &protocol_version);
 
 signals:
     void ActionInvoked(uint id, const QString &action_key);
-    void NotificationClosed(uint id, uint reason);
 
 private:
     QString connectionName_;
@@ -80,8 +71,6 @@ private:
     QStringList capabilities_{QStringLiteral("actions"), QStringLiteral("body"),
                               QStringLiteral("body-markup")};
     QList<NotifyCall> notifyCalls_;
-    int capabilityQueries_ = 0;
-    QList<uint> closeRequests_;
     QSet<uint> shown_;
     uint nextId_ = 1;
 };

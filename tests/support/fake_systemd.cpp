@@ -82,25 +82,15 @@ private:
                                                                                : args.value(0).toString();
         const QString unit = QFileInfo(first).fileName();
         const QString state = files.value(unit);
-        const auto noFile = [&] {
-            return message.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.FileNotFound"),
-                                            QStringLiteral("No such file or directory"));
-        };
-        const auto notLoaded = [&] {
-            return message.createErrorReply(QStringLiteral("org.freedesktop.systemd1.NoSuchUnit"),
-                                            QStringLiteral("Unit %1 not loaded.").arg(unit));
-        };
-        const auto masked = [&] {
-            return message.createErrorReply(QStringLiteral("org.freedesktop.systemd1.UnitMasked"),
-                                            QStringLiteral("Unit file %1 is masked.").arg(unit));
-        };
-
+        const auto error = [&](const char *name, const QString &text) { return message.createErrorReply(QLatin1String(name), text); };
+        const auto noFile = [&] { return error("org.freedesktop.DBus.Error.FileNotFound", "No such file or directory"); };
+        const auto notLoaded = [&] { return error("org.freedesktop.systemd1.NoSuchUnit", "Unit " + unit + " not loaded."); };
+        const auto masked = [&] { return error("org.freedesktop.systemd1.UnitMasked", "Unit file " + unit + " is masked."); };
         if (method == QLatin1String("GetUnitFileState"))
             return state.isEmpty() ? noFile() : message.createReply(state);
         if (method == QLatin1String("LinkUnitFiles")) {
             if (state.startsWith(QLatin1String("masked")))
-                return message.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.FileExists"),
-                                                QStringLiteral("File exists"));
+                return error("org.freedesktop.DBus.Error.FileExists", "File exists");
             if (state.isEmpty() || state == QLatin1String("disabled"))
                 files[unit] = QStringLiteral("linked");
             return message.createReply(); // the list of changes is left out
@@ -120,10 +110,8 @@ private:
         }
         if (method == QLatin1String("Reload"))
             return message.createReply();
-        if (method == QLatin1String("GetUnit")) {
-            return active.contains(unit) ? message.createReply(QVariant::fromValue(QDBusObjectPath(unitPath(unit))))
-                                         : notLoaded();
-        }
+        if (method == QLatin1String("GetUnit"))
+            return active.contains(unit) ? message.createReply(QVariant::fromValue(QDBusObjectPath(unitPath(unit)))) : notLoaded();
         if (method == QLatin1String("StartUnit")) {
             if (state.isEmpty())
                 return noFile();
@@ -145,11 +133,9 @@ private:
                 if (unitPath(it.key()) == message.path())
                     return message.createReply(QVariant::fromValue(QDBusVariant(it.value())));
             }
-            return message.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.UnknownObject"),
-                                            QStringLiteral("Unknown object '%1'.").arg(message.path()));
+            return error("org.freedesktop.DBus.Error.UnknownObject", "Unknown object '" + message.path() + "'.");
         }
-        return message.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.UnknownMethod"),
-                                        QStringLiteral("Unknown method %1").arg(method));
+        return error("org.freedesktop.DBus.Error.UnknownMethod", "Unknown method " + method);
     }
 };
 
@@ -189,29 +175,23 @@ bool FakeSystemdManager::start()
     return started;
 }
 
+namespace {
+void put(QMap<QString, QString> &map, const QString &key, const std::optional<QString> &value)
+{
+    value ? void(map.insert(key, *value)) : void(map.remove(key));
+}
+} // namespace
+
 void FakeSystemdManager::setUnitFileState(const QString &unit, std::optional<QString> state)
 {
     QMutexLocker lock(&handler_->mutex);
-    if (state)
-        handler_->files[unit] = *state;
-    else
-        handler_->files.remove(unit);
+    put(handler_->files, unit, state);
 }
 
 void FakeSystemdManager::setActiveState(const QString &unit, std::optional<QString> state)
 {
     QMutexLocker lock(&handler_->mutex);
-    if (state)
-        handler_->active[unit] = *state;
-    else
-        handler_->active.remove(unit);
-}
-
-std::optional<QString> FakeSystemdManager::unitFileState(const QString &unit) const
-{
-    QMutexLocker lock(&handler_->mutex);
-    const auto it = handler_->files.constFind(unit);
-    return it == handler_->files.constEnd() ? std::nullopt : std::optional(*it);
+    put(handler_->active, unit, state);
 }
 
 std::optional<QString> FakeSystemdManager::activeState(const QString &unit) const
@@ -231,12 +211,6 @@ QStringList FakeSystemdManager::calls() const
 {
     QMutexLocker lock(&handler_->mutex);
     return handler_->calls;
-}
-
-void FakeSystemdManager::clearCalls()
-{
-    QMutexLocker lock(&handler_->mutex);
-    handler_->calls.clear();
 }
 
 } // namespace cv::test

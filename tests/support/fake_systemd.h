@@ -35,7 +35,6 @@ public:
 
     void setUnitFileState(const QString &unit, std::optional<QString> state);
     void setActiveState(const QString &unit, std::optional<QString> state);
-    std::optional<QString> unitFileState(const QString &unit) const;
     std::optional<QString> activeState(const QString &unit) const;
 
     // `method` answers with the error `name` and `message`; with an empty name it
@@ -43,7 +42,6 @@ public:
     void fail(const QString &method, const QString &name = {}, const QString &message = {});
 
     QStringList calls() const;
-    void clearCalls();
 
     class Handler;
 

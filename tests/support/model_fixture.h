@@ -328,14 +328,12 @@ public:
 namespace wire {
 inline QByteArray ok(const QJsonValue &result) { return reply(result); }
 inline QByteArray done() { return reply(); }
-inline QByteArray refused(const QString &error) { return refusal(error); }
 inline QJsonObject peer(const QString &id, const QString &name, const QString &pairingCode = QStringLiteral("111111"),
                         bool choiceRequired = false)
 {
     auto made = test::peer(id).named(name).with("pairing_code", pairingCode);
     return choiceRequired ? made.choosing(pairingCode) : made;
 }
-inline QJsonObject remembered(const QString &id, const QString &name) { return test::remembered(id).named(name); }
 inline QJsonObject status(const QJsonArray &peers = {}, std::uint64_t sequence = 0, const QStringList &capabilities = {},
                           const QJsonArray &remembered = {})
 {

@@ -105,12 +105,7 @@ struct TransferJson : JsonRecord<TransferJson> {
     {
         return with("bytes", qint64(bytes)).with("total_bytes", qint64(total));
     }
-    TransferJson delivered(std::uint64_t items, std::uint64_t files) const
-    {
-        return with("delivered_items", qint64(items)).with("delivered_files", qint64(files));
-    }
     TransferJson failed(const QString &error) const { return state("failed").with("error", error); }
-    TransferJson took(double seconds) const { return with("seconds", seconds); }
 };
 
 inline TransferJson transfer(const QString &id, const QString &peer = QStringLiteral("p1"))
@@ -127,14 +122,8 @@ inline TransferJson transfer(const QString &id, const QString &peer = QStringLit
 
 // A copy pulled from `peer` into Downloads, scanned, with nothing copied yet.
 struct CopyJson : JsonRecord<CopyJson> {
-    CopyJson pushed() const { return with("direction", "push"); }
     CopyJson into(const QStringList &destinations) const { return with("destinations", QJsonArray::fromStringList(destinations)); }
     CopyJson state(const QString &state) const { return with("state", state); }
-    CopyJson copied(std::uint64_t bytes, std::uint64_t total, std::uint64_t files, std::uint64_t totalFiles) const
-    {
-        return with("bytes", qint64(bytes)).with("total_bytes", qint64(total)).with("files", qint64(files))
-            .with("total_files", qint64(totalFiles));
-    }
     CopyJson speed(std::uint64_t bitsPerSecond) const { return with("bits_per_second", qint64(bitsPerSecond)); }
     CopyJson failed(const QString &error) const { return state("failed").with("error", error); }
     CopyJson problem(const QString &path, const QString &reason) const

@@ -1,4 +1,5 @@
 #include "standin.h"
+#include "test_files.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -11,16 +12,6 @@
 #include <csignal>
 
 namespace cv::test {
-
-namespace {
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-} // namespace
 
 Standin::Standin() : dir_(QDir::tempPath() + "/standin-XXXXXX")
 {
@@ -68,9 +59,7 @@ bool Standin::start(bool waitForSocket)
 {
     QFile::remove(socketPath());
     process_ = std::make_unique<QProcess>();
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("CV_STANDIN_DIR", dir_.path());
-    process_->setProcessEnvironment(env);
+    process_->setProcessEnvironment(environment());
     process_->start(executable(), {"--runtime-dir", runtimeDir()});
     if (!process_->waitForStarted(5000))
         return false;
@@ -85,7 +74,7 @@ bool Standin::start(bool waitForSocket)
 
 QList<QByteArray> Standin::recorded() const
 {
-    QByteArray all = readAll(dir_.path() + "/record.txt");
+    QByteArray all = readFile(dir_.path() + "/record.txt");
     if (all.isEmpty())
         return {};
     all.chop(1);
@@ -95,7 +84,7 @@ QList<QByteArray> Standin::recorded() const
 QList<QStringList> Standin::startArguments() const
 {
     QList<QStringList> out;
-    for (const QByteArray &line : readAll(dir_.path() + "/args.txt").split('\n')) {
+    for (const QByteArray &line : readFile(dir_.path() + "/args.txt").split('\n')) {
         if (!line.isEmpty())
             out << QJsonDocument::fromJson(line).toVariant().toStringList();
     }
