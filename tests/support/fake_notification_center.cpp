@@ -18,6 +18,7 @@ QCoro::Task<NotificationAuthorizationReply> FakeNotificationCenter::requestAutho
 
 void FakeNotificationCenter::setNotificationCategories(QList<NotificationCategory> categories)
 {
+    ++categoryRegistrations_;
     categories_ = std::move(categories);
 }
 

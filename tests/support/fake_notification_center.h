@@ -34,6 +34,7 @@ public:
     const QList<NotificationCategory> &categories() const { return categories_; }
     int statusQueries() const { return statusQueries_; }
     int authorizationRequests() const { return authorizationRequests_; }
+    int categoryRegistrations() const { return categoryRegistrations_; }
 
 private:
     NotificationAuthorizationStatus status_ = NotificationAuthorizationStatus::notDetermined;
@@ -44,6 +45,7 @@ private:
     QList<NotificationCategory> categories_;
     int statusQueries_ = 0;
     int authorizationRequests_ = 0;
+    int categoryRegistrations_ = 0;
 };
 
 } // namespace cv::test
