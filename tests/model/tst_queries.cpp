@@ -4,7 +4,6 @@
 #include "model_fixture.h"
 
 #include <QSignalSpy>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -196,12 +195,9 @@ private slots:
         QTest::addColumn<QString>("stored");
         QTest::addColumn<QString>("expected"); // menu bar, connections, files, receive folder
         QTest::newRow("nothing stored") << "" << "" << "false true true none";
-        QTest::newRow("menu bar") << "showInMenuBar" << "true" << "true true true none";
         QTest::newRow("connections off") << "notifyConnections" << "false" << "false false true none";
         // Only a stored Bool switches a notice off.
         QTest::newRow("connections text") << "notifyConnections" << "off" << "false true true none";
-        QTest::newRow("files off") << "notifyFiles" << "false" << "false true false none";
-        QTest::newRow("receive folder") << "lastReceiveFolder" << "/home/a/Inbox" << "false true true /home/a/Inbox";
     }
 
     void storedSettings()
@@ -233,18 +229,6 @@ private slots:
                                                     "set notifyFiles=false", "set lastReceiveFolder=/home/a/Inbox",
                                                     "remove lastReceiveFolder"}));
         QCOMPARE(f.remake().lastReceiveFolder(), std::nullopt);
-    }
-
-    // The model as the application makes it reads the settings file, writes nothing,
-    // and a build tree is not packaged.
-    void realCollaborators()
-    {
-        const QString file = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + "/Corvane/Corvane.conf";
-        QVERIFY(writeFile(file, "[General]\nnotifyFiles=false\n"));
-        AppModel model;
-        QCOMPARE(settings(model), "false true false none");
-        QCOMPARE(model.packaged(), false);
-        QCOMPARE(readFile(file), "[General]\nnotifyFiles=false\n");
     }
 
     void serviceErrorLogsEachNewText()
