@@ -65,8 +65,6 @@ private slots:
     void cleanup()
     {
         f_.reset();
-        center_.reset();
-        server_.reset();
     }
 
     void permission_data()
@@ -297,35 +295,6 @@ private slots:
         QVERIFY(!m.hasPendingNotices());
     }
 
-    // Deliveries of 1, 2 and 1 files from the stand-in's events, told in one notice
-    // through the desktop.
-    void threeDeliveriesMakeOneNotice()
-    {
-        QJsonArray list;
-        for (int i = 0; i < 3; ++i)
-            list.append(serviceEvent("delivered", "p1", {{"files", i % 2 + 1}, {"path", "/home/me/Inbox/a"}}, i + 1));
-        const QJsonObject status = cv::test::status({.peers = {alpha().receiving().sharing(share::receive("/home/me/Inbox"))}});
-        StandinModel s(status, {{"events", list}});
-        QVERIFY(s.started);
-        useTheDesktop(s.fixture);
-        QVERIFY(server_->start());
-        AppModel &m = s.fixture.remake();
-        install(m, status);
-        m.replayEvents(0);
-        outcome(m.refresh());
-        QCOMPARE(A::pendingDeliveries(m).value("p1").count, 4u);
-        s.fixture.clock.advance(1.9);
-        outcome(m.refresh());
-        QVERIFY(server_->notifyCalls().isEmpty());
-        s.fixture.clock.advance(0.1);
-        outcome(m.refresh());
-        QCOMPARE(server_->notifyCalls().size(), 1);
-        const FakeNotificationServer::NotifyCall call = server_->notifyCalls().first();
-        QCOMPARE(call.summary, "Received 4 files from Alpha");
-        QCOMPARE(call.body, "Saved to Inbox.");
-        QVERIFY(call.actions.contains("SHOW_IN_FOLDER"));
-    }
-
 private:
     AppModel &model(const QJsonArray &peers)
     {
@@ -339,18 +308,7 @@ private:
     {
         A::pendingDeliveries(f_->model()).insert("p1", {"Alpha", count, {"/x"}, f_->clock.now().addMSecs(qint64(quietFor * 1000))});
     }
-    // The model posts through the desktop's centre, to a fake server not started yet.
-    void useTheDesktop(ModelFixture &f)
-    {
-        server_ = std::make_unique<FakeNotificationServer>();
-        center_ = std::make_shared<FreedesktopNotificationCenter>(QDBusConnection::sessionBus(), 1500);
-        center_->setNotificationCategories({{"DELIVERY", {{"SHOW_IN_FOLDER", "Show in folder"}}}});
-        f.notificationCenter = center_;
-    }
-
     std::unique_ptr<ModelFixture> f_;
-    std::unique_ptr<FakeNotificationServer> server_;
-    std::shared_ptr<FreedesktopNotificationCenter> center_;
 };
 
 QTEST_MAIN(NoticesTest)
