@@ -44,9 +44,19 @@ QString copyLine(const QStringList &sources, const QString &destination)
 }
 QString downloads() { return QDir::homePath() + "/Downloads"; }
 
+// The status, the items; the destination of a copy (null: a sending); the line sent,
+// or the error when nothing is sent.
+struct SendOrCopy { QJsonObject status; QList<QUrl> urls; QString destination, sent; };
+
+// A command given twice; the computers disconnected after it, the line sent (empty:
+// none) and the question asked first (of a "forget").
+struct Sent { Action action; AppModel::Disconnected after; QString line, question; };
+
 } // namespace
 
+Q_DECLARE_METATYPE(Sent)
 Q_DECLARE_METATYPE(Action)
+Q_DECLARE_METATYPE(SendOrCopy)
 
 class CommandsTest : public QObject {
     Q_OBJECT
@@ -85,37 +95,33 @@ private slots:
     // computers the user disconnected.
     void sentLines_data()
     {
-        QTest::addColumn<Action>("action");
-        QTest::addColumn<AppModel::Disconnected>("after");
-        QTest::addColumn<QString>("line"); // empty: nothing sent
-        QTest::addColumn<QString>("question"); // of a "forget"
+        QTest::addColumn<Sent>("row");
         AppModel::Disconnected alphaToo = gone;
         alphaToo.insert("p1", "Alpha");
         const auto run = [](const QString &op, const QString &peer) { return Action([=](AppModel &m) { m.run(Command{.op = op, .peer = peer}); }); };
-        const auto forget = [](const QString &peer) { return Action([=](AppModel &m) { m.forget(peer); }); };
-        QTest::newRow("disconnect") << run("disconnect", "p1") << alphaToo << R"({"op":"disconnect","peer":"p1"})" << "";
-        QTest::newRow("connect") << run("connect", "p2") << AppModel::Disconnected{{"p3", "Delta"}} << R"({"op":"connect","peer":"p2"})" << "";
-        QTest::newRow("resolve a copy") << Action([](AppModel &m) { m.resolveCopy("c9", "skip_all"); }) << gone
-                                        << R"({"op":"resolve_copy","id":"c9","decision":"skip_all"})" << "";
-        QTest::newRow("forget remembered") << forget("r1") << gone << R"({"op":"forget","peer":"r1"})" << "Forget Remembered?";
-        QTest::newRow("forget cancelled") << Action([](AppModel &m) { m.forget("nobody"); }) << gone << "" << "Forget Computer?";
-        QTest::newRow("choose, multi_drive, two paths") << Action([](AppModel &m) {
-            m.choose("p1", "drive", "/", QStringList{"/", "/media/usb"}, true, false, "123456");
-        }) << gone << R"({"op":"choose","peer":"p1","mode":"drive","path":"/","read_only":true,"remember":false,"pairing_code":"123456","paths":["/","/media/usb"]})" << "";
-        QTest::newRow("choose, multi_drive, one path") << Action([](AppModel &m) { m.choose("p1", "drive", "/", {}, false, true, {}); }) << gone
-            << R"({"op":"choose","peer":"p1","mode":"drive","path":"/","read_only":false,"remember":true,"paths":["/"]})" << "";
-        QTest::newRow("choose, multi_drive, no path") << Action([](AppModel &m) { m.choose("p1", "drive", {}, {}, false, true, {}); }) << gone
-            << R"({"op":"choose","peer":"p1","mode":"drive","read_only":false,"remember":true})" << "";
-        QTest::newRow("choose a folder") << Action([](AppModel &m) { m.choose("p1", "folder", "/home/me/S", QStringList{"/"}, false, true, {}); })
-            << gone << R"({"op":"choose","peer":"p1","mode":"folder","path":"/home/me/S","read_only":false,"remember":true})" << "";
+        const auto choose = [](QString mode, std::optional<QString> path, std::optional<QStringList> paths, bool readOnly, bool remember,
+                                std::optional<QString> code) {
+            return Action([=](AppModel &m) { m.choose("p1", mode, path, paths, readOnly, remember, code); });
+        };
+        QTest::newRow("disconnect") << Sent{run("disconnect", "p1"), alphaToo, R"({"op":"disconnect","peer":"p1"})", ""};
+        QTest::newRow("connect") << Sent{run("connect", "p2"), {{"p3", "Delta"}}, R"({"op":"connect","peer":"p2"})", ""};
+        QTest::newRow("resolve a copy") << Sent{[](AppModel &m) { m.resolveCopy("c9", "skip_all"); }, gone, R"({"op":"resolve_copy","id":"c9","decision":"skip_all"})", ""};
+        QTest::newRow("forget remembered") << Sent{[](AppModel &m) { m.forget("r1"); }, gone, R"({"op":"forget","peer":"r1"})", "Forget Remembered?"};
+        QTest::newRow("forget cancelled") << Sent{[](AppModel &m) { m.forget("nobody"); }, gone, "", "Forget Computer?"};
+        QTest::newRow("choose, multi_drive, two paths") << Sent{choose("drive", "/", QStringList{"/", "/media/usb"}, true, false, "123456"), gone,
+            R"({"op":"choose","peer":"p1","mode":"drive","path":"/","read_only":true,"remember":false,"pairing_code":"123456","paths":["/","/media/usb"]})", ""};
+        QTest::newRow("choose, multi_drive, one path") << Sent{choose("drive", "/", {}, false, true, {}), gone,
+            R"({"op":"choose","peer":"p1","mode":"drive","path":"/","read_only":false,"remember":true,"paths":["/"]})", ""};
+        QTest::newRow("choose, multi_drive, no path") << Sent{choose("drive", {}, {}, false, true, {}), gone,
+            R"({"op":"choose","peer":"p1","mode":"drive","read_only":false,"remember":true})", ""};
+        QTest::newRow("choose a folder") << Sent{choose("folder", "/home/me/S", QStringList{"/"}, false, true, {}), gone,
+            R"({"op":"choose","peer":"p1","mode":"folder","path":"/home/me/S","read_only":false,"remember":true})", ""};
     }
 
     void sentLines()
     {
-        QFETCH(Action, action);
-        QFETCH(AppModel::Disconnected, after);
-        QFETCH(QString, line);
-        QFETCH(QString, question);
+        QFETCH(Sent, row);
+        const auto &[action, after, line, question] = row;
         StandinModel s(alphaWith(peer("p1"), {"multi_drive"}));
         QVERIFY(s.started);
         AppModel &m = s.model();
@@ -221,34 +227,28 @@ private slots:
     // Sending ("send_files") says why it refuses; a copy refuses silently.
     void sendAndCopy_data()
     {
-        QTest::addColumn<QJsonObject>("status");
-        QTest::addColumn<QList<QUrl>>("urls");
-        QTest::addColumn<QString>("destination"); // null: a sending
-        QTest::addColumn<QString>("sent"); // or the error when nothing is sent
+        QTest::addColumn<SendOrCopy>("row");
         const QList<QUrl> one{file("/tmp/a")};
-        QTest::newRow("send: as given, in order") << ready() << QList<QUrl>{file("/home/me/b.txt"), file("/home/me/./a dir/"), QUrl("file://localhost/x")}
-            << QString() << R"({"op":"send_files","peer":"p1","id":"ID","paths":["/home/me/b.txt","/home/me/./a dir","/x"]})";
-        QTest::newRow("send: busy") << alphaWith(peer("p1").receiving(), {"receive_transfer"}, true) << one << QString() << notReady;
-        QTest::newRow("send: choice pending") << alphaWith(peer("p1").receiving().choosing()) << one << QString() << notReady;
-        QTest::newRow("send: empty") << ready() << QList<QUrl>{} << QString() << notLocal;
-        QTest::newRow("send: web address") << ready() << QList<QUrl>{file("/tmp/a"), QUrl("https://example.com/a")} << QString() << notLocal;
-        QTest::newRow("copy: standardised") << ready() << QList<QUrl>{file("/mnt/alpha/x/../b.txt"), file("/mnt/alpha//c/")}
-            << "/home/me/Downloads/" << copyLine({"/mnt/alpha/b.txt", "/mnt/alpha/c"}, "/home/me/Downloads");
+        QTest::newRow("send: as given, in order") << SendOrCopy{ready(), {file("/home/me/b.txt"), file("/home/me/./a dir/"), QUrl("file://localhost/x")}, {},
+                                                                R"({"op":"send_files","peer":"p1","id":"ID","paths":["/home/me/b.txt","/home/me/./a dir","/x"]})"};
+        QTest::newRow("send: busy") << SendOrCopy{alphaWith(peer("p1").receiving(), {"receive_transfer"}, true), one, {}, notReady};
+        QTest::newRow("send: choice pending") << SendOrCopy{alphaWith(peer("p1").receiving().choosing()), one, {}, notReady};
+        QTest::newRow("send: empty") << SendOrCopy{ready(), {}, {}, notLocal};
+        QTest::newRow("send: web address") << SendOrCopy{ready(), {file("/tmp/a"), QUrl("https://example.com/a")}, {}, notLocal};
+        QTest::newRow("copy: standardised") << SendOrCopy{ready(), {file("/mnt/alpha/x/../b.txt"), file("/mnt/alpha//c/")}, "/home/me/Downloads/",
+                                                          copyLine({"/mnt/alpha/b.txt", "/mnt/alpha/c"}, "/home/me/Downloads")};
         // The destination's name only begins like the source's: not inside it.
-        QTest::newRow("copy: beside a source") << ready() << QList<QUrl>{file("/home/me/Down")} << "/home/me/Downloads"
-                                               << copyLine({"/home/me/Down"}, "/home/me/Downloads");
-        QTest::newRow("copy: into /") << ready() << QList<QUrl>{file("/mnt/alpha/a")} << "/" << copyLine({"/mnt/alpha/a"}, "/");
-        QTest::newRow("copy: no fast_copy") << alphaWith(peer("p1").mounted(mount), {"receive_transfer"}) << one << "/home/me" << "";
+        QTest::newRow("copy: beside a source") << SendOrCopy{ready(), {file("/home/me/Down")}, "/home/me/Downloads", copyLine({"/home/me/Down"}, "/home/me/Downloads")};
+        QTest::newRow("copy: into /") << SendOrCopy{ready(), {file("/mnt/alpha/a")}, "/", copyLine({"/mnt/alpha/a"}, "/")};
+        QTest::newRow("copy: no fast_copy") << SendOrCopy{alphaWith(peer("p1").mounted(mount), {"receive_transfer"}), one, "/home/me", ""};
         // Never a copy into itself.
-        QTest::newRow("copy: into a source") << ready() << QList<QUrl>{file("/home/me"), file("/mnt/")} << mount << "";
+        QTest::newRow("copy: into a source") << SendOrCopy{ready(), {file("/home/me"), file("/mnt/")}, mount, ""};
     }
 
     void sendAndCopy()
     {
-        QFETCH(QJsonObject, status);
-        QFETCH(QList<QUrl>, urls);
-        QFETCH(QString, destination);
-        QFETCH(QString, sent);
+        QFETCH(SendOrCopy, row);
+        const auto &[status, urls, destination, sent] = row;
         StandinModel s(status);
         destination.isNull() ? s.model().send(urls, "p1") : s.model().copy(urls, file(destination), "p1");
         const bool sends = sent.startsWith('{');
@@ -279,8 +279,7 @@ private slots:
         QCOMPARE(s.sent(), (QStringList{line, line}));
         QList<QByteArray> sends = s.standin.recorded();
         sends.removeIf([](const QByteArray &l) { return !l.startsWith("{\"op\":\"send_files\""); });
-        QCOMPARE(sends.size(), 2);
-        QVERIFY(sends[0] != sends[1]);
+        QVERIFY(sends.size() == 2 && sends[0] != sends[1]);
     }
 
     void getFiles()

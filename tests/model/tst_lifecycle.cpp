@@ -99,6 +99,10 @@ Q_DECLARE_METATYPE(Stop)
 // quits), the requests and the seconds it waited.
 struct Quit { Setup setup; QByteArray quit; QString error; QStringList ops; double waited; };
 Q_DECLARE_METATYPE(Quit)
+// The state before the automatic start at sign-in; the requests it took, whether it
+// is marked tried and whether the agent ends up enabled.
+struct ByDefault { SignInSetup setup; QStringList ops; bool defaulted, enabled; };
+Q_DECLARE_METATYPE(ByDefault)
 
 class LifecycleTest : public QObject {
     Q_OBJECT
@@ -325,41 +329,31 @@ private slots:
     // failed or unapproved attempt leaves no error of its own and the service as before.
     void byDefault_data()
     {
-        QTest::addColumn<SignInSetup>("setup");
-        QTest::addColumn<QStringList>("ops");
-        QTest::addColumn<bool>("defaulted");
-        QTest::addColumn<bool>("enabled");
+        QTest::addColumn<ByDefault>("row");
         const auto agent = [](LoginItemStatus status) {
             return SignInSetup([=](SignIn &s) {
                 s.f.loginItems.agentItem->setStatus(status);
                 s.f.host->refreshLogin();
             });
         };
-        QTest::newRow("first launch") << SignInSetup([](SignIn &) {}) << QStringList{"quit", "status", "status"} << true << true;
-        QTest::newRow("no service yet") << SignInSetup([](SignIn &s) { s.f.model().setConnected(false); }) << QStringList{} << false << false;
-        QTest::newRow("command in flight") << SignInSetup([](SignIn &s) { s.f.model().setMutating(true); }) << QStringList{} << true << false;
-        QTest::newRow("development run") << SignInSetup([](SignIn &) { qputenv("CV_MAC_STATE_DIR", "/tmp/state"); }) << QStringList{}
-                                         << false << false;
-        QTest::newRow("no agent") << SignInSetup([](SignIn &s) { s.f.bundle = AppBundle(s.f.bundle.executablePath(), AppBundle::defaultInfo()); })
-                                  << QStringList{} << false << false;
-        QTest::newRow("second launch") << SignInSetup([](SignIn &s) { s.f.defaults->setBool("startAtLoginDefaulted", true); })
-                                       << QStringList{} << true << false;
-        QTest::newRow("already enabled") << agent(LoginItemStatus::enabled) << QStringList{} << true << true;
+        QTest::newRow("first launch") << ByDefault{[](SignIn &) {}, {"quit", "status", "status"}, true, true};
+        QTest::newRow("no service yet") << ByDefault{[](SignIn &s) { s.f.model().setConnected(false); }, {}, false, false};
+        QTest::newRow("command in flight") << ByDefault{[](SignIn &s) { s.f.model().setMutating(true); }, {}, true, false};
+        QTest::newRow("development run") << ByDefault{[](SignIn &) { qputenv("CV_MAC_STATE_DIR", "/tmp/state"); }, {}, false, false};
+        QTest::newRow("no agent") << ByDefault{[](SignIn &s) { s.f.bundle = AppBundle(s.f.bundle.executablePath(), AppBundle::defaultInfo()); }, {}, false, false};
+        QTest::newRow("second launch") << ByDefault{[](SignIn &s) { s.f.defaults->setBool("startAtLoginDefaulted", true); }, {}, true, false};
+        QTest::newRow("already enabled") << ByDefault{agent(LoginItemStatus::enabled), {}, true, true};
         // Registered, found waiting for approval, unregistered, the service brought up as before.
-        QTest::newRow("approval needed after registering")
-            << SignInSetup([](SignIn &s) { s.f.loginItems.agentItem->statusAfterRegister = LoginItemStatus::requiresApproval; })
-            << QStringList{"quit", "status", "status", "status"} << true << false;
-        QTest::newRow("registration refused")
-            << SignInSetup([](SignIn &s) { s.f.loginItems.agentItem->registerError = "Operation not permitted"; })
-            << QStringList{"quit", "status", "status", "events", "status"} << true << false;
+        QTest::newRow("approval needed after registering") << ByDefault{[](SignIn &s) { s.f.loginItems.agentItem->statusAfterRegister = LoginItemStatus::requiresApproval; },
+                                                                        {"quit", "status", "status", "status"}, true, false};
+        QTest::newRow("registration refused") << ByDefault{[](SignIn &s) { s.f.loginItems.agentItem->registerError = "Operation not permitted"; },
+                                                           {"quit", "status", "status", "events", "status"}, true, false};
     }
 
     void byDefault()
     {
-        QFETCH(SignInSetup, setup);
-        QFETCH(QStringList, ops);
-        QFETCH(bool, defaulted);
-        QFETCH(bool, enabled);
+        QFETCH(ByDefault, row);
+        const auto &[setup, ops, defaulted, enabled] = row;
         SignIn s;
         setup(s);
         outcome(A::startAtLoginByDefault(s.f.model()));
