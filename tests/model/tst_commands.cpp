@@ -211,6 +211,7 @@ private slots:
     {
         QTest::addColumn<QString>("message"); // null: none
         QTest::addColumn<bool>("refusal");
+        QTest::newRow("none") << QString() << false;
         QTest::newRow("system words") << "open: Operation not permitted" << true;
         QTest::newRow("os error 1") << "x (os error 1) y" << true;
         QTest::newRow("lower case") << "operation not permitted" << false;
@@ -241,6 +242,7 @@ private slots:
         QTest::newRow("copy: beside a source") << SendOrCopy{ready(), {file("/home/me/Down")}, "/home/me/Downloads", copyLine({"/home/me/Down"}, "/home/me/Downloads")};
         QTest::newRow("copy: into /") << SendOrCopy{ready(), {file("/mnt/alpha/a")}, "/", copyLine({"/mnt/alpha/a"}, "/")};
         QTest::newRow("copy: no fast_copy") << SendOrCopy{alphaWith(peer("p1").mounted(mount), {"receive_transfer"}), one, "/home/me", ""};
+        QTest::newRow("copy: web address") << SendOrCopy{ready(), {QUrl("https://example.com/a")}, "/home/me", ""};
         // Never a copy into itself.
         QTest::newRow("copy: into a source") << SendOrCopy{ready(), {file("/home/me"), file("/mnt/")}, mount, ""};
     }
@@ -315,6 +317,7 @@ private slots:
         QTest::newRow("the root with a slash") << mount << file(mount + '/') << true;
         QTest::newRow("a child") << mount << file(mount + "/a/b.txt") << true;
         QTest::newRow("a sibling extending the name") << mount << file("/mnt/alpha2") << false;
+        QTest::newRow("dots above the top") << "/../mnt/alpha" << file("/../mnt/alpha/x") << true;
         QTest::newRow("back out through dots") << mount << file(mount + "/../beta") << false;
         QTest::newRow("a root given unstandardised") << "/mnt/./alpha/" << file(mount + "/x") << true;
         QTest::newRow("the top folder as root") << "/" << file("/etc/x") << true;

@@ -31,9 +31,14 @@ ServiceEvent deliveredEvent(const QString &peer, const QJsonObject &detail) { re
 // the cursor after the status alone and after a refresh, and the paths received.
 struct CursorRow { qint64 replay, statusSequence; QJsonObject batch; qint64 afterStatus, cursor; QStringList received; };
 
+// The answer to "events", whether this run's own child exited; the requests sent
+// and the error shown.
+struct Failure { QByteArray events; bool childExited; QStringList ops; QString error; };
+
 } // namespace
 
 Q_DECLARE_METATYPE(CursorRow)
+Q_DECLARE_METATYPE(Failure)
 
 class FollowTest : public QObject {
     Q_OBJECT
@@ -91,24 +96,17 @@ private slots:
     // one asks for the same events again.
     void failedRefresh_data()
     {
-        QTest::addColumn<QByteArray>("events");
-        QTest::addColumn<bool>("childExited");
-        QTest::addColumn<QStringList>("ops");
-        QTest::addColumn<QString>("error");
+        QTest::addColumn<Failure>("row");
         const QByteArray batch = reply(events({delivered("/r/a", 8)}, 8));
-        QTest::newRow("status unreachable") << batch << false << QStringList{"events", "status"} << FakeServiceClient::unscripted("status");
-        QTest::newRow("own child exited") << batch << true << QStringList{"events", "status"}
-                                          << "The background service exited (3). Open the service log for the underlying error.";
-        QTest::newRow("events without result") << QByteArray("{\"ok\":true,\"result\":null}\n") << false << QStringList{"events"}
-                                               << "The background service returned no result.";
+        QTest::newRow("status unreachable") << Failure{batch, false, {"events", "status"}, FakeServiceClient::unscripted("status")};
+        QTest::newRow("own child exited") << Failure{batch, true, {"events", "status"}, "The background service exited (3). Open the service log for the underlying error."};
+        QTest::newRow("events without result") << Failure{"{\"ok\":true,\"result\":null}\n", false, {"events"}, "The background service returned no result."};
     }
 
     void failedRefresh()
     {
-        QFETCH(QByteArray, events);
-        QFETCH(bool, childExited);
-        QFETCH(QStringList, ops);
-        QFETCH(QString, error);
+        QFETCH(Failure, row);
+        const auto &[events, childExited, ops, error] = row;
         ScopedEnv service("CV_MAC_SERVICE", "/bin/sh");
         ModelFixture f;
         AppModel &m = f.model();

@@ -124,6 +124,11 @@ private slots:
         QTest::newRow("absent: started, polled") << StartUp{comesUpAfter(4), sh, "", 5, 1, 2.0};
         // The last pause ends at the window's end; its request is refused by the deadline.
         QTest::newRow("silent") << StartUp{downAlways, sh, notReady, 30, 1, 15.0};
+        // A request still waiting when the window ends is the same "not ready".
+        QTest::newRow("answer too late") << StartUp{comesUpAfter(1, 20), sh, notReady, 2, 1, -1};
+        // A running service that does not answer is not started again.
+        QTest::newRow("first request times out") << StartUp{comesUpAfter(0, 16), sh,
+                                                            "The service request timed out. Its outcome will be checked before another action.", 1, 0, 16.0};
         QTest::newRow("child exits") << StartUp{exitAt(1.2), sh, exited, -1, 1, 1.5};
         QTest::newRow("new child's exit counts") << StartUp{[=](ModelFixture &f) { stoppedChild(f); exitAt(0.7)(f); }, sh, exited, -1, 2, -1};
         QTest::newRow("window passed before the start") << StartUp{[](ModelFixture &f) { f.client->queueError("status", down(), 15.5); },
@@ -230,6 +235,7 @@ private slots:
         QTest::newRow("after a failure") << "" << QStringList{"status", "status", "events", "status"};
         QTest::newRow("while starting") << "starting" << QStringList{};
         QTest::newRow("while mutating") << "mutating" << QStringList{};
+        QTest::newRow("while quitting") << "quitting" << QStringList{};
     }
 
     void retry()
@@ -243,9 +249,10 @@ private slots:
         serveIdle(*f.client, 4);
         m.setStarting(busy == "starting");
         m.setMutating(busy == "mutating");
+        A::quitting(m) = busy == "quitting";
         m.retryService();
         // A start-up began at once: a second retry does nothing.
-        QCOMPARE(m.starting(), busy != "mutating");
+        QCOMPARE(m.starting(), busy != "mutating" && busy != "quitting");
         m.retryService();
         settle(100);
         QCOMPARE(f.client->ops(), ops);
@@ -296,6 +303,7 @@ private slots:
         const SignInSetup none = [](SignIn &) {};
         const QStringList restarted{"status", "events", "status"};
         QTest::newRow("already on") << true << true << none << QStringList{} << "";
+        QTest::newRow("already off") << false << false << none << QStringList{} << "";
         QTest::newRow("turn on") << false << true << none << QStringList{"quit", "status", "status"} << "";
         QTest::newRow("turn off") << true << false << none << QStringList{"quit", "status", "status", "events", "status"} << "";
         QTest::newRow("service did not stop") << false << true << SignInSetup([](SignIn &s) { s.f.client->clear("status"); serveIdle(*s.f.client, 3); }) << restarted
@@ -343,6 +351,7 @@ private slots:
         QTest::newRow("no agent") << ByDefault{[](SignIn &s) { s.f.bundle = AppBundle(s.f.bundle.executablePath(), AppBundle::defaultInfo()); }, {}, false, false};
         QTest::newRow("second launch") << ByDefault{[](SignIn &s) { s.f.defaults->setBool("startAtLoginDefaulted", true); }, {}, true, false};
         QTest::newRow("already enabled") << ByDefault{agent(LoginItemStatus::enabled), {}, true, true};
+        QTest::newRow("waiting for approval") << ByDefault{agent(LoginItemStatus::requiresApproval), {}, true, false};
         // Registered, found waiting for approval, unregistered, the service brought up as before.
         QTest::newRow("approval needed after registering") << ByDefault{[](SignIn &s) { s.f.loginItems.agentItem->statusAfterRegister = LoginItemStatus::requiresApproval; },
                                                                         {"quit", "status", "status", "status"}, true, false};

@@ -46,9 +46,18 @@ struct ServerTheBusCanStart {
 // posted (< 0: never), its body and category.
 struct Connection { QJsonArray peers; bool notify; double after; QString body, category; };
 
+// The notification status, whether the app is packaged and file notices are on; the
+// notices posted.
+struct Posting { int status; bool packaged, notifyFiles; QStringList posted; };
+
+// The computers, the files delivered from Alpha; the notice's title and body.
+struct Delivery { QJsonArray peers; quint64 count; QString title, body; };
+
 } // namespace
 
 Q_DECLARE_METATYPE(Connection)
+Q_DECLARE_METATYPE(Delivery)
+Q_DECLARE_METATYPE(Posting)
 
 class NoticesTest : public QObject {
     Q_OBJECT
@@ -216,23 +225,16 @@ private slots:
     // Told once quiet for 2 s: a file from Alpha, or a count beyond any int, clamped.
     void deliveryNotices_data()
     {
-        QTest::addColumn<QJsonArray>("peers");
-        QTest::addColumn<quint64>("count");
-        QTest::addColumn<QString>("title");
-        QTest::addColumn<QString>("body");
-        QTest::newRow("one file") << QJsonArray{alpha().mounted("/mnt/a")} << 1ull << "Received a file from Alpha" << "Saved to Downloads.";
-        QTest::newRow("huge count, computer gone") << QJsonArray{} << std::numeric_limits<quint64>::max()
-                                                   << "Received 9,223,372,036,854,775,807 files from Alpha" << "Saved to Downloads.";
-        QTest::newRow("into a receive folder") << QJsonArray{alpha().sharing(share::receive("/home/me/Inbox"))} << 2ull
-                                               << "Received 2 files from Alpha" << "Saved to Inbox.";
+        QTest::addColumn<Delivery>("row");
+        QTest::newRow("one file") << Delivery{{alpha().mounted("/mnt/a")}, 1, "Received a file from Alpha", "Saved to Downloads."};
+        QTest::newRow("huge count, computer gone") << Delivery{{}, std::numeric_limits<quint64>::max(), "Received 9,223,372,036,854,775,807 files from Alpha", "Saved to Downloads."};
+        QTest::newRow("into a receive folder") << Delivery{{alpha().sharing(share::receive("/home/me/Inbox"))}, 2, "Received 2 files from Alpha", "Saved to Inbox."};
     }
 
     void deliveryNotices()
     {
-        QFETCH(QJsonArray, peers);
-        QFETCH(quint64, count);
-        QFETCH(QString, title);
-        QFETCH(QString, body);
+        QFETCH(Delivery, row);
+        const auto &[peers, count, title, body] = row;
         AppModel &m = model(peers);
         deliver(count, 1.0);
         flush();
@@ -253,23 +255,18 @@ private slots:
     // notices switched on; what cannot be posted is dropped.
     void dropped_data()
     {
-        QTest::addColumn<int>("status");
-        QTest::addColumn<bool>("packaged");
-        QTest::addColumn<bool>("notifyFiles");
-        QTest::addColumn<QStringList>("posted");
-        QTest::newRow("authorized") << 2 << true << true << QStringList{"connection-p1", "delivery-p1"};
-        QTest::newRow("provisional") << 3 << true << true << QStringList{"connection-p1", "delivery-p1"};
-        QTest::newRow("ephemeral") << 4 << true << true << QStringList{};
-        QTest::newRow("not packaged") << 2 << false << true << QStringList{};
-        QTest::newRow("file notices off") << 2 << true << false << QStringList{"connection-p1"};
+        QTest::addColumn<Posting>("row");
+        QTest::newRow("authorized") << Posting{2, true, true, {"connection-p1", "delivery-p1"}};
+        QTest::newRow("provisional") << Posting{3, true, true, {"connection-p1", "delivery-p1"}};
+        QTest::newRow("ephemeral") << Posting{4, true, true, {}};
+        QTest::newRow("not packaged") << Posting{2, false, true, {}};
+        QTest::newRow("file notices off") << Posting{2, true, false, {"connection-p1"}};
     }
 
     void dropped()
     {
-        QFETCH(int, status);
-        QFETCH(bool, packaged);
-        QFETCH(bool, notifyFiles);
-        QFETCH(QStringList, posted);
+        QFETCH(Posting, row);
+        const auto &[status, packaged, notifyFiles, posted] = row;
         f_->packaged = packaged;
         f_->notifications->setStatus(status);
         AppModel &m = model({alpha().receiving()});

@@ -93,6 +93,7 @@ private slots:
         QTest::newRow("USB4 only without networking") << report({bus({dock, tb})}) << "Thunderbolt";
         QTest::newRow("any USB4 device") << report({bus({tb, usb4})}) << "USB4";
         QTest::newRow("services not a list") << report({bus({R"({"services_title":"service_ip","device_name_key":"USB4"})"})}) << "";
+        QTest::newRow("items not a list") << report({"{\"_items\":{\"a\":1}}", bus({tb})}) << "Thunderbolt";
         QTest::newRow("bus not an object") << report({bus({usb4}), "3"}) << "";
         QTest::newRow("not JSON") << "system_profiler: error" << "";
     }
