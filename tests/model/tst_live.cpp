@@ -75,21 +75,6 @@ private slots:
         QCOMPARE(record.mid(0, 2), (QList<QByteArray>{R"({"op":"status"})", R"({"op":"events","since":10})"}));
         QCOMPARE(record.last(), R"({"op":"quit"})");
     }
-
-    // A child that dies while the start-up waits ends it at once with its exit text.
-    void killedDuringStartUp()
-    {
-        Standin standin;
-        standin.setScript({{"refuse", "no_socket"}, {"lifetime", 60}});
-        LiveModel live(standin);
-        AppModel &m = *live.model;
-        QTRY_VERIFY_WITH_TIMEOUT(!standin.startArguments().isEmpty(), 5000);
-        QVERIFY(m.starting());
-        QCOMPARE(::kill(pid_t(*live.host->childPid()), SIGKILL), 0);
-        QTRY_VERIFY_WITH_TIMEOUT(m.serviceError().has_value(), 2000);
-        QCOMPARE(*m.serviceError(), "The background service exited (9). Open the service log for the underlying error.");
-        QTRY_VERIFY(!m.starting() && !m.connected());
-    }
 };
 
 QTEST_GUILESS_MAIN(LiveTest)

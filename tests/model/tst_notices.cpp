@@ -42,7 +42,22 @@ struct ServerTheBusCanStart {
     const QString file = qEnvironmentVariable("XDG_DATA_HOME") + "/dbus-1/services/org.freedesktop.Notifications.service";
 };
 
+// The computers, whether connection notices are on; the seconds until the notice is
+// posted (< 0: never), its body and category.
+struct Connection { QJsonArray peers; bool notify; double after; QString body, category; };
+
+// The notification status, whether the app is packaged and file notices are on; the
+// notices posted.
+struct Posting { int status; bool packaged, notifyFiles; QStringList posted; };
+
+// The computers, the files delivered from Alpha; the notice's title and body.
+struct Delivery { QJsonArray peers; quint64 count; QString title, body; };
+
 } // namespace
+
+Q_DECLARE_METATYPE(Connection)
+Q_DECLARE_METATYPE(Delivery)
+Q_DECLARE_METATYPE(Posting)
 
 class NoticesTest : public QObject {
     Q_OBJECT
@@ -59,8 +74,6 @@ private slots:
     void cleanup()
     {
         f_.reset();
-        center_.reset();
-        server_.reset();
     }
 
     void permission_data()
@@ -167,36 +180,25 @@ private slots:
     // is known, else when due; never for a computer that left or with the notices off.
     void connectionNotices_data()
     {
-        QTest::addColumn<QJsonArray>("peers");
-        QTest::addColumn<bool>("notify");
-        QTest::addColumn<double>("after"); // seconds until posted; < 0: never
-        QTest::addColumn<QString>("body");
-        QTest::addColumn<QString>("category");
-        const QJsonObject inbox = share::receive("/home/me/Inbox");
-        QTest::newRow("mounted share") << QJsonArray{alpha().mounted("/mnt/a")} << true << 0.0 << "Its files are open in Finder."
-                                       << "CONNECTION_FILES";
-        QTest::newRow("receiving wins over the mount") << QJsonArray{alpha().receiving().mounted("/mnt/a")} << true << 0.0
-                                                       << "It's ready to receive files." << "CONNECTION_FILES";
-        QTest::newRow("share failed") << QJsonArray{alpha().failed("Mount timed out")} << true << 0.0
-                                      << "Its files couldn't be opened: Mount timed out" << "CONNECTION";
-        QTest::newRow("with this computer's share") << QJsonArray{alpha().receiving().sharing(inbox)} << true << 0.0
-                                                    << "It's ready to receive files. You're sharing Receive only." << "CONNECTION";
-        QTest::newRow("sharing a folder, nothing offered yet") << QJsonArray{alpha().sharing(share::folder("/home/me/Shared"))} << true
-                                                               << 6.0 << "It isn't sharing anything with you. You're sharing Shared."
-                                                               << "CONNECTION";
+        QTest::addColumn<Connection>("row");
+        QTest::newRow("mounted share") << Connection{{alpha().mounted("/mnt/a")}, true, 0, "Its files are open in Finder.", "CONNECTION_FILES"};
+        QTest::newRow("receiving wins over the mount") << Connection{{alpha().receiving().mounted("/mnt/a")}, true, 0,
+                                                                     "It's ready to receive files.", "CONNECTION_FILES"};
+        QTest::newRow("share failed") << Connection{{alpha().failed("Mount timed out")}, true, 0, "Its files couldn't be opened: Mount timed out", "CONNECTION"};
+        QTest::newRow("with this computer's share") << Connection{{alpha().receiving().sharing(share::receive("/home/me/Inbox"))}, true, 0,
+                                                                  "It's ready to receive files. You're sharing Receive only.", "CONNECTION"};
+        QTest::newRow("sharing a folder, nothing offered yet") << Connection{{alpha().sharing(share::folder("/home/me/Shared"))}, true, 6,
+                                                                             "It isn't sharing anything with you. You're sharing Shared.", "CONNECTION"};
         // A share offered but not mounted yet gives only the second sentence.
-        QTest::newRow("share not mounted yet") << QJsonArray{alpha().offering()} << true << 6.0 << "" << "CONNECTION";
-        QTest::newRow("the computer left") << QJsonArray{} << true << -1.0 << "" << "";
-        QTest::newRow("notices off") << QJsonArray{alpha()} << false << -1.0 << "" << "";
+        QTest::newRow("share not mounted yet") << Connection{{alpha().offering()}, true, 6, "", "CONNECTION"};
+        QTest::newRow("the computer left") << Connection{{}, true, -1, "", ""};
+        QTest::newRow("notices off") << Connection{{alpha()}, false, -1, "", ""};
     }
 
     void connectionNotices()
     {
-        QFETCH(QJsonArray, peers);
-        QFETCH(bool, notify);
-        QFETCH(double, after);
-        QFETCH(QString, body);
-        QFETCH(QString, category);
+        QFETCH(Connection, row);
+        const auto &[peers, notify, after, body, category] = row;
         AppModel &m = model(peers);
         m.setNotifyConnections(notify);
         A::pendingReconnect(m).insert("p1", f_->clock.now().addSecs(6));
@@ -223,23 +225,16 @@ private slots:
     // Told once quiet for 2 s: a file from Alpha, or a count beyond any int, clamped.
     void deliveryNotices_data()
     {
-        QTest::addColumn<QJsonArray>("peers");
-        QTest::addColumn<quint64>("count");
-        QTest::addColumn<QString>("title");
-        QTest::addColumn<QString>("body");
-        QTest::newRow("one file") << QJsonArray{alpha().mounted("/mnt/a")} << 1ull << "Received a file from Alpha" << "Saved to Downloads.";
-        QTest::newRow("huge count, computer gone") << QJsonArray{} << std::numeric_limits<quint64>::max()
-                                                   << "Received 9,223,372,036,854,775,807 files from Alpha" << "Saved to Downloads.";
-        QTest::newRow("into a receive folder") << QJsonArray{alpha().sharing(share::receive("/home/me/Inbox"))} << 2ull
-                                               << "Received 2 files from Alpha" << "Saved to Inbox.";
+        QTest::addColumn<Delivery>("row");
+        QTest::newRow("one file") << Delivery{{alpha().mounted("/mnt/a")}, 1, "Received a file from Alpha", "Saved to Downloads."};
+        QTest::newRow("huge count, computer gone") << Delivery{{}, std::numeric_limits<quint64>::max(), "Received 9,223,372,036,854,775,807 files from Alpha", "Saved to Downloads."};
+        QTest::newRow("into a receive folder") << Delivery{{alpha().sharing(share::receive("/home/me/Inbox"))}, 2, "Received 2 files from Alpha", "Saved to Inbox."};
     }
 
     void deliveryNotices()
     {
-        QFETCH(QJsonArray, peers);
-        QFETCH(quint64, count);
-        QFETCH(QString, title);
-        QFETCH(QString, body);
+        QFETCH(Delivery, row);
+        const auto &[peers, count, title, body] = row;
         AppModel &m = model(peers);
         deliver(count, 1.0);
         flush();
@@ -260,24 +255,18 @@ private slots:
     // notices switched on; what cannot be posted is dropped.
     void dropped_data()
     {
-        QTest::addColumn<int>("status");
-        QTest::addColumn<bool>("packaged");
-        QTest::addColumn<bool>("notifyFiles");
-        QTest::addColumn<QStringList>("posted");
-        QTest::newRow("authorized") << 2 << true << true << QStringList{"connection-p1", "delivery-p1"};
-        QTest::newRow("provisional") << 3 << true << true << QStringList{"connection-p1", "delivery-p1"};
-        QTest::newRow("ephemeral") << 4 << true << true << QStringList{};
-        QTest::newRow("denied") << 1 << true << true << QStringList{};
-        QTest::newRow("not packaged") << 2 << false << true << QStringList{};
-        QTest::newRow("file notices off") << 2 << true << false << QStringList{"connection-p1"};
+        QTest::addColumn<Posting>("row");
+        QTest::newRow("authorized") << Posting{2, true, true, {"connection-p1", "delivery-p1"}};
+        QTest::newRow("provisional") << Posting{3, true, true, {"connection-p1", "delivery-p1"}};
+        QTest::newRow("ephemeral") << Posting{4, true, true, {}};
+        QTest::newRow("not packaged") << Posting{2, false, true, {}};
+        QTest::newRow("file notices off") << Posting{2, true, false, {"connection-p1"}};
     }
 
     void dropped()
     {
-        QFETCH(int, status);
-        QFETCH(bool, packaged);
-        QFETCH(bool, notifyFiles);
-        QFETCH(QStringList, posted);
+        QFETCH(Posting, row);
+        const auto &[status, packaged, notifyFiles, posted] = row;
         f_->packaged = packaged;
         f_->notifications->setStatus(status);
         AppModel &m = model({alpha().receiving()});
@@ -303,78 +292,6 @@ private slots:
         QVERIFY(!m.hasPendingNotices());
     }
 
-    // Deliveries of 1, 2 and 1 files from the stand-in's events, told in one notice
-    // through the desktop, whose buttons come back with what the notice carried.
-    void threeDeliveriesMakeOneNotice()
-    {
-        const QStringList paths{"/home/me/Inbox/a", "/home/me/Inbox/b", "/home/me/Inbox/c"};
-        QJsonArray list;
-        for (int i = 0; i < 3; ++i)
-            list.append(serviceEvent("delivered", "p1", {{"files", i % 2 + 1}, {"path", paths[i]}}, i + 1));
-        const QJsonObject status = cv::test::status({.peers = {alpha().receiving().sharing(share::receive("/home/me/Inbox"))}});
-        StandinModel s(status, {{"events", list}});
-        QVERIFY(s.started);
-        useTheDesktop(s.fixture);
-        QVERIFY(server_->start());
-        AppModel &m = s.fixture.remake();
-        install(m, status);
-        m.replayEvents(0);
-        outcome(m.refresh());
-        QCOMPARE(A::pendingDeliveries(m).value("p1").count, 4u);
-        s.fixture.clock.advance(1.9);
-        outcome(m.refresh());
-        QVERIFY(server_->notifyCalls().isEmpty());
-        s.fixture.clock.advance(0.1);
-        outcome(m.refresh());
-        QCOMPARE(server_->notifyCalls().size(), 1);
-        const FakeNotificationServer::NotifyCall call = server_->notifyCalls().first();
-        QCOMPARE(call.summary, "Received 4 files from Alpha");
-        QCOMPARE(call.body, "Saved to Inbox.");
-        QVERIFY(call.actions.contains("SHOW_IN_FOLDER"));
-        QSignalSpy responses(center_.get(), &NotificationCenter::responseReceived);
-        server_->invokeAction(call.id, "SHOW_IN_FOLDER");
-        server_->invokeAction(call.id, "default");
-        QTRY_COMPARE(responses.size(), 2);
-        for (const QString action : {"SHOW_IN_FOLDER", "default"}) {
-            const auto response = responses.takeFirst().first().value<NotificationResponse>();
-            QCOMPARE(response.requestIdentifier, "delivery-p1");
-            QCOMPARE(response.actionIdentifier, action);
-            QCOMPARE(response.userInfo.value("peer").toString(), "p1");
-            QCOMPARE(response.userInfo.value("paths").toStringList(), paths);
-        }
-    }
-
-    // A newer notice of the same identifier replaces the older one; names are plain
-    // text, escaped where the server reads the body as markup.
-    void aNewerNoticeReplacesTheOlderAndNamesAreNotMarkup()
-    {
-        useTheDesktop(*f_);
-        QVERIFY(server_->start());
-        model({peer("p1").named("<b>Alpha</b>").sharing(share::receive("/home/me/<b>Inbox"))});
-        for (const QString name : {"a", "b"}) {
-            A::handle(f_->model(), decodedEvent(serviceEvent("delivered", "p1", {{"path", "/home/me/<b>Inbox/" + name}})));
-            f_->clock.advance(2);
-            flush();
-        }
-        QCOMPARE(server_->notifyCalls().size(), 2);
-        const FakeNotificationServer::NotifyCall first = server_->notifyCalls()[0];
-        QCOMPARE(first.summary, "Received a file from <b>Alpha</b>");
-        QCOMPARE(first.body, "Saved to &lt;b&gt;Inbox.");
-        QCOMPARE(first.replacesId, 0u);
-        QCOMPARE(server_->notifyCalls()[1].replacesId, first.id);
-    }
-
-    void withoutAServerNothingIsPostedAndNothingHangs()
-    {
-        useTheDesktop(*f_);
-        AppModel &m = model({});
-        deliver(1, 0);
-        flush();
-        QVERIFY(server_->notifyCalls().isEmpty());
-        QVERIFY(!m.hasPendingNotices());
-        QCOMPARE(m.error(), std::nullopt);
-    }
-
 private:
     AppModel &model(const QJsonArray &peers)
     {
@@ -388,18 +305,7 @@ private:
     {
         A::pendingDeliveries(f_->model()).insert("p1", {"Alpha", count, {"/x"}, f_->clock.now().addMSecs(qint64(quietFor * 1000))});
     }
-    // The model posts through the desktop's centre, to a fake server not started yet.
-    void useTheDesktop(ModelFixture &f)
-    {
-        server_ = std::make_unique<FakeNotificationServer>();
-        center_ = std::make_shared<FreedesktopNotificationCenter>(QDBusConnection::sessionBus(), 1500);
-        center_->setNotificationCategories({{"DELIVERY", {{"SHOW_IN_FOLDER", "Show in folder"}}}});
-        f.notificationCenter = center_;
-    }
-
     std::unique_ptr<ModelFixture> f_;
-    std::unique_ptr<FakeNotificationServer> server_;
-    std::shared_ptr<FreedesktopNotificationCenter> center_;
 };
 
 QTEST_MAIN(NoticesTest)

@@ -4,7 +4,6 @@
 #include "model_fixture.h"
 
 #include <QSignalSpy>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -42,7 +41,16 @@ void threeVolumes(FakeVolumeSource &volumes)
                        FakeVolumeSource::localVolume("/mnt/Archive", "Archive"), FakeVolumeSource::localVolume("/run/media/a/Photos")};
 }
 
+// A computer and the service's capabilities, whether connected; the actions allowed
+// of send, copy, to (copy to it).
+struct Actions { QJsonObject peer; QString capability; bool connected; QString allowed; };
+// A computer and the link kind probed (empty: not yet); its link texts.
+struct Link { QJsonObject peer; QString linkKind, description, kind; };
+
 } // namespace
+
+Q_DECLARE_METATYPE(Actions)
+Q_DECLARE_METATYPE(Link)
 
 class QueriesTest : public QObject {
     Q_OBJECT
@@ -74,27 +82,22 @@ private slots:
 
     void actions_data()
     {
-        QTest::addColumn<QJsonObject>("peer");
-        QTest::addColumn<QString>("capability");
-        QTest::addColumn<bool>("connected");
-        QTest::addColumn<QString>("allowed"); // of send, copy, to (copy to it)
-        QTest::newRow("ready to receive") << QJsonObject(peer("p").receiving()) << "receive_transfer" << true << "send";
-        QTest::newRow("choice pending") << QJsonObject(peer("p").receiving().choosing()) << "receive_transfer" << true << "";
-        QTest::newRow("not accepting") << QJsonObject(peer("p")) << "receive_transfer" << true << "";
-        QTest::newRow("service cannot receive") << QJsonObject(peer("p").receiving()) << "" << true << "";
-        QTest::newRow("not connected") << QJsonObject(peer("p").receiving().mounted("/m").offering()) << "receive_transfer fast_copy" << false << "";
-        QTest::newRow("writable mount") << QJsonObject(peer("p").mounted("/m").offering()) << "fast_copy" << true << "copy to";
-        QTest::newRow("read-only mount") << QJsonObject(peer("p").mounted("/m").offering(true)) << "fast_copy" << true << "copy";
-        QTest::newRow("mount without share") << QJsonObject(peer("p").mounted("/m")) << "fast_copy" << true << "copy";
-        QTest::newRow("no fast copy") << QJsonObject(peer("p").mounted("/m").offering()) << "" << true << "";
+        QTest::addColumn<Actions>("row");
+        QTest::newRow("ready to receive") << Actions{peer("p").receiving(), "receive_transfer", true, "send"};
+        QTest::newRow("choice pending") << Actions{peer("p").receiving().choosing(), "receive_transfer", true, ""};
+        QTest::newRow("not accepting") << Actions{peer("p"), "receive_transfer", true, ""};
+        QTest::newRow("service cannot receive") << Actions{peer("p").receiving(), "", true, ""};
+        QTest::newRow("not connected") << Actions{peer("p").receiving().mounted("/m").offering(), "receive_transfer fast_copy", false, ""};
+        QTest::newRow("writable mount") << Actions{peer("p").mounted("/m").offering(), "fast_copy", true, "copy to"};
+        QTest::newRow("read-only mount") << Actions{peer("p").mounted("/m").offering(true), "fast_copy", true, "copy"};
+        QTest::newRow("mount without share") << Actions{peer("p").mounted("/m"), "fast_copy", true, "copy"};
+        QTest::newRow("no fast copy") << Actions{peer("p").mounted("/m").offering(), "", true, ""};
     }
 
     void actions()
     {
-        QFETCH(QJsonObject, peer);
-        QFETCH(QString, capability);
-        QFETCH(bool, connected);
-        QFETCH(QString, allowed);
+        QFETCH(Actions, row);
+        const auto &[peer, capability, connected, allowed] = row;
         ModelFixture f;
         AppModel &m = f.model();
         install(m, status({.peers = {peer}, .capabilities = capability.split(' ', Qt::SkipEmptyParts)}));
@@ -144,26 +147,19 @@ private slots:
 
     void linkTexts_data()
     {
-        QTest::addColumn<QJsonObject>("peer");
-        QTest::addColumn<QString>("linkKind"); // as probed; empty: not yet
-        QTest::addColumn<QString>("description");
-        QTest::addColumn<QString>("kind");
-        QTest::newRow("cable link, not probed yet") << QJsonObject(peer("p")) << "" << "Connected via Thunderbolt" << "Thunderbolt";
-        QTest::newRow("cable link, USB4") << QJsonObject(peer("p")) << "USB4" << "Connected via USB4" << "USB4";
-        QTest::newRow("with speed") << QJsonObject(peer("p").linked(40'000'000'000, 20'000'000'000)) << ""
-                                    << "Connected via Thunderbolt · 20.0\u00A0Gb/s" << "Thunderbolt";
-        QTest::newRow("other link") << QJsonObject(peer("p").on(9)) << "USB4" << "Connected" << "Cable";
-        QTest::newRow("other link with speed") << QJsonObject(peer("p").on(9).linked(900'000'000, 10'000'000'000)) << ""
-                                               << "Connected · 900\u00A0Mb/s" << "Cable";
-        QTest::newRow("demo") << QJsonObject(peer("p").on(demoInterfaceIndex)) << "" << "Connected via Thunderbolt" << "Thunderbolt";
+        QTest::addColumn<Link>("row");
+        QTest::newRow("cable link, not probed yet") << Link{peer("p"), "", "Connected via Thunderbolt", "Thunderbolt"};
+        QTest::newRow("cable link, USB4") << Link{peer("p"), "USB4", "Connected via USB4", "USB4"};
+        QTest::newRow("with speed") << Link{peer("p").linked(40'000'000'000, 20'000'000'000), "", "Connected via Thunderbolt · 20.0\u00A0Gb/s", "Thunderbolt"};
+        QTest::newRow("other link") << Link{peer("p").on(9), "USB4", "Connected", "Cable"};
+        QTest::newRow("other link with speed") << Link{peer("p").on(9).linked(900'000'000, 10'000'000'000), "", "Connected · 900\u00A0Mb/s", "Cable"};
+        QTest::newRow("demo") << Link{peer("p").on(demoInterfaceIndex), "", "Connected via Thunderbolt", "Thunderbolt"};
     }
 
     void linkTexts()
     {
-        QFETCH(QJsonObject, peer);
-        QFETCH(QString, linkKind);
-        QFETCH(QString, description);
-        QFETCH(QString, kind);
+        QFETCH(Link, row);
+        const auto &[peer, linkKind, description, kind] = row;
         ModelFixture f;
         f.cable->setThunderboltIndexes({7});
         AppModel &m = f.model();
@@ -196,12 +192,9 @@ private slots:
         QTest::addColumn<QString>("stored");
         QTest::addColumn<QString>("expected"); // menu bar, connections, files, receive folder
         QTest::newRow("nothing stored") << "" << "" << "false true true none";
-        QTest::newRow("menu bar") << "showInMenuBar" << "true" << "true true true none";
         QTest::newRow("connections off") << "notifyConnections" << "false" << "false false true none";
         // Only a stored Bool switches a notice off.
         QTest::newRow("connections text") << "notifyConnections" << "off" << "false true true none";
-        QTest::newRow("files off") << "notifyFiles" << "false" << "false true false none";
-        QTest::newRow("receive folder") << "lastReceiveFolder" << "/home/a/Inbox" << "false true true /home/a/Inbox";
     }
 
     void storedSettings()
@@ -233,18 +226,6 @@ private slots:
                                                     "set notifyFiles=false", "set lastReceiveFolder=/home/a/Inbox",
                                                     "remove lastReceiveFolder"}));
         QCOMPARE(f.remake().lastReceiveFolder(), std::nullopt);
-    }
-
-    // The model as the application makes it reads the settings file, writes nothing,
-    // and a build tree is not packaged.
-    void realCollaborators()
-    {
-        const QString file = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + "/Corvane/Corvane.conf";
-        QVERIFY(writeFile(file, "[General]\nnotifyFiles=false\n"));
-        AppModel model;
-        QCOMPARE(settings(model), "false true false none");
-        QCOMPARE(model.packaged(), false);
-        QCOMPARE(readFile(file), "[General]\nnotifyFiles=false\n");
     }
 
     void serviceErrorLogsEachNewText()
