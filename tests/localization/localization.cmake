@@ -4,6 +4,6 @@
 add_executable(localization_probe probe.cpp)
 target_link_libraries(localization_probe PRIVATE cv_localization)
 
-cv_add_test(NAME localization SOURCES tst_localization.cpp probe_run.h LIBS cv_localization)
+cv_add_test(NAME localization SOURCES tst_localization.cpp LIBS cv_localization)
 target_compile_definitions(test_localization PRIVATE CV_LOCALIZATION_PROBE="$<TARGET_FILE:localization_probe>")
 add_dependencies(test_localization localization_probe)

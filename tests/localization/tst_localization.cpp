@@ -1,9 +1,10 @@
 // The language choice, text lookup, placeholders, plurals, service messages, number
 // formats, and catalog files as a whole process finds them (through the probe).
 #include "localization/localization.h"
-#include "probe_run.h"
+#include "test_files.h"
 
 #include <QJsonArray>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -29,6 +30,30 @@ QJsonObject forms(std::initializer_list<std::pair<const char *, const char *>> e
     for (const auto &[category, text] : entries)
         object.insert(QString::fromUtf8(category), QString::fromUtf8(text));
     return object;
+}
+
+QString probeProgram() { return QStringLiteral(CV_LOCALIZATION_PROBE); }
+
+// Copies the probe to `path` (creating folders), so it runs from that place.
+bool placeProbe(const QString &path)
+{
+    return QDir().mkpath(QFileInfo(path).absolutePath()) && QFile::copy(probeProgram(), path)
+        && QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+// The probe's output lines, or none when it did not finish cleanly. Variables mapped
+// to none are removed from the environment.
+std::optional<QStringList> runProbe(const QString &program, const QStringList &commands, const QMap<QString, Setting> &environment)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (auto it = environment.constBegin(); it != environment.constEnd(); ++it)
+        *it ? env.insert(it.key(), **it) : env.remove(it.key());
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.start(program, commands);
+    if (!process.waitForFinished(20000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        return std::nullopt;
+    return QString::fromUtf8(process.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 } // namespace
