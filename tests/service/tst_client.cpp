@@ -68,7 +68,17 @@ protected:
     }
 };
 
+// A request's waits (seconds; a negative deadline: none) and its error after so many ms.
+struct Wait {
+    QJsonObject script;
+    double connect, io, deadline;
+    QString expected;
+    int minMs, maxMs;
+};
+
 } // namespace
+
+Q_DECLARE_METATYPE(Wait)
 
 class ClientTest : public QObject {
     Q_OBJECT
@@ -128,42 +138,30 @@ private slots:
     // Waits for the connection (a full backlog) and the reply, in real time.
     void waits_data()
     {
-        QTest::addColumn<QJsonObject>("script");
-        QTest::addColumn<double>("connectWait");
-        QTest::addColumn<double>("ioWait");
-        QTest::addColumn<double>("deadline"); // seconds from now; negative: none
-        QTest::addColumn<QString>("expected"); // empty: success
-        QTest::addColumn<QList<int>>("ms"); // the least and most it may take
-        const QJsonObject silent = status({{"silent", true}});
-        const QJsonObject backlog{{"refuse", "full_backlog"}};
-        QTest::newRow("1 s deadline, silent service") << silent << 2.0 << 35.0 << 1.0 << timedOut << QList{950, 1600};
-        QTest::newRow("no deadline: the I/O wait") << silent << 2.0 << 0.3 << -1.0 << timedOut << QList{280, 1200};
-        QTest::newRow("deadline already passed") << silent << 2.0 << 35.0 << 0.0 << timedOut << QList{0, 300};
-        QTest::newRow("full backlog: the connect wait") << backlog << 0.3 << 35.0 << -1.0 << timedOut << QList{280, 1500};
-        QTest::newRow("full backlog: a sooner deadline") << backlog << 2.0 << 35.0 << 0.2 << timedOut << QList{180, 1200};
+        QTest::addColumn<Wait>("wait");
+        const QJsonObject silent = status({{"silent", true}}), backlog{{"refuse", "full_backlog"}};
+        QTest::newRow("1 s deadline, silent service") << Wait{silent, 2.0, 35.0, 1.0, timedOut, 950, 1600};
+        QTest::newRow("no deadline: the I/O wait") << Wait{silent, 2.0, 0.3, -1.0, timedOut, 280, 1200};
+        QTest::newRow("deadline already passed") << Wait{silent, 2.0, 35.0, 0.0, timedOut, 0, 300};
+        QTest::newRow("full backlog: the connect wait") << Wait{backlog, 0.3, 35.0, -1.0, timedOut, 280, 1500};
+        QTest::newRow("full backlog: a sooner deadline") << Wait{backlog, 2.0, 35.0, 0.2, timedOut, 180, 1200};
         // Connects in short steps: well within the 2 s wait once a slot frees at 0.3 s.
-        QTest::newRow("full backlog that drains") << QJsonObject{{"refuse", "full_backlog"}, {"refuse_for", 0.3}} << 2.0
-                                                  << 35.0 << -1.0 << "" << QList{250, 800};
+        QTest::newRow("full backlog that drains") << Wait{{{"refuse", "full_backlog"}, {"refuse_for", 0.3}}, 2.0, 35.0, -1.0, "", 250, 800};
     }
     void waits()
     {
-        QFETCH(QJsonObject, script);
-        QFETCH(double, connectWait);
-        QFETCH(double, ioWait);
-        QFETCH(double, deadline);
-        QFETCH(QString, expected);
-        QFETCH(QList<int>, ms);
+        QFETCH(Wait, wait);
         Standin s;
-        s.setScript(script);
+        s.setScript(wait.script);
         QVERIFY(s.start());
-        ServiceClient client(s.runtimeDir(), ServiceClient::currentUid(), connectWait, ioWait);
+        ServiceClient client(s.runtimeDir(), ServiceClient::currentUid(), wait.connect, wait.io);
         QElapsedTimer t;
         t.start();
-        QCOMPARE(failure(client, deadline < 0 ? std::nullopt : std::optional(Clock::system().uptime() + deadline)),
-                 expectedError(expected));
-        QVERIFY2(t.elapsed() >= ms[0] && t.elapsed() < ms[1], QByteArray::number(t.elapsed()));
+        QCOMPARE(failure(client, wait.deadline < 0 ? std::nullopt : std::optional(Clock::system().uptime() + wait.deadline)),
+                 expectedError(wait.expected));
+        QVERIFY2(t.elapsed() >= wait.minMs && t.elapsed() < wait.maxMs, QByteArray::number(t.elapsed()));
         QTest::qWait(50);
-        const bool sent = (expected.isEmpty() || script.contains("ops")) && deadline != 0.0;
+        const bool sent = (wait.expected.isEmpty() || wait.script.contains("ops")) && wait.deadline != 0.0;
         QCOMPARE(s.recorded(), sent ? QList<QByteArray>{statusLine.chopped(1)} : QList<QByteArray>{});
     }
 
