@@ -2,8 +2,6 @@
 #include "service/command.h"
 #include "service/reply.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QTest>
 
 #include <cstdint>
@@ -23,20 +21,6 @@ private slots:
         QFETCH(Command, command);
         QFETCH(QByteArray, json);
         QCOMPARE(command.encode(), json);
-    }
-
-    // Every character from U+0000 to U+00FF and a few beyond survive a JSON reader.
-    void escapedTextsReadBack()
-    {
-        QString text;
-        for (char16_t c = 0; c < 0x100; ++c)
-            text.append(QChar(c));
-        text.append(QString::fromUtf8("…’\u2028😀"));
-        const QByteArray encoded = Command{.op = "mount", .path = text}.encode();
-        QJsonParseError error{};
-        const QJsonDocument doc = QJsonDocument::fromJson(encoded, &error);
-        QVERIFY(!encoded.contains('\n') && error.error == QJsonParseError::NoError);
-        QCOMPARE(doc.object(), (QJsonObject{{"op", "mount"}, {"path", text}}));
     }
 
     // ok, whether a result is present (any but null), and the error; or the failing key.

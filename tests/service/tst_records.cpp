@@ -174,14 +174,6 @@ private slots:
         QCOMPARE(failure(json), path);
     }
 
-    void errorDescriptions()
-    {
-        QCOMPARE(failure(replaced(fullJson, R"({"mode": "receive")", R"({"mode": 3)"), true),
-                 QString("peers[1].sharing.mode: expected a string, found 3"));
-        QCOMPARE(failure(replaced(minimalStatus, R"("event_sequence":0)", R"("event_sequence":-1)"), true),
-                 QString("event_sequence: -1 is out of range for an unsigned integer"));
-    }
-
     void repeatedKeyKeepsLastValue()
     {
         QCOMPARE(status(replaced(minimalStatus, R"("name":"")", R"("name":"first","name":"last")")).name, QString("last"));

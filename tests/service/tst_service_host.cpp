@@ -24,7 +24,6 @@ const QString missingText = "unavailable: The background service is missing. Bui
                             "cv-mac-service and nfsmount beside the app executable.";
 const QString installedText = "invalid: Use an installed app bundle to configure login startup.";
 const QString approvalDetail = "Allow Corvane in System Settings → General → Login Items & Extensions.";
-const QString runsDetail = "Runs in the background and reconnects automatically when you plug in.";
 const QByteArray repairMarker = "\n--- The background service couldn't start from sign-in; registering it again at "
                                 "2026-01-31 14:05:09 +0000 ---\n";
 const QString agentTarget = QStringLiteral("gui/%1/app.corvane.Corvane.service").arg(::getuid());
@@ -242,30 +241,6 @@ private slots:
         QCOMPARE(outcome(host.setLogin(true)).error, installedText);
         QCOMPARE(outcome(host.repairAgent()).value, false);
         QCOMPARE(w.agent().registerCalls + w.agent().unregisterCalls + int(w.launchctl.calls.size()), 0);
-    }
-
-    void refreshLogin_data()
-    {
-        QTest::addColumn<LoginItemStatus>("status");
-        QTest::addColumn<QString>("expected"); // enabled, detail
-        QTest::newRow("not registered") << S::notRegistered << "0 " + runsDetail;
-        QTest::newRow("enabled") << S::enabled << "1 " + runsDetail;
-        QTest::newRow("requires approval") << S::requiresApproval << "0 " + approvalDetail;
-        QTest::newRow("not found") << S::notFound << "0 The installed app’s background service is unavailable.";
-    }
-    void refreshLogin()
-    {
-        QFETCH(LoginItemStatus, status);
-        QFETCH(QString, expected);
-        HostWorld w(wall);
-        w.agent().setStatus(status);
-        ServiceHost &host = w.host();
-        QVERIFY(host.canRegister());
-        QCOMPARE(host.needsApproval(), status == S::requiresApproval);
-        QSignalSpy detail(&host, &ServiceHost::loginDetailChanged);
-        host.refreshLogin();
-        QCOMPARE(detail.size(), 1);
-        QCOMPARE(QStringLiteral("%1 ").arg(host.loginEnabled()) + detail.last().first().toString(), expected);
     }
 
     void agentStopped_data()
