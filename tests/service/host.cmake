@@ -1,2 +1,1 @@
 cv_add_test(NAME service_host SOURCES tst_service_host.cpp host_support.h LIBS cv_service)
-cv_add_test(NAME service_loginagent SOURCES tst_login_agent.cpp host_support.h LIBS cv_service)

@@ -5,9 +5,9 @@
 #include "standin.h"
 #include "test_files.h"
 
+#include "localization/localization.h"
 #include "service/diagnostics.h"
 
-#include <QCoreApplication>
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QTest>
@@ -23,28 +23,25 @@ namespace {
 QStringList logTexts()
 {
     Diagnostics::flush();
-    static const QRegularExpression stamp(QStringLiteral("^\\S+Z "));
-    QStringList texts;
     const QString text = QString::fromUtf8(readFile(Diagnostics::logFolder() + QStringLiteral("/app.log")));
-    for (const QString &line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
-        texts << QString(line).remove(stamp);
-    return texts;
+    return QString(text).remove(QRegularExpression(QStringLiteral("^\\S+Z "), QRegularExpression::MultilineOption)).split('\n', Qt::SkipEmptyParts);
 }
+
+const QString archiveName = QStringLiteral("Corvane diagnostics 2026-01-31 1405.zip");
+const QString support = QStringLiteral("Please email {file} to support@corvane.app and tell us what happened. The archive "
+    "includes the names of computers and files that Corvane has used. Nothing is sent automatically.");
 
 } // namespace
 
 class DiagnosticsTest : public QObject {
     Q_OBJECT
 
-    // 14:05 local time on 31 January 2026.
     FakeClock clock_{1000.0, QDateTime(QDate(2026, 1, 31), QTime(14, 5, 42), Qt::LocalTime)};
     FakeAlerts alerts_;
     FakeWorkspace workspace_;
     std::unique_ptr<Standin> standin_;
 
     static QString desktop() { return QDir::homePath() + QStringLiteral("/Desktop"); }
-    static QString archiveName() { return QStringLiteral("Corvane diagnostics 2026-01-31 1405.zip"); }
-    static QString inHome() { return QDir::homePath() + QLatin1Char('/') + archiveName(); }
 
     // The stand-in plays the service with this "diagnostics" script.
     void useStandin(const QJsonObject &diagnostics)
@@ -54,9 +51,7 @@ class DiagnosticsTest : public QObject {
         standin_->exportEnvironment(false);
         qputenv("CV_MAC_SERVICE", QFile::encodeName(Standin::executable()));
     }
-
     void save() { QCoro::waitFor(Diagnostics::save(&alerts_, &workspace_, &clock_)); }
-
     // The one alert shown, as "message | informative | buttons", or how many there were.
     QString shownAlert() const
     {
@@ -72,7 +67,6 @@ private slots:
         Diagnostics::start();
         Diagnostics::flush(); // the banner, before init() clears the log
     }
-
     void init()
     {
         alerts_.shown.clear();
@@ -81,53 +75,52 @@ private slots:
         QFile::remove(desktop());
         QFile::remove(Diagnostics::logFolder() + QStringLiteral("/app.log"));
     }
-
     void cleanup()
     {
         standin_.reset();
         qunsetenv("CV_MAC_SERVICE");
+        Localization::reset();
     }
 
-    void archivePath_data()
-    {
-        QTest::addColumn<QString>("desktopKind");
-        QTest::addColumn<bool>("onDesktop");
-        QTest::newRow("Desktop folder") << "folder" << true;
-        QTest::newRow("Desktop is a file") << "file" << false;
-    }
     void archivePath()
     {
-        QFETCH(QString, desktopKind);
-        QFETCH(bool, onDesktop);
-        if (desktopKind == QLatin1String("folder"))
-            QVERIFY(QDir().mkpath(desktop()));
-        if (desktopKind == QLatin1String("file"))
-            QVERIFY(writeFile(desktop(), ""));
-        const QString expected = (onDesktop ? desktop() : QDir::homePath()) + QLatin1Char('/') + archiveName();
-        QCOMPARE(Diagnostics::archivePath(clock_.now().addSecs(17)), expected);
-        // Hours run 00 to 23.
+        QVERIFY(writeFile(desktop(), "")); // a file, not a folder: the home folder instead
+        QCOMPARE(Diagnostics::archivePath(clock_.now().addSecs(17)), QDir::homePath() + "/" + archiveName);
         QCOMPARE(QFileInfo(Diagnostics::archivePath(QDateTime(QDate(2026, 12, 3), QTime(0, 9), Qt::LocalTime))).fileName(),
                  QStringLiteral("Corvane diagnostics 2026-12-03 0009.zip"));
     }
 
+    // Saved on the desktop, revealed before the alert, without blocking the main thread.
     void success()
     {
         QVERIFY(QDir().mkpath(desktop()));
-        useStandin(QJsonObject{{"archive", "zip bytes"}});
-        int revealedBeforeAlert = -1;
+        useStandin(QJsonObject{{"archive", "zip bytes"}, {"delay", 0.4}});
+        int revealedBeforeAlert = -1, ticks = 0;
         QObject context;
         connect(&alerts_, &FakeAlerts::alertShown, &context, [&] { revealedBeforeAlert = int(workspace_.revealed.size()); });
-        save();
-
-        const QString archive = desktop() + QLatin1Char('/') + archiveName();
+        QTimer timer;
+        connect(&timer, &QTimer::timeout, this, [&] { ++ticks; });
+        timer.start(20);
+        QCoro::Task<> task = Diagnostics::save(&alerts_, &workspace_, &clock_);
+        QVERIFY(!task.isReady());
+        QCoro::waitFor(std::move(task));
+        QVERIFY2(ticks >= 5, qPrintable(QString::number(ticks)));
+        const QString archive = desktop() + "/" + archiveName;
         QCOMPARE(readFile(archive), QByteArray("zip bytes"));
         QCOMPARE(standin_->startArguments(), (QList<QStringList>{{"--diagnostics", archive}}));
         QCOMPARE(workspace_.revealed, (QList<QStringList>{{archive}}));
         QCOMPARE(revealedBeforeAlert, 1);
-        QCOMPARE(shownAlert(), "Diagnostics saved | Please email " + archiveName() + " to support@corvane.app"
-                                   + " and tell us what happened. The archive includes the names of computers and "
-                                     "files that Corvane has used. Nothing is sent automatically. | OK");
-        QCOMPARE(logTexts(), QStringList{QStringLiteral("saving diagnostics to ") + archive});
+        QCOMPARE(shownAlert(), "Diagnostics saved | " + QString(support).replace("{file}", archiveName) + " | OK");
+        QCOMPARE(logTexts(), QStringList{"saving diagnostics to " + archive});
+    }
+
+    // The alert is translated by the entry keyed by the support sentence.
+    void supportSentenceIsTheCatalogKey()
+    {
+        Localization::install("de", QJsonObject{{support, "Bitte {file} an support@corvane.app senden."}});
+        useStandin(QJsonObject{{"archive", "zip"}});
+        save();
+        QCOMPARE(shownAlert(), "Diagnostics saved | Bitte " + archiveName + " an support@corvane.app senden. | OK");
     }
 
     void failure_data()
@@ -138,8 +131,7 @@ private slots:
         QTest::addColumn<QString>("shown");
         const std::optional<QString> standin;
         QTest::newRow("with standard error") << standin << 5 << "  the disk is full\n" << "the disk is full";
-        QTest::newRow("trailing line feeds and tabs")
-            << standin << 1 << "first line\nsecond line\n\n\t" << "first line\nsecond line";
+        QTest::newRow("trailing line feeds and tabs") << standin << 1 << "first line\nsecond line\n\n\t" << "first line\nsecond line";
         // More than a pipe holds: read while the service runs, or both would stall.
         QTest::newRow("much standard error") << standin << 1 << QString(300000, 'e') << QString(300000, 'e');
         QTest::newRow("missing executable") << std::optional<QString>("/nonexistent/cv-mac-service") << 0 << ""
@@ -156,26 +148,12 @@ private slots:
         else
             useStandin(QJsonObject{{"status", status}, {"stderr", standardError}});
         save();
+        const QString inHome = QDir::homePath() + "/" + archiveName;
         if (!service)
-            QCOMPARE(standin_->startArguments(), (QList<QStringList>{{"--diagnostics", inHome()}}));
+            QCOMPARE(standin_->startArguments(), (QList<QStringList>{{"--diagnostics", inHome}}));
         QVERIFY(workspace_.revealed.isEmpty());
         QCOMPARE(shownAlert(), "Couldn't save diagnostics | " + shown + " | OK");
-        QCOMPARE(logTexts(), ("saving diagnostics to " + inHome() + "\ndiagnostics failed: " + shown).split('\n'));
-    }
-
-    void mainThreadIsNotBlocked()
-    {
-        useStandin(QJsonObject{{"delay", 0.4}});
-        int ticks = 0;
-        QTimer timer;
-        connect(&timer, &QTimer::timeout, this, [&] { ++ticks; });
-        timer.start(20);
-        QCoro::Task<> task = Diagnostics::save(&alerts_, &workspace_, &clock_);
-        QVERIFY(!task.isReady());
-        QVERIFY(alerts_.shown.isEmpty());
-        QCoro::waitFor(std::move(task));
-        QVERIFY2(ticks >= 5, qPrintable(QString::number(ticks)));
-        QVERIFY2(shownAlert().startsWith("Diagnostics saved | "), qPrintable(shownAlert()));
+        QCOMPARE(logTexts(), ("saving diagnostics to " + inHome + "\ndiagnostics failed: " + shown).split('\n'));
     }
 };
 

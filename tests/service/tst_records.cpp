@@ -33,19 +33,28 @@ std::string_view view(const QByteArray &bytes) { return {bytes.constData(), std:
 ServiceStatus status(const QByteArray &json) { return decode<ServiceStatus>(view(json)); }
 
 // The failing key path (with `description`, the whole description), or "<decoded>".
-template<class T = ServiceStatus>
-QString failure(const QByteArray &json, bool description = false)
+template<class F>
+QString failure(F decoding, bool description = false)
 {
     try {
-        decode<T>(view(json));
+        decoding();
         return QStringLiteral("<decoded>");
     } catch (const DecodeError &error) {
         return description ? error.description() : error.path();
     }
 }
+QString failure(const QByteArray &json, bool description = false)
+{
+    return failure([&] { status(json); }, description);
+}
 
 // The minimal status with `extra` keys ahead of its own.
 QByteArray minimalWith(const QByteArray &extra) { return replaced(minimalStatus, "{", "{" + extra + ","); }
+// The minimal status remembering one computer with this share.
+QByteArray withShare(const QByteArray &share)
+{
+    return replaced(minimalStatus, R"("remembered_computers":[])", R"("remembered_computers":[{"id":"p","name":"n","share":)" + share + "}]");
+}
 
 } // namespace
 
@@ -55,13 +64,10 @@ class TestRecords : public QObject {
 private slots:
     void defaults()
     {
-        for (const QByteArray &json : {QByteArray(minimalStatus),
-                                       minimalWith(R"("capabilities":null,"control_busy":null,"connection_issues":null,)"
-                                                   R"("transfers":null,"copies":null)")}) {
-            const ServiceStatus s = status(json);
-            QVERIFY(s.capabilities.isEmpty() && !s.control_busy && s.connection_issues.isEmpty());
-            QVERIFY(s.transfers.isEmpty() && s.copies.isEmpty() && s.peers.isEmpty());
-        }
+        const ServiceStatus s = status(minimalWith(R"("capabilities":null,"control_busy":null,"connection_issues":null,)"
+                                                   R"("transfers":null,"copies":null)"));
+        QVERIFY(s.capabilities.isEmpty() && !s.control_busy && s.connection_issues.isEmpty());
+        QVERIFY(s.transfers.isEmpty() && s.copies.isEmpty() && s.peers.isEmpty());
     }
 
     void fullStatus()
@@ -75,7 +81,6 @@ private slots:
                  (QStringList{"peer-a1", "5KQ2-77", "read_write", "/Volumes/Bo’s Documents"}));
         QVERIFY(bo.interface_index == 14u && bo.link_speed == (LinkSpeed{40000000000, 38000000000}));
         QVERIFY(!bo.choice_required && bo.remote_receive && !bo.ejected && !bo.error);
-        QCOMPARE(bo.sharing.paths(), (QStringList{"/", "/Volumes/Photos"}));
         QVERIFY(bo.remote_share && bo.remote_share->read_only && bo.remote_share->label == "Bo’s Documents");
         const Peer &studio = s.peers[1];
         QCOMPARE(studio.name, QString::fromUtf8("Studio \"Mac\" \\ 東京"));
@@ -83,9 +88,7 @@ private slots:
         QVERIFY(!studio.link_speed && !studio.remote_share && studio.choice_required && studio.ejected);
         QVERIFY(!studio.remote_receive); // null reads as false
         QCOMPARE(studio.error, QString("Couldn’t mount the shared folder."));
-        QCOMPARE(studio.sharing.receiveFolder(), QString("/Users/ana/Incoming"));
         QCOMPARE(s.remembered_computers.at(0).name, QString::fromUtf8("Old Mini \xF0\x9F\x9A\x80")); // surrogate pair
-        QCOMPARE(s.remembered_computers.at(0).share.path(), QString("/Users/ana/Shared"));
         const Transfer &sent = s.transfers.at(0);
         QVERIFY(sent.state == "completed" && sent.bytes == 39845888 && sent.delivered_files == 1u && sent.seconds == 0.42);
         const CopyJob &copy = s.copies.at(0);
@@ -104,35 +107,34 @@ private slots:
     // Every number kind at and beyond its limits, as integer and as floating point.
     void numbers_data()
     {
-        QTest::addColumn<QByteArray>("extra");
+        QTest::addColumn<QByteArray>("key");
+        QTest::addColumn<QByteArray>("value");
         QTest::addColumn<QString>("expected"); // the value read, or the failing path
-        QTest::newRow("u64 just above signed") << QByteArray(R"("event_sequence":9223372036854775808)") << "9223372036854775808";
-        QTest::newRow("u64 whole in floating point") << QByteArray(R"("event_sequence":42.0)") << "42";
-        QTest::newRow("u64 negative") << QByteArray(R"("event_sequence":-1)") << "event_sequence";
-        QTest::newRow("u64 fraction") << QByteArray(R"("event_sequence":1.5)") << "event_sequence";
-        QTest::newRow("u64 2^64 in floating point") << QByteArray(R"("event_sequence":1.8446744073709551616e19)")
-                                                    << "event_sequence";
-        QTest::newRow("u64 text") << QByteArray(R"("event_sequence":"12")") << "event_sequence";
-        QTest::newRow("i64 2^63 in floating point") << QByteArray(R"("api_version":9.223372036854775808e18)") << "api_version";
-        QTest::newRow("i64 beyond signed") << QByteArray(R"("api_version":9223372036854775808)") << "api_version";
-        QTest::newRow("i64 -2^63 in floating point") << QByteArray(R"("api_version":-9.223372036854775808e18)")
+        QTest::newRow("u64 just above signed") << QByteArray("event_sequence") << QByteArray("9223372036854775808") << "9223372036854775808";
+        QTest::newRow("u64 whole in floating point") << QByteArray("event_sequence") << QByteArray("42.0") << "42";
+        QTest::newRow("u64 negative") << QByteArray("event_sequence") << QByteArray("-1") << "event_sequence";
+        QTest::newRow("u64 fraction") << QByteArray("event_sequence") << QByteArray("1.5") << "event_sequence";
+        QTest::newRow("u64 2^64 in floating point") << QByteArray("event_sequence") << QByteArray("1.8446744073709551616e19") << "event_sequence";
+        QTest::newRow("u64 text") << QByteArray("event_sequence") << QByteArray("\"12\"") << "event_sequence";
+        QTest::newRow("i64 2^63 in floating point") << QByteArray("api_version") << QByteArray("9.223372036854775808e18") << "api_version";
+        QTest::newRow("i64 beyond signed") << QByteArray("api_version") << QByteArray("9223372036854775808") << "api_version";
+        QTest::newRow("i64 -2^63 in floating point") << QByteArray("api_version") << QByteArray("-9.223372036854775808e18")
                                                      << "-9223372036854775808";
-        QTest::newRow("u32 2^32") << QByteArray(R"("peers":[{"id":"p","name":"n","interface_index":4294967296}])")
+        QTest::newRow("u32 2^32") << QByteArray("peers") << QByteArray(R"([{"id":"p","name":"n","interface_index":4294967296}])")
                                   << "peers[0].interface_index";
     }
     void numbers()
     {
-        QFETCH(QByteArray, extra);
+        QFETCH(QByteArray, key);
+        QFETCH(QByteArray, value);
         QFETCH(QString, expected);
-        QByteArray json = minimalWith(extra);
-        for (const QByteArray key : {"\"event_sequence\":0", "\"api_version\":1", "\"peers\":[]"}) {
-            if (extra.startsWith(key.left(key.indexOf(':') + 1))) // else the later key would win
-                json = replaced(json.constData(), "," + key, "");
-        }
+        QByteArray json(minimalStatus);
+        const qsizetype at = json.indexOf("\"" + key + "\":") + key.size() + 3;
+        const qsizetype comma = json.indexOf(',', at);
+        json.replace(at, (comma < 0 ? json.indexOf('}', at) : comma) - at, value); // the key's own value
         try {
             const ServiceStatus s = status(json);
-            QCOMPARE(extra.contains("api_version") ? QString::number(s.api_version) : QString::number(s.event_sequence),
-                     expected);
+            QCOMPARE(key == "api_version" ? QString::number(s.api_version) : QString::number(s.event_sequence), expected);
         } catch (const DecodeError &error) {
             QCOMPARE(error.path(), expected);
         }
@@ -147,12 +149,10 @@ private slots:
         };
         row("peers missing", R"("peers": [)", R"("peerz": [)", "peers");
         row("capabilities holding a number", R"("fast_copy", "multi_drive")", R"("fast_copy", 2)", "capabilities[2]");
-        row("control_busy text", R"("control_busy": false)", R"("control_busy": "no")", "control_busy");
         row("peer without ejected", R"(, "ejected": true)", "", "peers[1].ejected");
         row("peer null", R"("peers": [)", R"("peers": [null, )", "peers[0]");
         row("location path missing", R"({"path": "/Volumes/Photos", "uuid": "x"})", R"({"uuid": "x"})",
             "peers[0].sharing.locations[1].path");
-        row("link speed negative", R"("from_peer_bps": 38000000000)", R"("from_peer_bps": -1)", "peers[0].link_speed.from_peer_bps");
         row("transfer seconds text", R"("seconds": 0.42)", R"("seconds": "0.42")", "transfers[0].seconds");
         row("deep copy problem", R"("reason": "Name too long")", R"("reason": null)", "copies[0].skipped_items[1].reason");
         row("update without its protocol", R"("required_protocol": 3,)", "", "connection_issues[0].required_protocol");
@@ -174,33 +174,20 @@ private slots:
         QCOMPARE(failure(json), path);
     }
 
-    void errorDescriptions()
-    {
-        QCOMPARE(failure(replaced(fullJson, R"({"mode": "receive")", R"({"mode": 3)"), true),
-                 QString("peers[1].sharing.mode: expected a string, found 3"));
-        QCOMPARE(failure(replaced(minimalStatus, R"("event_sequence":0)", R"("event_sequence":-1)"), true),
-                 QString("event_sequence: -1 is out of range for an unsigned integer"));
-    }
-
     void repeatedKeyKeepsLastValue()
     {
         QCOMPARE(status(replaced(minimalStatus, R"("name":"")", R"("name":"first","name":"last")")).name, QString("last"));
-        QCOMPARE(status(minimalWith(R"("name":"first")")).name, QString()); // the later "" wins
         // Also when the earlier value is invalid, in an object with many keys.
         QByteArray many = R"({"mode":3,)";
         for (int i = 0; i < 40; ++i)
             many += "\"k" + QByteArray::number(i) + "\":0,";
-        const QByteArray remembered = R"([{"id":"p","name":"n","share":)" + many + R"("mode":"none"}}])";
-        QVERIFY(status(replaced(minimalStatus, R"("remembered_computers":[])", R"("remembered_computers":)" + remembered))
-                    .remembered_computers.at(0).share == Share::none());
+        QVERIFY(status(withShare(many + R"("mode":"none"})")).remembered_computers.at(0).share == Share::none());
     }
 
+    // Short texts that recur are shared between records; each still reads back as written.
     void recurringTexts()
     {
-        // Short texts that recur are shared between records; each still reads back as
-        // written, whatever collides in between.
-        QStringList values{"", "a", "b", "ab", "é", "東京", "sending", "sending ", "Sending",
-                           QString(63, 'x'), QString(64, 'x')};
+        QStringList values{"", "a", "b", "ab", "é", "東京", "sending", "sending ", "Sending", QString(63, 'x'), QString(64, 'x')};
         for (int i = 0; i < 300; ++i)
             values.append(QStringLiteral("peer-%1").arg(i % 150));
         QByteArray transfers;
@@ -231,9 +218,7 @@ private slots:
     {
         QFETCH(QByteArray, json);
         QFETCH(QString, reading);
-        const Share share = status(replaced(minimalStatus, R"("remembered_computers":[])",
-                                            R"("remembered_computers":[{"id":"p","name":"n","share":)" + json + "}]"))
-                                .remembered_computers.at(0).share;
+        const Share share = status(withShare(json)).remembered_computers.at(0).share;
         QCOMPARE(share.paths().join(',') + " | " + share.path().value_or("-") + " | " + share.receiveFolder().value_or("-"),
                  reading);
     }
@@ -251,26 +236,14 @@ private slots:
         QVERIFY(delivered.sequence == 9223372036854775808ull && delivered.peer == "p1" && delivered.detail.name == "Holiday.mov");
         QVERIFY(delivered.detail.files == 1u && delivered.detail.notification_required == true);
         QVERIFY(!failed.peer && failed.detail.error == "Disk full" && !failed.detail.files);
-        QCOMPARE(failure<EventBatch>(replaced(json, R"(, "detail": {"error": "Disk full"})", "")), QString("events[1].detail"));
-        QCOMPARE(failure<EventBatch>(replaced(json, R"("files": 1)", R"("files": true)")), QString("events[0].detail.files"));
+        QCOMPARE(failure([&] { decode<EventBatch>(replaced(json, R"(, "detail": {"error": "Disk full"})", "").constData()); }),
+                 QString("events[1].detail"));
         // "events" asks for an optional batch: null and missing are both absent.
         for (const char *reply : {R"({"ok":true,"result":null})", R"({"ok":true})"})
             QVERIFY(!decodeReply<std::optional<EventBatch>>(reply).result);
         // A nested failure names its path inside "result".
         const QByteArray statusReply = R"({"ok":true,"result":)" + replaced(fullJson, R"(, "ejected": true)", "") + "}";
-        QCOMPARE(errorPath([&] { decodeReply<ServiceStatus>(view(statusReply)); }), QString("result.peers[1].ejected"));
-    }
-
-private:
-    template<class F>
-    static QString errorPath(F call)
-    {
-        try {
-            call();
-        } catch (const DecodeError &error) {
-            return error.path();
-        }
-        return QStringLiteral("<decoded>");
+        QCOMPARE(failure([&] { decodeReply<ServiceStatus>(view(statusReply)); }), QString("result.peers[1].ejected"));
     }
 };
 

@@ -1,9 +1,11 @@
-// Starting the service: the executable and its arguments, the service log and its
-// marker, the child's life and status, approval and the managed agent's kickstart.
+// Starting the service (the executable and its arguments, the service log and its
+// marker, the child's life and status) and the login agent (whether it can be
+// registered, its state from launchctl, switching it, repairing it).
 #include "host_support.h"
 #include "standin.h"
 
 #include <QJsonObject>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <csignal>
@@ -13,19 +15,27 @@
 using namespace cv;
 using namespace cv::test;
 
+Q_DECLARE_METATYPE(cv::LoginItemStatus)
+
 namespace {
 
 const QDateTime wall(QDate(2026, 1, 31), QTime(14, 5, 9), Qt::UTC);
 const QString missingText = "unavailable: The background service is missing. Build or install Corvane with "
                             "cv-mac-service and nfsmount beside the app executable.";
-const QByteArray marker = "\n--- App started service at 2026-01-31 14:05:09 +0000 ---\n";
+const QString installedText = "invalid: Use an installed app bundle to configure login startup.";
+const QString approvalDetail = "Allow Corvane in System Settings → General → Login Items & Extensions.";
+const QByteArray repairMarker = "\n--- The background service couldn't start from sign-in; registering it again at "
+                                "2026-01-31 14:05:09 +0000 ---\n";
+const QString agentTarget = QStringLiteral("gui/%1/app.corvane.Corvane.service").arg(::getuid());
+using S = LoginItemStatus;
+const Setup none = [](HostWorld &) {};
 
 QString exited(int status)
 {
     return QStringLiteral("The background service exited (%1). Open the service log for the underlying error.").arg(status);
 }
 
-// Makes the stand-in, scripted so, the service of a host on the real launcher.
+// The stand-in, scripted so, as the service of a host on the real launcher.
 ServiceHost &standinHost(HostWorld &w, Standin &standin, const QJsonObject &script, bool runtime = false)
 {
     standin.setScript(script);
@@ -49,12 +59,22 @@ struct Reaper {
     }
 };
 
+Setup service(const char *name)
+{
+    return [name](HostWorld &w) { qputenv("CV_MAC_SERVICE", QFile::encodeName(w.inPrefix(name))); };
+}
+
+Setup agent(LoginItemStatus status, bool packaged, QMap<QString, QString> info = HostWorld::agentInfo())
+{
+    return [=](HostWorld &w) { w.agent().setStatus(status); w.bundle = w.bundleWith(info, packaged); };
+}
+
 } // namespace
 
 class ServiceHostTest : public QObject {
     Q_OBJECT
 private slots:
-    // The arguments as the stand-in, started as the service, received them.
+    // The arguments the stand-in, started as the service, received.
     void childArguments_data()
     {
         QTest::addColumn<QStringList>("variables"); // name=value
@@ -74,54 +94,41 @@ private slots:
         ServiceHost &host = standinHost(w, standin, QJsonObject{{"exit_at_start", 0}});
         for (const QString &pair : variables)
             qputenv(pair.section('=', 0, 0).toLatin1().constData(), pair.section('=', 1).toUtf8());
-        QCOMPARE(ServiceHost::developmentOverridden(), true);
+        QVERIFY(ServiceHost::developmentOverridden());
         host.start(false);
         Reaper reaper{host.childPid()};
         QVERIFY(waitStopped(host));
         QCOMPARE(standin.startArguments(), QList<QStringList>{arguments});
-        QCOMPARE(host.exitDescription(), exited(0));
     }
 
-    // Starts that end in an error, and what they leave behind.
+    // Starts that end in an error, and whether the log got its marker first.
     void refusedStarts_data()
     {
         QTest::addColumn<Setup>("setup");
         QTest::addColumn<QString>("error");
         QTest::addColumn<bool>("logWritten");
-        const auto service = [](const char *name) { return Setup([name](HostWorld &w) {
-            qputenv("CV_MAC_SERVICE", QFile::encodeName(w.dir.filePath(name))); }); };
         QTest::newRow("empty service variable") << Setup([](HostWorld &) { qputenv("CV_MAC_SERVICE", ""); }) << missingText << false;
         QTest::newRow("missing executable") << service("none/cv-mac-service") << missingText << false;
-        QTest::newRow("folder named like the service") << service("prefix/share") << missingText << false;
-        QTest::newRow("not executable") << service("prefix/bin/corvane") << missingText << false;
+        QTest::newRow("folder named like the service") << service("share") << missingText << false;
+        QTest::newRow("not executable") << service("bin/corvane") << missingText << false;
         // Only the agent's existence counts here, not whether it could be registered.
-        QTest::newRow("approval, development run")
-            << Setup([service](HostWorld &w) {
-                   w.agent().setStatus(LoginItemStatus::requiresApproval);
-                   w.bundle = w.bundleWith(HostWorld::agentInfo(), false);
-                   service("prefix/bin/cv-mac-service")(w);
-               })
+        QTest::newRow("approval, development run") << agent(LoginItemStatus::requiresApproval, false)
             << "unavailable: The background service needs approval in Login Items & Extensions. Open System Settings to allow it."
             << false;
         QTest::newRow("launch fails after the marker") << Setup([](HostWorld &w) { w.launcher.launchError = "exec format error"; })
                                                        << "platform: exec format error" << true;
-        QTest::newRow("log folder is a file")
-            << Setup([](HostWorld &) { writeFile(QDir::homePath() + "/Library/Logs", "not a folder"); })
-            << "platform: " + QDir::homePath() + "/Library/Logs: Not a directory" << false;
+        QTest::newRow("log folder is a file") << Setup([](HostWorld &) { writeFile(QDir::homePath() + "/Library/Logs", "x"); })
+                                              << "platform: " + QDir::homePath() + "/Library/Logs: Not a directory" << false;
         QTest::newRow("log through a dangling link") << Setup([](HostWorld &) {
             QDir().mkpath(QFileInfo(serviceLog()).path());
             QFile::link(QFileInfo(serviceLog()).path() + "/gone/service.log", serviceLog());
         }) << "invalid: Couldn’t create the service log." << false;
         QTest::newRow("kickstart fails") << Setup([](HostWorld &w) {
-            w.agent().setStatus(LoginItemStatus::enabled);
-            w.bundle = w.packaged();
+            agent(LoginItemStatus::enabled, true)(w);
             w.launchctl.launchError = "launchctl: No such file or directory";
         }) << "platform: launchctl: No such file or directory" << false;
-        QTest::newRow("kickstart without identifier") << Setup([](HostWorld &w) {
-            w.agent().setStatus(LoginItemStatus::enabled);
-            QMap<QString, QString> info{{"CVServiceAgentPlist", "agent.plist"}};
-            w.bundle = w.bundleWith(info);
-        }) << "invalid: The installed app’s background service is unavailable." << false;
+        QTest::newRow("kickstart without identifier") << agent(LoginItemStatus::enabled, true, {{"CVServiceAgentPlist", "agent.plist"}})
+                                                      << "invalid: The installed app’s background service is unavailable." << false;
     }
     void refusedStarts()
     {
@@ -133,9 +140,7 @@ private slots:
         setup(w);
         ServiceHost &host = w.host();
         QCOMPARE(errorOf([&] { host.start(false); }), error);
-        QVERIFY(w.launcher.launches.isEmpty());
-        QVERIFY(host.childKnownStopped());
-        QCOMPARE(host.exitDescription(), std::nullopt);
+        QVERIFY(w.launcher.launches.isEmpty() && host.childKnownStopped() && !host.exitDescription());
         QCOMPARE(readFile(serviceLog()).contains("--- App started service at "), logWritten);
     }
 
@@ -160,11 +165,12 @@ private slots:
         host.start(false);
         Reaper reaper{host.childPid()};
         QVERIFY(waitStopped(host));
-        // The marker after the last byte, the child's output after the marker.
-        QCOMPARE(readFile(serviceLog()), before + marker + "out\nerr\n");
+        QCOMPARE(readFile(serviceLog()), before + "\n--- App started service at 2026-01-31 14:05:09 +0000 ---\nout\nerr\n");
         QCOMPARE(modeOf(serviceLog()), mode_t(before.isEmpty() ? 0600 : 0640));
         QCOMPARE(modeOf(QDir::homePath() + "/Library/Logs/Corvane"), mode_t(before.isEmpty() ? 0700 : 0755));
         QCOMPARE(host.exitDescription(), exited(status));
+        QCOMPARE(ServiceHost::markerDate(QDateTime(QDate(2026, 7, 1), QTime(23, 30, 5, 999), QTimeZone(7200))),
+                 "2026-07-01 21:30:05 +0000");
     }
 
     void secondStartWhileRunningDoesNothing()
@@ -181,8 +187,6 @@ private slots:
         host.start(true);
         QCOMPARE(*host.childPid(), pid);
         QCOMPARE(standin.startArguments().size(), 1);
-        QCOMPARE(readFile(serviceLog()).count("--- App started service at "), 1);
-
         QCOMPARE(::kill(pid_t(pid), SIGKILL), 0); // killed by a signal: its number
         QVERIFY(waitStopped(host));
         QCOMPARE(host.exitDescription(), exited(9));
@@ -204,26 +208,163 @@ private slots:
         QCOMPARE(w.items.plistNames.first(), "app.corvane.Corvane.service.plist");
         QCOMPARE(w.launchctl.calls.size(), 1);
         QCOMPARE(w.launchctl.calls.first().verbs, QStringList{"kickstart"});
-        QCOMPARE(w.launchctl.calls.first().target, QStringLiteral("gui/%1/app.corvane.Corvane.service").arg(::getuid()));
-        QVERIFY(w.launcher.launches.isEmpty() && !QFileInfo::exists(serviceLog()) && host.childKnownStopped());
-        // asChild launches a child; while it runs the agent is not managed and a start does nothing.
+        QCOMPARE(w.launchctl.calls.first().target, agentTarget);
+        QVERIFY(w.launcher.launches.isEmpty() && !QFileInfo::exists(serviceLog()));
+        // A child while it runs: the agent is not managed and a start does nothing.
         host.start(true);
         host.start(false);
         QCOMPARE(w.launcher.launches.size(), 1);
         QCOMPARE(w.launcher.launches.first().program, w.service());
         QCOMPARE(w.launchctl.calls.size(), 1);
-        // Once it stopped, the agent is managed again and kickstarted.
-        w.launcher.launches.first().state->running = false;
-        w.launcher.launches.first().state->status = 70;
-        QCOMPARE(host.exitDescription(), exited(70));
+        w.launcher.launches.first().state->running = false; // stopped: managed again
         host.start(false);
         QCOMPARE(w.launchctl.calls.size(), 2);
     }
 
-    void markerDate()
+    void notRegistrable_data()
     {
-        QCOMPARE(ServiceHost::markerDate(QDateTime(QDate(2026, 7, 1), QTime(23, 30, 5, 999), QTimeZone(7200))),
-                 "2026-07-01 21:30:05 +0000");
+        QTest::addColumn<Setup>("setup");
+        QTest::newRow("build tree") << Setup([](HostWorld &w) { w.bundle = w.bundleWith(HostWorld::agentInfo(), false); });
+        QTest::newRow("empty development variable") << Setup([](HostWorld &) { qputenv("CV_MAC_NFS_HELPER", ""); });
+        QTest::newRow("no agent plist") << Setup([](HostWorld &w) { w.bundle = w.bundleWith(AppBundle::defaultInfo()); });
+    }
+    void notRegistrable()
+    {
+        QFETCH(Setup, setup);
+        HostWorld w(wall);
+        w.agent().setStatus(S::enabled);
+        setup(w);
+        ServiceHost &host = w.host();
+        QVERIFY(!host.canRegister() && !host.needsApproval() && !host.agentManaged() && !host.agentStopped());
+        host.refreshLogin();
+        QVERIFY(!host.loginEnabled() && host.loginDetail() == "Available in the installed app.");
+        QCOMPARE(outcome(host.setLogin(true)).error, installedText);
+        QCOMPARE(outcome(host.repairAgent()).value, false);
+        QCOMPARE(w.agent().registerCalls + w.agent().unregisterCalls + int(w.launchctl.calls.size()), 0);
+    }
+
+    void agentStopped_data()
+    {
+        QTest::addColumn<QByteArray>("output");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<bool>("stopped");
+        QTest::newRow("running, tab-indented") << QByteArray("x = {\n\tactive count = 1\n\tstate = running\n}\n") << 0 << false;
+        QTest::newRow("running, blanks around") << QByteArray(" \t state = running\t \n") << 0 << false;
+        QTest::newRow("running, no-break space") << QByteArray("\xc2\xa0state = running") << 0 << false;
+        QTest::newRow("trailing text") << QByteArray("\tstate = running (pid 12)\n") << 0 << true;
+        QTest::newRow("carriage return") << QByteArray("state = running\r\n") << 0 << true;
+        QTest::newRow("not running") << QByteArray("\tstate = not running\n") << 0 << true;
+        QTest::newRow("non-zero exit") << QByteArray("\tstate = running\n") << 113 << true;
+    }
+    void agentStopped()
+    {
+        QFETCH(QByteArray, output);
+        QFETCH(int, status);
+        QFETCH(bool, stopped);
+        HostWorld w(wall);
+        w.agent().setStatus(S::enabled);
+        w.launchctl.output = output;
+        w.launchctl.status = status;
+        QCOMPARE(w.host().agentStopped(), stopped);
+        QCOMPARE(w.launchctl.calls.size(), 1);
+        QVERIFY(w.launchctl.calls.first().verbs == QStringList{"print"} && w.launchctl.calls.first().capture);
+        QCOMPARE(w.launchctl.calls.first().target, agentTarget);
+    }
+
+    // What setLogin registers and unregisters, its error, and the state it leaves.
+    void setLogin_data()
+    {
+        QTest::addColumn<bool>("enable");
+        QTest::addColumn<LoginItemStatus>("agentBefore");
+        QTest::addColumn<LoginItemStatus>("appBefore");
+        QTest::addColumn<Setup>("failing");
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<QList<int>>("calls"); // the app's unregisters, the agent's registers and unregisters, enabled
+        const QString denied = "platform: Operation not permitted";
+        QTest::newRow("enable") << true << S::notRegistered << S::notRegistered << none << "" << QList{0, 1, 0, 1};
+        QTest::newRow("enable enabled: the app's item still goes") << true << S::enabled << S::enabled << none << "" << QList{1, 0, 0, 1};
+        QTest::newRow("enable, requires approval") << true << S::requiresApproval << S::notFound << none << "" << QList{1, 1, 0, 1};
+        QTest::newRow("enable, app item failure ignored") << true << S::notRegistered << S::enabled
+            << Setup([](HostWorld &w) { w.app().unregisterError = "no"; }) << "" << QList{1, 1, 0, 1};
+        QTest::newRow("enable fails") << true << S::notRegistered << S::notRegistered
+            << Setup([](HostWorld &w) { w.agent().registerError = "Operation not permitted"; }) << denied << QList{0, 1, 0, 0};
+        QTest::newRow("disable, not found") << false << S::notFound << S::notRegistered << none << "" << QList{0, 0, 1, 0};
+        QTest::newRow("disable, not registered") << false << S::notRegistered << S::notRegistered << none << "" << QList{0, 0, 0, 0};
+        QTest::newRow("disable fails") << false << S::enabled << S::notRegistered
+            << Setup([](HostWorld &w) { w.agent().unregisterError = "Operation not permitted"; }) << denied << QList{0, 0, 1, 1};
+    }
+    void setLogin()
+    {
+        QFETCH(bool, enable);
+        QFETCH(LoginItemStatus, agentBefore);
+        QFETCH(LoginItemStatus, appBefore);
+        QFETCH(Setup, failing);
+        QFETCH(QString, error);
+        QFETCH(QList<int>, calls);
+        HostWorld w(wall);
+        w.agent().setStatus(agentBefore);
+        w.app().setStatus(appBefore);
+        failing(w);
+        ServiceHost &host = w.host();
+        QSignalSpy busy(&host, &ServiceHost::loginBusyChanged);
+        QSignalSpy detail(&host, &ServiceHost::loginDetailChanged);
+        QCOMPARE(outcome(host.setLogin(enable)).error, error.isEmpty() ? std::nullopt : std::optional(error));
+        QCOMPARE((QList{w.app().unregisterCalls, w.agent().registerCalls, w.agent().unregisterCalls, int(host.loginEnabled())}), calls);
+        // Busy while it ran, then cleared, and refreshed once, failure or not.
+        QVERIFY(busy.size() == 2 && !host.loginBusy() && detail.size() == 1);
+    }
+
+    void refusedWhileBusy()
+    {
+        HostWorld w(wall);
+        w.agent().setStatus(S::enabled);
+        w.agent().holdUnregister = true;
+        ServiceHost &host = w.host();
+        QCoro::Task<> first = host.setLogin(false);
+        QCOMPARE(w.agent().unregisterWaiting, 1);
+        QCOMPARE(outcome(host.setLogin(true)).error, installedText);
+        QCOMPARE(host.loginBusy(), true); // still the first one's
+        w.agent().release();
+        QCOMPARE(outcome(std::move(first)).error, std::nullopt);
+        QCOMPARE(outcome(host.setLogin(true)).error, std::nullopt); // free again
+        QCOMPARE(host.loginEnabled(), true);
+    }
+
+    void repairAgent_data()
+    {
+        QTest::addColumn<Setup>("setup");
+        QTest::addColumn<bool>("result");
+        QTest::addColumn<QList<int>>("calls"); // registers (as many unregisters), kickstarts
+        QTest::newRow("stopped agent: registered again, kickstarted") << none << true << QList{1, 1};
+        QTest::newRow("registration ends in approval")
+            << Setup([](HostWorld &w) { w.agent().statusAfterRegister = S::requiresApproval; }) << false << QList{1, 0};
+        QTest::newRow("register throws") << Setup([](HostWorld &w) { w.agent().registerError = "no"; }) << false << QList{1, 0};
+        QTest::newRow("unregister throws: ignored") << Setup([](HostWorld &w) { w.agent().unregisterError = "no"; }) << true << QList{1, 1};
+        QTest::newRow("kickstart fails") << Setup([](HostWorld &w) { w.launchctl.launchError = "no launchctl"; }) << false << QList{1, 1};
+        QTest::newRow("running agent left alone") << Setup([](HostWorld &w) { w.launchctl.output = "\tstate = running\n"; })
+                                                  << false << QList{0, 0};
+        QTest::newRow("a running child: no agent") << Setup([](HostWorld &w) { w.host().start(true); }) << false << QList{0, 0};
+    }
+    void repairAgent()
+    {
+        QFETCH(Setup, setup);
+        QFETCH(bool, result);
+        QFETCH(QList<int>, calls);
+        HostWorld w(wall);
+        w.agent().setStatus(S::enabled);
+        w.launchctl.output = "\tstate = waiting\n";
+        setup(w);
+        ServiceHost &used = w.current();
+        QVERIFY(writeFile(serviceLog(), "service output"));
+        QCOMPARE(outcome(used.repairAgent()).value, result);
+        QCOMPARE(readFile(serviceLog()), "service output" + (calls[0] ? repairMarker : QByteArray()));
+        int kicked = 0;
+        for (const FakeLaunchctl::Call &call : w.launchctl.calls)
+            kicked += call.verbs == QStringList{"kickstart"};
+        QCOMPARE((QList{w.agent().registerCalls, kicked}), calls);
+        QCOMPARE(w.agent().unregisterCalls, calls[0]);
+        if (w.agent().statusAfterRegister == S::requiresApproval)
+            QCOMPARE(used.loginDetail(), approvalDetail);
     }
 };
 

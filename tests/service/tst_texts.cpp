@@ -6,6 +6,7 @@
 #include <QTest>
 
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <optional>
 
@@ -13,6 +14,7 @@ using namespace cv;
 
 namespace {
 
+using Text = std::function<QString()>;
 constexpr quint64 maxU64 = std::numeric_limits<std::uint64_t>::max();
 
 // "_" stands for a no-break space.
@@ -34,6 +36,25 @@ CopyJob copy(QString state, QString direction, QStringList destinations = {}, st
                    .skipped = skipped};
 }
 
+// A transfer's summary, marked when the transfer counts as active.
+Text summary(Transfer t) { return [t] { return t.summary() + (t.active() ? " [active]" : ""); }; }
+Text summary(CopyJob c) { return [c] { return c.summary(); }; }
+Text result(quint64 bytes, quint64 files, double seconds) { return [=] { return transferResult(bytes, files, seconds); }; }
+Text shareTexts(Share s) { return [s] { return s.target() + " | " + s.summary() + " | " + s.receiveFolderName(); }; }
+
+// The skipped list of a copy with `count` problems: its line count and last line.
+Text skipped(int count)
+{
+    return [count] {
+        CopyJob job = copy("done", "pull");
+        job.skipped_items.emplace();
+        for (int i = 1; i <= count; ++i)
+            job.skipped_items->append({QStringLiteral("/f%1").arg(i), QStringLiteral("Permission denied")});
+        const QStringList lines = job.skippedList().value_or("<absent>").split('\n');
+        return QString::number(lines.size()) + " " + lines.last();
+    };
+}
+
 } // namespace
 
 class TestTexts : public QObject {
@@ -42,175 +63,93 @@ class TestTexts : public QObject {
 private slots:
     void cleanup() { Localization::reset(); }
 
-    void transferResult_data()
+    void texts_data()
     {
-        QTest::addColumn<quint64>("bytes");
-        QTest::addColumn<quint64>("files");
-        QTest::addColumn<double>("seconds");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("under a tenth") << quint64(39845888) << quint64(1) << 0.05 << nb("39.8 MB in under 0.1_s · 6.4_Gb/s");
-        QTest::newRow("a tenth") << quint64(104857600) << quint64(0) << 0.1 << nb("104.9 MB in 0.1_s · 8.4_Gb/s");
-        QTest::newRow("9.96 shows 10.0") << quint64(2700000000) << quint64(0) << 9.96 << nb("2.7 GB in 10.0_s · 2.2_Gb/s");
-        QTest::newRow("12.5 rounds up") << quint64(1234567890) << quint64(1) << 12.5 << nb("1.23 GB in 13_s · 790_Mb/s");
-        QTest::newRow("two files, no speed") << quint64(1234567890) << quint64(2) << 10.49 << nb("2 files, 1.23 GB in 10_s");
-        QTest::newRow("counts clamped") << quint64(1) << maxU64 << 12345.5
-                                        << nb("9,223,372,036,854,775,807 files, 1 byte in 12,346_s");
+        QTest::addColumn<Text>("text");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("under a tenth") << result(39845888, 1, 0.05) << nb("39.8 MB in under 0.1_s · 6.4_Gb/s");
+        QTest::newRow("a tenth") << result(104857600, 0, 0.1) << nb("104.9 MB in 0.1_s · 8.4_Gb/s");
+        QTest::newRow("9.96 shows 10.0") << result(2700000000, 0, 9.96) << nb("2.7 GB in 10.0_s · 2.2_Gb/s");
+        QTest::newRow("12.5 rounds up") << result(1234567890, 1, 12.5) << nb("1.23 GB in 13_s · 790_Mb/s");
+        QTest::newRow("two files, no speed") << result(1234567890, 2, 10.49) << nb("2 files, 1.23 GB in 10_s");
+        QTest::newRow("counts clamped") << result(1, maxU64, 12345.5) << nb("9,223,372,036,854,775,807 files, 1 byte in 12,346_s");
+        QTest::newRow("sent one named") << summary(transfer("completed", 1, {}, 0, "Holiday.mov")) << "Sent Holiday.mov.";
+        QTest::newRow("sent, skipped") << summary(transfer("completed", 3, {}, 2)) << "Sent 3 items. Skipped 2 links and special files.";
+        QTest::newRow("cancelled early") << summary(transfer("cancelled", 0)) << "Cancelled. Nothing was delivered.";
+        QTest::newRow("cancelled after many") << summary(transfer("cancelled", maxU64))
+                                              << "Cancelled. 9,223,372,036,854,775,807 items were already delivered.";
+        QTest::newRow("failed without error") << summary(transfer("failed", 0)) << "Couldn't send files.";
+        QTest::newRow("failed, delivered") << summary(transfer("failed", 1, "Link lost")) << "Link lost. 1 item was already delivered.";
+        for (const char *ended : {"Stopped!", "Lost the link…", "失敗しました。"})
+            QTest::newRow(ended) << summary(transfer("failed", 0, QString(ended))) << QString(ended);
+        QTest::newRow("reconciling") << summary(transfer("reconciling", 0)) << "Checking whether the files arrived… [active]";
+        QTest::newRow("verifying") << summary(transfer("verifying", 0)) << "Verifying Photos… [active]";
+        QTest::newRow("sending") << summary(transfer("sending", 0)) << "Sending Photos… [active]";
+        QTest::newRow("unknown state") << summary(transfer("paused", 4)) << "Sending Photos…";
+        const QStringList downloads{"/Users/ana/Downloads/Project", "/Users/ana/Downloads/Notes.txt"};
+        QTest::newRow("pulled into Downloads") << summary(copy("done", "pull", downloads, 2)) << "Copied Project to Downloads. Skipped 2 items.";
+        QTest::newRow("pulled into /") << summary(copy("done", "pull", {"/Project"})) << "Copied Project to /.";
+        QTest::newRow("pulled, no destinations") << summary(copy("done", "pull")) << "Copied Project to this Mac.";
+        QTest::newRow("pushed") << summary(copy("done", "push", downloads)) << "Copied Project to the other computer.";
+        QTest::newRow("copy cancelled") << summary(copy("cancelled", "pull", downloads)) << "Copy of Project cancelled. Nothing was left half-copied.";
+        QTest::newRow("copy failed") << summary(copy("failed", "push", {}, {}, "Permission denied")) << "Couldn't copy Project: Permission denied";
+        QTest::newRow("copy failed without error") << summary(copy("failed", "push")) << "Couldn't copy Project: unknown error";
+        QTest::newRow("copying into Downloads") << summary(copy("copying", "pull", downloads)) << "Copying Project to Downloads…";
+        QTest::newRow("copying away") << summary(copy("queued", "push", downloads)) << "Copying Project to the other computer…";
+        QTest::newRow("no skipped items") << skipped(0) << "1 <absent>";
+        QTest::newRow("twenty skipped") << skipped(20) << "20 /f20: Permission denied";
+        QTest::newRow("twenty-one skipped") << skipped(21) << "21 …";
+        using L = Share::Location;
+        QTest::newRow("two drives") << shareTexts(Share{.mode = "drive", .locations = QList<L>{{"/"}, {"/Volumes/Photos"}}})
+                                    << "Startup and Photos | Sharing Startup and Photos · can make changes | Downloads";
+        QTest::newRow("one drive in locations") << shareTexts(Share{.mode = "drive", .locations = QList<L>{{"/Volumes/Photos"}}})
+                                                << "a folder | Sharing a folder · can make changes | Downloads";
+        QTest::newRow("drive by location") << shareTexts(Share{.mode = "drive", .location = L{"/System/Volumes/Data"}})
+                                           << "Startup | Sharing Startup · can make changes | Downloads";
+        QTest::newRow("folder read-only")
+            << shareTexts(Share{.mode = "folder", .location = L{"/Users/ana/Shared"}, .access = "read_only", .folder = L{"/in"}})
+            << "Shared | Sharing Shared · read-only | Downloads";
+        QTest::newRow("receive onto a volume") << shareTexts(Share{.mode = "receive", .folder = L{"/Volumes/Photos"}})
+                                               << "Receive only | Receive only | Photos";
+        QTest::newRow("none") << shareTexts(Share::none()) << "nothing | Not sharing anything | Downloads";
+        QTest::newRow("link: the slower way") << Text([] { return LinkSpeed{40000000000, 38000000000}.summary(); }) << nb("38.0_Gb/s");
+        QTest::newRow("link detail") << Text([] { return LinkSpeed{480000000, 40000000000}.detail(); })
+                                     << nb("Sending 480_Mb/s · Receiving 40.0_Gb/s");
+        QTest::newRow("link maximal") << Text([] { return LinkSpeed::format(maxU64); }) << nb("18,446,744,073.7_Gb/s");
     }
-    void transferResult()
+    void texts()
     {
-        QFETCH(quint64, bytes);
-        QFETCH(quint64, files);
-        QFETCH(double, seconds);
-        QFETCH(QString, text);
-        QCOMPARE(cv::transferResult(bytes, files, seconds), text);
+        QFETCH(Text, text);
+        QFETCH(QString, expected);
+        test::FakeVolumeNames names;
+        names.startup = "Startup";
+        names.labels.insert("/Volumes/Photos", "Photos");
+        QCOMPARE(text(), expected);
     }
 
-    void transferSummary_data()
-    {
-        QTest::addColumn<Transfer>("transfer");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("active");
-        QTest::newRow("sent one named") << transfer("completed", 1, {}, 0, "Holiday.mov") << "Sent Holiday.mov." << false;
-        QTest::newRow("sent one unnamed") << transfer("completed", 1, {}, {}, "") << "Sent 1 item." << false;
-        QTest::newRow("sent, skipped") << transfer("completed", 3, {}, 2) << "Sent 3 items. Skipped 2 links and special files."
-                                       << false;
-        QTest::newRow("cancelled early") << transfer("cancelled", 0) << "Cancelled. Nothing was delivered." << false;
-        QTest::newRow("cancelled after many") << transfer("cancelled", maxU64)
-                                              << "Cancelled. 9,223,372,036,854,775,807 items were already delivered." << false;
-        QTest::newRow("failed without error") << transfer("failed", 0) << "Couldn't send files." << false;
-        QTest::newRow("failed, delivered") << transfer("failed", 1, "Link lost") << "Link lost. 1 item was already delivered."
-                                           << false;
-        for (const char *ended : {"Stopped!", "Gone?", "Lost the link…", "失敗しました。"})
-            QTest::newRow(ended) << transfer("failed", 0, QString(ended)) << QString(ended) << false;
-        QTest::newRow("reconciling") << transfer("reconciling", 0) << "Checking whether the files arrived…" << true;
-        QTest::newRow("verifying") << transfer("verifying", 0) << "Verifying Photos…" << true;
-        QTest::newRow("preparing") << transfer("preparing", 0) << "Preparing files…" << true;
-        QTest::newRow("sending") << transfer("sending", 0) << "Sending Photos…" << true;
-        QTest::newRow("unknown state") << transfer("paused", 4) << "Sending Photos…" << false;
-    }
-    void transferSummary()
-    {
-        QFETCH(Transfer, transfer);
-        QFETCH(QString, text);
-        QFETCH(bool, active);
-        QCOMPARE(transfer.summary(), text);
-        QCOMPARE(transfer.active(), active);
-    }
-
+    // A result only for a finished transfer or copy with its time.
     void results()
     {
         Transfer t = transfer("completed", 1);
-        t.bytes = 39845888;
-        QCOMPARE(t.result(), std::nullopt); // no seconds
-        t.seconds = 0.0;
         QCOMPARE(t.result(), std::nullopt);
         t.seconds = 0.05;
         t.delivered_files = 5;
-        QCOMPARE(t.result(), nb("5 files, 39.8 MB in under 0.1_s"));
+        QCOMPARE(t.result(), nb("5 files, 1 KB in under 0.1_s"));
         CopyJob job = copy("done", "pull");
         job.bytes = 2700000000;
         job.files = 1;
         job.bits_per_second = 8000000000;
         QCOMPARE(job.result(), nb("2.7 GB in 2.7_s · 8.0_Gb/s"));
-        QCOMPARE(job.speed(), nb("8.0_Gb/s"));
         job.state = "copying";
         QCOMPARE(job.result(), std::nullopt);
-    }
-
-    void copySummary_data()
-    {
-        QTest::addColumn<CopyJob>("job");
-        QTest::addColumn<QString>("text");
-        const QStringList downloads{"/Users/ana/Downloads/Project", "/Users/ana/Downloads/Notes.txt"};
-        QTest::newRow("pulled into Downloads") << copy("done", "pull", downloads, 2) << "Copied Project to Downloads. Skipped 2 items.";
-        QTest::newRow("pulled, trailing slash") << copy("done", "pull", {"/Users/ana/Desktop/Project/"}, 0)
-                                                << "Copied Project to Desktop.";
-        QTest::newRow("pulled into /") << copy("done", "pull", {"/Project"}) << "Copied Project to /.";
-        QTest::newRow("pulled, no destinations") << copy("done", "pull") << "Copied Project to this Mac.";
-        QTest::newRow("pushed") << copy("done", "push", downloads) << "Copied Project to the other computer.";
-        QTest::newRow("cancelled") << copy("cancelled", "pull", downloads) << "Copy of Project cancelled. Nothing was left half-copied.";
-        QTest::newRow("failed") << copy("failed", "push", {}, {}, "Permission denied") << "Couldn't copy Project: Permission denied";
-        QTest::newRow("failed without error") << copy("failed", "push") << "Couldn't copy Project: unknown error";
-        QTest::newRow("copying into Downloads") << copy("copying", "pull", downloads) << "Copying Project to Downloads…";
-        QTest::newRow("copying to this Mac") << copy("copying", "pull") << "Copying Project to this Mac…";
-        QTest::newRow("copying away") << copy("queued", "push", downloads) << "Copying Project to the other computer…";
-    }
-    void copySummary()
-    {
-        QFETCH(CopyJob, job);
-        QFETCH(QString, text);
-        QCOMPARE(job.summary(), text);
-    }
-
-    void skippedList_data()
-    {
-        QTest::addColumn<int>("count");
-        QTest::addColumn<QString>("last");
-        QTest::newRow("twenty") << 20 << "/f20: Permission denied";
-        QTest::newRow("twenty-one") << 21 << "…";
-    }
-    void skippedList()
-    {
-        QFETCH(int, count);
-        QFETCH(QString, last);
-        CopyJob job = copy("done", "pull");
-        job.skipped_items.emplace();
-        QCOMPARE(job.skippedList(), std::nullopt); // present but empty
-        for (int i = 1; i <= count; ++i)
-            job.skipped_items->append({QStringLiteral("/f%1").arg(i), QStringLiteral("Permission denied")});
-        const QStringList lines = job.skippedList().value_or("<absent>").split('\n');
-        QCOMPARE(lines.size(), 20 + (count > 20));
-        QCOMPARE(lines.first(), QString("/f1: Permission denied"));
-        QCOMPARE(lines.last(), last);
-    }
-
-    void shareTexts_data()
-    {
-        QTest::addColumn<Share>("share");
-        QTest::addColumn<QString>("texts"); // target | summary | receive folder name
-        using L = Share::Location;
-        QTest::newRow("two drives") << Share{.mode = "drive", .locations = QList<L>{{"/"}, {"/Volumes/Photos"}}}
-                                    << "Startup and Photos | Sharing Startup and Photos · can make changes | Downloads";
-        QTest::newRow("one drive in locations") << Share{.mode = "drive", .locations = QList<L>{{"/Volumes/Photos"}}}
-                                                << "a folder | Sharing a folder · can make changes | Downloads";
-        QTest::newRow("drive by location") << Share{.mode = "drive", .location = L{"/System/Volumes/Data"}}
-                                           << "Startup | Sharing Startup · can make changes | Downloads";
-        QTest::newRow("folder read-only") << Share{.mode = "folder", .location = L{"/Users/ana/Shared"}, .access = "read_only",
-                                                   .folder = L{"/in"}}
-                                          << "Shared | Sharing Shared · read-only | Downloads";
-        QTest::newRow("receive onto a volume") << Share{.mode = "receive", .folder = L{"/Volumes/Photos"}}
-                                               << "Receive only | Receive only | Photos";
-        QTest::newRow("none") << Share::none() << "nothing | Not sharing anything | Downloads";
-        QTest::newRow("unknown mode") << Share{.mode = "mirror", .location = L{"/x"}} << "nothing | Not sharing anything | Downloads";
-    }
-    void shareTexts()
-    {
-        QFETCH(Share, share);
-        QFETCH(QString, texts);
-        test::FakeVolumeNames names;
-        names.startup = "Startup";
-        names.labels.insert("/Volumes/Photos", "Photos");
-        QCOMPARE(share.target() + " | " + share.summary() + " | " + share.receiveFolderName(), texts);
-    }
-
-    void linkSpeed()
-    {
-        QCOMPARE((LinkSpeed{40000000000, 38000000000}).summary(), nb("38.0_Gb/s"));
-        QCOMPARE((LinkSpeed{40000000000, 38000000000}).detail(), nb("Sending 40.0_Gb/s · Receiving 38.0_Gb/s"));
-        QCOMPARE((LinkSpeed{480000000, 40000000000}).summary(), nb("480_Mb/s"));
-        QCOMPARE(LinkSpeed::format(maxU64), nb("18,446,744,073.7_Gb/s"));
     }
 
     void serviceMessagesAreTranslated()
     {
         Localization::install("de", QJsonObject{
-            {"Disk full on {volume}", "Datenträger {volume} ist voll"},
-            {"Permission denied", "Zugriff verweigert"},
-            {"{sentence} {note}", "{note} — {sentence}"},
-            {"Couldn't copy {name}: {reason}", "{name} nicht kopiert: {reason}"},
-            {"Couldn't read {path}: {reason}.", "{path} nicht lesbar: {reason}."},
-            {"{seconds}\u00A0s", "{seconds}\u00A0Sek."},
-        });
+            {"Disk full on {volume}", "Datenträger {volume} ist voll"}, {"Permission denied", "Zugriff verweigert"},
+            {"{sentence} {note}", "{note} — {sentence}"}, {"Couldn't copy {name}: {reason}", "{name} nicht kopiert: {reason}"},
+            {"Couldn't read {path}: {reason}.", "{path} nicht lesbar: {reason}."}, {"{seconds}\u00A0s", "{seconds}\u00A0Sek."}});
         QCOMPARE(transfer("failed", 1, "Disk full on Bo").summary(), "1 item was already delivered. — Datenträger Bo ist voll.");
         CopyJob job = copy("failed", "pull", {}, {}, "Permission denied");
         job.problem = CopyProblem{"/a", "Permission denied"};
