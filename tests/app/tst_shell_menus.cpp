@@ -4,7 +4,7 @@
 #include "app/main_menu.h"
 #include "app/status_menu.h"
 #include "fake_status_item.h"
-#include "../model/standin_model.h"
+#include "model_fixture.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -62,7 +62,7 @@ struct StatusFixture {
     StatusMenu menu;
 };
 
-const QJsonObject mac = offeringPeer("p1", "Mac", true, "/media/Mac");
+const QJsonObject mac = peer("p1").named("Mac").receiving().mounted("/media/Mac");
 const QStringList canSend{"receive_transfer"};
 
 } // namespace
@@ -169,7 +169,7 @@ private slots:
         QFETCH(ModelChange, change);
         QFETCH(QString, expected);
         ModelFixture fixture;
-        installStatus(fixture.model(), wire::status(peers, 0, canSend));
+        install(fixture.model(), wire::status(peers, 0, canSend));
         change(fixture.model());
         StatusFixture status(fixture.model());
         QCOMPARE(describe(status.menu.menu()->actions()), expected);
@@ -215,10 +215,10 @@ private slots:
         QTest::addColumn<ModelChange>("change");
         QTest::addColumn<bool>("open");
         QTest::addColumn<bool>("rebuilt"); // at once, or for an open menu once it closed
-        QTest::newRow("same status again") << ModelChange([](AppModel &m) { installStatus(m, wire::status({mac}, 0, canSend)); }) << false << false;
+        QTest::newRow("same status again") << ModelChange([](AppModel &m) { install(m, wire::status({mac}, 0, canSend)); }) << false << false;
         QTest::newRow("unrelated field") << ModelChange([](AppModel &m) { m.setCablePlugged(true); }) << false << false;
         QTest::newRow("busy") << ModelChange([](AppModel &m) { m.setMutating(true); }) << false << true;
-        QTest::newRow("computer gone while open") << ModelChange([](AppModel &m) { installStatus(m, wire::status()); }) << true << true;
+        QTest::newRow("computer gone while open") << ModelChange([](AppModel &m) { install(m, wire::status()); }) << true << true;
     }
 
     void rebuilds()
@@ -227,7 +227,7 @@ private slots:
         QFETCH(bool, open);
         QFETCH(bool, rebuilt);
         ModelFixture fixture;
-        installStatus(fixture.model(), wire::status({mac}, 0, canSend));
+        install(fixture.model(), wire::status({mac}, 0, canSend));
         StatusFixture status(fixture.model());
         const QPointer<QMenu> before = status.menu.menu();
         if (open)

@@ -1,7 +1,7 @@
 // Quitting through the termination handshake, and leaving quietly when idle.
 
 #include "delegate_fixture.h"
-#include "../model/follow_helpers.h"
+#include "model_fixture.h"
 #include "trace_capture.h"
 
 using namespace cv;
@@ -118,7 +118,7 @@ private slots:
         QFETCH(Setup, setup);
         QFETCH(bool, armed);
         QFETCH(bool, leaves);
-        InstalledBundle installed;
+        InstalledApp installed;
         DelegateFixture f;
         idle(f);
         f.model.bundle = installed.bundle();

@@ -4,7 +4,7 @@
 // (StandinModel), click a control by its text, and read the exact command lines the
 // stand-in recorded. Header only; a test links cv_views.
 
-#include "../model/standin_model.h"
+#include "model_fixture.h"
 
 #include <QAbstractButton>
 #include <QTest>
