@@ -23,6 +23,8 @@
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 
+#include "poll_status.h"
+
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -53,24 +55,6 @@ double median(std::vector<double> values)
         return 0;
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
-}
-
-QJsonObject peer(const QString &id, const QString &name, int index)
-{
-    return {
-        {"id", id},
-        {"name", name},
-        {"interface_index", index},
-        {"link_speed", QJsonObject{{"to_peer_bps", 38'500'000'000LL}, {"from_peer_bps", 37'900'000'000LL}}},
-        {"pairing_code", "482913"},
-        {"choice_required", false},
-        {"sharing", QJsonObject{{"mode", "folder"}, {"location", QJsonObject{{"path", "/home/ada/Shared"}}}, {"access", "read_only"}}},
-        {"remote_receive", true},
-        {"remote_share", QJsonObject{{"label", name + " — Documents"}, {"read_only", false}}},
-        {"mount", QJsonValue::Null},
-        {"error", QJsonValue::Null},
-        {"ejected", false},
-    };
 }
 
 // A child process with its standard error on a pipe.
@@ -205,7 +189,7 @@ struct Setup {
         const QJsonObject script{{"status", QJsonObject{
             {"name", "Ada’s Workstation"},
             {"capabilities", QJsonArray{"receive_transfer", "multi_drive", "fast_copy", "dismiss"}},
-            {"peers", QJsonArray{peer("9d2f4a61c3e84b0f", "Studio Mac", 17), peer("0b7e5c19a4d2f683", "Travel Laptop", 18)}},
+            {"peers", QJsonArray{bench::peer("9d2f4a61c3e84b0f", "Studio Mac", 17), bench::peer("0b7e5c19a4d2f683", "Travel Laptop", 18)}},
         }}};
         QFile file(dir.filePath("script.json"));
         if (!file.open(QIODevice::WriteOnly) || file.write(QJsonDocument(script).toJson()) <= 0) {

@@ -326,15 +326,5 @@ int main(int argc, char **argv)
     if (server < 0)
         return 1;
 
-    benchmark::Initialize(&argc, argv);
-    int status = 0;
-    if (!benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        benchmark::RunSpecifiedBenchmarks();
-        benchmark::Shutdown();
-    } else {
-        status = 1;
-    }
-    ::kill(server, SIGTERM);
-    ::waitpid(server, nullptr, 0);
-    return status;
+    return bench::runAndStop(argc, argv, server);
 }

@@ -10,7 +10,11 @@
 #include <QJsonObject>
 #include <QString>
 
+#include <benchmark/benchmark.h>
+
 #include <chrono>
+#include <csignal>
+#include <sys/wait.h>
 #include <sys/resource.h>
 
 namespace bench {
@@ -87,6 +91,22 @@ inline double processCpu()
 inline double wallNow()
 {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// Runs the benchmarks named on the command line, then stops the bench server.
+inline int runAndStop(int argc, char **argv, pid_t server)
+{
+    benchmark::Initialize(&argc, argv);
+    int status = 0;
+    if (!benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        benchmark::RunSpecifiedBenchmarks();
+        benchmark::Shutdown();
+    } else {
+        status = 1;
+    }
+    ::kill(server, SIGTERM);
+    ::waitpid(server, nullptr, 0);
+    return status;
 }
 
 } // namespace bench
