@@ -136,7 +136,7 @@ void BannerView::rebuild()
             }
             widget = push;
         }
-        widget->setToolTip(button.tooltip);
+        widget->setToolTip(plainToolTip(button.tooltip)); // it may hold the other computer's name
         if (!button.accessibilityLabel.isEmpty())
             widget->setAccessibleName(button.accessibilityLabel);
         widget->setEnabled(button.enabled);

@@ -2,7 +2,6 @@
 
 #include "localization/localization.h"
 #include "model/app_model.h"
-#include "views/computer_menu.h"
 #include "views/symbols.h"
 #include "views/theme.h"
 #include "views/widgets.h"
@@ -11,7 +10,7 @@
 #include <QContextMenuEvent>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMenu>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
@@ -108,6 +107,7 @@ ComputerRow::ComputerRow(AppModel &model, std::function<void()> open, QWidget *p
 {
     static const bool accessible = (QAccessible::installFactory(&ComputerRowAccessible::make), true);
     Q_UNUSED(accessible);
+    setFocusPolicy(Qt::TabFocus);
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 4, 0, 4);
     layout->setSpacing(12);
@@ -165,14 +165,8 @@ void ComputerRow::setRow(const ComputerRowModel &row, bool busy)
     if (reconnect_->isEnabled() == busy)
         reconnect_->setEnabled(!busy);
     // An open menu follows the model too.
-    if (menu_ && menu_->isVisible() && computerMenuItems(model_, row_.id, bool(open_)) != menuItems_)
-        fillMenu();
-}
-
-void ComputerRow::fillMenu()
-{
-    menuItems_ = computerMenuItems(model_, row_.id, bool(open_));
-    fillComputerMenu(*menu_, model_, row_.id, open_);
+    if (menu_ && menu_->isVisible())
+        menu_->refresh();
 }
 
 void ComputerRow::reconnect()
@@ -204,13 +198,54 @@ void ComputerRow::activate()
         open_();
 }
 
-void ComputerRow::contextMenuEvent(QContextMenuEvent *event)
+void ComputerRow::openMenu(const QPoint &globalPos)
 {
     if (!menu_)
-        menu_ = new QMenu(this);
-    fillMenu();
-    menu_->popup(event->globalPos());
+        menu_ = new PeerMenu(model_, row_.id, open_, this);
+    menu_->refresh();
+    // Opened without waiting: no nested event loop.
+    menu_->popup(globalPos);
+}
+
+void ComputerRow::contextMenuEvent(QContextMenuEvent *event)
+{
+    // A keyboard's menu request opens it under the row's name.
+    openMenu(event->reason() == QContextMenuEvent::Mouse ? event->globalPos() : mapToGlobal(name_->geometry().bottomLeft()));
     event->accept();
+}
+
+void ComputerRow::keyPressEvent(QKeyEvent *event)
+{
+    const int key = event->key();
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    if (modifiers == Qt::NoModifier && (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space))
+        activate();
+    else if (key == Qt::Key_Menu || (key == Qt::Key_F10 && modifiers == Qt::ShiftModifier))
+        openMenu(mapToGlobal(name_->geometry().bottomLeft()));
+    else
+        return QWidget::keyPressEvent(event);
+    event->accept();
+}
+
+void ComputerRow::focusInEvent(QFocusEvent *event)
+{
+    keyboardFocus_ = focusRingWanted(event);
+    update();
+    QWidget::focusInEvent(event);
+}
+
+void ComputerRow::focusOutEvent(QFocusEvent *event)
+{
+    update();
+    QWidget::focusOutEvent(event);
+}
+
+void ComputerRow::paintEvent(QPaintEvent *)
+{
+    if (hasFocus() && keyboardFocus_) {
+        QPainter painter(this);
+        paintFocusRing(painter, palette(), QRectF(rect()).adjusted(1.5, 1.5, -1.5, -1.5), 6);
+    }
 }
 
 EmptyComputers::EmptyComputers(QWidget *parent)

@@ -1,9 +1,8 @@
 #pragma once
 
-#include "views/computer_menu.h"
 #include "views/computer_rows.h"
+#include "views/peer_menu.h"
 
-#include <QMenu>
 #include <QPointer>
 #include <QWidget>
 
@@ -21,9 +20,10 @@ class SymbolView;
 
 // One computer in the main window's list: its symbol, name and status line, what it
 // waits for, "Reconnect" for a computer the user disconnected, and a chevron. A click
-// anywhere but on the button opens the computer's window; the context menu is the
-// computer's menu. The row keeps nothing of its own: the main window hands it its
-// record and the model's busy state at each redraw.
+// anywhere but on the button opens the computer's window, as Enter or Space does
+// while it has the keyboard focus; the context menu (also on the Menu key or
+// Shift+F10) is the computer's menu. The row keeps nothing of its own: the main
+// window hands it its record and the model's busy state at each redraw.
 class ComputerRow final : public QWidget {
     Q_OBJECT
 public:
@@ -36,29 +36,33 @@ public:
     void activate();
 
     // The context menu, once it was asked for (it is reused).
-    QMenu *menu() const { return menu_; }
+    PeerMenu *menu() const { return menu_; }
 
 protected:
+    void paintEvent(QPaintEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
 
 private:
     void reconnect();
-    void fillMenu();
+    void openMenu(const QPoint &globalPos);
 
     AppModel &model_;
     std::function<void()> open_;
     ComputerRowModel row_;
     bool pressed_ = false;
+    bool keyboardFocus_ = false; // the focus ring shows
     SymbolView *symbol_;
     ElidedLabel *name_;
     class StatusDot *dot_;
     ElidedLabel *summary_;
     QLabel *choose_;
     QPushButton *reconnect_;
-    QPointer<QMenu> menu_;
-    QList<ComputerMenuItem> menuItems_; // what the menu holds
+    QPointer<PeerMenu> menu_;
 };
 
 // What the list shows without computers: the symbol, a title, the status line with a

@@ -257,6 +257,8 @@ MainView::MainView(AppModel &model, ServiceHost &host, std::function<void(const 
     form->addStretch(1);
 
     area_->setFrameShape(QFrame::NoFrame);
+    // Tab goes through what the area shows, never stopping at the area itself.
+    area_->setFocusPolicy(Qt::NoFocus);
     area_->setWidgetResizable(true);
     area_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     area_->setWidget(content);
@@ -283,6 +285,16 @@ MainView::MainView(AppModel &model, ServiceHost &host, std::function<void(const 
     connect(&host_, &ServiceHost::loginBusyChanged, this, hostChanged);
     redraw();
     fitsWindowHeight(area_, height);
+}
+
+bool MainView::focusNextPrevChild(bool next) { return focusNextStop(this, next) || QWidget::focusNextPrevChild(next); }
+
+void MainView::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    // The first Tab starts at the top, not at whichever control was made first.
+    if (!window()->focusWidget())
+        setFocus(Qt::OtherFocusReason);
 }
 
 void MainView::scheduleRedraw()

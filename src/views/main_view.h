@@ -42,6 +42,10 @@ public:
 
     QScrollArea *scrollArea() const { return area_; }
 
+protected:
+    bool focusNextPrevChild(bool next) override;
+    void showEvent(QShowEvent *event) override;
+
 private:
     void scheduleRedraw();
     void redraw();

@@ -138,10 +138,7 @@ protected:
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
         const QRectF area(rect());
-        // Opaque underneath, so the window's content does not show through the text.
-        QPainterPath base;
-        SurfaceShape{area}.addTo(base);
-        painter.fillPath(base, glass(palette()));
+        // The surface over the window's content, which shows through it.
         SurfaceFill::paint(painter, {area}, palette());
         QPainterPath border;
         SurfaceShape{area}.inset(1.5).addTo(border);
@@ -298,17 +295,17 @@ void MoreButton::paintEvent(QPaintEvent *)
     }
 }
 
-QList<ComputerMenuItem> moreMenuItems(const AppModel &model, const QString &id)
+QList<PeerMenuItem> moreMenuItems(const AppModel &model, const QString &id)
 {
-    QList<ComputerMenuItem> items;
+    QList<PeerMenuItem> items;
     if (model.peer(id))
-        items.append({ComputerMenuAction::disconnect, L(QStringLiteral("Disconnect")), true});
+        items.append({PeerMenuAction::disconnect, L(QStringLiteral("Disconnect")), true});
     else if (model.disconnected().contains(id))
-        items.append({ComputerMenuAction::reconnect, L(QStringLiteral("Reconnect")), true});
+        items.append({PeerMenuAction::reconnect, L(QStringLiteral("Reconnect")), true});
     if (model.remembered(id)) {
         if (!items.isEmpty())
-            items.append({ComputerMenuAction::divider, {}, true});
-        items.append({ComputerMenuAction::forget, L(QStringLiteral("Forget This Computer…")), true});
+            items.append({PeerMenuAction::divider, {}, true});
+        items.append({PeerMenuAction::forget, L(QStringLiteral("Forget This Computer…")), true});
     }
     return items;
 }
@@ -344,7 +341,7 @@ PeerView::PeerView(AppModel &model, QString id, QString initialName, WindowHeigh
     more_ = new MoreButton;
     more_->setToolTip(L(QStringLiteral("More")));
     avatarRow_ = new AvatarRow(avatar_, more_, header);
-    menu_ = new QMenu(this);
+    moreMenu_ = new QMenu(this);
     connect(more_, &QAbstractButton::clicked, this, &PeerView::openMoreMenu);
     name_ = new QLabel(header);
     name_->setTextFormat(Qt::PlainText);
@@ -422,6 +419,8 @@ PeerView::PeerView(AppModel &model, QString id, QString initialName, WindowHeigh
 
     area_ = new QScrollArea(this);
     area_->setFrameShape(QFrame::NoFrame);
+    // Tab goes through what the area shows, never stopping at the area itself.
+    area_->setFocusPolicy(Qt::NoFocus);
     area_->setWidgetResizable(true);
     area_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     area_->setWidget(content_);
@@ -525,7 +524,7 @@ void PeerView::refreshHeader()
         link_->setText(line);
         statusRow_->setAccessibleName(line);
     }
-    const QString detail = peer && peer->link_speed ? peer->link_speed->detail() : QString();
+    const QString detail = plainToolTip(peer && peer->link_speed ? peer->link_speed->detail() : QString());
     if (link_->toolTip() != detail)
         link_->setToolTip(detail);
 }
@@ -610,23 +609,23 @@ void PeerView::openMoreMenu()
 {
     if (!model_ || model_->busy())
         return;
-    menu_->clear();
+    moreMenu_->clear();
     const QPointer<AppModel> model = model_;
     const QString id = id_;
-    for (const ComputerMenuItem &item : moreMenuItems(*model_, id_)) {
-        if (item.action == ComputerMenuAction::divider) {
-            menu_->addSeparator();
+    for (const PeerMenuItem &item : moreMenuItems(*model_, id_)) {
+        if (item.action == PeerMenuAction::divider) {
+            moreMenu_->addSeparator();
             continue;
         }
-        const ComputerMenuAction action = item.action;
+        const PeerMenuAction action = item.action;
         QString title = item.title; // a translation's "&" is shown, not read as a shortcut
-        menu_->addAction(title.replace(QLatin1Char('&'), QStringLiteral("&&")), menu_, [model, id, action] {
+        moreMenu_->addAction(title.replace(QLatin1Char('&'), QStringLiteral("&&")), moreMenu_, [model, id, action] {
             if (model)
-                performComputerMenuAction(*model, id, action);
+                PeerMenu::perform(*model, id, action);
         });
     }
     // Opened without waiting, so nothing runs a nested event loop here.
-    menu_->popup(more_->mapToGlobal(QPoint(MoreButton::margin, more_->height())));
+    moreMenu_->popup(more_->mapToGlobal(QPoint(MoreButton::margin, more_->height())));
 }
 
 void PeerView::tapTile(SharingChoice choice)
@@ -696,11 +695,16 @@ void PeerView::paintEvent(QPaintEvent *)
     QPainter(this).fillRect(rect(), glass(palette()));
 }
 
+bool PeerView::focusNextPrevChild(bool next) { return focusNextStop(this, next) || QWidget::focusNextPrevChild(next); }
+
 void PeerView::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
     if (event->spontaneous())
         return;
+    // The first Tab starts at the top, not at whichever control was made first.
+    if (!window()->focusWidget())
+        setFocus(Qt::OtherFocusReason);
     syncOptions();
     refresh();
 }

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "service/records.h"
-#include "views/computer_menu.h"
+#include "views/peer_menu.h"
 #include "views/sharing_choice.h"
 
 #include <QAbstractButton>
@@ -75,7 +75,7 @@ protected:
 // connected computer or "Reconnect" for one the user disconnected, then, for a
 // remembered computer, a divider (only after a connection item) and "Forget This
 // Computer…". Empty for a computer the window does not know.
-QList<ComputerMenuItem> moreMenuItems(const AppModel &model, const QString &id);
+QList<PeerMenuItem> moreMenuItems(const AppModel &model, const QString &id);
 
 // The content of one computer's window: the header (avatar, more menu, name, link
 // line), the sharing tiles with their detail and options, the list of sendings and
@@ -111,7 +111,7 @@ public:
     QScrollArea *scrollArea() const { return area_; }
     PeerAvatar *avatar() const { return avatar_; }
     MoreButton *moreButton() const { return more_; }
-    QMenu *moreMenu() const { return menu_; }
+    QMenu *moreMenu() const { return moreMenu_; }
     QLabel *nameLabel() const { return name_; }
     QLabel *linkLabel() const { return link_; }
     QWidget *statusDot() const { return dot_; }
@@ -128,6 +128,7 @@ public:
 protected:
     void paintEvent(QPaintEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    bool focusNextPrevChild(bool next) override;
     void resizeEvent(QResizeEvent *event) override;
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dragMoveEvent(QDragMoveEvent *event) override;
@@ -177,7 +178,7 @@ private:
     QWidget *avatarRow_;
     PeerAvatar *avatar_;
     MoreButton *more_;
-    QMenu *menu_;
+    QMenu *moreMenu_;
     QLabel *name_;
     QWidget *dot_;
     QLabel *link_;

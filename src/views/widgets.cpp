@@ -11,6 +11,11 @@
 #include <QPainterPath>
 #include <QRadialGradient>
 #include <QResizeEvent>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QScrollArea>
+#include <QSet>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QVariantAnimation>
@@ -32,14 +37,8 @@ QColor mix(const QColor &a, const QColor &b, qreal t)
 constexpr int rowPadX = 10;
 constexpr int rowPadY = 7;
 constexpr qreal formRadius = 10;
-
-// The focus ring shows only when the keyboard moved the focus, as on the Mac.
-bool byKeyboard(const QFocusEvent *event)
-{
-    const Qt::FocusReason reason = event->reason();
-    return reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason
-        || reason == Qt::ShortcutFocusReason;
-}
+// Between a button's symbol and its text.
+constexpr int iconGap = 6;
 
 QColor ringColor(const ThemeColors &c)
 {
@@ -115,7 +114,7 @@ void Switch::paintEvent(QPaintEvent *)
 
 void Switch::focusInEvent(QFocusEvent *event)
 {
-    keyboardFocus_ = byKeyboard(event);
+    keyboardFocus_ = focusRingWanted(event);
     QAbstractButton::focusInEvent(event);
 }
 
@@ -382,8 +381,11 @@ QSize ProminentButton::sizeHint() const
 {
     const QFontMetrics metrics(font());
     const QString shown = QString(text()).replace(QStringLiteral("&&"), QStringLiteral("&"));
+    const QSize symbol = icon().isNull() ? QSize() : icon().actualSize(iconSize());
+    const int symbolRoom = symbol.isEmpty() ? 0 : symbol.width() + iconGap;
     // Room around the face for the focus ring.
-    return {metrics.horizontalAdvance(shown) + 2 * 12 + 4, std::max(metrics.height() + 8, 22) + 4};
+    return {metrics.horizontalAdvance(shown) + symbolRoom + 2 * 12 + 4,
+            std::max({metrics.height() + 8, symbol.height() + 8, 22}) + 4};
 }
 
 void ProminentButton::paintEvent(QPaintEvent *)
@@ -402,15 +404,26 @@ void ProminentButton::paintEvent(QPaintEvent *)
     painter.setPen(Qt::NoPen);
     painter.setBrush(isDown() ? c.accent.darker(115) : c.accent);
     painter.drawRoundedRect(face, 6, 6);
+    // The symbol before the text, the two centred together on the face.
+    const QSize symbol = icon().isNull() ? QSize() : icon().actualSize(iconSize());
+    const int symbolRoom = symbol.isEmpty() ? 0 : symbol.width() + iconGap;
+    const QFontMetrics metrics(font());
+    const int textWidth = metrics.horizontalAdvance(QString(text()).replace(QStringLiteral("&&"), QStringLiteral("&")));
+    const qreal left = face.center().x() - (symbolRoom + textWidth) / 2.0;
+    if (symbolRoom > 0) {
+        const QRectF place(left, face.center().y() - symbol.height() / 2.0, symbol.width(), symbol.height());
+        icon().paint(&painter, place.toAlignedRect(), Qt::AlignCenter);
+    }
     painter.setPen(Qt::white);
     painter.setFont(font());
     // Mnemonics are hidden; a doubled "&" shows as one.
-    painter.drawText(face, Qt::AlignCenter | Qt::TextHideMnemonic, text());
+    painter.drawText(QRectF(left + symbolRoom, face.top(), textWidth + 1, face.height()),
+                     Qt::AlignLeft | Qt::AlignVCenter | Qt::TextHideMnemonic, text());
 }
 
 void ProminentButton::focusInEvent(QFocusEvent *event)
 {
-    keyboardFocus_ = byKeyboard(event);
+    keyboardFocus_ = focusRingWanted(event);
     QPushButton::focusInEvent(event);
 }
 
@@ -422,17 +435,134 @@ FooterLabel::FooterLabel(const QString &markdown, QWidget *parent)
 }
 
 FooterLabel::FooterLabel(const QString &markdown, Workspace &workspace, QWidget *parent)
-    : QLabel(parent), workspace_(workspace)
+    : QLabel(parent), workspace_(workspace), markdown_(markdown)
 {
-    setTextFormat(Qt::MarkdownText);
+    setTextFormat(Qt::RichText);
     setWordWrap(true);
     setFont(Theme::callout());
     Theme::setTone(this, Tone::secondary);
     setOpenExternalLinks(false);
     setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
-    setText(markdown);
+    present();
     connect(this, &QLabel::linkActivated, this,
             [this](const QString &link) { workspace_.open(QUrl(link)); });
+}
+
+void FooterLabel::present()
+{
+    // Markdown read into a label takes its link colour once, from the application,
+    // so the links are coloured here, from this label's palette.
+    QTextDocument document;
+    document.setMarkdown(markdown_);
+    QTextCharFormat link;
+    link.setForeground(Theme::colors(palette()).accent);
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            if (!fragment.charFormat().isAnchor())
+                continue;
+            QTextCursor cursor(&document);
+            cursor.setPosition(fragment.position());
+            cursor.setPosition(fragment.position() + fragment.length(), QTextCursor::KeepAnchor);
+            cursor.mergeCharFormat(link);
+        }
+    }
+    setText(document.toHtml());
+}
+
+void FooterLabel::changeEvent(QEvent *event)
+{
+    QLabel::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        present();
+}
+
+bool focusRingWanted(const QFocusEvent *event)
+{
+    const Qt::FocusReason reason = event->reason();
+    return reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason || reason == Qt::ShortcutFocusReason;
+}
+
+void paintFocusRing(QPainter &painter, const QPalette &palette, const QRectF &rect, qreal radius)
+{
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(ringColor(Theme::colors(palette)), 3));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRoundedRect(rect, radius, radius);
+    painter.restore();
+}
+
+namespace {
+
+void collectStops(QWidget *widget, QWidget *root, QList<QWidget *> &stops, QSet<QWidget *> &seen);
+
+void collectStops(QLayout *layout, QWidget *root, QList<QWidget *> &stops, QSet<QWidget *> &seen)
+{
+    for (int i = 0; i < layout->count(); ++i) {
+        QLayoutItem *item = layout->itemAt(i);
+        if (QWidget *widget = item->widget())
+            collectStops(widget, root, stops, seen);
+        else if (QLayout *inner = item->layout())
+            collectStops(inner, root, stops, seen);
+    }
+}
+
+void collectStops(QWidget *widget, QWidget *root, QList<QWidget *> &stops, QSet<QWidget *> &seen)
+{
+    if (seen.contains(widget) || !widget->isVisibleTo(root) || widget->isWindow())
+        return;
+    seen.insert(widget);
+    if ((widget->focusPolicy() & Qt::TabFocus) && widget->isEnabled() && !widget->focusProxy() && widget != root)
+        stops << widget;
+    if (widget->layout())
+        collectStops(widget->layout(), root, stops, seen);
+    // Children outside the layout (a scroll area's content, widgets placed by hand)
+    // in the order they were made.
+    for (QObject *child : widget->children()) {
+        if (child->isWidgetType())
+            collectStops(static_cast<QWidget *>(child), root, stops, seen);
+    }
+}
+
+} // namespace
+
+QList<QWidget *> tabStops(QWidget *root)
+{
+    QList<QWidget *> stops;
+    QSet<QWidget *> seen;
+    collectStops(root, root, stops, seen);
+    return stops;
+}
+
+bool focusNextStop(QWidget *root, bool next)
+{
+    const QList<QWidget *> stops = tabStops(root);
+    if (stops.isEmpty())
+        return false;
+    // From the stop that holds the focus, or from the edge when none under root does.
+    QWidget *focus = root->focusWidget();
+    qsizetype at = -1;
+    for (qsizetype i = 0; i < stops.size() && at < 0; ++i) {
+        if (focus && (stops[i] == focus || stops[i]->isAncestorOf(focus)))
+            at = i;
+    }
+    const qsizetype count = stops.size();
+    const qsizetype target = at < 0 ? (next ? 0 : count - 1) : (at + (next ? 1 : count - 1)) % count;
+    QWidget *widget = stops[target];
+    widget->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+    for (QWidget *up = widget->parentWidget(); up && up != root; up = up->parentWidget()) {
+        if (auto *area = qobject_cast<QScrollArea *>(up))
+            area->ensureWidgetVisible(widget);
+    }
+    return true;
+}
+
+QString plainToolTip(const QString &text)
+{
+    // A tooltip that looks like markup is read as markup; this one is markup that
+    // shows the text as it is, wrapping like any long tooltip.
+    return text.isEmpty() ? QString() : Qt::convertFromPlainText(text, Qt::WhiteSpaceNormal);
 }
 
 QLabel *textLabel(const QString &text, const QFont &font, Tone tone)

@@ -7,6 +7,8 @@
 #include <QPushButton>
 #include <QWidget>
 
+class QFocusEvent;
+class QPainter;
 class QTimer;
 class QVBoxLayout;
 class QVariantAnimation;
@@ -127,17 +129,44 @@ private:
     bool keyboardFocus_ = false;
 };
 
-// A footer text in Markdown, callout font and secondary tone; its links open in the
-// default browser through the workspace.
+// A footer text in Markdown, callout font and secondary tone; its links, in the
+// accent colour of the appearance (also after it changes), open in the default
+// browser through the workspace.
 class FooterLabel final : public QLabel {
     Q_OBJECT
 public:
     explicit FooterLabel(const QString &markdown = QString(), QWidget *parent = nullptr);
     FooterLabel(const QString &markdown, Workspace &workspace, QWidget *parent = nullptr);
 
+    const QString &markdown() const { return markdown_; }
+
+protected:
+    void changeEvent(QEvent *event) override;
+
 private:
+    // Shows the text with its links in the accent of the label's appearance.
+    void present();
+
     Workspace &workspace_;
+    QString markdown_;
 };
+
+// The focus ring shows only when the keyboard moved the focus, as on the Mac.
+bool focusRingWanted(const QFocusEvent *event);
+// The focus ring in the accent colour, 3 pixels wide, on the outline of `rect`.
+void paintFocusRing(QPainter &painter, const QPalette &palette, const QRectF &rect, qreal radius);
+
+// The widgets under `root` that Tab stops at now (shown, enabled, taking Tab focus),
+// in the order they appear on screen: the order of the layouts, depth first.
+QList<QWidget *> tabStops(QWidget *root);
+// Moves the keyboard focus to the next (or previous) of those stops, wrapping at the
+// ends, and scrolls it into view. A window's root view calls it from
+// focusNextPrevChild(), so the order follows the screen whatever order the widgets
+// were made in. False when there is no stop.
+bool focusNextStop(QWidget *root, bool next);
+
+// A plain-text tooltip: the text shown as it is, never read as markup.
+QString plainToolTip(const QString &text);
 
 // A wrapping plain-text label in `font` and `tone`.
 QLabel *textLabel(const QString &text, const QFont &font, Tone tone = Tone::primary);

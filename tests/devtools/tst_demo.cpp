@@ -2,7 +2,7 @@
 #include "../views/table.h"
 
 #include "devtools/demo.h"
-#include "views/computer_menu.h"
+#include "views/peer_menu.h"
 
 #include <QDir>
 #include <QTest>
@@ -73,9 +73,9 @@ private slots:
         m.setConnected(false);
         m.showDemo(Demo::status("connected"));
         QVERIFY(m.demo() && m.connected() && !m.serviceError());
-        for (ComputerMenuAction action : {ComputerMenuAction::eject, ComputerMenuAction::disconnect,
-                                          ComputerMenuAction::forget, ComputerMenuAction::showAgain})
-            performComputerMenuAction(m, Demo::peerID(), action);
+        for (PeerMenuAction action :
+             {PeerMenuAction::eject, PeerMenuAction::disconnect, PeerMenuAction::forget, PeerMenuAction::showAgain})
+            PeerMenu::perform(m, Demo::peerID(), action);
         m.choose(Demo::peerID(), "none", std::nullopt, std::nullopt, false, false, std::nullopt);
         m.run(Command{.op = "cancel_copy", .id = "democopy"});
         QVERIFY(!m.mutating() && m.disconnected().isEmpty());

@@ -22,7 +22,7 @@ QStringList titles(const QList<QAbstractButton *> &buttons)
 {
     QStringList list;
     for (QAbstractButton *b : buttons)
-        list << (b->text().isEmpty() ? b->toolTip() : b->text()) + (b->isEnabled() ? "" : " (off)");
+        list << (b->text().isEmpty() ? asShown(b->toolTip()) : b->text()) + (b->isEnabled() ? "" : " (off)");
     return list;
 }
 

@@ -3,7 +3,7 @@
 
 #include "views/activity_logic.h"
 #include "views/banner_logic.h"
-#include "views/computer_menu.h"
+#include "views/peer_menu.h"
 #include "views/computer_rows.h"
 #include "views/sharing_logic.h"
 
@@ -46,8 +46,8 @@ QString describe(const QList<Item> &items, const char *separator = "|")
 {
     QStringList parts;
     for (const Item &i : items) {
-        if constexpr (std::is_same_v<Item, ComputerMenuItem>)
-            parts << (i.enabled ? "" : "!") + (i.action == ComputerMenuAction::divider ? QString("—") : i.title);
+        if constexpr (std::is_same_v<Item, PeerMenuItem>)
+            parts << (i.enabled ? "" : "!") + (i.action == PeerMenuAction::divider ? QString("—") : i.title);
         else
             parts << (i.enabled ? "" : "!") + (i.title.isEmpty() ? i.symbol : i.title);
         if constexpr (std::is_same_v<Item, BannerButton>)
@@ -82,8 +82,8 @@ QStringList idsOf(const QList<Activity> &list)
 Action menuItem(const char *title)
 {
     return [title](AppModel &m) {
-        QMenu menu;
-        fillComputerMenu(menu, m, A, [] {});
+        PeerMenu menu(m, A, [] {});
+        menu.refresh();
         for (QAction *action : menu.actions())
             if (action->text() == QLatin1String(title))
                 action->trigger();
@@ -149,9 +149,9 @@ private slots:
     {
         auto [status, disconnected, withShow, items] = fetch<QJsonObject, AppModel::Disconnected, bool, QString>("status", "disconnected", "withShow", "items");
         Fixture x(status, disconnected);
-        QCOMPARE(describe(computerMenuItems(x.m(), A, withShow)), items);
+        QCOMPARE(describe(PeerMenu::items(x.m(), A, withShow)), items);
         x.m().setConnected(false); // without the service only "Open Files" changes its mind
-        QCOMPARE(describe(computerMenuItems(x.m(), A, withShow)).contains("!Open Files"), items.contains("Open Files"));
+        QCOMPARE(describe(PeerMenu::items(x.m(), A, withShow)).contains("!Open Files"), items.contains("Open Files"));
     }
 
     void tiles_data()

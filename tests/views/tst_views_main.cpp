@@ -57,6 +57,8 @@ QStringList shown(QWidget &view)
         const QString off = w->isEnabled() ? QString() : QStringLiteral(" off");
         if (auto *e = qobject_cast<ElidedLabel *>(w))
             texts << e->fullText();
+        else if (auto *footer = qobject_cast<FooterLabel *>(w))
+            texts << footer->markdown();
         else if (auto *l = qobject_cast<QLabel *>(w); l && !l->text().isEmpty())
             texts << l->text();
         else if (auto *s = qobject_cast<Switch *>(w))

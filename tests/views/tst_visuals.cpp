@@ -216,6 +216,46 @@ private slots:
                  QStringLiteral("Salt & Pepper"));
     }
 
+    // A prominent button paints its symbol before its text: the bolt adds white ink.
+    void prominentSymbol()
+    {
+        auto whiteInk = [](const QIcon &icon) {
+            ProminentButton button(QStringLiteral("Send Files…"));
+            button.setIcon(icon);
+            button.resize(button.sizeHint());
+            int white = 0;
+            const QImage image = button.grab().toImage();
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x)
+                    white += qGray(image.pixel(x, y)) > 230;
+            return white;
+        };
+        const int plain = whiteInk({});
+        QVERIFY2(whiteInk(Symbols::icon(QStringLiteral("bolt.fill"), 13, Qt::white)) > plain + 20, qPrintable(QString::number(plain)));
+    }
+
+    // A link in a footer takes the accent of the appearance the desktop switches to.
+    void linkFollowsAppearance()
+    {
+        Theme::apply(Appearance::light);
+        FooterLabel label(QStringLiteral("[corvane.app](https://corvane.app)"));
+        label.resize(label.sizeHint());
+        label.show();
+        Theme::apply(Appearance::dark);
+        QCoreApplication::processEvents();
+        const QImage image = label.grab().toImage();
+        auto near = [&](const QColor &c) {
+            int n = 0;
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x)
+                    n += image.pixelColor(x, y) == c;
+            return n;
+        };
+        QVERIFY2(near(Theme::colors(Appearance::dark).accent) > 5 && near(Theme::colors(Appearance::light).accent) == 0,
+                 qPrintable(QString("%1 %2").arg(near(Theme::colors(Appearance::dark).accent)).arg(near(Theme::colors(Appearance::light).accent))));
+        Theme::apply(Appearance::light);
+    }
+
     void font()
     {
         if (!QFile::exists(QStringLiteral("/usr/share/fonts/opentype/inter/Inter-Regular.otf")))

@@ -6,6 +6,7 @@
 #include "service/decoding.h"
 
 #include <QJsonArray>
+#include <QTextDocument>
 
 namespace cv::test {
 
@@ -63,6 +64,17 @@ inline QByteArray copyJson(const char *id, const char *state, const QByteArray &
         + R"("destinations":["/home/u/Downloads/Photos"],"state":")" + state
         + R"(","bytes":0,"total_bytes":0,"files":0,"total_files":0,"scanned":true,"bits_per_second":0)"
         + (more.isEmpty() ? "" : "," + more) + "}";
+}
+
+// What Qt shows of `text` given in `format`: markup is read when the format is rich,
+// or automatic (as for every tooltip) and the text looks like markup.
+inline QString asShown(const QString &text, Qt::TextFormat format = Qt::AutoText)
+{
+    if (format == Qt::PlainText || (format == Qt::AutoText && !Qt::mightBeRichText(text)))
+        return text;
+    QTextDocument document;
+    format == Qt::MarkdownText ? document.setMarkdown(text) : document.setHtml(text);
+    return document.toRawText();
 }
 
 } // namespace cv::test

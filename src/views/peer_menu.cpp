@@ -1,4 +1,4 @@
-#include "views/computer_menu.h"
+#include "views/peer_menu.h"
 
 #include "localization/localization.h"
 #include "model/app_model.h"
@@ -9,12 +9,12 @@
 
 namespace cv {
 
-QList<ComputerMenuItem> computerMenuItems(const AppModel &model, const QString &id, bool withShow)
+QList<PeerMenuItem> PeerMenu::items(const AppModel &model, const QString &id, bool withShow)
 {
-    using A = ComputerMenuAction;
+    using A = PeerMenuAction;
     const std::optional<Peer> peer = model.peer(id);
     const bool idle = !model.busy();
-    QList<ComputerMenuItem> items;
+    QList<PeerMenuItem> items;
     if (withShow)
         items.append({A::show, L(QStringLiteral("Show")), true});
     if (peer && peer->mount) {
@@ -37,59 +37,67 @@ QList<ComputerMenuItem> computerMenuItems(const AppModel &model, const QString &
     return items;
 }
 
-void performComputerMenuAction(AppModel &model, const QString &id, ComputerMenuAction action,
-                               const std::function<void()> &show)
+void PeerMenu::perform(AppModel &model, const QString &id, PeerMenuAction action, const std::function<void()> &show)
 {
     auto send = [&](const char *op) { model.run(Command{.op = QString::fromLatin1(op), .peer = id}); };
     switch (action) {
-    case ComputerMenuAction::show:
+    case PeerMenuAction::show:
         if (show)
             show();
         break;
-    case ComputerMenuAction::openFiles:
+    case PeerMenuAction::openFiles:
         model.openFiles(id);
         break;
-    case ComputerMenuAction::eject:
+    case PeerMenuAction::eject:
         send("eject");
         break;
-    case ComputerMenuAction::showAgain:
+    case PeerMenuAction::showAgain:
         send("mount");
         break;
-    case ComputerMenuAction::sendFiles:
+    case PeerMenuAction::sendFiles:
         model.pickFiles(id);
         break;
-    case ComputerMenuAction::divider:
+    case PeerMenuAction::divider:
         break;
-    case ComputerMenuAction::disconnect:
+    case PeerMenuAction::disconnect:
         send("disconnect");
         break;
-    case ComputerMenuAction::reconnect:
+    case PeerMenuAction::reconnect:
         send("connect");
         break;
-    case ComputerMenuAction::forget:
+    case PeerMenuAction::forget:
         model.forget(id);
         break;
     }
 }
 
-void fillComputerMenu(QMenu &menu, AppModel &model, const QString &id, std::function<void()> show)
+PeerMenu::PeerMenu(AppModel &model, QString id, std::function<void()> show, QWidget *parent)
+    : QMenu(parent), model_(&model), id_(std::move(id)), show_(std::move(show))
 {
-    menu.clear();
-    const QPointer<AppModel> guarded(&model);
-    for (const ComputerMenuItem &item : computerMenuItems(model, id, bool(show))) {
-        if (item.action == ComputerMenuAction::divider) {
-            menu.addSeparator();
+}
+
+void PeerMenu::refresh()
+{
+    if (!model_)
+        return;
+    QList<PeerMenuItem> now = items(*model_, id_, bool(show_));
+    if (built_ && now == shown_)
+        return;
+    built_ = true;
+    shown_ = std::move(now);
+    clear();
+    for (const PeerMenuItem &item : std::as_const(shown_)) {
+        if (item.action == PeerMenuAction::divider) {
+            addSeparator();
             continue;
         }
         // A translation may hold "&", which a menu would read as a mnemonic.
-        QString title = item.title;
-        title.replace(QLatin1Char('&'), QStringLiteral("&&"));
-        QAction *action = menu.addAction(title);
+        QAction *action = addAction(QString(item.title).replace(QLatin1Char('&'), QStringLiteral("&&")));
         action->setEnabled(item.enabled);
         action->setData(int(item.action));
-        QObject::connect(action, &QAction::triggered, action, [guarded, id, which = item.action, show] {
-            if (guarded)
-                performComputerMenuAction(*guarded, id, which, show);
+        connect(action, &QAction::triggered, this, [this, which = item.action] {
+            if (model_)
+                perform(*model_, id_, which, show_);
         });
     }
 }
