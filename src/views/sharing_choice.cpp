@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QEvent>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -336,6 +337,17 @@ void SharingTile::changeEvent(QEvent *event)
     else if (event->type() == QEvent::PaletteChange)
         update();
     QAbstractButton::changeEvent(event);
+}
+
+void SharingTile::keyPressEvent(QKeyEvent *event)
+{
+    // Space is the button's own; Enter chooses the tile too.
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && !event->isAutoRepeat()) {
+        click();
+        event->accept();
+        return;
+    }
+    QAbstractButton::keyPressEvent(event);
 }
 
 void SharingTile::setHovered(bool hovered)

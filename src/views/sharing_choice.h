@@ -24,7 +24,7 @@ class SymbolView;
 // One sharing choice as a large clickable tile, painted by hand: the surface, the
 // symbol, title and description, the accent border and check badge of the current
 // choice, the hover tint, the press feedback, and half opacity while disabled. Its
-// height follows its width (the description wraps).
+// height follows its width (the description wraps). Space or Enter chooses it.
 class SharingTile final : public QAbstractButton {
     Q_OBJECT
 public:
@@ -48,6 +48,7 @@ protected:
     void enterEvent(QEnterEvent *event) override;
     void leaveEvent(QEvent *event) override;
     void changeEvent(QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
     bool hitButton(const QPoint &pos) const override;
 
 private:

@@ -510,7 +510,7 @@ void collectStops(QLayout *layout, QWidget *root, QList<QWidget *> &stops, QSet<
 
 void collectStops(QWidget *widget, QWidget *root, QList<QWidget *> &stops, QSet<QWidget *> &seen)
 {
-    if (seen.contains(widget) || !widget->isVisibleTo(root) || widget->isWindow())
+    if (seen.contains(widget) || (widget != root && (!widget->isVisibleTo(root) || widget->isWindow())))
         return;
     seen.insert(widget);
     if ((widget->focusPolicy() & Qt::TabFocus) && widget->isEnabled() && !widget->focusProxy() && widget != root)
@@ -540,10 +540,11 @@ bool focusNextStop(QWidget *root, bool next)
     const QList<QWidget *> stops = tabStops(root);
     if (stops.isEmpty())
         return false;
-    // From the stop that holds the focus, or from the edge when none under root does.
+    // From the innermost stop that holds the focus (a stop comes before the stops
+    // inside it), or from the edge when none under root does.
     QWidget *focus = root->focusWidget();
     qsizetype at = -1;
-    for (qsizetype i = 0; i < stops.size() && at < 0; ++i) {
+    for (qsizetype i = 0; i < stops.size(); ++i) {
         if (focus && (stops[i] == focus || stops[i]->isAncestorOf(focus)))
             at = i;
     }

@@ -267,6 +267,42 @@ private slots:
         QCOMPARE(act(service, view), expected);
     }
 
+    // Tab walks the window in screen order (each row, then its "Reconnect", then
+    // the switches), wrapping, never stopping at the scroll area; a focused row opens
+    // on Enter or Space and shows its menu on the Menu key or Shift+F10, with a ring.
+    void keyboard()
+    {
+        View v(State{.status = demo("main"), .disconnected = {{D, "Old ThinkPad"}}});
+        v.view.resize(580, 500);
+        v.view.show();
+        QVERIFY(QTest::qWaitForWindowActive(&v.view));
+        QStringList order;
+        for (int i = 0; i < 8; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QWidget *w = QApplication::focusWidget();
+            auto *row = qobject_cast<ComputerRow *>(w);
+            auto *button = qobject_cast<QAbstractButton *>(w);
+            order << (row ? row->row().name : button && !button->text().isEmpty() ? button->text() : w->accessibleName());
+        }
+        QCOMPARE(order.join('|'), "Studio Mac|Windows Desktop|Old ThinkPad|Reconnect|Show in menu bar|"
+                                  "When a computer connects|When files arrive|Studio Mac");
+        ComputerRow *row = rowOf(v.view, A);
+        QImage ring(row->size(), QImage::Format_ARGB32_Premultiplied);
+        ring.fill(Qt::white);
+        row->setFocus(Qt::TabFocusReason);
+        row->render(&ring, {}, {}, QWidget::DrawChildren);
+        QVERIFY(qBlue(ring.pixel(2, row->height() / 2)) > 200 && qRed(ring.pixel(2, row->height() / 2)) < 200);
+        for (auto key : {Qt::Key_Return, Qt::Key_Space})
+            QTest::keyClick(row, key);
+        QCOMPARE(v.opened, (QStringList{A, A}));
+        QTest::keyClick(row, Qt::Key_Menu);
+        QTRY_VERIFY(row->menu() && row->menu()->isVisible());
+        row->menu()->hide();
+        QTest::keyClick(row, Qt::Key_F10, Qt::ShiftModifier);
+        QTRY_VERIFY(row->menu()->isVisible());
+        row->menu()->hide();
+    }
+
     // A poll that brings the same status again changes nothing on screen; a new
     // status redraws, keeping each computer's row.
     void unchangedStatusPaintsNothing()

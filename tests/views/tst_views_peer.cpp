@@ -1,7 +1,9 @@
 #include "views_logic_support.h"
 #include "table.h"
+#include "view_standin.h"
 
 #include "views/activity_list.h"
+#include "views/banner.h"
 #include "views/peer_view.h"
 #include "views/theme.h"
 #include "views/widgets.h"
@@ -11,13 +13,16 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 
 using namespace cv;
 using namespace cv::test;
 
 using ViewAction = std::function<void(PeerView &, StandinModel &)>;
+using ViewRead = std::function<QString(PeerView &)>;
 Q_DECLARE_METATYPE(ViewAction)
+Q_DECLARE_METATYPE(ViewRead)
 
 namespace {
 
@@ -27,6 +32,20 @@ const QString nbsp = QStringLiteral("\u00A0");
 QJsonArray rememberedA(const QJsonObject &share = share::none(), const QString &name = "Old Name")
 {
     return {remembered(A).named(name).sharing(share)};
+}
+
+const QString evil = "<b>Evil</b> &amp; <i>Co</i> <img src=x>";
+
+// What a label shows.
+QString shownBy(QLabel *label) { return asShown(label->text(), label->textFormat()); }
+
+// What the widget with the keyboard focus is: a tile's or button's text, else its
+// accessible name.
+QString focused()
+{
+    QWidget *w = QApplication::focusWidget();
+    auto *b = qobject_cast<QAbstractButton *>(w);
+    return b && !b->text().isEmpty() ? b->text() : w ? w->accessibleName() : "none";
 }
 
 // Sends a drag of `urls` over the view and, with `drop`, drops it; true when the
@@ -179,12 +198,79 @@ private slots:
         if (!overlay.isEmpty()) {
             QCOMPARE(view.dropOverlayText(), overlay);
             QVERIFY(view.dropOverlay()->testAttribute(Qt::WA_TransparentForMouseEvents));
+            // The window's content shows through the surface: where the header stands
+            // out most from the background, it still does under the overlay.
+            for (Appearance appearance : {Appearance::light, Appearance::dark}) {
+                Theme::setWindowAppearance(&view, appearance);
+                view.dropOverlay()->hide();
+                const QImage under = view.grab().toImage();
+                view.dropOverlay()->show();
+                const QImage over = view.grab().toImage();
+                over.save(QString("/tmp/peerview-drop-%1.png").arg(appearance == Appearance::dark ? "dark" : "light"));
+                QPoint most(20, 20);
+                for (int y = 20; y < 150; ++y)
+                    for (int x = 20; x < view.width() - 20; ++x)
+                        if (std::abs(qGray(under.pixel(x, y)) - qGray(under.pixel(2, 2))) > std::abs(qGray(under.pixel(most)) - qGray(under.pixel(2, 2))))
+                            most = QPoint(x, y);
+                QVERIFY(std::abs(qGray(under.pixel(most)) - qGray(under.pixel(2, 2))) > 100);
+                QVERIFY2(std::abs(qGray(over.pixel(most)) - qGray(under.pixel(most))) < 30, qPrintable(QString::number(qGray(over.pixel(most)))));
+            }
         } else {
             QVERIFY(!drag(view, {QUrl::fromLocalFile("/etc/hostname")}, true));
         }
         QDragLeaveEvent leave;
         QApplication::sendEvent(&view, &leave);
         QVERIFY(!view.dropOverlay()->isVisible());
+    }
+
+    // The other computer's name is shown as it is wherever it goes, never read as markup.
+    void hostileName_data()
+    {
+        columns<QJsonObject, ViewRead>("status", "read");
+        const QJsonObject sharing = demo("copying", {{"name", evil}});
+        QTest::newRow("Get Files… tooltip") << sharing << ViewRead([](PeerView &v) {
+            return asShown(buttonNamed(*v.banner(), "Get Files…")->toolTip());
+        });
+        QTest::newRow("banner title") << sharing << ViewRead([](PeerView &v) { return shownBy(v.banner()->titleLabel()); });
+        QTest::newRow("name") << sharing << ViewRead([](PeerView &v) { return shownBy(v.nameLabel()); });
+        QTest::newRow("more button") << sharing << ViewRead([](PeerView &v) { return v.moreButton()->accessibleName(); });
+        QTest::newRow("option detail") << sharing << ViewRead([](PeerView &v) {
+            return shownBy(v.options()->readOnlyRow()->detailLabel());
+        });
+        QTest::newRow("pending note") << demo("empty", {}, {}, rememberedA(share::none(), evil))
+                                      << ViewRead([](PeerView &v) { return shownBy(v.pendingNote()); });
+    }
+
+    void hostileName()
+    {
+        auto [status, read] = fetch<QJsonObject, ViewRead>("status", "read");
+        ModelFixture f;
+        install(f.model(), status);
+        PeerView view(f.model(), A, "Initial", nullptr);
+        const QString shown = read(view);
+        QVERIFY2(shown.contains(evil), qPrintable(shown));
+    }
+
+    // Tab walks the window in screen order, wrapping, never stopping at the scroll
+    // area; Enter chooses a tile.
+    void keyboard()
+    {
+        ModelFixture f;
+        f.model().showDemo(Demo::status("copying"));
+        PeerView view(f.model(), A, "Initial", nullptr);
+        view.resize(640, 500);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowActive(&view));
+        QStringList order;
+        for (int i = 0; i < 12; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            order << focused();
+        }
+        QCOMPARE(order.join('|'), "More actions for Windows Desktop|Share drives|Share a folder|Receive only|Read-only|"
+                                  "Remember this computer|Cancel|Eject|Get Files…|Open|More actions for Windows Desktop|Share drives");
+        QSignalSpy chosen(view.tile(SharingChoice::drive), &QAbstractButton::clicked);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QCOMPARE(chosen.size(), 1);
     }
 
     // While a command is in flight the switches keep the user's values; they take
