@@ -230,22 +230,35 @@ void ComputerRow::keyPressEvent(QKeyEvent *event)
 void ComputerRow::focusInEvent(QFocusEvent *event)
 {
     keyboardFocus_ = focusRingWanted(event);
-    update();
+    if (parentWidget())
+        parentWidget()->update();
     QWidget::focusInEvent(event);
 }
 
 void ComputerRow::focusOutEvent(QFocusEvent *event)
 {
-    update();
+    if (parentWidget())
+        parentWidget()->update();
     QWidget::focusOutEvent(event);
 }
 
-void ComputerRow::paintEvent(QPaintEvent *)
+bool ComputerRow::event(QEvent *event)
 {
-    if (hasFocus() && keyboardFocus_) {
-        QPainter painter(this);
-        paintFocusRing(painter, palette(), QRectF(rect()).adjusted(1.5, 1.5, -1.5, -1.5), 6);
+    // The ring goes around the row, in the padding of the widget that holds it.
+    if (event->type() == QEvent::ParentAboutToChange && parentWidget())
+        parentWidget()->removeEventFilter(this);
+    else if (event->type() == QEvent::ParentChange && parentWidget())
+        parentWidget()->installEventFilter(this);
+    return QWidget::event(event);
+}
+
+bool ComputerRow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == parentWidget() && event->type() == QEvent::Paint && hasFocus() && keyboardFocus_) {
+        QPainter painter(parentWidget());
+        paintFocusRing(painter, palette(), QRectF(geometry()).adjusted(-5.5, -1.5, 5.5, 1.5), 7);
     }
+    return false;
 }
 
 EmptyComputers::EmptyComputers(QWidget *parent)

@@ -39,7 +39,8 @@ public:
     PeerMenu *menu() const { return menu_; }
 
 protected:
-    void paintEvent(QPaintEvent *event) override;
+    bool event(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void focusInEvent(QFocusEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;

@@ -310,8 +310,9 @@ void SharingTile::paintEvent(QPaintEvent *)
         Symbols::paint(painter, badge, QStringLiteral("checkmark.circle.fill"), Qt::white, c.accent);
     }
     if (hasFocus()) {
+        // Inside the border of the current choice, where it shows beside it.
         QPainterPath ring;
-        SurfaceShape{area}.inset(1.5).addTo(ring);
+        SurfaceShape{area}.inset(state_.selected ? 4.5 : 1.5).addTo(ring);
         QColor focus = c.accent;
         focus.setAlphaF(0.5f);
         painter.strokePath(ring, QPen(focus, 3));

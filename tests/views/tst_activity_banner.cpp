@@ -54,7 +54,8 @@ class TestActivityBanner : public QObject {
 private slots:
     void initTestCase() { Theme::install(*qApp); }
 
-    // The demo states with transfers shown in the window, in both appearances.
+    // The demo states with transfers shown in the window (their pictures are the
+    // reference rendering's).
     void demoStates_data()
     {
         columns<QString, QString, QString>("state", "row", "banner"); // title | caption | buttons; title | buttons
@@ -69,16 +70,8 @@ private slots:
     {
         auto [state, row, banner] = fetch<QString, QString, QString>("state", "row", "banner");
         Window w(state);
-        QImage images[2];
-        for (bool dark : {false, true}) {
-            Theme::setWindowAppearance(&w.frame, dark ? Appearance::dark : Appearance::light);
-            w.frame.show();
-            QVERIFY(QTest::qWaitForWindowExposed(&w.frame));
-            QCoreApplication::processEvents(); // widgets made after showing appear one turn later
-            images[dark] = w.frame.grab().toImage();
-            images[dark].save(QString("/tmp/views_%1_%2.png").arg(state, dark ? "dark" : "light"));
-        }
-        QVERIFY(images[1].pixelColor(5, 5).lightness() < images[0].pixelColor(5, 5).lightness());
+        w.frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w.frame));
         QStringList shown;
         for (ActivityRow *r : w.list->rows())
             shown << r->title()->text() + "|" + r->caption()->text() + "|" + titles(r->buttons()).join(",");

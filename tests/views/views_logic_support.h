@@ -5,6 +5,8 @@
 #include "devtools/demo.h"
 #include "service/decoding.h"
 
+#include <QAccessible>
+#include <QApplication>
 #include <QJsonArray>
 #include <QTextDocument>
 
@@ -75,6 +77,13 @@ inline QString asShown(const QString &text, Qt::TextFormat format = Qt::AutoText
     QTextDocument document;
     format == Qt::MarkdownText ? document.setMarkdown(text) : document.setHtml(text);
     return document.toRawText();
+}
+
+// The name assistive tools read for the widget with the keyboard focus.
+inline QString focused()
+{
+    QAccessibleInterface *focus = QAccessible::queryAccessibleInterface(QApplication::focusWidget());
+    return focus ? focus->text(QAccessible::Name) : QStringLiteral("none");
 }
 
 } // namespace cv::test
