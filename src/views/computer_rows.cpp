@@ -2,6 +2,7 @@
 
 #include "localization/localization.h"
 #include "model/app_model.h"
+#include "views/main_view.h"
 
 #include <QCollator>
 #include <QSet>
@@ -47,7 +48,7 @@ QString offlineSummary(const RememberedPeer &remembered, bool disconnected)
 
 } // namespace
 
-QList<ComputerRowModel> computerRows(const AppModel &model)
+QList<ComputerRowModel> MainView::rows(const AppModel &model)
 {
     QList<ComputerRowModel> rows;
     QSet<QString> connectedIds;

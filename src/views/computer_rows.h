@@ -20,11 +20,7 @@ struct ComputerRowModel {
     bool operator==(const ComputerRowModel &) const = default;
 };
 
-// Every computer the model knows of: the connected ones in the model's order, then
-// the remembered ones that are not connected and the disconnected ones that are not
-// remembered, together in name order (stable: equal names keep their order, the
-// remembered before the disconnected). Computed afresh at each call.
-QList<ComputerRowModel> computerRows(const AppModel &model);
+// The list of these records is MainView::rows().
 
 // What the list shows while it is empty: the status line, and whether a spinner
 // goes with it.

@@ -338,7 +338,7 @@ void MainView::redrawBanner()
 
 void MainView::redrawComputers(bool updateRequired)
 {
-    const QList<ComputerRowModel> rows = computerRows(model_);
+    const QList<ComputerRowModel> rows = MainView::rows(model_);
     setShown(computersHeader_, !rows.isEmpty());
     setShown(computersSpinner_, model_.starting() || model_.mutating());
 

@@ -23,6 +23,7 @@ class ServiceHost;
 class Spinner;
 class Switch;
 class WindowHeight;
+struct ComputerRowModel;
 
 // The main window's content: one grouped form with the service's health, the
 // computers this one knows, the settings and the notification choices. It keeps no
@@ -36,6 +37,12 @@ public:
     // `openPeer` opens the window of a computer, given its id; `height` may be null.
     MainView(AppModel &model, ServiceHost &host, std::function<void(const QString &)> openPeer, WindowHeight *height,
              QWidget *parent = nullptr);
+
+    // Every computer the model knows of: the connected ones in the model's order,
+    // then the remembered ones that are not connected and the disconnected ones that
+    // are not remembered, together in name order (stable: equal names keep their
+    // order, the remembered before the disconnected). Computed afresh at each call.
+    static QList<ComputerRowModel> rows(const AppModel &model);
 
     // The product's web site, linked from the download footer.
     static const QString &productSite();

@@ -5,6 +5,7 @@
 #include "views/banner_logic.h"
 #include "views/peer_menu.h"
 #include "views/computer_rows.h"
+#include "views/main_view.h"
 #include "views/sharing_logic.h"
 
 #include <QAction>
@@ -130,7 +131,7 @@ private slots:
     {
         auto [status, disconnected, rows] = fetch<QJsonObject, AppModel::Disconnected, QString>("status", "disconnected", "rows");
         Fixture x(status, disconnected);
-        QCOMPARE(describe(computerRows(x.m())), rows);
+        QCOMPARE(describe(MainView::rows(x.m())), rows);
     }
 
     void menu_data()
