@@ -93,6 +93,7 @@ SystemdLoginItemService::SystemdLoginItemService(const AppBundle &bundle, System
                                                  QString autostartFolder)
     : bundle_(bundle), manager_(manager), autostartFolder_(std::move(autostartFolder))
 {
+    connect(&manager_, &SystemdUserManager::changed, this, &LoginItemService::changed);
 }
 
 std::shared_ptr<LoginItem> SystemdLoginItemService::agent(const QString &plistName)

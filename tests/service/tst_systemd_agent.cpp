@@ -9,6 +9,8 @@
 #include "platform/systemd_user.h"
 
 #include <QDBusConnection>
+#include <QDBusMessage>
+#include <QElapsedTimer>
 #include <QTest>
 
 using namespace cv;
@@ -54,13 +56,20 @@ class SystemdAgentTest : public QObject {
     QString entryPath() const { return qEnvironmentVariable("XDG_CONFIG_HOME") + "/autostart/app.corvane.Corvane.desktop"; }
     QStringList enableCalls() const
     {
-        return {"LinkUnitFiles " + unitFile(), "EnableUnitFiles " + unit, "Reload", "ResetFailedUnit " + unit,
-                "StartUnit " + unit + " replace"};
+        return {"LinkUnitFiles " + unitFile() + " false true", "EnableUnitFiles " + unit + " false false", "Reload",
+                "ResetFailedUnit " + unit, "StartUnit " + unit + " replace"};
     }
-    std::shared_ptr<ServiceHost> makeHost()
+    // Every question to the manager answered, and what follows from the answers done.
+    void settle() { QCoro::waitFor(manager_->answered()); }
+    // A host that has read the registration once (`settled`: and had its answers).
+    std::shared_ptr<ServiceHost> makeHost(bool settled = true)
     {
-        return std::make_shared<ServiceHost>(
+        auto host = std::make_shared<ServiceHost>(
             ServiceHost::Platform{&launcher_, items_.get(), launchctl_.get(), &bundle_, &clock_});
+        host->refreshLogin();
+        if (settled)
+            settle();
+        return host;
     }
     void failing(const QString &method)
     {
@@ -128,13 +137,12 @@ private slots:
         QTest::addColumn<QStringList>("calls");
         QTest::addColumn<QString>("error");
         QTest::addColumn<QString>("after"); // enabled, detail
-        const QStringList disable{"DisableUnitFiles " + unit, "Reload"};
+        const QStringList disable{"DisableUnitFiles " + unit + " false", "Reload"};
         QTest::newRow("enable") << true << "disabled" << "" << enableCalls() << "" << "1 " + runs;
         QTest::newRow("already enabled") << true << "enabled" << "" << QStringList() << "" << "1 " + runs;
-        QTest::newRow("masked: no link over the mask") << true << "masked" << "" << QStringList{"EnableUnitFiles " + unit}
+        QTest::newRow("masked: no link over the mask") << true << "masked" << "" << QStringList{enableCalls()[1]}
                                                        << "platform: Unit file app.corvane.Corvane.service is masked." << "0 " + approval;
-        QTest::newRow("enable refused") << true << "" << "EnableUnitFiles"
-                                        << QStringList{"LinkUnitFiles " + unitFile(), "EnableUnitFiles " + unit} << denied << "0 " + runs;
+        QTest::newRow("enable refused") << true << "" << "EnableUnitFiles" << enableCalls().mid(0, 2) << denied << "0 " + runs;
         QTest::newRow("disable") << false << "enabled" << "" << disable << "" << "0 " + runs;
         QTest::newRow("disable masked") << false << "masked" << "" << disable << "" << "0 " + approval;
         QTest::newRow("disable, not registered") << false << "" << "" << QStringList() << "" << "0 " + runs;
@@ -153,28 +161,60 @@ private slots:
         QVERIFY(outcome(items_->mainApp()->registerItem()).value);
         const auto host = makeHost();
         QCOMPARE(outcome(host->setLogin(enable)).error, error.isEmpty() ? std::nullopt : std::optional(error));
+        settle();
         QCOMPARE(fake_->calls(), calls);
         QCOMPARE(host->loginBusy(), false);
         QCOMPARE(QStringLiteral("%1 ").arg(host->loginEnabled()) + host->loginDetail(), after);
         QCOMPARE(QFileInfo::exists(entryPath()), !enable);
     }
 
-    // Running only while active ("" for not loaded, none for no answer); a manager that
+    // Running only while active, followed through the unit's signals; a manager that
     // did not answer is left alone for a while.
     void agentStopped()
     {
         fake_->setUnitFileState(unit, "enabled");
-        for (const char *active : {"activating", ""}) {
-            fake_->setActiveState(unit, *active ? std::optional<QString>(active) : std::nullopt);
-            QVERIFY(makeHost()->agentStopped());
-        }
-        fake_->setActiveState(unit, "active");
-        QVERIFY(!makeHost()->agentStopped());
-        fake_->fail("GetUnit");
         const auto host = makeHost();
-        QVERIFY(host->agentManaged() && host->agentStopped() && !host->canRegister());
+        QVERIFY(host->agentStopped()); // not loaded
+        fake_->setActiveState(unit, "active");
+        QTRY_VERIFY(!host->agentStopped());
+        fake_->setActiveState(unit, "activating");
+        QTRY_VERIFY(host->agentStopped());
+        fake_->fail("GetUnit");
+        fake_->setActiveState(unit, "active");
+        QTRY_VERIFY(!host->canRegister());
         clock_.advance(31);
-        QVERIFY(host->canRegister());
+        QVERIFY(host->canRegister() && host->agentManaged() && host->agentStopped());
+    }
+
+    // Nothing waits for the manager: with its answers held back the readers return at
+    // once (a wait would last until the question ran out of time), and the host follows
+    // the answers when they come.
+    void slowManager()
+    {
+        fake_->setUnitFileState(unit, "enabled");
+        fake_->hold();
+        const auto host = makeHost(false);
+        QTRY_COMPARE(fake_->held(), QStringList({"Subscribe", "GetUnitFileState"}));
+        QElapsedTimer timer;
+        timer.start();
+        host->refreshLogin();
+        QVERIFY(!host->agentManaged() && !host->agentStopped() && !host->needsApproval() && !host->loginEnabled());
+        QVERIFY(timer.elapsed() < 300);
+        fake_->release();
+        settle();
+        QVERIFY(host->agentManaged() && host->loginEnabled());
+    }
+
+    // Refused as the manager refuses them: a dropped argument, a flag of another type.
+    void wrongCallRefused()
+    {
+        for (const QVariantList &arguments : {QVariantList{QStringList{unit}, false}, QVariantList{QStringList{unit}, false, 1}}) {
+            QDBusMessage call = QDBusMessage::createMethodCall("org.freedesktop.systemd1", "/org/freedesktop/systemd1",
+                                                               "org.freedesktop.systemd1.Manager", "EnableUnitFiles");
+            call.setArguments(arguments);
+            QCOMPARE(QDBusConnection::sessionBus().call(call).errorName(), "org.freedesktop.DBus.Error.InvalidArgs");
+        }
+        QCOMPARE(fake_->calls(), QStringList());
     }
 
     // A marker in the service log, disabled, enabled and started again, then kickstarted.
@@ -183,10 +223,10 @@ private slots:
         QTest::addColumn<QString>("failing");
         QTest::addColumn<QStringList>("calls");
         QTest::addColumn<QString>("activeAfter");
-        const QStringList again{"DisableUnitFiles " + unit, "Reload"};
+        const QStringList again{"DisableUnitFiles " + unit + " false", "Reload"};
         QTest::newRow("repaired") << "" << again + enableCalls() + QStringList{"ResetFailedUnit " + unit, "StartUnit " + unit + " replace"}
                                   << "active";
-        QTest::newRow("link refused") << "LinkUnitFiles" << again + QStringList{"LinkUnitFiles " + unitFile()} << "failed";
+        QTest::newRow("link refused") << "LinkUnitFiles" << again + enableCalls().mid(0, 1) << "failed";
     }
     void repairAgent()
     {
@@ -198,6 +238,7 @@ private slots:
         this->failing(failing);
         const auto host = makeHost();
         QCOMPARE(outcome(host->repairAgent()).value, failing.isEmpty());
+        settle();
         QCOMPARE(fake_->calls(), calls);
         QCOMPARE(fake_->activeState(unit), std::optional(activeAfter));
         QCOMPARE(readFile(serviceLog()), "service output\n--- The background service couldn't start from sign-in; "

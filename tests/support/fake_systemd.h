@@ -1,9 +1,5 @@
 #pragma once
 
-#include <QMap>
-#include <QMutex>
-#include <QObject>
-#include <QPair>
 #include <QStringList>
 
 #include <memory>
@@ -15,16 +11,19 @@ namespace cv::test {
 
 // A per-user systemd manager for tests: it owns org.freedesktop.systemd1 on the
 // session bus (start the test under a private bus: cv_add_test(... DBUS)) through a
-// connection of its own and answers on a thread of its own, so the code under test
-// can wait for an answer on the main thread.
+// connection of its own and answers on a thread of its own.
 //
-// It keeps unit file states ("enabled", "masked", ..., none for an unknown file) and
-// the ActiveState of loaded units, and behaves like the manager for the calls the
-// application makes: linking a file makes it "linked", enabling makes it "enabled"
-// (a masked file refuses), disabling removes a linked or enabled file (it is only
-// known through its link) and leaves a mask, starting makes the unit "active",
-// resetting turns "failed" into "inactive". It records every call that changes
-// something as one line, "Method arg…".
+// It refuses, as the manager does, a call whose whole signature is not the method's
+// (InvalidArgs) and an unknown method. It keeps unit file states ("enabled",
+// "masked", ..., none for an unknown file) and the ActiveState of loaded units, and
+// behaves like the manager for the calls the application makes: linking a file makes
+// it "linked" (over an existing one only when forced), enabling makes it "enabled" (a
+// masked file refuses), each "-runtime" when asked so; disabling removes a linked or
+// enabled file and leaves a mask; starting makes the unit "active", resetting turns
+// "failed" into "inactive". Once subscribed to, it signals UnitFilesChanged and the
+// unit's PropertiesChanged, for the test's own changes as well. It records every call
+// that changes something as one line, "Method arg…" (lists spread, booleans as
+// true/false).
 class FakeSystemdManager {
 public:
     FakeSystemdManager();
@@ -40,6 +39,11 @@ public:
     // `method` answers with the error `name` and `message`; with an empty name it
     // does not answer at all (a hung manager).
     void fail(const QString &method, const QString &name = {}, const QString &message = {});
+    // Holds every answer back, until release() sends them.
+    void hold();
+    void release();
+    // The methods whose answers are held, in order.
+    QStringList held() const;
 
     QStringList calls() const;
 
@@ -48,7 +52,6 @@ public:
 private:
     std::unique_ptr<QThread> thread_;
     Handler *handler_ = nullptr;
-    QString connectionName_;
 };
 
 } // namespace cv::test
