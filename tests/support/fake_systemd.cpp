@@ -31,6 +31,11 @@ const QMap<QString, QString> signatures{
 // Calls that change nothing (a subscription only changes what is signalled).
 const QStringList reads{"GetUnitFileState", "GetUnit", "Get", "Subscribe"};
 
+void put(QMap<QString, QString> &map, const QString &key, const QString &value)
+{
+    value.isEmpty() ? void(map.remove(key)) : void(map.insert(key, value));
+}
+
 // The manager's object path escaping: every byte but ASCII letters and digits as _xx.
 QString unitPath(const QString &unit)
 {
@@ -50,12 +55,10 @@ class FakeSystemdManager::Handler final : public QDBusVirtualObject {
 public:
     mutable QMutex mutex;
     QString connectionName;
-    QMap<QString, QString> files;
-    QMap<QString, QString> active;
+    QMap<QString, QString> files, active;
     QMap<QString, QPair<QString, QString>> failures;
     QStringList calls;
-    bool subscribed = false;
-    bool holding = false;
+    bool subscribed = false, holding = false;
     QList<QPair<QString, QDBusMessage>> held; // method, answer
 
     QString introspect(const QString &) const override { return {}; }
@@ -71,8 +74,8 @@ public:
         else if (message.signature() != *signature)
             reply = message.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"),
                                              "Invalid arguments '" + message.signature() + "' to call " + method);
-        else if (const auto failure = failures.constFind(method); failure != failures.constEnd()) {
-            record(message);
+        else if (record(message); failures.contains(method)) {
+            const auto failure = failures.constFind(method);
             if (failure->first.isEmpty())
                 return true; // a hung manager
             reply = message.createErrorReply(failure->first, failure->second);
@@ -104,50 +107,43 @@ private:
         if (reads.contains(message.member()))
             return;
         QStringList line{message.member()};
-        for (const QVariant &argument : message.arguments()) {
-            if (argument.typeId() == QMetaType::Bool)
-                line << (argument.toBool() ? "true" : "false");
-            else
-                line << argument.toStringList(); // a list, or a string as a list of one
-        }
+        for (const QVariant &argument : message.arguments()) // a string counts as a list of one
+            line << (argument.typeId() == QMetaType::Bool ? QStringList{argument.toBool() ? "true" : "false"} : argument.toStringList());
         calls << line.join(QLatin1Char(' '));
     }
 
     QDBusMessage answer(const QDBusMessage &message)
     {
-        record(message);
         const QString method = message.member();
         const QVariantList args = message.arguments();
         const QString unit = QFileInfo(args.value(0).toStringList().value(0)).fileName();
         const QString state = files.value(unit);
         const QString runtime = args.value(1).toBool() ? QStringLiteral("-runtime") : QString();
         const auto error = [&](const char *name, const QString &text) { return message.createErrorReply(QLatin1String(name), text); };
-        const auto noFile = [&] { return error("org.freedesktop.DBus.Error.FileNotFound", "No such file or directory"); };
-        const auto notLoaded = [&] { return error("org.freedesktop.systemd1.NoSuchUnit", "Unit " + unit + " not loaded."); };
-        const auto masked = [&] { return error("org.freedesktop.systemd1.UnitMasked", "Unit file " + unit + " is masked."); };
         const auto filesNow = [&](const QString &now) {
-            now.isEmpty() ? void(files.remove(unit)) : void(files.insert(unit, now));
+            put(files, unit, now);
             filesChanged();
             return message.createReply();
         };
-        const auto activeNow = [&](const QString &now) {
+        const auto activeNow = [&](const char *now) {
             active[unit] = now;
             activeChanged(unit);
         };
+        if (state.isEmpty() && (method == "GetUnitFileState" || method == "EnableUnitFiles" || method == "StartUnit"))
+            return error("org.freedesktop.DBus.Error.FileNotFound", "No such file or directory");
+        if (state.startsWith(QLatin1String("masked")) && (method == "EnableUnitFiles" || method == "StartUnit"))
+            return error("org.freedesktop.systemd1.UnitMasked", "Unit file " + unit + " is masked.");
+        if (!active.contains(unit) && (method == "GetUnit" || method == "ResetFailedUnit"))
+            return error("org.freedesktop.systemd1.NoSuchUnit", "Unit " + unit + " not loaded.");
         if (method == QLatin1String("GetUnitFileState"))
-            return state.isEmpty() ? noFile() : message.createReply(state);
+            return message.createReply(state);
         if (method == QLatin1String("LinkUnitFiles")) {
             if (!state.isEmpty() && !args.value(2).toBool())
                 return error("org.freedesktop.DBus.Error.FileExists", "File exists");
             return filesNow(state.startsWith(QLatin1String("enabled")) ? state : "linked" + runtime);
         }
-        if (method == QLatin1String("EnableUnitFiles")) {
-            if (state.isEmpty())
-                return noFile();
-            if (state.startsWith(QLatin1String("masked")))
-                return masked();
+        if (method == QLatin1String("EnableUnitFiles"))
             return filesNow("enabled" + runtime);
-        }
         if (method == QLatin1String("DisableUnitFiles"))
             return filesNow(state == "enabled" + runtime || state == "linked" + runtime ? QString() : state);
         if (method == QLatin1String("Reload") || method == QLatin1String("Subscribe")) {
@@ -155,20 +151,14 @@ private:
             return message.createReply();
         }
         if (method == QLatin1String("GetUnit"))
-            return active.contains(unit) ? message.createReply(QVariant::fromValue(QDBusObjectPath(unitPath(unit)))) : notLoaded();
+            return message.createReply(QVariant::fromValue(QDBusObjectPath(unitPath(unit))));
         if (method == QLatin1String("StartUnit")) {
-            if (state.isEmpty())
-                return noFile();
-            if (state.startsWith(QLatin1String("masked")))
-                return masked();
-            activeNow(QStringLiteral("active"));
+            activeNow("active");
             return message.createReply(QVariant::fromValue(QDBusObjectPath(managerPath + QStringLiteral("/job/1"))));
         }
         if (method == QLatin1String("ResetFailedUnit")) {
-            if (!active.contains(unit))
-                return notLoaded();
             if (active[unit] == QLatin1String("failed"))
-                activeNow(QStringLiteral("inactive"));
+                activeNow("inactive");
             return message.createReply();
         }
         // Properties.Get
@@ -216,53 +206,36 @@ bool FakeSystemdManager::start()
     return started;
 }
 
-void FakeSystemdManager::setUnitFileState(const QString &unit, std::optional<QString> state)
+void FakeSystemdManager::setUnitFileState(const QString &unit, const QString &state)
 {
     QMutexLocker lock(&handler_->mutex);
-    state ? void(handler_->files.insert(unit, *state)) : void(handler_->files.remove(unit));
+    put(handler_->files, unit, state);
     handler_->filesChanged();
 }
 
-void FakeSystemdManager::setActiveState(const QString &unit, std::optional<QString> state)
+void FakeSystemdManager::setActiveState(const QString &unit, const QString &state)
 {
     QMutexLocker lock(&handler_->mutex);
-    state ? void(handler_->active.insert(unit, *state)) : void(handler_->active.remove(unit));
+    put(handler_->active, unit, state);
     handler_->activeChanged(unit);
-}
-
-std::optional<QString> FakeSystemdManager::activeState(const QString &unit) const
-{
-    QMutexLocker lock(&handler_->mutex);
-    const auto it = handler_->active.constFind(unit);
-    return it == handler_->active.constEnd() ? std::nullopt : std::optional(*it);
 }
 
 void FakeSystemdManager::fail(const QString &method, const QString &name, const QString &message)
 {
     QMutexLocker lock(&handler_->mutex);
-    handler_->failures.insert(method, {name, message});
+    if (!method.isEmpty())
+        handler_->failures.insert(method, {name, message});
 }
 
-void FakeSystemdManager::hold()
+QStringList FakeSystemdManager::hold(bool on)
 {
     QMutexLocker lock(&handler_->mutex);
-    handler_->holding = true;
-}
-
-void FakeSystemdManager::release()
-{
-    QMutexLocker lock(&handler_->mutex);
-    handler_->holding = false;
-    for (const auto &answer : std::exchange(handler_->held, {}))
-        handler_->send(answer.second);
-}
-
-QStringList FakeSystemdManager::held() const
-{
-    QMutexLocker lock(&handler_->mutex);
+    handler_->holding = on;
     QStringList methods;
-    for (const auto &answer : handler_->held)
-        methods << answer.first;
+    for (const auto &answer : std::as_const(handler_->held))
+        on ? void(methods << answer.first) : handler_->send(answer.second);
+    if (!on)
+        handler_->held.clear();
     return methods;
 }
 

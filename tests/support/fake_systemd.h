@@ -3,7 +3,6 @@
 #include <QStringList>
 
 #include <memory>
-#include <optional>
 
 class QThread;
 
@@ -11,19 +10,17 @@ namespace cv::test {
 
 // A per-user systemd manager for tests: it owns org.freedesktop.systemd1 on the
 // session bus (start the test under a private bus: cv_add_test(... DBUS)) through a
-// connection of its own and answers on a thread of its own.
+// connection of its own, answering on a thread of its own.
 //
-// It refuses, as the manager does, a call whose whole signature is not the method's
-// (InvalidArgs) and an unknown method. It keeps unit file states ("enabled",
-// "masked", ..., none for an unknown file) and the ActiveState of loaded units, and
-// behaves like the manager for the calls the application makes: linking a file makes
-// it "linked" (over an existing one only when forced), enabling makes it "enabled" (a
-// masked file refuses), each "-runtime" when asked so; disabling removes a linked or
-// enabled file and leaves a mask; starting makes the unit "active", resetting turns
-// "failed" into "inactive". Once subscribed to, it signals UnitFilesChanged and the
-// unit's PropertiesChanged, for the test's own changes as well. It records every call
-// that changes something as one line, "Method arg…" (lists spread, booleans as
-// true/false).
+// As the manager does, it refuses an unknown method and a call whose whole signature
+// is not the method's (InvalidArgs). It keeps unit file states (none for an unknown
+// file) and loaded units' ActiveState: linking makes a file "linked" (over a known one
+// only when forced), enabling "enabled" (not a masked one), each "-runtime" when asked
+// so; disabling removes a linked or enabled file; starting makes the unit "active",
+// resetting turns "failed" into "inactive". Once subscribed to, it signals
+// UnitFilesChanged and the unit's PropertiesChanged, for the test's own changes too.
+// It records each call that changes something as "Method arg…" (lists spread,
+// booleans as true/false).
 class FakeSystemdManager {
 public:
     FakeSystemdManager();
@@ -32,18 +29,16 @@ public:
     // Takes the manager's name on the session bus. False when there is no bus.
     bool start();
 
-    void setUnitFileState(const QString &unit, std::optional<QString> state);
-    void setActiveState(const QString &unit, std::optional<QString> state);
-    std::optional<QString> activeState(const QString &unit) const;
+    // "" for none.
+    void setUnitFileState(const QString &unit, const QString &state);
+    void setActiveState(const QString &unit, const QString &state);
 
-    // `method` answers with the error `name` and `message`; with an empty name it
-    // does not answer at all (a hung manager).
+    // `method` (if any) answers with the error `name` and `message`; with an empty
+    // name it does not answer at all (a hung manager).
     void fail(const QString &method, const QString &name = {}, const QString &message = {});
-    // Holds every answer back, until release() sends them.
-    void hold();
-    void release();
-    // The methods whose answers are held, in order.
-    QStringList held() const;
+    // Holds the answers back, or sends the held ones (false); returns the methods whose
+    // answers are held, in order.
+    QStringList hold(bool on);
 
     QStringList calls() const;
 
