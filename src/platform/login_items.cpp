@@ -99,7 +99,9 @@ SystemdLoginItemService::SystemdLoginItemService(const AppBundle &bundle, System
 std::shared_ptr<LoginItem> SystemdLoginItemService::agent(const QString &plistName)
 {
     const auto unitFile = bundle_.resource(plistName, {}, QStringLiteral("systemd"));
-    if (!unitFile || !manager_.present())
+    // Until the manager has answered about the unit, nothing can be decided about it:
+    // there is no agent yet rather than one in a state it may not be in.
+    if (!unitFile || !manager_.present() || !manager_.knows(QFileInfo(*unitFile).fileName()))
         return nullptr;
     return std::make_shared<SystemdAgent>(manager_, *unitFile);
 }

@@ -59,8 +59,8 @@ signals:
 // The Linux registry. The agent is a user unit of the per-user systemd manager: its
 // unit file, named by the agent's name, ships in the installed application's data
 // folder under "systemd/"; registering links and enables it, unregistering disables
-// (and so unlinks) it. There is no agent when that file is missing or no manager
-// answers on the bus. It reports the manager's kept answers (SystemdUserManager) and
+// (and so unlinks) it. There is no agent when that file is missing, no manager
+// answers on the bus, or it has not answered about the unit yet. It reports the manager's kept answers (SystemdUserManager) and
 // passes its `changed` on. Unit file states: "enabled" is enabled, "masked" waits for
 // the user (requiresApproval: the user has to unmask it), "bad" is notFound, anything
 // else (none, "disabled", "linked", ...) is notRegistered.

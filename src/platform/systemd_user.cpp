@@ -206,6 +206,12 @@ const SystemdUserManager::Snapshot &SystemdUserManager::kept(const QString &name
     return entry.kept;
 }
 
+bool SystemdUserManager::knows(const QString &unit)
+{
+    kept(unit);
+    return entryFor(unit).read > 0;
+}
+
 std::optional<QString> SystemdUserManager::unitFileState(const QString &unit)
 {
     const Snapshot &snapshot = kept(unit);

@@ -49,6 +49,8 @@ public:
     // until the bus has told.
     bool present();
 
+    // The manager has answered about the unit at least once (asked now if it never was).
+    bool knows(const QString &unit);
     // The unit file's state ("enabled", "disabled", "masked", "linked", ...), or none
     // when the manager knows no unit file of that name or has not answered yet. Throws
     // the failure of the last question.

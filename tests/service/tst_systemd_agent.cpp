@@ -177,15 +177,15 @@ private slots:
     }
 
     // Nothing waits for the manager: with its answers held back the readers return at
-    // once (a wait would run the questions out of time), and the host follows the
-    // answers when they come.
+    // once, with no agent until it has answered (a wait would run the questions out of
+    // time), and the host follows the answers when they come.
     void slowManager()
     {
         fake_->setUnitFileState(unit, "enabled");
         fake_->hold(true);
         const auto host = makeHost(false);
         QTRY_COMPARE(fake_->hold(true), QStringList({"Subscribe", "GetUnitFileState"}));
-        QVERIFY(!host->agentManaged() && !host->agentStopped() && !host->loginEnabled());
+        QVERIFY(!host->canRegister() && !host->agentManaged() && !host->agentStopped() && !host->loginEnabled());
         fake_->hold(false);
         settle();
         QVERIFY(host->agentManaged() && host->loginEnabled());
