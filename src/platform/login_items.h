@@ -60,10 +60,11 @@ signals:
 // unit file, named by the agent's name, ships in the installed application's data
 // folder under "systemd/"; registering links and enables it, unregistering disables
 // (and so unlinks) it. There is no agent when that file is missing, no manager
-// answers on the bus, or it has not answered about the unit yet. It reports the manager's kept answers (SystemdUserManager) and
-// passes its `changed` on. Unit file states: "enabled" is enabled, "masked" waits for
-// the user (requiresApproval: the user has to unmask it), "bad" is notFound, anything
-// else (none, "disabled", "linked", ...) is notRegistered.
+// answers on the bus, or it has not answered about the unit yet. It reports the
+// manager's kept answers (SystemdUserManager) and passes its `changed` on. Unit file
+// states: "enabled" is enabled, "masked" waits for the user (requiresApproval: the
+// user has to unmask it), "bad" is notFound, anything else (none, "disabled",
+// "linked", ...) is notRegistered.
 //
 // The application's own item is an autostart entry (AutostartEntry) named by the
 // bundle identifier; it is registered while the entry exists and is not hidden.
