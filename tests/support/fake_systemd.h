@@ -8,19 +8,15 @@ class QThread;
 
 namespace cv::test {
 
-// A per-user systemd manager for tests: it owns org.freedesktop.systemd1 on the
-// session bus (start the test under a private bus: cv_add_test(... DBUS)) through a
-// connection of its own, answering on a thread of its own.
-//
-// As the manager does, it refuses an unknown method and a call whose whole signature
-// is not the method's (InvalidArgs). It keeps unit file states (none for an unknown
-// file) and loaded units' ActiveState: linking makes a file "linked" (over a known one
-// only when forced), enabling "enabled" (not a masked one), each "-runtime" when asked
-// so; disabling removes a linked or enabled file; starting makes the unit "active",
-// resetting turns "failed" into "inactive". Once subscribed to, it signals
-// UnitFilesChanged and the unit's PropertiesChanged, for the test's own changes too.
-// It records each call that changes something as "Method arg…" (lists spread,
-// booleans as true/false).
+// The per-user systemd manager for tests, owning org.freedesktop.systemd1 on the
+// session bus (cv_add_test(... DBUS)) through its own connection and thread. It refuses
+// unknown methods and, with InvalidArgs, any call whose whole signature is not the
+// method's. Linking makes a unit file "linked" (a known one only when forced), enabling
+// "enabled" (not a masked one), each "-runtime" when asked; disabling removes a linked
+// or enabled file; starting makes the unit "active", resetting turns "failed" into
+// "inactive". Once subscribed to, it signals UnitFilesChanged and the unit's
+// PropertiesChanged, the test's own changes included. It records each call that
+// changes something as "Method arg…" (lists spread, booleans as true/false).
 class FakeSystemdManager {
 public:
     FakeSystemdManager();
