@@ -105,6 +105,8 @@ void AppDelegate::applicationDidFinishLaunching(const QStringList &arguments)
     menuBarSetting(m->showInMenuBar());
     subscriptions << connect(m, &AppModel::showInMenuBarChanged, this,
                              [m, menuBarSetting] { menuBarSetting(m->showInMenuBar()); });
+    // Whether the login agent runs the service is known once the system has answered.
+    subscriptions << connect(&m->host(), &ServiceHost::loginEnabledChanged, this, &AppDelegate::considerLeaving);
 
     observeWindowClosing();
     registerNotificationCategories();

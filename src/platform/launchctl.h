@@ -32,7 +32,7 @@ public:
 // named by the target's last part ("gui/<uid>/<label>": the unit <label>):
 // - "kickstart" asks the manager to start the unit (clearing a failed state first)
 //   and returns at once;
-// - "print" waits for the unit's ActiveState and answers in launchctl's form, with
+// - "print" reads the unit's kept ActiveState and answers in launchctl's form, with
 //   the line "state = running" only when the unit is "active"; a unit the manager
 //   has not loaded exits with 113, as launchctl does for an unknown service.
 // No manager on the bus counts as a tool that cannot be launched, as does a manager

@@ -93,12 +93,15 @@ SystemdLoginItemService::SystemdLoginItemService(const AppBundle &bundle, System
                                                  QString autostartFolder)
     : bundle_(bundle), manager_(manager), autostartFolder_(std::move(autostartFolder))
 {
+    connect(&manager_, &SystemdUserManager::changed, this, &LoginItemService::changed);
 }
 
 std::shared_ptr<LoginItem> SystemdLoginItemService::agent(const QString &plistName)
 {
     const auto unitFile = bundle_.resource(plistName, {}, QStringLiteral("systemd"));
-    if (!unitFile || !manager_.present())
+    // Until the manager has answered about the unit, nothing can be decided about it:
+    // there is no agent yet rather than one in a state it may not be in.
+    if (!unitFile || !manager_.present() || !manager_.knows(QFileInfo(*unitFile).fileName()))
         return nullptr;
     return std::make_shared<SystemdAgent>(manager_, *unitFile);
 }

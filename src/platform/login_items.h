@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QCoroTask>
+#include <QObject>
 #include <QString>
 
 #include <memory>
@@ -24,7 +25,7 @@ class LoginItem {
 public:
     virtual ~LoginItem() = default;
 
-    // Asks the system afresh (a bounded wait at most).
+    // The state the system reported last; never waits.
     virtual LoginItemStatus status() = 0;
     // Registers the item and completes when the system has done so. Throws
     // PlatformError (or the system's error) on failure.
@@ -34,10 +35,12 @@ public:
     virtual QCoro::Task<> unregisterItem() = 0;
 };
 
-// The system's registry of login items.
-class LoginItemService {
+// The system's registry of login items. `changed` tells that what it reports (an
+// agent's presence or status) may have changed.
+class LoginItemService : public QObject {
+    Q_OBJECT
+
 public:
-    virtual ~LoginItemService() = default;
 
     // The per-user agent described by the file `plistName` in the application, or
     // none when the system has no such agent to offer.
@@ -48,15 +51,20 @@ public:
     virtual void openSettings() = 0;
 
     static LoginItemService &system();
+
+signals:
+    void changed();
 };
 
 // The Linux registry. The agent is a user unit of the per-user systemd manager: its
 // unit file, named by the agent's name, ships in the installed application's data
 // folder under "systemd/"; registering links and enables it, unregistering disables
-// (and so unlinks) it. There is no agent when that file is missing or no manager
-// answers on the bus. Unit file states: "enabled" is enabled, "masked" waits for the
-// user (requiresApproval: the user has to unmask it), "bad" is notFound, anything
-// else (none, "disabled", "linked", ...) is notRegistered.
+// (and so unlinks) it. There is no agent when that file is missing, no manager
+// answers on the bus, or it has not answered about the unit yet. It reports the
+// manager's kept answers (SystemdUserManager) and passes its `changed` on. Unit file
+// states: "enabled" is enabled, "masked" waits for the user (requiresApproval: the
+// user has to unmask it), "bad" is notFound, anything else (none, "disabled",
+// "linked", ...) is notRegistered.
 //
 // The application's own item is an autostart entry (AutostartEntry) named by the
 // bundle identifier; it is registered while the entry exists and is not hidden.

@@ -1,13 +1,13 @@
 #include "platform/systemd_user.h"
 
 #include "platform/clock.h"
-#include "platform/platform_error.h"
 
-#include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusPendingCall>
+#include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QCoroDBus>
+#include <QCoroSignal>
 
 #include <cerrno>
 
@@ -18,6 +18,23 @@ namespace {
 const QString managerService = QStringLiteral("org.freedesktop.systemd1");
 const QString managerPath = QStringLiteral("/org/freedesktop/systemd1");
 const QString managerInterface = QStringLiteral("org.freedesktop.systemd1.Manager");
+const QString unitInterface = QStringLiteral("org.freedesktop.systemd1.Unit");
+const QString propertiesInterface = QStringLiteral("org.freedesktop.DBus.Properties");
+
+// The unit's object path: the manager escapes every byte but ASCII letters and digits
+// as "_xx". Known before the unit is loaded, so its changes can be followed from the
+// start.
+QString unitPath(const QString &unit)
+{
+    QString path = managerPath + QStringLiteral("/unit/");
+    for (const char c : unit.toUtf8()) {
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))
+            path += QLatin1Char(c);
+        else
+            path += QStringLiteral("_%1").arg(uint(uchar(c)), 2, 16, QLatin1Char('0'));
+    }
+    return path;
+}
 
 // What the manager answers for a unit (file) it does not know.
 bool unknownUnit(const QDBusMessage &reply)
@@ -34,6 +51,8 @@ bool noAnswer(const QDBusMessage &reply)
         || name == QLatin1String("org.freedesktop.DBus.Error.Timeout")
         || name == QLatin1String("org.freedesktop.DBus.Error.TimedOut");
 }
+
+bool failed(const QDBusMessage &reply) { return reply.type() != QDBusMessage::ReplyMessage; }
 
 PlatformError failureOf(const QDBusMessage &reply)
 {
@@ -52,6 +71,13 @@ PlatformError notConnected()
     return PlatformError::fromErrno(ENOTCONN, QStringLiteral("The session bus"));
 }
 
+// Holds nothing of the manager object, so it may outlive it.
+QCoro::Task<QDBusMessage> replyTo(QDBusPendingCall call)
+{
+    const QDBusMessage reply = co_await call;
+    co_return reply;
+}
+
 } // namespace
 
 SystemdUserManager::SystemdUserManager(QDBusConnection bus, Timeouts timeouts, Clock *clock)
@@ -61,10 +87,16 @@ SystemdUserManager::SystemdUserManager(QDBusConnection bus, Timeouts timeouts, C
 
 SystemdUserManager::SystemdUserManager() : clock_(&Clock::system()) {}
 
+SystemdUserManager::~SystemdUserManager()
+{
+    lifetime_.end();
+}
+
 SystemdUserManager &SystemdUserManager::session()
 {
-    static SystemdUserManager manager;
-    return manager;
+    // Never destroyed: it outlives every user, down to the static ones.
+    static SystemdUserManager *const manager = new SystemdUserManager;
+    return *manager;
 }
 
 QDBusConnection &SystemdUserManager::bus()
@@ -79,119 +111,272 @@ QDBusMessage SystemdUserManager::managerCall(const QString &method) const
     return QDBusMessage::createMethodCall(managerService, managerPath, managerInterface, method);
 }
 
-void SystemdUserManager::noteFailure(const QDBusMessage &reply)
+QCoro::Task<QDBusMessage> SystemdUserManager::ask(QDBusMessage message, int timeoutMs)
 {
-    if (reply.type() == QDBusMessage::ErrorMessage && noAnswer(reply))
+    QCoro::Task<QDBusMessage> waiting = whileAlive(lifetime_.watch(), replyTo(bus().asyncCall(message, timeoutMs)));
+    const QDBusMessage reply = co_await std::move(waiting);
+    if (failed(reply) && noAnswer(reply))
         quietUntil_ = clock_->uptime() + timeouts_.quietSeconds;
+    co_return reply;
 }
 
-QDBusMessage SystemdUserManager::ask(const QDBusMessage &message)
+void SystemdUserManager::done()
 {
-    if (!bus().isConnected())
-        throw notConnected();
-    // QDBus::Block waits without running the event loop: nothing else of the
-    // application runs in between, and the wait is bounded.
-    QDBusMessage reply = bus().call(message, QDBus::Block, timeouts_.answerMs);
-    noteFailure(reply);
-    return reply;
+    if (--asking_ == 0)
+        emit settled();
 }
 
-bool SystemdUserManager::present()
+QCoro::Task<> SystemdUserManager::answered()
 {
-    if (!bus().isConnected() || clock_->uptime() < quietUntil_)
-        return false;
+    while (asking_ > 0)
+        co_await qCoro(this, &SystemdUserManager::settled);
+}
+
+// The signals' match rules name no sender: naming the manager's well-known name
+// would make Qt look up its owner with a blocking call.
+void SystemdUserManager::follow()
+{
+    if (following_ || !bus().isConnected())
+        return;
+    following_ = true;
+    auto *watcher = new QDBusServiceWatcher(managerService, bus(), QDBusServiceWatcher::WatchForOwnerChange, this);
+    connect(watcher, &QDBusServiceWatcher::serviceOwnerChanged, this,
+            [this](const QString &, const QString &, const QString &owner) { setOwner(!owner.isEmpty()); });
+    bus().connect(QString(), managerPath, managerInterface, QStringLiteral("UnitFilesChanged"), this,
+                  SLOT(unitFilesChanged()));
+    QCoro::Task<> asking = askOwner();
+    Q_UNUSED(asking);
+}
+
+QCoro::Task<> SystemdUserManager::askOwner()
+{
+    ++asking_;
     QDBusMessage question = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
         QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameHasOwner"));
     question << managerService;
-    const QDBusMessage reply = bus().call(question, QDBus::Block, timeouts_.answerMs);
-    return reply.type() == QDBusMessage::ReplyMessage && reply.arguments().value(0).toBool();
+    QCoro::Task<QDBusMessage> asking = ask(question, timeouts_.answerMs);
+    const QDBusMessage reply = co_await std::move(asking);
+    setOwner(!failed(reply) && reply.arguments().value(0).toBool());
+    done();
+}
+
+void SystemdUserManager::setOwner(bool present)
+{
+    owned_ = present;
+    if (present) {
+        // The manager signals changes only to the clients that subscribed. Its answer
+        // tells nothing of use (it refuses a second subscription).
+        bus().asyncCall(managerCall(QStringLiteral("Subscribe")), timeouts_.answerMs);
+        for (const auto &entry : units_) {
+            QCoro::Task<> reading = refresh(entry.first);
+            Q_UNUSED(reading);
+        }
+    }
+    emit changed();
+}
+
+bool SystemdUserManager::present()
+{
+    follow();
+    return owned_ && clock_->uptime() >= quietUntil_;
+}
+
+SystemdUserManager::Unit &SystemdUserManager::entryFor(const QString &name)
+{
+    const auto [entry, added] = units_.try_emplace(name);
+    if (added) {
+        entry->second.path = unitPath(name);
+        bus().connect(QString(), entry->second.path, propertiesInterface, QStringLiteral("PropertiesChanged"), this,
+                      SLOT(unitPropertiesChanged(QDBusMessage)));
+    }
+    return entry->second;
+}
+
+const SystemdUserManager::Snapshot &SystemdUserManager::kept(const QString &name)
+{
+    follow();
+    Unit &entry = entryFor(name);
+    const bool reading = entry.read < entry.asked;
+    const bool failed = entry.kept.fileFailure || entry.kept.activeFailure;
+    if (owned_ && !reading && (entry.asked == 0 || (failed && clock_->uptime() >= entry.retryAt))) {
+        QCoro::Task<> asking = refresh(name);
+        Q_UNUSED(asking);
+    }
+    return entry.kept;
+}
+
+bool SystemdUserManager::knows(const QString &unit)
+{
+    kept(unit);
+    return entryFor(unit).read > 0;
 }
 
 std::optional<QString> SystemdUserManager::unitFileState(const QString &unit)
 {
-    QDBusMessage question = managerCall(QStringLiteral("GetUnitFileState"));
-    question << unit;
-    const QDBusMessage reply = ask(question);
-    if (reply.type() != QDBusMessage::ReplyMessage) {
-        if (unknownUnit(reply))
-            return std::nullopt;
-        throw failureOf(reply);
-    }
-    return reply.arguments().value(0).toString();
+    const Snapshot &snapshot = kept(unit);
+    if (snapshot.fileFailure)
+        throw *snapshot.fileFailure;
+    return snapshot.fileState;
 }
 
 std::optional<QString> SystemdUserManager::activeState(const QString &unit)
 {
-    QDBusMessage question = managerCall(QStringLiteral("GetUnit"));
-    question << unit;
-    const QDBusMessage found = ask(question);
-    if (found.type() != QDBusMessage::ReplyMessage) {
-        if (unknownUnit(found))
-            return std::nullopt;
-        throw failureOf(found);
-    }
-    const QString path = qvariant_cast<QDBusObjectPath>(found.arguments().value(0)).path();
-    if (path.isEmpty())
-        throw failureOf(found);
+    const Snapshot &snapshot = kept(unit);
+    if (snapshot.activeFailure)
+        throw *snapshot.activeFailure;
+    return snapshot.activeState;
+}
 
-    QDBusMessage property = QDBusMessage::createMethodCall(managerService, path,
-                                                           QStringLiteral("org.freedesktop.DBus.Properties"),
-                                                           QStringLiteral("Get"));
-    property << QStringLiteral("org.freedesktop.systemd1.Unit") << QStringLiteral("ActiveState");
-    const QDBusMessage reply = ask(property);
-    if (reply.type() != QDBusMessage::ReplyMessage) {
-        // Unloaded between the two questions.
-        if (unknownUnit(reply) || reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.UnknownObject"))
-            return std::nullopt;
-        throw failureOf(reply);
+void SystemdUserManager::unitFilesChanged()
+{
+    for (const auto &entry : units_) {
+        QCoro::Task<> reading = refresh(entry.first);
+        Q_UNUSED(reading);
     }
-    return qvariant_cast<QDBusVariant>(reply.arguments().value(0)).variant().toString();
+}
+
+void SystemdUserManager::unitPropertiesChanged(const QDBusMessage &signal)
+{
+    if (signal.arguments().value(0).toString() != unitInterface)
+        return;
+    for (const auto &entry : units_) {
+        if (entry.second.path == signal.path()) {
+            QCoro::Task<> reading = refresh(entry.first);
+            Q_UNUSED(reading);
+        }
+    }
+}
+
+// A later read wins over an earlier one that answers after it.
+QCoro::Task<> SystemdUserManager::refresh(QString name)
+{
+    ++asking_;
+    const int ticket = ++entryFor(name).asked;
+    QCoro::Task<Snapshot> reading = readUnit(name);
+    Snapshot next = co_await std::move(reading);
+    Unit &entry = entryFor(name);
+    if (ticket > entry.read) {
+        entry.read = ticket;
+        const auto text = [](const std::optional<PlatformError> &e) { return e ? e->message() : QString(); };
+        const Snapshot &last = entry.kept;
+        const bool same = next.fileState == last.fileState && next.activeState == last.activeState
+            && text(next.fileFailure) == text(last.fileFailure) && text(next.activeFailure) == text(last.activeFailure);
+        if (next.fileFailure || next.activeFailure)
+            entry.retryAt = clock_->uptime() + timeouts_.quietSeconds;
+        entry.kept = std::move(next);
+        if (!same)
+            emit changed();
+    }
+    done();
+}
+
+QCoro::Task<SystemdUserManager::Snapshot> SystemdUserManager::readUnit(QString unit)
+{
+    Snapshot snapshot;
+    QDBusMessage question = managerCall(QStringLiteral("GetUnitFileState"));
+    question << unit;
+    QCoro::Task<QDBusMessage> asking = ask(question, timeouts_.answerMs);
+    const QDBusMessage state = co_await std::move(asking);
+    if (!failed(state)) {
+        snapshot.fileState = state.arguments().value(0).toString();
+    } else if (!unknownUnit(state)) {
+        // The next question would most likely fail the same way.
+        snapshot.fileFailure = snapshot.activeFailure = failureOf(state);
+        co_return snapshot;
+    }
+
+    question = managerCall(QStringLiteral("GetUnit"));
+    question << unit;
+    QCoro::Task<QDBusMessage> finding = ask(question, timeouts_.answerMs);
+    const QDBusMessage found = co_await std::move(finding);
+    const QString path = qvariant_cast<QDBusObjectPath>(found.arguments().value(0)).path();
+    if (failed(found) || path.isEmpty()) {
+        if (!unknownUnit(found))
+            snapshot.activeFailure = failureOf(found);
+        co_return snapshot;
+    }
+
+    QDBusMessage property = QDBusMessage::createMethodCall(managerService, path, propertiesInterface, QStringLiteral("Get"));
+    property << unitInterface << QStringLiteral("ActiveState");
+    QCoro::Task<QDBusMessage> getting = ask(property, timeouts_.answerMs);
+    const QDBusMessage reply = co_await std::move(getting);
+    if (!failed(reply))
+        snapshot.activeState = qvariant_cast<QDBusVariant>(reply.arguments().value(0)).variant().toString();
+    // Unloaded between the two questions: not loaded.
+    else if (!unknownUnit(reply) && reply.errorName() != QLatin1String("org.freedesktop.DBus.Error.UnknownObject"))
+        snapshot.activeFailure = failureOf(reply);
+    co_return snapshot;
 }
 
 QCoro::Task<> SystemdUserManager::change(QDBusMessage message)
 {
     if (!bus().isConnected())
         throw notConnected();
-    QDBusPendingCall call = bus().asyncCall(message, timeouts_.changeMs);
-    const QDBusMessage reply = co_await call;
-    noteFailure(reply);
-    if (reply.type() != QDBusMessage::ReplyMessage)
+    QCoro::Task<QDBusMessage> asking = ask(std::move(message), timeouts_.changeMs);
+    const QDBusMessage reply = co_await std::move(asking);
+    if (failed(reply))
         throw failureOf(reply);
 }
 
 QCoro::Task<> SystemdUserManager::linkAndEnable(QString path)
 {
     const QString unit = path.section(QLatin1Char('/'), -1);
-    // runtime false: it lasts beyond this session; force true: a link left by an
-    // earlier installation at another place is replaced. A mask is the user's
-    // choice and is never replaced (forcing the link would): enabling a masked unit
-    // fails with the manager's own message instead.
-    if (!unitFileState(unit).value_or(QString()).startsWith(QLatin1String("masked"))) {
-        QDBusMessage link = managerCall(QStringLiteral("LinkUnitFiles"));
-        link << QStringList{path} << false << true;
-        QCoro::Task<> linking = change(link);
-        co_await std::move(linking);
+    std::exception_ptr failure;
+    try {
+        // Asked afresh, not kept: a mask is the user's choice and is never replaced
+        // (forcing the link would); enabling a masked unit fails with the manager's own
+        // message instead.
+        QDBusMessage question = managerCall(QStringLiteral("GetUnitFileState"));
+        question << unit;
+        QCoro::Task<QDBusMessage> asking = ask(question, timeouts_.answerMs);
+        const QDBusMessage state = co_await std::move(asking);
+        if (failed(state) && !unknownUnit(state))
+            throw failureOf(state);
+        if (!state.arguments().value(0).toString().startsWith(QLatin1String("masked"))) {
+            // runtime false: it lasts beyond this session; force true: a link left by
+            // an earlier installation at another place is replaced.
+            QDBusMessage link = managerCall(QStringLiteral("LinkUnitFiles"));
+            link << QStringList{path} << false << true;
+            QCoro::Task<> linking = change(link);
+            co_await std::move(linking);
+        }
+        QDBusMessage enable = managerCall(QStringLiteral("EnableUnitFiles"));
+        enable << QStringList{unit} << false << false;
+        QCoro::Task<> enabling = change(enable);
+        co_await std::move(enabling);
+        QCoro::Task<> reloading = change(managerCall(QStringLiteral("Reload")));
+        co_await std::move(reloading);
+    } catch (...) {
+        failure = std::current_exception();
     }
-
-    QDBusMessage enable = managerCall(QStringLiteral("EnableUnitFiles"));
-    enable << QStringList{unit} << false << false;
-    QCoro::Task<> enabling = change(enable);
-    co_await std::move(enabling);
-
-    QCoro::Task<> reloading = change(managerCall(QStringLiteral("Reload")));
-    co_await std::move(reloading);
+    if (present()) {
+        QCoro::Task<> reading = refresh(unit);
+        co_await std::move(reading);
+    }
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 QCoro::Task<> SystemdUserManager::disable(QString unit)
 {
-    QDBusMessage message = managerCall(QStringLiteral("DisableUnitFiles"));
-    message << QStringList{unit} << false;
-    QCoro::Task<> disabling = change(message);
-    co_await std::move(disabling);
-
-    QCoro::Task<> reloading = change(managerCall(QStringLiteral("Reload")));
-    co_await std::move(reloading);
+    std::exception_ptr failure;
+    try {
+        QDBusMessage message = managerCall(QStringLiteral("DisableUnitFiles"));
+        message << QStringList{unit} << false;
+        QCoro::Task<> disabling = change(message);
+        co_await std::move(disabling);
+        QCoro::Task<> reloading = change(managerCall(QStringLiteral("Reload")));
+        co_await std::move(reloading);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (present()) {
+        QCoro::Task<> reading = refresh(unit);
+        co_await std::move(reading);
+    }
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 void SystemdUserManager::startUnit(const QString &unit)
@@ -199,14 +384,26 @@ void SystemdUserManager::startUnit(const QString &unit)
     if (!bus().isConnected())
         throw notConnected();
     // The bus keeps the order of one sender's messages: the reset is done before the
-    // start is looked at. Answers are not waited for; a unit without a failed state
-    // answers the reset with an error that means nothing here.
+    // start is looked at. Answers are not waited for (the unit's signals tell the
+    // outcome); a unit without a failed state answers the reset with an error that
+    // means nothing here.
     QDBusMessage reset = managerCall(QStringLiteral("ResetFailedUnit"));
     reset << unit;
-    bus().asyncCall(reset, timeouts_.changeMs);
+    QCoro::Task<> resetting = send(reset);
     QDBusMessage start = managerCall(QStringLiteral("StartUnit"));
     start << unit << QStringLiteral("replace");
-    bus().asyncCall(start, timeouts_.changeMs);
+    QCoro::Task<> starting = send(start);
+    Q_UNUSED(resetting);
+    Q_UNUSED(starting);
+}
+
+// Counted among the questions, so that `answered` waits for it.
+QCoro::Task<> SystemdUserManager::send(QDBusMessage message)
+{
+    ++asking_;
+    QCoro::Task<QDBusMessage> asking = ask(std::move(message), timeouts_.changeMs);
+    co_await std::move(asking);
+    done();
 }
 
 } // namespace cv

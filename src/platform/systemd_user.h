@@ -1,9 +1,15 @@
 #pragma once
 
+#include "platform/lifetime.h"
+#include "platform/platform_error.h"
+
 #include <QCoroTask>
 #include <QDBusConnection>
+#include <QDBusMessage>
+#include <QObject>
 #include <QString>
 
+#include <map>
 #include <optional>
 
 namespace cv {
@@ -18,54 +24,104 @@ struct SystemdTimeouts {
 };
 
 // The per-user systemd manager ("systemd --user"), reached as org.freedesktop.systemd1
-// on the session bus. Every call is bounded in time: a question waits at most
-// `answerMs` (a healthy manager answers in well under that), a change at most
-// `changeMs` and is awaited, never blocking the main thread. A manager that let a
-// call run out of time counts as absent for `quietSeconds`, so a hung manager costs
-// one wait, not one per question. Failures are thrown as PlatformError with the
-// manager's own message. Main thread only.
-class SystemdUserManager {
+// on the session bus. Nothing here ever waits on the manager: the readers return the
+// last answer kept, questions are asked in the background, and the kept answers follow
+// the manager through its signals (its name's owner, UnitFilesChanged once subscribed,
+// the unit's PropertiesChanged). `changed` tells when a kept answer changes.
+//
+// Every call is bounded in time: a question waits at most `answerMs`, a change at most
+// `changeMs`. A manager that let a call run out of time counts as absent for
+// `quietSeconds`, and a question that failed is asked again only after that long.
+// Failures are thrown as PlatformError with the manager's own message. Main thread only.
+class SystemdUserManager : public QObject {
+    Q_OBJECT
+
 public:
     using Timeouts = SystemdTimeouts;
 
     explicit SystemdUserManager(QDBusConnection bus, Timeouts timeouts = {}, Clock *clock = nullptr);
+    ~SystemdUserManager() override;
 
     // The manager of this session's bus, connected at its first use.
     static SystemdUserManager &session();
 
-    // A manager owns its name on the bus and has not failed to answer lately.
+    // A manager owns its name on the bus and has not failed to answer lately; false
+    // until the bus has told.
     bool present();
 
+    // The manager has answered about the unit at least once (asked now if it never was).
+    bool knows(const QString &unit);
     // The unit file's state ("enabled", "disabled", "masked", "linked", ...), or none
-    // when the manager knows no unit file of that name. Waits for the answer.
+    // when the manager knows no unit file of that name or has not answered yet. Throws
+    // the failure of the last question.
     std::optional<QString> unitFileState(const QString &unit);
     // The loaded unit's ActiveState ("active", "inactive", "failed", ...), or none
-    // when the unit is not loaded. Waits for the answer.
+    // when the unit is not loaded or the manager has not answered yet. Throws as above.
     std::optional<QString> activeState(const QString &unit);
 
+    // Completes once every question asked so far is answered (or ran out of time).
+    QCoro::Task<> answered();
+
     // Links the unit file at `path` into the user's unit folder (replacing a stale
-    // link of the same name, never a mask), enables it and reloads the manager.
+    // link of the same name, never a mask), enables it and reloads the manager; the
+    // kept answers are read afresh before it completes.
     QCoro::Task<> linkAndEnable(QString path);
-    // Disables the unit, which also removes the link, and reloads the manager.
+    // Disables the unit, which also removes the link, and reloads the manager; read
+    // afresh as above.
     QCoro::Task<> disable(QString unit);
     // Asks the manager to start the unit after clearing a failed state (a unit that
     // failed too often in a row is refused until then). Sends and returns; nothing
     // is awaited.
     void startUnit(const QString &unit);
 
+signals:
+    void changed();
+    void settled();
+
+private slots:
+    void unitPropertiesChanged(const QDBusMessage &signal);
+    void unitFilesChanged();
+
 private:
-    QDBusMessage managerCall(const QString &method) const;
-    QDBusMessage ask(const QDBusMessage &message);
-    QCoro::Task<> change(QDBusMessage message);
-    void noteFailure(const QDBusMessage &reply);
+    struct Snapshot {
+        std::optional<QString> fileState;
+        std::optional<QString> activeState;
+        std::optional<PlatformError> fileFailure;
+        std::optional<PlatformError> activeFailure;
+    };
+    struct Unit {
+        QString path;
+        Snapshot kept;
+        int asked = 0; // reads started
+        int read = 0;  // the latest read kept
+        double retryAt = 0;
+    };
 
     SystemdUserManager();
     QDBusConnection &bus();
+    QDBusMessage managerCall(const QString &method) const;
+    void follow();
+    Unit &entryFor(const QString &name);
+    void setOwner(bool present);
+    const Snapshot &kept(const QString &unit);
+    QCoro::Task<QDBusMessage> ask(QDBusMessage message, int timeoutMs);
+    QCoro::Task<> askOwner();
+    QCoro::Task<Snapshot> readUnit(QString unit);
+    QCoro::Task<> refresh(QString unit);
+    QCoro::Task<> change(QDBusMessage message);
+    QCoro::Task<> send(QDBusMessage message);
+    void done();
 
     std::optional<QDBusConnection> bus_;
     Timeouts timeouts_;
     Clock *clock_;
     double quietUntil_ = -1;
+    bool following_ = false;
+    bool owned_ = false;
+    int asking_ = 0;
+    std::map<QString, Unit> units_;
+    // Ends first thing in the destructor: an answer that comes later is dropped.
+    Lifetime lifetime_;
 };
 
 } // namespace cv

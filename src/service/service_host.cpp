@@ -83,6 +83,8 @@ ServiceHost::ServiceHost(Platform platform, QObject *parent) : QObject(parent), 
     if (!platform_.clock)
         platform_.clock = &Clock::system();
     logPath_ = Diagnostics::logFolder() + QStringLiteral("/service.log");
+    // The system answers in the background: what it reports is read again when it changes.
+    connect(platform_.loginItems, &LoginItemService::changed, this, &ServiceHost::refreshLogin);
 }
 
 // The child is left alone: it keeps running after the host is gone.
@@ -202,7 +204,7 @@ std::shared_ptr<LoginItem> ServiceHost::agent()
 
 std::shared_ptr<LoginItem> ServiceHost::registrableAgent()
 {
-    // The packaged check is free; asking for the agent may ask the user manager.
+    // The packaged check comes first: it spares the system a question.
     if (developmentOverridden() || !platform_.bundle->packaged())
         return nullptr;
     return agent();

@@ -88,11 +88,12 @@ public:
     bool needsApproval();
     // Registrable, enabled, and no child of this application runs.
     bool agentManaged();
-    // Managed, yet the service manager does not report it running (asks and waits,
-    // a bounded time).
+    // Managed, yet the service manager does not report it running (as last reported:
+    // nothing here waits on the system).
     bool agentStopped();
 
-    // Re-reads the registration into loginEnabled and loginDetail. Never fails.
+    // Re-reads the registration into loginEnabled and loginDetail. Never fails. Runs by
+    // itself whenever the login-item service reports a change.
     void refreshLogin();
     // Registers (true) or unregisters (false) the agent. Throws ServiceError when
     // busy or not registrable, or the system's error.

@@ -6,6 +6,8 @@
 #include <QDBusVariant>
 #include <QDBusVirtualObject>
 #include <QFileInfo>
+#include <QMap>
+#include <QMutex>
 #include <QMutexLocker>
 #include <QThread>
 
@@ -16,6 +18,23 @@ namespace {
 const QString managerName = QStringLiteral("org.freedesktop.systemd1");
 const QString managerPath = QStringLiteral("/org/freedesktop/systemd1");
 const QString unitPrefix = QStringLiteral("/org/freedesktop/systemd1/unit/");
+const QString manager = QStringLiteral("org.freedesktop.systemd1.Manager.");
+const QString properties = QStringLiteral("org.freedesktop.DBus.Properties.");
+
+// The methods the manager offers, by interface and name, with their signatures.
+const QMap<QString, QString> signatures{
+    {manager + "GetUnitFileState", "s"}, {manager + "GetUnit", "s"},         {manager + "LinkUnitFiles", "asbb"},
+    {manager + "EnableUnitFiles", "asbb"}, {manager + "DisableUnitFiles", "asb"}, {manager + "StartUnit", "ss"},
+    {manager + "ResetFailedUnit", "s"},  {manager + "Reload", ""},           {manager + "Subscribe", ""},
+    {properties + "Get", "ss"},
+};
+// Calls that change nothing (a subscription only changes what is signalled).
+const QStringList reads{"GetUnitFileState", "GetUnit", "Get", "Subscribe"};
+
+void put(QMap<QString, QString> &map, const QString &key, const QString &value)
+{
+    value.isEmpty() ? void(map.remove(key)) : void(map.insert(key, value));
+}
 
 // The manager's object path escaping: every byte but ASCII letters and digits as _xx.
 QString unitPath(const QString &unit)
@@ -35,107 +54,119 @@ QString unitPath(const QString &unit)
 class FakeSystemdManager::Handler final : public QDBusVirtualObject {
 public:
     mutable QMutex mutex;
-    QMap<QString, QString> files;
-    QMap<QString, QString> active;
+    QString connectionName;
+    QMap<QString, QString> files, active;
     QMap<QString, QPair<QString, QString>> failures;
     QStringList calls;
+    bool subscribed = false, holding = false;
+    QList<QPair<QString, QDBusMessage>> held; // method, answer
 
     QString introspect(const QString &) const override { return {}; }
 
-    bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override
+    bool handleMessage(const QDBusMessage &message, const QDBusConnection &) override
     {
         QMutexLocker lock(&mutex);
         const QString method = message.member();
-        if (const auto failure = failures.constFind(method); failure != failures.constEnd()) {
-            record(message);
-            if (!failure->first.isEmpty())
-                connection.send(message.createErrorReply(failure->first, failure->second));
-            return true; // no answer at all when the name is empty
+        const auto signature = signatures.constFind(message.interface() + '.' + method);
+        QDBusMessage reply;
+        if (signature == signatures.constEnd() || (message.path() == managerPath) != signature.key().startsWith(manager))
+            reply = message.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.UnknownMethod"), "Unknown method " + method);
+        else if (message.signature() != *signature)
+            reply = message.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"),
+                                             "Invalid arguments '" + message.signature() + "' to call " + method);
+        else if (record(message); failures.contains(method)) {
+            const auto failure = failures.constFind(method);
+            if (failure->first.isEmpty())
+                return true; // a hung manager
+            reply = message.createErrorReply(failure->first, failure->second);
+        } else {
+            reply = answer(message);
         }
-        connection.send(answer(message));
+        holding ? void(held.append({method, reply})) : send(reply);
         return true;
+    }
+
+    void send(const QDBusMessage &message) const { QDBusConnection(connectionName).send(message); }
+    void filesChanged() const
+    {
+        if (subscribed)
+            send(QDBusMessage::createSignal(managerPath, manager.chopped(1), QStringLiteral("UnitFilesChanged")));
+    }
+    void activeChanged(const QString &unit) const
+    {
+        if (!subscribed || !active.contains(unit))
+            return;
+        QDBusMessage signal = QDBusMessage::createSignal(unitPath(unit), properties.chopped(1), QStringLiteral("PropertiesChanged"));
+        signal << QStringLiteral("org.freedesktop.systemd1.Unit") << QVariantMap{{"ActiveState", active[unit]}} << QStringList();
+        send(signal);
     }
 
 private:
     void record(const QDBusMessage &message)
     {
-        static const QStringList reads{QStringLiteral("GetUnitFileState"), QStringLiteral("GetUnit"),
-                                       QStringLiteral("Get")};
         if (reads.contains(message.member()))
             return;
         QStringList line{message.member()};
-        for (const QVariant &argument : message.arguments()) {
-            if (argument.typeId() == QMetaType::QStringList)
-                line << argument.toStringList();
-            else if (argument.typeId() == QMetaType::QString)
-                line << argument.toString();
-        }
+        for (const QVariant &argument : message.arguments()) // a string counts as a list of one
+            line << (argument.typeId() == QMetaType::Bool ? QStringList{argument.toBool() ? "true" : "false"} : argument.toStringList());
         calls << line.join(QLatin1Char(' '));
     }
 
     QDBusMessage answer(const QDBusMessage &message)
     {
-        record(message);
         const QString method = message.member();
         const QVariantList args = message.arguments();
-        const QString first = args.value(0).typeId() == QMetaType::QStringList ? args.value(0).toStringList().value(0)
-                                                                               : args.value(0).toString();
-        const QString unit = QFileInfo(first).fileName();
+        const QString unit = QFileInfo(args.value(0).toStringList().value(0)).fileName();
         const QString state = files.value(unit);
+        const QString runtime = args.value(1).toBool() ? QStringLiteral("-runtime") : QString();
         const auto error = [&](const char *name, const QString &text) { return message.createErrorReply(QLatin1String(name), text); };
-        const auto noFile = [&] { return error("org.freedesktop.DBus.Error.FileNotFound", "No such file or directory"); };
-        const auto notLoaded = [&] { return error("org.freedesktop.systemd1.NoSuchUnit", "Unit " + unit + " not loaded."); };
-        const auto masked = [&] { return error("org.freedesktop.systemd1.UnitMasked", "Unit file " + unit + " is masked."); };
+        const auto filesNow = [&](const QString &now) {
+            put(files, unit, now);
+            filesChanged();
+            return message.createReply();
+        };
+        const auto activeNow = [&](const char *now) {
+            active[unit] = now;
+            activeChanged(unit);
+        };
+        if (state.isEmpty() && (method == "GetUnitFileState" || method == "EnableUnitFiles" || method == "StartUnit"))
+            return error("org.freedesktop.DBus.Error.FileNotFound", "No such file or directory");
+        if (state.startsWith(QLatin1String("masked")) && (method == "EnableUnitFiles" || method == "StartUnit"))
+            return error("org.freedesktop.systemd1.UnitMasked", "Unit file " + unit + " is masked.");
+        if (!active.contains(unit) && (method == "GetUnit" || method == "ResetFailedUnit"))
+            return error("org.freedesktop.systemd1.NoSuchUnit", "Unit " + unit + " not loaded.");
         if (method == QLatin1String("GetUnitFileState"))
-            return state.isEmpty() ? noFile() : message.createReply(state);
+            return message.createReply(state);
         if (method == QLatin1String("LinkUnitFiles")) {
-            if (state.startsWith(QLatin1String("masked")))
+            if (!state.isEmpty() && !args.value(2).toBool())
                 return error("org.freedesktop.DBus.Error.FileExists", "File exists");
-            if (state.isEmpty() || state == QLatin1String("disabled"))
-                files[unit] = QStringLiteral("linked");
-            return message.createReply(); // the list of changes is left out
+            return filesNow(state.startsWith(QLatin1String("enabled")) ? state : "linked" + runtime);
         }
-        if (method == QLatin1String("EnableUnitFiles")) {
-            if (state.isEmpty())
-                return noFile();
-            if (state.startsWith(QLatin1String("masked")))
-                return masked();
-            files[unit] = QStringLiteral("enabled");
-            return message.createReply(true);
-        }
-        if (method == QLatin1String("DisableUnitFiles")) {
-            if (state == QLatin1String("enabled") || state == QLatin1String("linked"))
-                files.remove(unit);
+        if (method == QLatin1String("EnableUnitFiles"))
+            return filesNow("enabled" + runtime);
+        if (method == QLatin1String("DisableUnitFiles"))
+            return filesNow(state == "enabled" + runtime || state == "linked" + runtime ? QString() : state);
+        if (method == QLatin1String("Reload") || method == QLatin1String("Subscribe")) {
+            subscribed = subscribed || method == QLatin1String("Subscribe");
             return message.createReply();
         }
-        if (method == QLatin1String("Reload"))
-            return message.createReply();
         if (method == QLatin1String("GetUnit"))
-            return active.contains(unit) ? message.createReply(QVariant::fromValue(QDBusObjectPath(unitPath(unit)))) : notLoaded();
+            return message.createReply(QVariant::fromValue(QDBusObjectPath(unitPath(unit))));
         if (method == QLatin1String("StartUnit")) {
-            if (state.isEmpty())
-                return noFile();
-            if (state.startsWith(QLatin1String("masked")))
-                return masked();
-            active[unit] = QStringLiteral("active");
+            activeNow("active");
             return message.createReply(QVariant::fromValue(QDBusObjectPath(managerPath + QStringLiteral("/job/1"))));
         }
         if (method == QLatin1String("ResetFailedUnit")) {
-            if (!active.contains(unit))
-                return notLoaded();
             if (active[unit] == QLatin1String("failed"))
-                active[unit] = QStringLiteral("inactive");
+                activeNow("inactive");
             return message.createReply();
         }
-        if (method == QLatin1String("Get") && message.path().startsWith(unitPrefix)
-            && args.value(1).toString() == QLatin1String("ActiveState")) {
-            for (auto it = active.constBegin(); it != active.constEnd(); ++it) {
-                if (unitPath(it.key()) == message.path())
-                    return message.createReply(QVariant::fromValue(QDBusVariant(it.value())));
-            }
-            return error("org.freedesktop.DBus.Error.UnknownObject", "Unknown object '" + message.path() + "'.");
+        // Properties.Get
+        for (auto it = active.constBegin(); it != active.constEnd(); ++it) {
+            if (unitPath(it.key()) == message.path() && args.value(1).toString() == QLatin1String("ActiveState"))
+                return message.createReply(QVariant::fromValue(QDBusVariant(it.value())));
         }
-        return error("org.freedesktop.DBus.Error.UnknownMethod", "Unknown method " + method);
+        return error("org.freedesktop.DBus.Error.UnknownObject", "Unknown object '" + message.path() + "'.");
     }
 };
 
@@ -147,11 +178,11 @@ FakeSystemdManager::FakeSystemdManager() : thread_(std::make_unique<QThread>()),
 
 FakeSystemdManager::~FakeSystemdManager()
 {
-    if (!connectionName_.isEmpty()) {
-        QDBusConnection bus(connectionName_);
+    if (!handler_->connectionName.isEmpty()) {
+        QDBusConnection bus(handler_->connectionName);
         bus.unregisterService(managerName);
         bus.unregisterObject(managerPath, QDBusConnection::UnregisterTree);
-        QDBusConnection::disconnectFromBus(connectionName_);
+        QDBusConnection::disconnectFromBus(handler_->connectionName);
     }
     thread_->quit();
     thread_->wait();
@@ -161,13 +192,13 @@ FakeSystemdManager::~FakeSystemdManager()
 bool FakeSystemdManager::start()
 {
     static int counter = 0;
-    connectionName_ = QStringLiteral("fake-systemd-%1").arg(++counter);
+    handler_->connectionName = QStringLiteral("fake-systemd-%1").arg(++counter);
     bool started = false;
     // Registered from the handler's own thread, where the connection keeps its helpers.
     QMetaObject::invokeMethod(
         handler_,
         [this, &started] {
-            QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, connectionName_);
+            QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, handler_->connectionName);
             started = bus.isConnected() && bus.registerVirtualObject(managerPath, handler_, QDBusConnection::SubPath)
                 && bus.registerService(managerName);
         },
@@ -175,36 +206,37 @@ bool FakeSystemdManager::start()
     return started;
 }
 
-namespace {
-void put(QMap<QString, QString> &map, const QString &key, const std::optional<QString> &value)
-{
-    value ? void(map.insert(key, *value)) : void(map.remove(key));
-}
-} // namespace
-
-void FakeSystemdManager::setUnitFileState(const QString &unit, std::optional<QString> state)
+void FakeSystemdManager::setUnitFileState(const QString &unit, const QString &state)
 {
     QMutexLocker lock(&handler_->mutex);
     put(handler_->files, unit, state);
+    handler_->filesChanged();
 }
 
-void FakeSystemdManager::setActiveState(const QString &unit, std::optional<QString> state)
+void FakeSystemdManager::setActiveState(const QString &unit, const QString &state)
 {
     QMutexLocker lock(&handler_->mutex);
     put(handler_->active, unit, state);
-}
-
-std::optional<QString> FakeSystemdManager::activeState(const QString &unit) const
-{
-    QMutexLocker lock(&handler_->mutex);
-    const auto it = handler_->active.constFind(unit);
-    return it == handler_->active.constEnd() ? std::nullopt : std::optional(*it);
+    handler_->activeChanged(unit);
 }
 
 void FakeSystemdManager::fail(const QString &method, const QString &name, const QString &message)
 {
     QMutexLocker lock(&handler_->mutex);
-    handler_->failures.insert(method, {name, message});
+    if (!method.isEmpty())
+        handler_->failures.insert(method, {name, message});
+}
+
+QStringList FakeSystemdManager::hold(bool on)
+{
+    QMutexLocker lock(&handler_->mutex);
+    handler_->holding = on;
+    QStringList methods;
+    for (const auto &answer : std::as_const(handler_->held))
+        on ? void(methods << answer.first) : handler_->send(answer.second);
+    if (!on)
+        handler_->held.clear();
+    return methods;
 }
 
 QStringList FakeSystemdManager::calls() const

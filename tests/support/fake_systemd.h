@@ -1,30 +1,22 @@
 #pragma once
 
-#include <QMap>
-#include <QMutex>
-#include <QObject>
-#include <QPair>
 #include <QStringList>
 
 #include <memory>
-#include <optional>
 
 class QThread;
 
 namespace cv::test {
 
-// A per-user systemd manager for tests: it owns org.freedesktop.systemd1 on the
-// session bus (start the test under a private bus: cv_add_test(... DBUS)) through a
-// connection of its own and answers on a thread of its own, so the code under test
-// can wait for an answer on the main thread.
-//
-// It keeps unit file states ("enabled", "masked", ..., none for an unknown file) and
-// the ActiveState of loaded units, and behaves like the manager for the calls the
-// application makes: linking a file makes it "linked", enabling makes it "enabled"
-// (a masked file refuses), disabling removes a linked or enabled file (it is only
-// known through its link) and leaves a mask, starting makes the unit "active",
-// resetting turns "failed" into "inactive". It records every call that changes
-// something as one line, "Method arg…".
+// The per-user systemd manager for tests, owning org.freedesktop.systemd1 on the
+// session bus (cv_add_test(... DBUS)) through its own connection and thread. It refuses
+// unknown methods and, with InvalidArgs, any call whose whole signature is not the
+// method's. Linking makes a unit file "linked" (a known one only when forced), enabling
+// "enabled" (not a masked one), each "-runtime" when asked; disabling removes a linked
+// or enabled file; starting makes the unit "active", resetting turns "failed" into
+// "inactive". Once subscribed to, it signals UnitFilesChanged and the unit's
+// PropertiesChanged, the test's own changes included. It records each call that
+// changes something as "Method arg…" (lists spread, booleans as true/false).
 class FakeSystemdManager {
 public:
     FakeSystemdManager();
@@ -33,13 +25,16 @@ public:
     // Takes the manager's name on the session bus. False when there is no bus.
     bool start();
 
-    void setUnitFileState(const QString &unit, std::optional<QString> state);
-    void setActiveState(const QString &unit, std::optional<QString> state);
-    std::optional<QString> activeState(const QString &unit) const;
+    // "" for none.
+    void setUnitFileState(const QString &unit, const QString &state);
+    void setActiveState(const QString &unit, const QString &state);
 
-    // `method` answers with the error `name` and `message`; with an empty name it
-    // does not answer at all (a hung manager).
+    // `method` (if any) answers with the error `name` and `message`; with an empty
+    // name it does not answer at all (a hung manager).
     void fail(const QString &method, const QString &name = {}, const QString &message = {});
+    // Holds the answers back, or sends the held ones (false); returns the methods whose
+    // answers are held, in order.
+    QStringList hold(bool on);
 
     QStringList calls() const;
 
@@ -48,7 +43,6 @@ public:
 private:
     std::unique_ptr<QThread> thread_;
     Handler *handler_ = nullptr;
-    QString connectionName_;
 };
 
 } // namespace cv::test
