@@ -41,10 +41,9 @@ Setup comesUpAfter(int times, double delay = 0)
 // An installed application (its login agent `agent`) whose service runs and
 // answers; once after a "quit" it is gone.
 struct SignIn {
-    explicit SignIn(LoginItemStatus agent = LoginItemStatus::notRegistered)
+    SignIn()
     {
         f.bundle = installed.bundle();
-        f.loginItems.agentItem->setStatus(agent);
         f.launchctl.output = "state = running\n";
         f.model().setConnected(true);
         f.model().setStarting(false);
@@ -64,26 +63,18 @@ using SignInSetup = std::function<void(SignIn &)>;
 // A start-up: the service's answers, the error shown (empty: connected), the requests
 // (-1: not checked) and children it took, the seconds it took.
 struct StartUp { Setup setup; QString error; int requests, children; double elapsed; };
-// A start through the login agent: launchd's answer, how often the service is
-// unreachable first (-1: always), whether the repair fails; the kickstarts and
-// children it took and the error shown.
-struct AgentStart { QByteArray launchd; int unreachable; bool repairFails; int kickstarts, children; QString error; };
 // A quit: the state, whether "quit" is answered, the error (empty: it quits), the
 // requests and the seconds it waited.
 struct Quit { Setup setup; bool answered; QString error; QStringList ops; double waited; };
-// Turning start at sign-in on or off, a failure; the requests (empty: not checked),
-// the error and the seconds it took.
-struct StartAtLogin { bool on; SignInSetup failure; QStringList ops; QString error; double elapsed; };
-// Before the automatic start at sign-in; the requests it took, whether it is marked
-// tried and whether the agent ends up enabled.
-struct ByDefault { SignInSetup setup; QStringList ops; bool defaulted, enabled; };
+// A change of start at sign-in: the setup and the change; the requests (empty with
+// an error: not checked), the error, the seconds it took, whether the agent ends enabled.
+using Act = std::function<QCoro::Task<>(AppModel &)>;
+struct SignInRow { SignInSetup setup; Act act; QStringList ops; QString error; double elapsed; bool enabled; };
 Q_DECLARE_METATYPE(Setup)
 Q_DECLARE_METATYPE(SignInSetup)
 Q_DECLARE_METATYPE(StartUp)
-Q_DECLARE_METATYPE(AgentStart)
 Q_DECLARE_METATYPE(Quit)
-Q_DECLARE_METATYPE(ByDefault)
-Q_DECLARE_METATYPE(StartAtLogin)
+Q_DECLARE_METATYPE(SignInRow)
 
 class LifecycleTest : public QObject {
     Q_OBJECT
@@ -136,94 +127,47 @@ private slots:
             QCOMPARE(deadline, start + 15.0);
     }
 
-    // Through an enabled login agent: kickstarted; repaired when still unreachable
-    // more than 2 s after the start; a child started when the repair fails or the
-    // agent stays down.
-    void throughTheAgent_data()
+    // Turning start at sign-in on or off: the service stopped ("quit", then a status
+    // every 250 ms until it is unreachable, 40 at most), the agent (un)registered, the
+    // service brought up again the usual way where the agent does not, a refresh. Tried
+    // once by default after the first start-up; a failed or unapproved attempt leaves
+    // no error of its own.
+    void startAtLogin_data()
     {
-        QTest::addColumn<AgentStart>("row");
-        QTest::newRow("stopped agent repaired") << AgentStart{"state = not running\n", 7, false, 2, 0, ""};
-        QTest::newRow("repair fails") << AgentStart{"state = not running\n", 7, true, 1, 1, ""};
-        QTest::newRow("down after the repair") << AgentStart{"state = waiting\n", -1, false, 2, 1, notReady};
-    }
-
-    void throughTheAgent()
-    {
-        QFETCH(AgentStart, row);
-        InstalledApp installed;
-        ModelFixture f;
-        f.bundle = installed.bundle();
-        auto agent = f.loginItems.agentItem;
-        agent->setStatus(LoginItemStatus::enabled);
-        if (row.repairFails)
-            agent->registerError = "not allowed";
-        f.launchctl.output = row.launchd;
-        row.unreachable < 0 ? f.client->alwaysError("status", down()) : comesUpAfter(row.unreachable)(f);
-        outcome(A::startServiceIfNeeded(f.model()));
-        QCOMPARE(agent->registerCalls, int(!row.launchd.contains("= running")));
-        QCOMPARE(std::count_if(f.launchctl.calls.begin(), f.launchctl.calls.end(), [](const auto &c) { return c.verbs == QStringList{"kickstart"}; }),
-                 row.kickstarts);
-        QCOMPARE(f.launcher.launches.size(), row.children);
-        QCOMPARE(f.model().serviceError().value_or(""), row.error);
-    }
-
-    // The service stopped ("quit", then a status every 250 ms until it is unreachable,
-    // 40 at most), the agent (un)registered, the service brought up again the usual
-    // way where the agent does not, a refresh.
-    void setStartAtLogin_data()
-    {
-        QTest::addColumn<StartAtLogin>("row");
-        const QStringList restarted{"quit", "status", "status", "events", "status"};
-        QTest::newRow("turn on") << StartAtLogin{true, [](SignIn &) {}, {"quit", "status", "status"}, "", 0};
-        QTest::newRow("turn off") << StartAtLogin{false, [](SignIn &) {}, restarted, "", 0};
-        QTest::newRow("service did not stop") << StartAtLogin{true, [](SignIn &s) { s.f.client->clear("status"); serveIdle(*s.f.client, 3); },
-                                                              {}, "The background service didn’t stop.", 10.0};
-        QTest::newRow("quit refused") << StartAtLogin{true, [](SignIn &s) { s.f.client->always("quit", refusal("Not now.")); },
-                                                      restarted, "Not now.", 0};
-        QTest::newRow("registration refused") << StartAtLogin{true, [](SignIn &s) { s.f.loginItems.agentItem->registerError = "Operation not permitted"; },
-                                                              restarted, "Operation not permitted", 0};
-    }
-
-    void setStartAtLogin()
-    {
-        QFETCH(StartAtLogin, row);
-        SignIn s(row.on ? LoginItemStatus::notRegistered : LoginItemStatus::enabled);
-        row.failure(s);
-        const double start = s.f.clock.uptime();
-        outcome(s.f.model().setStartAtLogin(row.on));
-        if (!row.ops.isEmpty())
-            QCOMPARE(s.f.client->ops(), row.ops);
-        QCOMPARE(s.f.clock.uptime() - start, row.elapsed);
-        QCOMPARE(s.f.host->loginEnabled(), row.error.isEmpty() == row.on);
-        QCOMPARE(s.f.model().error(), row.error.isEmpty() ? "an older error" : prefix + row.error);
-        QVERIFY(s.f.model().connected() && !s.f.model().mutating());
-    }
-
-    // Tried once per user, after the first start-up, when it can be tried at all; a
-    // failed or unapproved attempt leaves no error of its own and the service as before.
-    void byDefault_data()
-    {
-        QTest::addColumn<ByDefault>("row");
-        QTest::newRow("first launch") << ByDefault{[](SignIn &) {}, {"quit", "status", "status"}, true, true};
-        QTest::newRow("no service yet") << ByDefault{[](SignIn &s) { s.f.model().setConnected(false); }, {}, false, false};
-        QTest::newRow("second launch") << ByDefault{[](SignIn &s) { s.f.defaults->setBool("startAtLoginDefaulted", true); }, {}, true, false};
+        QTest::addColumn<SignInRow>("row");
+        const SignInSetup none = [](SignIn &) {};
+        const Act on = [](AppModel &m) { return m.setStartAtLogin(true); }, byDefault = [](AppModel &m) { return A::startAtLoginByDefault(m); };
+        const QStringList stopped{"quit", "status", "status"}, restarted{"quit", "status", "status", "events", "status"};
+        const SignInSetup refused = [](SignIn &s) { s.f.loginItems.agentItem->registerError = "Operation not permitted"; };
+        QTest::newRow("turn on") << SignInRow{none, on, stopped, "", 0, true};
+        QTest::newRow("turn off") << SignInRow{[](SignIn &s) { s.f.loginItems.agentItem->setStatus(LoginItemStatus::enabled); s.f.host->refreshLogin(); },
+                                               [](AppModel &m) { return m.setStartAtLogin(false); }, restarted, "", 0, false};
+        QTest::newRow("service did not stop") << SignInRow{[](SignIn &s) { s.f.client->clear("status"); serveIdle(*s.f.client, 3); }, on, {},
+                                                           "The background service didn’t stop.", 10.0, false};
+        QTest::newRow("quit refused") << SignInRow{[](SignIn &s) { s.f.client->always("quit", refusal("Not now.")); }, on, restarted, "Not now.", 0.5, false};
+        QTest::newRow("registration refused") << SignInRow{refused, on, restarted, "Operation not permitted", 0, false};
+        QTest::newRow("by default") << SignInRow{none, byDefault, stopped, "", 0, true};
+        QTest::newRow("by default, no service yet") << SignInRow{[](SignIn &s) { s.f.model().setConnected(false); }, byDefault, {}, "", 0, false};
+        QTest::newRow("by default, second launch") << SignInRow{[](SignIn &s) { s.f.defaults->setBool("startAtLoginDefaulted", true); }, byDefault, {}, "", 0, false};
         // Registered, found waiting for approval, unregistered, the service brought up as before.
-        QTest::newRow("approval needed after registering") << ByDefault{[](SignIn &s) { s.f.loginItems.agentItem->statusAfterRegister = LoginItemStatus::requiresApproval; },
-                                                                        {"quit", "status", "status", "status"}, true, false};
-        QTest::newRow("registration refused") << ByDefault{[](SignIn &s) { s.f.loginItems.agentItem->registerError = "Operation not permitted"; },
-                                                           {"quit", "status", "status", "events", "status"}, true, false};
+        QTest::newRow("by default, approval needed") << SignInRow{[](SignIn &s) { s.f.loginItems.agentItem->statusAfterRegister = LoginItemStatus::requiresApproval; },
+                                                                  byDefault, stopped + QStringList{"status"}, "", 0, false};
+        QTest::newRow("by default, registration refused") << SignInRow{refused, byDefault, restarted, "", 0, false};
     }
 
-    void byDefault()
+    void startAtLogin()
     {
-        QFETCH(ByDefault, row);
+        QFETCH(SignInRow, row);
         SignIn s;
         row.setup(s);
-        outcome(A::startAtLoginByDefault(s.f.model()));
-        QCOMPARE(s.f.client->ops(), row.ops);
-        QCOMPARE(s.f.defaults->stored().contains("startAtLoginDefaulted"), row.defaulted);
+        const double start = s.f.clock.uptime();
+        outcome(row.act(s.f.model()));
+        if (!row.ops.isEmpty() || row.error.isEmpty())
+            QCOMPARE(s.f.client->ops(), row.ops);
+        QCOMPARE(s.f.clock.uptime() - start, row.elapsed);
         QCOMPARE(s.f.host->loginEnabled(), row.enabled);
-        QCOMPARE(s.f.model().error(), "an older error");
+        QCOMPARE(s.f.model().error(), row.error.isEmpty() ? "an older error" : prefix + row.error);
+        QVERIFY(!s.f.model().mutating());
     }
 
     // A quit waits (20 s at most) for a command or start-up, then asks the service to
@@ -295,21 +239,6 @@ private slots:
         QVERIFY(f.host->loginEnabled());
         QVERIFY(f.notifications->statusQueries() >= 1);
         QVERIFY(std::all_of(f.clock.sleeps().begin(), f.clock.sleeps().end(), [](double s) { return s == 0.75; }));
-    }
-
-    // A refused quit lets the passes go on; only the cancellation ends the task.
-    void pollingAfterARefusedQuit()
-    {
-        ModelFixture f;
-        AppModel &m = f.model();
-        serveIdle(*f.client, 5);
-        f.client->always("quit", refusal("Copies are running."), 3.0);
-        m.start();
-        QVERIFY(!*outcome(m.quit()).value);
-        const qsizetype afterQuit = f.client->requests.size();
-        QTRY_VERIFY(f.client->requests.size() >= afterQuit + 4);
-        A::pollingCancel(m).cancel();
-        QTRY_VERIFY(A::polling(m)->isReady());
     }
 
     // A model destroyed with work in flight returns at once; the late answers are

@@ -1,18 +1,17 @@
-// What the model tells the views: computers in order, lookups, the actions allowed,
-// drives, link texts, settings and the notification permission they ask for.
+// What the model tells the views: computers in order, lookups, drives, link texts,
+// settings; and the probes behind them: the cable tools' output and the volumes.
 
 #include "model_fixture.h"
 
+#include "model/cable.h"
+
 #include <QSemaphore>
-#include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <atomic>
 
 using namespace cv;
 using namespace cv::test;
-using State = AppModel::NotificationState;
 
 namespace {
 
@@ -30,7 +29,6 @@ QStringList names(const QList<T> &list)
     return out;
 }
 
-// The four settings as the model reads them.
 QString settings(const AppModel &m)
 {
     return QStringList{m.showInMenuBar() ? "true" : "false", m.notifyConnections() ? "true" : "false",
@@ -51,16 +49,25 @@ public:
     mutable QSemaphore release;
 };
 
-// A computer and the service's capabilities, whether connected; the actions allowed
-// of send, copy, to (copy to it).
-struct Actions { QJsonObject peer; QString capability; bool connected; QString allowed; };
-// A computer and the link kind probed (empty: not yet); its link text.
-struct Link { QJsonObject peer; QString linkKind, description; };
+// A Thunderbolt bus of system_profiler's report holding devices; with networking a
+// device offers "service_ip".
+QString bus(const QStringList &devices) { return "{\"_items\":[" + devices.join(',') + "]}"; }
+QString report(const QStringList &buses) { return "{\"SPThunderboltDataType\":[" + buses.join(',') + "]}"; }
+QString device(const QString &name, bool networking = true)
+{
+    return QString(R"({"device_name_key":"%1","services_title":[{"_name":"service_pcie"}%2]})").arg(name, networking ? R"(,{"_name":"service_ip"})" : "");
+}
+
+MountedVolume volume(const QString &path, const QString &label = {}, std::optional<bool> removable = true, const QByteArray &type = "ext4",
+                     const QString &device = "/dev/sdc1")
+{
+    MountedVolume v = FakeVolumeSource::localVolume(path, label, removable);
+    v.fileSystemType = type;
+    v.device = device;
+    return v;
+}
 
 } // namespace
-
-Q_DECLARE_METATYPE(Actions)
-Q_DECLARE_METATYPE(Link)
 
 class QueriesTest : public QObject {
     Q_OBJECT
@@ -73,43 +80,16 @@ private slots:
         const QJsonObject apple = peer("p5").named("Apple").sharing(share::folder("/home/me/Shared"));
         install(m, status({.peers = {peer("p1").named("Mac 10"), peer("p2").named("mac 9"), peer("p3").named("Zed").choosing(),
                                      peer("p4").named("Mac 9"), apple, peer("p6").named("Mac 9"), peer("p5").named("Second Apple")},
-                           .remembered = {remembered("c").named("Mac 10"), remembered("p5").named("Old Apple"),
-                                          remembered("d").named("Mac 2").sharing(share::receive("/in")), remembered("e").named("mac 2")}}));
+                           .remembered = {remembered("c").named("Mac 10"), remembered("p5").named("Old Apple"), remembered("d").named("Mac 2")}}));
         // Needing a choice first; numbers by value; case ignored; equal names in the
         // service's order.
         QCOMPARE(names(m.peers()), QStringList({"Zed/p3", "Apple/p5", "mac 9/p2", "Mac 9/p4", "Mac 9/p6", "Mac 10/p1", "Second Apple/p5"}));
-        // Offline: remembered computers not connected, sorted alike.
-        QCOMPARE(names(m.offline()), QStringList({"Mac 2/d", "mac 2/e", "Mac 10/c"}));
+        QCOMPARE(names(m.offline()), QStringList({"Mac 2/d", "Mac 10/c"}));
         // The first connected one with an id, exactly; else a remembered one.
         QCOMPARE(m.name("p5"), "Apple");
         QCOMPARE(m.share("p5"), decodedPeer(apple).sharing);
-        QCOMPARE(m.share("d").mode, "receive");
         QVERIFY(!m.peer("P5"));
         QCOMPARE(m.name("x"), "Computer");
-    }
-
-    void actions_data()
-    {
-        QTest::addColumn<Actions>("row");
-        QTest::newRow("ready to receive") << Actions{peer("p").receiving(), "receive_transfer", true, "send"};
-        QTest::newRow("choice pending") << Actions{peer("p").receiving().choosing(), "receive_transfer", true, ""};
-        QTest::newRow("service cannot receive") << Actions{peer("p").receiving(), "", true, ""};
-        QTest::newRow("not connected") << Actions{peer("p").receiving().mounted("/m").offering(), "receive_transfer fast_copy", false, ""};
-        QTest::newRow("writable mount") << Actions{peer("p").mounted("/m").offering(), "fast_copy", true, "copy to"};
-        QTest::newRow("read-only mount") << Actions{peer("p").mounted("/m").offering(true), "fast_copy", true, "copy"};
-        QTest::newRow("no fast copy") << Actions{peer("p").mounted("/m").offering(), "", true, ""};
-    }
-
-    void actions()
-    {
-        QFETCH(Actions, row);
-        ModelFixture f;
-        AppModel &m = f.model();
-        install(m, status({.peers = {row.peer}, .capabilities = row.capability.split(' ', Qt::SkipEmptyParts)}));
-        m.setConnected(row.connected);
-        QCOMPARE(m.canSend("p"), row.allowed.contains("send"));
-        QCOMPARE(m.canCopy("p"), row.allowed.contains("copy"));
-        QCOMPARE(m.canCopyTo("p"), row.allowed.contains("to"));
     }
 
     void drives()
@@ -118,14 +98,12 @@ private slots:
         f.volumes->volumes = {FakeVolumeSource::localVolume("/"), FakeVolumeSource::localVolume("/media/a/Backup", "Backup"),
                               FakeVolumeSource::localVolume("/mnt/Archive", "Archive")};
         AppModel &m = f.model();
-        const QJsonArray peers{peer("f").sharing(share::folder("/home/me/Shared")), peer("two").sharing(share::drives({"/mnt/Archive", "/media/a/Backup"})),
-                               peer("none").sharing(share::drives({}))};
+        const QJsonArray peers{peer("f").sharing(share::folder("/home/me/Shared")), peer("two").sharing(share::drives({"/mnt/Archive", "/media/a/Backup"}))};
         install(m, status({.peers = peers}));
         // Without the capability only the startup disk is offered.
         QCOMPARE(names(m.shareableDrives()), QStringList{"/"});
         QCOMPARE(m.sharedDrives("f"), QStringList{"/"});
         QCOMPARE(m.drivesDescription("two"), "Archive and Backup appear on the other computer.");
-        QCOMPARE(m.drivesDescription("none"), "No drives available to share.");
         install(m, status({.peers = peers, .capabilities = {"multi_drive"}}));
         QTRY_COMPARE(names(m.shareableDrives()), QStringList({"/", "/media/a/Backup", "/mnt/Archive"}));
         // Listed once (off the main thread), then kept 5 s (strictly).
@@ -154,86 +132,82 @@ private slots:
         QTRY_COMPARE(names(m.shareableDrives()), QStringList({"/", "/mnt/usb"}));
     }
 
-    void linkTexts_data()
-    {
-        QTest::addColumn<Link>("row");
-        QTest::newRow("cable link, not probed yet") << Link{peer("p"), "", "Connected via Thunderbolt"};
-        QTest::newRow("cable link, USB4, with speed") << Link{peer("p").linked(40'000'000'000, 20'000'000'000), "USB4", "Connected via USB4 · 20.0\u00A0Gb/s"};
-        QTest::newRow("other link with speed") << Link{peer("p").on(9).linked(900'000'000, 10'000'000'000), "USB4", "Connected · 900\u00A0Mb/s"};
-        QTest::newRow("demo") << Link{peer("p").on(demoInterfaceIndex), "", "Connected via Thunderbolt"};
-    }
-
     void linkTexts()
     {
-        QFETCH(Link, row);
         ModelFixture f;
         f.cable->setThunderboltIndexes({7});
         AppModel &m = f.model();
-        install(m, status({.peers = {row.peer}}));
-        if (!row.linkKind.isEmpty())
-            m.setLinkKind(row.linkKind);
-        QCOMPARE(m.linkDescription("p"), row.description);
+        install(m, status({.peers = {peer("tb"), peer("fast").linked(40'000'000'000, 20'000'000'000), peer("other").on(9).linked(900'000'000, 10'000'000'000)}}));
+        QCOMPARE(m.linkDescription("tb"), "Connected via Thunderbolt");
+        m.setLinkKind("USB4");
+        QCOMPARE(m.linkDescription("fast"), "Connected via USB4 · 20.0\u00A0Gb/s");
+        QCOMPARE(m.linkDescription("other"), "Connected · 900\u00A0Mb/s");
     }
 
-    void defaultReceiveFolder()
-    {
-        QTemporaryDir dir;
-        const QString folder = dir.filePath("Inbox");
-        QVERIFY(QDir().mkdir(folder));
-        ModelFixture f;
-        AppModel &m = f.model();
-        QCOMPARE(m.defaultReceiveFolder(), std::nullopt);
-        m.setLastReceiveFolder(folder);
-        QCOMPARE(m.defaultReceiveFolder(), folder);
-        // Replaced by a file: none; the setting itself stays.
-        QVERIFY(QDir(folder).removeRecursively() && writeFile(folder, "x"));
-        QCOMPARE(m.defaultReceiveFolder(), std::nullopt);
-        QCOMPARE(m.lastReceiveFolder(), folder);
-    }
-
+    // Only a stored Bool switches a notice off; each set is stored; turning a notice
+    // on asks for the permission while it is undecided.
     void settings()
     {
-        // Only a stored Bool switches a notice off.
         ModelFixture f;
         f.defaults = std::make_shared<FakeUserDefaults>(QMap<QString, QString>{{"notifyConnections", "off"}, {"notifyFiles", "false"}});
+        f.notifications->setAuthorizationReply({false, std::nullopt}, NotificationAuthorizationStatus::notDetermined);
         AppModel &m = f.model();
         QCOMPARE(::settings(m), "false true false none");
-        QSignalSpy changed(&m, &AppModel::changed);
-        m.setShowInMenuBar(true);
+        m.setNotifications(AppModel::NotificationState::notDetermined);
         m.setShowInMenuBar(true);
         m.setNotifyConnections(false);
+        m.setNotifyFiles(true);
         m.setLastReceiveFolder("/home/a/Inbox");
-        QCOMPARE(::settings(f.remake()), "true false false /home/a/Inbox");
-        QCOMPARE(changed.count(), 4);
+        QCOMPARE(f.notifications->authorizationRequests(), 1);
+        QCOMPARE(::settings(f.remake()), "true false true /home/a/Inbox");
         f.model().setLastReceiveFolder(std::nullopt);
-        QCOMPARE(f.defaults->writes().last(), "remove lastReceiveFolder");
         QCOMPARE(f.remake().lastReceiveFolder(), std::nullopt);
     }
 
-    // Turning a notice on asks for the permission while it is undecided; off never asks.
-    void permissionAskedPerSet_data()
+    void thunderboltTools()
     {
-        QTest::addColumn<State>("state");
-        QTest::addColumn<int>("requests");
-        QTest::newRow("not determined") << State::notDetermined << 2;
-        QTest::newRow("denied") << State::denied << 0;
+        QCOMPARE(Cable::thunderboltPorts("Hardware Port: Thunderbolt Bridge\nDevice: bridge0\nHardware Port: Thunderbolt 2\nDevice: \t en2 \t\n"
+                                         "Device: en5\nHardware Port: Wi-Fi\nDevice: en0\n"), QStringList({"en2", "en5"}));
+        const QString usb4 = device("Mac mini USB4"), tb = device("MacBook Air"), dock = device("USB4 Dock", false);
+        QCOMPARE(Cable::linkKind(report({bus({usb4})})), "USB4");
+        QCOMPARE(Cable::linkKind(report({bus({dock}), bus({tb})})), "Thunderbolt"); // a bus without networking is ignored
+        QCOMPARE(Cable::linkKind(report({bus({tb, usb4})})), "USB4");
+        QCOMPARE(Cable::linkKind(report({bus({usb4}), bus({usb4})})), std::nullopt); // which of two?
+        QCOMPARE(Cable::linkKind(report({"{\"_items\":{\"a\":1}}", bus({tb})})), "Thunderbolt");
+        QCOMPARE(Cable::linkKind(report({bus({usb4}), "3"})), std::nullopt);
     }
 
-    void permissionAskedPerSet()
+    void shareableDrives_data()
     {
-        QFETCH(State, state);
-        QFETCH(int, requests);
-        for (const bool files : {true, false}) {
-            ModelFixture f;
-            f.notifications->setAuthorizationReply({false, std::nullopt}, NotificationAuthorizationStatus::notDetermined);
-            AppModel &m = f.model();
-            m.setNotifications(state);
-            auto set = [&](bool on) { files ? m.setNotifyFiles(on) : m.setNotifyConnections(on); };
-            set(true);
-            set(false);
-            set(true);
-            QCOMPARE(f.notifications->authorizationRequests(), requests);
-            QTRY_COMPARE(f.notifications->statusQueries(), requests);
+        QTest::addColumn<MountedVolume>("mounted");
+        QTest::addColumn<QString>("listed"); // "name external|internal"; empty: not listed
+        QTest::newRow("labelled stick") << volume("/media/ann/STICK", "Holiday") << "Holiday external";
+        QTest::newRow("unlabelled fixed disk") << volume("/run/media/ann/Backup", {}, false) << "Backup internal";
+        QTest::newRow("removable unknown") << volume("/mnt/data", {}, std::nullopt) << "data external";
+        QTest::newRow("outside the volume folders") << volume("/home") << "";
+        QTest::newRow("look-alike folder") << volume("/mntfiles/x") << "";
+        QTest::newRow("NFS") << volume("/mnt/nas", {}, true, "nfs4", "nas:/export") << "";
+        QTest::newRow("SMB3 on a device name") << volume("/mnt/smb", {}, true, "smb3", "/dev/sdx") << "";
+        QTest::newRow("hidden") << volume("/mnt/.snapshots") << "";
+    }
+
+    void shareableDrives()
+    {
+        QFETCH(MountedVolume, mounted);
+        QFETCH(QString, listed);
+        FakeVolumeNames names;
+        names.startup = "Fedora";
+        FakeVolumeSource source;
+        source.volumes = {mounted, volume("/media/ann/zeta")};
+        QList<Drive> expected{{"/", "Fedora", false}};
+        if (!listed.isEmpty())
+            expected << Drive{mounted.rootPath, listed.section(' ', 0, 0), listed.endsWith("external")};
+        expected << Drive{"/media/ann/zeta", "zeta", true};
+        QCOMPARE(Drives::shareable(source, false), expected);
+        if (listed.startsWith("Holiday")) {
+            names.labels.insert("/media/ann/STICK", "Holiday");
+            QCOMPARE(Drives::displayName("/media/ann/STICK/"), "Holiday");
+            QCOMPARE(Drives::displayName("/media/ann/STICK/Photos"), "Photos");
         }
     }
 };
