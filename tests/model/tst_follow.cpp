@@ -230,61 +230,41 @@ private slots:
 
     // The cable is probed only with nothing connected or a computer disconnected by
     // the user, more than 3 s apart; an unplugged cable forgets the disconnections.
-    void cableProbes_data()
+    // The link kind only with a computer connected, more than 30 s apart.
+    void probes_data()
     {
         QTest::addColumn<QJsonArray>("peers");
-        QTest::addColumn<bool>("disconnected");
-        QTest::addColumn<bool>("plugged");
-        QTest::addColumn<QList<double>>("probedAt"); // of passes every 0.75 s for 8 s
-        QTest::newRow("nothing connected") << QJsonArray{} << false << true << QList<double>{0.0, 3.75, 7.5};
-        QTest::newRow("connected") << QJsonArray{peer("p1")} << false << true << QList<double>{};
-        QTest::newRow("user disconnected, unplugged") << QJsonArray{peer("p1")} << true << false << QList<double>{0.0};
+        QTest::addColumn<bool>("plugged"); // false: also a computer disconnected by the user
+        QTest::addColumn<QList<double>>("probedAt"); // of passes every 0.75 s for 32 s
+        QTest::newRow("nothing connected") << QJsonArray{} << true << QList<double>{0, 3.75, 7.5, 11.25, 15, 18.75, 22.5, 26.25, 30};
+        QTest::newRow("connected") << QJsonArray{peer("p1")} << true << QList<double>{0, 30.75};
+        QTest::newRow("user disconnected, unplugged") << QJsonArray{peer("p1")} << false << QList<double>{0, 0, 30.75};
     }
 
-    void cableProbes()
+    void probes()
     {
         QFETCH(QJsonArray, peers);
-        QFETCH(bool, disconnected);
         QFETCH(bool, plugged);
         QFETCH(QList<double>, probedAt);
         ModelFixture f;
         AppModel &m = f.model();
         install(m, status({.peers = peers}));
-        if (disconnected)
+        if (!plugged)
             m.setDisconnected({{"p2", "Laptop"}});
         f.cable->setPlugged(plugged);
+        f.cable->setKind("USB4");
         QList<double> probed;
-        for (double at = 0; at < 8; at += 0.75) {
-            const int before = f.cable->pluggedProbes();
+        for (double at = 0; at < 32; at += 0.75) {
+            const int before = f.cable->pluggedProbes() + f.cable->kindProbes();
             outcome(A::refreshCable(m));
-            if (f.cable->pluggedProbes() > before)
-                probed << at;
+            outcome(A::refreshLink(m));
+            probed << QList<double>(f.cable->pluggedProbes() + f.cable->kindProbes() - before, at);
             f.clock.advance(0.75);
+            f.cable->setKind(std::nullopt); // none replaces an earlier kind
         }
         QCOMPARE(probed, probedAt);
-        QCOMPARE(m.cablePlugged(), plugged && !probedAt.isEmpty());
-        QCOMPARE(m.disconnected().isEmpty(), !disconnected || !plugged);
-    }
-
-    // The link kind is probed only with a computer connected, more than 30 s apart;
-    // none replaces an earlier kind.
-    void linkProbes()
-    {
-        ModelFixture f;
-        AppModel &m = f.model();
-        f.cable->setKind("USB4");
-        outcome(A::refreshLink(m));
-        QCOMPARE(f.cable->kindProbes(), 0);
-        install(m, status({.peers = {peer("p1")}}));
-        outcome(A::refreshLink(m));
-        QCOMPARE(m.linkKind(), "USB4");
-        f.clock.advance(30);
-        f.cable->setKind(std::nullopt);
-        outcome(A::refreshLink(m));
-        QCOMPARE(f.cable->kindProbes(), 1);
-        f.clock.advance(0.001);
-        outcome(A::refreshLink(m));
-        QCOMPARE(m.linkKind(), std::nullopt);
+        QCOMPARE(m.cablePlugged(), plugged && peers.isEmpty());
+        QVERIFY(m.disconnected().isEmpty() && !m.linkKind());
     }
 };
 

@@ -16,17 +16,9 @@ namespace {
 using A = AppModelAccess;
 using Setup = std::function<void(ModelFixture &)>;
 
-const QString notReady = "The background service has not become ready. Open the service log, then retry.";
-const QString exited = "The background service exited (3). Open the service log for the underlying error.";
 const QString prefix = "Couldn't change start at sign-in: ";
 
 ServiceError down() { return ServiceError::unavailable("The background service is unavailable: Connection refused."); }
-
-void childStops(ModelFixture &f, int status)
-{
-    f.launcher.launches.last().state->running = false;
-    f.launcher.launches.last().state->status = status;
-}
 
 // Unreachable `times` times, then answering (after `delay` seconds).
 Setup comesUpAfter(int times, double delay = 0)
@@ -38,8 +30,8 @@ Setup comesUpAfter(int times, double delay = 0)
     };
 }
 
-// An installed application (its login agent `agent`) whose service runs and
-// answers; once after a "quit" it is gone.
+// An installed application whose service runs and answers; once after a "quit" it
+// is gone.
 struct SignIn {
     SignIn()
     {
@@ -88,10 +80,11 @@ private slots:
         QTest::addColumn<StartUp>("row");
         const auto downAlways = [](ModelFixture &f) { f.client->alwaysError("status", down()); };
         QTest::newRow("absent: started, polled") << StartUp{comesUpAfter(4), "", 5, 1, 2.0};
-        QTest::newRow("silent") << StartUp{downAlways, notReady, 30, 1, 15.0};
+        QTest::newRow("silent") << StartUp{downAlways, "The background service has not become ready. Open the service log, then retry.", 30, 1, 15.0};
         // A running service that does not answer is not started again.
         QTest::newRow("first request times out") << StartUp{comesUpAfter(0, 16), "The service request timed out. Its outcome will be checked before another action.", 1, 0, 16.0};
-        QTest::newRow("child exits") << StartUp{[=](ModelFixture &f) { downAlways(f); at(f.clock, 1.2, [&f] { childStops(f, 3); }); }, exited, -1, 1, 1.5};
+        QTest::newRow("child exits") << StartUp{[=](ModelFixture &f) { downAlways(f); at(f.clock, 1.2, [&f] { f.launcher.launches.last().state->running = false, f.launcher.launches.last().state->status = 3; }); },
+                                                "The background service exited (3). Open the service log for the underlying error.", -1, 1, 1.5};
         // An error that is not the time-out ends the window with its own text.
         QTest::newRow("invalid answer after the window") << StartUp{[](ModelFixture &f) {
             f.client->queueError("status", down());
