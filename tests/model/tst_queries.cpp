@@ -1,9 +1,7 @@
 // What the model tells the views: computers in order, lookups, drives, link texts,
-// settings; and the probes behind them: the cable tools' output and the volumes.
+// settings; and the volumes behind the drives.
 
 #include "model_fixture.h"
-
-#include "model/cable.h"
 
 #include <QSemaphore>
 #include <QTest>
@@ -49,15 +47,6 @@ public:
     mutable QSemaphore release;
 };
 
-// A Thunderbolt bus of system_profiler's report holding devices; with networking a
-// device offers "service_ip".
-QString bus(const QStringList &devices) { return "{\"_items\":[" + devices.join(',') + "]}"; }
-QString report(const QStringList &buses) { return "{\"SPThunderboltDataType\":[" + buses.join(',') + "]}"; }
-QString device(const QString &name, bool networking = true)
-{
-    return QString(R"({"device_name_key":"%1","services_title":[{"_name":"service_pcie"}%2]})").arg(name, networking ? R"(,{"_name":"service_ip"})" : "");
-}
-
 MountedVolume volume(const QString &path, const QString &label = {}, std::optional<bool> removable = true, const QByteArray &type = "ext4",
                      const QString &device = "/dev/sdc1")
 {
@@ -87,7 +76,7 @@ private slots:
         QCOMPARE(names(m.offline()), QStringList({"Mac 2/d", "Mac 10/c"}));
         // The first connected one with an id, exactly; else a remembered one.
         QCOMPARE(m.name("p5"), "Apple");
-        QCOMPARE(m.share("p5"), decodedPeer(apple).sharing);
+        QCOMPARE(m.share("p5").mode, "folder");
         QVERIFY(!m.peer("P5"));
         QCOMPARE(m.name("x"), "Computer");
     }
@@ -164,44 +153,16 @@ private slots:
         QCOMPARE(f.remake().lastReceiveFolder(), std::nullopt);
     }
 
-    void thunderboltTools()
-    {
-        QCOMPARE(Cable::thunderboltPorts("Hardware Port: Thunderbolt Bridge\nDevice: bridge0\nHardware Port: Thunderbolt 2\nDevice: \t en2 \t\n"
-                                         "Device: en5\nHardware Port: Wi-Fi\nDevice: en0\n"), QStringList({"en2", "en5"}));
-        const QString usb4 = device("Mac mini USB4"), tb = device("MacBook Air"), dock = device("USB4 Dock", false);
-        QCOMPARE(Cable::linkKind(report({bus({usb4})})), "USB4");
-        QCOMPARE(Cable::linkKind(report({bus({dock}), bus({tb})})), "Thunderbolt"); // a bus without networking is ignored
-        QCOMPARE(Cable::linkKind(report({bus({tb, usb4})})), "USB4");
-        QCOMPARE(Cable::linkKind(report({bus({usb4}), bus({usb4})})), std::nullopt); // which of two?
-        QCOMPARE(Cable::linkKind(report({"{\"_items\":{\"a\":1}}", bus({tb})})), "Thunderbolt");
-        QCOMPARE(Cable::linkKind(report({bus({usb4}), "3"})), std::nullopt);
-    }
-
-    void shareableDrives_data()
-    {
-        QTest::addColumn<MountedVolume>("mounted");
-        QTest::addColumn<QString>("listed"); // "name external|internal"; empty: not listed
-        QTest::newRow("labelled stick") << volume("/media/ann/STICK", "Holiday") << "Holiday external";
-        QTest::newRow("unlabelled fixed disk") << volume("/run/media/ann/Backup", {}, false) << "Backup internal";
-        QTest::newRow("outside the volume folders") << volume("/home") << "";
-        QTest::newRow("look-alike folder") << volume("/mntfiles/x") << "";
-        QTest::newRow("SMB3 on a device name") << volume("/mnt/smb", {}, true, "smb3", "/dev/sdx") << "";
-        QTest::newRow("hidden") << volume("/mnt/.snapshots") << "";
-    }
-
+    // Local disks under the volume folders; network, hidden and look-alike ones left out.
     void shareableDrives()
     {
-        QFETCH(MountedVolume, mounted);
-        QFETCH(QString, listed);
         FakeVolumeNames names;
         names.startup = "Fedora";
         FakeVolumeSource source;
-        source.volumes = {mounted, volume("/media/ann/zeta")};
-        QList<Drive> expected{{"/", "Fedora", false}};
-        if (!listed.isEmpty())
-            expected << Drive{mounted.rootPath, listed.section(' ', 0, 0), listed.endsWith("external")};
-        expected << Drive{"/media/ann/zeta", "zeta", true};
-        QCOMPARE(Drives::shareable(source, false), expected);
+        source.volumes = {volume("/media/ann/STICK", "Holiday"), volume("/run/media/ann/Backup", {}, false), volume("/home"), volume("/mntfiles/x"),
+                          volume("/mnt/smb", {}, true, "smb3", "/dev/sdx"), volume("/mnt/.snapshots"), volume("/mnt/data", {}, std::nullopt)};
+        QCOMPARE(Drives::shareable(source, false), (QList<Drive>{{"/", "Fedora", false}, {"/media/ann/STICK", "Holiday", true},
+                                                                 {"/run/media/ann/Backup", "Backup", false}, {"/mnt/data", "data", true}}));
     }
 };
 
