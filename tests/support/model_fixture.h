@@ -51,17 +51,12 @@ struct AppModelAccess {
     static std::optional<QCoro::Task<>> &polling(AppModel &m) { return m.polling_; }
     static CancelToken &pollingCancel(AppModel &m) { return m.pollingCancel_; }
     static std::optional<std::uint64_t> &cursor(AppModel &m) { return m.cursor_; }
-    static QMap<QString, QString> &choiceShown(AppModel &m) { return m.choiceShown_; }
-    static QMap<QString, QDateTime> &pendingReconnect(AppModel &m) { return m.pendingReconnect_; }
     static QMap<QString, PendingDelivery> &pendingDeliveries(AppModel &m) { return m.pendingDeliveries_; }
     static bool &quitting(AppModel &m) { return m.quitting_; }
     static bool &refreshing(AppModel &m) { return m.refreshing_; }
-    static bool &hasSeenService(AppModel &m) { return m.hasSeenService_; }
-    static QDateTime &cableChecked(AppModel &m) { return m.cableChecked_; }
 
     static QCoro::Task<> updateStatus(AppModel &m, std::optional<double> deadline) { return m.updateStatus(deadline); }
     static QCoro::Task<> startServiceIfNeeded(AppModel &m) { return m.startServiceIfNeeded(); }
-    static QCoro::Task<> stopService(AppModel &m) { return m.stopService(); }
     static QCoro::Task<> startAtLoginByDefault(AppModel &m) { return m.startAtLoginByDefault(); }
     static void handle(AppModel &m, ServiceEvent event) { m.handle(std::move(event)); }
     static QCoro::Task<> flushNotifications(AppModel &m) { return m.flushNotifications(); }
@@ -127,8 +122,6 @@ public:
         return list;
     }
 
-    // The text of the error for an op with nothing scripted.
-    static QString unscripted(const QString &op) { return QStringLiteral("nothing scripted for ") + op; }
 
 protected:
     QCoro::Task<QByteArray> send(QByteArray requestLine, std::optional<double> deadline) override
@@ -144,7 +137,7 @@ protected:
         } else if (auto standing = standing_.find(op); standing != standing_.end()) {
             answer = *standing;
         } else {
-            answer.error = ServiceError::unavailable(unscripted(op));
+            answer.error = ServiceError::unavailable(QStringLiteral("nothing scripted for ") + op);
         }
         if (answer.delay > 0)
             co_await clock().sleep(answer.delay);
@@ -197,7 +190,7 @@ public:
         parts.host = host;
         parts.clock = &clock;
         parts.defaults = defaults;
-        parts.notificationCenter = notificationCenter ? notificationCenter : notifications;
+        parts.notificationCenter = notifications;
         parts.cable = cable;
         parts.volumes = volumeSource ? volumeSource : volumes;
         parts.previewMultiDrive = previewMultiDrive;
@@ -228,8 +221,6 @@ public:
     std::shared_ptr<FakeServiceClient> client;
     // When set, used instead of `client` (e.g. a real client for the stand-in service).
     std::shared_ptr<ServiceClient> serviceClient;
-    // When set, used instead of `notifications` (e.g. the desktop's centre on a test bus).
-    std::shared_ptr<NotificationCenter> notificationCenter;
     std::shared_ptr<ServiceHost> host;
     bool packaged = true;
     bool previewMultiDrive = false;
@@ -248,18 +239,16 @@ inline void install(AppModel &model, const QJsonObject &status)
     model.setConnected(true);
 }
 
-// After `seconds` of the fake clock, runs `action`. The clock must outlive the task.
-inline QCoro::Task<> after(FakeClock &clock, double seconds, std::function<void()> action)
-{
-    QCoro::Task<bool> pause = clock.sleep(seconds);
-    co_await std::move(pause);
-    action();
-}
-
-// The same, on its own: nothing waits for it.
+// After `seconds` of the fake clock, runs `action`; nothing waits for it. The clock
+// must outlive the task.
 inline void at(FakeClock &clock, double seconds, std::function<void()> action)
 {
-    QCoro::Task<> detached = after(clock, seconds, std::move(action));
+    auto later = [](FakeClock &clock, double seconds, std::function<void()> action) -> QCoro::Task<> {
+        QCoro::Task<bool> pause = clock.sleep(seconds);
+        co_await std::move(pause);
+        action();
+    };
+    QCoro::Task<> detached = later(clock, seconds, std::move(action));
 }
 
 // Lets queued work (and the fake clock's jumps) run for a moment of real time.
@@ -339,7 +328,6 @@ inline QJsonObject status(const QJsonArray &peers = {}, std::uint64_t sequence =
 {
     return test::status({.peers = peers, .remembered = remembered, .capabilities = capabilities, .sequence = sequence});
 }
-using test::events;
 } // namespace wire
 
 } // namespace test

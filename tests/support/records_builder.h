@@ -1,7 +1,7 @@
 #pragma once
 
 // The service's records as it sends them, for every test: statuses, computers,
-// shares, transfers, copies, events and reply lines, in JSON of the real shape
+// shares, transfers, events and reply lines, in JSON of the real shape
 // (every required key present), with defaults a test changes by chained calls:
 //
 //   status({.peers = {peer("p1").named("Studio Mac").mounted("/Volumes/x")},
@@ -99,54 +99,9 @@ inline RememberedJson remembered(const QString &id)
 }
 
 // A sending of files to `peer`, under way with nothing sent yet.
-struct TransferJson : JsonRecord<TransferJson> {
-    TransferJson state(const QString &state) const { return with("state", state); }
-    TransferJson sent(std::uint64_t bytes, std::uint64_t total) const
-    {
-        return with("bytes", qint64(bytes)).with("total_bytes", qint64(total));
-    }
-    TransferJson failed(const QString &error) const { return state("failed").with("error", error); }
-};
-
-inline TransferJson transfer(const QString &id, const QString &peer = QStringLiteral("p1"))
+inline QJsonObject transfer(const QString &id, const QString &peer = QStringLiteral("p1"))
 {
-    return TransferJson{}
-        .with("id", id)
-        .with("peer", peer)
-        .with("state", "sending")
-        .with("name", "Report.pdf")
-        .with("bytes", 0)
-        .with("total_bytes", 1000)
-        .with("delivered_items", 0);
-}
-
-// A copy pulled from `peer` into Downloads, scanned, with nothing copied yet.
-struct CopyJson : JsonRecord<CopyJson> {
-    CopyJson into(const QStringList &destinations) const { return with("destinations", QJsonArray::fromStringList(destinations)); }
-    CopyJson state(const QString &state) const { return with("state", state); }
-    CopyJson speed(std::uint64_t bitsPerSecond) const { return with("bits_per_second", qint64(bitsPerSecond)); }
-    CopyJson failed(const QString &error) const { return state("failed").with("error", error); }
-    CopyJson problem(const QString &path, const QString &reason) const
-    {
-        return with("problem", QJsonObject{{"path", path}, {"reason", reason}});
-    }
-};
-
-inline CopyJson copyJob(const QString &id, const QString &peer = QStringLiteral("p1"))
-{
-    return CopyJson{}
-        .with("id", id)
-        .with("peer", peer)
-        .with("direction", "pull")
-        .with("name", "Photos")
-        .with("destinations", QJsonArray{"/home/me/Downloads/Photos"})
-        .with("state", "copying")
-        .with("bytes", 0)
-        .with("total_bytes", 1000)
-        .with("files", 0)
-        .with("total_files", 10)
-        .with("scanned", true)
-        .with("bits_per_second", 0);
+    return {{"id", id}, {"peer", peer}, {"state", "sending"}, {"name", "Report.pdf"}, {"bytes", 0}, {"total_bytes", 1000}, {"delivered_items", 0}};
 }
 
 // A status of API version 1.
@@ -205,7 +160,6 @@ T decoded(const QJsonObject &result)
 }
 
 inline ServiceStatus decodedStatus(const QJsonObject &s) { return decoded<ServiceStatus>(s); }
-inline Peer decodedPeer(const QJsonObject &p) { return decodedStatus(status({.peers = {p}})).peers.at(0); }
 inline ServiceEvent decodedEvent(const QJsonObject &e) { return decoded<EventBatch>(events({e}, 1)).events.at(0); }
 
 } // namespace cv::test
