@@ -6,9 +6,9 @@
 #include "platform/single_instance.h"
 
 #include <QDBusConnectionInterface>
-#include <QJsonDocument>
 #include <QTest>
 
+#include <algorithm>
 #include <csignal>
 #include <unistd.h>
 
@@ -41,14 +41,11 @@ struct Corvane {
     QString stderrText;
 };
 
-// The requests the stand-in received of `op`.
-QList<QJsonObject> requestsOf(const Standin &service, const QString &op)
+// How many request lines the stand-in received that contain `fragment`.
+int received(const Standin &service, const char *fragment)
 {
-    QList<QJsonObject> found;
-    for (const QByteArray &line : service.recorded())
-        if (const QJsonObject request = QJsonDocument::fromJson(line).object(); request.value("op").toString() == op)
-            found << request;
-    return found;
+    const QList<QByteArray> lines = service.recorded();
+    return int(std::count_if(lines.begin(), lines.end(), [fragment](const QByteArray &line) { return line.contains(fragment); }));
 }
 
 const QString name = QStringLiteral("app.corvane.Corvane");
@@ -92,8 +89,7 @@ private slots:
         const QJsonObject quit{{"reply", QJsonObject{{"ok", true}, {"result", QJsonObject()}}}, {"delay", 0.3}, {"quit", true}};
         service.setScript({{"lifetime", 60}, {"event_sequence", 50}, {"ops", QJsonObject{{"quit", quit}}}});
         Corvane first(service, {QStringLiteral("--background"), QStringLiteral("--events-since"), QStringLiteral("42")});
-        QTRY_VERIFY_WITH_TIMEOUT(nameOwned() && !requestsOf(service, "events").isEmpty(), 5000);
-        QCOMPARE(requestsOf(service, "events").first().value("since").toInteger(), 42);
+        QTRY_VERIFY_WITH_TIMEOUT(nameOwned() && received(service, R"("op":"events","since":42)"), 5000);
 
         Corvane second(service, {});
         QVERIFY(endedWith(second, 0));
@@ -103,14 +99,14 @@ private slots:
         demo.process.terminate();
         QVERIFY(endedWith(demo, 0));
         QCOMPARE(first.trace().count(QStringLiteral("second launch: reopening")), 1);
-        QVERIFY(requestsOf(service, "quit").isEmpty());
+        QCOMPARE(received(service, R"("op":"quit")"), 0);
 
         QCOMPARE(::kill(-pid_t(first.process.processId()), SIGINT), 0);
         QTRY_VERIFY(first.trace().contains(QStringLiteral("AppDelegate drain task started")));
         QCOMPARE(::kill(pid_t(first.process.processId()), SIGTERM), 0);
         QVERIFY2(endedWith(first, 0), qPrintable(first.trace()));
         QVERIFY(first.trace().contains(QStringLiteral("terminationInFlight=true")));
-        QCOMPARE(requestsOf(service, "quit").size(), 1);
+        QCOMPARE(received(service, R"("op":"quit")"), 1);
     }
 };
 

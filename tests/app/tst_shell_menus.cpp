@@ -1,5 +1,5 @@
-// The main menu's items, keys and targets, and the status item with its per-computer
-// menu, against a model on fakes and, for the commands, the stand-in service.
+// The main menu's targets, and the status item's per-computer menus against a model
+// on fakes.
 
 #include "../views/table.h"
 #include "app/main_menu.h"
@@ -7,7 +7,6 @@
 #include "fake_status_item.h"
 #include "model_fixture.h"
 
-#include <QApplication>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QTest>
@@ -49,20 +48,6 @@ QAction *find(const QList<QAction *> &actions, const QStringList &path)
     return nullptr;
 }
 
-// A status menu on fake items, recording the delegate's actions it asks for.
-struct StatusFixture {
-    explicit StatusFixture(AppModel &model)
-        : menu(model, {.showMain = [this] { calls << "showMain"; }, .showPeer = [this](const QString &id) { calls << "showPeer " + id; }},
-               [this]() -> std::unique_ptr<StatusItem> { ++made; return std::unique_ptr<StatusItem>(item = new FakeStatusItem); })
-    {
-        menu.updateStatusItem(true);
-    }
-    QStringList calls;
-    FakeStatusItem *item = nullptr;
-    int made = 0;
-    StatusMenu menu;
-};
-
 const QJsonObject mac = peer("p1").named("Mac").receiving().mounted("/media/Mac");
 const QStringList canSend{"receive_transfer"};
 
@@ -72,23 +57,6 @@ class ShellMenusTest : public QObject {
     Q_OBJECT
 
 private slots:
-    // One set of actions in every menu bar; nothing focused and no active window:
-    // the Edit and Window items are off while open.
-    void mainMenu()
-    {
-        for (const bool updates : {false, true}) {
-            MainMenu menu({.canCheckForUpdates = [] { return false; }}, updates);
-            QMenuBar first, second;
-            menu.attach(&first);
-            menu.attach(&second);
-            const QString text = describe(first.actions(), true);
-            QCOMPARE(second.actions()[1]->menu()->actions(), first.actions()[1]->menu()->actions());
-            QCOMPARE(text.contains("About Corvane, Check for Updates… (off), -"), updates);
-            for (const char *part : {"Edit: [Cut (off) <Ctrl+X>, Copy (off)", "Window: [Minimize (off) <Ctrl+M>, Close (off) <Ctrl+W>]"})
-                QVERIFY2(text.contains(part), qPrintable(text));
-        }
-    }
-
     // With a focused line edit in the active window each item is on while open and
     // reaches its target.
     void mainMenuTargets()
@@ -118,115 +86,41 @@ private slots:
             action->trigger();
         }
         QCOMPARE(calls, (QStringList{"showMain", "requestQuit", "saveDiagnostics", "checkForUpdates"}));
+        QCOMPARE(find(layout->menuBar()->actions(), {"Window", "Close"})->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_W));
         QCOMPARE(edit->selectedText(), "a & b");
         QVERIFY(!window.isVisible());
     }
 
+    // Each computer's submenu by its state; names shown as they are.
     void statusMenu_data()
     {
         columns<QJsonArray, ModelChange, QString>("peers", "change", "expected");
         const ModelChange none = [](AppModel &) {};
-        const QString tail = ", -, Open Corvane, Quit Corvane <Ctrl+Q>", show = "Mac: [Show {show p1}, ";
-        const auto peer = [](bool choice, bool ejected = false) {
-            QJsonObject made = wire::peer("p1", "Mac", "1", choice);
-            made["ejected"] = ejected;
-            return made;
-        };
-        QTest::newRow("choice needed") << QJsonArray{peer(true)} << none
-            << "Mac — choose what to share: [Choose What to Share… {show p1}, Disconnect {disconnect p1}]" + tail;
-        QTest::newRow("mounted") << QJsonArray{mac} << none << show + "Open Files {open p1}, Eject {eject p1}, "
-            "Send Files… {send p1}, Disconnect {disconnect p1}]" + tail;
-        QTest::newRow("ejected") << QJsonArray{peer(false, true)} << none << show + "Show Again {mount p1}, Disconnect {disconnect p1}]" + tail;
-        QTest::newRow("busy") << QJsonArray{mac} << ModelChange([](AppModel &m) { m.setMutating(true); }) << show
-            + "Open Files {open p1}, Eject (off) {eject p1}, Send Files… (off) {send p1}, Disconnect (off) {disconnect p1}]" + tail;
-        QTest::newRow("disconnected") << QJsonArray{mac} << ModelChange([](AppModel &m) { m.setConnected(false); }) << show
-            + "Open Files (off) {open p1}, Eject (off) {eject p1}, Disconnect (off) {disconnect p1}]" + tail;
+        const QString show = "Mac: [Show {show p1}, ", tail = "Eject {eject p1}, Send Files… {send p1}, Disconnect {disconnect p1}]";
+        QTest::newRow("choice needed") << QJsonArray{wire::peer("p1", "Mac", "1", true)} << none
+                                       << "Mac — choose what to share: [Choose What to Share… {show p1}, Disconnect {disconnect p1}]";
+        QTest::newRow("mounted") << QJsonArray{mac} << none << show + "Open Files {open p1}, " + tail;
+        QTest::newRow("busy") << QJsonArray{mac} << ModelChange([](AppModel &m) { m.setMutating(true); })
+                              << show + "Open Files {open p1}, " + QString(tail).replace(" {", " (off) {");
+        QTest::newRow("disconnected") << QJsonArray{mac} << ModelChange([](AppModel &m) { m.setConnected(false); })
+                                      << show + "Open Files (off) {open p1}, Eject (off) {eject p1}, Disconnect (off) {disconnect p1}]";
         QTest::newRow("names shown verbatim") << QJsonArray{wire::peer("p1", "R&D {name}", "1", true), wire::peer("p2", "A&B")} << none
             << "R&&D {name} — choose what to share: [Choose What to Share… {show p1}, Disconnect {disconnect p1}], "
-               "A&&B: [Show {show p2}, Disconnect {disconnect p2}]" + tail;
+               "A&&B: [Show {show p2}, Disconnect {disconnect p2}]";
     }
-
     void statusMenu()
     {
         auto [peers, change, expected] = fetch<QJsonArray, ModelChange, QString>("peers", "change", "expected");
         ModelFixture fixture;
         install(fixture.model(), wire::status(peers, 0, canSend));
         change(fixture.model());
-        StatusFixture status(fixture.model());
-        QCOMPARE(describe(status.menu.menu()->actions()), expected);
-        QCOMPARE(status.item->menu.data(), status.menu.menu());
+        FakeStatusItem *item = nullptr;
+        StatusMenu status(fixture.model(), {}, [&item] { return std::unique_ptr<StatusItem>(item = new FakeStatusItem); });
+        status.updateStatusItem(true);
+        QCOMPARE(describe(status.menu()->actions().mid(0, peers.size())), expected);
+        QCOMPARE(item->menu.data(), status.menu());
     }
 
-    void peerItems_data()
-    {
-        columns<QJsonObject, QString, QStringList>("peer", "item", "expected"); // lines sent, then what else happened
-        QJsonObject ejected = wire::peer("p1", "Mac");
-        ejected["ejected"] = true;
-        QTest::newRow("eject") << mac << "Eject" << QStringList{R"({"op":"eject","peer":"p1"})"};
-        QTest::newRow("show again") << ejected << "Show Again" << QStringList{R"({"op":"mount","peer":"p1"})"};
-        QTest::newRow("show") << mac << "Show" << QStringList{"showPeer p1"};
-        QTest::newRow("open files") << mac << "Open Files" << QStringList{"open file:///media/Mac/"};
-        QTest::newRow("send files") << mac << "Send Files…" << QStringList{"open panel"};
-    }
-
-    void peerItems()
-    {
-        auto [peer, item, expected] = fetch<QJsonObject, QString, QStringList>("peer", "item", "expected");
-        StandinModel standin(wire::status({peer}, 0, canSend));
-        QVERIFY(standin.started);
-        StatusFixture status(standin.model());
-        find(status.menu.menu()->actions(), {"Mac", item})->trigger();
-        status.menu.peerMenuAction(QVariantMap{{"op", "eject"}}); // no computer: ignored
-        const auto observed = [&] {
-            QStringList lines = standin.sent() + status.calls;
-            for (const QUrl &url : standin.fixture.workspace->opened)
-                lines << "open " + url.toString();
-            return lines + QStringList(standin.fixture.openPanels->shown.size(), "open panel");
-        };
-        QTRY_COMPARE(observed(), expected);
-    }
-
-    void rebuilds_data()
-    {
-        columns<ModelChange, bool, bool>("change", "open", "rebuilt"); // rebuilt: at once, or for an open menu once it closed
-        QTest::newRow("busy") << ModelChange([](AppModel &m) { m.setMutating(true); }) << false << true;
-        QTest::newRow("computer gone while open") << ModelChange([](AppModel &m) { install(m, wire::status()); }) << true << true;
-    }
-
-    void rebuilds()
-    {
-        auto [change, open, rebuilt] = fetch<ModelChange, bool, bool>("change", "open", "rebuilt");
-        ModelFixture fixture;
-        install(fixture.model(), wire::status({mac}, 0, canSend));
-        StatusFixture status(fixture.model());
-        const QPointer<QMenu> before = status.menu.menu();
-        if (open)
-            before->popup(QPoint(0, 0));
-        change(fixture.model());
-        status.menu.rebuildStatusMenu();
-        QCOMPARE(status.menu.menu() != before.data(), rebuilt && !open);
-        if (open) {
-            QTest::qWait(20);
-            QCOMPARE(status.menu.menu(), before.data());
-            before->hide();
-            QTRY_VERIFY(before.isNull() && status.menu.menu());
-        }
-        QCOMPARE(status.item->menu.data(), status.menu.menu());
-    }
-
-    // A left click opens the same menu; turned off, item and menu go.
-    void item()
-    {
-        ModelFixture fixture;
-        StatusFixture status(fixture.model());
-        FakeStatusItem *first = status.item;
-        QVERIFY(first->visible && !first->icon.isNull()); // no icon files: the symbol
-        emit first->clicked();
-        QCOMPARE(first->poppedUp, QList<QPointer<QMenu>>{status.menu.menu()});
-        status.menu.updateStatusItem(false);
-        status.menu.rebuildStatusMenu();
-        QVERIFY(!status.menu.statusItem() && !status.menu.menu());
-    }
 };
 
 QTEST_MAIN(ShellMenusTest)

@@ -26,7 +26,6 @@ private slots:
         QTest::newRow("no event") << Event() << false;
         QTest::newRow("login item") << Event(LaunchEvent{aevt, aevt, oapp, lgit}) << true;
         QTest::newRow("other code") << Event(LaunchEvent{aevt, aevt, oapp, fourCharCode("xxxx")}) << false;
-        QTest::newRow("other event id") << Event(LaunchEvent{aevt, aevt, fourCharCode("odoc"), lgit}) << false;
     }
     void loginItemLaunch()
     {
