@@ -250,7 +250,11 @@ void centreOnScreen(QWidget *window)
 
 QCoro::Task<> developmentPause(int milliseconds)
 {
-    QCoro::Task<> sleeping = QCoro::sleepFor(std::chrono::milliseconds(milliseconds));
+    // CV_MAC_CAPTURE_PAUSE_MS, when a number, replaces every such wait (the tests
+    // shorten them; an offscreen window settles at once).
+    bool set = false;
+    const int replaced = qEnvironmentVariableIntValue("CV_MAC_CAPTURE_PAUSE_MS", &set);
+    QCoro::Task<> sleeping = QCoro::sleepFor(std::chrono::milliseconds(set ? replaced : milliseconds));
     co_await std::move(sleeping);
 }
 

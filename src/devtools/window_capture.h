@@ -56,7 +56,8 @@ void layOutAndDraw(QWidget *view);
 // Moves the window's frame to the middle of its screen's available area.
 void centreOnScreen(QWidget *window);
 
-// Lets the event loop run for `milliseconds`: windows lay out, fit and paint.
+// Lets the event loop run for `milliseconds` (or CV_MAC_CAPTURE_PAUSE_MS when set):
+// windows lay out, fit and paint.
 QCoro::Task<> developmentPause(int milliseconds);
 
 // The first widget of type T in `root`'s tree, depth first, `root` included.

@@ -15,16 +15,11 @@
 namespace cv::test {
 
 struct DelegateFixture {
-    // `prepare` changes the model's pieces before the delegate builds its model.
-    explicit DelegateFixture(const std::function<void(ModelFixture &)> &prepare = {})
+    DelegateFixture()
     {
-        if (prepare)
-            prepare(model);
         runtime.exitLoop = [this](int code) { exits << code; };
         runtime.setActivationPolicy(ActivationPolicy::accessory);
-        UpdatesPlatform updates;
-        updates.available = [] { return false; };
-        delegate = std::make_unique<AppDelegate>(runtime, model.collaborators(), updates);
+        delegate = std::make_unique<AppDelegate>(runtime, model.collaborators(), UpdatesPlatform{[] { return false; }, {}, nullptr, nullptr});
         runtime.setDelegate(delegate.get());
     }
     ~DelegateFixture() { runtime.setDelegate(nullptr); }
@@ -43,17 +38,14 @@ struct DelegateFixture {
     {
         id ? delegate->showPeer(*id) : delegate->showMain();
         QMainWindow *window = id ? delegate->peerWindows.value(*id).data() : delegate->mainWindow.data();
-        if (!QTest::qWaitFor([window] { return window && window->isVisible(); }, 2000))
-            return nullptr;
-        return window;
+        return QTest::qWaitFor([window] { return window && window->isVisible(); }, 2000) ? window : nullptr;
     }
 
     // The informative text of the error sheet on screen, or none.
     std::optional<QString> sheet() const
     {
-        if (!delegate->errorAlert || !delegate->errorAlert->isVisible())
-            return std::nullopt;
-        return delegate->errorAlert->informativeText();
+        const bool up = delegate->errorAlert && delegate->errorAlert->isVisible();
+        return up ? std::optional(delegate->errorAlert->informativeText()) : std::nullopt;
     }
 
     // Clicks button `index` of the error sheet on screen.

@@ -1,14 +1,9 @@
 cv_add_test(NAME shell_runtime SOURCES tst_shell_runtime.cpp LIBS cv_app)
-cv_add_test(NAME shell_updates SOURCES tst_shell_updates.cpp LIBS cv_app)
 cv_add_test(NAME shell_windows SOURCES tst_shell_windows.cpp delegate_fixture.h LIBS cv_app)
 cv_add_test(NAME shell_errors SOURCES tst_shell_errors.cpp delegate_fixture.h LIBS cv_app)
 cv_add_test(NAME shell_quit SOURCES tst_shell_quit.cpp delegate_fixture.h LIBS cv_app)
 # Starts the real corvane several times on a private session bus.
-cv_add_test(NAME shell_instance SOURCES tst_shell_instance.cpp LIBS cv_app DBUS TIMEOUT 90)
+cv_add_test(NAME shell_instance SOURCES tst_shell_instance.cpp LIBS cv_app DBUS TIMEOUT 60)
 target_compile_definitions(test_shell_instance PRIVATE CORVANE_PATH="$<TARGET_FILE:corvane>")
 add_dependencies(test_shell_instance corvane)
-# The launch in process, and the real corvane from launch to quit (no session bus:
-# it runs as the only copy).
-cv_add_test(NAME shell_launch SOURCES tst_shell_launch.cpp delegate_fixture.h corvane_process.h LIBS cv_app TIMEOUT 120)
-target_compile_definitions(test_shell_launch PRIVATE CORVANE_PATH="$<TARGET_FILE:corvane>")
-add_dependencies(test_shell_launch corvane)
+cv_add_test(NAME shell_launch SOURCES tst_shell_launch.cpp delegate_fixture.h LIBS cv_app)

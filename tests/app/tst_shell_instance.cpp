@@ -1,17 +1,52 @@
 // One running copy per session: the real corvane started several times on a
 // private session bus.
 
-#include "corvane_process.h"
+#include "standin.h"
+
+#include "platform/single_instance.h"
 
 #include <QDBusConnectionInterface>
-#include <QProcess>
 #include <QTest>
 
+#include <algorithm>
 #include <csignal>
+#include <unistd.h>
 
-using cv::test::Corvane;
+using cv::test::Standin;
 
 namespace {
+
+// The real corvane in a process group of its own (as a terminal starts it), its
+// development trace on standard error, its service the stand-in.
+struct Corvane {
+    Corvane(const Standin &service, const QStringList &arguments)
+    {
+        QProcessEnvironment environment = service.environment();
+        environment.insert(QStringLiteral("CV_MAC_CAPTURE_DIR"), service.directory());
+        environment.insert(QStringLiteral("CV_MAC_SERVICE"), Standin::executable());
+        environment.insert(QStringLiteral("CV_MAC_RUNTIME_DIR"), service.runtimeDir());
+        process.setProcessEnvironment(environment);
+        process.setChildProcessModifier([] { ::setpgid(0, 0); });
+        process.start(QStringLiteral(CORVANE_PATH), arguments);
+    }
+    ~Corvane()
+    {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+    // Standard error so far.
+    QString trace() { return stderrText += QString::fromUtf8(process.readAllStandardError()); }
+
+    QProcess process;
+    QString stderrText;
+};
+
+// How many request lines the stand-in received that contain `fragment`.
+int received(const Standin &service, const char *fragment)
+{
+    const QList<QByteArray> lines = service.recorded();
+    return int(std::count_if(lines.begin(), lines.end(), [fragment](const QByteArray &line) { return line.contains(fragment); }));
+}
 
 const QString name = QStringLiteral("app.corvane.Corvane");
 
@@ -20,56 +55,58 @@ bool nameOwned()
     return QDBusConnection::sessionBus().interface()->isServiceRegistered(name).value();
 }
 
+bool endedWith(Corvane &app, int code)
+{
+    return app.process.waitForFinished(10000) && app.process.exitStatus() == QProcess::NormalExit && app.process.exitCode() == code;
+}
+
 } // namespace
 
 class ShellInstanceTest : public QObject {
     Q_OBJECT
 private slots:
-    void secondLaunchReopensTheFirst()
+    // A first copy that holds the name but never answers: the second one gives up
+    // after its wait, says why and fails, instead of hanging or starting beside it.
+    void firstCopyThatHangs()
     {
-        QVERIFY(QDBusConnection::sessionBus().isConnected());
-        cv::test::Standin service;
-        service.setScript(QJsonObject{{"lifetime", 60}});
-        Corvane first(service, {QStringLiteral("--background")});
-        QVERIFY(first.process.waitForStarted(10000));
-        QTRY_VERIFY_WITH_TIMEOUT(nameOwned(), 15000);
-
+        Standin service;
+        cv::SingleInstance hung(name);
+        QCOMPARE(hung.claim(), cv::SingleInstance::Claim::owner);
         Corvane second(service, {});
-        QVERIFY(second.process.waitForFinished(15000));
-        QCOMPARE(second.process.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(second.process.exitCode(), 0);
-        QTRY_VERIFY_WITH_TIMEOUT(first.trace().contains(QStringLiteral("second launch: reopening")), 10000);
-        QCOMPARE(first.process.state(), QProcess::Running);
-
-        // A development mode runs beside it, and ends at once on SIGTERM without
-        // asking any service to quit.
-        Corvane demo(service, {QStringLiteral("--demo")});
-        QVERIFY(demo.process.waitForStarted(10000));
-        QVERIFY(!demo.process.waitForFinished(1500));
-        QCOMPARE(first.trace().count(QStringLiteral("second launch: reopening")), 1);
-        demo.process.terminate();
-        QVERIFY(demo.process.waitForFinished(10000));
-        QCOMPARE(demo.process.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(demo.process.exitCode(), 0);
-        QVERIFY2(demo.trace().contains(QStringLiteral("applicationWillTerminate")), qPrintable(demo.trace()));
+        // This thread answers nothing while it waits.
+        QVERIFY2(endedWith(second, 1), qPrintable(second.trace()));
+        QVERIFY(second.trace().contains(QStringLiteral("already running but does not answer")));
+        QVERIFY(service.startArguments().isEmpty() && service.recorded().isEmpty());
     }
 
-    // A terminal's Ctrl+C reaches the whole foreground process group: the service
-    // the application started must survive it until the quit drain stops it.
-    void interruptStopsTheChildServiceThroughTheDrain()
+    // The first copy from event 42 in the background: a second launch reopens it, a
+    // development mode runs beside it, and a terminal's Ctrl+C (which reaches the
+    // whole process group) quits it through the drain, which alone stops the service
+    // it started; a SIGTERM meanwhile is refused.
+    void secondLaunchReopensTheFirst()
     {
-        cv::test::Standin service;
-        service.setScript(QJsonObject{{"lifetime", 60}});
-        Corvane app(service, {QStringLiteral("--background")});
-        QVERIFY(app.process.waitForStarted(10000));
-        const auto asked = [&service](const QString &op) { return !cv::test::requestsOf(service, op).isEmpty(); };
-        QTRY_VERIFY_WITH_TIMEOUT(asked("status"), 20000);
-        QCOMPARE(::kill(-pid_t(app.process.processId()), SIGINT), 0);
-        QVERIFY(app.process.waitForFinished(30000));
-        QCOMPARE(app.process.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(app.process.exitCode(), 0);
-        QVERIFY2(asked("quit"), qPrintable(app.trace()));
-        QVERIFY(app.trace().contains(QStringLiteral("allowTermination=true")));
+        Standin service; // further on than 42: a smaller sequence would lower the cursor
+        const QJsonObject quit{{"reply", QJsonObject{{"ok", true}, {"result", QJsonObject()}}}, {"delay", 0.3}, {"quit", true}};
+        service.setScript({{"lifetime", 60}, {"event_sequence", 50}, {"ops", QJsonObject{{"quit", quit}}}});
+        Corvane first(service, {QStringLiteral("--background"), QStringLiteral("--events-since"), QStringLiteral("42")});
+        QTRY_VERIFY_WITH_TIMEOUT(nameOwned() && received(service, R"("op":"events","since":42)"), 5000);
+
+        Corvane second(service, {});
+        QVERIFY(endedWith(second, 0));
+        QTRY_VERIFY(first.trace().contains(QStringLiteral("second launch: reopening")));
+        Corvane demo(service, {QStringLiteral("--demo")});
+        QTRY_VERIFY(demo.trace().contains(QStringLiteral("scheduling capture"))); // its launch is over
+        demo.process.terminate();
+        QVERIFY(endedWith(demo, 0));
+        QCOMPARE(first.trace().count(QStringLiteral("second launch: reopening")), 1);
+        QCOMPARE(received(service, R"("op":"quit")"), 0);
+
+        QCOMPARE(::kill(-pid_t(first.process.processId()), SIGINT), 0);
+        QTRY_VERIFY(first.trace().contains(QStringLiteral("AppDelegate drain task started")));
+        QCOMPARE(::kill(pid_t(first.process.processId()), SIGTERM), 0);
+        QVERIFY2(endedWith(first, 0), qPrintable(first.trace()));
+        QVERIFY(first.trace().contains(QStringLiteral("terminationInFlight=true")));
+        QCOMPARE(received(service, R"("op":"quit")"), 1);
     }
 };
 

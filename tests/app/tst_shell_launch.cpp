@@ -1,34 +1,22 @@
-// The launch: which steps run for which options, the subscriptions that take each
-// value as it was set, and the real corvane from launch to quit on the stand-in.
+// The launch: the "--events-since" option, which steps run for which options, and
+// the subscriptions that take each value as it was set.
 
-#include "corvane_process.h"
+#include "../views/table.h"
 #include "delegate_fixture.h"
-#include "fake_install_system.h"
 #include "fake_status_item.h"
-#include "trace_capture.h"
+#include "test_files.h"
 
+#include "app/launch_options.h"
 #include "app/status_menu.h"
 #include "devtools/demo.h"
 
-#include <QMenuBar>
-#include <QTemporaryDir>
-
-#include <csignal>
 
 using namespace cv;
 using namespace cv::test;
 using Since = std::optional<std::uint64_t>;
-using Prepare = std::function<void(DelegateFixture &)>;
 Q_DECLARE_METATYPE(Since)
-Q_DECLARE_METATYPE(Prepare)
 
 namespace {
-
-const QString suppressed = QStringLiteral("background launch: initial window suppressed");
-const QString capturing = QStringLiteral("live service state received; scheduling capture");
-const QList<NotificationCategory> categories{{"CONNECTION", {}},
-                                             {"CONNECTION_FILES", {{"OPEN_FILES", "Open files"}}},
-                                             {"DELIVERY", {{"SHOW_IN_FOLDER", "Show in folder"}}}};
 
 // A launch whose polling task waits at its first pause for good.
 void launch(DelegateFixture &f, const QStringList &arguments)
@@ -37,159 +25,74 @@ void launch(DelegateFixture &f, const QStringList &arguments)
     f.delegate->applicationDidFinishLaunching(QStringList{QStringLiteral("/usr/bin/corvane")} + arguments);
 }
 
-void stop(Corvane &app)
-{
-    ::kill(pid_t(app.process.processId()), SIGTERM);
-}
-
 } // namespace
 
 class ShellLaunchTest : public QObject {
     Q_OBJECT
 private slots:
+    // The first "--events-since" counts; anything but an unsigned 64-bit number is ignored.
+    void eventsSince_data()
+    {
+        columns<QStringList, Since>("arguments", "expected"); // after the executable
+        QTest::newRow("minus one") << QStringList{"--events-since", "-1"} << Since();
+        QTest::newRow("largest") << QStringList{"--events-since", "18446744073709551615"} << Since(18446744073709551615ULL);
+        QTest::newRow("2^64") << QStringList{"--events-since", "18446744073709551616"} << Since();
+        QTest::newRow("last argument") << QStringList{"--background", "--events-since"} << Since();
+        QTest::newRow("bad first of two") << QStringList{"--events-since", "x", "--events-since", "9"} << Since();
+    }
+    void eventsSince()
+    {
+        auto [arguments, expected] = fetch<QStringList, Since>("arguments", "expected");
+        QCOMPARE(Since(cv::eventsSince(QStringList{"/usr/bin/corvane"} + arguments)), expected);
+    }
+
     void launchSteps_data()
     {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<Prepare>("prepare");
-        QTest::addColumn<QString>("window"); // "main", a computer's id, or none
-        QTest::addColumn<bool>("started");   // the polling task runs
-        QTest::addColumn<Since>("cursor");
-        QTest::addColumn<QStringList>("traces");
-        const Prepare none = [](DelegateFixture &) {};
-        const QString peer = Demo::peerID();
-        QTest::newRow("plain") << QStringList{} << none << "main" << true << Since() << QStringList{};
-        QTest::newRow("background") << QStringList{"--background"} << none << "" << true << Since() << QStringList{suppressed};
-        QTest::newRow("first --events-since counts") << QStringList{"--events-since", "42", "--background", "--events-since", "7"}
-                                                     << none << "" << true << Since(42) << QStringList{suppressed};
-        QTest::newRow("demo: choose") << QStringList{"--demo"} << none << peer << false << Since() << QStringList{capturing};
-        QTest::newRow("demo main") << QStringList{"--demo", "main"} << none << "main" << false << Since() << QStringList{capturing};
-        QTest::newRow("demo --background") << QStringList{"--demo", "--background"} << none << peer << false << Since()
-                                           << QStringList{capturing};
-        // Declined: only the menus, then the quit at once.
-        QTest::newRow("move offered") << QStringList{} << Prepare([](DelegateFixture &f) {
-            static FakeInstallSystem system;
-            system.bundle = QStringLiteral("/nonexistent/Downloads/Corvane.app");
-            f.model.alerts->answer = 1;
-            f.delegate->installPlatform = {&system, f.model.alerts.get(), &f.model.clock, {}, [] { return false; }, {},
-                                           "/nonexistent/Applications", "/nonexistent/home"};
-        }) << "" << false << Since() << QStringList{"applicationShouldTerminate received; terminationInFlight=false",
-                                                     "applicationWillTerminate"};
+        // window: "main", a computer's id, or none; started: the polling task runs
+        columns<QStringList, QString, bool, Since>("arguments", "window", "started", "cursor");
+        QTest::newRow("plain") << QStringList{} << "main" << true << Since();
+        QTest::newRow("background, first --events-since counts")
+            << QStringList{"--events-since", "42", "--background", "--events-since", "7"} << "" << true << Since(42);
+        QTest::newRow("demo: choose") << QStringList{"--demo"} << Demo::peerID() << false << Since();
+        QTest::newRow("demo main") << QStringList{"--demo", "main"} << "main" << false << Since();
     }
     void launchSteps()
     {
-        QFETCH(QStringList, arguments);
-        QFETCH(Prepare, prepare);
-        QFETCH(bool, started);
+        auto [arguments, window, started, cursor] = fetch<QStringList, QString, bool, Since>("arguments", "window", "started", "cursor");
         DelegateFixture f;
-        prepare(f);
-        TraceCapture trace;
+        ScopedEnv captures("CV_MAC_CAPTURE_DIR", "/nonexistent/captures");
         launch(f, arguments);
         QTest::qWait(50);
         const auto shown = f.delegate->visibleWindows();
-        QTEST(shown.isEmpty() ? QString() : shown.first() == f.delegate->mainWindow ? "main" : f.delegate->peerWindows.key(shown.first()),
-              "window");
+        QCOMPARE(shown.isEmpty() ? QString() : shown.first() == f.delegate->mainWindow ? "main" : f.delegate->peerWindows.key(shown.first()),
+                 window);
         QCOMPARE(AppModelAccess::polling(f.appModel()).has_value(), started);
-        QTEST(AppModelAccess::cursor(f.appModel()), "cursor");
-        QTEST(trace.texts(), "traces");
-        if (f.delegate->mainWindow)
-            QCOMPARE(f.delegate->mainWindow->menuBar()->actions().size(), 4);
-        // Past the move offer: callbacks, categories; the service only without a
-        // development mode.
-        const bool moving = f.delegate->installing;
-        QVERIFY(f.delegate->mainMenu);
-        QCOMPARE(bool(f.appModel().stateChanged), !moving);
-        QCOMPARE(f.model.notifications->categories(), moving ? QList<NotificationCategory>() : categories);
-        QCOMPARE(f.exits, moving ? QList<int>{0} : QList<int>{});
-        if (!started)
-            QCOMPARE(f.model.client->requests, QList<QByteArray>());
+        QCOMPARE(AppModelAccess::cursor(f.appModel()), cursor);
+        // A demo status starts the capture run at once; a service's has not come yet.
+        QCOMPARE(f.delegate->captureScheduled, !started);
+        QVERIFY(f.appModel().stateChanged && !f.model.notifications->categories().isEmpty());
+        if (started)
+            return;
+        // A development mode never reaches the service, not even to quit.
+        f.delegate->requestQuit();
+        QTRY_COMPARE(f.exits, QList<int>{0});
+        QCOMPARE(f.model.client->requests, QList<QByteArray>());
     }
 
-    void noCategoriesNorResponsesUnpackaged()
-    {
-        DelegateFixture f([](ModelFixture &m) { m.packaged = false; });
-        launch(f, {QStringLiteral("--background")});
-        QCOMPARE(f.model.notifications->categoryRegistrations(), 0);
-        emit f.model.notifications->responseReceived({"c-p1", "default", {{"peer", "p1"}}});
-        QTest::qWait(50);
-        QVERIFY(f.delegate->peerWindows.isEmpty());
-    }
-
-    // Each value as it was set, handled on a later turn: two errors set in one turn
-    // are both shown, "Show in menu bar" off and on again makes a fresh item.
+    // Each value as it was set, handled on a later turn: "Show in menu bar" off and
+    // on again makes a fresh item.
     void subscriptionsTakeEachValue()
     {
         int made = 0;
         DelegateFixture f;
-        f.delegate->makeStatusItem = [&made]() -> std::unique_ptr<StatusItem> {
-            ++made;
-            return std::make_unique<FakeStatusItem>();
-        };
+        f.delegate->makeStatusItem = [&made] { ++made; return std::unique_ptr<StatusItem>(new FakeStatusItem); };
         f.appModel().setShowInMenuBar(true);
         launch(f, {QStringLiteral("--background")});
-        f.appModel().setError(QStringLiteral("first"));
-        f.appModel().setError(QStringLiteral("second"));
-        QTRY_COMPARE(f.sheet(), std::optional<QString>(QStringLiteral("first")));
-        f.answerSheet();
-        QTRY_COMPARE(f.sheet(), std::optional<QString>(QStringLiteral("second")));
         f.appModel().setShowInMenuBar(false);
         f.appModel().setShowInMenuBar(true);
         QCOMPARE(made, 1);
         QTRY_COMPARE(made, 2);
         QVERIFY(f.delegate->statusMenu->statusItem());
-    }
-
-    // The real program from event 42 in the background, quit by SIGTERM through the
-    // service's drain; a second SIGTERM meanwhile is refused.
-    void backgroundLaunchToQuit()
-    {
-        Standin service; // further on than 42: a smaller sequence would lower the cursor
-        const QJsonObject quit{{"reply", QJsonObject{{"ok", true}, {"result", QJsonObject()}}}, {"delay", 1.5}, {"quit", true}};
-        service.setScript({{"lifetime", 60}, {"event_sequence", 50}, {"ops", QJsonObject{{"quit", quit}}}});
-        Corvane app(service, {QStringLiteral("--background"), QStringLiteral("--events-since"), QStringLiteral("42")});
-        QTRY_VERIFY_WITH_TIMEOUT(!requestsOf(service, "events").isEmpty(), 20000);
-        QCOMPARE(requestsOf(service, "events").first().value("since").toInteger(), 42);
-        QVERIFY2(app.traces().contains(suppressed), qPrintable(app.trace()));
-        stop(app);
-        QTRY_VERIFY_WITH_TIMEOUT(app.traces().contains("AppDelegate drain task started"), 10000);
-        stop(app);
-        QVERIFY2(app.process.waitForFinished(30000), qPrintable(app.trace()));
-        QCOMPARE(app.process.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(app.process.exitCode(), 0);
-        const QStringList traces = app.traces();
-        const QString first = QStringLiteral("applicationShouldTerminate received; terminationInFlight=false");
-        QCOMPARE(traces.mid(traces.indexOf(first)),
-                 (QStringList{first, "AppDelegate drain task started",
-                              "applicationShouldTerminate received; terminationInFlight=true",
-                              "controller Quit completed; replying to AppKit allowTermination=true", "applicationWillTerminate"}));
-        QCOMPARE(requestsOf(service, "quit").size(), 1);
-    }
-
-    // Neither development mode reaches a service; "--render" wins over "--demo".
-    void developmentModesSendNothing_data()
-    {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<bool>("renders");
-        QTest::newRow("demo") << QStringList{"--demo"} << false;
-        QTest::newRow("render wins") << QStringList{"--demo", "main", "--render", "{folder}"} << true;
-    }
-    void developmentModesSendNothing()
-    {
-        QFETCH(QStringList, arguments);
-        QFETCH(bool, renders);
-        Standin service;
-        QTemporaryDir folder;
-        Corvane app(service, arguments.replaceInStrings("{folder}", folder.path()));
-        // Long enough for a launch to reach its service, or for the first picture.
-        QByteArray printed;
-        QCOMPARE(QTest::qWaitFor([&] { return (printed += app.process.readAllStandardOutput()).contains("Captured "); }, 4000),
-                 renders);
-        QCOMPARE(printed.startsWith("Captured " + QFile::encodeName(folder.path()) + "/corvane-"), renders);
-        stop(app);
-        QVERIFY(app.process.waitForFinished(20000));
-        QCOMPARE(app.process.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(app.process.exitCode(), 0);
-        QCOMPARE(service.recorded(), QList<QByteArray>());
-        QCOMPARE(service.startArguments(), QList<QStringList>());
     }
 };
 

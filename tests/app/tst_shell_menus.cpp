@@ -1,12 +1,12 @@
-// The main menu's items, keys and targets, and the status item with its per-computer
-// menu, against a model on fakes and, for the commands, the stand-in service.
+// The main menu's targets, and the status item's per-computer menus against a model
+// on fakes.
 
+#include "../views/table.h"
 #include "app/main_menu.h"
 #include "app/status_menu.h"
 #include "fake_status_item.h"
 #include "model_fixture.h"
 
-#include <QApplication>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QTest>
@@ -48,20 +48,6 @@ QAction *find(const QList<QAction *> &actions, const QStringList &path)
     return nullptr;
 }
 
-// A status menu on fake items, recording the delegate's actions it asks for.
-struct StatusFixture {
-    explicit StatusFixture(AppModel &model)
-        : menu(model, {.showMain = [this] { calls << "showMain"; }, .showPeer = [this](const QString &id) { calls << "showPeer " + id; }},
-               [this]() -> std::unique_ptr<StatusItem> { ++made; return std::unique_ptr<StatusItem>(item = new FakeStatusItem); })
-    {
-        menu.updateStatusItem(true);
-    }
-    QStringList calls;
-    FakeStatusItem *item = nullptr;
-    int made = 0;
-    StatusMenu menu;
-};
-
 const QJsonObject mac = peer("p1").named("Mac").receiving().mounted("/media/Mac");
 const QStringList canSend{"receive_transfer"};
 
@@ -71,43 +57,10 @@ class ShellMenusTest : public QObject {
     Q_OBJECT
 
 private slots:
-    // Nothing focused and no active window: the Edit and Window items are off while open.
-    void mainMenu()
-    {
-        const QString plain = "Corvane: [About Corvane, -, Settings… <Ctrl+,>, -, Hide Corvane <Ctrl+H>, "
-            "Hide Others (off) <Ctrl+Alt+H>, Show All (off), -, Quit Corvane <Ctrl+Q>], Edit: [Cut (off) <Ctrl+X>, "
-            "Copy (off) <Ctrl+C>, Paste (off) <Ctrl+V>, Select All (off) <Ctrl+A>], Window: [Minimize (off) <Ctrl+M>, "
-            "Close (off) <Ctrl+W>], Help: [Save Diagnostics…]";
-        for (const bool updates : {false, true}) {
-            MainMenu menu({.canCheckForUpdates = [] { return false; }}, updates);
-            QMenuBar first, second;
-            menu.attach(&first);
-            menu.attach(&second);
-            const QString expected = updates ? QString(plain).replace("Corvane, -", "Corvane, Check for Updates… (off), -") : plain;
-            QCOMPARE(describe(first.actions(), true), expected);
-            QCOMPARE(describe(second.actions(), true), expected);
-            QCOMPARE(second.actions()[1]->menu()->actions(), first.actions()[1]->menu()->actions()); // one set of actions
-        }
-    }
-
-    void mainMenuTargets_data()
-    {
-        QTest::addColumn<QString>("title");
-        QTest::addColumn<QString>("expected"); // delegate calls | selected text | window state
-        for (const char *call : {"Settings…|showMain", "Quit Corvane|requestQuit", "Save Diagnostics…|saveDiagnostics",
-                                 "Check for Updates…|checkForUpdates"})
-            QTest::newRow(call) << QString(call).section('|', 0, 0) << QString(call).section('|', 1) + "||shown";
-        QTest::newRow("select all") << "Select All" << "|a & b|shown";
-        QTest::newRow("hide") << "Hide Corvane" << "||minimized";
-        QTest::newRow("minimize") << "Minimize" << "||minimized";
-        QTest::newRow("close") << "Close" << "||closed";
-    }
-
-    // With a focused line edit in the active window every item is on while open.
+    // With a focused line edit in the active window each item is on while open and
+    // reaches its target.
     void mainMenuTargets()
     {
-        QFETCH(QString, title);
-        QFETCH(QString, expected);
         QStringList calls;
         auto call = [&calls](const char *name) { return [&calls, name] { calls << name; }; };
         MainMenu menu({.showMain = call("showMain"), .requestQuit = call("requestQuit"),
@@ -123,151 +76,51 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&window));
         edit->setFocus();
         edit->deselect();
-        QMenu *opened = nullptr;
-        for (QAction *top : layout->menuBar()->actions())
-            opened = find(top->menu()->actions(), {title}) ? top->menu() : opened;
-        QAction *action = find(opened->actions(), {title});
-        emit opened->aboutToShow();
-        QVERIFY(action->isEnabled());
-        emit opened->aboutToHide();
-        action->trigger();
-        const QString state = !window.isVisible() ? "closed" : window.isMinimized() ? "minimized" : "shown";
-        QCOMPARE(calls.join(',') + '|' + edit->selectedText() + '|' + state, expected);
+        for (const char *item : {"Corvane|Settings…", "Corvane|Quit Corvane", "Help|Save Diagnostics…", "Corvane|Check for Updates…",
+                                 "Edit|Select All", "Window|Close"}) {
+            QMenu *opened = find(layout->menuBar()->actions(), {QString(item).section('|', 0, 0)})->menu();
+            QAction *action = find(opened->actions(), {QString(item).section('|', 1)});
+            emit opened->aboutToShow();
+            QVERIFY2(action->isEnabled(), item);
+            emit opened->aboutToHide();
+            action->trigger();
+        }
+        QCOMPARE(calls, (QStringList{"showMain", "requestQuit", "saveDiagnostics", "checkForUpdates"}));
+        QCOMPARE(find(layout->menuBar()->actions(), {"Window", "Close"})->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_W));
+        QCOMPARE(edit->selectedText(), "a & b");
+        QVERIFY(!window.isVisible());
     }
 
+    // Each computer's submenu by its state; names shown as they are.
     void statusMenu_data()
     {
-        QTest::addColumn<QJsonArray>("peers");
-        QTest::addColumn<ModelChange>("change");
-        QTest::addColumn<QString>("expected");
+        columns<QJsonArray, ModelChange, QString>("peers", "change", "expected");
         const ModelChange none = [](AppModel &) {};
-        const QString tail = ", -, Open Corvane, Quit Corvane <Ctrl+Q>", show = "Mac: [Show {show p1}, ";
-        const auto peer = [](bool choice, bool ejected = false) {
-            QJsonObject made = wire::peer("p1", "Mac", "1", choice);
-            made["ejected"] = ejected;
-            return made;
-        };
-        QTest::newRow("no computers") << QJsonArray{} << none << "Open Corvane, Quit Corvane <Ctrl+Q>";
-        QTest::newRow("choice needed") << QJsonArray{peer(true)} << none
-            << "Mac — choose what to share: [Choose What to Share… {show p1}, Disconnect {disconnect p1}]" + tail;
-        QTest::newRow("mounted") << QJsonArray{mac} << none << show + "Open Files {open p1}, Eject {eject p1}, "
-            "Send Files… {send p1}, Disconnect {disconnect p1}]" + tail;
-        QTest::newRow("ejected") << QJsonArray{peer(false, true)} << none << show + "Show Again {mount p1}, Disconnect {disconnect p1}]" + tail;
-        QTest::newRow("neither") << QJsonArray{peer(false)} << none << show + "Disconnect {disconnect p1}]" + tail;
-        QTest::newRow("busy") << QJsonArray{mac} << ModelChange([](AppModel &m) { m.setMutating(true); }) << show
-            + "Open Files {open p1}, Eject (off) {eject p1}, Send Files… (off) {send p1}, Disconnect (off) {disconnect p1}]" + tail;
-        QTest::newRow("disconnected") << QJsonArray{mac} << ModelChange([](AppModel &m) { m.setConnected(false); }) << show
-            + "Open Files (off) {open p1}, Eject (off) {eject p1}, Disconnect (off) {disconnect p1}]" + tail;
+        const QString show = "Mac: [Show {show p1}, ", tail = "Eject {eject p1}, Send Files… {send p1}, Disconnect {disconnect p1}]";
+        QTest::newRow("choice needed") << QJsonArray{wire::peer("p1", "Mac", "1", true)} << none
+                                       << "Mac — choose what to share: [Choose What to Share… {show p1}, Disconnect {disconnect p1}]";
+        QTest::newRow("mounted") << QJsonArray{mac} << none << show + "Open Files {open p1}, " + tail;
+        QTest::newRow("busy") << QJsonArray{mac} << ModelChange([](AppModel &m) { m.setMutating(true); })
+                              << show + "Open Files {open p1}, " + QString(tail).replace(" {", " (off) {");
+        QTest::newRow("disconnected") << QJsonArray{mac} << ModelChange([](AppModel &m) { m.setConnected(false); })
+                                      << show + "Open Files (off) {open p1}, Eject (off) {eject p1}, Disconnect (off) {disconnect p1}]";
         QTest::newRow("names shown verbatim") << QJsonArray{wire::peer("p1", "R&D {name}", "1", true), wire::peer("p2", "A&B")} << none
             << "R&&D {name} — choose what to share: [Choose What to Share… {show p1}, Disconnect {disconnect p1}], "
-               "A&&B: [Show {show p2}, Disconnect {disconnect p2}]" + tail;
+               "A&&B: [Show {show p2}, Disconnect {disconnect p2}]";
     }
-
     void statusMenu()
     {
-        QFETCH(QJsonArray, peers);
-        QFETCH(ModelChange, change);
-        QFETCH(QString, expected);
+        auto [peers, change, expected] = fetch<QJsonArray, ModelChange, QString>("peers", "change", "expected");
         ModelFixture fixture;
         install(fixture.model(), wire::status(peers, 0, canSend));
         change(fixture.model());
-        StatusFixture status(fixture.model());
-        QCOMPARE(describe(status.menu.menu()->actions()), expected);
-        QCOMPARE(status.item->menu.data(), status.menu.menu());
+        FakeStatusItem *item = nullptr;
+        StatusMenu status(fixture.model(), {}, [&item] { return std::unique_ptr<StatusItem>(item = new FakeStatusItem); });
+        status.updateStatusItem(true);
+        QCOMPARE(describe(status.menu()->actions().mid(0, peers.size())), expected);
+        QCOMPARE(item->menu.data(), status.menu());
     }
 
-    void peerItems_data()
-    {
-        QTest::addColumn<QJsonObject>("peer");
-        QTest::addColumn<QString>("item");
-        QTest::addColumn<QStringList>("expected"); // lines sent to the service, then what else happened
-        QJsonObject ejected = wire::peer("p1", "Mac");
-        ejected["ejected"] = true;
-        QTest::newRow("eject") << mac << "Eject" << QStringList{R"({"op":"eject","peer":"p1"})"};
-        QTest::newRow("show again") << ejected << "Show Again" << QStringList{R"({"op":"mount","peer":"p1"})"};
-        QTest::newRow("disconnect") << mac << "Disconnect" << QStringList{R"({"op":"disconnect","peer":"p1"})"};
-        QTest::newRow("show") << mac << "Show" << QStringList{"showPeer p1"};
-        QTest::newRow("open files") << mac << "Open Files" << QStringList{"open file:///media/Mac/"};
-        QTest::newRow("send files") << mac << "Send Files…" << QStringList{"open panel"};
-    }
-
-    void peerItems()
-    {
-        QFETCH(QJsonObject, peer);
-        QFETCH(QString, item);
-        QFETCH(QStringList, expected);
-        StandinModel standin(wire::status({peer}, 0, canSend));
-        QVERIFY(standin.started);
-        StatusFixture status(standin.model());
-        find(status.menu.menu()->actions(), {"Mac", item})->trigger();
-        status.menu.peerMenuAction(QVariantMap{{"op", "eject"}}); // no computer: ignored
-        const auto observed = [&] {
-            QStringList lines = standin.sent() + status.calls;
-            for (const QUrl &url : standin.fixture.workspace->opened)
-                lines << "open " + url.toString();
-            return lines + QStringList(standin.fixture.openPanels->shown.size(), "open panel");
-        };
-        QTRY_COMPARE(observed(), expected);
-    }
-
-    void rebuilds_data()
-    {
-        QTest::addColumn<ModelChange>("change");
-        QTest::addColumn<bool>("open");
-        QTest::addColumn<bool>("rebuilt"); // at once, or for an open menu once it closed
-        QTest::newRow("same status again") << ModelChange([](AppModel &m) { install(m, wire::status({mac}, 0, canSend)); }) << false << false;
-        QTest::newRow("unrelated field") << ModelChange([](AppModel &m) { m.setCablePlugged(true); }) << false << false;
-        QTest::newRow("busy") << ModelChange([](AppModel &m) { m.setMutating(true); }) << false << true;
-        QTest::newRow("computer gone while open") << ModelChange([](AppModel &m) { install(m, wire::status()); }) << true << true;
-    }
-
-    void rebuilds()
-    {
-        QFETCH(ModelChange, change);
-        QFETCH(bool, open);
-        QFETCH(bool, rebuilt);
-        ModelFixture fixture;
-        install(fixture.model(), wire::status({mac}, 0, canSend));
-        StatusFixture status(fixture.model());
-        const QPointer<QMenu> before = status.menu.menu();
-        if (open)
-            before->popup(QPoint(0, 0));
-        change(fixture.model());
-        status.menu.rebuildStatusMenu();
-        QCOMPARE(status.menu.menu() != before.data(), rebuilt && !open);
-        if (open) {
-            QTest::qWait(20);
-            QCOMPARE(status.menu.menu(), before.data());
-            before->hide();
-            QTRY_VERIFY(before.isNull() && status.menu.menu());
-        }
-        QCOMPARE(status.item->menu.data(), status.menu.menu());
-    }
-
-    // The item follows the menu-bar setting; a left click opens the same menu; the
-    // desktop's own item does without a tray host.
-    void item()
-    {
-        ModelFixture fixture;
-        StatusFixture status(fixture.model());
-        FakeStatusItem *first = status.item;
-        QVERIFY(first->visible && first->toolTip == "Corvane" && !first->icon.isNull()); // no icon files: the symbol
-        emit first->clicked();
-        QCOMPARE(first->poppedUp, QList<QPointer<QMenu>>{status.menu.menu()});
-        status.menu.updateStatusItem(true);
-        QCOMPARE(status.made, 1);
-        const QPointer<QMenu> menu = status.menu.menu();
-        status.menu.updateStatusItem(false);
-        status.menu.rebuildStatusMenu();
-        QVERIFY(!status.menu.statusItem() && !status.menu.menu());
-        status.menu.updateStatusItem(true);
-        QVERIFY(status.made == 2 && status.item->visible && status.menu.menu() && status.menu.menu() != menu.data());
-
-        StatusMenu desktop(fixture.model(), {});
-        desktop.updateStatusItem(true);
-        QVERIFY(desktop.statusItem() && desktop.menu());
-        desktop.updateStatusItem(false);
-    }
 };
 
 QTEST_MAIN(ShellMenusTest)

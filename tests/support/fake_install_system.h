@@ -1,29 +1,24 @@
 #pragma once
 
 #include "platform/install_system.h"
-#include "platform/platform_error.h"
 
 #include <QDir>
 #include <QMap>
 #include <QSet>
 
-#include <cerrno>
-
 namespace cv::test {
 
-// Real files in temporary folders, with the bundle, the Trash, other running copies,
-// translocation and disk images played from its fields and recorded.
+// Real files in temporary folders, with the bundle, the Trash, other running copies
+// and disk images played from its fields and recorded.
 class FakeInstallSystem final : public LinuxInstallSystem {
 public:
     QString bundle;                                  // the running bundle
     std::optional<QString> identifier = QStringLiteral("app.corvane.Corvane");
     QSet<QString> unwritable;                        // folders this user may not change
-    QString failing;                                 // "copy", "trash" or "move" fails
     QString trashFolder;                             // where trashed items go
     QStringList trashed;
     QMap<qint64, int> others;                        // pid to looks until it has ended (-1: never)
     QList<qint64> terminated;
-    std::optional<QString> original;                 // the real location when translocated
     std::optional<QString> volume;                   // the volume of every path (none: the real one)
     bool diskImage = false;
     QList<QStringList> detached;                     // program, then its arguments
@@ -31,25 +26,11 @@ public:
     QString bundlePath() const override { return bundle; }
     std::optional<QString> bundleIdentifier() const override { return identifier; }
     bool isWritableFolder(const QString &path) const override { return !unwritable.contains(path); }
-    void copyTree(const QString &from, const QString &to) override
-    {
-        LinuxInstallSystem::copyTree(from, to);
-        if (failing == QLatin1String("copy")) // fails part-way: something is already copied
-            throw PlatformError(ENOSPC, QStringLiteral("No space left on device"));
-    }
     void trash(const QString &path) override
     {
-        if (failing == QLatin1String("trash"))
-            throw PlatformError(EACCES, QStringLiteral("Permission denied"));
         trashed << path;
         QDir().mkpath(trashFolder);
         LinuxInstallSystem::move(path, trashFolder + QStringLiteral("/") + QString::number(trashed.size()));
-    }
-    void move(const QString &from, const QString &to) override
-    {
-        if (failing == QLatin1String("move"))
-            throw PlatformError(EXDEV, QStringLiteral("Invalid cross-device link"));
-        LinuxInstallSystem::move(from, to);
     }
     QList<qint64> runningApplications(const QString &) const override { return others.keys(); }
     void terminateApplication(qint64 pid) override { terminated << pid; }
@@ -61,7 +42,6 @@ public:
         --left;
         return false;
     }
-    std::optional<QString> originalPath(const QString &) const override { return original; }
     std::optional<QString> volumePath(const QString &path) const override
     {
         return volume ? volume : LinuxInstallSystem::volumePath(path);

@@ -19,11 +19,7 @@ class FakeLoginItem final : public QObject, public LoginItem {
 public:
     explicit FakeLoginItem(LoginItemStatus status = LoginItemStatus::notRegistered) : status_(status) {}
 
-    LoginItemStatus status() override
-    {
-        ++statusReads;
-        return status_;
-    }
+    LoginItemStatus status() override { return status_; }
     QCoro::Task<> registerItem() override;
     QCoro::Task<> unregisterItem() override;
 
@@ -37,7 +33,6 @@ public:
     std::optional<QString> unregisterError;
     bool holdUnregister = false;
 
-    int statusReads = 0;
     int registerCalls = 0;
     int unregisterCalls = 0;
     int unregisterWaiting = 0;
@@ -59,12 +54,11 @@ public:
         return agentItem;
     }
     std::shared_ptr<LoginItem> mainApp() override { return appItem; }
-    void openSettings() override { ++settingsOpened; }
+    void openSettings() override {}
 
     std::shared_ptr<FakeLoginItem> agentItem = std::make_shared<FakeLoginItem>();
     std::shared_ptr<FakeLoginItem> appItem = std::make_shared<FakeLoginItem>();
     QStringList plistNames;
-    int settingsOpened = 0;
 };
 
 // A launchctl that records its calls and answers from a script.
