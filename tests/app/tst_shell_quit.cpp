@@ -105,7 +105,7 @@ private slots:
         QTest::newRow("service is a child")
             << Setup([](auto &f) { f.model.loginItems.agentItem->setStatus(LoginItemStatus::notRegistered); }) << false << false;
         QTest::newRow("window visible") << Setup([](auto &f) { f.shown(); }) << true << false;
-        QTest::newRow("window minimised") << Setup([](auto &f) { f.shown()->showMinimized(); }) << true << true;
+        QTest::newRow("window minimised") << Setup([](auto &f) { f.shown()->showMinimized(); }) << true << false;
         QTest::newRow("delivery gathering")
             << Setup([](auto &f) { AppModelAccess::pendingDeliveries(f.appModel()).insert("p1", {}); }) << true << false;
         QTest::newRow("command in flight") << Setup([](auto &f) { f.appModel().setMutating(true); }) << true << false;
