@@ -227,6 +227,17 @@ private slots:
             f.client->queue("connect", reply(), 5);
             m.run(Command{.op = "connect", .peer = "p1"});
         });
+        QTest::newRow("a panel for sending still open") << Setup([](ModelFixture &f, AppModel &m) {
+            install(m, status({.peers = {peer("p1").receiving()}, .capabilities = {"receive_transfer"}}));
+            f.openPanels->hold = true;
+            f.openPanels->answer = QList<QUrl>{QUrl::fromLocalFile("/home/me/x")};
+            QCoro::Task<> task = m.pickFiles("p1");
+        });
+        QTest::newRow("a forget alert still open") << Setup([](ModelFixture &f, AppModel &m) {
+            install(m, status({.peers = {peer("p1")}}));
+            f.alerts->hold = true;
+            QCoro::Task<> task = m.forget("p1");
+        });
     }
     void destroyedModelDropsLateWork()
     {
@@ -238,6 +249,9 @@ private slots:
         f.destroy();
         const qsizetype sent = f.client->requests.size();
         const int before = touched;
+        // A panel or alert still open is answered only now, each to "go ahead".
+        f.openPanels->close();
+        f.alerts->close();
         QTest::qWait(200); // the fake clock runs every late answer meanwhile
         QCOMPARE(f.client->requests.size(), sent);
         QCOMPARE(touched, before);
