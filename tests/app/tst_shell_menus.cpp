@@ -286,6 +286,9 @@ private slots:
         answer.start(5);
         submenu->setActiveAction(find(submenu->actions(), {"Send Files…"}));
         QTest::keyClick(submenu, Qt::Key_Return);
+        // The click came back with the panel still open: no event loop ran inside it,
+        // so the menu's own code was done before the rebuild deleted the menu.
+        QVERIFY(answer.isActive() && menu);
         QTRY_VERIFY(!answer.isActive());
         QTRY_COMPARE(fixture.client->sent("send_files").size(), 1);
         QCOMPARE(fixture.client->sent("send_files").first().value("paths").toArray(), QJsonArray{file});
