@@ -100,12 +100,14 @@ public:
     void showMain();
     // Brings the window of computer `id` to the front, building it first when needed.
     void showPeer(const QString &id);
-    // A window around `view` (taken over), of content size `size`, registered in
-    // contentHosts and contentRenderers. The title "Corvane" gives the main-window
-    // look; any other the computer-window look.
-    QMainWindow *makeWindow(const QString &title, QWidget *view, QSize size);
-    // The main window (when present) and every computer window, those visible and
-    // not minimised, in that order.
+    // The two looks a window can have.
+    enum class WindowKind { main, computer };
+    // A window of look `kind` around `view` (taken over), of content size `size`,
+    // registered in contentHosts and contentRenderers. The look never follows the
+    // title: a computer may be named like the application.
+    QMainWindow *makeWindow(WindowKind kind, const QString &title, QWidget *view, QSize size);
+    // The main window (when present) and every computer window that is shown, in that
+    // order. A minimised window is still the user's window and counts.
     QList<QMainWindow *> visibleWindows() const;
 
     // ---- Menus and status item

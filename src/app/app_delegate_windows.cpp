@@ -101,7 +101,7 @@ void AppDelegate::showMain()
             self->showPeer(id);
     };
     auto *view = new MainView(*model, model->host(), openPeer, height);
-    QMainWindow *window = makeWindow(mainTitle, view, mainSize);
+    QMainWindow *window = makeWindow(WindowKind::main, mainTitle, view, mainSize);
     height->setParent(window);
     mainWindow = window;
     height->setWindow(window);
@@ -117,7 +117,7 @@ void AppDelegate::showPeer(const QString &id)
     const QString name = model->name(id);
     auto *height = new WindowHeight(peerHeightMinimum, peerHeightMaximum);
     auto *view = new PeerView(*model, id, name, height);
-    QMainWindow *window = makeWindow(name, view, peerSize);
+    QMainWindow *window = makeWindow(WindowKind::computer, name, view, peerSize);
     height->setParent(window);
     height->setWindow(window);
     // Linux window managers always draw a title bar, so the title stays set; what
@@ -128,19 +128,16 @@ void AppDelegate::showPeer(const QString &id)
     height->showAfterFitting(frontingAction(id));
 }
 
-QMainWindow *AppDelegate::makeWindow(const QString &title, QWidget *view, QSize size)
+QMainWindow *AppDelegate::makeWindow(WindowKind kind, const QString &title, QWidget *view, QSize size)
 {
     auto *window = new QMainWindow;
     window->setAttribute(Qt::WA_DeleteOnClose, false);
     window->setWindowTitle(literalTitle(title));
     window->resize(size);
-    if (title == mainTitle) {
-        window->setCentralWidget(view);
-        window->setMinimumSize(mainMinimum);
-    } else {
-        window->setCentralWidget(new GlassContainer(view));
-        window->setMinimumSize(peerMinimum);
-    }
+    QWidget *content = kind == WindowKind::main ? view : new GlassContainer(view);
+    window->setCentralWidget(content);
+    // The minimum belongs to the content: the window's own adds the menu bar to it.
+    content->setMinimumSize(kind == WindowKind::main ? mainMinimum : peerMinimum);
     const QRect screen = availableScreen();
     if (screen.isValid())
         window->move(screen.center() - QPoint(size.width() / 2, size.height() / 2));
@@ -161,7 +158,7 @@ QList<QMainWindow *> AppDelegate::visibleWindows() const
 {
     QList<QMainWindow *> windows;
     auto keepVisible = [&windows](QMainWindow *window) {
-        if (window && window->isVisible() && !window->isMinimized())
+        if (window && window->isVisible())
             windows << window;
     };
     keepVisible(mainWindow.data());

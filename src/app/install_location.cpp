@@ -176,6 +176,13 @@ std::optional<QString> InstallLocation::destination(const Platform &platform)
 
 void InstallLocation::run(std::function<void()> finished, Platform platform)
 {
+    // Runs on by itself; it owns everything it touches.
+    QCoro::Task<> offering = offerTask(std::move(finished), std::move(platform));
+    Q_UNUSED(offering);
+}
+
+QCoro::Task<> InstallLocation::offerTask(std::function<void()> finished, Platform platform)
+{
     if (platform.activate)
         platform.activate();
     const std::optional<QString> folder = destination(platform);
@@ -190,21 +197,23 @@ void InstallLocation::run(std::function<void()> finished, Platform platform)
         offer.informative = L("{sentence} {note}",
                               {{"sentence", sentence}, {"note", L("This replaces the copy that’s already there.")}});
     offer.buttons = {L("Move to Applications"), L("Quit")};
-    if (alertsOf(platform).run(offer) != 0) {
+    QCoro::Task<int> answer = alertsOf(platform).run(std::move(offer));
+    if (co_await std::move(answer) != 0) {
         finished();
-        return;
+        co_return;
     }
     if (!folder) {
-        fail(L("You don’t have permission to replace the copy in Applications."), finished, platform);
-        return;
+        QCoro::Task<> failing = fail(L("You don’t have permission to replace the copy in Applications."),
+                                     std::move(finished), std::move(platform));
+        co_await std::move(failing);
+        co_return;
     }
     std::unique_ptr<QWidget> window = progressWindow();
     window->show();
     window->raise();
     window->activateWindow();
-    // Runs on by itself; it owns everything it touches.
     QCoro::Task<> moving = moveTask(std::move(window), *folder, std::move(finished), std::move(platform));
-    Q_UNUSED(moving);
+    co_await std::move(moving);
 }
 
 QCoro::Task<> InstallLocation::moveTask(std::unique_ptr<QWidget> window, QString folder,
@@ -221,7 +230,8 @@ QCoro::Task<> InstallLocation::moveTask(std::unique_ptr<QWidget> window, QString
     }
     if (error) {
         window->close();
-        fail(*error, finished, platform);
+        QCoro::Task<> failing = fail(*error, std::move(finished), std::move(platform));
+        co_await std::move(failing);
         co_return;
     }
     cleanUpOriginal(target, platform);
@@ -346,7 +356,7 @@ void InstallLocation::cleanUpOriginal(const QString &installed, const Platform &
     }
 }
 
-void InstallLocation::fail(const QString &reason, const std::function<void()> &finished, const Platform &platform)
+QCoro::Task<> InstallLocation::fail(QString reason, std::function<void()> finished, Platform platform)
 {
     Alert alert;
     alert.style = Alert::Style::warning;
@@ -355,7 +365,8 @@ void InstallLocation::fail(const QString &reason, const std::function<void()> &f
                           {{"sentence", reason},
                            {"note", L("Drag Corvane to the Applications folder in Finder, then open it from there.")}});
     alert.buttons = {L("Quit")};
-    alertsOf(platform).run(alert);
+    QCoro::Task<int> answer = alertsOf(platform).run(std::move(alert));
+    co_await std::move(answer);
     finished();
 }
 

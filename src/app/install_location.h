@@ -75,8 +75,8 @@ public:
     // The arguments of "/bin/sh" that wait for process `pid` to end, then detach the
     // disk image at `volume`.
     static QStringList detachArguments(const QString &volume, qint64 pid);
-    // Shows why the move failed, then calls `finished`.
-    static void fail(const QString &reason, const std::function<void()> &finished, const Platform &platform = {});
+    // Shows why the move failed and, once that alert is answered, calls `finished`.
+    static QCoro::Task<> fail(QString reason, std::function<void()> finished, Platform platform = {});
     // The window shown while the move runs.
     static std::unique_ptr<QWidget> progressWindow();
 
@@ -85,6 +85,7 @@ public:
     static QString resolvedPath(const QString &path);
 
 private:
+    static QCoro::Task<> offerTask(std::function<void()> finished, Platform platform);
     static QCoro::Task<> moveTask(std::unique_ptr<QWidget> window, QString folder, std::function<void()> finished,
                                   Platform platform);
 };

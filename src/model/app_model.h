@@ -245,7 +245,8 @@ public:
     void run(Command command);
     void choose(QString id, QString mode, std::optional<QString> path, std::optional<QStringList> paths,
                 bool readOnly, bool remember, std::optional<QString> pairingCode);
-    void forget(QString id);
+    // Asks first; ends once the alert is answered. The caller need not wait.
+    QCoro::Task<> forget(QString id);
     void resolveCopy(QString id, QString decision);
     bool canDismiss() const;
     void dismiss(QStringList ids);
@@ -256,14 +257,15 @@ public:
 
     // ---- Files
 
-    void pickFiles(QString id);
+    // Both end once their panel closed; the caller need not wait.
+    QCoro::Task<> pickFiles(QString id);
     void send(QList<QUrl> urls, QString id);
     // The dropped items, one URL each; true when the drop is taken.
     bool acceptDrop(QList<QUrl> items, QString peer);
     void copyDropped(QList<QUrl> urls, QString peer);
     QUrl downloadsFolder() const;
     void copy(QList<QUrl> urls, QUrl destination, QString peer);
-    void getFiles(QString id);
+    QCoro::Task<> getFiles(QString id);
 
     // ---- Notification permission
 

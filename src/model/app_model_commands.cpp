@@ -97,10 +97,10 @@ void AppModel::choose(QString id, QString mode, std::optional<QString> path, std
     });
 }
 
-void AppModel::forget(QString id)
+QCoro::Task<> AppModel::forget(QString id)
 {
     if (busy())
-        return;
+        co_return;
     Alert alert;
     alert.message = L(QStringLiteral("Forget {name}?"), {{QStringLiteral("name"), name(id)}});
     alert.informative = L(QStringLiteral("Its saved sharing choice will be removed and sharing will stop. "
@@ -110,8 +110,9 @@ void AppModel::forget(QString id)
     alert.cancelButton = 1;
     // Only a click on "Forget" forgets; Escape, closing the alert or no answer at all
     // leave the computer as it is.
-    if (alerts().run(alert) != 0)
-        return;
+    QCoro::Task<int> answer = alive(alerts().run(std::move(alert)));
+    if (co_await std::move(answer) != 0)
+        co_return;
     run(Command{.op = QStringLiteral("forget"), .peer = std::move(id)});
 }
 

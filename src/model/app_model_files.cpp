@@ -57,10 +57,10 @@ bool copiesIntoItself(const QStringList &sources, const QString &destination)
 
 } // namespace
 
-void AppModel::pickFiles(QString id)
+QCoro::Task<> AppModel::pickFiles(QString id)
 {
     if (!canSend(id) || busy())
-        return;
+        co_return;
     OpenPanel panel;
     panel.canChooseDirectories = true;
     panel.canChooseFiles = true;
@@ -68,7 +68,8 @@ void AppModel::pickFiles(QString id)
     panel.prompt = L(QStringLiteral("Send"));
     panel.message = L(QStringLiteral("Send files and folders to {name}. Originals stay here."),
                       {{QStringLiteral("name"), name(id)}});
-    const std::optional<QList<QUrl>> chosen = openPanels().run(panel);
+    QCoro::Task<std::optional<QList<QUrl>>> choice = alive(openPanels().run(std::move(panel)));
+    const std::optional<QList<QUrl>> chosen = co_await std::move(choice);
     if (chosen)
         send(*chosen, std::move(id));
 }
@@ -191,13 +192,13 @@ void AppModel::copy(QList<QUrl> urls, QUrl destination, QString peer)
     run(Command{.op = QStringLiteral("copy"), .id = transferId(), .sources = std::move(sources), .destination = target});
 }
 
-void AppModel::getFiles(QString id)
+QCoro::Task<> AppModel::getFiles(QString id)
 {
     if (!canCopy(id) || busy())
-        return;
+        co_return;
     const std::optional<Peer> found = peer(id);
     if (!found || !found->mount)
-        return;
+        co_return;
     const QString computer = name(id);
     OpenPanel panel;
     panel.canChooseDirectories = true;
@@ -208,14 +209,15 @@ void AppModel::getFiles(QString id)
     panel.message = L(QStringLiteral("Choose files and folders on {name}. They’re copied to your Downloads folder at full speed."),
                       {{QStringLiteral("name"), computer}});
     DriveOnlyPanelDelegate::install(panel, QUrl::fromLocalFile(*found->mount), computer);
-    const std::optional<QList<QUrl>> chosen = openPanels().run(panel);
+    QCoro::Task<std::optional<QList<QUrl>>> choice = alive(openPanels().run(std::move(panel)));
+    const std::optional<QList<QUrl>> chosen = co_await std::move(choice);
     if (!chosen)
-        return;
+        co_return;
     // The panel stayed open while the service went on: files the user picked are
     // never dropped without a word.
     if (!canCopy(id) || busy()) {
         setError(L(QStringLiteral("This computer is no longer ready to receive files.")));
-        return;
+        co_return;
     }
     copy(*chosen, downloadsFolder(), std::move(id));
 }

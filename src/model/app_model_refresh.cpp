@@ -24,6 +24,9 @@ void AppModel::replayEvents(std::uint64_t since)
 
 QCoro::Task<> AppModel::refresh()
 {
+    // The demo's state stands until another demo state replaces it.
+    if (demo_)
+        co_return;
     // One refresh at a time; a caller that had to wait makes a full one of its own.
     // The pause is never cancelled: the loop's own checks decide.
     while (refreshing_) {

@@ -127,7 +127,8 @@ void AppModel::retryService()
 {
     // Not while a start-up runs, nor in the middle of a start-at-sign-in change or a
     // command, nor once quitting began: a second service or an undone quit would follow.
-    if (starting_ || mutating_ || quitting_)
+    // A demo never reaches a service.
+    if (demo_ || starting_ || mutating_ || quitting_)
         return;
     auto retry = [](AppModel *self) -> QCoro::Task<> {
         QCoro::Task<> startUp = self->startServiceIfNeeded();
@@ -168,7 +169,8 @@ QCoro::Task<> AppModel::stopService()
 
 QCoro::Task<> AppModel::setStartAtLogin(bool on)
 {
-    if (busy() || !host().canRegister() || on == host().loginEnabled())
+    // A demo changes nothing of the user's real service, agent or sign-in.
+    if (demo_ || busy() || !host().canRegister() || on == host().loginEnabled())
         co_return;
     setMutating(true);
 

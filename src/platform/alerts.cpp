@@ -1,5 +1,7 @@
 #include "platform/alerts.h"
 
+#include "platform/dialog_result.h"
+
 #include <QAbstractButton>
 #include <QLabel>
 #include <QPushButton>
@@ -20,9 +22,12 @@ void showAsPlainText(QMessageBox &box)
         label->setTextFormat(Qt::PlainText);
 }
 
-int MessageBoxAlerts::run(const Alert &alert)
+QCoro::Task<int> MessageBoxAlerts::run(Alert alert)
 {
-    QMessageBox box;
+    // Owned here, never by the window or menu it was opened from, which may go away
+    // while the alert is shown.
+    const LaterOwned<QMessageBox> owned(new QMessageBox);
+    QMessageBox &box = *owned;
     switch (alert.style) {
     case Alert::Style::informational:
         box.setIcon(QMessageBox::Information);
@@ -49,9 +54,12 @@ int MessageBoxAlerts::run(const Alert &alert)
             box.setEscapeButton(button);
         buttons << button;
     }
-    box.exec();
+    box.setWindowModality(Qt::ApplicationModal);
+    box.show();
+    if (!co_await finished(&box))
+        co_return noChoice;
     const int index = int(buttons.indexOf(box.clickedButton()));
-    return index < 0 ? noChoice : index;
+    co_return index < 0 ? noChoice : index;
 }
 
 Alerts &Alerts::system()

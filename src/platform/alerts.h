@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <QCoroTask>
+
 #include <optional>
 
 class QMessageBox;
@@ -30,10 +32,11 @@ public:
     // What `run` returns when the alert ended without any button chosen.
     static constexpr int noChoice = -1;
 
-    // Shows `alert` modally and returns the index of the chosen button, or noChoice
+    // Shows `alert` modally and ends with the index of the chosen button, or noChoice
     // when it ended without one: an alert that was never answered must never count
-    // as its first (often destructive) button.
-    virtual int run(const Alert &alert) = 0;
+    // as its first (often destructive) button. Returns at once; the event loop goes
+    // on while the alert is shown (no nested loop).
+    virtual QCoro::Task<int> run(Alert alert) = 0;
 
     static Alerts &system();
 };
@@ -41,7 +44,7 @@ public:
 // Alerts as QMessageBox dialogs. Texts are shown as plain text, never as markup.
 class MessageBoxAlerts final : public Alerts {
 public:
-    int run(const Alert &alert) override;
+    QCoro::Task<int> run(Alert alert) override;
 };
 
 // A Qt button title that shows `text` as it is: an ampersand marks no mnemonic.

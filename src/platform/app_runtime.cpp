@@ -30,7 +30,7 @@ bool anyWindowVisible()
 {
     const auto windows = QApplication::topLevelWidgets();
     for (const QWidget *window : windows) {
-        if (window->isVisible() && !window->isMinimized())
+        if (window->isVisible())
             return true;
     }
     return false;

@@ -1,6 +1,7 @@
 #include "platform/open_panel_dialog.h"
 
 #include "platform/alerts.h"
+#include "platform/dialog_result.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -203,12 +204,16 @@ void OpenPanelDialog::refuse(const OpenPanelRefusal &refusal)
     box->open();
 }
 
-std::optional<QList<QUrl>> FileDialogOpenPanels::run(const OpenPanel &panel)
+QCoro::Task<std::optional<QList<QUrl>>> FileDialogOpenPanels::run(OpenPanel panel)
 {
-    OpenPanelDialog dialog(panel, QApplication::activeWindow());
-    if (dialog.exec() != QDialog::Accepted)
-        return std::nullopt;
-    return dialog.chosen();
+    // Owned here, never by the window or menu it was opened from, which may go away
+    // while the panel is open.
+    const LaterOwned<OpenPanelDialog> dialog(new OpenPanelDialog(std::move(panel)));
+    dialog->setWindowModality(Qt::ApplicationModal);
+    dialog->show();
+    if (co_await finished(dialog.get()) != QDialog::Accepted)
+        co_return std::nullopt;
+    co_return dialog->chosen();
 }
 
 OpenPanels &OpenPanels::system()

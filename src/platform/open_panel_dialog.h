@@ -43,10 +43,10 @@ private:
     QList<QUrl> chosen_;
 };
 
-// Open panels as OpenPanelDialog, run modally over the active window.
+// Open panels as OpenPanelDialog, modal to the whole application.
 class FileDialogOpenPanels final : public OpenPanels {
 public:
-    std::optional<QList<QUrl>> run(const OpenPanel &panel) override;
+    QCoro::Task<std::optional<QList<QUrl>>> run(OpenPanel panel) override;
 };
 
 } // namespace cv

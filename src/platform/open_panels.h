@@ -4,6 +4,8 @@
 #include <QString>
 #include <QUrl>
 
+#include <QCoroTask>
+
 #include <functional>
 #include <optional>
 
@@ -36,8 +38,10 @@ class OpenPanels {
 public:
     virtual ~OpenPanels() = default;
 
-    // Runs `panel` modally: the chosen items when the user confirms, none otherwise.
-    virtual std::optional<QList<QUrl>> run(const OpenPanel &panel) = 0;
+    // Shows `panel` modally and ends with the chosen items when the user confirms,
+    // none otherwise. Returns at once; the event loop goes on while the panel is
+    // shown (no nested loop).
+    virtual QCoro::Task<std::optional<QList<QUrl>>> run(OpenPanel panel) = 0;
 
     static OpenPanels &system();
 };

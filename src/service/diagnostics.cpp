@@ -330,7 +330,8 @@ QCoro::Task<> Diagnostics::save(Alerts *alerts, Workspace *workspace, Clock *clo
         alert.informative = L(supportSentence(), {{QStringLiteral("file"), QFileInfo(archive).fileName()}});
         workspace->reveal(QStringList {archive});
     }
-    alerts->run(alert);
+    QCoro::Task<int> answer = alerts->run(std::move(alert));
+    co_await std::move(answer);
 }
 
 } // namespace cv

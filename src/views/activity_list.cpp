@@ -278,9 +278,12 @@ bool TwoLineTitle::eventFilter(QObject *watched, QEvent *event)
             return true;
         }
         if (event->type() == QEvent::ContextMenu) {
-            QMenu menu;
-            menu.addAction(literal(L(QStringLiteral("Copy"))), this, &TwoLineTitle::copy);
-            menu.exec(static_cast<QContextMenuEvent *>(event)->globalPos());
+            // Shown without waiting: the row may go while the menu is open, and the
+            // menu with it.
+            auto *menu = new QMenu(this);
+            menu->setAttribute(Qt::WA_DeleteOnClose);
+            menu->addAction(literal(L(QStringLiteral("Copy"))), this, &TwoLineTitle::copy);
+            menu->popup(static_cast<QContextMenuEvent *>(event)->globalPos());
             return true;
         }
     }
@@ -563,8 +566,14 @@ void ActivityList::refresh()
                 ++it;
                 continue;
             }
-            delete dividers_.take(it.key());
-            delete it.value();
+            // Deleted later: a row may be handling a click that led here.
+            for (QWidget *gone : {static_cast<QWidget *>(dividers_.take(it.key())), static_cast<QWidget *>(it.value())}) {
+                if (gone) {
+                    layout_->removeWidget(gone);
+                    gone->hide();
+                    gone->deleteLater();
+                }
+            }
             it = rows_.erase(it);
         }
         for (const QString &id : std::as_const(order_)) {

@@ -67,7 +67,11 @@ void BannerView::refresh()
 
 void BannerView::rebuild()
 {
-    qDeleteAll(parts_);
+    // Deleted later: the button whose click led here may still be handling it.
+    for (QWidget *part : std::as_const(parts_)) {
+        part->hide();
+        part->deleteLater();
+    }
     parts_.clear();
     buttons_.clear();
     symbol_ = nullptr;

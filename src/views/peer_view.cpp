@@ -647,10 +647,10 @@ void PeerView::toggleDrive(const QString &path, bool on)
     scheduleRefresh();
 }
 
-void PeerView::runFolderPanel(bool receive)
+QCoro::Task<> PeerView::runFolderPanel(bool receive)
 {
     if (!model_)
-        return;
+        co_return;
     // The pairing code is read now: the panel may stay open through a new status.
     const FolderPanelRequest request =
         receive ? receiveFolderPanel(*model_, id_, initialName_) : folderPanel(*model_, id_, initialName_);
@@ -658,9 +658,12 @@ void PeerView::runFolderPanel(bool receive)
     panel.canCreateDirectories = request.canCreateFolders;
     const QPointer<PeerView> self(this);
     const QPointer<AppModel> model = model_;
-    const std::optional<QList<QUrl>> chosen = model->openPanels().run(panel);
+    // The view and the model are looked at again once the panel closed: either may
+    // be gone by then.
+    QCoro::Task<std::optional<QList<QUrl>>> choice = model->openPanels().run(std::move(panel));
+    const std::optional<QList<QUrl>> chosen = co_await std::move(choice);
     if (!self || !model || !chosen || chosen->isEmpty() || !chosen->first().isLocalFile())
-        return;
+        co_return;
     confirmFolderPanel(*model, request, chosen->first().toLocalFile(), optionValues());
 }
 

@@ -12,6 +12,8 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <QCoroTask>
+
 #include <array>
 #include <optional>
 
@@ -145,7 +147,8 @@ private:
     void openMoreMenu();
     void tapTile(SharingChoice choice);
     void toggleDrive(const QString &path, bool on);
-    void runFolderPanel(bool receive);
+    // Ends once the panel closed; nobody waits for it.
+    QCoro::Task<> runFolderPanel(bool receive);
     void setReadOnly(bool on);
     void setRemember(bool on);
     void applyOptions();

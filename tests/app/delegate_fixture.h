@@ -15,8 +15,11 @@
 namespace cv::test {
 
 struct DelegateFixture {
-    DelegateFixture()
+    // `prepare` changes the model's pieces before the delegate builds its model.
+    explicit DelegateFixture(const std::function<void(ModelFixture &)> &prepare = {})
     {
+        if (prepare)
+            prepare(model);
         runtime.exitLoop = [this](int code) { exits << code; };
         runtime.setActivationPolicy(ActivationPolicy::accessory);
         delegate = std::make_unique<AppDelegate>(runtime, model.collaborators(), UpdatesPlatform{[] { return false; }, {}, nullptr, nullptr});

@@ -10,6 +10,8 @@
 #include "app/status_menu.h"
 #include "devtools/demo.h"
 
+#include <QAbstractButton>
+#include <QMenu>
 
 using namespace cv;
 using namespace cv::test;
@@ -23,6 +25,15 @@ void launch(DelegateFixture &f, const QStringList &arguments)
 {
     f.model.clock.setAutoAdvance(false);
     f.delegate->applicationDidFinishLaunching(QStringList{QStringLiteral("/usr/bin/corvane")} + arguments);
+}
+
+// The computers of a status as "name mode mount", and its transfers and copies.
+QStringList computers(const ServiceStatus &status)
+{
+    QStringList lines;
+    for (const Peer &peer : status.peers)
+        lines << peer.name + ' ' + peer.sharing.mode + ' ' + peer.mount.value_or("");
+    return lines << QString("%1 %2").arg(status.transfers.size()).arg(status.copies.size());
 }
 
 } // namespace
@@ -93,6 +104,51 @@ private slots:
         QCOMPARE(made, 1);
         QTRY_COMPARE(made, 2);
         QVERIFY(f.delegate->statusMenu->statusItem());
+    }
+
+    // On an installed copy whose service runs from sign-in, every control of a demo
+    // window (and every item of a menu it opens) acts on the demo or does nothing:
+    // no request, nothing registered or unregistered, no service started.
+    void demoControlsReachNothing_data()
+    {
+        QTest::addColumn<QString>("state");
+        for (const QString &state : Demo::states())
+            QTest::newRow(qPrintable(state)) << state;
+    }
+    void demoControlsReachNothing()
+    {
+        QFETCH(QString, state);
+        InstalledApp installed;
+        DelegateFixture f([&installed](ModelFixture &m) {
+            m.bundle = installed.bundle();
+            m.loginItems.agentItem->setStatus(LoginItemStatus::enabled);
+        });
+        launch(f, {"--demo", state});
+        QMainWindow *window = Demo::isMainWindow(state) ? f.delegate->mainWindow.data()
+                                                        : f.delegate->peerWindows.value(Demo::peerID()).data();
+        QTRY_VERIFY(window && window->isVisible());
+        int clicked = 0;
+        for (const QPointer<QAbstractButton> button : window->findChildren<QAbstractButton *>()) {
+            if (!button || !button->isVisible() || !button->isEnabled())
+                continue;
+            button->click();
+            ++clicked;
+            for (QWidget *popup : QApplication::topLevelWidgets()) {
+                if (auto *menu = qobject_cast<QMenu *>(popup); menu && menu->isVisible()) {
+                    for (QAction *action : menu->actions())
+                        action->trigger();
+                    menu->close();
+                }
+            }
+        }
+        QTest::qWait(50);
+        QVERIFY(clicked > 2);
+        QCOMPARE(f.model.client->requests, QList<QByteArray>());
+        QCOMPARE(f.model.loginItems.agentItem->registerCalls + f.model.loginItems.agentItem->unregisterCalls
+                     + f.model.loginItems.appItem->registerCalls + f.model.loginItems.appItem->unregisterCalls, 0);
+        QCOMPARE(f.model.launchctl.calls.size(), 0);
+        QCOMPARE(f.model.launcher.launches.size(), 0);
+        QCOMPARE(computers(*f.appModel().status()), computers(Demo::status(state)));
     }
 };
 

@@ -7,9 +7,15 @@
 #include "fake_status_item.h"
 #include "model_fixture.h"
 
+#include "platform/open_panel_dialog.h"
+
+#include <QApplication>
+#include <QFile>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QVBoxLayout>
 
 using namespace cv;
@@ -121,6 +127,53 @@ private slots:
         QCOMPARE(item->menu.data(), status.menu());
     }
 
+
+    // "Send Files…" chosen while a change waits for the open menu to close: the menu
+    // is rebuilt (the old one deleted) while the panel is open, and choosing in the
+    // panel afterwards still sends (AddressSanitizer watches the old menu).
+    void sendFilesWhileTheMenuIsRebuilt()
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath("photo.jpg");
+        QVERIFY(QFile(file).open(QIODevice::WriteOnly));
+        ModelFixture fixture;
+        fixture.openPanels = nullptr; // the desktop's own panel
+        install(fixture.model(), wire::status({mac}, 0, canSend));
+        StatusMenu status(fixture.model(), {}, [] { return std::unique_ptr<StatusItem>(new FakeStatusItem); });
+        status.updateStatusItem(true);
+        const QPointer<QMenu> menu = status.menu();
+        menu->popup(QPoint(0, 0));
+        QAction *computer = find(menu->actions(), {"Mac"});
+        menu->setActiveAction(computer);
+        QMenu *submenu = computer->menu();
+        QTRY_VERIFY(submenu->isVisible());
+        install(fixture.model(), wire::status({mac, wire::peer("p2", "Other")}, 0, canSend));
+        status.rebuildStatusMenu();
+
+        // The panel is answered once the menu it was chosen from is gone.
+        QTimer answer;
+        QObject::connect(&answer, &QTimer::timeout, [&] {
+            for (QWidget *window : QApplication::topLevelWidgets()) {
+                auto *panel = qobject_cast<OpenPanelDialog *>(window);
+                if (panel && panel->isVisible() && !menu) {
+                    answer.stop();
+                    panel->setDirectory(dir.path());
+                    panel->findChild<QLineEdit *>("fileNameEdit")->setText("photo.jpg");
+                    panel->accept();
+                }
+            }
+        });
+        answer.start(5);
+        submenu->setActiveAction(find(submenu->actions(), {"Send Files…"}));
+        QTest::keyClick(submenu, Qt::Key_Return);
+        // The click came back with the panel still open: no event loop ran inside it,
+        // so the menu's own code was done before the rebuild deleted the menu.
+        QVERIFY(answer.isActive() && menu);
+        QTRY_VERIFY(!answer.isActive());
+        QTRY_COMPARE(fixture.client->sent("send_files").size(), 1);
+        QCOMPARE(fixture.client->sent("send_files").first().value("paths").toArray(), QJsonArray{file});
+        QCOMPARE(describe(status.menu()->actions()).count("Disconnect"), 2); // the new menu
+    }
 };
 
 QTEST_MAIN(ShellMenusTest)

@@ -231,20 +231,41 @@ private slots:
         QVERIFY(std::all_of(f.clock.sleeps().begin(), f.clock.sleeps().end(), [](double s) { return s == 0.75; }));
     }
 
-    // A model destroyed with a command and its refresh in flight: the late answers are
-    // dropped and nothing runs on the destroyed model (AddressSanitizer watches).
+    // A model destroyed with a command, a panel or an alert still open: the late
+    // answers are dropped and nothing runs on the destroyed model (AddressSanitizer watches).
+    void destroyedModelDropsLateWork_data()
+    {
+        QTest::addColumn<Setup>("pending");
+        QTest::newRow("command") << Setup([](ModelFixture &f) {
+            f.client->queue("connect", reply(), 5);
+            f.model().run(Command{.op = "connect", .peer = "p1"});
+        });
+        QTest::newRow("panel for sending") << Setup([](ModelFixture &f) {
+            f.openPanels->hold = true;
+            f.openPanels->answer = QList<QUrl>{QUrl::fromLocalFile("/home/me/x")};
+            QCoro::Task<> task = f.model().pickFiles("p1");
+        });
+        QTest::newRow("forget alert") << Setup([](ModelFixture &f) {
+            f.alerts->hold = true;
+            QCoro::Task<> task = f.model().forget("p1");
+        });
+    }
     void destroyedModelDropsLateWork()
     {
+        QFETCH(Setup, pending);
         ModelFixture f;
         int touched = 0;
         f.model().stateChanged = [&touched] { ++touched; };
-        install(f.model(), status({.peers = {peer("p1")}}));
-        f.client->queue("connect", reply(), 5);
-        f.model().run(Command{.op = "connect", .peer = "p1"});
+        install(f.model(), status({.peers = {peer("p1").receiving()}, .capabilities = {"receive_transfer"}}));
+        pending(f);
+        const qsizetype sent = f.client->requests.size();
         f.destroy();
         const int before = touched;
+        // What is still open is answered only now, each to "go ahead".
+        f.openPanels->close();
+        f.alerts->close();
         settle(50); // the fake clock runs every late answer meanwhile
-        QCOMPARE(f.client->requests.size(), 1);
+        QCOMPARE(f.client->requests.size(), sent);
         QCOMPARE(touched, before);
     }
 };

@@ -104,7 +104,8 @@ private slots:
                 shown << button->text();
             box->done(0);
         });
-        MessageBoxAlerts().run(alert);
+        MessageBoxAlerts alerts;
+        QCoro::waitFor(alerts.run(alert));
         shown.sort();
         QCOMPARE(shown, (QStringList{"0", "<b>not bold</b> & more", "Couldn't save diagnostics", "OK", "Save && Quit"}));
     }

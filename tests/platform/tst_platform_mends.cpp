@@ -56,7 +56,7 @@ private slots:
             QTimer::singleShot(100, box, [box] { box->done(0); });
         });
         MessageBoxAlerts alerts;
-        QCOMPARE(alerts.run(alert), chosen);
+        QCOMPARE(QCoro::waitFor(alerts.run(alert)), chosen);
     }
 
     // A child gets descriptors 0 to 2 only, whatever this process inherited without

@@ -6,6 +6,9 @@
 #include <QList>
 #include <QObject>
 
+#include <QCoroSignal>
+#include <QCoroTask>
+
 namespace cv::test {
 
 // A workspace that records what it was asked to reveal and open.
@@ -29,22 +32,30 @@ public:
     bool openResult = true;
 };
 
-// Alerts that are recorded instead of shown; each returns `answer`.
+// Alerts that are recorded instead of shown; each answers `answer`, at once or, while
+// `hold` is set, only when the test calls close().
 class FakeAlerts final : public QObject, public Alerts {
     Q_OBJECT
 public:
-    int run(const Alert &alert) override
+    QCoro::Task<int> run(Alert alert) override
     {
         shown << alert;
         emit alertShown();
-        return answer;
+        if (hold)
+            co_await qCoro(this, &FakeAlerts::closing);
+        co_return answer;
     }
+
+    // Answers every alert that is shown.
+    void close() { emit closing(); }
 
     QList<Alert> shown;
     int answer = 0;
+    bool hold = false;
 
 signals:
     void alertShown();
+    void closing();
 };
 
 } // namespace cv::test
