@@ -60,6 +60,7 @@ private slots:
             << QStringList{"Open Privacy Settings", "OK"} << 0 << 1;
         QTest::newRow("privacy, OK")
             << "write (os error 1)" << "write (os error 1)\n\n" + privacyNote << QStringList{"Open Privacy Settings", "OK"} << 1 << 0;
+        QTest::newRow("privacy, no pane") << "write (os error 1)" << "write (os error 1)\n\n" + privacyNote << QStringList{"OK"} << 0 << 0;
     }
 
     void sheetTexts()
@@ -70,6 +71,9 @@ private slots:
         QFETCH(int, answer);
         QFETCH(int, settingsOpened);
         DelegateFixture f;
+        // A row without the privacy button plays a desktop without a privacy pane.
+        if (!buttons.contains("Open Privacy Settings"))
+            f.model.workspace->panes.clear();
         f.appModel().setError(error);
         f.delegate->presentError(error);
         QTRY_COMPARE(f.sheet(), std::optional<QString>(informative));
