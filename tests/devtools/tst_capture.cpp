@@ -161,6 +161,22 @@ private slots:
         QCOMPARE(QFile::exists(folder.filePath("w-light-minimum-bottom-window.png")), overflows);
     }
 
+    // The window as the application draws it now, not the screen's older pixels.
+    void ownWindowAsDrawn()
+    {
+        QWidget window;
+        window.resize(120, 80);
+        window.setAutoFillBackground(true);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QPalette red = window.palette();
+        red.setColor(QPalette::Window, Qt::red);
+        window.setPalette(red); // drawn on the screen only on a later turn
+        const QImage image = QCoro::waitFor(captureOwnWindow(&window));
+        QCOMPARE(image.size(), window.size() * window.devicePixelRatio());
+        QCOMPARE(image.pixelColor(60, 40), QColor(Qt::red));
+    }
+
     // The whole run on a model that has just got its first status: the report,
     // the files, the fallback for a window that is not shown, and the quit.
     void captureRun()
@@ -238,7 +254,11 @@ private slots:
     }
     void writePNG()
     {
-        auto [image, file, error] = fetch<QImage, QString, std::optional<QString>>("image", "file", "error");
+        // Named variables, not structured bindings: the lambda below captures them.
+        QImage image;
+        QString file;
+        std::optional<QString> error;
+        std::tie(image, file, error) = fetch<QImage, QString, std::optional<QString>>("image", "file", "error");
         QTemporaryDir folder;
         QFile old(folder.filePath("old.png"));
         QVERIFY(old.open(QIODevice::WriteOnly) && old.write("before") == 6);
