@@ -27,7 +27,7 @@ struct PaneProgram {
     const char *argument; // none when the program is the pane
 };
 
-// Login items: the page that lists applications started at sign-in.
+// The login-items pane is the page that lists what starts at sign-in.
 const PaneProgram panePrograms[] = {
     {"GNOME", SettingsPane::notifications, "gnome-control-center", "notifications"},
     {"GNOME", SettingsPane::loginItems, "gnome-control-center", "applications"},
@@ -73,7 +73,7 @@ DesktopWorkspace::DesktopWorkspace()
 {
 }
 
-const std::optional<DesktopWorkspace::Command> &DesktopWorkspace::settingsCommand(SettingsPane pane)
+std::optional<DesktopWorkspace::Command> DesktopWorkspace::settingsCommand(SettingsPane pane)
 {
     const int key = static_cast<int>(pane);
     auto found = commands_.constFind(key);
@@ -103,7 +103,7 @@ bool DesktopWorkspace::hasSettings(SettingsPane pane) { return settingsCommand(p
 
 bool DesktopWorkspace::openSettings(SettingsPane pane)
 {
-    const std::optional<Command> &command = settingsCommand(pane);
+    const std::optional<Command> command = settingsCommand(pane);
     return command && QProcess::startDetached(command->program, command->arguments);
 }
 

@@ -60,7 +60,7 @@ private:
         QStringList arguments;
     };
     // The command that opens `pane`, looked up once (the search stats PATH's folders).
-    const std::optional<Command> &settingsCommand(SettingsPane pane);
+    std::optional<Command> settingsCommand(SettingsPane pane);
     std::optional<Command> lookUp(SettingsPane pane) const;
 
     QStringList desktops_;
