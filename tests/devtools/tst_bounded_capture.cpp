@@ -34,7 +34,7 @@ QCoro::Task<int> counted(Start start, double timeout)
         failure = std::current_exception();
     }
     ++resumes;
-    offMain = offMain || QThread::currentThread() != qApp->thread();
+    offMain = offMain || QThread::currentThread() != QCoreApplication::instance()->thread();
     if (failure)
         std::rethrow_exception(failure);
     co_return value;
