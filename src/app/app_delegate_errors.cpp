@@ -68,8 +68,9 @@ void AppDelegate::showPendingError()
         informative += QStringLiteral("\n\n")
             + L(QStringLiteral("macOS is blocking Corvane from this folder and won't ask again. Turn on the folder for "
                                "Corvane in System Settings → Privacy & Security → Files & Folders, then try again."));
-        privacyButton = box->addButton(literalButtonTitle(L(QStringLiteral("Open Privacy Settings"))),
-                                       QMessageBox::AcceptRole);
+        if (model->canOpenPrivacySettings())
+            privacyButton = box->addButton(literalButtonTitle(L(QStringLiteral("Open Privacy Settings"))),
+                                           QMessageBox::AcceptRole);
     }
     QPushButton *ok = box->addButton(literalButtonTitle(L(QStringLiteral("OK"))), QMessageBox::AcceptRole);
     box->setDefaultButton(privacyButton ? privacyButton : ok);

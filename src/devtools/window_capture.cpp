@@ -29,19 +29,18 @@ namespace {
 
 const QString unavailableText = QStringLiteral("This app’s window is unavailable for capture.");
 
-// Grabs the screen's picture of one of our windows, through the bounded call.
+// Draws one of our windows, alone, as it is now, through the bounded call. Not the
+// screen's pixels: without a compositor they hold whatever overlaps the window,
+// and they may be older than the window's last change.
 QCoro::Task<QImage> grabOwnWindow(QPointer<QWidget> window, QString operation)
 {
     auto start = [window](DevelopmentCaptureCompletion<QImage> done) {
-        QScreen *screen = window ? window->screen() : nullptr;
-        if (!screen)
-            screen = QGuiApplication::primaryScreen();
-        // A window that is not shown has no picture of its own on the screen.
-        if (!window || !window->isVisible() || !window->windowHandle() || !screen) {
+        // A window that is not shown is not captured.
+        if (!window || !window->isVisible() || !window->windowHandle()) {
             done(std::nullopt, std::make_exception_ptr(ServiceError::invalid(unavailableText)));
             return;
         }
-        const QImage image = screen->grabWindow(window->winId()).toImage();
+        const QImage image = window->grab().toImage();
         if (image.isNull())
             done(std::nullopt, std::make_exception_ptr(ServiceError::invalid(unavailableText)));
         else

@@ -254,6 +254,9 @@ public:
     void showCopied(CopyJob job);
     static bool isPrivacyRefusal(const std::optional<QString> &message);
     void openPrivacySettings();
+    // Whether the system has a privacy pane for file access (no Linux desktop has
+    // one); the controls that would open it are offered only then.
+    bool canOpenPrivacySettings() const;
 
     // ---- Files
 

@@ -174,6 +174,11 @@ void AppModel::openPrivacySettings()
     workspace().openSettings(SettingsPane::filesAndFolders);
 }
 
+bool AppModel::canOpenPrivacySettings() const
+{
+    return (workspace_ ? *workspace_ : Workspace::system()).hasSettings(SettingsPane::filesAndFolders);
+}
+
 Workspace &AppModel::workspace()
 {
     return workspace_ ? *workspace_ : Workspace::system();

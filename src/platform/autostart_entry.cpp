@@ -86,8 +86,15 @@ QString AutostartEntry::path() const { return QDir(folder_).filePath(fileName_);
 
 QString AutostartEntry::execLine(const QString &program)
 {
-    return QStringLiteral("env %1=1 %2 --background")
-        .arg(QLatin1String(autostartVariable), escapedValue(quotedArgument(program)));
+    // Not env(1): it reads any operand holding "=" as one more assignment, and a
+    // program path may hold one. The shell gets the path as its $0, a value it
+    // never parses.
+    const QString script = QStringLiteral("export %1=1; exec \"$0\" --background").arg(QLatin1String(autostartVariable));
+    const QStringList arguments{QStringLiteral("/bin/sh"), QStringLiteral("-c"), script, program};
+    QStringList quoted;
+    for (const QString &argument : arguments)
+        quoted << quotedArgument(argument);
+    return escapedValue(quoted.join(QLatin1Char(' ')));
 }
 
 QString AutostartEntry::contents() const

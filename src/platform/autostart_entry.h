@@ -39,8 +39,8 @@ public:
 
     // The entry's text.
     QString contents() const;
-    // The Exec value: `program`, quoted for the desktop entry format where needed,
-    // started through env(1) with the autostart variable, and "--background".
+    // The Exec value: a shell sets the autostart variable and executes `program`
+    // (quoted for the desktop entry format where needed) with "--background".
     static QString execLine(const QString &program);
 
 private:

@@ -4,6 +4,7 @@
 #include "platform/autostart_entry.h"
 #include "platform/platform_error.h"
 #include "platform/systemd_user.h"
+#include "platform/workspace.h"
 
 #include <QFileInfo>
 
@@ -121,5 +122,7 @@ LoginItemService &LoginItemService::system()
     static SystemdLoginItemService service(AppBundle::main(), SystemdUserManager::session());
     return service;
 }
+
+void SystemdLoginItemService::openSettings() { Workspace::system().openSettings(SettingsPane::loginItems); }
 
 } // namespace cv

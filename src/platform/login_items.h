@@ -68,7 +68,7 @@ signals:
 //
 // The application's own item is an autostart entry (AutostartEntry) named by the
 // bundle identifier; it is registered while the entry exists and is not hidden.
-// There is no settings pane to open.
+// The settings are the desktop's autostart pane, where it has one (Workspace).
 class SystemdLoginItemService final : public LoginItemService {
 public:
     // `autostartFolder` empty: the user's autostart folder at each use.
@@ -76,7 +76,7 @@ public:
 
     std::shared_ptr<LoginItem> agent(const QString &plistName) override;
     std::shared_ptr<LoginItem> mainApp() override;
-    void openSettings() override {}
+    void openSettings() override;
 
 private:
     const AppBundle &bundle_;

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QHash>
 #include <QStringList>
 #include <QUrl>
+
+#include <optional>
 
 namespace cv {
 
@@ -23,20 +26,46 @@ public:
     virtual void reveal(const QStringList &paths) = 0;
     // Opens a URL, or a folder given as a file URL. False when nothing could open it.
     virtual bool open(const QUrl &url) = 0;
-    // Opens a pane of the system settings. False when there is no such pane (always,
-    // on Linux).
+    // Whether the desktop has a settings pane for `pane` that openSettings can open.
+    // A control that would open a pane the desktop lacks is not offered.
+    virtual bool hasSettings(SettingsPane pane) = 0;
+    // Opens a pane of the system settings. False when there is no such pane or it
+    // could not be opened.
     virtual bool openSettings(SettingsPane pane) = 0;
 
     static Workspace &system();
 };
 
 // The Linux workspace: reveals through org.freedesktop.FileManager1 on the session
-// bus, opens through QDesktopServices.
+// bus, opens through QDesktopServices. Settings panes are those of the desktop's own
+// settings program: the desktops named in XDG_CURRENT_DESKTOP are tried in their
+// order, and a pane exists when that desktop has it and its program is on PATH
+// (GNOME Settings, KDE System Settings, the Xfce settings dialogs). No Linux desktop
+// has a privacy pane that governs file access, so filesAndFolders never exists.
 class DesktopWorkspace final : public Workspace {
 public:
+    // Reads XDG_CURRENT_DESKTOP and PATH once, here.
+    DesktopWorkspace();
+
     void reveal(const QStringList &paths) override;
     bool open(const QUrl &url) override;
+    bool hasSettings(SettingsPane pane) override;
+    // Starts the settings program detached, without a shell.
     bool openSettings(SettingsPane pane) override;
+
+private:
+    // A program found on PATH and its arguments.
+    struct Command {
+        QString program;
+        QStringList arguments;
+    };
+    // The command that opens `pane`, looked up once (the search stats PATH's folders).
+    std::optional<Command> settingsCommand(SettingsPane pane);
+    std::optional<Command> lookUp(SettingsPane pane) const;
+
+    QStringList desktops_;
+    QStringList searchPaths_;
+    QHash<int, std::optional<Command>> commands_;
 };
 
 } // namespace cv

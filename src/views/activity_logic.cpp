@@ -200,7 +200,8 @@ QList<ActivityButtonState> activityButtons(const AppModel &model, const Activity
     QList<ActivityButtonState> buttons;
     if (job && job->state == QLatin1String("done") && job->pulled())
         buttons.append(button(ActivityButton::showInFinder, "Show in Finder", nullptr, true));
-    if (job && job->state == QLatin1String("failed") && AppModel::isPrivacyRefusal(job->error))
+    if (job && job->state == QLatin1String("failed") && AppModel::isPrivacyRefusal(job->error)
+        && model.canOpenPrivacySettings())
         buttons.append(button(ActivityButton::openPrivacySettings, "Open Privacy Settings", nullptr, true));
     if (model.canDismiss()) {
         ActivityButtonState remove = button(ActivityButton::remove, nullptr, "Remove from list", idle);

@@ -84,7 +84,7 @@ Banner bannerFor(const AppModel &model, const QString &id, const QString &initia
         banner.titleCallout = true;
         banner.titleSelectable = true;
         banner.flexibleSpace = true;
-        if (AppModel::isPrivacyRefusal(peer->error)) {
+        if (AppModel::isPrivacyRefusal(peer->error) && model.canOpenPrivacySettings()) {
             banner.buttons.append(
                 {BannerAction::openPrivacySettings, L(QStringLiteral("Open Privacy Settings")), {}, {}, {}, false, true});
         }

@@ -241,11 +241,11 @@ MainView::MainView(AppModel &model, ServiceHost &host, std::function<void(const 
         connect(notifyFiles_, &QAbstractButton::clicked, this, [this](bool on) { model_.setNotifyFiles(on); });
         notifications->addRow(FormSection::row(textLabel(arrive, Theme::body()), notifyFiles_));
 
-        QPushButton *settingsButton = pushButton(L(QStringLiteral("Notification Settings…")));
-        connect(settingsButton, &QPushButton::clicked, this, &MainView::openNotificationSettings);
+        notificationSettings_ = pushButton(L(QStringLiteral("Notification Settings…")));
+        connect(notificationSettings_, &QPushButton::clicked, this, &MainView::openNotificationSettings);
         denied_ = FormSection::row(titled(L(QStringLiteral("Notifications are off in System Settings")),
                                           L(QStringLiteral("Connections and received files still show here."))),
-                                   settingsButton);
+                                   notificationSettings_);
         notifications->addRow(denied_);
         QPushButton *allow = pushButton(L(QStringLiteral("Allow Notifications…")));
         connect(allow, &QPushButton::clicked, this, [this] { model_.requestNotifications(); });
@@ -385,7 +385,8 @@ void MainView::redrawSettings()
     setText(loginDetail_, host_.loginDetail());
     setShown(loginDetail_, !host_.loginDetail().isEmpty());
     setEnabledTo(login_, canRegister_ && !host_.loginBusy() && !model_.busy());
-    setRowShown(loginSettings_, needsApproval_);
+    // A desktop without an autostart pane gets no button that would do nothing.
+    setRowShown(loginSettings_, needsApproval_ && model_.workspace().hasSettings(SettingsPane::loginItems));
     setChecked(menuBar_, model_.showInMenuBar());
 }
 
@@ -397,12 +398,13 @@ void MainView::redrawNotifications()
     setChecked(notifyConnections_, model_.notifyConnections());
     setChecked(notifyFiles_, model_.notifyFiles());
     setRowShown(denied_, state == State::denied);
+    setShown(notificationSettings_, model_.workspace().hasSettings(SettingsPane::notifications));
     setRowShown(undetermined_, state == State::notDetermined && wanted);
 }
 
 void MainView::openNotificationSettings()
 {
-    // Where the system has no such pane, nothing opens and nothing is said.
+    // Offered only where the pane exists; a pane that does not open says nothing.
     model_.workspace().openSettings(SettingsPane::notifications);
 }
 

@@ -99,6 +99,7 @@ private:
     Switch *notifyConnections_;
     Switch *notifyFiles_;
     QWidget *denied_;
+    QPushButton *notificationSettings_; // where the desktop has the pane
     QWidget *undetermined_;
 };
 

@@ -76,19 +76,21 @@ int contentHeight(QWidget *content, int width)
 class ScrollAreaFit final : public QObject {
 public:
     ScrollAreaFit(QScrollArea *area, WindowHeight *height)
-        : QObject(area), area_(area), height_(height)
+        : QObject(area), area_(area), viewport_(area->viewport()), content_(area->widget()), height_(height)
     {
         area->viewport()->installEventFilter(this);
-        if (QWidget *content = area->widget())
-            content->installEventFilter(this);
+        if (content_)
+            area->widget()->installEventFilter(this);
         connect(height, &WindowHeight::fitRequested, this, &ScrollAreaFit::schedule);
         schedule();
     }
 
+    // Only compares pointers: the viewport and the content still send events while
+    // the area's destructor deletes them, when the area is no scroll area any more.
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        if ((watched == area_->viewport() && event->type() == QEvent::Resize)
-            || (watched == area_->widget() && event->type() == QEvent::LayoutRequest))
+        if ((watched == viewport_ && event->type() == QEvent::Resize)
+            || (watched == content_ && event->type() == QEvent::LayoutRequest))
             schedule();
         return false;
     }
@@ -116,6 +118,8 @@ private:
     }
 
     QScrollArea *area_;
+    const QObject *viewport_;
+    const QObject *content_; // the content when the area was fitted, if any
     QPointer<WindowHeight> height_;
     bool scheduled_ = false;
 };

@@ -35,15 +35,25 @@ private slots:
         QVERIFY(!f.delegate->errorAlert && f.model.workspace->settings.isEmpty());
     }
 
-    // A refusal by the system's privacy protection adds the way to its settings.
+    // A refusal by the system's privacy protection adds the way to its settings,
+    // where the desktop has that pane.
+    void privacyRefusalOpensSettings_data()
+    {
+        QTest::addColumn<bool>("pane");
+        QTest::newRow("pane") << true;
+        QTest::newRow("no pane") << false;
+    }
     void privacyRefusalOpensSettings()
     {
+        QFETCH(bool, pane);
         DelegateFixture f;
+        if (!pane)
+            f.model.workspace->panes.clear();
         f.delegate->presentError(QStringLiteral("write (os error 1)"));
         QTRY_VERIFY(f.sheet().value_or("").startsWith("write (os error 1)\n\nmacOS is blocking"));
-        QCOMPARE(f.delegate->errorAlert->buttons().first()->text(), "Open Privacy Settings");
+        QCOMPARE(f.delegate->errorAlert->buttons().first()->text(), pane ? "Open Privacy Settings" : "OK");
         f.answerSheet(0);
-        QCOMPARE(f.model.workspace->settings.size(), 1);
+        QCOMPARE(f.model.workspace->settings.size(), pane ? 1 : 0);
     }
 
     void noticeResponses_data()

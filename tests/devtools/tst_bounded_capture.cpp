@@ -25,7 +25,7 @@ QCoro::Task<Outcome<int>> counted(Start start, double timeout)
     QCoro::Task<Outcome<int>> call = capture(boundedDevelopmentCapture<int>(QStringLiteral("Probe"), std::move(start), timeout));
     const Outcome<int> out = co_await std::move(call);
     ++resumes;
-    offMain = offMain || QThread::currentThread() != qApp->thread();
+    offMain = offMain || QThread::currentThread() != QCoreApplication::instance()->thread();
     co_return out;
 }
 

@@ -93,6 +93,23 @@ private slots:
         qputenv("CV_MAC_CAPTURE_PAUSE_MS", "30");
     }
 
+    // The window as the application draws it now, not the screen's older pixels.
+    void ownWindowAsDrawn()
+    {
+        QWidget window;
+        window.resize(120, 80);
+        window.setAutoFillBackground(true);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QPalette red = window.palette();
+        red.setColor(QPalette::Window, Qt::red);
+        window.setPalette(red); // drawn on the screen only on a later turn
+        const QImage image = QCoro::waitFor(captureOwnWindow(&window));
+        QCOMPARE(image.size(), window.size() * window.devicePixelRatio());
+        QCOMPARE(image.pixelColor(60, 40), QColor(Qt::red));
+    }
+
+
     // One run per process, started by the first state change with a status: the
     // report, the fallback for a window that is not shown, the variants of the shown
     // one, which is put back as it was in every respect, and the quit.

@@ -1,5 +1,6 @@
 #include "platform/alerts.h"
 #include "platform/workspace.h"
+#include "test_files.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -13,6 +14,7 @@
 #include <QTimer>
 
 using namespace cv;
+using namespace cv::test;
 
 // Plays the desktop's file manager on the private session bus.
 class FileManager : public QObject {
@@ -83,6 +85,58 @@ private slots:
 
         bus.unregisterService(QStringLiteral("org.freedesktop.FileManager1"));
         bus.unregisterObject(QStringLiteral("/org/freedesktop/FileManager1"));
+    }
+
+    // The desktop's own settings program, found by the desktop's name and PATH: the
+    // fakes on PATH record how they were started (the folder's name would break a
+    // command line read by a shell). Absent panes start nothing.
+    void settingsPanes_data()
+    {
+        QTest::addColumn<QByteArray>("desktop");
+        QTest::addColumn<QStringList>("programs");
+        QTest::addColumn<SettingsPane>("pane");
+        QTest::addColumn<QStringList>("started");
+        const QStringList both{"gnome-control-center", "systemsettings"};
+        QTest::newRow("GNOME notifications") << QByteArray("ubuntu:GNOME") << both << SettingsPane::notifications
+                                             << QStringList{"gnome-control-center", "notifications"};
+        QTest::newRow("KDE autostart") << QByteArray("KDE") << both << SettingsPane::loginItems
+                                       << QStringList{"systemsettings", "kcm_autostart"};
+        QTest::newRow("first desktop lacks its program") << QByteArray("KDE:GNOME") << QStringList{"gnome-control-center"}
+                                                         << SettingsPane::loginItems
+                                                         << QStringList{"gnome-control-center", "applications"};
+        QTest::newRow("program without argument") << QByteArray("XFCE") << QStringList{"xfce4-notifyd-config"}
+                                                  << SettingsPane::notifications << QStringList{"xfce4-notifyd-config"};
+        QTest::newRow("program missing") << QByteArray("GNOME") << QStringList{} << SettingsPane::notifications
+                                         << QStringList{};
+        QTest::newRow("unknown desktop") << QByteArray("Hyprland") << both << SettingsPane::notifications
+                                         << QStringList{};
+        QTest::newRow("no privacy pane") << QByteArray("GNOME") << both << SettingsPane::filesAndFolders
+                                         << QStringList{};
+    }
+    void settingsPanes()
+    {
+        QFETCH(QByteArray, desktop);
+        QFETCH(QStringList, programs);
+        QFETCH(SettingsPane, pane);
+        QFETCH(QStringList, started);
+        QTemporaryDir bin(QDir::tempPath() + QStringLiteral("/bin $HOME; 'x' XXXXXX"));
+        const QString record = bin.filePath(QStringLiteral("started"));
+        for (const QString &name : programs) {
+            const QByteArray script = "#!/bin/sh\nprintf '%s\\n' \"${0##*/}\" \"$@\" > \"$0.part\"\n"
+                                      "/bin/mv \"$0.part\" \"${0%/*}/started\"\n";
+            QVERIFY(writeFile(bin.filePath(name), script));
+            QVERIFY(QFile::setPermissions(bin.filePath(name), QFile::ReadOwner | QFile::ExeOwner));
+        }
+        ScopedEnv current("XDG_CURRENT_DESKTOP", desktop), path("PATH", bin.path().toUtf8());
+        DesktopWorkspace workspace;
+        QCOMPARE(workspace.hasSettings(pane), !started.isEmpty());
+        QCOMPARE(workspace.openSettings(pane), !started.isEmpty());
+        if (started.isEmpty())
+            return;
+        QTRY_VERIFY(QFile::exists(record));
+        QFile file(record);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts), started);
     }
 
     // The choice itself is checked with the alert's other endings elsewhere.

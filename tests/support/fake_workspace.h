@@ -5,6 +5,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QSet>
 
 #include <QCoroSignal>
 #include <QCoroTask>
@@ -20,15 +21,18 @@ public:
         opened << url;
         return openResult;
     }
+    bool hasSettings(SettingsPane pane) override { return panes.contains(pane); }
     bool openSettings(SettingsPane pane) override
     {
         settings << pane;
-        return false;
+        return panes.contains(pane);
     }
 
     QList<QStringList> revealed;
     QList<QUrl> opened;
     QList<SettingsPane> settings;
+    // The panes the desktop has.
+    QSet<SettingsPane> panes{SettingsPane::filesAndFolders, SettingsPane::notifications, SettingsPane::loginItems};
     bool openResult = true;
 };
 

@@ -293,6 +293,16 @@ private slots:
         }
     }
 
+    // Where the desktop has no privacy pane, a refused copy offers no button to it.
+    void rowWithoutPrivacyPane()
+    {
+        const ServiceStatus status = rawStatus({}, copyJson("c", "failed", R"("error":"open: Operation not permitted")"));
+        Fixture x({});
+        x.f.workspace->panes.clear();
+        x.m().setStatus(status);
+        QCOMPARE(describe(activityButtons(x.m(), activityFor(status, "P").first())), "xmark");
+    }
+
     void header()
     {
         Fixture x({});
@@ -308,7 +318,7 @@ private slots:
 
     void banner_data()
     {
-        columns<QJsonObject, QString, QString>("status", "situation", "banner"); // "offline", "disconnected", "busy" or nothing; state|title|detail|buttons
+        columns<QJsonObject, QString, QString>("status", "situation", "banner"); // "offline", "disconnected", "busy", "no pane" or nothing; state|title|detail|buttons
         const QString waiting = "7|Waiting for Windows Desktop to choose what to share…||";
         QTest::newRow("no service") << demo("connected") << "offline" << "0|Waiting for Corvane's background service||";
         QTest::newRow("you disconnected, remembered name") << demo("empty", {}, {}, rememberedA("Old Name")) << "disconnected" << "1|You disconnected Old Name.||";
@@ -326,6 +336,8 @@ private slots:
         QTest::newRow("problem, share not mounted") << demo("choose", {{"choice_required", false}, {"error", "Mount failed"}}) << "" << "5|Mount failed||Try Again";
         QTest::newRow("both problem buttons, busy") << demo("choose", {{"choice_required", false}, {"error", "Operation not permitted"}}) << "busy"
             << "5|Operation not permitted||Open Privacy Settings,!Try Again";
+        QTest::newRow("problem, no privacy pane") << demo("choose", {{"choice_required", false}, {"error", "Operation not permitted"}})
+            << "no pane" << "5|Operation not permitted||Try Again";
         QTest::newRow("saved location missing: opening") << demo("choose", {{"error", "gone"}}) << "" << "6|Opening Windows Desktop’s shared files…||";
         QTest::newRow("saved location missing: waiting") << demo("choose", {{"error", "gone"}, {"remote_share", null}}) << "" << waiting;
         QTest::newRow("neither shares") << demo("other", {{"remote_share", null}}) << ""
@@ -337,6 +349,8 @@ private slots:
         if (situation == "busy")
             status["control_busy"] = true;
         Fixture x(status, situation == "disconnected" ? AppModel::Disconnected{{A, "Stored"}} : AppModel::Disconnected{}, situation != "offline");
+        if (situation == "no pane")
+            x.f.workspace->panes.clear();
         const Banner b = bannerFor(x.m(), A, "Initial");
         QCOMPARE(QStringList({QString::number(int(b.state)), b.title, b.detail, describe(b.buttons, ",")}).join("|"), banner);
         QVERIFY(b.flexibleSpace || b.buttons.isEmpty());

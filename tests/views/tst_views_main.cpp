@@ -32,6 +32,7 @@ struct State {
     AppModel::Disconnected disconnected{};
     std::optional<LoginItemStatus> agent{}; // the host reads it when set
     bool installed = true;
+    bool noPanes = false; // the desktop has no settings panes
 };
 
 // The demo state `state` with one key of the status replaced.
@@ -78,6 +79,8 @@ struct View {
     {
         f.bundle = s.installed ? installed.bundle() : AppBundle("/opt/corvane-test/bin/corvane", AppBundle::defaultInfo());
         AppModel &m = f.model();
+        if (s.noPanes)
+            f.workspace->panes.clear();
         if (s.agent) {
             f.loginItems.agentItem->setStatus(*s.agent);
             f.host->refreshLogin();
@@ -181,6 +184,9 @@ private slots:
             << "(Start Corvane when I sign in) off|Available in the installed app.|![Open Login Items Settings…]";
         QTest::newRow("approval pending") << State{.connected = true, .agent = LoginItemStatus::requiresApproval}
             << "(Start Corvane when I sign in)|[Open Login Items Settings…]";
+        QTest::newRow("no settings panes") << State{.connected = true, .notifications = Notify::denied,
+                                                    .agent = LoginItemStatus::requiresApproval, .noPanes = true}
+            << "Notifications are off in System Settings|![Notification Settings…]|![Open Login Items Settings…]";
     }
 
     void sections()

@@ -1,0 +1,110 @@
+#include "platform/autostart_entry.h"
+#include "test_files.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace cv;
+using namespace cv::test;
+
+namespace {
+
+QChar charAt(const QString &text, qsizetype i) { return i < text.size() ? text[i] : QChar(); }
+
+// The Exec value of a desktop entry read as a desktop does, strictly: the escapes
+// of string values first, then arguments split on spaces, a quoted argument taking
+// a backslash only before '"', '`', '$' and '\', an unquoted one no reserved
+// character, and "%%" as the one field code. Empty when the value breaks a rule.
+QStringList execArguments(const QString &value)
+{
+    QString line;
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        if (value[i] != '\\') {
+            line += value[i];
+            continue;
+        }
+        const QChar next = charAt(value, ++i);
+        const qsizetype escape = QStringLiteral("sntr\\").indexOf(next);
+        if (escape < 0)
+            return {};
+        line += QStringLiteral(" \n\t\r\\")[escape];
+    }
+    const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
+    QStringList arguments;
+    for (qsizetype i = 0; i < line.size();) {
+        QString argument;
+        if (line[i] == '"') {
+            for (++i; i < line.size() && line[i] != '"'; ++i) {
+                if (line[i] == '\\' && QStringLiteral("\"`$\\").contains(charAt(line, i + 1)))
+                    ++i;
+                else if (QStringLiteral("\\`$").contains(line[i]))
+                    return {};
+                argument += line[i];
+            }
+            if (i++ == line.size())
+                return {}; // no closing quote
+        } else {
+            for (; i < line.size() && line[i] != ' '; ++i) {
+                if (reserved.contains(line[i]))
+                    return {};
+                argument += line[i];
+            }
+        }
+        if (i < line.size() && line[i++] != ' ')
+            return {};
+        if (argument.count('%') != 2 * argument.count(QStringLiteral("%%")))
+            return {};
+        arguments << argument.replace(QStringLiteral("%%"), QStringLiteral("%"));
+    }
+    return arguments;
+}
+
+} // namespace
+
+class AutostartEntryTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    // The entry starts the program, whatever its path holds, with the autostart
+    // variable and "--background": one folder per shape the entry format tells apart.
+    void startsTheProgram_data()
+    {
+        QTest::addColumn<QString>("folder");
+        for (const char *shape : {"plain", "a b", "a\tb", "a\nb", "a\rb", "a\"b", "a'b", "a\\b", "a>b<c", "~a",
+                                  "a|b", "a&b", "a;b", "$HOME", "a*b?", "#a", "(a)", "`a`", "100%", "%f", "a=b",
+                                  "\\s\\n\\\\"})
+            QTest::newRow(shape) << QString::fromUtf8(shape);
+    }
+    void startsTheProgram()
+    {
+        QFETCH(QString, folder);
+        QTemporaryDir root;
+        const QString program = root.filePath(folder + "/corvane");
+        QVERIFY(QDir().mkpath(QFileInfo(program).path()));
+        // Records the variable and the arguments beside the folder, wherever $0 is.
+        QVERIFY(writeFile(program, "#!/bin/sh\nprintf '%s|%s' \"$CV_AUTOSTART\" \"$*\" > \"${0%/*}/../started\"\n"));
+        QVERIFY(QFile::setPermissions(program, QFile::ReadOwner | QFile::ExeOwner));
+
+        const AutostartEntry entry(root.filePath("autostart"), "app.desktop", program);
+        entry.write();
+        QFile file(entry.path());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QString exec;
+        for (const QString &line : QString::fromUtf8(file.readAll()).split('\n'))
+            if (line.startsWith("Exec="))
+                exec = line.mid(5);
+        const QStringList arguments = execArguments(exec);
+        QVERIFY2(!arguments.isEmpty(), qPrintable(exec));
+
+        QProcess launch;
+        launch.start(arguments.first(), arguments.mid(1));
+        QVERIFY(launch.waitForFinished(5000));
+        QCOMPARE(launch.readAllStandardError(), QByteArray());
+        QCOMPARE(readFile(root.filePath("started")), QByteArray("1|--background"));
+    }
+};
+
+QTEST_GUILESS_MAIN(AutostartEntryTest)
+#include "tst_autostart_entry.moc"
