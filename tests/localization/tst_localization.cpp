@@ -117,11 +117,12 @@ private slots:
             << Format([] { return Lp("A file from {f}", "{n} files from {f}", 3, {{"n", "x"}, {"f", "Mac"}}); }) << "3 files from Mac";
         const QJsonObject de{{"Disk full", "Datenträger voll"}, {"Couldn’t copy {file} to {folder}", "{folder}: {file} nicht kopiert"},
                              {"Failed: {reason}", "Fehler: {reason}"}, {"Failed: disk full", "Festplatte voll"},
-                             {"Skipped {n} items", "{n} übersprungen"}, {"Size {n} {", "Größe {n} {"}};
+                             {"Skipped {n} items", "{n} übersprungen"}, {"Size {n} {", "Größe {n} {"}, {"Wait {", "Warte {"}};
         QTest::newRow("service: exact") << "de" << de << service("Disk full") << "Datenträger voll";
         QTest::newRow("service: exact wins") << "de" << de << service("Failed: disk full") << "Festplatte voll";
         QTest::newRow("service: reordered") << "de" << de << service("Couldn’t copy a.txt to Desktop") << "Desktop: a.txt nicht kopiert";
         QTest::newRow("service: trailing text") << "de" << de << service("Skipped 3 items today") << "Skipped 3 items today";
+        QTest::newRow("service: text after a template without names") << "de" << de << service("Wait { now") << "Wait { now";
         QTest::newRow("service: empty capture") << "de" << de << service("Failed: ") << "Failed: ";
         QTest::newRow("service: lone brace") << "de" << de << service("Size 4 {") << "Größe 4 {";
         const QJsonObject join{{", ", "; "}, {"{items} and {last}", "{items} und {last}"}};

@@ -28,12 +28,9 @@ struct Reaper {
     std::vector<pid_t> pids;
     ~Reaper()
     {
-        for (pid_t pid : pids) {
-            if (::waitpid(pid, nullptr, WNOHANG) == 0) {
-                ::kill(pid, SIGKILL);
-                ::waitpid(pid, nullptr, 0);
-            }
-        }
+        for (pid_t pid : pids)
+            if (::waitpid(pid, nullptr, WNOHANG) == 0)
+                ::kill(pid, SIGKILL), ::waitpid(pid, nullptr, 0);
     }
 };
 

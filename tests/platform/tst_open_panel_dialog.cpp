@@ -60,7 +60,7 @@ private slots:
             QVERIFY(test::writeFile(path, ""));
     }
 
-    void showsAPlainTextPanelForSeveralItems()
+    void showsAPlainTextPanelDisablingItemsOutside()
     {
         OpenPanelDialog dialog(insidePanel(root_));
         QVERIFY(dialog.testOption(QFileDialog::DontUseNativeDialog));
@@ -74,14 +74,9 @@ private slots:
         // New folders only where the panel allows them.
         auto *newFolder = dialog.findChild<QAbstractButton *>("newFolderButton");
         QVERIFY(newFolder && !newFolder->isEnabled());
-    }
-
-    void disablesItemsOutsideTheRoot()
-    {
-        OpenPanelDialog dialog(insidePanel(root_));
+        // Items outside the root are shown disabled.
         QAbstractProxyModel *proxy = dialog.proxyModel();
-        QVERIFY(proxy);
-        auto *files = qobject_cast<QFileSystemModel *>(proxy->sourceModel());
+        auto *files = proxy ? qobject_cast<QFileSystemModel *>(proxy->sourceModel()) : nullptr;
         QVERIFY(files);
         auto flags = [&](const QString &path) { return proxy->mapFromSource(files->index(path)).flags(); };
         QVERIFY(flags(root_ + "/a.txt").testFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable));

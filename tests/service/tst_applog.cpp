@@ -1,6 +1,5 @@
-// The application log: entries, banner, modes, rotation at launch, whole lines from
-// many writers and the uncaught-exception entry. Child modes of this executable play
-// the other processes.
+// The application log: entries, banner, modes, rotation at launch and the
+// uncaught-exception entry (this executable as a child playing the crashing process).
 #include "test_files.h"
 
 #include "platform/app_bundle.h"
@@ -8,7 +7,6 @@
 
 #include <QCoreApplication>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QSysInfo>
 #include <QTest>
 
@@ -32,22 +30,16 @@ QStringList logLines()
     return QString::fromUtf8(readFile(appLog())).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
-// Runs this executable in child modes (childMain below) side by side to their ends:
-// the sum of their exit statuses, 1000 for each that crashed (abort).
-int runChildren(const QStringList &modes)
+// Runs this executable as a child in `mode` (main below): its exit status, 1000 when
+// it crashed (abort).
+int runChild(const QString &mode)
 {
-    std::vector<std::unique_ptr<QProcess>> processes;
-    for (const QString &mode : modes) {
-        auto &process = processes.emplace_back(std::make_unique<QProcess>());
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("CV_APPLOG_CHILD"), mode);
-        process->setProcessEnvironment(environment);
-        process->start(QCoreApplication::applicationFilePath(), {});
-    }
-    int sum = 0;
-    for (auto &process : processes)
-        sum += !process->waitForFinished(20000) ? -1 : process->exitStatus() == QProcess::CrashExit ? 1000 : process->exitCode();
-    return sum;
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("CV_APPLOG_CHILD"), mode);
+    process.setProcessEnvironment(environment);
+    process.start(QCoreApplication::applicationFilePath(), {});
+    return !process.waitForFinished(20000) ? -1 : process.exitStatus() == QProcess::CrashExit ? 1000 : process.exitCode();
 }
 
 } // namespace
@@ -104,38 +96,18 @@ private slots:
         }
     }
 
-    // Threads of this process and two other processes: every entry whole.
-    void manyWritersWriteWholeLines()
-    {
-        QFile::remove(appLog());
-        std::vector<std::thread> workers;
-        for (int t = 0; t < 4; ++t)
-            workers.emplace_back([t] {
-                for (int i = 0; i < 100; ++i)
-                    Diagnostics::log(QStringLiteral("t%1 %2 ").arg(t).arg(i) + QString(300, 'p'));
-            });
-        QCOMPARE(runChildren({"write:a", "write:b"}), 0);
-        for (auto &worker : workers)
-            worker.join();
-        const QStringList written = logLines();
-        QCOMPARE(written.size(), 400 + 2 * (2000 + 1));
-        const QRegularExpression whole(QStringLiteral("^\\S+Z (?:t\\d \\d+ p{300}|[ab] \\d+ q{200}|--- Corvane .* ---)$"));
-        for (const QString &line : written)
-            QVERIFY2(whole.match(line).hasMatch(), qPrintable(line.left(80)));
-    }
-
     // The banner, then the exception entry, then its stack.
     void uncaughtException()
     {
         QFile::remove(appLog());
-        QCOMPARE(runChildren({"throw-thread"}), 1000); // ended by abort
+        QCOMPARE(runChild("throw-thread"), 1000); // ended by abort
         const QStringList written = logLines();
         QVERIFY2(written.size() >= 3 && written.at(0).contains("--- Corvane "), qPrintable(written.join('\n')));
         QCOMPARE(written.at(1).mid(25), "UNCAUGHT std::logic_error: from a thread");
     }
 };
 
-// The child modes run without any Qt application object: logging must work there.
+// The child runs without any Qt application object: logging must work there.
 int main(int argc, char **argv)
 {
     const QByteArray mode = qgetenv("CV_APPLOG_CHILD");
@@ -145,11 +117,8 @@ int main(int argc, char **argv)
         return QTest::qExec(&test, argc, argv);
     }
     Diagnostics::start(bundle);
-    if (mode == "throw-thread")
-        std::thread([] { throw std::logic_error("from a thread"); }).join();
-    for (int i = 0; mode.startsWith("write:") && i < 2000; ++i)
-        Diagnostics::log(QString::fromLatin1(mode.mid(6)) + QStringLiteral(" %1 ").arg(i) + QString(200, 'q'));
-    return 0; // left to the exit: queued entries are still written
+    std::thread([] { throw std::logic_error("from a thread"); }).join();
+    return 0;
 }
 
 #include "tst_applog.moc"

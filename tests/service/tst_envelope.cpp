@@ -1,6 +1,5 @@
-// Request lines as sent and reply envelopes as read.
+// Request lines as sent.
 #include "service/command.h"
-#include "service/reply.h"
 
 #include <QTest>
 
@@ -11,31 +10,6 @@ class TestEnvelope : public QObject {
 
 private slots:
     void commands(); // outside the class: moc misreads raw strings with escapes
-
-    // ok, whether a result is present (any but null), and the error; or the failing key.
-    void replies_data()
-    {
-        QTest::addColumn<QByteArray>("json");
-        QTest::addColumn<QString>("reading");
-        QTest::newRow("false result") << QByteArray(R"({"id":17,"ok":true,"trace":{"x":[null]},"result":false})") << "ok result";
-        QTest::newRow("null result") << QByteArray(R"({"ok":true,"result":null})") << "ok";
-        QTest::newRow("rejection") << QByteArray(R"({"ok":false,"error":"Couldn’t eject “Ana”."})") << "failed error=Couldn’t eject “Ana”.";
-        QTest::newRow("string ok") << QByteArray(R"({"ok":"true","result":{}})") << "bad ok";
-        QTest::newRow("error not a string") << QByteArray(R"({"ok":false,"error":42})") << "bad error";
-        QTest::newRow("invalid UTF-8") << QByteArray("{\"ok\":true,\"error\":\"\xff\"}") << "bad ";
-    }
-    void replies()
-    {
-        QFETCH(QByteArray, json);
-        QFETCH(QString, reading);
-        try {
-            const Reply<EmptyResult> reply = decodeReply<EmptyResult>(json.toStdString());
-            QCOMPARE(QString(reply.ok ? "ok" : "failed") + (reply.result ? " result" : "") + (reply.error ? " error=" + *reply.error : ""),
-                     reading);
-        } catch (const DecodeError &error) {
-            QCOMPARE("bad " + error.path(), reading);
-        }
-    }
 };
 
 void TestEnvelope::commands()

@@ -33,8 +33,6 @@ std::string_view view(const QByteArray &bytes) { return {bytes.constData(), std:
 ServiceStatus status(const QByteArray &json) { return decode<ServiceStatus>(view(json)); }
 
 
-// The minimal status with `extra` keys ahead of its own.
-QByteArray minimalWith(const QByteArray &extra) { return replaced(minimalStatus, "{", "{" + extra + ","); }
 // The minimal status remembering one computer with this share.
 QByteArray withShare(const QByteArray &share)
 {
@@ -110,20 +108,6 @@ private slots:
         } catch (const DecodeError &error) {
             QCOMPARE(error.path(), expected);
         }
-    }
-
-    // Short texts that recur are shared between records; each still reads back as written.
-    void recurringTexts()
-    {
-        QStringList values{"", "a", "ab", "é", "東京", "sending", "sending ", "Sending", QString(63, 'x'), QString(64, 'x')};
-        values += values;
-        QByteArray transfers;
-        for (const QString &v : values)
-            transfers += ",{\"id\":\"t\",\"name\":\"n\",\"bytes\":0,\"total_bytes\":0,\"delivered_items\":0,\"peer\":\"" + v.toUtf8()
-                + "\",\"state\":\"" + v.toUtf8() + "\"}";
-        const ServiceStatus s = status(minimalWith("\"transfers\":[" + transfers.mid(1) + "]"));
-        for (qsizetype i = 0; i < values.size(); ++i)
-            QVERIFY(s.transfers[i].peer == values[i] && s.transfers[i].state == values[i]);
     }
 
     void sharePaths_data()

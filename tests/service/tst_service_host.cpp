@@ -185,22 +185,6 @@ private slots:
         QCOMPARE(w.launchctl.calls.size(), 2);
     }
 
-    void notRegistrable()
-    {
-        for (const bool packaged : {false, true}) {
-            HostWorld w(wall);
-            w.agent().setStatus(S::enabled);
-            w.bundle = w.bundleWith(packaged ? AppBundle::defaultInfo() : HostWorld::agentInfo(), packaged); // a build tree or no agent
-            ServiceHost &host = w.host();
-            QVERIFY(!host.canRegister() && !host.needsApproval() && !host.agentManaged() && !host.agentStopped());
-            host.refreshLogin();
-            QVERIFY(!host.loginEnabled() && host.loginDetail() == "Available in the installed app.");
-            QCOMPARE(outcome(host.setLogin(true)).error, installedText);
-            QCOMPARE(outcome(host.repairAgent()).value, false);
-            QCOMPARE(w.agent().registerCalls + w.agent().unregisterCalls + int(w.launchctl.calls.size()), 0);
-        }
-    }
-
     // What setLogin registers and unregisters, its error, and the state it leaves.
     void setLogin_data()
     {
@@ -218,6 +202,10 @@ private slots:
         QTest::newRow("enable fails") << true << S::notRegistered << S::notRegistered
             << Setup([](HostWorld &w) { w.agent().registerError = "Operation not permitted"; }) << denied << QList{0, 1, 0, 0};
         QTest::newRow("disable, not found") << false << S::notFound << S::notRegistered << none << "" << QList{0, 0, 1, 0};
+        // A build tree cannot register the agent: nothing is asked of the system.
+        QTest::newRow("not installed") << true << S::enabled << S::notRegistered
+            << Setup([](HostWorld &w) { w.bundle = w.bundleWith(HostWorld::agentInfo(), false); })
+            << installedText << QList{0, 0, 0, 0};
         QTest::newRow("disable fails") << false << S::enabled << S::notRegistered
             << Setup([](HostWorld &w) { w.agent().unregisterError = "Operation not permitted"; }) << denied << QList{0, 0, 1, 1};
     }
@@ -239,7 +227,8 @@ private slots:
         QCOMPARE(outcome(host.setLogin(enable)).error, error.isEmpty() ? std::nullopt : std::optional(error));
         QCOMPARE((QList{w.app().unregisterCalls, w.agent().registerCalls, w.agent().unregisterCalls, int(host.loginEnabled())}), calls);
         // Busy while it ran, then cleared, and refreshed once, failure or not.
-        QVERIFY(busy.size() == 2 && !host.loginBusy() && detail.size() == 1);
+        QVERIFY(host.canRegister() ? busy.size() == 2 && detail.size() == 1 : busy.isEmpty());
+        QVERIFY(!host.loginBusy());
     }
 
     void refusedWhileBusy()

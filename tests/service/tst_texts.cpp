@@ -63,6 +63,20 @@ private slots:
         QTest::addColumn<Text>("text");
         QTest::addColumn<QString>("expected");
         QTest::newRow("a tenth") << result(104857600, 0, 0.1) << nb("104.9 MB in 0.1_s · 8.4_Gb/s");
+        // A result only for a finished transfer or copy with its time.
+        QTest::newRow("transfer result") << Text([] {
+            Transfer t = transfer("completed", 1);
+            const bool none = !t.result();
+            std::tie(t.seconds, t.delivered_files) = std::tuple(0.05, 5ull);
+            return QString(none ? "" : "early ") + t.result().value_or("-");
+        }) << nb("5 files, 1 KB in under 0.1_s");
+        QTest::newRow("copy result") << Text([] {
+            CopyJob job = copy("done", "pull");
+            std::tie(job.bytes, job.files, job.bits_per_second) = std::tuple(2700000000ull, 1ull, 8000000000ull);
+            const QString done = job.result().value_or("-");
+            job.state = "copying";
+            return done + (job.result() ? " copying" : "");
+        }) << nb("2.7 GB in 2.7_s · 8.0_Gb/s");
         QTest::newRow("two files, no speed") << result(1234567890, 2, 10.49) << nb("2 files, 1.23 GB in 10_s");
         QTest::newRow("sent one named") << summary(transfer("completed", 1, {}, 0, "Holiday.mov")) << "Sent Holiday.mov.";
         QTest::newRow("sent, skipped") << summary(transfer("completed", 3, {}, 2)) << "Sent 3 items. Skipped 2 links and special files.";
@@ -99,21 +113,6 @@ private slots:
         names.startup = "Startup";
         names.labels.insert("/Volumes/Photos", "Photos");
         QCOMPARE(text(), expected);
-    }
-
-    // A result only for a finished transfer or copy with its time.
-    void results()
-    {
-        Transfer t = transfer("completed", 1);
-        QCOMPARE(t.result(), std::nullopt);
-        t.seconds = 0.05;
-        t.delivered_files = 5;
-        QCOMPARE(t.result(), nb("5 files, 1 KB in under 0.1_s"));
-        CopyJob job = copy("done", "pull");
-        std::tie(job.bytes, job.files, job.bits_per_second) = std::tuple(2700000000ull, 1ull, 8000000000ull);
-        QCOMPARE(job.result(), nb("2.7 GB in 2.7_s · 8.0_Gb/s"));
-        job.state = "copying";
-        QCOMPARE(job.result(), std::nullopt);
     }
 
     void serviceMessagesAreTranslated()
