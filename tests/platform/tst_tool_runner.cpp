@@ -49,6 +49,7 @@ private slots:
         QTest::addColumn<QString>("script"); // %1: a file for the pid of what must end
         QTest::newRow("never ends") << "echo $$ > '%1'; echo partial; exec sleep 100";
         QTest::newRow("what the tool started") << "sleep 100 & echo $! > '%1'; wait";
+        QTest::newRow("closes its output, then hangs") << "echo $$ > '%1'; echo early; exec >&-; exec sleep 100";
     }
     void hungToolIsCutOff()
     {
