@@ -1,4 +1,5 @@
 #include "platform/open_panel_dialog.h"
+#include "test_files.h"
 
 #include <QAbstractProxyModel>
 #include <QDir>
@@ -14,12 +15,6 @@
 using namespace cv;
 
 namespace {
-
-void touch(const QString &path)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-}
 
 // A panel kept inside `root`, refusing everything else as the panel for getting files does.
 OpenPanel insidePanel(const QString &root)
@@ -62,34 +57,26 @@ private slots:
         QVERIFY(QDir().mkpath(root_ + "/folder"));
         QVERIFY(QDir().mkpath(base_ + "/shareX"));
         for (const QString &path : {root_ + "/a.txt", root_ + "/b.txt", base_ + "/outside.txt", base_ + "/shareX/c.txt"})
-            touch(path);
+            QVERIFY(test::writeFile(path, ""));
     }
 
-    void showsAPlainTextPanelForSeveralItems()
+    void showsAPlainTextPanelDisablingItemsOutside()
     {
         OpenPanelDialog dialog(insidePanel(root_));
         QVERIFY(dialog.testOption(QFileDialog::DontUseNativeDialog));
         QCOMPARE(dialog.fileMode(), QFileDialog::ExistingFiles);
         QCOMPARE(QDir::cleanPath(dialog.directory().absolutePath()), root_);
         QLabel *label = dialog.messageLabel();
-        QVERIFY(label && dialog.isAncestorOf(label));
+        QVERIFY(label && dialog.isAncestorOf(label) && label->textFormat() == Qt::PlainText);
         QCOMPARE(label->text(), "Choose <b>files</b> here.");
-        QCOMPARE(label->textFormat(), Qt::PlainText);
-        QAbstractButton *button = acceptButton(dialog);
-        QVERIFY(button);
         // An ampersand of the prompt is shown, not read as a mnemonic.
-        QCOMPARE(button->text(), "Copy && Go");
+        QCOMPARE(acceptButton(dialog) ? acceptButton(dialog)->text() : "", "Copy && Go");
         // New folders only where the panel allows them.
         auto *newFolder = dialog.findChild<QAbstractButton *>("newFolderButton");
         QVERIFY(newFolder && !newFolder->isEnabled());
-    }
-
-    void disablesItemsOutsideTheRoot()
-    {
-        OpenPanelDialog dialog(insidePanel(root_));
+        // Items outside the root are shown disabled.
         QAbstractProxyModel *proxy = dialog.proxyModel();
-        QVERIFY(proxy);
-        auto *files = qobject_cast<QFileSystemModel *>(proxy->sourceModel());
+        auto *files = proxy ? qobject_cast<QFileSystemModel *>(proxy->sourceModel()) : nullptr;
         QVERIFY(files);
         auto flags = [&](const QString &path) { return proxy->mapFromSource(files->index(path)).flags(); };
         QVERIFY(flags(root_ + "/a.txt").testFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable));
@@ -105,9 +92,7 @@ private slots:
         dialog.accept();
         QVERIFY(dialog.isVisible() && dialog.chosen().isEmpty());
         auto *refusal = dialog.findChild<QMessageBox *>("cv_panel_refusal");
-        QVERIFY(refusal);
-        QCOMPARE(refusal->text(), "Choose files and folders on Beta.");
-        QCOMPARE(refusal->informativeText(), "Get Files copies from Beta to your Downloads folder.");
+        QVERIFY(refusal && refusal->text() == "Choose files and folders on Beta.");
         delete refusal;
 
         dialog.selectFile(root_ + "/b.txt");

@@ -5,17 +5,12 @@
 
 #include <QTest>
 
-#include <cstdint>
-#include <functional>
-#include <limits>
-#include <optional>
 
 using namespace cv;
 
 namespace {
 
 using Text = std::function<QString()>;
-constexpr quint64 maxU64 = std::numeric_limits<std::uint64_t>::max();
 
 // "_" stands for a no-break space.
 QString nb(QString text) { return text.replace('_', QChar(0xA0)); }
@@ -67,45 +62,39 @@ private slots:
     {
         QTest::addColumn<Text>("text");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("under a tenth") << result(39845888, 1, 0.05) << nb("39.8 MB in under 0.1_s · 6.4_Gb/s");
         QTest::newRow("a tenth") << result(104857600, 0, 0.1) << nb("104.9 MB in 0.1_s · 8.4_Gb/s");
-        QTest::newRow("9.96 shows 10.0") << result(2700000000, 0, 9.96) << nb("2.7 GB in 10.0_s · 2.2_Gb/s");
-        QTest::newRow("12.5 rounds up") << result(1234567890, 1, 12.5) << nb("1.23 GB in 13_s · 790_Mb/s");
+        // A result only for a finished transfer or copy with its time.
+        QTest::newRow("transfer result") << Text([] {
+            Transfer t = transfer("completed", 1);
+            const bool none = !t.result();
+            std::tie(t.seconds, t.delivered_files) = std::tuple(0.05, 5ull);
+            return QString(none ? "" : "early ") + t.result().value_or("-");
+        }) << nb("5 files, 1 KB in under 0.1_s");
+        QTest::newRow("copy result") << Text([] {
+            CopyJob job = copy("done", "pull");
+            std::tie(job.bytes, job.files, job.bits_per_second) = std::tuple(2700000000ull, 1ull, 8000000000ull);
+            const QString done = job.result().value_or("-");
+            job.state = "copying";
+            return done + (job.result() ? " copying" : "");
+        }) << nb("2.7 GB in 2.7_s · 8.0_Gb/s");
         QTest::newRow("two files, no speed") << result(1234567890, 2, 10.49) << nb("2 files, 1.23 GB in 10_s");
-        QTest::newRow("counts clamped") << result(1, maxU64, 12345.5) << nb("9,223,372,036,854,775,807 files, 1 byte in 12,346_s");
         QTest::newRow("sent one named") << summary(transfer("completed", 1, {}, 0, "Holiday.mov")) << "Sent Holiday.mov.";
         QTest::newRow("sent, skipped") << summary(transfer("completed", 3, {}, 2)) << "Sent 3 items. Skipped 2 links and special files.";
         QTest::newRow("cancelled early") << summary(transfer("cancelled", 0)) << "Cancelled. Nothing was delivered.";
-        QTest::newRow("cancelled after many") << summary(transfer("cancelled", maxU64))
-                                              << "Cancelled. 9,223,372,036,854,775,807 items were already delivered.";
-        QTest::newRow("failed without error") << summary(transfer("failed", 0)) << "Couldn't send files.";
         QTest::newRow("failed, delivered") << summary(transfer("failed", 1, "Link lost")) << "Link lost. 1 item was already delivered.";
-        for (const char *ended : {"Stopped!", "Lost the link…", "失敗しました。"})
-            QTest::newRow(ended) << summary(transfer("failed", 0, QString(ended))) << QString(ended);
-        QTest::newRow("reconciling") << summary(transfer("reconciling", 0)) << "Checking whether the files arrived… [active]";
+        QTest::newRow("failed, ending in …") << summary(transfer("failed", 0, QString("Lost the link…"))) << "Lost the link…";
         QTest::newRow("verifying") << summary(transfer("verifying", 0)) << "Verifying Photos… [active]";
-        QTest::newRow("sending") << summary(transfer("sending", 0)) << "Sending Photos… [active]";
-        QTest::newRow("unknown state") << summary(transfer("paused", 4)) << "Sending Photos…";
         const QStringList downloads{"/Users/ana/Downloads/Project", "/Users/ana/Downloads/Notes.txt"};
         QTest::newRow("pulled into Downloads") << summary(copy("done", "pull", downloads, 2)) << "Copied Project to Downloads. Skipped 2 items.";
         QTest::newRow("pulled into /") << summary(copy("done", "pull", {"/Project"})) << "Copied Project to /.";
-        QTest::newRow("pulled, no destinations") << summary(copy("done", "pull")) << "Copied Project to this Mac.";
         QTest::newRow("pushed") << summary(copy("done", "push", downloads)) << "Copied Project to the other computer.";
-        QTest::newRow("copy cancelled") << summary(copy("cancelled", "pull", downloads)) << "Copy of Project cancelled. Nothing was left half-copied.";
-        QTest::newRow("copy failed") << summary(copy("failed", "push", {}, {}, "Permission denied")) << "Couldn't copy Project: Permission denied";
         QTest::newRow("copy failed without error") << summary(copy("failed", "push")) << "Couldn't copy Project: unknown error";
         QTest::newRow("copying into Downloads") << summary(copy("copying", "pull", downloads)) << "Copying Project to Downloads…";
-        QTest::newRow("copying away") << summary(copy("queued", "push", downloads)) << "Copying Project to the other computer…";
-        QTest::newRow("no skipped items") << skipped(0) << "1 <absent>";
         QTest::newRow("twenty skipped") << skipped(20) << "20 /f20: Permission denied";
         QTest::newRow("twenty-one skipped") << skipped(21) << "21 …";
         using L = Share::Location;
         QTest::newRow("two drives") << shareTexts(Share{.mode = "drive", .locations = QList<L>{{"/"}, {"/Volumes/Photos"}}})
                                     << "Startup and Photos | Sharing Startup and Photos · can make changes | Downloads";
-        QTest::newRow("one drive in locations") << shareTexts(Share{.mode = "drive", .locations = QList<L>{{"/Volumes/Photos"}}})
-                                                << "a folder | Sharing a folder · can make changes | Downloads";
-        QTest::newRow("drive by location") << shareTexts(Share{.mode = "drive", .location = L{"/System/Volumes/Data"}})
-                                           << "Startup | Sharing Startup · can make changes | Downloads";
         QTest::newRow("folder read-only")
             << shareTexts(Share{.mode = "folder", .location = L{"/Users/ana/Shared"}, .access = "read_only", .folder = L{"/in"}})
             << "Shared | Sharing Shared · read-only | Downloads";
@@ -115,7 +104,6 @@ private slots:
         QTest::newRow("link: the slower way") << Text([] { return LinkSpeed{40000000000, 38000000000}.summary(); }) << nb("38.0_Gb/s");
         QTest::newRow("link detail") << Text([] { return LinkSpeed{480000000, 40000000000}.detail(); })
                                      << nb("Sending 480_Mb/s · Receiving 40.0_Gb/s");
-        QTest::newRow("link maximal") << Text([] { return LinkSpeed::format(maxU64); }) << nb("18,446,744,073.7_Gb/s");
     }
     void texts()
     {
@@ -125,23 +113,6 @@ private slots:
         names.startup = "Startup";
         names.labels.insert("/Volumes/Photos", "Photos");
         QCOMPARE(text(), expected);
-    }
-
-    // A result only for a finished transfer or copy with its time.
-    void results()
-    {
-        Transfer t = transfer("completed", 1);
-        QCOMPARE(t.result(), std::nullopt);
-        t.seconds = 0.05;
-        t.delivered_files = 5;
-        QCOMPARE(t.result(), nb("5 files, 1 KB in under 0.1_s"));
-        CopyJob job = copy("done", "pull");
-        job.bytes = 2700000000;
-        job.files = 1;
-        job.bits_per_second = 8000000000;
-        QCOMPARE(job.result(), nb("2.7 GB in 2.7_s · 8.0_Gb/s"));
-        job.state = "copying";
-        QCOMPARE(job.result(), std::nullopt);
     }
 
     void serviceMessagesAreTranslated()

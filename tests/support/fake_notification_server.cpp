@@ -1,72 +1,74 @@
 #include "fake_notification_server.h"
 
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+
 namespace cv::test {
 
 namespace {
 
 const QString kService = QStringLiteral("org.freedesktop.Notifications");
 const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
+const QString kConnection = QStringLiteral("fake-notification-server");
 
 } // namespace
 
-FakeNotificationServer::FakeNotificationServer(QObject *parent) : QObject(parent) {}
-
-FakeNotificationServer::~FakeNotificationServer() { stop(); }
-
-bool FakeNotificationServer::start(const QString &connectionName)
+bool FakeNotificationServer::start()
 {
-    if (running_)
-        return true;
-    connectionName_ = connectionName;
-    QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, connectionName_);
-    running_ = bus.isConnected()
-        && bus.registerObject(kPath, this, QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals)
-        && bus.registerService(kService);
-    if (!running_) {
-        bus.unregisterObject(kPath);
-        QDBusConnection::disconnectFromBus(connectionName_);
-    }
+    QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, kConnection);
+    running_ = bus.isConnected() && bus.registerVirtualObject(kPath, this) && bus.registerService(kService);
+    if (!running_)
+        stop();
     return running_;
 }
 
 void FakeNotificationServer::stop()
 {
-    if (!running_)
-        return;
+    if (QDBusConnection bus(kConnection); bus.isConnected()) {
+        bus.unregisterService(kService);
+        bus.unregisterObject(kPath);
+    }
+    QDBusConnection::disconnectFromBus(kConnection);
     running_ = false;
-    QDBusConnection bus(connectionName_);
-    bus.unregisterService(kService);
-    bus.unregisterObject(kPath);
-    QDBusConnection::disconnectFromBus(connectionName_);
     shown_.clear();
 }
 
-uint FakeNotificationServer::Notify(const QString &app_name, uint replaces_id, const QString &app_icon,
-                                    const QString &summary, const QString &body,
-                                    const QStringList &actions, const QVariantMap &hints,
-                                    int expire_timeout)
+void FakeNotificationServer::invokeAction(uint id, const QString &actionKey)
 {
-    NotifyCall call{app_name, replaces_id, app_icon, summary, body, actions, hints, expire_timeout, 0};
-    if (!answering_) {
-        // Keep the caller waiting for ever.
-        setDelayedReply(true);
-        notifyCalls_.append(call);
-        return 0;
-    }
-    const uint id = (replaces_id != 0 && shown_.contains(replaces_id)) ? replaces_id : nextId_++;
-    shown_.insert(id);
-    call.id = id;
-    notifyCalls_.append(call);
-    return id;
+    QDBusConnection(kConnection).send(QDBusMessage::createSignal(kPath, kService, QStringLiteral("ActionInvoked")) << id << actionKey);
 }
 
-QStringList FakeNotificationServer::GetCapabilities()
+bool FakeNotificationServer::handleMessage(const QDBusMessage &message, const QDBusConnection &connection)
 {
-    if (!answering_) {
-        setDelayedReply(true);
-        return {};
+    static const QMap<QString, QString> signatures{{"Notify", "susssasa{sv}i"}, {"CloseNotification", "u"},
+                                                   {"GetCapabilities", ""}, {"GetServerInformation", ""}};
+    const QList<QVariant> in = message.arguments();
+    if (message.interface() != kService || signatures.value(message.member(), "-") != message.signature()) {
+        connection.send(message.createErrorReply(QDBusError::InvalidArgs, message.member() + " (" + message.signature() + ")"));
+        return true;
     }
-    return capabilities_;
+    QVariantList out;
+    if (message.member() == "Notify") {
+        const uint replaces = in[1].toUInt();
+        NotifyCall call{in[0].toString(), replaces, in[3].toString(), in[4].toString(), in[5].toStringList(),
+                        qdbus_cast<QVariantMap>(in[6]), 0};
+        if (answering_) {
+            call.id = replaces != 0 && shown_.contains(replaces) ? replaces : nextId_++;
+            shown_.insert(call.id);
+            out << call.id;
+        }
+        notifyCalls_.append(call);
+    } else if (message.member() == "CloseNotification") {
+        shown_.remove(in[0].toUInt());
+    } else if (message.member() == "GetCapabilities") {
+        out << capabilities_;
+    } else {
+        out << "Fake" << "Corvane tests" << "1" << "1.2";
+    }
+    if (answering_) // else the caller waits for ever
+        connection.send(message.createReply(out));
+    return true;
 }
 
 } // namespace cv::test

@@ -1,10 +1,7 @@
 #pragma once
 
-#include <QDBusConnection>
-#include <QDBusContext>
-#include <QDBusMessage>
+#include <QDBusVirtualObject>
 #include <QList>
-#include <QObject>
 #include <QSet>
 #include <QStringList>
 #include <QVariantMap>
@@ -16,60 +13,48 @@ namespace cv::test {
 // through a connection of its own, so the code under test can use the ordinary
 // session bus connection of the same process.
 //
-// Records every Notify call, hands out increasing ids (the same id again when a
-// call replaces a notification that is still shown), answers GetCapabilities with a
-// configurable list, and lets the test click a notification.
-class FakeNotificationServer : public QObject, protected QDBusContext {
+// Strict as a real server: a call with another signature than the specification's
+// is answered InvalidArgs. Records every Notify call, hands out increasing ids (the
+// same id again when a call replaces a notification still shown), answers
+// GetCapabilities with a configurable list, and lets the test click a notification.
+class FakeNotificationServer : public QDBusVirtualObject {
     Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
 public:
     struct NotifyCall {
         QString appName;
         uint replacesId = 0;
-        QString appIcon;
         QString summary;
         QString body;
         QStringList actions;
         QVariantMap hints;
-        int expireTimeout = 0;
         uint id = 0; // what the server answered
     };
 
-    explicit FakeNotificationServer(QObject *parent = nullptr);
-    ~FakeNotificationServer() override;
+    ~FakeNotificationServer() override { stop(); }
 
-    // Connects under `connectionName` and takes the server's name. False when there
-    // is no session bus or another owner holds the name.
-    bool start(const QString &connectionName = QStringLiteral("fake-notification-server"));
+    // Takes the server's name; false when there is no session bus or another owner
+    // holds the name.
+    bool start();
     // Gives up the name and leaves the bus; shown notifications are forgotten.
     void stop();
 
     // The server's capabilities ("actions", "body", "body-markup" by default).
     void setCapabilities(QStringList capabilities) { capabilities_ = std::move(capabilities); }
-    // When off, Notify and GetCapabilities get no answer at all (a hung server).
+    // When off, no call gets an answer at all (a hung server).
     void setAnswering(bool answering) { answering_ = answering; }
 
     const QList<NotifyCall> &notifyCalls() const { return notifyCalls_; }
 
     // The user clicks the notification (`actionKey` "default") or one of its buttons.
-    void invokeAction(uint id, const QString &actionKey) { emit ActionInvoked(id, actionKey); }
+    void invokeAction(uint id, const QString &actionKey);
 
-public slots:
-    // The server's D-Bus methods.
-    uint Notify(const QString &app_name, uint replaces_id, const QString &app_icon,
-                const QString &summary, const QString &body, const QStringList &actions,
-                const QVariantMap &hints, int expire_timeout);
-    QStringList GetCapabilities();
-
-signals:
-    void ActionInvoked(uint id, const QString &action_key);
+    QString introspect(const QString &) const override { return {}; }
+    bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override;
 
 private:
-    QString connectionName_;
     bool running_ = false;
     bool answering_ = true;
-    QStringList capabilities_{QStringLiteral("actions"), QStringLiteral("body"),
-                              QStringLiteral("body-markup")};
+    QStringList capabilities_{QStringLiteral("actions"), QStringLiteral("body"), QStringLiteral("body-markup")};
     QList<NotifyCall> notifyCalls_;
     QSet<uint> shown_;
     uint nextId_ = 1;

@@ -71,14 +71,11 @@ public:
     QString executable() const { return dir_.filePath(QStringLiteral("prefix/bin/corvane")); }
     QString service() const { return dir_.filePath(QStringLiteral("prefix/bin/cv-mac-service")); }
 
-    // With `agentPlist`, the bundle names a login agent for the service.
-    AppBundle bundle(bool agentPlist = true, bool identifier = true) const
+    // The bundle, naming a login agent for the service.
+    AppBundle bundle() const
     {
         QMap<QString, QString> info = AppBundle::defaultInfo();
-        if (agentPlist)
-            info.insert(QStringLiteral("CVServiceAgentPlist"), QStringLiteral("app.corvane.Corvane.service.plist"));
-        if (!identifier)
-            info.remove(QStringLiteral("CFBundleIdentifier"));
+        info.insert(QStringLiteral("CVServiceAgentPlist"), QStringLiteral("app.corvane.Corvane.service.plist"));
         return AppBundle(executable(), info);
     }
 
