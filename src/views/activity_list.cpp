@@ -1,4 +1,5 @@
 #include "views/activity_list.h"
+#include "views/widgets.h"
 
 #include "localization/localization.h"
 #include "model/app_model.h"
@@ -426,7 +427,8 @@ void ActivityRow::setButtons(const QList<ActivityButtonState> &buttons)
             buttonWidgets_[i]->setEnabled(buttons[i].enabled);
         return;
     }
-    qDeleteAll(buttonWidgets_);
+    for (QAbstractButton *button : std::as_const(buttonWidgets_))
+        discardLater(button);
     buttonWidgets_.clear();
     remove_ = nullptr;
     removeOpacity_ = nullptr;

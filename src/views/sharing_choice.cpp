@@ -474,7 +474,7 @@ void SelectionDetailView::setDetail(const SelectionDetail &detail)
         }
         for (const QString &path : driveOrder_) {
             if (!order.contains(path))
-                delete driveRows_.take(path);
+                discardLater(driveRows_.take(path));
         }
         if (order != driveOrder_) {
             for (const QString &path : order)

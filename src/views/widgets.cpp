@@ -270,9 +270,18 @@ FormSection::FormSection(const QString &header, QWidget *parent)
     setHeaderText(header);
 }
 
+void discardLater(QWidget *widget)
+{
+    if (!widget)
+        return;
+    widget->hide();
+    widget->setParent(nullptr);
+    widget->deleteLater();
+}
+
 void FormSection::setHeaderWidget(QWidget *header)
 {
-    delete header_;
+    discardLater(header_);
     header_ = header;
     if (header) {
         header->setContentsMargins(rowPadX, 0, rowPadX, 0);
@@ -320,14 +329,14 @@ void FormSection::setRows(const QList<QWidget *> &rows)
         layout->addWidget(holder ? holder : rowHolder(row));
     }
     for (QWidget *holder : std::as_const(holders))
-        delete holder;
+        discardLater(holder);
     block_->update();
 }
 
 void FormSection::clearRows()
 {
     while (QLayoutItem *item = block_->rows()->takeAt(0)) {
-        delete item->widget();
+        discardLater(item->widget());
         delete item;
     }
 }
@@ -336,7 +345,7 @@ int FormSection::rowCount() const { return block_->rows()->count(); }
 
 void FormSection::setFooter(QWidget *footer)
 {
-    delete footer_;
+    discardLater(footer_);
     footer_ = footer;
     if (footer) {
         footer->setContentsMargins(rowPadX, 0, rowPadX, 0);

@@ -171,4 +171,9 @@ QString plainToolTip(const QString &text);
 // A wrapping plain-text label in `font` and `tone`.
 QLabel *textLabel(const QString &text, const QFont &font, Tone tone = Tone::primary);
 
+// Takes `widget` off the screen at once and deletes it on a later turn of the event
+// loop: the widget may be the very one whose click or key press led here, and Qt
+// still touches it after the handler returns.
+void discardLater(QWidget *widget);
+
 } // namespace cv
