@@ -319,6 +319,18 @@ QCoro::Task<> SystemdUserManager::change(QDBusMessage message)
         throw failureOf(reply);
 }
 
+// After a change, the unit is read again whether or not the change went through, so
+// the kept answer shows what the manager now holds; then the change's failure, if any.
+QCoro::Task<> SystemdUserManager::reread(QString unit, std::exception_ptr failure)
+{
+    if (present()) {
+        QCoro::Task<> reading = refresh(unit);
+        co_await std::move(reading);
+    }
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
 QCoro::Task<> SystemdUserManager::linkAndEnable(QString path)
 {
     const QString unit = path.section(QLatin1Char('/'), -1);
@@ -350,12 +362,8 @@ QCoro::Task<> SystemdUserManager::linkAndEnable(QString path)
     } catch (...) {
         failure = std::current_exception();
     }
-    if (present()) {
-        QCoro::Task<> reading = refresh(unit);
-        co_await std::move(reading);
-    }
-    if (failure)
-        std::rethrow_exception(failure);
+    QCoro::Task<> settling = reread(unit, failure);
+    co_await std::move(settling);
 }
 
 QCoro::Task<> SystemdUserManager::disable(QString unit)
@@ -371,12 +379,8 @@ QCoro::Task<> SystemdUserManager::disable(QString unit)
     } catch (...) {
         failure = std::current_exception();
     }
-    if (present()) {
-        QCoro::Task<> reading = refresh(unit);
-        co_await std::move(reading);
-    }
-    if (failure)
-        std::rethrow_exception(failure);
+    QCoro::Task<> settling = reread(unit, failure);
+    co_await std::move(settling);
 }
 
 void SystemdUserManager::startUnit(const QString &unit)

@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QString>
 
+#include <exception>
 #include <map>
 #include <optional>
 
@@ -108,6 +109,7 @@ private:
     QCoro::Task<> askOwner();
     QCoro::Task<Snapshot> readUnit(QString unit);
     QCoro::Task<> refresh(QString unit);
+    QCoro::Task<> reread(QString unit, std::exception_ptr failure);
     QCoro::Task<> change(QDBusMessage message);
     QCoro::Task<> send(QDBusMessage message);
     void done();

@@ -18,38 +18,6 @@
 
 namespace cv {
 
-// The 7 x 7 circle before the status line: green while the computer is connected,
-// else the secondary colour at half strength.
-class StatusDot final : public QWidget {
-public:
-    StatusDot() { setFixedSize(7, 7); }
-
-    void setOnline(bool online)
-    {
-        if (online_ == online)
-            return;
-        online_ = online;
-        update();
-    }
-
-protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        const ThemeColors &c = Theme::colors(palette());
-        QColor fill = online_ ? c.green : c.secondaryText;
-        if (!online_)
-            fill.setAlphaF(fill.alphaF() * 0.5f);
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(fill);
-        painter.drawEllipse(QRectF(rect()));
-    }
-
-private:
-    bool online_ = false;
-};
-
 namespace {
 
 // A translated text as a button or menu shows it: a translation's "&" is no mnemonic.
@@ -100,7 +68,7 @@ ComputerRow::ComputerRow(AppModel &model, std::function<void()> open, QWidget *p
       open_(std::move(open)),
       symbol_(new SymbolView(QStringLiteral("laptopcomputer"), 24)),
       name_(new ElidedLabel),
-      dot_(new StatusDot),
+      dot_(new StatusDot(false)),
       summary_(new ElidedLabel),
       choose_(textLabel(L(QStringLiteral("Choose what to share")), Theme::body(), Tone::accent)),
       reconnect_(new QPushButton(buttonText(L(QStringLiteral("Reconnect")))))

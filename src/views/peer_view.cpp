@@ -75,43 +75,6 @@ private:
     MoreButton *more_;
 };
 
-// The link's status dot: green with a green glow while online, else grey.
-class StatusDot final : public QWidget {
-public:
-    explicit StatusDot(QWidget *parent) : QWidget(parent) { setFixedSize(13, 13); }
-
-    void setOnline(bool online)
-    {
-        if (online == online_)
-            return;
-        online_ = online;
-        update();
-    }
-
-protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        const ThemeColors &c = Theme::colors(palette());
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        const QPointF centre = QRectF(rect()).center();
-        if (online_) {
-            QRadialGradient glow(centre, 6.5);
-            glow.setColorAt(0.5, withAlpha(c.green, 0.6));
-            glow.setColorAt(1, withAlpha(c.green, 0));
-            painter.setPen(Qt::NoPen);
-            painter.setBrush(glow);
-            painter.drawEllipse(centre, 6.5, 6.5);
-        }
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(online_ ? c.green : withAlpha(c.secondaryText, c.secondaryText.alphaF() * 0.5));
-        painter.drawEllipse(centre, 3.5, 3.5);
-    }
-
-private:
-    bool online_ = false;
-};
-
 // The frame shown while files are dragged over the window; clicks and drags pass
 // through it.
 class DropOverlay final : public QWidget {
@@ -353,7 +316,7 @@ PeerView::PeerView(AppModel &model, QString id, QString initialName, WindowHeigh
     auto *statusLine = new QHBoxLayout(statusRow_);
     statusLine->setContentsMargins(0, 0, 0, 0);
     statusLine->setSpacing(6 - 3); // the dot's widget holds 3 pixels of glow on each side
-    dot_ = new StatusDot(statusRow_);
+    dot_ = new StatusDot(true, statusRow_);
     link_ = new QLabel(statusRow_);
     link_->setTextFormat(Qt::PlainText);
     Theme::setTone(link_, Tone::secondary);

@@ -270,6 +270,43 @@ FormSection::FormSection(const QString &header, QWidget *parent)
     setHeaderText(header);
 }
 
+StatusDot::StatusDot(bool glow, QWidget *parent) : QWidget(parent), glow_(glow)
+{
+    setFixedSize(glow ? 13 : 7, glow ? 13 : 7);
+}
+
+void StatusDot::setOnline(bool online)
+{
+    if (online == online_)
+        return;
+    online_ = online;
+    update();
+}
+
+void StatusDot::paintEvent(QPaintEvent *)
+{
+    const ThemeColors &c = Theme::colors(palette());
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    const QPointF centre = QRectF(rect()).center();
+    if (online_ && glow_) {
+        QRadialGradient glow(centre, 6.5);
+        QColor green = c.green;
+        green.setAlphaF(0.6f);
+        glow.setColorAt(0.5, green);
+        green.setAlphaF(0);
+        glow.setColorAt(1, green);
+        painter.setBrush(glow);
+        painter.drawEllipse(centre, 6.5, 6.5);
+    }
+    QColor fill = online_ ? c.green : c.secondaryText;
+    if (!online_)
+        fill.setAlphaF(fill.alphaF() * 0.5f);
+    painter.setBrush(fill);
+    painter.drawEllipse(centre, 3.5, 3.5);
+}
+
 void discardLater(QWidget *widget)
 {
     if (!widget)

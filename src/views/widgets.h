@@ -171,6 +171,23 @@ QString plainToolTip(const QString &text);
 // A wrapping plain-text label in `font` and `tone`.
 QLabel *textLabel(const QString &text, const QFont &font, Tone tone = Tone::primary);
 
+// The 7-pixel status dot of a computer: green while it is connected, else the
+// secondary colour at half strength. With `glow`, a green glow around it while
+// connected, in a 13-pixel square.
+class StatusDot final : public QWidget {
+    Q_OBJECT
+public:
+    explicit StatusDot(bool glow, QWidget *parent = nullptr);
+    void setOnline(bool online);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    bool glow_;
+    bool online_ = false;
+};
+
 // Takes `widget` off the screen at once and deletes it on a later turn of the event
 // loop: the widget may be the very one whose click or key press led here, and Qt
 // still touches it after the handler returns.
