@@ -10,6 +10,8 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QEnterEvent>
+#include <QGraphicsOpacityEffect>
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
@@ -20,23 +22,22 @@ using namespace cv;
 using namespace cv::test;
 
 using ViewAction = std::function<void(PeerView &, StandinModel &)>;
-using ViewRead = std::function<QString(PeerView &)>;
 Q_DECLARE_METATYPE(ViewAction)
-Q_DECLARE_METATYPE(ViewRead)
 
 namespace {
-
-const QString nbsp = QStringLiteral("\u00A0");
-
-// The demo computer remembered under `name`, sharing `share`.
-QJsonArray rememberedA(const QJsonObject &share = share::none(), const QString &name = "Old Name")
-{
-    return {remembered(A).named(name).sharing(share)};
-}
 
 const QString evil = "<b>Evil</b> &amp; <i>Co</i> <img src=x>";
 
 QString shownBy(QLabel *label) { return asShown(label->text(), label->textFormat()); }
+
+// Button texts, a symbol button by its tooltip, " (off)" after a disabled one.
+QString titles(const QList<QAbstractButton *> &buttons)
+{
+    QStringList list;
+    for (QAbstractButton *b : buttons)
+        list << (b->text().isEmpty() ? asShown(b->toolTip()) : b->text()) + (b->isEnabled() ? "" : " (off)");
+    return list.join(',');
+}
 
 // Sends a drag of `urls` over the view and, with `drop`, drops it; true when the
 // last event was accepted.
@@ -59,14 +60,6 @@ ViewAction clickTile(SharingChoice choice)
     return [choice](PeerView &v, StandinModel &) { QTest::mouseClick(v.tile(choice), Qt::LeftButton); };
 }
 
-ViewAction clickSwitch(bool readOnly)
-{
-    return [readOnly](PeerView &v, StandinModel &) {
-        OptionRow *row = readOnly ? v.options()->readOnlyRow() : v.options()->rememberRow();
-        QTest::mouseClick(row->toggle(), Qt::LeftButton);
-    };
-}
-
 // The folder panel answers `path` after a new status with another pairing code
 // arrived while it was open.
 ViewAction throughPanel(ViewAction open, const QString &path)
@@ -80,17 +73,6 @@ ViewAction throughPanel(ViewAction open, const QString &path)
     };
 }
 
-// The demo state "receive" with running sendings of the ids given ("a,b").
-QJsonObject withTransfers(const QString &ids)
-{
-    QJsonObject status = demo("receive");
-    QJsonArray list;
-    for (const QString &id : ids.split(',', Qt::SkipEmptyParts))
-        list.append(transfer(id, A));
-    status["transfers"] = list;
-    return status;
-}
-
 } // namespace
 
 class TestViewsPeer : public QObject {
@@ -99,28 +81,35 @@ class TestViewsPeer : public QObject {
 private slots:
     void initTestCase() { Theme::install(*qApp); }
 
-    // The more menu and the avatar's hole, by what the model knows of the computer.
-    void moreMenu_data()
+    // The header's name, link line (its tooltip) and pending note; the more menu and the
+    // avatar's hole, by what the model knows of the computer.
+    void header_data()
     {
-        columns<QJsonObject, bool, QString>("status", "disconnected", "items");
-        const QJsonObject nobody = demo("empty");
-        QTest::newRow("unknown: no button, no hole") << nobody << false << "";
-        QTest::newRow("remembered only") << demo("empty", {}, {}, rememberedA()) << false << "Forget This Computer…";
-        QTest::newRow("disconnected only") << nobody << true << "Reconnect";
-        QTest::newRow("connected and remembered") << demo("connected") << false << "Disconnect|—|Forget This Computer…";
-        QTest::newRow("connected only") << demo("receive") << false << "Disconnect";
+        columns<QJsonObject, QString, QString, QString>("status", "situation", "header", "menu"); // situation: "offline", "disconnected" or none
+        const QString speeds = "Sending 20.9" + nbsp + "Gb/s · Receiving 20.4" + nbsp + "Gb/s";
+        QTest::newRow("connected and remembered") << demo("connected") << "" << "Windows Desktop|Connected via Thunderbolt · 20.4" + nbsp + "Gb/s|" + speeds + "|0"
+                                                  << "Disconnect|—|Forget This Computer…";
+        QTest::newRow("service lost: header only") << demo("connected") << "offline" << "Windows Desktop|Status unavailable|" + speeds + "|0" << "";
+        QTest::newRow("remembered, not connected") << demo("empty", {}, {}, rememberedA()) << "" << "Old Name|Not connected||1" << "Forget This Computer…";
+        QTest::newRow("disconnected only") << demo("empty") << "disconnected" << "Initial|Not connected||0" << "Reconnect";
+        QTest::newRow("connected only") << demo("receive") << "" << "Windows Desktop|Connected via Thunderbolt · 20.4" + nbsp + "Gb/s|" + speeds + "|0" << "Disconnect";
+        QTest::newRow("unknown: no button, no hole") << demo("empty") << "" << "Initial|Not connected||0" << "";
     }
-
-    void moreMenu()
+    void header()
     {
-        auto [status, disconnected, items] = fetch<QJsonObject, bool, QString>("status", "disconnected", "items");
+        auto [status, situation, header, menu] = fetch<QJsonObject, QString, QString, QString>("status", "situation", "header", "menu");
         ModelFixture f;
         install(f.model(), status);
-        if (disconnected)
+        f.model().setConnected(situation != "offline");
+        if (situation == "disconnected")
             f.model().setDisconnected({{A, "Desk"}});
         PeerView view(f.model(), A, "Initial", nullptr);
         view.show();
-        const bool known = !items.isEmpty();
+        QCOMPARE(QStringList({view.nameLabel()->text(), view.linkLabel()->text(), asShown(view.linkLabel()->toolTip()),
+                              QString::number(!view.pendingNote()->isHidden())}).join('|'), header);
+        if (situation == "offline")
+            return;
+        const bool known = !menu.isEmpty();
         QCOMPARE(view.moreButton()->isVisible(), known);
         QCOMPARE(view.avatar()->hole(), known);
         // A point of the disc under the hole: cut out only for a known computer.
@@ -132,33 +121,8 @@ private slots:
         QStringList shown;
         for (QAction *action : view.moreMenu()->actions())
             shown << (action->isSeparator() ? "—" : action->text());
-        QCOMPARE(shown.join('|'), items);
-        QCOMPARE(view.moreButton()->accessibleName(), "More actions for " + view.nameLabel()->text());
         view.moreMenu()->hide();
-    }
-
-    // The header's name and link line, with the service or without it.
-    void header_data()
-    {
-        columns<QJsonObject, bool, QString>("status", "connected", "expected"); // name|link|tooltip|pending note shown
-        const QString speeds = "Sending 20.9" + nbsp + "Gb/s · Receiving 20.4" + nbsp + "Gb/s";
-        QTest::newRow("demo link") << demo("connected") << true
-                                   << "Windows Desktop|Connected via Thunderbolt · 20.4" + nbsp + "Gb/s|" + speeds + "|0";
-        QTest::newRow("service lost") << demo("connected") << false << "Windows Desktop|Status unavailable|" + speeds + "|0";
-        QTest::newRow("remembered, not connected") << demo("empty", {}, {}, rememberedA()) << true
-                                                   << "Old Name|Not connected||1";
-        QTest::newRow("unknown") << demo("empty") << true << "Initial|Not connected||0";
-    }
-
-    void header()
-    {
-        auto [status, connected, expected] = fetch<QJsonObject, bool, QString>("status", "connected", "expected");
-        ModelFixture f;
-        install(f.model(), status);
-        f.model().setConnected(connected);
-        PeerView view(f.model(), A, "Initial", nullptr);
-        QCOMPARE(QStringList({view.nameLabel()->text(), view.linkLabel()->text(), asShown(view.linkLabel()->toolTip()),
-                              QString::number(!view.pendingNote()->isHidden())}).join('|'), expected);
+        QCOMPARE(shown.join('|'), menu);
     }
 
     // The drop overlay says which way dropped files go; it never shows while busy
@@ -197,7 +161,6 @@ private slots:
                 const QImage under = view.grab().toImage();
                 view.dropOverlay()->show();
                 const QImage over = view.grab().toImage();
-                over.save(QString("/tmp/peerview-drop-%1.png").arg(appearance == Appearance::dark ? "dark" : "light"));
                 const QColor background = under.pixelColor(2, 2);
                 QVERIFY(background.alpha() == 255 && background != Theme::colors(appearance).windowBackground);
                 auto contrast = [&](QPoint p) { return std::abs(qGray(under.pixel(p)) - qGray(background.rgb())); };
@@ -217,24 +180,19 @@ private slots:
     }
 
     // The other computer's name is shown as it is wherever it goes, never read as markup.
-    void hostileName_data()
-    {
-        columns<QJsonObject, ViewRead>("status", "read");
-        const QJsonObject sharing = demo("copying", {{"name", evil}});
-        QTest::newRow("Get Files… tooltip") << sharing << ViewRead([](PeerView &v) { return asShown(buttonNamed(*v.banner(), "Get Files…")->toolTip()); });
-        QTest::newRow("banner title") << sharing << ViewRead([](PeerView &v) { return shownBy(v.banner()->titleLabel()); });
-        QTest::newRow("name") << sharing << ViewRead([](PeerView &v) { return shownBy(v.nameLabel()); });
-        QTest::newRow("more button") << sharing << ViewRead([](PeerView &v) { return v.moreButton()->accessibleName(); });
-        QTest::newRow("option detail") << sharing << ViewRead([](PeerView &v) { return shownBy(v.options()->readOnlyRow()->detailLabel()); });
-        QTest::newRow("pending note") << demo("empty", {}, {}, rememberedA(share::none(), evil)) << ViewRead([](PeerView &v) { return shownBy(v.pendingNote()); });
-    }
     void hostileName()
     {
-        auto [status, read] = fetch<QJsonObject, ViewRead>("status", "read");
         ModelFixture f;
-        install(f.model(), status);
+        install(f.model(), demo("copying", {{"name", evil}}));
         PeerView view(f.model(), A, "Initial", nullptr);
-        QVERIFY2(read(view).contains(evil), qPrintable(read(view)));
+        const QStringList shown{asShown(buttonNamed(*view.banner(), "Get Files…")->toolTip()), shownBy(view.banner()->titleLabel()),
+                                shownBy(view.nameLabel()), view.moreButton()->accessibleName(),
+                                shownBy(view.options()->readOnlyRow()->detailLabel())};
+        for (const QString &text : shown)
+            QVERIFY2(text.contains(evil), qPrintable(text));
+        install(f.model(), demo("empty", {}, {}, rememberedA(evil)));
+        view.refresh();
+        QVERIFY2(shownBy(view.pendingNote()).contains(evil), qPrintable(shownBy(view.pendingNote())));
     }
 
     // Tab walks the window in screen order, wrapping, never stopping at the scroll
@@ -254,10 +212,49 @@ private slots:
         }
         QCOMPARE(order.join('|'), "More actions for Windows Desktop|Share drives|Share a folder|Receive only|Read-only|"
                                   "Remember this computer|Cancel|Eject|Get Files…|Open|More actions for Windows Desktop|Share drives");
-        view.grab().save("/tmp/peerview-focus.png");
         QSignalSpy chosen(view.tile(SharingChoice::drive), &QAbstractButton::clicked);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
         QCOMPARE(chosen.size(), 1);
+    }
+
+    // The copying demo's row and banner; a status that only moves the byte counts
+    // changes the bar and caption of the same row; finished, the remove button is fully
+    // opaque only under the pointer; without entries the list hides.
+    void activity()
+    {
+        ModelFixture f;
+        f.model().showDemo(Demo::status("copying"));
+        PeerView view(f.model(), A, "Initial", nullptr);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        ActivityRow *row = view.activityList()->rows().first();
+        QCOMPARE(row->title()->text() + "|" + row->caption()->text() + "|" + titles(row->buttons()),
+                 "Copying Holiday photos to Downloads…|2.7 GB of 4.2 GB · 14.2" + nbsp + "Gb/s|Cancel");
+        QCOMPARE(view.banner()->titleLabel()->text() + "|" + titles(view.banner()->buttons()), "Windows Desktop is sharing Projects|Eject,Get Files…,Open");
+        ServiceStatus status = Demo::status("copying");
+        status.copies[0].bytes = 3'150'000'000;
+        f.model().setStatus(status);
+        view.refresh();
+        QCOMPARE(view.activityList()->rows(), QList<ActivityRow *>{row});
+        QCOMPARE(*row->bar()->fraction(), 0.75);
+        QVERIFY(row->caption()->text().startsWith("3.15 GB of 4.2 GB"));
+        status.copies[0].state = "done";
+        status.copies[0].skipped_items = QList<CopyProblem>{{"/p/<b>x</b>", "unreadable"}};
+        status.capabilities << "dismiss";
+        f.model().setStatus(status);
+        view.refresh();
+        QCOMPARE(titles(row->buttons()), "Show in Finder,Remove from list");
+        QVERIFY(view.activityList()->clearButton()->isVisible());
+        QVERIFY(row->title()->toolTip().contains("/p/&lt;b&gt;x&lt;/b&gt;: unreadable"));
+        auto *effect = qobject_cast<QGraphicsOpacityEffect *>(row->buttons().last()->graphicsEffect());
+        QCOMPARE(effect ? effect->opacity() : 0, 0.5);
+        QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
+        QApplication::sendEvent(row, &enter);
+        QCOMPARE(effect->opacity(), 1.0);
+        status.copies.clear();
+        f.model().setStatus(status);
+        view.refresh();
+        QVERIFY(!view.activityList()->isVisible());
     }
 
     // While a command is in flight the switches keep the user's values; they take
@@ -280,32 +277,29 @@ private slots:
         f.model().setMutating(false);
         QCOMPARE(values(), "10");
         QVERIFY(view.options()->readOnlyRow()->toggle()->isChecked());
-        install(f.model(), demo("empty"));
-        QCOMPARE(values(), "00");
     }
 
     // The list scrolls to its end when a running entry it has not scrolled for yet
-    // appears, and only then.
-    void autoScroll_data()
-    {
-        columns<QString, QStringList, QList<int>>("opened", "steps", "scrolls"); // running at opening; after each step, in all
-        QTest::newRow("appear, grow, shrink, empty, again") << "" << QStringList{"a", "a,b", "b", "", "b"} << QList<int>{1, 2, 2, 2, 3};
-        QTest::newRow("opened while running") << "a" << QStringList{"a", "a,b"} << QList<int>{0, 1};
-        QTest::newRow("reordered") << "" << QStringList{"a,b", "b,a"} << QList<int>{1, 1};
-    }
-
+    // appears (not one running at opening), and only then.
     void autoScroll()
     {
-        auto [opened, steps, scrolls] = fetch<QString, QStringList, QList<int>>("opened", "steps", "scrolls");
+        auto withTransfers = [](const QString &ids) { // running sendings "a,b"
+            QJsonObject status = demo("receive");
+            for (const QString &id : ids.split(',', Qt::SkipEmptyParts))
+                status["transfers"] = QJsonArray(status["transfers"].toArray()) << transfer(id, A);
+            return status;
+        };
         ModelFixture f;
-        install(f.model(), withTransfers(opened));
+        install(f.model(), withTransfers("a"));
         PeerView view(f.model(), A, "Initial", nullptr);
-        for (qsizetype i = 0; i < steps.size(); ++i) {
-            install(f.model(), withTransfers(steps[i]));
+        QList<int> scrolls;
+        for (const char *ids : {"a", "a,b", "b", "", "b", "b,c"}) {
+            install(f.model(), withTransfers(ids));
             view.refresh();
             QCoreApplication::processEvents();
-            QCOMPARE(view.scrollsToEnd(), scrolls[i]);
+            scrolls << view.scrollsToEnd();
         }
+        QCOMPARE(scrolls, (QList<int>{0, 1, 1, 1, 2, 3}));
     }
 
     // The exact line each control of the window sends, as the stand-in service
@@ -313,38 +307,37 @@ private slots:
     void sent_data()
     {
         columns<QJsonObject, bool, ViewAction, QString>("status", "multiDrive", "action", "expected");
-        const QString choose = R"({"op":"choose","peer":"@A",)";
+        const QString usual = R"("read_only":false,"remember":true,"pairing_code":"@CODE")";
+        auto chose = [&usual](const QString &mode, const QString &path, const QString &more = {}) {
+            const QString at = path.isEmpty() ? QString() : QString(",\"path\":\"%1\"").arg(path);
+            return QString("{\"op\":\"choose\",\"peer\":\"@A\",\"mode\":\"%1\"%2,%3}").arg(mode, at, more.isEmpty() ? usual : more);
+        };
         const QJsonObject chooseState = demo("choose");
-        const QJsonObject driveWithPaths = share::drives({"/"});
         const ViewAction folderTile = clickTile(SharingChoice::folder);
         const ViewAction change = [](PeerView &v, StandinModel &) { QTest::mouseClick(v.detail()->changeButton(), Qt::LeftButton); };
         auto box = [](int index) {
             return ViewAction([index](PeerView &v, StandinModel &) { QTest::mouseClick(v.detail()->driveBoxes().at(index), Qt::LeftButton); });
         };
-        QTest::newRow("selected tile stops sharing") << demo("connected") << false << clickTile(SharingChoice::drive)
-            << choose + R"("mode":"none","read_only":false,"remember":true,"pairing_code":"@CODE"})";
-        QTest::newRow("drive tile") << chooseState << false << clickTile(SharingChoice::drive)
-            << choose + R"("mode":"drive","path":"/","read_only":false,"remember":true,"pairing_code":"@CODE"})";
-        QTest::newRow("drive tile, several drives") << demo("choose", {}, {"multi_drive"}) << true << clickTile(SharingChoice::drive)
-            << choose + R"("mode":"drive","path":"/","read_only":false,"remember":true,"pairing_code":"@CODE","paths":["/"]})";
+        QTest::newRow("selected tile stops sharing") << demo("connected") << false << clickTile(SharingChoice::drive) << chose("none", "");
+        QTest::newRow("drive tile, several drives") << demo("choose", {}, {"multi_drive"}) << true << clickTile(SharingChoice::drive) << chose("drive", "/", usual + R"(,"paths":["/"])");
         QTest::newRow("receive tile: the default folder") << chooseState << false << ViewAction([](PeerView &v, StandinModel &s) {
             QDir().mkpath(QDir::homePath() + "/Incoming");
             s.model().setLastReceiveFolder(QDir::homePath() + "/Incoming");
             clickTile(SharingChoice::receive)(v, s);
-        }) << choose + R"("mode":"receive","path":"@HOME/Incoming","read_only":false,"remember":true,"pairing_code":"@CODE"})";
-        QTest::newRow("folder tile: code read before the panel") << chooseState << false << throughPanel(folderTile, "/srv/share")
-            << choose + R"("mode":"folder","path":"/srv/share","read_only":false,"remember":true,"pairing_code":"@CODE"})";
+        }) << chose("receive", "@HOME/Incoming");
+        QTest::newRow("folder tile: code read before the panel") << chooseState << false << throughPanel(folderTile, "/srv/share") << chose("folder", "/srv/share");
         QTest::newRow("receive row: Change…") << demo("receive") << false << throughPanel(change, "/srv/in")
-            << choose + R"("mode":"receive","path":"/srv/in","read_only":false,"remember":false,"pairing_code":"@CODE"})";
-        QTest::newRow("drive box ticked") << demo("connected", {{"sharing", driveWithPaths}}, {"multi_drive"}) << true << box(2)
-            << choose + R"("mode":"drive","path":"/","read_only":false,"remember":true,"pairing_code":"@CODE","paths":["/","/Volumes/Photos"]})";
-        QTest::newRow("Read-only re-sends the folder") << demo("folder") << false << clickSwitch(true)
-            << choose + R"("mode":"folder","path":"@HOME/Projects","read_only":true,"remember":true,"pairing_code":"@CODE"})";
+            << chose("receive", "/srv/in", R"("read_only":false,"remember":false,"pairing_code":"@CODE")");
+        QTest::newRow("drive box ticked") << demo("connected", {{"sharing", share::drives({"/"})}}, {"multi_drive"}) << true << box(2) << chose("drive", "/", usual + R"(,"paths":["/","/Volumes/Photos"])");
+        QTest::newRow("Read-only re-sends the folder") << demo("folder") << false << ViewAction([](PeerView &v, StandinModel &) { QTest::mouseClick(v.options()->readOnlyRow()->toggle(), Qt::LeftButton); })
+            << chose("folder", "@HOME/Projects", R"("read_only":true,"remember":true,"pairing_code":"@CODE")");
         QTest::newRow("more menu: Disconnect") << demo("connected") << false << ViewAction([](PeerView &v, StandinModel &) {
             QTest::mouseClick(v.moreButton(), Qt::LeftButton);
             v.moreMenu()->actions().first()->trigger();
         }) << R"({"op":"disconnect","peer":"@A"})";
         QTest::newRow("drop of two files") << demo("receive") << false << ViewAction([](PeerView &v, StandinModel &) {
+            for (const char *name : {"a b.txt", "c"})
+                QVERIFY(QFile(QDir::homePath() + "/" + name).open(QIODevice::WriteOnly));
             QVERIFY(drag(v, {QUrl::fromLocalFile(QDir::homePath() + "/a b.txt"), QUrl::fromLocalFile(QDir::homePath() + "/c")}, true));
         }) << R"({"op":"send_files","peer":"@A","id":"ID","paths":["@HOME/a b.txt","@HOME/c"]})";
     }
@@ -358,10 +351,6 @@ private slots:
             s.fixture.previewMultiDrive = true;
             s.fixture.remake();
             install(s.model(), status);
-        }
-        for (const char *name : {"a b.txt", "c"}) {
-            QFile file(QDir::homePath() + "/" + name);
-            QVERIFY(file.open(QIODevice::WriteOnly));
         }
         PeerView view(s.model(), A, "Initial", nullptr);
         view.resize(640, 700);
@@ -385,24 +374,18 @@ private slots:
         SharingTile tile(SharingChoice::drive);
         SharingTileState state = sharingTile(f.model(), A, SharingChoice::drive);
         QVERIFY(state.selected);
-        tile.setState(state);
-        tile.resize(180, tile.heightForWidth(180));
-        auto render = [&] {
+        const QColor accent = Theme::colors(Appearance::light).accent;
+        const int w = 180;
+        for (bool enabled : {true, false}) {
+            state.enabled = enabled;
+            tile.setState(state);
+            tile.resize(w, tile.heightForWidth(w));
             QImage image(tile.size() * 2, QImage::Format_ARGB32_Premultiplied);
             image.setDevicePixelRatio(2);
             image.fill(Qt::transparent);
             tile.render(&image, {}, {}, QWidget::DrawChildren); // no window background
-            return image;
-        };
-        const QColor accent = Theme::colors(Appearance::light).accent;
-        const int w = tile.width();
-        for (bool enabled : {true, false}) {
-            state.enabled = enabled;
-            tile.setState(state);
-            const QImage image = render();
-            QCOMPARE(image.pixelColor(w, 1), accent);                       // border, top middle
-            QCOMPARE(image.pixelColor(2 * (w - 28) + 6, 2 * 19), accent);   // badge circle
-            QVERIFY(image.pixelColor(2 * (w - 28) + 19, 2 * 18).red() > 150);   // its white check
+            QCOMPARE(image.pixelColor(w, 1), accent);                     // border, top middle
+            QCOMPARE(image.pixelColor(2 * (w - 28) + 6, 2 * 19), accent); // badge
             // The symbol's ink: opaque accent, or half of it.
             const QImage symbol = image.copy(QRect(w - 32, 2 * 24, 64, 64));
             int strongest = 0;

@@ -13,6 +13,13 @@
 namespace cv::test {
 
 inline const QString A = QString(64, 'a'); // the demo computer "Windows Desktop"
+inline const QString nbsp = QString(QChar(0x00A0));
+
+// The demo computer remembered under `name`, sharing `share`.
+inline QJsonArray rememberedA(const QString &name = "Old Name", const QJsonObject &share = share::none())
+{
+    return {remembered(A).named(name).sharing(share)};
+}
 
 // The demo state `state` with `changes` merged into the demo computer (a null value
 // reads as absent), `capabilities` added and `remembered` replacing the remembered
