@@ -47,15 +47,14 @@ struct DelegateFixture {
     // The informative text of the error sheet on screen, or none.
     std::optional<QString> sheet() const
     {
-        const bool up = delegate->errorAlert && delegate->errorAlert->isVisible();
-        return up ? std::optional(delegate->errorAlert->informativeText()) : std::nullopt;
+        return delegate->errorAlert && delegate->errorAlert->isVisible() ? std::optional(delegate->errorAlert->informativeText()) : std::nullopt;
     }
 
     // Clicks button `index` of the error sheet on screen.
     void answerSheet(int index = -1)
     {
-        const auto buttons = delegate->errorAlert->buttons(); // in the order they were added
-        (index < 0 ? buttons.last() : buttons.at(index))->click();
+        // The buttons in the order they were added.
+        (index < 0 ? delegate->errorAlert->buttons().last() : delegate->errorAlert->buttons().at(index))->click();
     }
 
     ModelFixture model;

@@ -1,6 +1,4 @@
-cv_add_test(NAME shell_runtime SOURCES tst_shell_runtime.cpp LIBS cv_app)
 cv_add_test(NAME shell_windows SOURCES tst_shell_windows.cpp delegate_fixture.h LIBS cv_app)
-cv_add_test(NAME shell_errors SOURCES tst_shell_errors.cpp delegate_fixture.h LIBS cv_app)
 cv_add_test(NAME shell_quit SOURCES tst_shell_quit.cpp delegate_fixture.h LIBS cv_app)
 # Starts the real corvane several times on a private session bus.
 cv_add_test(NAME shell_instance SOURCES tst_shell_instance.cpp LIBS cv_app DBUS TIMEOUT 60)

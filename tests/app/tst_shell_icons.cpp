@@ -1,8 +1,11 @@
-// Where the application and status icons come from: an installed prefix's data folder
-// first, then a "Resources" folder beside the executable.
+// Where the application and status icons come from (an installed prefix's data folder
+// first, then a "Resources" folder beside the executable), the login-item launch and
+// the development trace.
 
 #include "../views/table.h"
 #include "app/app_icons.h"
+#include "app/app_launch_intent.h"
+#include "platform/development_log.h"
 #include "platform/app_bundle.h"
 
 #include <QDir>
@@ -10,7 +13,6 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QTemporaryDir>
-#include <QTest>
 
 using namespace cv;
 using namespace cv::test;
@@ -52,7 +54,6 @@ private slots:
             QVERIFY(*it == "junk" ? junk.open(QIODevice::WriteOnly) && junk.write("not an image") > 0 : image.save(path, "PNG"));
         }
         const AppBundle bundle(exe.fileName(), AppBundle::defaultInfo());
-        QCOMPARE(bundle.packaged(), installed);
 
         QGuiApplication::setWindowIcon(QIcon());
         AppIcons::installApplicationIcon(bundle);
@@ -66,6 +67,27 @@ private slots:
         QCOMPARE(widths, status);
         if (!icon.isNull()) // every form draws 18 points wide
             QCOMPARE(icon.pixmap(QSize(18, 18), 2.0).deviceIndependentSize(), QSizeF(18, 18));
+    }
+
+    void loginItemLaunch()
+    {
+        const quint32 aevt = fourCharCode("aevt"), oapp = fourCharCode("oapp");
+        QVERIFY(!AppLaunchIntent::isLoginItemLaunch(std::nullopt));
+        QVERIFY(AppLaunchIntent::isLoginItemLaunch(LaunchEvent{aevt, aevt, oapp, fourCharCode("lgit")}));
+        QVERIFY(!AppLaunchIntent::isLoginItemLaunch(LaunchEvent{aevt, aevt, oapp, fourCharCode("xxxx")}));
+    }
+
+    void autostartEntryLaunchIsALoginItemLaunch()
+    {
+        qputenv("CV_AUTOSTART", "1"); // read once per process, here first
+        QVERIFY(AppLaunchIntent::isLoginItemLaunch(AppLaunchIntent::currentEvent()));
+    }
+
+    // Plain decimal notation with the fewest digits that read back.
+    void developmentTrace()
+    {
+        QCOMPARE(developmentLine(42, 1765000000.25, "x"), "Development lifecycle pid=42 wall=1765000000.25 x\n");
+        QCOMPARE(developmentLine(42, 1e21, "x"), "Development lifecycle pid=42 wall=1000000000000000000000 x\n");
     }
 };
 

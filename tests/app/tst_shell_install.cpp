@@ -12,8 +12,6 @@
 #include "test_files.h"
 
 #include <QJsonDocument>
-#include <QTemporaryDir>
-#include <QTest>
 
 using namespace cv;
 using namespace cv::test;
@@ -65,21 +63,14 @@ private slots:
         QCOMPARE(InstallLocation::shouldMove({"/x/corvane"}, platform()), expected);
     }
 
-    void destination_data()
-    {
-        columns<bool, bool, bool, QString>("userHasCopy", "systemHasCopy", "systemWritable", "expected");
-        QTest::newRow("both copies, system writable") << true << true << true << "sys/Applications";
-        QTest::newRow("system copy not replaceable") << true << true << false << "";
-    }
+    // Both folders hold a copy: the system's one is replaced while it can be.
     void destination()
     {
-        auto [userHasCopy, systemHasCopy, systemWritable, expected] =
-            fetch<bool, bool, bool, QString>("userHasCopy", "systemHasCopy", "systemWritable", "expected");
-        QVERIFY(!userHasCopy || writeFile(at("home/Applications/Corvane.app/Contents/MacOS/Corvane"), "user"));
-        QVERIFY(!systemHasCopy || writeFile(at("sys/Applications/Corvane.app/Contents/MacOS/Corvane"), "system"));
-        if (!systemWritable)
-            fake.unwritable << at("sys/Applications");
-        QCOMPARE(InstallLocation::destination(platform()), expected.isEmpty() ? std::nullopt : std::optional(at(expected)));
+        QVERIFY(writeFile(at("home/Applications/Corvane.app/Contents/MacOS/Corvane"), "user"));
+        QVERIFY(writeFile(at("sys/Applications/Corvane.app/Contents/MacOS/Corvane"), "system"));
+        QCOMPARE(InstallLocation::destination(platform()), std::optional(at("sys/Applications")));
+        fake.unwritable << at("sys/Applications");
+        QCOMPARE(InstallLocation::destination(platform()), std::nullopt);
     }
 
     // Looks 0.2 s apart, for at most 40 s for another copy; a refused quit stops the move.
@@ -102,10 +93,7 @@ private slots:
         fake.others = others;
         clock->setPumpDelay(quits ? 10 : 0); // a stopping service gets real time to go
         QCOMPARE(outcome(InstallLocation::stopRunningCopy(platform(service.runtimeDir()))).error.value_or(QString()), error);
-        int sent = 0;
-        for (const QByteArray &line : service.recorded())
-            sent += line.contains(R"("op":"quit")");
-        QCOMPARE(sent, int(quits));
+        QCOMPARE(service.recorded().join().count(R"("op":"quit")"), int(quits));
         QCOMPARE(fake.terminated, others.keys().mid(others.contains(1) ? 1 : 0));
         for (const double pause : clock->sleeps())
             QCOMPARE(pause, 0.2);
@@ -114,25 +102,20 @@ private slots:
 
     // The copy that was launched goes to the Trash; a disk image is ejected once this
     // process has ended, its path an argument of its own, quoted in the script.
-    void cleanUpOriginal_data()
-    {
-        columns<QString, bool, QString>("bundle", "diskImage", "trashed");
-        QTest::newRow("downloaded copy") << "home/Downloads/Corvane.app" << false << "home/Downloads/Corvane.app";
-        QTest::newRow("disk image") << "home/Downloads/Corvane.app" << true << "";
-    }
     void cleanUpOriginal()
     {
-        auto [bundle, diskImage, trashed] = fetch<QString, bool, QString>("bundle", "diskImage", "trashed");
         QVERIFY(writeFile(at("home/Applications/Corvane.app/Contents/MacOS/Corvane"), "installed"));
-        fake.bundle = at(bundle);
-        fake.diskImage = diskImage;
+        fake.bundle = at("home/Downloads/Corvane.app");
         fake.volume = QStringLiteral("/Volumes/Corvane \"$(touch x)\"");
-        InstallLocation::cleanUpOriginal(at("home/Applications/Corvane.app"), platform());
-        QCOMPARE(fake.trashed, trashed.isEmpty() ? QStringList{} : QStringList{at(trashed)});
-        QCOMPARE(readFile(at("home/Applications/Corvane.app/Contents/MacOS/Corvane")), QByteArray("installed"));
-        const QStringList detach = fake.detached.value(0);
-        QCOMPARE(detach.value(detach.size() - 1), diskImage ? *fake.volume : QString());
-        QVERIFY(!diskImage || (detach.value(2).startsWith("while kill -0 1 ") && detach.value(2).contains("detach \"$1\"")));
+        for (const bool diskImage : {false, true}) {
+            fake.diskImage = diskImage;
+            InstallLocation::cleanUpOriginal(at("home/Applications/Corvane.app"), platform());
+            QCOMPARE(fake.trashed, QStringList{at("home/Downloads/Corvane.app")});
+            QCOMPARE(readFile(at("home/Applications/Corvane.app/Contents/MacOS/Corvane")), QByteArray("installed"));
+            const QStringList detach = fake.detached.value(0);
+            QCOMPARE(detach.value(detach.size() - 1), diskImage ? *fake.volume : QString());
+            QVERIFY(!diskImage || (detach.value(2).startsWith("while kill -0 1 ") && detach.value(2).contains("detach \"$1\"")));
+        }
     }
 };
 

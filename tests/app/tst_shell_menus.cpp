@@ -10,13 +10,10 @@
 #include "platform/open_panel_dialog.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QLineEdit>
 #include <QMenuBar>
-#include <QTemporaryDir>
-#include <QTest>
 #include <QTimer>
-#include <QVBoxLayout>
+#include <QMainWindow>
 
 using namespace cv;
 using namespace cv::test;
@@ -27,20 +24,16 @@ Q_DECLARE_METATYPE(ModelChange)
 namespace {
 
 // "title (off) <key> {op peer}" per item, ", " between items, a submenu's items in
-// "title: [...]". With `open`, each menu is described as it reads while open.
-QString describe(const QList<QAction *> &actions, bool open = false)
+// "title: [...]".
+QString describe(const QList<QAction *> &actions)
 {
     QStringList items;
     for (QAction *action : actions) {
-        if (open)
-            emit action->menu()->aboutToShow();
         const QVariantMap payload = action->data().toMap();
         items << (action->isSeparator() ? "-" : action->text()) + (action->isEnabled() ? "" : " (off)")
                      + (action->shortcut().isEmpty() ? "" : " <" + action->shortcut().toString() + '>')
                      + (payload.isEmpty() ? "" : " {" + payload["op"].toString() + ' ' + payload["peer"].toString() + '}')
                      + (action->menu() ? ": [" + describe(action->menu()->actions()) + ']' : "");
-        if (open)
-            emit action->menu()->aboutToHide();
     }
     return items.join(", ");
 }
@@ -71,12 +64,10 @@ private slots:
         auto call = [&calls](const char *name) { return [&calls, name] { calls << name; }; };
         MainMenu menu({.showMain = call("showMain"), .requestQuit = call("requestQuit"),
                        .saveDiagnostics = call("saveDiagnostics"), .checkForUpdates = call("checkForUpdates")}, true);
-        QWidget window;
-        auto *layout = new QVBoxLayout(&window);
+        QMainWindow window;
         auto *edit = new QLineEdit("a & b");
-        layout->addWidget(edit);
-        layout->setMenuBar(new QMenuBar);
-        menu.attach(static_cast<QMenuBar *>(layout->menuBar()));
+        window.setCentralWidget(edit);
+        menu.attach(window.menuBar());
         window.show();
         window.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&window));
@@ -84,7 +75,7 @@ private slots:
         edit->deselect();
         for (const char *item : {"Corvane|Settings…", "Corvane|Quit Corvane", "Help|Save Diagnostics…", "Corvane|Check for Updates…",
                                  "Edit|Select All", "Window|Close"}) {
-            QMenu *opened = find(layout->menuBar()->actions(), {QString(item).section('|', 0, 0)})->menu();
+            QMenu *opened = find(window.menuBar()->actions(), {QString(item).section('|', 0, 0)})->menu();
             QAction *action = find(opened->actions(), {QString(item).section('|', 1)});
             emit opened->aboutToShow();
             QVERIFY2(action->isEnabled(), item);
@@ -92,7 +83,7 @@ private slots:
             action->trigger();
         }
         QCOMPARE(calls, (QStringList{"showMain", "requestQuit", "saveDiagnostics", "checkForUpdates"}));
-        QCOMPARE(find(layout->menuBar()->actions(), {"Window", "Close"})->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_W));
+        QCOMPARE(find(window.menuBar()->actions(), {"Window", "Close"})->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_W));
         QCOMPARE(edit->selectedText(), "a & b");
         QVERIFY(!window.isVisible());
     }

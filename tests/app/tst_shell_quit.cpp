@@ -1,7 +1,10 @@
-// Quitting through the termination handshake, and leaving quietly when idle.
+// Quitting through the termination handshake, leaving quietly when idle, the error
+// sheet on the main window and the answers to clicks on notices.
 
 #include "../views/table.h"
 #include "delegate_fixture.h"
+
+#include <QLabel>
 
 using namespace cv;
 using namespace cv::test;
@@ -78,11 +81,9 @@ private slots:
         const Setup none = [](DelegateFixture &) {};
         QTest::newRow("nothing on screen") << none << true << true;
         QTest::newRow("menu-bar item on") << Setup([](auto &f) { f.appModel().setShowInMenuBar(true); }) << false << false;
-        QTest::newRow("service is a child") << Setup([](auto &f) { f.model.loginItems.agentItem->setStatus(LoginItemStatus::notRegistered); }) << false << false;
         QTest::newRow("window visible") << Setup([](auto &f) { f.shown(); }) << true << false;
         QTest::newRow("window minimised") << Setup([](auto &f) { f.shown()->showMinimized(); }) << true << false;
         QTest::newRow("command in flight") << Setup([](auto &f) { f.appModel().setMutating(true); }) << true << false;
-        QTest::newRow("error pending") << Setup([](auto &f) { f.delegate->pendingError = "x"; }) << true << false;
     }
     void idleLeaving()
     {
@@ -104,6 +105,73 @@ private slots:
         QTRY_VERIFY(!f.delegate->idleCheck);
         QCOMPARE(f.exits, leaves ? QList<int>{0} : QList<int>());
         QVERIFY(!f.model.client->ops().contains(QStringLiteral("quit")));
+    }
+
+    // One sheet at a time, its text never read as markup; while it is up newer errors
+    // wait and the newest wins; dismissing clears only the error it shows.
+    void errorsShownOneAtATime()
+    {
+        const std::optional<QString> first = QStringLiteral("<b>x</b> & co");
+        DelegateFixture f;
+        f.delegate->subscribeToErrors();
+        f.appModel().setError(first);
+        QTRY_COMPARE(f.sheet(), first);
+        QCOMPARE(f.delegate->errorAlert->findChild<QLabel *>("qt_msgbox_informativelabel")->textFormat(), Qt::PlainText);
+        f.appModel().setError(QStringLiteral("second"));
+        f.appModel().setError(QStringLiteral("third"));
+        QTest::qWait(20);
+        QCOMPARE(f.sheet(), first);
+        f.answerSheet();
+        QCOMPARE(f.appModel().error(), std::optional<QString>(QStringLiteral("third")));
+        QTRY_COMPARE(f.sheet(), std::optional<QString>(QStringLiteral("third")));
+        f.answerSheet();
+        QCOMPARE(f.appModel().error(), std::nullopt);
+        QTest::qWait(20);
+        QVERIFY(!f.delegate->errorAlert && f.model.workspace->settings.isEmpty());
+    }
+
+    // A refusal by the system's privacy protection adds the way to its settings,
+    // where the desktop has that pane.
+    void privacyRefusalOpensSettings()
+    {
+        for (const bool pane : {true, false}) {
+            DelegateFixture f;
+            if (!pane)
+                f.model.workspace->panes.clear();
+            f.delegate->presentError(QStringLiteral("write (os error 1)"));
+            QTRY_VERIFY(f.sheet().value_or("").startsWith("write (os error 1)\n\nmacOS is blocking"));
+            QCOMPARE(f.delegate->errorAlert->buttons().first()->text(), pane ? "Open Privacy Settings" : "OK");
+            f.answerSheet(0);
+            QCOMPARE(f.model.workspace->settings.size(), pane ? 1 : 0);
+        }
+    }
+
+    void noticeResponses_data()
+    {
+        columns<QString, QVariantMap, QString>("action", "userInfo", "outcome");
+        const QVariantMap mounted{{"peer", "p1"}, {"paths", QStringList{"/r/a", "/r/b"}}};
+        const QVariantMap unmounted{{"peer", "p2"}, {"paths", QStringList{}}};
+        QTest::newRow("show in folder") << "SHOW_IN_FOLDER" << mounted << "reveal /r/a,/r/b";
+        QTest::newRow("show in folder, no paths") << "SHOW_IN_FOLDER" << unmounted << "window p2";
+        QTest::newRow("open files") << "OPEN_FILES" << mounted << "open file:///media/studio/";
+        QTest::newRow("click on the notice") << "default" << mounted << "window p1";
+    }
+    void noticeResponses()
+    {
+        auto [action, userInfo, outcome] = fetch<QString, QVariantMap, QString>("action", "userInfo", "outcome");
+        DelegateFixture f;
+        f.connect({peer("p1").named("Studio").mounted("/media/studio"), peer("p2").named("Laptop")});
+        f.appModel().setConnected(true);
+        bool completed = false;
+        f.delegate->didReceiveNotificationResponse({QStringLiteral("delivery-p1"), action, userInfo}, [&completed] { completed = true; });
+        QVERIFY(!completed);
+        QTRY_VERIFY(completed);
+        QStringList happened = f.delegate->peerWindows.keys().replaceInStrings(QRegularExpression("^"), "window ");
+        for (const QStringList &paths : f.model.workspace->revealed)
+            happened << "reveal " + paths.join(',');
+        for (const QUrl &url : f.model.workspace->opened)
+            happened << "open " + url.toString();
+        QCOMPARE(happened, QStringList{outcome});
     }
 };
 

@@ -29,17 +29,6 @@ QCoro::Task<Outcome<int>> counted(Start start, double timeout)
     co_return out;
 }
 
-// Answers from another thread after `ms` milliseconds.
-Start answerLater(int ms, std::optional<int> value)
-{
-    return [ms, value](Completion done) {
-        QThreadPool::globalInstance()->start([ms, value, done] {
-            QThread::msleep(ulong(ms));
-            done(value, nullptr);
-        });
-    };
-}
-
 const QString timedOut = QStringLiteral("Probe timed out; no window capture was obtained.");
 
 } // namespace
@@ -82,7 +71,7 @@ private slots:
         QThreadPool::globalInstance()->setMaxThreadCount(48);
         std::vector<QCoro::Task<Outcome<int>>> calls;
         for (int i = 0; i < 40; ++i)
-            calls.push_back(counted(answerLater(30, i), 0.03));
+            calls.push_back(counted([i](Completion done) { QThreadPool::globalInstance()->start([i, done] { QThread::msleep(30); done(i, nullptr); }); }, 0.03));
         QThreadPool::globalInstance()->waitForDone();
         for (int i = 0; i < int(calls.size()); ++i) {
             const Outcome<int> out = QCoro::waitFor(std::move(calls[i]));

@@ -1,5 +1,6 @@
 #include "model_fixture.h"
 #include "outcome.h"
+#include "test_files.h"
 
 #include "devtools/capture_run.h"
 #include "devtools/demo.h"
@@ -7,7 +8,6 @@
 #include "views/theme.h"
 #include "views/window_height.h"
 
-#include <QDir>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTemporaryDir>
@@ -16,8 +16,6 @@
 
 using namespace cv;
 using namespace cv::test;
-
-namespace cv::test {
 
 // Content of a fixed height that asks its window to fit again whenever its palette
 // changes, as text does.
@@ -81,8 +79,6 @@ struct StandInShell : QObject {
 
 int brightness(const QImage &image) { return qGray(image.scaled(1, 1, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).pixel(0, 0)); }
 
-} // namespace cv::test
-
 class TestCapture : public QObject {
     Q_OBJECT
 
@@ -101,9 +97,7 @@ private slots:
         window.setAutoFillBackground(true);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        QPalette red = window.palette();
-        red.setColor(QPalette::Window, Qt::red);
-        window.setPalette(red); // drawn on the screen only on a later turn
+        window.setPalette(QPalette(Qt::red, Qt::red)); // drawn on the screen only on a later turn
         const QImage image = QCoro::waitFor(captureOwnWindow(&window));
         QCOMPARE(image.size(), window.size() * window.devicePixelRatio());
         QCOMPARE(image.pixelColor(60, 40), QColor(Qt::red));
@@ -137,18 +131,14 @@ private slots:
         model.showDemo(Demo::status(QStringLiteral("empty")));
         QCOMPARE(shell.traces.filter("scheduling capture").size(), 1);
 
-        QFile report(captures + "/view-geometry.txt");
-        QVERIFY(report.open(QIODevice::ReadOnly));
-        const QString text = QString::fromUtf8(report.readAll());
-        QVERIFY(text.startsWith("pid="));
+        const QString text = QString::fromUtf8(readFile(captures + "/view-geometry.txt"));
         for (const QString &part : QStringList{peer + ": own-window capture failed: This app’s window is unavailable",
                                                peer + ": wrote SwiftUI rendering", "main: captured own windowID=", "\nRequesting normal"})
             QVERIFY2(text.contains(part), qPrintable(text));
         QVERIFY(text.indexOf(peer + ": wrote") < text.indexOf("main: windowID="));
-        for (const char *file : {"main.png", "main-host.png", "-host.png", "-rendered.png"})
+        for (const char *file : {"main.png", "main-window.png", "main-host.png", "-host.png", "-rendered.png"})
             QVERIFY2(QFile::exists(captures + '/' + (file[0] == '-' ? peer : "") + file), file);
         const QImage light(captures + "/main-light-window.png"), dark(captures + "/main-dark-window.png");
-        QCOMPARE(QImage(captures + "/main-window.png").size(), geometry.size());
         QCOMPARE(light.size(), geometry.size());
         QVERIFY(brightness(light) > brightness(dark));
         // The minimum pictures at the minimum although the height follows the content.
@@ -159,17 +149,14 @@ private slots:
         QVERIFY(window->testAttribute(Qt::WA_SetPalette) && Theme::isDark(window->palette()));
         QCOMPARE(area->verticalScrollBar()->value(), 40);
         QTest::qWait(200); // fitting is back and leaves the window as it was
-        QCOMPARE(window->geometry(), geometry);
-    }
+        QCOMPARE(window->geometry(), geometry);    }
 
     // A picture that does not encode leaves the file it would replace as it was.
     void writePNG()
     {
         QTemporaryDir folder;
         const QString path = folder.filePath("old.png");
-        QImage image(3, 2, QImage::Format_ARGB32);
-        image.fill(Qt::red);
-        cv::writePNG(image, path);
+        cv::writePNG(QImage(3, 2, QImage::Format_Mono), path);
         QVERIFY(errorOf([&] { cv::writePNG(QImage(), path); }));
         QCOMPARE(QImage(path).size(), QSize(3, 2));
     }

@@ -27,8 +27,7 @@ QString run(const test::Standin &service, const QStringList &arguments)
     process.start(QStringLiteral(CV_CORVANE_PATH), arguments);
     if (!process.waitForFinished(30000))
         process.kill();
-    const bool ended = process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-    return ended && service.recorded().isEmpty() && service.startArguments().isEmpty() ? QString::fromUtf8(process.readAllStandardOutput())
+    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0 && service.recorded().isEmpty() && service.startArguments().isEmpty() ? QString::fromUtf8(process.readAllStandardOutput())
                                                                                          : "failed";
 }
 

@@ -21,39 +21,23 @@ QStringList execArguments(const QString &value)
 {
     QString line;
     for (qsizetype i = 0; i < value.size(); ++i) {
-        if (value[i] != '\\') {
-            line += value[i];
-            continue;
-        }
-        const QChar next = charAt(value, ++i);
-        const qsizetype escape = QStringLiteral("sntr\\").indexOf(next);
-        if (escape < 0)
+        const qsizetype escape = value[i] == '\\' ? QStringLiteral("sntr\\").indexOf(charAt(value, ++i)) : -2;
+        if (escape == -1)
             return {};
-        line += QStringLiteral(" \n\t\r\\")[escape];
+        line += escape < 0 ? value[i] : QStringLiteral(" \n\t\r\\")[escape];
     }
-    const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
     QStringList arguments;
-    for (qsizetype i = 0; i < line.size();) {
+    for (qsizetype i = 0; i < line.size(); ++i) { // past the space after each argument
         QString argument;
-        if (line[i] == '"') {
-            for (++i; i < line.size() && line[i] != '"'; ++i) {
-                if (line[i] == '\\' && QStringLiteral("\"`$\\").contains(charAt(line, i + 1)))
-                    ++i;
-                else if (QStringLiteral("\\`$").contains(line[i]))
-                    return {};
-                argument += line[i];
-            }
-            if (i++ == line.size())
-                return {}; // no closing quote
-        } else {
-            for (; i < line.size() && line[i] != ' '; ++i) {
-                if (reserved.contains(line[i]))
-                    return {};
-                argument += line[i];
-            }
+        const bool quoted = line[i] == '"';
+        for (i += quoted; i < line.size() && line[i] != QChar(quoted ? '"' : ' '); ++i) {
+            const bool escaped = quoted && line[i] == '\\' && QLatin1String("\"`$\\").contains(charAt(line, i + 1));
+            if (!escaped && QLatin1String(quoted ? "\\`$" : "\t\n\"'\\><~|&;$*?#()`").contains(line[i]))
+                return {};
+            argument += line[i += escaped];
         }
-        if (i < line.size() && line[i++] != ' ')
-            return {};
+        if ((quoted && i++ == line.size()) || (i < line.size() && line[i] != ' '))
+            return {}; // no closing quote, or no space after it
         if (argument.count('%') != 2 * argument.count(QStringLiteral("%%")))
             return {};
         arguments << argument.replace(QStringLiteral("%%"), QStringLiteral("%"));

@@ -1,7 +1,10 @@
-// Spawned children: their statuses, who reaps them, their streams and pipes.
+// Spawned children (their statuses, who reaps them, their streams and pipes) and
+// the tools run for their output.
 #include "platform/child_process.h"
+#include "platform/tool_runner.h"
 #include "test_files.h"
 
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -44,28 +47,29 @@ struct Inheritable {
     QString listOpen() const { return QStringLiteral("for fd in %1 %2 100; do [ -e /proc/$$/fd/$fd ] && echo open $fd >&2; done; ").arg(ends[0]).arg(ends[1]); }
 };
 
+// Whether a process still runs (a zombie waiting for its parent does not).
+bool running(pid_t pid)
+{
+    const QByteArray line = test::readFile(QStringLiteral("/proc/%1/stat").arg(pid));
+    return line.contains(')') && !QByteArray("ZX").contains(line.mid(line.lastIndexOf(')') + 2, 1));
+}
+
 } // namespace
 
 class ChildProcessTest : public QObject {
     Q_OBJECT
 private slots:
-    void terminationStatus_data()
-    {
-        QTest::addColumn<QString>("script");
-        QTest::addColumn<int>("status");
-        QTest::newRow("killed by SIGTERM") << "kill -TERM $$" << int(SIGTERM);
-        QTest::newRow("SIGPIPE, ignored here") << "kill -PIPE $$; exit 0" << int(SIGPIPE);
-    }
+    // By a signal, even one this process ignores (the child starts with the default).
     void terminationStatus()
     {
-        QFETCH(QString, script);
-        QFETCH(int, status);
-        ::signal(SIGPIPE, SIG_IGN); // the child starts with the default handling all the same
-        auto child = shell(script);
-        Reaper reaper{{child->pid()}};
-        QVERIFY(ended(*child));
-        QCOMPARE(child->terminationStatus(), std::optional<int>(status));
-        QCOMPARE(child->wait(), status);
+        ::signal(SIGPIPE, SIG_IGN);
+        for (const int signal : {SIGTERM, SIGPIPE}) {
+            auto child = shell(QStringLiteral("kill -%1 $$; exit 0").arg(signal));
+            Reaper reaper{{child->pid()}};
+            QVERIFY(ended(*child));
+            QCOMPARE(child->terminationStatus(), std::optional<int>(signal));
+            QCOMPARE(child->wait(), signal);
+        }
     }
 
     void reaping()
@@ -125,6 +129,47 @@ private slots:
             QCOMPARE(child->wait(), 6);
         }
         QCOMPARE(openDescriptors(), before);
+    }
+
+    void output_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("output");
+        QTest::newRow("standard output only") << "/bin/sh" << "printf 'one\\ntwo'; echo noise >&2; exit 3" << "one\ntwo";
+        QTest::newRow("invalid UTF-8 replaced") << "/bin/sh" << "printf '\\377ok \\303\\251'" << QString(QChar(0xFFFD)) + "ok é";
+        QTest::newRow("more than a pipe holds") << "/bin/sh" << "head -c 3000000 /dev/zero | tr '\\0' a" << QString(3000000, 'a');
+        QTest::newRow("missing tool") << "/nonexistent/tool" << "" << "";
+    }
+    void output()
+    {
+        QFETCH(QString, program);
+        QFETCH(QString, script);
+        QFETCH(QString, output);
+        QCOMPARE(SystemToolRunner(10).run(program, {"-c", script}), output);
+    }
+
+    // Cut off at its time-out with what it started; what it wrote does not count.
+    void hungToolIsCutOff_data()
+    {
+        QTest::addColumn<QString>("script"); // %1: a file for the pid of what must end
+        QTest::newRow("never ends") << "echo $$ > '%1'; echo partial; exec sleep 100";
+        QTest::newRow("what the tool started") << "sleep 100 & echo $! > '%1'; wait";
+        QTest::newRow("closes its output, then hangs") << "echo $$ > '%1'; echo early; exec >&-; exec sleep 100";
+    }
+    void hungToolIsCutOff()
+    {
+        QFETCH(QString, script);
+        QTemporaryDir dir;
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(SystemToolRunner(0.3).run("/bin/sh", {"-c", script.arg(dir.filePath("pid"))}), QString());
+        QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
+        const pid_t pid = pid_t(test::readFile(dir.filePath("pid")).trimmed().toLongLong());
+        const bool ended = pid > 0 && QTest::qWaitFor([&] { return !running(pid); }, 3000);
+        if (!ended && pid > 0)
+            ::kill(pid, SIGKILL); // leaves nothing behind
+        QVERIFY(ended);
     }
 };
 

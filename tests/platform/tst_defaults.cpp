@@ -1,14 +1,9 @@
-// The settings file: where it lives, the Bool rule, and values that reach the disk
-// at once, as another process reads them.
+// The settings file: where it lives, the Bool rule, and values that reach the disk at once.
 #include "platform/user_defaults.h"
 #include "test_files.h"
 
-#include <QCoreApplication>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <cstdio>
 
 using namespace cv;
 using namespace cv::test;
@@ -47,8 +42,7 @@ private slots:
         QCOMPARE(readFile(file), "[General]\n" + line + "\n"); // reading leaves the file as it was
     }
 
-    // Written through the setters, read back by a fresh process at once, while the
-    // writer still lives.
+    // Written through the setters, on the disk at once while the writer still lives.
     void roundTrip()
     {
         const QString text = "@x=y;z [General] #c, \"q\" \\ Ω\u00a0one\ntwo";
@@ -62,31 +56,18 @@ private slots:
     }
 
 private:
-    // What a child process (this executable) reads of "key".
-    static QString readBack(const QString &file)
+    // What a fresh reader of a copy of the file's bytes finds for "key".
+    QString readBack(const QString &file)
     {
-        QProcess child;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("CV_DEFAULTS_READ", file);
-        child.setProcessEnvironment(env);
-        child.start(QCoreApplication::applicationFilePath(), {});
-        return child.waitForFinished(10000) ? QString::fromUtf8(child.readAllStandardOutput()) : "child failed";
+        const QString copy = dir_.filePath(QStringLiteral("copy%1.conf").arg(++copies_));
+        QFile::copy(file, copy);
+        const SettingsUserDefaults defaults(copy);
+        return !defaults.value("key") ? "none"
+            : defaults.isBool("key")  ? QStringLiteral("bool %1").arg(defaults.boolValue("key"))
+                                      : "text " + defaults.string("key").value_or("<not text>");
     }
+    int copies_ = 0;
 };
 
-int main(int argc, char **argv)
-{
-    if (qEnvironmentVariableIsSet("CV_DEFAULTS_READ")) {
-        const SettingsUserDefaults defaults(qEnvironmentVariable("CV_DEFAULTS_READ"));
-        const QString text = !defaults.value("key") ? "none"
-            : defaults.isBool("key")                ? QStringLiteral("bool %1").arg(defaults.boolValue("key"))
-                                                    : "text " + defaults.string("key").value_or("<not text>");
-        std::fputs(text.toUtf8().constData(), stdout);
-        return 0;
-    }
-    QCoreApplication app(argc, argv);
-    DefaultsTest test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+QTEST_GUILESS_MAIN(DefaultsTest)
 #include "tst_defaults.moc"

@@ -1,17 +1,10 @@
-#include "platform/alerts.h"
 #include "platform/workspace.h"
 #include "test_files.h"
 
-#include <QApplication>
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDesktopServices>
-#include <QLabel>
-#include <QMessageBox>
-#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
 using namespace cv;
 using namespace cv::test;
@@ -23,68 +16,38 @@ class FileManager : public QObject {
 public:
     QList<QStringList> shown;
 public slots:
-    void ShowItems(const QStringList &uris, const QString &startupId)
-    {
-        Q_UNUSED(startupId);
-        shown << uris;
-    }
-};
-
-// Receives what QDesktopServices opens.
-class Opener : public QObject {
-    Q_OBJECT
-public:
-    QList<QUrl> opened;
-public slots:
-    void open(const QUrl &url) { opened << url; }
+    void ShowItems(const QStringList &uris, const QString &) { shown << uris; }
 };
 
 class DesktopTest : public QObject {
     Q_OBJECT
 
-    Opener opener_;
+    QList<QUrl> opened_;
+
+public slots:
+    // Receives what QDesktopServices opens.
+    void open(const QUrl &url) { opened_ << url; }
 
 private slots:
-    void initTestCase()
-    {
-        QDesktopServices::setUrlHandler(QStringLiteral("file"), &opener_, "open");
-    }
+    void initTestCase() { QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "open"); }
+    void cleanupTestCase() { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
 
-    void cleanupTestCase()
-    {
-        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
-    }
-
-    void init() { opener_.opened.clear(); }
-
-    void revealWithoutFileManagerOpensTheFolder()
+    // Through the desktop's file manager when one runs, else its folder (never the file) opens.
+    void reveal()
     {
         QTemporaryDir dir;
         const QString file = dir.filePath(QStringLiteral("Corvane diagnostics 2026-01-31 1405.zip"));
         DesktopWorkspace workspace;
         workspace.reveal({file});
-        // Never the file itself: its folder.
-        QTRY_COMPARE(opener_.opened, QList<QUrl> {QUrl::fromLocalFile(dir.path())});
-    }
-
-    void revealThroughFileManager()
-    {
+        QTRY_COMPARE(opened_, QList<QUrl> {QUrl::fromLocalFile(dir.path())});
         QDBusConnection bus = QDBusConnection::sessionBus();
-        QVERIFY(bus.isConnected());
         FileManager manager;
-        QVERIFY(bus.registerObject(QStringLiteral("/org/freedesktop/FileManager1"), &manager,
-                                   QDBusConnection::ExportAllSlots));
+        QVERIFY(bus.registerObject(QStringLiteral("/org/freedesktop/FileManager1"), &manager, QDBusConnection::ExportAllSlots));
         QVERIFY(bus.registerService(QStringLiteral("org.freedesktop.FileManager1")));
-
-        DesktopWorkspace workspace;
         workspace.reveal({QStringLiteral("/tmp/a folder/file #1.txt"), QStringLiteral("/tmp/b.txt")});
-        QTRY_COMPARE(manager.shown.size(), 1);
-        QCOMPARE(manager.shown.first(),
-                 (QStringList {"file:///tmp/a%20folder/file%20%231.txt", "file:///tmp/b.txt"}));
-        QVERIFY(opener_.opened.isEmpty());
-
+        QTRY_COMPARE(manager.shown, (QList<QStringList>{{"file:///tmp/a%20folder/file%20%231.txt", "file:///tmp/b.txt"}}));
+        QCOMPARE(opened_.size(), 1);
         bus.unregisterService(QStringLiteral("org.freedesktop.FileManager1"));
-        bus.unregisterObject(QStringLiteral("/org/freedesktop/FileManager1"));
     }
 
     // The desktop's own settings program, found by the desktop's name and PATH: the
@@ -137,31 +100,6 @@ private slots:
         QFile file(record);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts), started);
-    }
-
-    // The choice itself is checked with the alert's other endings elsewhere.
-    void alertShowsPlainText()
-    {
-        Alert alert{.message = QStringLiteral("Couldn't save diagnostics"),
-                    .informative = QStringLiteral("<b>not bold</b> & more"),
-                    .buttons = {QStringLiteral("OK"), QStringLiteral("Save & Quit")},
-                    .style = Alert::Style::warning,
-                    .cancelButton = std::nullopt};
-        QStringList shown;
-        QTimer::singleShot(0, this, [&] {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            auto *label = box ? box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")) : nullptr;
-            if (!label)
-                return box ? box->done(0) : void();
-            shown << box->text() << box->informativeText() << QString::number(label->textFormat());
-            for (QAbstractButton *button : box->buttons())
-                shown << button->text();
-            box->done(0);
-        });
-        MessageBoxAlerts alerts;
-        QCoro::waitFor(alerts.run(alert));
-        shown.sort();
-        QCOMPARE(shown, (QStringList{"0", "<b>not bold</b> & more", "Couldn't save diagnostics", "OK", "Save && Quit"}));
     }
 };
 

@@ -1,11 +1,15 @@
-// Folders, files and writes of the logs: modes under any umask, what already stands
-// in the way, and writes that do not complete.
+// Folders, files and writes of the logs (modes under any umask, what already stands
+// in the way, writes that do not complete), the packaged resources and the clock.
+#include "platform/app_bundle.h"
+#include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/platform_error.h"
 #include "test_files.h"
 
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <QCoroTask>
 
 #include <csignal>
 #include <fcntl.h>
@@ -66,6 +70,39 @@ private slots:
         ::close(fd);
         QVERIFY(!whole);
         QCOMPARE(readFile(dir.filePath("log")), QByteArray("0123456789"));
+    }
+
+    void packaged()
+    {
+        QTemporaryDir root;
+        const QString de = root.filePath("prefix/share/corvane/l10n/de.json");
+        QVERIFY(writeFile(de, "{}"));
+        for (const char *exe : {"prefix/bin/corvane", "build/src/app/corvane", "prefix/bin/corvane-dev"}) {
+            const AppBundle bundle(root.filePath(exe), AppBundle::defaultInfo());
+            const bool packaged = exe == QByteArray("prefix/bin/corvane");
+            QCOMPARE(bundle.packaged(), packaged);
+            QCOMPARE(bundle.resource("de", "json", "l10n").value_or(""), packaged ? de : "");
+            QCOMPARE(bundle.resource("fr", "json", "l10n"), std::nullopt);
+        }
+    }
+
+    // The system clock's sleep: whole, cut short by its token, or not begun when
+    // already cancelled.
+    void systemSleep()
+    {
+        for (const int cancelAfterMs : {-1, 20, 0}) {
+            SystemClock clock;
+            CancelToken token;
+            if (cancelAfterMs == 0)
+                token.cancel();
+            else if (cancelAfterMs > 0)
+                QTimer::singleShot(cancelAfterMs, [token] { token.cancel(); });
+            const double before = clock.uptime();
+            const QDateTime wallBefore = clock.now();
+            QCOMPARE(QCoro::waitFor(clock.sleep(cancelAfterMs < 0 ? 0.05 : 30.0, token)), cancelAfterMs < 0);
+            const double slept = clock.uptime() - before;
+            QVERIFY(cancelAfterMs < 0 ? slept >= 0.045 && wallBefore.msecsTo(clock.now()) >= 40 : slept < 5.0);
+        }
     }
 };
 

@@ -1,8 +1,9 @@
-// An alert that ends without a click.
+// Alerts: shown as plain text, and ended by a click, by Escape or without a click.
 #include "platform/alerts.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QTest>
 #include <QTimer>
@@ -20,31 +21,38 @@ class PlatformMendsTest : public QObject {
 private slots:
     // Escape and closing choose the cancel button; an alert ended otherwise chose
     // nothing, never its first button.
-    void alertWithoutAClick_data()
+    void alertEndings_data()
     {
         QTest::addColumn<BoxAction>("action");
         QTest::addColumn<int>("chosen");
+        QTest::newRow("click") << BoxAction([](QMessageBox *box) { box->findChild<QAbstractButton *>("save")->click(); }) << 2;
         QTest::newRow("Escape") << BoxAction([](QMessageBox *box) { QTest::keyClick(box, Qt::Key_Escape); }) << 1;
         QTest::newRow("ended without a click") << BoxAction([](QMessageBox *box) { box->done(0); }) << int(Alerts::noChoice);
     }
-    void alertWithoutAClick()
+    void alertEndings()
     {
         QFETCH(BoxAction, action);
         QFETCH(int, chosen);
-        Alert alert;
-        alert.message = QStringLiteral("Forget Pat?");
-        alert.buttons = {QStringLiteral("Forget"), QStringLiteral("Cancel")};
-        alert.cancelButton = 1;
-        QTimer::singleShot(0, this, [action] {
+        const Alert alert{.message = QStringLiteral("Forget <i>Pat</i>?"), .informative = QStringLiteral("<b>not bold</b> & more"),
+                          .buttons = {QStringLiteral("Forget"), QStringLiteral("Cancel"), QStringLiteral("Save & Quit")},
+                          .style = Alert::Style::warning, .cancelButton = 1};
+        QStringList shown;
+        QTimer::singleShot(0, this, [action, &shown] {
             auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
             if (!box)
                 return;
+            for (const char *label : {"qt_msgbox_label", "qt_msgbox_informativelabel"})
+                shown << QString::number(box->findChild<QLabel *>(label)->textFormat());
+            for (QAbstractButton *button : box->buttons())
+                button->setObjectName(button->text().left(4).toLower()), shown << button->text();
+            shown.sort();
             action(box);
             // An alert the action could not end is ended here, without a click.
             QTimer::singleShot(100, box, [box] { box->done(0); });
         });
         MessageBoxAlerts alerts;
         QCOMPARE(QCoro::waitFor(alerts.run(alert)), chosen);
+        QCOMPARE(shown, (QStringList{"0", "0", "Cancel", "Forget", "Save && Quit"}));
     }
 };
 

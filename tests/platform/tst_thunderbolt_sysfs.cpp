@@ -114,7 +114,6 @@ private slots:
     {
         QTest::addColumn<QString>("device");
         QTest::addColumn<std::optional<bool>>("removable");
-        QTest::newRow("disk") << QStringLiteral("sdb") << std::optional<bool>(true);
         QTest::newRow("partition answers for its disk") << QStringLiteral("sdb1") << std::optional<bool>(true);
         QTest::newRow("fixed partition") << QStringLiteral("nvme0n1p2") << std::optional<bool>(false);
         QTest::newRow("path outside") << QStringLiteral("../block/sdb") << std::optional<bool>();
