@@ -166,6 +166,11 @@ private slots:
         QTest::newRow("row click") << State{.status = demo("main")}
                                    << Click([](MainView &v) { QTest::mouseClick(rowOf(v, A), Qt::LeftButton); })
                                    << "opened " + A;
+        // A press that ends outside the row is no click.
+        QTest::newRow("release outside the row") << State{.status = demo("main")} << Click([](MainView &v) {
+            QTest::mousePress(rowOf(v, A), Qt::LeftButton);
+            QTest::mouseRelease(rowOf(v, A), Qt::LeftButton, {}, QPoint(-4, -4));
+        }) << "";
         // The switch stays where the host has it; the model's change starts.
         QTest::newRow("sign in") << State{.connected = true, .agent = LoginItemStatus::notRegistered}
                                  << Click([](MainView &v) { buttonNamed(v, "Start Corvane when I sign in")->click(); }) << "sent quit";

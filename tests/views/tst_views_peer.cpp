@@ -238,6 +238,11 @@ private slots:
         QCOMPARE(view.activityList()->rows(), QList<ActivityRow *>{row});
         QCOMPARE(*row->bar()->fraction(), 0.75);
         QVERIFY(row->caption()->text().startsWith("3.15 GB of 4.2 GB"));
+        // A command in flight disables the banner's buttons, and only that changed.
+        f.model().setMutating(true);
+        view.refresh();
+        QVERIFY(!view.banner()->buttons().first()->isEnabled());
+        f.model().setMutating(false);
         status.copies[0].state = "done";
         status.copies[0].skipped_items = QList<CopyProblem>{{"/p/<b>x</b>", "unreadable"}};
         status.capabilities << "dismiss";
