@@ -113,7 +113,7 @@ private slots:
         QTemporaryDir folder;
         const QString captures = folder.filePath("captures"), peer = "peer-" + QString(12, 'a');
         ScopedEnv dir("CV_MAC_CAPTURE_DIR", captures.toUtf8()), quit("CV_MAC_QUIT_AFTER_CAPTURE", "1"),
-            variants("CV_MAC_CAPTURE_VARIANTS", "1");
+            variants("CV_MAC_CAPTURE_VARIANTS", "1"), peers("CV_MAC_CAPTURE_OPEN_PEERS", "0"); // "0" is off
         shell.peerWindows.insert(Demo::peerID(), shell.build(100, false));
         QMainWindow *window = shell.mainWindow = shell.build(900);
         auto *area = window->findChild<QScrollArea *>();
@@ -149,7 +149,8 @@ private slots:
         QVERIFY(window->testAttribute(Qt::WA_SetPalette) && Theme::isDark(window->palette()));
         QCOMPARE(area->verticalScrollBar()->value(), 40);
         QTest::qWait(200); // fitting is back and leaves the window as it was
-        QCOMPARE(window->geometry(), geometry);    }
+        QCOMPARE(window->geometry(), geometry);
+    }
 
     // A picture that does not encode leaves the file it would replace as it was.
     void writePNG()
