@@ -29,12 +29,6 @@ struct HostWorld : InstalledApp {
     }
     // A path under the prefix.
     QString inPrefix(const QString &path) const { return QFileInfo(executable()).absolutePath() + "/../" + path; }
-    static QMap<QString, QString> agentInfo()
-    {
-        QMap<QString, QString> info = AppBundle::defaultInfo();
-        info.insert(QStringLiteral("CVServiceAgentPlist"), QStringLiteral("app.corvane.Corvane.service.plist"));
-        return info;
-    }
     AppBundle bundleWith(QMap<QString, QString> info, bool packaged = true) const
     {
         return AppBundle(packaged ? executable() : QStringLiteral("/nowhere/corvane"), info);

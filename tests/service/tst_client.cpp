@@ -147,7 +147,6 @@ private slots:
         const QByteArray ok = "{\"x\":1,\"ok\":true,\"result\":[]}\n";
         QTest::newRow("success") << ok << 0.4 << "";
         QTest::newRow("the deadline reached") << ok << 0.5 << timedOut;
-        QTest::newRow("no result") << QByteArray("{\"ok\":true,\"result\":null}\n") << 0.0 << "invalid: The background service returned no result.";
         QTest::newRow("ok not a Bool") << QByteArray("{\"ok\":\"true\",\"result\":{}}\n") << 0.0
                                        << "invalid: The background service returned an invalid API response: ok: expected a Boolean, found a string";
         QTest::newRow("rejected without error") << QByteArray("{\"ok\":false}\n") << 0.0 << "rejected: Der Dienst lehnte ab.";

@@ -46,7 +46,6 @@ class DiagnosticsTest : public QObject {
         standin_ = std::make_unique<Standin>();
         standin_->setScript(QJsonObject{{"diagnostics", diagnostics}});
         standin_->exportEnvironment(false);
-        qputenv("CV_MAC_SERVICE", QFile::encodeName(Standin::executable()));
     }
     // The one alert shown, as "message | informative | buttons", or how many there were.
     QString shownAlert() const

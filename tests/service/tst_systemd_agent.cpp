@@ -22,14 +22,18 @@ const QString approval = QStringLiteral("Allow Corvane in System Settings → Ge
 const QString runs = QStringLiteral("Runs in the background and reconnects automatically when you plug in.");
 const QString denied = QStringLiteral("platform: Access denied");
 
-QMap<QString, QString> agentInfo()
-{
-    auto info = AppBundle::defaultInfo();
-    info.insert(QStringLiteral("CVServiceAgentPlist"), unit);
-    return info;
-}
+// A switch of the registration: the state before, the method refused, the calls the
+// manager receives in order, the error, and "enabled detail" after.
+struct LoginCase {
+    bool enable;
+    QString before, failing;
+    QStringList calls;
+    QString error, after;
+};
 
 } // namespace
+
+Q_DECLARE_METATYPE(LoginCase)
 
 class SystemdAgentTest : public QObject {
     Q_OBJECT
@@ -37,7 +41,7 @@ class SystemdAgentTest : public QObject {
     FakeClock clock_{1000.0, QDateTime(QDate(2026, 3, 2), QTime(8, 7, 6), Qt::UTC)};
     FakeChildLauncher launcher_;
     InstalledApp prefix_;
-    const AppBundle bundle_{prefix_.executable(), agentInfo()};
+    const AppBundle bundle_{prefix_.executable(), InstalledApp::agentInfo(unit)};
     std::unique_ptr<FakeSystemdManager> fake_;
     std::unique_ptr<SystemdUserManager> manager_;
     std::unique_ptr<SystemdLoginItemService> items_;
@@ -84,28 +88,23 @@ private slots:
     // The switch for each unit file state ("" for none), without the unit file or the manager.
     void status_data()
     {
-        QTest::addColumn<QString>("state");
-        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QString>("state"); // or "no file", "no manager" (with the unit enabled)
         QTest::addColumn<QString>("expected"); // registrable, enabled, detail
-        const QString none;
-        QTest::newRow("enabled") << "enabled" << none << "1 1 " + runs;
-        QTest::newRow("enabled for this boot") << "enabled-runtime" << none << "1 1 " + runs;
-        QTest::newRow("disabled") << "disabled" << none << "1 0 " + runs;
-        QTest::newRow("no such unit") << "" << none << "1 0 " + runs;
-        QTest::newRow("masked") << "masked" << none << "1 0 " + approval;
-        QTest::newRow("bad") << "bad" << none << "1 0 The installed app’s background service is unavailable.";
-        QTest::newRow("unit file missing") << "enabled" << "no file" << "0 0 Available in the installed app.";
-        QTest::newRow("no manager") << "enabled" << "no manager" << "0 0 Available in the installed app.";
+        QTest::newRow("enabled") << "enabled" << "1 1 " + runs;
+        QTest::newRow("disabled") << "disabled" << "1 0 " + runs;
+        QTest::newRow("masked") << "masked" << "1 0 " + approval;
+        QTest::newRow("bad") << "bad" << "1 0 The installed app’s background service is unavailable.";
+        QTest::newRow("unit file missing") << "no file" << "0 0 Available in the installed app.";
+        QTest::newRow("no manager") << "no manager" << "0 0 Available in the installed app.";
     }
     void status()
     {
         QFETCH(QString, state);
-        QFETCH(QString, setup);
         QFETCH(QString, expected);
-        fake_->setUnitFileState(unit, state);
-        if (setup == "no file")
+        fake_->setUnitFileState(unit, state.startsWith("no ") ? "enabled" : state);
+        if (state == "no file")
             QFile::remove(unitFile());
-        else if (!setup.isEmpty())
+        else if (state == "no manager")
             fake_.reset();
         const auto host = makeHost();
         QCOMPARE(host->needsApproval(), state == "masked");
@@ -113,49 +112,37 @@ private slots:
         QCOMPARE(QStringLiteral("%1 %2 ").arg(host->canRegister()).arg(host->loginEnabled()) + host->loginDetail(), expected);
         if (!host->canRegister())
             QCOMPARE(outcome(host->setLogin(true)).error, "invalid: Use an installed app bundle to configure login startup.");
-        if (fake_)
-            QCOMPARE(fake_->calls(), QStringList());
+        QVERIFY(!fake_ || fake_->calls().isEmpty());
     }
 
     // The calls the manager receives in order, the state after, and the app's own entry,
     // which enabling removes.
     void setLogin_data()
     {
-        QTest::addColumn<bool>("enable");
-        QTest::addColumn<QString>("before");
-        QTest::addColumn<QString>("failing");
-        QTest::addColumn<QStringList>("calls");
-        QTest::addColumn<QString>("error");
-        QTest::addColumn<QString>("after"); // enabled, detail
+        QTest::addColumn<LoginCase>("c");
         const QStringList disable{"DisableUnitFiles " + unit + " false", "Reload"};
-        QTest::newRow("enable") << true << "disabled" << "" << enableCalls() << "" << "1 " + runs;
-        QTest::newRow("already enabled") << true << "enabled" << "" << QStringList() << "" << "1 " + runs;
-        QTest::newRow("masked: no link over the mask") << true << "masked" << "" << QStringList{enableCalls()[1]}
-                                                       << "platform: Unit file app.corvane.Corvane.service is masked." << "0 " + approval;
-        QTest::newRow("enable refused") << true << "" << "EnableUnitFiles" << enableCalls().mid(0, 2) << denied << "0 " + runs;
-        QTest::newRow("disable") << false << "enabled" << "" << disable << "" << "0 " + runs;
-        QTest::newRow("disable masked") << false << "masked" << "" << disable << "" << "0 " + approval;
-        QTest::newRow("disable, not registered") << false << "" << "" << QStringList() << "" << "0 " + runs;
-        QTest::newRow("disable refused") << false << "enabled" << "DisableUnitFiles" << disable.mid(0, 1) << denied << "1 " + runs;
+        QTest::newRow("enable") << LoginCase{true, "disabled", "", enableCalls(), "", "1 " + runs};
+        QTest::newRow("already enabled") << LoginCase{true, "enabled", "", {}, "", "1 " + runs};
+        QTest::newRow("masked: no link over the mask") << LoginCase{true, "masked", "", {enableCalls()[1]},
+                                                                    "platform: Unit file " + unit + " is masked.", "0 " + approval};
+        QTest::newRow("enable refused") << LoginCase{true, "", "EnableUnitFiles", enableCalls().mid(0, 2), denied, "0 " + runs};
+        QTest::newRow("disable") << LoginCase{false, "enabled", "", disable, "", "0 " + runs};
+        QTest::newRow("disable, not registered") << LoginCase{false, "", "", {}, "", "0 " + runs};
+        QTest::newRow("disable refused") << LoginCase{false, "enabled", "DisableUnitFiles", disable.mid(0, 1), denied, "1 " + runs};
     }
     void setLogin()
     {
-        QFETCH(bool, enable);
-        QFETCH(QString, before);
-        QFETCH(QString, failing);
-        QFETCH(QStringList, calls);
-        QFETCH(QString, error);
-        QFETCH(QString, after);
-        fake_->setUnitFileState(unit, before);
-        fake_->fail(failing, "org.freedesktop.DBus.Error.AccessDenied", "Access denied");
+        QFETCH(LoginCase, c);
+        fake_->setUnitFileState(unit, c.before);
+        fake_->fail(c.failing, "org.freedesktop.DBus.Error.AccessDenied", "Access denied");
         QVERIFY(outcome(items_->mainApp()->registerItem()).value);
         const auto host = makeHost();
-        QCOMPARE(outcome(host->setLogin(enable)).error, error.isEmpty() ? std::nullopt : std::optional(error));
+        QCOMPARE(outcome(host->setLogin(c.enable)).error, c.error.isEmpty() ? std::nullopt : std::optional(c.error));
         settle();
-        QCOMPARE(fake_->calls(), calls);
-        QCOMPARE(host->loginBusy(), false);
-        QCOMPARE(QStringLiteral("%1 ").arg(host->loginEnabled()) + host->loginDetail(), after);
-        QCOMPARE(QFileInfo::exists(entryPath()), !enable);
+        QCOMPARE(fake_->calls(), c.calls);
+        QVERIFY(!host->loginBusy());
+        QCOMPARE(QStringLiteral("%1 ").arg(host->loginEnabled()) + host->loginDetail(), c.after);
+        QCOMPARE(QFileInfo::exists(entryPath()), !c.enable); // the app's own entry goes when enabling
     }
 
     // Running only while active, followed through the unit's signals; a manager that
@@ -195,8 +182,7 @@ private slots:
     void droppedArgumentRefused()
     {
         auto call = QDBusMessage::createMethodCall("org.freedesktop.systemd1", "/org/freedesktop/systemd1",
-                                                   "org.freedesktop.systemd1.Manager", "DisableUnitFiles");
-        call << QStringList{unit};
+                                                   "org.freedesktop.systemd1.Manager", "DisableUnitFiles") << QStringList{unit};
         QCOMPARE(QDBusConnection::sessionBus().call(call).errorName(), "org.freedesktop.DBus.Error.InvalidArgs");
     }
 
@@ -220,17 +206,14 @@ private slots:
         QCOMPARE(outcome(host->repairAgent()).value, failing.isEmpty());
         settle();
         QCOMPARE(fake_->calls(), calls);
-        QCOMPARE(readFile(serviceLog()), "service output\n--- The background service couldn't start from sign-in; "
-                                         "registering it again at " + ServiceHost::markerDate(clock_.now()).toUtf8() + " ---\n");
+        QVERIFY(readFile(serviceLog()).startsWith("service output\n--- The background service couldn't start from sign-in"));
     }
 
     void autostartEntry()
     {
         const auto item = items_->mainApp();
         QVERIFY(outcome(item->registerItem()).value);
-        QCOMPARE(readFile(entryPath()), "[Desktop Entry]\nType=Application\nName=Corvane\n"
-                                        "Exec=" + AutostartEntry::execLine(prefix_.executable()).toUtf8()
-                                            + "\nTerminal=false\nX-GNOME-Autostart-enabled=true\n");
+        QVERIFY(readFile(entryPath()).contains("\nExec=" + AutostartEntry::execLine(prefix_.executable()).toUtf8() + "\n"));
         QCOMPARE(item->status(), LoginItemStatus::enabled);
         QVERIFY(writeFile(entryPath(), readFile(entryPath()) + "Hidden = true\n")); // hidden: not registered
         QCOMPARE(item->status(), LoginItemStatus::notRegistered);

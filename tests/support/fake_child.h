@@ -1,9 +1,11 @@
 #pragma once
 
 #include "platform/child_process.h"
+#include "platform/platform_error.h"
 
 #include <QList>
 
+#include <cerrno>
 #include <memory>
 
 namespace cv::test {
@@ -18,15 +20,9 @@ public:
     };
 
     explicit FakeChild(std::shared_ptr<State> state) : state_(std::move(state)) {}
-
     pid_t pid() const override { return state_->pid; }
     bool running() override { return state_->running; }
-    std::optional<int> terminationStatus() override
-    {
-        if (state_->running)
-            return std::nullopt;
-        return state_->status;
-    }
+    std::optional<int> terminationStatus() override { return state_->running ? std::nullopt : std::optional(state_->status); }
 
 private:
     std::shared_ptr<State> state_;
@@ -41,8 +37,14 @@ public:
         std::shared_ptr<FakeChild::State> state;
     };
 
-    std::unique_ptr<Child> launch(const QString &program, const QStringList &arguments,
-                                  int outputDescriptor) override;
+    std::unique_ptr<Child> launch(const QString &program, const QStringList &arguments, int) override
+    {
+        if (launchError)
+            throw PlatformError(ENOEXEC, *launchError);
+        auto state = std::make_shared<FakeChild::State>(FakeChild::State{.pid = pid_t(4242 + launches.size())});
+        launches.append({program, arguments, state});
+        return std::make_unique<FakeChild>(state);
+    }
 
     QList<Launch> launches;
     std::optional<QString> launchError;

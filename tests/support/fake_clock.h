@@ -2,10 +2,15 @@
 
 #include "platform/clock.h"
 
+#include <QCoroSignal>
 #include <QObject>
 #include <QTimeZone>
+#include <QTimer>
 
+#include <algorithm>
+#include <cmath>
 #include <deque>
+#include <limits>
 #include <list>
 
 namespace cv::test {
@@ -24,21 +29,55 @@ signals:
 class FakeClock final : public QObject, public Clock {
     Q_OBJECT
 public:
-    explicit FakeClock(double uptime = 1000.0,
-                       QDateTime wall = QDateTime(QDate(2026, 1, 15), QTime(12, 0), Qt::UTC));
-    ~FakeClock() override;
+    explicit FakeClock(double uptime = 1000.0, QDateTime wall = QDateTime(QDate(2026, 1, 15), QTime(12, 0), Qt::UTC))
+        : uptime_(uptime), start_(uptime), wallStart_(std::move(wall))
+    {
+    }
+    ~FakeClock() override
+    {
+        for (auto &s : sleepers_)
+            s.waker->deleteLater();
+    }
 
     double uptime() const override { return uptime_; }
-    QDateTime now() const override;
-    QCoro::Task<bool> sleep(double seconds, CancelToken token = CancelToken()) override;
+    QDateTime now() const override { return wallStart_.addMSecs(qint64(std::llround((uptime_ - start_) * 1000.0))); }
+    QCoro::Task<bool> sleep(double seconds, CancelToken token = CancelToken()) override
+    {
+        sleeps_.push_back(seconds);
+        if (token.cancelled())
+            co_return false;
+        auto *waker = new SleepWaker;
+        sleepers_.push_back({uptime_ + std::max(0.0, seconds), waker});
+        const int id = token.onCancel([this, waker] {
+            const auto it = std::find_if(sleepers_.begin(), sleepers_.end(), [waker](const Sleeper &s) { return s.waker == waker; });
+            if (it != sleepers_.end()) {
+                sleepers_.erase(it);
+                emit waker->fire(false);
+            }
+        });
+        schedulePump();
+        const bool completed = co_await qCoro(waker, &SleepWaker::fire);
+        token.removeCallback(id);
+        waker->deleteLater();
+        co_return completed;
+    }
 
     // Moves both clocks forward and wakes every sleeper that is due.
-    void advance(double seconds);
+    void advance(double seconds)
+    {
+        const double target = uptime_ + std::max(0.0, seconds);
+        while (wakeFirst(target)) {
+        }
+        uptime_ = std::max(uptime_, target);
+    }
     // With auto advance off, sleepers wake only through advance().
-    void setAutoAdvance(bool on);
+    void setAutoAdvance(bool on)
+    {
+        autoAdvance_ = on;
+        schedulePump();
+    }
     // Waits this many real milliseconds before each automatic jump (0: next turn).
     void setPumpDelay(int milliseconds) { pumpDelayMs_ = milliseconds; }
-
     int sleeperCount() const { return int(sleepers_.size()); }
     // Every duration passed to sleep(), in order.
     const std::deque<double> &sleeps() const { return sleeps_; }
@@ -48,10 +87,31 @@ private:
         double wake;
         SleepWaker *waker;
     };
-    void schedulePump();
-    void pump();
+
+    void schedulePump()
+    {
+        if (!autoAdvance_ || pumpScheduled_)
+            return;
+        pumpScheduled_ = true;
+        const auto pump = [this] {
+            pumpScheduled_ = false;
+            if (autoAdvance_ && wakeFirst(std::numeric_limits<double>::infinity()) && !sleepers_.empty())
+                schedulePump();
+        };
+        pumpDelayMs_ > 0 ? QTimer::singleShot(pumpDelayMs_, this, pump) : void(QMetaObject::invokeMethod(this, pump, Qt::QueuedConnection));
+    }
     // Wakes the earliest sleeper (the first queued among equals) if it is due by `until`.
-    bool wakeFirst(double until);
+    bool wakeFirst(double until)
+    {
+        const auto it = std::min_element(sleepers_.begin(), sleepers_.end(), [](const Sleeper &a, const Sleeper &b) { return a.wake < b.wake; });
+        if (it == sleepers_.end() || it->wake > until)
+            return false;
+        uptime_ = std::max(uptime_, it->wake);
+        SleepWaker *waker = it->waker;
+        sleepers_.erase(it);
+        emit waker->fire(true);
+        return true;
+    }
 
     double uptime_;
     double start_;

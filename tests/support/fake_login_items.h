@@ -2,10 +2,14 @@
 
 #include "platform/launchctl.h"
 #include "platform/login_items.h"
+#include "platform/platform_error.h"
+
+#include <QCoroSignal>
 
 #include <QList>
 #include <QObject>
 
+#include <cerrno>
 #include <memory>
 #include <optional>
 
@@ -20,8 +24,26 @@ public:
     explicit FakeLoginItem(LoginItemStatus status = LoginItemStatus::notRegistered) : status_(status) {}
 
     LoginItemStatus status() override { return status_; }
-    QCoro::Task<> registerItem() override;
-    QCoro::Task<> unregisterItem() override;
+    QCoro::Task<> registerItem() override
+    {
+        ++registerCalls;
+        if (registerError)
+            throw PlatformError(EPERM, *registerError);
+        status_ = statusAfterRegister;
+        co_return;
+    }
+    QCoro::Task<> unregisterItem() override
+    {
+        ++unregisterCalls;
+        if (holdUnregister) {
+            ++unregisterWaiting;
+            co_await qCoro(this, &FakeLoginItem::released);
+            --unregisterWaiting;
+        }
+        if (unregisterError)
+            throw PlatformError(EPERM, *unregisterError);
+        status_ = LoginItemStatus::notRegistered;
+    }
 
     void setStatus(LoginItemStatus status) { status_ = status; }
 
@@ -70,7 +92,13 @@ public:
         bool capture;
     };
 
-    Result run(const QStringList &verbs, const QString &target, bool capture) override;
+    Result run(const QStringList &verbs, const QString &target, bool capture) override
+    {
+        calls.append({verbs, target, capture});
+        if (launchError)
+            throw PlatformError(ENOENT, *launchError);
+        return capture ? Result{status, output} : Result{};
+    }
 
     QList<Call> calls;
     // When set, the launch fails with this text.

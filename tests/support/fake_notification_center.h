@@ -11,10 +11,24 @@ class FakeNotificationCenter final : public NotificationCenter {
 public:
     using NotificationCenter::NotificationCenter;
 
-    QCoro::Task<NotificationAuthorizationStatus> authorizationStatus() override;
-    QCoro::Task<NotificationAuthorizationReply> requestAuthorization() override;
-    void setNotificationCategories(QList<NotificationCategory> categories) override;
-    QCoro::Task<std::optional<QString>> add(NotificationRequest request) override;
+    QCoro::Task<NotificationAuthorizationStatus> authorizationStatus() override
+    {
+        ++statusQueries_;
+        co_return status_;
+    }
+    QCoro::Task<NotificationAuthorizationReply> requestAuthorization() override
+    {
+        ++authorizationRequests_;
+        status_ = statusAfter_.value_or(status_);
+        co_return authorizationReply_;
+    }
+    void setNotificationCategories(QList<NotificationCategory> categories) override { categories_ = std::move(categories); }
+    QCoro::Task<std::optional<QString>> add(NotificationRequest request) override
+    {
+        if (!addError_) // else refused, and nothing recorded
+            posted_.append(std::move(request));
+        co_return addError_;
+    }
 
     // What authorizationStatus() answers; any integer can be set.
     void setStatus(NotificationAuthorizationStatus status) { status_ = status; }
@@ -34,7 +48,6 @@ public:
     const QList<NotificationCategory> &categories() const { return categories_; }
     int statusQueries() const { return statusQueries_; }
     int authorizationRequests() const { return authorizationRequests_; }
-    int categoryRegistrations() const { return categoryRegistrations_; }
 
 private:
     NotificationAuthorizationStatus status_ = NotificationAuthorizationStatus::notDetermined;
@@ -45,7 +58,6 @@ private:
     QList<NotificationCategory> categories_;
     int statusQueries_ = 0;
     int authorizationRequests_ = 0;
-    int categoryRegistrations_ = 0;
 };
 
 } // namespace cv::test

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDBusVirtualObject>
 #include <QList>
 #include <QSet>
@@ -34,9 +37,24 @@ public:
 
     // Takes the server's name; false when there is no session bus or another owner
     // holds the name.
-    bool start();
+    bool start()
+    {
+        QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, connection);
+        const bool running = bus.isConnected() && bus.registerVirtualObject(path, this) && bus.registerService(service);
+        if (!running)
+            stop();
+        return running;
+    }
     // Gives up the name and leaves the bus; shown notifications are forgotten.
-    void stop();
+    void stop()
+    {
+        if (QDBusConnection bus(connection); bus.isConnected()) {
+            bus.unregisterService(service);
+            bus.unregisterObject(path);
+        }
+        QDBusConnection::disconnectFromBus(connection);
+        shown_.clear();
+    }
 
     // The server's capabilities ("actions", "body", "body-markup" by default).
     void setCapabilities(QStringList capabilities) { capabilities_ = std::move(capabilities); }
@@ -46,13 +64,48 @@ public:
     const QList<NotifyCall> &notifyCalls() const { return notifyCalls_; }
 
     // The user clicks the notification (`actionKey` "default") or one of its buttons.
-    void invokeAction(uint id, const QString &actionKey);
+    void invokeAction(uint id, const QString &actionKey)
+    {
+        QDBusConnection(connection).send(QDBusMessage::createSignal(path, service, QStringLiteral("ActionInvoked")) << id << actionKey);
+    }
 
     QString introspect(const QString &) const override { return {}; }
-    bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override;
+    bool handleMessage(const QDBusMessage &message, const QDBusConnection &bus) override
+    {
+        static const QMap<QString, QString> signatures{{"Notify", "susssasa{sv}i"}, {"CloseNotification", "u"},
+                                                       {"GetCapabilities", ""}, {"GetServerInformation", ""}};
+        const QList<QVariant> in = message.arguments();
+        if (message.interface() != service || signatures.value(message.member(), "-") != message.signature()) {
+            bus.send(message.createErrorReply(QDBusError::InvalidArgs, message.member() + " (" + message.signature() + ")"));
+            return true;
+        }
+        QVariantList out;
+        if (message.member() == "Notify") {
+            const uint replaces = in[1].toUInt();
+            NotifyCall call{in[0].toString(), replaces, in[3].toString(), in[4].toString(), in[5].toStringList(),
+                            qdbus_cast<QVariantMap>(in[6]), 0};
+            if (answering_) {
+                call.id = replaces != 0 && shown_.contains(replaces) ? replaces : nextId_++;
+                shown_.insert(call.id);
+                out << call.id;
+            }
+            notifyCalls_.append(call);
+        } else if (message.member() == "CloseNotification") {
+            shown_.remove(in[0].toUInt());
+        } else if (message.member() == "GetCapabilities") {
+            out << capabilities_;
+        } else {
+            out << "Fake" << "Corvane tests" << "1" << "1.2";
+        }
+        if (answering_) // else the caller waits for ever
+            bus.send(message.createReply(out));
+        return true;
+    }
 
 private:
-    bool running_ = false;
+    const QString service = QStringLiteral("org.freedesktop.Notifications");
+    const QString path = QStringLiteral("/org/freedesktop/Notifications");
+    const QString connection = QStringLiteral("fake-notification-server");
     bool answering_ = true;
     QStringList capabilities_{QStringLiteral("actions"), QStringLiteral("body"), QStringLiteral("body-markup")};
     QList<NotifyCall> notifyCalls_;

@@ -128,6 +128,7 @@ private:
         const auto activeNow = [&](const char *now) {
             active[unit] = now;
             activeChanged(unit);
+            return message.createReply();
         };
         if (state.isEmpty() && (method == "GetUnitFileState" || method == "EnableUnitFiles" || method == "StartUnit"))
             return error("org.freedesktop.DBus.Error.FileNotFound", "No such file or directory");
@@ -146,21 +147,14 @@ private:
             return filesNow("enabled" + runtime);
         if (method == QLatin1String("DisableUnitFiles"))
             return filesNow(state == "enabled" + runtime || state == "linked" + runtime ? QString() : state);
-        if (method == QLatin1String("Reload") || method == QLatin1String("Subscribe")) {
-            subscribed = subscribed || method == QLatin1String("Subscribe");
-            return message.createReply();
-        }
+        if (method == QLatin1String("Reload") || method == QLatin1String("Subscribe"))
+            return subscribed = subscribed || method == QLatin1String("Subscribe"), message.createReply();
         if (method == QLatin1String("GetUnit"))
             return message.createReply(QVariant::fromValue(QDBusObjectPath(unitPath(unit))));
-        if (method == QLatin1String("StartUnit")) {
-            activeNow("active");
-            return message.createReply(QVariant::fromValue(QDBusObjectPath(managerPath + QStringLiteral("/job/1"))));
-        }
-        if (method == QLatin1String("ResetFailedUnit")) {
-            if (active[unit] == QLatin1String("failed"))
-                activeNow("inactive");
-            return message.createReply();
-        }
+        if (method == QLatin1String("StartUnit"))
+            return activeNow("active"), message.createReply(QVariant::fromValue(QDBusObjectPath(managerPath + QStringLiteral("/job/1"))));
+        if (method == QLatin1String("ResetFailedUnit"))
+            return active[unit] == QLatin1String("failed") ? activeNow("inactive") : message.createReply();
         // Properties.Get
         for (auto it = active.constBegin(); it != active.constEnd(); ++it) {
             if (unitPath(it.key()) == message.path() && args.value(1).toString() == QLatin1String("ActiveState"))
@@ -223,8 +217,7 @@ void FakeSystemdManager::setActiveState(const QString &unit, const QString &stat
 void FakeSystemdManager::fail(const QString &method, const QString &name, const QString &message)
 {
     QMutexLocker lock(&handler_->mutex);
-    if (!method.isEmpty())
-        handler_->failures.insert(method, {name, message});
+    handler_->failures.insert(method, {name, message}); // "" never matches a method
 }
 
 QStringList FakeSystemdManager::hold(bool on)

@@ -17,9 +17,20 @@ public:
     // Starts with these stored texts (no write is counted for them).
     explicit FakeUserDefaults(QMap<QString, QString> stored) : stored_(std::move(stored)) {}
 
-    std::optional<QVariant> value(const QString &key) const override;
-    void setString(const QString &key, const QString &value) override;
-    void remove(const QString &key) override;
+    std::optional<QVariant> value(const QString &key) const override
+    {
+        return stored_.contains(key) ? std::optional(QVariant(stored_[key])) : std::nullopt;
+    }
+    void setString(const QString &key, const QString &value) override
+    {
+        stored_.insert(key, value);
+        writes_ << QStringLiteral("set %1=%2").arg(key, value);
+    }
+    void remove(const QString &key) override
+    {
+        stored_.remove(key);
+        writes_ << QStringLiteral("remove ") + key;
+    }
 
     const QMap<QString, QString> &stored() const { return stored_; }
     // Every set or remove, in order, as "set key=text" or "remove key".

@@ -26,32 +26,19 @@
 #include "service/service_error.h"
 #include "service/service_host.h"
 
-#include <QByteArray>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QList>
-#include <QMap>
-#include <QString>
-#include <QStringList>
 #include <QRegularExpression>
-#include <QTest>
 
 #include <deque>
-#include <functional>
-#include <memory>
-#include <optional>
 
 namespace cv {
 
 // Reaches the model's private fields and operations for tests.
 struct AppModelAccess {
-    using PendingDelivery = AppModel::PendingDelivery;
 
     static std::optional<QCoro::Task<>> &polling(AppModel &m) { return m.polling_; }
     static CancelToken &pollingCancel(AppModel &m) { return m.pollingCancel_; }
     static std::optional<std::uint64_t> &cursor(AppModel &m) { return m.cursor_; }
-    static QMap<QString, PendingDelivery> &pendingDeliveries(AppModel &m) { return m.pendingDeliveries_; }
+    static QMap<QString, AppModel::PendingDelivery> &pendingDeliveries(AppModel &m) { return m.pendingDeliveries_; }
     static bool &quitting(AppModel &m) { return m.quitting_; }
     static bool &refreshing(AppModel &m) { return m.refreshing_; }
 
@@ -90,38 +77,30 @@ public:
     }
     void always(const QString &op, QByteArray line, double delay = 0) { standing_[op] = {std::move(line), {}, delay}; }
     void alwaysError(const QString &op, ServiceError error) { standing_[op] = {{}, std::move(error), 0}; }
-    void clear(const QString &op)
-    {
-        queued_.remove(op);
-        standing_.remove(op);
-    }
+    void clear(const QString &op) { queued_.remove(op), standing_.remove(op); }
 
     // Every request line sent, without its line feed, in order.
     QList<QByteArray> requests;
     // The deadline each request carried.
     QList<std::optional<double>> deadlines;
 
+    static QString opOf(const QByteArray &line) { return QJsonDocument::fromJson(line).object().value(QStringLiteral("op")).toString(); }
     // The op of every request, in order.
     QStringList ops() const
     {
         QStringList list;
         for (const QByteArray &line : requests)
-            list << QJsonDocument::fromJson(line).object().value(QStringLiteral("op")).toString();
+            list << opOf(line);
         return list;
     }
-
     // The requests of one op, decoded.
     QList<QJsonObject> sent(const QString &op) const
     {
         QList<QJsonObject> list;
-        for (const QByteArray &line : requests) {
-            const QJsonObject object = QJsonDocument::fromJson(line).object();
-            if (object.value(QStringLiteral("op")).toString() == op)
-                list << object;
-        }
+        for (const QByteArray &line : requests)
+            opOf(line) == op ? void(list << QJsonDocument::fromJson(line).object()) : void();
         return list;
     }
-
 
 protected:
     QCoro::Task<QByteArray> send(QByteArray requestLine, std::optional<double> deadline) override
@@ -129,7 +108,7 @@ protected:
         const QByteArray line = requestLine.endsWith('\n') ? requestLine.chopped(1) : requestLine;
         requests << line;
         deadlines << deadline;
-        const QString op = QJsonDocument::fromJson(line).object().value(QStringLiteral("op")).toString();
+        const QString op = opOf(line);
         Answer answer;
         if (auto it = queued_.find(op); it != queued_.end() && !it->empty()) {
             answer = it->front();

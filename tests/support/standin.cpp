@@ -44,6 +44,7 @@ void Standin::setScript(const QJsonObject &script)
 void Standin::exportEnvironment(bool runtime) const
 {
     qputenv("CV_STANDIN_DIR", QFile::encodeName(dir_.path()));
+    qputenv("CV_MAC_SERVICE", QFile::encodeName(executable()));
     if (runtime)
         qputenv("CV_MAC_RUNTIME_DIR", QFile::encodeName(runtimeDir()));
 }

@@ -30,8 +30,9 @@ public:
 
     // Takes effect at the next start.
     void setScript(const QJsonObject &script);
-    // Hands the script and the records to a stand-in the code under test starts
-    // itself; with `runtime`, CV_MAC_RUNTIME_DIR names runtimeDir() too.
+    // Makes the stand-in the service the code under test starts (CV_MAC_SERVICE) and
+    // hands it the script and the records; with `runtime`, CV_MAC_RUNTIME_DIR names
+    // runtimeDir() too.
     void exportEnvironment(bool runtime = true) const;
     // This process's environment with the script and records named, for a process
     // that starts the stand-in itself.

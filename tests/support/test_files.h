@@ -71,13 +71,14 @@ public:
     QString executable() const { return dir_.filePath(QStringLiteral("prefix/bin/corvane")); }
     QString service() const { return dir_.filePath(QStringLiteral("prefix/bin/cv-mac-service")); }
 
-    // The bundle, naming a login agent for the service.
-    AppBundle bundle() const
+    // The bundle's info naming a login agent for the service, and the bundle.
+    static QMap<QString, QString> agentInfo(const QString &agent = QStringLiteral("app.corvane.Corvane.service.plist"))
     {
         QMap<QString, QString> info = AppBundle::defaultInfo();
-        info.insert(QStringLiteral("CVServiceAgentPlist"), QStringLiteral("app.corvane.Corvane.service.plist"));
-        return AppBundle(executable(), info);
+        info.insert(QStringLiteral("CVServiceAgentPlist"), agent);
+        return info;
     }
+    AppBundle bundle() const { return AppBundle(executable(), agentInfo()); }
 
 private:
     QTemporaryDir dir_;

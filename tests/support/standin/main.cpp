@@ -15,26 +15,21 @@
 // {
 //   "stdout": "text", "stderr": "text",  written at start
 //   "exit_at_start": 3,                  exit at once with this status
-//   "refuse": "no_socket" | "not_listening" | "full_backlog",
+//   "refuse": "no_socket" | "full_backlog",
 //   "refuse_for": 1.5,                   seconds; then listen normally
 //   "lifetime": 120,                     exit after this many seconds
 //   "status": {...},                     keys merged into the built-in status result
-//   "event_sequence": 0,                 newest event number before any below
-//   "events": [ {"event": "delivered", "peer": "p1", "detail": {...},
-//                "sequence": 7,          optional; else the previous number + 1
-//                "after_requests": 2} ], visible once that many requests were served
+//   "event_sequence": 0,                 the newest event number
 //   "ops": { "<op>": step | [step, ...] },  steps used in turn, the last repeats
 //   "diagnostics": {"archive": "text", "status": 0, "stderr": "text", "delay": 0.5}
 // }
-// A step: "reply": {...} (one compact JSON line), or "raw": "bytes" (as given), or
-// "size": n (a valid envelope padded to n bytes, line feed included); "newline": false
-// (no final line feed), "trailing": "bytes" (after it), "chunks": n and "chunk_delay": s
-// (split over n writes s apart), "delay": s (before answering), "close": true (no
-// reply), "silent": true (never answer; keep the connection until the peer closes),
+// A step: "reply": {...} (one compact JSON line), or "size": n (a valid envelope
+// padded to n bytes, line feed included); "newline": false (no final line feed),
+// "chunks": n (split over n writes 5 ms apart), "delay": s (before answering), "silent": true (never answer; keep the connection until the peer closes),
 // "quit": true (exit 0 after the reply, as the built-in "quit" does), "quit_delay": s
 // (still serving for s seconds before that exit).
 // Built-in answers: "status" a status record with the current event sequence,
-// "events" the visible events after "since", "quit" an empty result and exit 0, any
+// "events" no events, "quit" an empty result and exit 0, any
 // other op {"ok":true,"result":{}}.
 
 #include <QCoreApplication>
@@ -59,9 +54,7 @@ namespace {
 QJsonObject script;
 QString folder; // CV_STANDIN_DIR
 char socketPath[sizeof(sockaddr_un::sun_path)] = {};
-quint64 served = 0;
 QHash<QString, int> opCounts;
-QList<QJsonObject> events; // each with its "sequence"
 
 void append(const char *file, const QByteArray &line)
 {
@@ -78,16 +71,7 @@ void onTerminate(int)
     ::_exit(0);
 }
 
-quint64 sequenceOf(const QJsonObject &e) { return quint64(e.value("sequence").toDouble()); }
-bool visible(const QJsonObject &e) { return served > quint64(e.value("after_requests").toDouble(0)); }
-
-quint64 currentSequence()
-{
-    quint64 newest = quint64(script.value("event_sequence").toDouble(0));
-    for (const QJsonObject &e : std::as_const(events))
-        newest = visible(e) ? std::max(newest, sequenceOf(e)) : newest;
-    return newest;
-}
+quint64 currentSequence() { return quint64(script.value("event_sequence").toDouble(0)); }
 
 QJsonObject builtIn(const QString &op, const QJsonObject &request)
 {
@@ -103,14 +87,7 @@ QJsonObject builtIn(const QString &op, const QJsonObject &request)
             result[it.key()] = it.value();
     } else if (op == "events") {
         const quint64 since = quint64(request.value("since").toDouble(0));
-        QJsonArray list;
-        for (const QJsonObject &e : std::as_const(events)) {
-            QJsonObject shown = e;
-            shown.remove("after_requests");
-            if (visible(e) && sequenceOf(e) > since)
-                list.append(shown);
-        }
-        result = QJsonObject{{"events", list}, {"sequence", double(std::max(since, currentSequence()))},
+        result = QJsonObject{{"events", QJsonArray()}, {"sequence", double(std::max(since, currentSequence()))},
                              {"resync_required", false}};
     }
     return QJsonObject{{"reply", QJsonObject{{"ok", true}, {"result", result}}}};
@@ -120,16 +97,14 @@ QByteArray replyBytes(const QJsonObject &step)
 {
     const bool newline = step.value("newline").toBool(true);
     QByteArray bytes;
-    if (step.contains("raw")) {
-        bytes = step.value("raw").toString().toUtf8();
-    } else if (step.contains("size")) {
+    if (step.contains("size")) {
         const QByteArray head = R"({"ok":true,"result":{"pad":")", tail = "\"}}\n";
         const qsizetype fill = qsizetype(step.value("size").toDouble()) - head.size() - tail.size();
         bytes = head + QByteArray(std::max<qsizetype>(0, fill), 'x') + (newline ? tail : tail.chopped(1));
     } else if (step.contains("reply")) {
         bytes = QJsonDocument(step.value("reply").toObject()).toJson(QJsonDocument::Compact) + (newline ? "\n" : "");
     }
-    return bytes + step.value("trailing").toString().toUtf8();
+    return bytes;
 }
 
 // Writes the parts `gap` milliseconds apart, then closes once all is written (and,
@@ -158,15 +133,12 @@ void answer(QLocalSocket *socket, const QByteArray &line)
 {
     const QJsonObject request = QJsonDocument::fromJson(line).object();
     const QString op = request.value("op").toString();
-    ++served;
     const QJsonValue entry = script.value("ops").toObject().value(op);
     const QJsonArray steps = entry.isArray() ? entry.toArray() : QJsonArray{entry};
     const QJsonValue chosen = steps.at(std::min<qsizetype>(opCounts[op]++, steps.size() - 1));
     const QJsonObject step = chosen.isObject() ? chosen.toObject() : builtIn(op, request);
     if (step.value("silent").toBool())
         return; // kept open until the peer closes
-    if (step.value("close").toBool())
-        return socket->abort();
     const QByteArray bytes = replyBytes(step);
     const int chunks = std::max(1, step.value("chunks").toInt(1));
     QList<QByteArray> parts;
@@ -174,8 +146,7 @@ void answer(QLocalSocket *socket, const QByteArray &line)
         parts.append(bytes.mid(at, per));
     const bool quit = (op == "quit" && !chosen.isObject()) || step.value("quit").toBool();
     const int quitAfter = quit ? ms(step.value("quit_delay").toDouble()) : -1;
-    const int gap = ms(step.value("chunk_delay").toDouble(0.005));
-    QTimer::singleShot(ms(step.value("delay").toDouble()), socket, [=] { writeParts(socket, parts, gap, quitAfter); });
+    QTimer::singleShot(ms(step.value("delay").toDouble()), socket, [=] { writeParts(socket, parts, 5, quitAfter); });
 }
 
 void serve(QLocalSocket *socket)
@@ -217,7 +188,7 @@ int bindSocket(const QString &runtimeDir, const QString &refuse, int &filler)
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const auto *raw = reinterpret_cast<sockaddr *>(&address);
     if (fd < 0 || ::bind(fd, raw, sizeof address) != 0
-        || (refuse != "not_listening" && ::listen(fd, refuse == "full_backlog" ? 0 : 64) != 0))
+        || ::listen(fd, refuse == "full_backlog" ? 0 : 64) != 0)
         return -1;
     if (refuse == "full_backlog") {
         filler = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
@@ -271,16 +242,6 @@ int main(int argc, char **argv)
             return 73;
         out.write(d.value("archive").toString("cv-mac-service stand-in diagnostics\n").toUtf8());
         return 0;
-    }
-
-    quint64 last = quint64(script.value("event_sequence").toDouble(0));
-    for (const QJsonValue &v : script.value("events").toArray()) {
-        QJsonObject e = v.toObject();
-        last = e.contains("sequence") ? sequenceOf(e) : last + 1;
-        e["sequence"] = double(last);
-        if (!e.contains("detail"))
-            e["detail"] = QJsonObject();
-        events.append(e);
     }
 
     struct sigaction sa {};
