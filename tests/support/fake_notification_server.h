@@ -16,7 +16,7 @@ namespace cv::test {
 // through a connection of its own, so the code under test can use the ordinary
 // session bus connection of the same process.
 //
-// Strict as a real server: a call with another signature than the specification's
+// Strict as a real server: a call whose signature differs from the notification interface's
 // is answered InvalidArgs. Records every Notify call, hands out increasing ids (the
 // same id again when a call replaces a notification still shown), answers
 // GetCapabilities with a configurable list, and lets the test click a notification.
