@@ -1,6 +1,7 @@
 // The language choice, text lookup, placeholders, plurals, service messages, number
 // formats and catalog files.
 #include "localization/localization.h"
+#include "../views/table.h"
 #include "test_files.h"
 
 #include <QTest>
@@ -59,8 +60,7 @@ private slots:
 
     void match_data()
     {
-        QTest::addColumn<QStringList>("tags");
-        QTest::addColumn<QString>("language");
+        columns<QStringList, QString>("tags", "language");
         QTest::newRow("pt_PT") << QStringList{"pt_PT"} << "pt-BR";
         QTest::newRow("zh-MO") << QStringList{"zh-MO"} << "zh-Hant";
         QTest::newRow("zh-Hans-HK: the region decides") << QStringList{"zh-Hans-HK"} << "zh-Hant";
@@ -70,8 +70,7 @@ private slots:
     }
     void match()
     {
-        QFETCH(QStringList, tags);
-        QFETCH(QString, language);
+        auto [tags, language] = fetch<QStringList, QString>("tags", "language");
         QCOMPARE(Localization::match(tags), language);
     }
 
@@ -90,10 +89,7 @@ private slots:
 
     void texts_data()
     {
-        QTest::addColumn<QString>("language");
-        QTest::addColumn<QJsonObject>("catalog");
-        QTest::addColumn<Format>("format");
-        QTest::addColumn<QString>("expected");
+        columns<QString, QJsonObject, Format, QString>("language", "catalog", "format", "expected");
         using U = std::uint64_t;
         const QJsonObject none;
         QTest::newRow("lookup") << "de" << QJsonObject{{"Hello", "Hallo"}, {"Number", 5}}
@@ -155,10 +151,7 @@ private slots:
     }
     void texts()
     {
-        QFETCH(QString, language);
-        QFETCH(QJsonObject, catalog);
-        QFETCH(Format, format);
-        QFETCH(QString, expected);
+        auto [language, catalog, format, expected] = fetch<QString, QJsonObject, Format, QString>("language", "catalog", "format", "expected");
         Localization::install(language, catalog);
         QCOMPARE(format(), expected);
     }

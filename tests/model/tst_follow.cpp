@@ -3,6 +3,7 @@
 // permission, and the cable and link probes of the polling passes.
 
 #include "model_fixture.h"
+#include "../views/table.h"
 
 #include <QTest>
 
@@ -233,9 +234,9 @@ private slots:
     // The link kind only with a computer connected, more than 30 s apart.
     void probes_data()
     {
-        QTest::addColumn<QJsonArray>("peers");
-        QTest::addColumn<bool>("plugged"); // false: also a computer disconnected by the user
-        QTest::addColumn<QList<double>>("probedAt"); // of passes every 0.75 s for 32 s
+        // false: also a computer disconnected by the user (plugged)
+        // of passes every 0.75 s for 32 s (probedAt)
+        columns<QJsonArray, bool, QList<double>>("peers", "plugged", "probedAt");
         QTest::newRow("nothing connected") << QJsonArray{} << true << QList<double>{0, 3.75, 7.5, 11.25, 15, 18.75, 22.5, 26.25, 30};
         QTest::newRow("connected") << QJsonArray{peer("p1")} << true << QList<double>{0, 30.75};
         QTest::newRow("user disconnected, unplugged") << QJsonArray{peer("p1")} << false << QList<double>{0, 0, 30.75};
@@ -243,9 +244,7 @@ private slots:
 
     void probes()
     {
-        QFETCH(QJsonArray, peers);
-        QFETCH(bool, plugged);
-        QFETCH(QList<double>, probedAt);
+        auto [peers, plugged, probedAt] = fetch<QJsonArray, bool, QList<double>>("peers", "plugged", "probedAt");
         ModelFixture f;
         AppModel &m = f.model();
         install(m, status({.peers = peers}));

@@ -1,6 +1,7 @@
 // Spawned children (their statuses, who reaps them, their streams and pipes) and
 // the tools run for their output.
 #include "platform/child_process.h"
+#include "../views/table.h"
 #include "platform/tool_runner.h"
 #include "test_files.h"
 
@@ -14,6 +15,7 @@
 #include <unistd.h>
 
 using namespace cv;
+using namespace cv::test;
 
 namespace {
 
@@ -133,9 +135,7 @@ private slots:
 
     void output_data()
     {
-        QTest::addColumn<QString>("program");
-        QTest::addColumn<QString>("script");
-        QTest::addColumn<QString>("output");
+        columns<QString, QString, QString>("program", "script", "output");
         QTest::newRow("standard output only") << "/bin/sh" << "printf 'one\\ntwo'; echo noise >&2; exit 3" << "one\ntwo";
         QTest::newRow("invalid UTF-8 replaced") << "/bin/sh" << "printf '\\377ok \\303\\251'" << QString(QChar(0xFFFD)) + "ok é";
         QTest::newRow("more than a pipe holds") << "/bin/sh" << "head -c 3000000 /dev/zero | tr '\\0' a" << QString(3000000, 'a');
@@ -143,9 +143,7 @@ private slots:
     }
     void output()
     {
-        QFETCH(QString, program);
-        QFETCH(QString, script);
-        QFETCH(QString, output);
+        auto [program, script, output] = fetch<QString, QString, QString>("program", "script", "output");
         QCOMPARE(SystemToolRunner(10).run(program, {"-c", script}), output);
     }
 

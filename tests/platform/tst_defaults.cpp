@@ -1,5 +1,6 @@
 // The settings file: where it lives, the Bool rule, and values that reach the disk at once.
 #include "platform/user_defaults.h"
+#include "../views/table.h"
 #include "test_files.h"
 
 #include <QTemporaryDir>
@@ -24,16 +25,15 @@ private slots:
 
     void boolRule_data()
     {
-        QTest::addColumn<QByteArray>("line");
-        QTest::addColumn<QString>("reading"); // isBool boolValue string
+        // isBool boolValue string (reading)
+        columns<QByteArray, QString>("line", "reading");
         QTest::newRow("true") << QByteArray("key=true") << "1 1 true";
         QTest::newRow("upper case") << QByteArray("key=TRUE") << "0 0 TRUE";
         QTest::newRow("typed variant") << QByteArray("key=@Variant(\\0\\0\\0\\x1\\x1)") << "0 0 -";
     }
     void boolRule()
     {
-        QFETCH(QByteArray, line);
-        QFETCH(QString, reading);
+        auto [line, reading] = fetch<QByteArray, QString>("line", "reading");
         const QString file = dir_.filePath(QStringLiteral("%1.conf").arg(QTest::currentDataTag()));
         QVERIFY(writeFile(file, "[General]\n" + line + "\n"));
         const SettingsUserDefaults defaults(file);

@@ -1,4 +1,5 @@
 #include "platform/workspace.h"
+#include "../views/table.h"
 #include "test_files.h"
 
 #include <QDBusConnection>
@@ -55,10 +56,7 @@ private slots:
     // command line read by a shell). Absent panes start nothing.
     void settingsPanes_data()
     {
-        QTest::addColumn<QByteArray>("desktop");
-        QTest::addColumn<QStringList>("programs");
-        QTest::addColumn<SettingsPane>("pane");
-        QTest::addColumn<QStringList>("started");
+        columns<QByteArray, QStringList, SettingsPane, QStringList>("desktop", "programs", "pane", "started");
         const QStringList both{"gnome-control-center", "systemsettings"};
         QTest::newRow("GNOME notifications") << QByteArray("ubuntu:GNOME") << both << SettingsPane::notifications
                                              << QStringList{"gnome-control-center", "notifications"};
@@ -78,10 +76,7 @@ private slots:
     }
     void settingsPanes()
     {
-        QFETCH(QByteArray, desktop);
-        QFETCH(QStringList, programs);
-        QFETCH(SettingsPane, pane);
-        QFETCH(QStringList, started);
+        auto [desktop, programs, pane, started] = fetch<QByteArray, QStringList, SettingsPane, QStringList>("desktop", "programs", "pane", "started");
         QTemporaryDir bin(QDir::tempPath() + QStringLiteral("/bin $HOME; 'x' XXXXXX"));
         const QString record = bin.filePath(QStringLiteral("started"));
         for (const QString &name : programs) {

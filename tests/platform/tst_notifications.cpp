@@ -1,5 +1,6 @@
 // Notifications through a freedesktop notification server on a private bus.
 #include "fake_notification_server.h"
+#include "../views/table.h"
 #include "test_files.h"
 #include "platform/notification_center.h"
 
@@ -10,6 +11,7 @@
 #include <QCoroTask>
 
 using namespace cv;
+using namespace cv::test;
 using cv::test::FakeNotificationServer;
 
 namespace {
@@ -59,10 +61,7 @@ private slots:
     // text to every server.
     void notifyCarriesTheRequest_data()
     {
-        QTest::addColumn<QString>("category");
-        QTest::addColumn<QStringList>("capabilities");
-        QTest::addColumn<QStringList>("actions");
-        QTest::addColumn<QString>("body");
+        columns<QString, QStringList, QStringList, QString>("category", "capabilities", "actions", "body");
         const QStringList markup{"actions", "body", "body-markup"}, plain{"actions", "body"};
         QTest::newRow("connection, markup") << "CONNECTION" << markup << QStringList{"default", ""}
                                             << "Saved to &lt;b&gt;Tom &amp; Jerry&lt;/b&gt;.";
@@ -73,10 +72,7 @@ private slots:
 
     void notifyCarriesTheRequest()
     {
-        QFETCH(QString, category);
-        QFETCH(QStringList, capabilities);
-        QFETCH(QStringList, actions);
-        QFETCH(QString, body);
+        auto [category, capabilities, actions, body] = fetch<QString, QStringList, QStringList, QString>("category", "capabilities", "actions", "body");
         server_->setCapabilities(capabilities);
         NotificationRequest r = request(QStringLiteral("delivery-peer-1"), category);
         r.title = QStringLiteral("Received <b>4</b> files from Tom & Jerry");

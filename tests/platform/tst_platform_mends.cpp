@@ -1,5 +1,6 @@
 // Alerts: shown as plain text, and ended by a click, by Escape or without a click.
 #include "platform/alerts.h"
+#include "../views/table.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -11,6 +12,7 @@
 #include <functional>
 
 using namespace cv;
+using namespace cv::test;
 
 using BoxAction = std::function<void(QMessageBox *)>;
 Q_DECLARE_METATYPE(BoxAction)
@@ -23,8 +25,7 @@ private slots:
     // nothing, never its first button.
     void alertEndings_data()
     {
-        QTest::addColumn<BoxAction>("action");
-        QTest::addColumn<int>("chosen");
+        columns<BoxAction, int>("action", "chosen");
         QTest::newRow("click") << BoxAction([](QMessageBox *box) { box->findChild<QAbstractButton *>("save")->click(); }) << 2;
         QTest::newRow("Escape") << BoxAction([](QMessageBox *box) { QTest::keyClick(box, Qt::Key_Escape); }) << 1;
         QTest::newRow("ended without a click") << BoxAction([](QMessageBox *box) { box->done(0); }) << int(Alerts::noChoice);

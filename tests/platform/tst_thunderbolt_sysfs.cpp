@@ -1,4 +1,5 @@
 #include "platform/mounted_volumes.h"
+#include "../views/table.h"
 #include "platform/thunderbolt_sysfs.h"
 
 #include "test_files.h"
@@ -6,6 +7,7 @@
 #include <QTest>
 
 using namespace cv;
+using namespace cv::test;
 
 namespace {
 
@@ -75,10 +77,7 @@ class ThunderboltSysfsTest : public QObject {
 private slots:
     void probe_data()
     {
-        QTest::addColumn<QString>("layout");
-        QTest::addColumn<QStringList>("interfaces");
-        QTest::addColumn<bool>("plugged");
-        QTest::addColumn<std::optional<QString>>("kind");
+        columns<QString, QStringList, bool, std::optional<QString>>("layout", "interfaces", "plugged", "kind");
         const std::optional<QString> usb4(QStringLiteral("USB4")), thunderbolt(QStringLiteral("Thunderbolt")), none;
         QTest::newRow("USB4 peer with carrier") << "eth d0:4 p0:thunderbolt0:1" << QStringList{"thunderbolt0"} << true << usb4;
         QTest::newRow("older router") << "d0:3 p0:thunderbolt0:1" << QStringList{"thunderbolt0"} << true << thunderbolt;
@@ -94,10 +93,7 @@ private slots:
 
     void probe()
     {
-        QFETCH(QString, layout);
-        QFETCH(QStringList, interfaces);
-        QFETCH(bool, plugged);
-        QFETCH(std::optional<QString>, kind);
+        auto [layout, interfaces, plugged, kind] = fetch<QString, QStringList, bool, std::optional<QString>>("layout", "interfaces", "plugged", "kind");
         SysTree tree;
         tree.lay(layout);
         SysfsCableProbe probe(layout == QLatin1String("missing") ? QStringLiteral("/nonexistent/sys") : tree.root());
@@ -112,8 +108,7 @@ private slots:
 
     void removableFlag_data()
     {
-        QTest::addColumn<QString>("device");
-        QTest::addColumn<std::optional<bool>>("removable");
+        columns<QString, std::optional<bool>>("device", "removable");
         QTest::newRow("partition answers for its disk") << QStringLiteral("sdb1") << std::optional<bool>(true);
         QTest::newRow("fixed partition") << QStringLiteral("nvme0n1p2") << std::optional<bool>(false);
         QTest::newRow("path outside") << QStringLiteral("../block/sdb") << std::optional<bool>();
@@ -121,8 +116,7 @@ private slots:
 
     void removableFlag()
     {
-        QFETCH(QString, device);
-        QFETCH(std::optional<bool>, removable);
+        auto [device, removable] = fetch<QString, std::optional<bool>>("device", "removable");
         // A removable USB stick and a fixed NVMe disk, one partition each, linked as
         // the kernel links them.
         SysTree tree;

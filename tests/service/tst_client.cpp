@@ -1,6 +1,7 @@
 // ServiceClient against the stand-in service: framing, limits, waits, the peer check,
 // error texts and descriptor hygiene.
 #include "fake_clock.h"
+#include "../views/table.h"
 #include "outcome.h"
 #include "standin.h"
 
@@ -141,9 +142,9 @@ private slots:
     // reply that took until the deadline or past it is a time-out.
     void replies_data()
     {
-        QTest::addColumn<QByteArray>("answer");
-        QTest::addColumn<double>("takes"); // seconds, with a deadline 0.5 s ahead
-        QTest::addColumn<QString>("expected"); // empty: success
+        // seconds, with a deadline 0.5 s ahead (takes)
+        // empty: success (expected)
+        columns<QByteArray, double, QString>("answer", "takes", "expected");
         const QByteArray ok = "{\"x\":1,\"ok\":true,\"result\":[]}\n";
         QTest::newRow("success") << ok << 0.4 << "";
         QTest::newRow("the deadline reached") << ok << 0.5 << timedOut;
@@ -155,9 +156,7 @@ private slots:
     }
     void replies()
     {
-        QFETCH(QByteArray, answer);
-        QFETCH(double, takes);
-        QFETCH(QString, expected);
+        auto [answer, takes, expected] = fetch<QByteArray, double, QString>("answer", "takes", "expected");
         Localization::install("de", QJsonObject{{"The background service rejected the request.", "Der Dienst lehnte ab."},
                                                 {"Computer {name} is not connected.", "{name} ist nicht verbunden."}});
         FakeClock clock(1000.0);

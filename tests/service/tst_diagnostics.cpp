@@ -1,6 +1,7 @@
 // Saving the diagnostics archive with the stand-in as the service: the archive's
 // place, the alerts, the reveal and the log lines.
 #include "fake_clock.h"
+#include "../views/table.h"
 #include "fake_workspace.h"
 #include "standin.h"
 #include "test_files.h"
@@ -108,10 +109,8 @@ private slots:
 
     void failure_data()
     {
-        QTest::addColumn<std::optional<QString>>("service"); // none: the stand-in
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("standardError");
-        QTest::addColumn<QString>("shown");
+        // none: the stand-in (service)
+        columns<std::optional<QString>, int, QString, QString>("service", "status", "standardError", "shown");
         const std::optional<QString> standin;
         QTest::newRow("with standard error") << standin << 5 << "  the disk is full\n\n\t" << "the disk is full";
         // More than a pipe holds: read while the service runs, or both would stall.
@@ -121,10 +120,7 @@ private slots:
     }
     void failure()
     {
-        QFETCH(std::optional<QString>, service);
-        QFETCH(int, status);
-        QFETCH(QString, standardError);
-        QFETCH(QString, shown);
+        auto [service, status, standardError, shown] = fetch<std::optional<QString>, int, QString, QString>("service", "status", "standardError", "shown");
         if (service)
             qputenv("CV_MAC_SERVICE", QFile::encodeName(*service));
         else

@@ -1,6 +1,7 @@
 // Decoding the service's records: defaults, limits of every number kind, the key path
 // of the first failure, repeated keys, shared short texts and event batches.
 #include "service/records.h"
+#include "../views/table.h"
 #include "service/reply.h"
 
 #include <QTest>
@@ -9,6 +10,7 @@
 #include <limits>
 
 using namespace cv;
+using namespace cv::test;
 
 // A status with every kind of record and keys this application does not know (in
 // its own file: moc misreads raw strings with escapes).
@@ -66,8 +68,7 @@ private slots:
     // The api_version and event_sequence read, or the failing key path.
     void decoding_data()
     {
-        QTest::addColumn<QByteArray>("json");
-        QTest::addColumn<QString>("expected");
+        columns<QByteArray, QString>("json", "expected");
         const auto row = [](const char *name, const char *base, const QByteArray &from, const QByteArray &to, const char *expected) {
             QTest::newRow(name) << replaced(base, from, to) << QString(expected);
         };
@@ -100,8 +101,7 @@ private slots:
     }
     void decoding()
     {
-        QFETCH(QByteArray, json);
-        QFETCH(QString, expected);
+        auto [json, expected] = fetch<QByteArray, QString>("json", "expected");
         try {
             const ServiceStatus s = status(json);
             QCOMPARE(QString::number(s.api_version) + ' ' + QString::number(s.event_sequence), expected);
@@ -112,8 +112,8 @@ private slots:
 
     void sharePaths_data()
     {
-        QTest::addColumn<QByteArray>("json");
-        QTest::addColumn<QString>("reading"); // paths | path | receiveFolder, "-" for absent
+        // paths | path | receiveFolder, "-" for absent (reading)
+        columns<QByteArray, QString>("json", "reading");
         QTest::newRow("location only") << QByteArray(R"({"mode":"folder","location":{"path":"/S"}})") << "/S | /S | -";
         QTest::newRow("empty locations hide location") << QByteArray(R"({"mode":"drive","location":{"path":"/"},"locations":[]})")
                                                        << " | / | -";
@@ -126,8 +126,7 @@ private slots:
     }
     void sharePaths()
     {
-        QFETCH(QByteArray, json);
-        QFETCH(QString, reading);
+        auto [json, reading] = fetch<QByteArray, QString>("json", "reading");
         const Share share = status(withShare(json)).remembered_computers.at(0).share;
         QCOMPARE(share.paths().join(',') + " | " + share.path().value_or("-") + " | " + share.receiveFolder().value_or("-"),
                  reading);

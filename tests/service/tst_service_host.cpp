@@ -2,6 +2,7 @@
 // marker, the child's life and status) and the login agent (whether it can be
 // registered, its state from launchctl, switching it, repairing it).
 #include "host_support.h"
+#include "../views/table.h"
 #include "standin.h"
 
 #include <QJsonObject>
@@ -83,9 +84,7 @@ private slots:
     // Starts that end in an error, and whether the log got its marker first.
     void refusedStarts_data()
     {
-        QTest::addColumn<Setup>("setup");
-        QTest::addColumn<QString>("error");
-        QTest::addColumn<bool>("logWritten");
+        columns<Setup, QString, bool>("setup", "error", "logWritten");
         QTest::newRow("empty service variable") << Setup([](HostWorld &) { qputenv("CV_MAC_SERVICE", ""); }) << missingText << false;
         QTest::newRow("folder named like the service") << service("share") << missingText << false;
         // Only the agent's existence counts here, not whether it could be registered.
@@ -117,18 +116,15 @@ private slots:
     // empty value too) and the exit status.
     void logAndArguments_data()
     {
-        QTest::addColumn<QByteArray>("before"); // empty: no log yet
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QStringList>("arguments");
+        // empty: no log yet (before)
+        columns<QByteArray, int, QStringList>("before", "status", "arguments");
         QTest::newRow("created, with options") << QByteArray() << 0
             << QStringList{"--state-dir", "/s", "--runtime-dir", "/r", "--mount-root", "/m", "--nfs-helper", ""};
         QTest::newRow("existing keeps its content and mode") << QByteArray("earlier output without a line feed") << 3 << QStringList();
     }
     void logAndArguments()
     {
-        QFETCH(QByteArray, before);
-        QFETCH(int, status);
-        QFETCH(QStringList, arguments);
+        auto [before, status, arguments] = fetch<QByteArray, int, QStringList>("before", "status", "arguments");
         ::umask(022);
         HostWorld w(wall);
         if (!before.isEmpty())
@@ -248,9 +244,8 @@ private slots:
     // A stopped agent (as launchctl prints it) is registered again and kickstarted.
     void repairAgent_data()
     {
-        QTest::addColumn<QByteArray>("printed");
-        QTest::addColumn<Setup>("setup");
-        QTest::addColumn<QList<int>>("calls"); // registers (as many unregisters), kickstarts; repaired when both
+        // registers (as many unregisters), kickstarts; repaired when both (calls)
+        columns<QByteArray, Setup, QList<int>>("printed", "setup", "calls");
         const QByteArray waiting = "\tstate = waiting\n";
         QTest::newRow("stopped agent") << waiting << none << QList{1, 1};
         QTest::newRow("running, trailing text") << QByteArray("\tstate = running (pid 12)\n") << none << QList{1, 1};
@@ -262,9 +257,7 @@ private slots:
     }
     void repairAgent()
     {
-        QFETCH(QByteArray, printed);
-        QFETCH(Setup, setup);
-        QFETCH(QList<int>, calls);
+        auto [printed, setup, calls] = fetch<QByteArray, Setup, QList<int>>("printed", "setup", "calls");
         HostWorld w(wall);
         w.agent().setStatus(S::enabled);
         w.launchctl.output = printed;

@@ -1,6 +1,7 @@
 // Start at sign-in on Linux: the login agent as a user unit of a fake per-user systemd
 // manager on the test's private bus, and the app's own autostart entry.
 #include "fake_systemd.h"
+#include "../views/table.h"
 #include "host_support.h"
 
 #include "platform/autostart_entry.h"
@@ -88,8 +89,9 @@ private slots:
     // The switch for each unit file state ("" for none), without the unit file or the manager.
     void status_data()
     {
-        QTest::addColumn<QString>("state"); // or "no file", "no manager" (with the unit enabled)
-        QTest::addColumn<QString>("expected"); // registrable, enabled, detail
+        // or "no file", "no manager" (with the unit enabled) (state)
+        // registrable, enabled, detail (expected)
+        columns<QString, QString>("state", "expected");
         QTest::newRow("enabled") << "enabled" << "1 1 " + runs;
         QTest::newRow("disabled") << "disabled" << "1 0 " + runs;
         QTest::newRow("masked") << "masked" << "1 0 " + approval;
@@ -99,8 +101,7 @@ private slots:
     }
     void status()
     {
-        QFETCH(QString, state);
-        QFETCH(QString, expected);
+        auto [state, expected] = fetch<QString, QString>("state", "expected");
         fake_->setUnitFileState(unit, state.startsWith("no ") ? "enabled" : state);
         if (state == "no file")
             QFile::remove(unitFile());
@@ -189,16 +190,14 @@ private slots:
     // A marker in the service log, disabled, enabled and started again, then kickstarted.
     void repairAgent_data()
     {
-        QTest::addColumn<QString>("failing");
-        QTest::addColumn<QStringList>("calls");
+        columns<QString, QStringList>("failing", "calls");
         const QStringList again{"DisableUnitFiles " + unit + " false", "Reload"};
         QTest::newRow("repaired") << "" << again + enableCalls() + enableCalls().mid(3);
         QTest::newRow("link refused") << "LinkUnitFiles" << again + enableCalls().mid(0, 1);
     }
     void repairAgent()
     {
-        QFETCH(QString, failing);
-        QFETCH(QStringList, calls);
+        auto [failing, calls] = fetch<QString, QStringList>("failing", "calls");
         fake_->setUnitFileState(unit, "enabled");
         fake_->setActiveState(unit, "failed");
         fake_->fail(failing, "org.freedesktop.DBus.Error.AccessDenied", "Access denied");

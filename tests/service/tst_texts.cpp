@@ -1,5 +1,6 @@
 // What the user sees of the records: transfer, copy, share and link texts.
 #include "fake_volume_names.h"
+#include "../views/table.h"
 #include "localization/localization.h"
 #include "service/records.h"
 
@@ -7,6 +8,7 @@
 
 
 using namespace cv;
+using namespace cv::test;
 
 namespace {
 
@@ -60,8 +62,7 @@ private slots:
 
     void texts_data()
     {
-        QTest::addColumn<Text>("text");
-        QTest::addColumn<QString>("expected");
+        columns<Text, QString>("text", "expected");
         QTest::newRow("a tenth") << result(104857600, 0, 0.1) << nb("104.9 MB in 0.1_s · 8.4_Gb/s");
         // A result only for a finished transfer or copy with its time.
         QTest::newRow("transfer result") << Text([] {
@@ -103,8 +104,7 @@ private slots:
     }
     void texts()
     {
-        QFETCH(Text, text);
-        QFETCH(QString, expected);
+        auto [text, expected] = fetch<Text, QString>("text", "expected");
         test::FakeVolumeNames names;
         names.startup = "Startup";
         names.labels.insert("/Volumes/Photos", "Photos");
