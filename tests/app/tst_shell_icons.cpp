@@ -5,7 +5,6 @@
 #include "../views/table.h"
 #include "app/app_icons.h"
 #include "app/app_launch_intent.h"
-#include "platform/development_log.h"
 #include "platform/app_bundle.h"
 
 #include <QDir>
@@ -69,26 +68,12 @@ private slots:
             QCOMPARE(icon.pixmap(QSize(18, 18), 2.0).deviceIndependentSize(), QSizeF(18, 18));
     }
 
-    void loginItemLaunch()
-    {
-        const quint32 aevt = fourCharCode("aevt"), oapp = fourCharCode("oapp");
-        QVERIFY(!AppLaunchIntent::isLoginItemLaunch(std::nullopt));
-        QVERIFY(AppLaunchIntent::isLoginItemLaunch(LaunchEvent{aevt, aevt, oapp, fourCharCode("lgit")}));
-        QVERIFY(!AppLaunchIntent::isLoginItemLaunch(LaunchEvent{aevt, aevt, oapp, fourCharCode("xxxx")}));
-    }
-
     void autostartEntryLaunchIsALoginItemLaunch()
     {
         qputenv("CV_AUTOSTART", "1"); // read once per process, here first
         QVERIFY(AppLaunchIntent::isLoginItemLaunch(AppLaunchIntent::currentEvent()));
     }
 
-    // Plain decimal notation with the fewest digits that read back.
-    void developmentTrace()
-    {
-        QCOMPARE(developmentLine(42, 1765000000.25, "x"), "Development lifecycle pid=42 wall=1765000000.25 x\n");
-        QCOMPARE(developmentLine(42, 1e21, "x"), "Development lifecycle pid=42 wall=1000000000000000000000 x\n");
-    }
 };
 
 QTEST_MAIN(ShellIconsTest)

@@ -119,7 +119,6 @@ private slots:
         QTest::newRow("service: reordered") << "de" << de << service("Couldn’t copy a.txt to Desktop") << "Desktop: a.txt nicht kopiert";
         QTest::newRow("service: trailing text") << "de" << de << service("Skipped 3 items today") << "Skipped 3 items today";
         QTest::newRow("service: text after a template without names") << "de" << de << service("Wait { now") << "Wait { now";
-        QTest::newRow("service: empty capture") << "de" << de << service("Failed: ") << "Failed: ";
         QTest::newRow("service: lone brace") << "de" << de << service("Size 4 {") << "Größe 4 {";
         const QJsonObject join{{", ", "; "}, {"{items} and {last}", "{items} und {last}"}};
         const auto list = [](QStringList items) { return Format([items] { return Localization::list(items); }); };

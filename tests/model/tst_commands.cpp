@@ -132,9 +132,7 @@ private slots:
         }, run("disconnect", "p1"), cmd(R"({"op":"disconnect","peer":"p1"})") + refreshed, "", {"disconnected p1 Alpha"}};
         QTest::newRow("disconnect an unknown computer") << Row{ready(), none, run("disconnect", "p7"), cmd(R"({"op":"disconnect","peer":"p7"})"), ""};
         QTest::newRow("mount") << Row{ready(), none, run("mount", "p1"), cmd(R"({"op":"mount","peer":"p1"})"), ""};
-        QTest::newRow("eject") << Row{ready(), none, run("eject", "p1"), cmd(R"({"op":"eject","peer":"p1"})"), ""};
         QTest::newRow("cancel a sending") << Row{ready(), none, run("cancel_transfer", "p1", "t1"), cmd(R"({"op":"cancel_transfer","peer":"p1","id":"t1"})"), ""};
-        QTest::newRow("cancel a copy") << Row{ready(), none, run("cancel_copy", {}, "c1"), cmd(R"({"op":"cancel_copy","id":"c1"})"), ""};
         QTest::newRow("a refused command") << Row{ready(), [](ModelFixture &f) { f.client->queue("eject", refusal("The share is gone.")); },
                                                   run("eject", "p1"), cmd(R"({"op":"eject","peer":"p1"})"), "The share is gone."};
         QTest::newRow("refused while busy") << Row{status({.peers = {peer("p1")}, .busy = true}), none, run("mount", "p1"), {}, ""};

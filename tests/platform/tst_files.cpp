@@ -8,7 +8,6 @@
 
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 #include <QCoroTask>
 
 #include <csignal>
@@ -83,25 +82,6 @@ private slots:
             QCOMPARE(bundle.packaged(), packaged);
             QCOMPARE(bundle.resource("de", "json", "l10n").value_or(""), packaged ? de : "");
             QCOMPARE(bundle.resource("fr", "json", "l10n"), std::nullopt);
-        }
-    }
-
-    // The system clock's sleep: whole, cut short by its token, or not begun when
-    // already cancelled.
-    void systemSleep()
-    {
-        for (const int cancelAfterMs : {-1, 20, 0}) {
-            SystemClock clock;
-            CancelToken token;
-            if (cancelAfterMs == 0)
-                token.cancel();
-            else if (cancelAfterMs > 0)
-                QTimer::singleShot(cancelAfterMs, [token] { token.cancel(); });
-            const double before = clock.uptime();
-            const QDateTime wallBefore = clock.now();
-            QCOMPARE(QCoro::waitFor(clock.sleep(cancelAfterMs < 0 ? 0.05 : 30.0, token)), cancelAfterMs < 0);
-            const double slept = clock.uptime() - before;
-            QVERIFY(cancelAfterMs < 0 ? slept >= 0.045 && wallBefore.msecsTo(clock.now()) >= 40 : slept < 5.0);
         }
     }
 };

@@ -100,9 +100,7 @@ private slots:
     }
     void refusedStarts()
     {
-        QFETCH(Setup, setup);
-        QFETCH(QString, error);
-        QFETCH(bool, logWritten);
+        auto [setup, error, logWritten] = fetch<Setup, QString, bool>("setup", "error", "logWritten");
         HostWorld w(wall);
         w.bundle = w.bundleWith(AppBundle::defaultInfo());
         setup(w);

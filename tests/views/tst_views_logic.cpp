@@ -331,7 +331,6 @@ private slots:
             << Action([](AppModel &m) { m.setDisconnected({{A, "W"}}), menuItem("Reconnect")(m); }) << R"({"op":"connect","peer":"@A"})";
         QTest::newRow("cancel a sending") << withActivity(sendJson("t7", "sending", {}, a), {}) << row(ActivityButton::cancel)
                                           << R"({"op":"cancel_transfer","peer":"@A","id":"t7"})";
-        QTest::newRow("cancel a copy") << withActivity({}, copyJson("c7", "copying", {}, a)) << row(ActivityButton::cancel) << R"({"op":"cancel_copy","id":"c7"})";
         QTest::newRow("remove") << withActivity(sendJson("t1", "completed", {}, a), copyJson("c1", "done", {}, a))
                                 << row(ActivityButton::remove, 1) << R"({"op":"dismiss","ids":["c1"]})";
         QTest::newRow("clear all seven") << withActivity(sendJson("t1", "sending", {}, a), seven) << Action([](AppModel &m) { clearFinished(m, A); })

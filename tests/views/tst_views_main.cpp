@@ -134,12 +134,10 @@ private slots:
         QTest::newRow("update, no rows") << State{.status = with("empty", "connection_issues", updateIssue)} << "Update required|" + download + "|!Computers|!(spinner)";
         QTest::newRow("rows, no name") << State{.status = with("main", "name", "")} << "Studio Mac|Old ThinkPad|!Other computers see this Mac as “”.|![Reconnect]";
         QTest::newRow("waiting for a cable") << State{.status = demo("empty")} << "Waiting for a cable…|(spinner)|!Computers";
-        QTest::newRow("cable, no computer") << State{.status = demo("empty"), .cable = true} << "Cable connected. Waiting for Corvane on the other computer…";
         QTest::newRow("disconnected, busy") << State{.status = demo("main"), .mutating = true, .disconnected = {{D, "Old ThinkPad"}, {"x", "Gone"}}}
             << "Disconnected · Shares Projects|Gone|[Reconnect] off|![Reconnect]";
         QTest::newRow("notifications denied") << State{.notifications = Notify::denied} << "[Notification Settings…]|![Allow Notifications…]|(When a computer connects) on";
         QTest::newRow("permission undetermined") << State{.notifications = Notify::notDetermined} << "[Allow Notifications…]|![Notification Settings…]";
-        QTest::newRow("undetermined, both off") << State{.quiet = true, .notifications = Notify::notDetermined} << "(When files arrive)|![Allow Notifications…]";
         QTest::newRow("cannot register") << State{.agent = LoginItemStatus::notRegistered, .installed = false} << "(Start Corvane when I sign in) off|![Open Login Items Settings…]";
         QTest::newRow("approval pending") << State{.connected = true, .agent = LoginItemStatus::requiresApproval} << "[Open Login Items Settings…]";
         QTest::newRow("no settings panes") << State{.connected = true, .notifications = Notify::denied, .agent = LoginItemStatus::requiresApproval, .noPanes = true}

@@ -92,7 +92,6 @@ private slots:
         QTest::newRow("service lost: header only") << demo("connected") << "offline" << "Windows Desktop|Status unavailable|" + speeds + "|0" << "";
         QTest::newRow("remembered, not connected") << demo("empty", {}, {}, rememberedA()) << "" << "Old Name|Not connected||1" << "Forget This Computer…";
         QTest::newRow("disconnected only") << demo("empty") << "disconnected" << "Initial|Not connected||0" << "Reconnect";
-        QTest::newRow("connected only") << demo("receive") << "" << "Windows Desktop|Connected via Thunderbolt · 20.4" + nbsp + "Gb/s|" + speeds + "|0" << "Disconnect";
         QTest::newRow("unknown: no button, no hole") << demo("empty") << "" << "Initial|Not connected||0" << "";
     }
     void header()
@@ -336,10 +335,6 @@ private slots:
         QTest::newRow("drive box ticked") << demo("connected", {{"sharing", share::drives({"/"})}}, {"multi_drive"}) << true << box(2) << chose("drive", "/", usual + R"(,"paths":["/","/Volumes/Photos"])");
         QTest::newRow("Read-only re-sends the folder") << demo("folder") << false << ViewAction([](PeerView &v, StandinModel &) { QTest::mouseClick(v.options()->readOnlyRow()->toggle(), Qt::LeftButton); })
             << chose("folder", "@HOME/Projects", R"("read_only":true,"remember":true,"pairing_code":"@CODE")");
-        QTest::newRow("more menu: Disconnect") << demo("connected") << false << ViewAction([](PeerView &v, StandinModel &) {
-            QTest::mouseClick(v.moreButton(), Qt::LeftButton);
-            v.moreMenu()->actions().first()->trigger();
-        }) << R"({"op":"disconnect","peer":"@A"})";
         QTest::newRow("drop of two files") << demo("receive") << false << ViewAction([](PeerView &v, StandinModel &) {
             for (const char *name : {"a b.txt", "c"})
                 QVERIFY(QFile(QDir::homePath() + "/" + name).open(QIODevice::WriteOnly));

@@ -69,7 +69,6 @@ private slots:
         QTest::newRow("screen less 24") << QList<qreal>{52, 900, 320, 2000} << Screen(QRect(0, 0, 800, 600)) << false << 576;
         QTest::newRow("minimum beats maximum") << QList<qreal>{52, 100, 500, 400} << Screen(desktop) << false << 500;
         QTest::newRow("unlimited passes both") << QList<qreal>{52, 2000, 320, 880} << Screen(desktop) << true << 2052;
-        QTest::newRow("unlimited keeps minimum") << QList<qreal>{0, 100, 320, 880} << Screen(desktop) << true << 320;
         QTest::newRow("no screen") << QList<qreal>{52, 2000, 320, 880} << Screen() << false << 880;
     }
     void target()
