@@ -140,6 +140,7 @@ private slots:
         QTRY_VERIFY(submenu->isVisible());
         install(fixture.model(), wire::status({mac, wire::peer("p2", "Other")}, 0, canSend));
         status.rebuildStatusMenu();
+        QCOMPARE(status.menu(), menu.data()); // held back while it is open
 
         // The panel is answered once the menu it was chosen from is gone.
         QTimer answer;

@@ -83,6 +83,7 @@ private slots:
         QTest::newRow("menu-bar item on") << Setup([](auto &f) { f.appModel().setShowInMenuBar(true); }) << false << false;
         QTest::newRow("window visible") << Setup([](auto &f) { f.shown(); }) << true << false;
         QTest::newRow("window minimised") << Setup([](auto &f) { f.shown()->showMinimized(); }) << true << false;
+        QTest::newRow("notices gathering") << Setup([](auto &f) { AppModelAccess::pendingDeliveries(f.appModel()).insert("p1", {}); }) << true << false;
         QTest::newRow("command in flight") << Setup([](auto &f) { f.appModel().setMutating(true); }) << true << false;
     }
     void idleLeaving()

@@ -115,6 +115,7 @@ private slots:
                              {"Failed: {reason}", "Fehler: {reason}"}, {"Failed: disk full", "Festplatte voll"},
                              {"Skipped {n} items", "{n} übersprungen"}, {"Size {n} {", "Größe {n} {"}, {"Wait {", "Warte {"}};
         QTest::newRow("service: exact") << "de" << de << service("Disk full") << "Datenträger voll";
+        QTest::newRow("service: empty capture") << "de" << de << service("Failed: ") << "Failed: ";
         QTest::newRow("service: exact wins") << "de" << de << service("Failed: disk full") << "Festplatte voll";
         QTest::newRow("service: reordered") << "de" << de << service("Couldn’t copy a.txt to Desktop") << "Desktop: a.txt nicht kopiert";
         QTest::newRow("service: trailing text") << "de" << de << service("Skipped 3 items today") << "Skipped 3 items today";
