@@ -138,6 +138,7 @@ private slots:
             << "Disconnected · Shares Projects|Gone|[Reconnect] off|![Reconnect]";
         QTest::newRow("notifications denied") << State{.notifications = Notify::denied} << "[Notification Settings…]|![Allow Notifications…]|(When a computer connects) on";
         QTest::newRow("permission undetermined") << State{.notifications = Notify::notDetermined} << "[Allow Notifications…]|![Notification Settings…]";
+        QTest::newRow("undetermined, both off") << State{.quiet = true, .notifications = Notify::notDetermined} << "(When files arrive)|![Allow Notifications…]";
         QTest::newRow("cannot register") << State{.agent = LoginItemStatus::notRegistered, .installed = false} << "(Start Corvane when I sign in) off|![Open Login Items Settings…]";
         QTest::newRow("approval pending") << State{.connected = true, .agent = LoginItemStatus::requiresApproval} << "[Open Login Items Settings…]";
         QTest::newRow("no settings panes") << State{.connected = true, .notifications = Notify::denied, .agent = LoginItemStatus::requiresApproval, .noPanes = true}
@@ -220,12 +221,7 @@ private slots:
         View v(State{.status = demo("main"), .disconnected = {{D, "Old ThinkPad"}}});
         v.view.show();
         QVERIFY(QTest::qWaitForWindowActive(&v.view));
-        QStringList order;
-        for (int i = 0; i < 8; ++i) {
-            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-            order << focused();
-        }
-        QCOMPARE(order.join('|'), "Studio Mac|Windows Desktop|Old ThinkPad|Reconnect|Show in menu bar|"
+        QCOMPARE(tabWalk(8), "Studio Mac|Windows Desktop|Old ThinkPad|Reconnect|Show in menu bar|"
                                   "When a computer connects|When files arrive|Studio Mac");
         ComputerRow *row = rowOf(v.view, A);
         row->setFocus(Qt::TabFocusReason);

@@ -86,11 +86,17 @@ inline QString asShown(const QString &text, Qt::TextFormat format = Qt::AutoText
     return document.toRawText();
 }
 
-// The name assistive tools read for the widget with the keyboard focus.
-inline QString focused()
+// Presses Tab `presses` times: the names assistive tools read for each widget it
+// reaches, joined by "|".
+inline QString tabWalk(int presses)
 {
-    QAccessibleInterface *focus = QAccessible::queryAccessibleInterface(QApplication::focusWidget());
-    return focus ? focus->text(QAccessible::Name) : QStringLiteral("none");
+    QStringList names;
+    for (int i = 0; i < presses; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QAccessibleInterface *focus = QAccessible::queryAccessibleInterface(QApplication::focusWidget());
+        names << (focus ? focus->text(QAccessible::Name) : QStringLiteral("none"));
+    }
+    return names.join('|');
 }
 
 } // namespace cv::test
