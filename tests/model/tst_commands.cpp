@@ -130,8 +130,6 @@ private slots:
             slowly(f, 0, 3.0);
             at(f.clock, 1.0, [&f] { QCoro::Task<> poll = f.model().refresh(); });
         }, run("disconnect", "p1"), cmd(R"({"op":"disconnect","peer":"p1"})") + refreshed, "", {"disconnected p1 Alpha"}};
-        QTest::newRow("disconnect an unknown computer") << Row{ready(), none, run("disconnect", "p7"), cmd(R"({"op":"disconnect","peer":"p7"})"), ""};
-        QTest::newRow("mount") << Row{ready(), none, run("mount", "p1"), cmd(R"({"op":"mount","peer":"p1"})"), ""};
         QTest::newRow("cancel a sending") << Row{ready(), none, run("cancel_transfer", "p1", "t1"), cmd(R"({"op":"cancel_transfer","peer":"p1","id":"t1"})"), ""};
         QTest::newRow("a refused command") << Row{ready(), [](ModelFixture &f) { f.client->queue("eject", refusal("The share is gone.")); },
                                                   run("eject", "p1"), cmd(R"({"op":"eject","peer":"p1"})"), "The share is gone."};

@@ -69,8 +69,6 @@ private slots:
                                                   << SettingsPane::notifications << QStringList{"xfce4-notifyd-config"};
         QTest::newRow("program missing") << QByteArray("GNOME") << QStringList{} << SettingsPane::notifications
                                          << QStringList{};
-        QTest::newRow("unknown desktop") << QByteArray("Hyprland") << both << SettingsPane::notifications
-                                         << QStringList{};
         QTest::newRow("no privacy pane") << QByteArray("GNOME") << both << SettingsPane::filesAndFolders
                                          << QStringList{};
     }

@@ -84,6 +84,14 @@ private slots:
             QCOMPARE(bundle.resource("fr", "json", "l10n"), std::nullopt);
         }
     }
+
+    // A sleep on an already cancelled token does not begin (a quit would wait it out).
+    void cancelledSleepDoesNotBegin()
+    {
+        CancelToken token;
+        token.cancel();
+        QVERIFY(!QCoro::waitFor(SystemClock().sleep(3600.0, token)));
+    }
 };
 
 QTEST_GUILESS_MAIN(FilesTest)

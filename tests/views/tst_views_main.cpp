@@ -132,7 +132,6 @@ private slots:
         QTest::newRow("starting") << State{.serviceError = refused, .starting = true} << "Starting Corvane…|" + refused + "|[Try Again] off|[Open Service Log]";
         QTest::newRow("gave up") << State{.serviceError = refused} << "Corvane isn't running.|[Try Again]|[Save Diagnostics…]|!Starting Corvane…";
         QTest::newRow("update, no rows") << State{.status = with("empty", "connection_issues", updateIssue)} << "Update required|" + download + "|!Computers|!(spinner)";
-        QTest::newRow("rows, no name") << State{.status = with("main", "name", "")} << "Studio Mac|Old ThinkPad|!Other computers see this Mac as “”.|![Reconnect]";
         QTest::newRow("waiting for a cable") << State{.status = demo("empty")} << "Waiting for a cable…|(spinner)|!Computers";
         QTest::newRow("disconnected, busy") << State{.status = demo("main"), .mutating = true, .disconnected = {{D, "Old ThinkPad"}, {"x", "Gone"}}}
             << "Disconnected · Shares Projects|Gone|[Reconnect] off|![Reconnect]";
