@@ -319,10 +319,19 @@ QCoro::Task<> SystemdUserManager::change(QDBusMessage message)
         throw failureOf(reply);
 }
 
-// After a change, the unit is read again whether or not the change went through, so
-// the kept answer shows what the manager now holds; then the change's failure, if any.
-QCoro::Task<> SystemdUserManager::reread(QString unit, std::exception_ptr failure)
+// Runs `changing`, then has the manager reload. The unit is read again whether or not
+// that went through, so the kept answer shows what the manager now holds; then the
+// failure, if any.
+QCoro::Task<> SystemdUserManager::reloadAndReread(QString unit, QCoro::Task<> changing)
 {
+    std::exception_ptr failure;
+    try {
+        co_await std::move(changing);
+        QCoro::Task<> reloading = change(managerCall(QStringLiteral("Reload")));
+        co_await std::move(reloading);
+    } catch (...) {
+        failure = std::current_exception();
+    }
     if (present()) {
         QCoro::Task<> reading = refresh(unit);
         co_await std::move(reading);
@@ -334,52 +343,41 @@ QCoro::Task<> SystemdUserManager::reread(QString unit, std::exception_ptr failur
 QCoro::Task<> SystemdUserManager::linkAndEnable(QString path)
 {
     const QString unit = path.section(QLatin1Char('/'), -1);
-    std::exception_ptr failure;
-    try {
-        // Asked afresh, not kept: a mask is the user's choice and is never replaced
-        // (forcing the link would); enabling a masked unit fails with the manager's own
-        // message instead.
-        QDBusMessage question = managerCall(QStringLiteral("GetUnitFileState"));
-        question << unit;
-        QCoro::Task<QDBusMessage> asking = ask(question, timeouts_.answerMs);
-        const QDBusMessage state = co_await std::move(asking);
-        if (failed(state) && !unknownUnit(state))
-            throw failureOf(state);
-        if (!state.arguments().value(0).toString().startsWith(QLatin1String("masked"))) {
-            // runtime false: it lasts beyond this session; force true: a link left by
-            // an earlier installation at another place is replaced.
-            QDBusMessage link = managerCall(QStringLiteral("LinkUnitFiles"));
-            link << QStringList{path} << false << true;
-            QCoro::Task<> linking = change(link);
-            co_await std::move(linking);
-        }
-        QDBusMessage enable = managerCall(QStringLiteral("EnableUnitFiles"));
-        enable << QStringList{unit} << false << false;
-        QCoro::Task<> enabling = change(enable);
-        co_await std::move(enabling);
-        QCoro::Task<> reloading = change(managerCall(QStringLiteral("Reload")));
-        co_await std::move(reloading);
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    QCoro::Task<> settling = reread(unit, failure);
+    QCoro::Task<> linking = linkAndEnableFile(path, unit);
+    QCoro::Task<> settling = reloadAndReread(unit, std::move(linking));
     co_await std::move(settling);
+}
+
+QCoro::Task<> SystemdUserManager::linkAndEnableFile(QString path, QString unit)
+{
+    // Asked afresh, not kept: a mask is the user's choice and is never replaced
+    // (forcing the link would); enabling a masked unit fails with the manager's own
+    // message instead.
+    QDBusMessage question = managerCall(QStringLiteral("GetUnitFileState"));
+    question << unit;
+    QCoro::Task<QDBusMessage> asking = ask(question, timeouts_.answerMs);
+    const QDBusMessage state = co_await std::move(asking);
+    if (failed(state) && !unknownUnit(state))
+        throw failureOf(state);
+    if (!state.arguments().value(0).toString().startsWith(QLatin1String("masked"))) {
+        // runtime false: it lasts beyond this session; force true: a link left by
+        // an earlier installation at another place is replaced.
+        QDBusMessage link = managerCall(QStringLiteral("LinkUnitFiles"));
+        link << QStringList{path} << false << true;
+        QCoro::Task<> linking = change(link);
+        co_await std::move(linking);
+    }
+    QDBusMessage enable = managerCall(QStringLiteral("EnableUnitFiles"));
+    enable << QStringList{unit} << false << false;
+    QCoro::Task<> enabling = change(enable);
+    co_await std::move(enabling);
 }
 
 QCoro::Task<> SystemdUserManager::disable(QString unit)
 {
-    std::exception_ptr failure;
-    try {
-        QDBusMessage message = managerCall(QStringLiteral("DisableUnitFiles"));
-        message << QStringList{unit} << false;
-        QCoro::Task<> disabling = change(message);
-        co_await std::move(disabling);
-        QCoro::Task<> reloading = change(managerCall(QStringLiteral("Reload")));
-        co_await std::move(reloading);
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    QCoro::Task<> settling = reread(unit, failure);
+    QDBusMessage message = managerCall(QStringLiteral("DisableUnitFiles"));
+    message << QStringList{unit} << false;
+    QCoro::Task<> settling = reloadAndReread(unit, change(message));
     co_await std::move(settling);
 }
 

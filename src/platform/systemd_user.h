@@ -109,7 +109,8 @@ private:
     QCoro::Task<> askOwner();
     QCoro::Task<Snapshot> readUnit(QString unit);
     QCoro::Task<> refresh(QString unit);
-    QCoro::Task<> reread(QString unit, std::exception_ptr failure);
+    QCoro::Task<> reloadAndReread(QString unit, QCoro::Task<> changing);
+    QCoro::Task<> linkAndEnableFile(QString path, QString unit);
     QCoro::Task<> change(QDBusMessage message);
     QCoro::Task<> send(QDBusMessage message);
     void done();
