@@ -7,9 +7,9 @@
 #include "platform/autostart_entry.h"
 #include "platform/development_log.h"
 #include "platform/single_instance.h"
+#include "views/theme.h"
 
 #include <QApplication>
-#include <QStyleFactory>
 #include <QTimer>
 
 #include <cstdio>
@@ -38,7 +38,6 @@ int CorvaneApplication::main(int argc, char **argv)
     // Closing the last window never quits: idle leaving is the only automatic exit.
     QApplication::setQuitOnLastWindowClosed(AppDelegate::applicationShouldTerminateAfterLastWindowClosed());
     QApplication::setApplicationName(QStringLiteral("Corvane"));
-    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     const QStringList arguments = QApplication::arguments();
 
     // One copy per user session: a second plain launch reopens the first and ends.
@@ -57,6 +56,10 @@ int CorvaneApplication::main(int argc, char **argv)
             break;
         }
     }
+
+    // The look before the first window. A reference rendering draws each appearance
+    // in turn and must not follow the desktop meanwhile.
+    Theme::install(app, !arguments.contains(QStringLiteral("--render")));
 
     AppRuntime runtime;
     runtime.setActivationPolicy(ActivationPolicy::accessory);

@@ -1,7 +1,11 @@
 #include "views/theme.h"
 
+#include "platform/development_log.h"
+#include "service/diagnostics.h"
+
 #include <QApplication>
 #include <QDBusConnection>
+#include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
@@ -77,14 +81,25 @@ const QString appearanceNamespace = QStringLiteral("org.freedesktop.appearance")
 const QString colorSchemeKey = QStringLiteral("color-scheme");
 
 // The portal wraps the value in one variant more than it says; unwrap them all.
-Appearance schemeAppearance(QVariant value)
+QVariant unwrapped(QVariant value)
 {
     while (value.metaType() == QMetaType::fromType<QDBusVariant>())
         value = value.value<QDBusVariant>().variant();
+    return value;
+}
+
+// 1 is "prefer dark"; 0 (no preference), 2 (prefer light) and anything else are light.
+Appearance schemeAppearance(const QVariant &value)
+{
     const int type = value.metaType().id();
     const bool number = type == QMetaType::UInt || type == QMetaType::Int
         || type == QMetaType::UChar || type == QMetaType::ULongLong || type == QMetaType::LongLong;
     return number && value.toLongLong() == 1 ? Appearance::dark : Appearance::light;
+}
+
+QString appearanceName(Appearance appearance)
+{
+    return appearance == Appearance::dark ? QStringLiteral("dark") : QStringLiteral("light");
 }
 
 // Keeps a widget's text colour on its tone through changes of appearance: only the
@@ -202,11 +217,15 @@ QPalette Theme::palette(Appearance appearance)
     return p;
 }
 
-void Theme::install(QApplication &app)
+void Theme::install(QApplication &app, bool followDesktop)
 {
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    // Without a class name this also drops the platform's own fonts for menus,
+    // buttons and message boxes, so every widget takes the theme's.
     QApplication::setFont(body());
     apply(Appearance::light);
+    if (!followDesktop)
+        return;
     auto *desktop = new DesktopAppearance(&app);
     QObject::connect(desktop, &DesktopAppearance::appearanceChanged, &app,
                      [](Appearance appearance) { apply(appearance); });
@@ -256,8 +275,17 @@ DesktopAppearance::DesktopAppearance(QObject *parent) : QObject(parent)
         QMetaObject::invokeMethod(this, &DesktopAppearance::firstReadDone, Qt::QueuedConnection);
         return;
     }
-    bus.connect(portalService, portalPath, portalSettings, QStringLiteral("SettingChanged"), this,
-                SLOT(settingChanged(QString, QString, QDBusVariant)));
+    // Qt D-Bus matches a signal to a slot only through the meta-types of its
+    // arguments; QDBusVariant is not one until someone registers it.
+    qRegisterMetaType<QDBusVariant>();
+    if (!bus.connect(portalService, portalPath, portalSettings, QStringLiteral("SettingChanged"), this,
+                     SLOT(settingChanged(QString, QString, QDBusVariant)))) {
+        const QDBusError error = bus.lastError();
+        const QString text = QStringLiteral("Desktop appearance: changes of the colour scheme are not followed (%1)")
+                                 .arg(error.isValid() ? error.message() : QStringLiteral("no subscription"));
+        Diagnostics::log(text);
+        developmentLog(text);
+    }
     QDBusMessage read = QDBusMessage::createMethodCall(portalService, portalPath, portalSettings,
                                                        QStringLiteral("Read"));
     read << appearanceNamespace << colorSchemeKey;
@@ -267,7 +295,7 @@ DesktopAppearance::DesktopAppearance(QObject *parent) : QObject(parent)
         const QDBusPendingReply<QDBusVariant> reply = *call;
         // A change signalled while the read was under way is newer than its answer.
         if (!known_ && !reply.isError())
-            set(schemeAppearance(reply.value().variant()));
+            follow(QStringLiteral("read"), reply.value().variant());
         known_ = true;
         emit firstReadDone();
     });
@@ -279,7 +307,16 @@ void DesktopAppearance::settingChanged(const QString &nameSpace, const QString &
     if (nameSpace != appearanceNamespace || key != colorSchemeKey)
         return;
     known_ = true;
-    set(schemeAppearance(value.variant()));
+    follow(QStringLiteral("changed"), value.variant());
+}
+
+void DesktopAppearance::follow(const QString &how, const QVariant &value)
+{
+    const QVariant scheme = unwrapped(value);
+    const Appearance appearance = schemeAppearance(scheme);
+    developmentLog(QStringLiteral("desktop colour scheme %1: %2, %3")
+                       .arg(how, scheme.toString(), appearanceName(appearance)));
+    set(appearance);
 }
 
 void DesktopAppearance::set(Appearance appearance)

@@ -48,9 +48,10 @@ public:
     static Appearance appearanceOf(const QPalette &palette);
     static bool isDark(const QPalette &palette) { return appearanceOf(palette) == Appearance::dark; }
 
-    // Forces Fusion, installs the font and the light palette, and follows the
-    // desktop's colour scheme from then on.
-    static void install(QApplication &app);
+    // Forces Fusion, installs the font and the light palette, and (unless
+    // `followDesktop` is false) follows the desktop's colour scheme from then on.
+    // Called once, before the first window.
+    static void install(QApplication &app, bool followDesktop = true);
     // Makes `appearance` the application's.
     static void apply(Appearance appearance);
     // Gives one window its own appearance, or none to follow the application again.
@@ -75,8 +76,10 @@ public:
 
 // Follows the desktop's colour scheme through the settings portal on the session
 // bus: "color-scheme" of "org.freedesktop.appearance" is 1 for dark; anything
-// else, or no portal, is light. Reads once at construction and then follows the
-// portal's SettingChanged signal; never blocks.
+// else (0 no preference, 2 light), or no portal, is light. Reads once at
+// construction and then follows the portal's SettingChanged signal; never blocks.
+// A subscription that fails is written to the application log. Each value read or
+// signalled is traced (developmentLog).
 class DesktopAppearance final : public QObject {
     Q_OBJECT
 public:
@@ -93,6 +96,8 @@ private slots:
     void settingChanged(const QString &nameSpace, const QString &key, const QDBusVariant &value);
 
 private:
+    // `how` names the source ("read" or "changed") in the trace.
+    void follow(const QString &how, const QVariant &value);
     void set(Appearance appearance);
 
     Appearance appearance_ = Appearance::light;

@@ -1,6 +1,7 @@
 // The shared visual language: appearance from the desktop portal, palettes, the
 // font, symbols, shared widgets and surfaces.
 
+#include "fake_portal.h"
 #include "platform/alerts.h"
 #include "table.h"
 #include "views/symbols.h"
@@ -9,8 +10,6 @@
 
 #include <QAccessible>
 #include <QApplication>
-#include <QDBusConnection>
-#include <QDBusVariant>
 #include <QSignalSpy>
 #include <QStyle>
 #include <QTest>
@@ -20,42 +19,6 @@ using namespace cv;
 using namespace cv::test;
 
 namespace {
-
-// The desktop's settings portal on the private test bus, through a connection of its
-// own, answering "color-scheme" with `scheme`.
-class FakePortal : public QObject {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Settings")
-public:
-    uint scheme = 0;
-
-    bool start()
-    {
-        QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, name);
-        return bus.registerObject(QStringLiteral("/org/freedesktop/portal/desktop"), this,
-                                  QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals)
-            && bus.registerService(QStringLiteral("org.freedesktop.portal.Desktop"));
-    }
-    ~FakePortal() override { QDBusConnection::disconnectFromBus(name); }
-    void change(uint value)
-    {
-        emit SettingChanged(QStringLiteral("org.freedesktop.appearance"), QStringLiteral("color-scheme"),
-                            QDBusVariant(value));
-    }
-
-public slots:
-    // The portal wraps its answer in a second variant.
-    QDBusVariant Read(const QString &, const QString &)
-    {
-        return QDBusVariant(QVariant::fromValue(QDBusVariant(scheme)));
-    }
-
-signals:
-    void SettingChanged(const QString &nameSpace, const QString &key, const QDBusVariant &value);
-
-private:
-    const QString name = QStringLiteral("fake-portal");
-};
 
 int count(const QImage &image, const std::function<bool(QColor)> &match)
 {

@@ -1,0 +1,80 @@
+// The look of the real corvane: started under a desktop portal on a private session
+// bus, its demo window takes the theme in the desktop's colour scheme and follows
+// the scheme live. Seen in the picture its own capture run takes.
+
+#include "../views/table.h"
+#include "fake_portal.h"
+
+#include "views/theme.h"
+
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace cv;
+using namespace cv::test;
+
+class ShellAppearanceTest : public QObject {
+    Q_OBJECT
+private slots:
+    // The portal answers the first value and signals the rest while the application
+    // runs; the window is captured after the last one was followed.
+    void followsTheDesktop_data()
+    {
+        columns<QList<uint>, bool>("schemes", "dark");
+        QTest::newRow("no preference is light") << QList<uint>{0} << false;
+        QTest::newRow("prefer dark") << QList<uint>{1} << true;
+        QTest::newRow("prefer light after dark") << QList<uint>{1, 2} << false;
+        QTest::newRow("no preference after dark") << QList<uint>{1, 0} << false;
+        QTest::newRow("dark again") << QList<uint>{1, 2, 1} << true;
+    }
+    void followsTheDesktop()
+    {
+        auto [schemes, dark] = fetch<QList<uint>, bool>("schemes", "dark");
+        FakePortal portal;
+        portal.scheme = schemes.first();
+        QVERIFY(portal.start());
+        QTemporaryDir capture;
+        QProcess corvane;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("CV_MAC_CAPTURE_DIR"), capture.path());
+        environment.insert(QStringLiteral("CV_MAC_CAPTURE_PAUSE_MS"), QStringLiteral("1000"));
+        environment.insert(QStringLiteral("CV_MAC_QUIT_AFTER_CAPTURE"), QStringLiteral("1"));
+        environment.insert(QStringLiteral("CV_MAC_RUNTIME_DIR"), capture.filePath(QStringLiteral("run")));
+        corvane.setProcessEnvironment(environment);
+        corvane.start(QStringLiteral(CORVANE_PATH), {QStringLiteral("--demo"), QStringLiteral("main")});
+        QString trace;
+        const auto traced = [&](const QString &text) {
+            trace += QString::fromUtf8(corvane.readAllStandardError());
+            return trace.contains(text);
+        };
+
+        for (qsizetype i = 0; i < schemes.size(); ++i) {
+            if (i > 0)
+                portal.change(schemes[i]);
+            const QString followed = QStringLiteral("desktop colour scheme %1: %2,")
+                                         .arg(i == 0 ? QStringLiteral("read") : QStringLiteral("changed"))
+                                         .arg(schemes[i]);
+            QVERIFY2(QTest::qWaitFor([&] { return traced(followed); }, 3000), qPrintable(trace));
+        }
+        QVERIFY(QTest::qWaitFor([&] { return corvane.state() == QProcess::NotRunning; }, 10000));
+        traced({});
+        const QString last = QStringLiteral("desktop colour scheme %1: %2,")
+                                 .arg(schemes.size() > 1 ? QStringLiteral("changed") : QStringLiteral("read"))
+                                 .arg(schemes.last());
+        QVERIFY2(trace.lastIndexOf(last) < trace.indexOf(QStringLiteral("starting own-window capture for main")),
+                 qPrintable(trace));
+
+        // Below the last row of the form: the window's own background.
+        const QImage image(capture.filePath(QStringLiteral("main-window.png")));
+        QVERIFY2(!image.isNull(), qPrintable(trace));
+        const QColor background = image.pixelColor(2, image.height() - 3);
+        const QColor expected = Theme::colors(dark ? Appearance::dark : Appearance::light).windowBackground;
+        QCOMPARE(background.name(), expected.name());
+    }
+};
+
+QTEST_GUILESS_MAIN(ShellAppearanceTest)
+#include "tst_shell_appearance.moc"
