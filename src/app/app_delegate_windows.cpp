@@ -9,13 +9,13 @@
 #include "views/main_view.h"
 #include "views/peer_view.h"
 #include "views/window_height.h"
+#include "views/window_placement.h"
 
 #include <QApplication>
 #include <QEvent>
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QPainter>
-#include <QScreen>
 #include <QVBoxLayout>
 
 namespace cv {
@@ -63,10 +63,14 @@ protected:
     }
 };
 
-QRect availableScreen()
+// Gives `window` the client rectangle `client`, kept within its screen with room
+// for the window manager's frame; a window taller or wider than that is limited to
+// it. Positions are the client area's: the frame goes around it.
+void place(QWidget *window, QRect client)
 {
-    const QScreen *screen = QGuiApplication::primaryScreen();
-    return screen ? screen->availableGeometry() : QRect();
+    if (const std::optional<QRect> area = WindowPlacement::clientArea(window))
+        client = WindowPlacement::keptWithin(client, *area);
+    window->setGeometry(client);
 }
 
 } // namespace
@@ -123,7 +127,7 @@ void AppDelegate::showPeer(const QString &id)
     // Linux window managers always draw a title bar, so the title stays set; what
     // the title hides elsewhere is only the text drawn over the content.
     const int offset = int(peerWindows.size() & 7) * cascadeStep;
-    window->move(window->pos() + QPoint(offset, offset));
+    place(window, window->geometry().translated(offset, offset));
     peerWindows.insert(id, window);
     height->showAfterFitting(frontingAction(id));
 }
@@ -138,9 +142,12 @@ QMainWindow *AppDelegate::makeWindow(WindowKind kind, const QString &title, QWid
     window->setCentralWidget(content);
     // The minimum belongs to the content: the window's own adds the menu bar to it.
     content->setMinimumSize(kind == WindowKind::main ? mainMinimum : peerMinimum);
-    const QRect screen = availableScreen();
-    if (screen.isValid())
-        window->move(screen.center() - QPoint(size.width() / 2, size.height() / 2));
+    // Centred: the frame in the available area, as the client in what is left of it.
+    if (const std::optional<QRect> area = WindowPlacement::clientArea(window)) {
+        QRect client(QPoint(), size);
+        client.moveCenter(area->center());
+        place(window, client);
+    }
     // Linux has no shared menu bar: each window carries the one main menu.
     if (mainMenu)
         mainMenu->attach(window->menuBar());

@@ -1,5 +1,7 @@
 #include "views/window_height.h"
 
+#include "views/window_placement.h"
+
 #include <QCoreApplication>
 #include <QEasingCurve>
 #include <QEvent>
@@ -184,6 +186,9 @@ QRect WindowHeight::fittedGeometry(const QRect &current, int target, std::option
     next.setHeight(target); // keeps the top edge
     if (screen && next.bottom() > screen->bottom())
         next.moveBottom(screen->bottom());
+    // Never lifted past the top: the window's title bar stays on the screen.
+    if (screen && next.top() < screen->top())
+        next.moveTop(screen->top());
     return next;
 }
 
@@ -214,18 +219,21 @@ void WindowHeight::fit(qreal content, qreal container)
         waitingChrome_ = chrome;
     }
 
+    // The screens' areas less the window manager's frame, since heights and
+    // positions here are the client area's.
+    const QMargins frame = WindowPlacement::frameMargins(window);
+    const auto area = [&frame](const QScreen *screen) {
+        return screen ? std::optional(WindowPlacement::clientArea(screen->availableGeometry(), frame)) : std::nullopt;
+    };
     QScreen *own = window->screen();
-    QScreen *screen = own ? own : QGuiApplication::primaryScreen();
     const int height = target(chrome, content, minimum_, maximum_,
-                              screen ? std::optional(screen->availableGeometry()) : std::nullopt,
-                              unlimited());
+                              area(own ? own : QGuiApplication::primaryScreen()), unlimited());
     if (std::abs(height - current.height()) < 1) {
         QMetaObject::invokeMethod(this, [this] { showWhenSettled(); }, Qt::QueuedConnection);
         return;
     }
 
-    const QRect next = fittedGeometry(current, height,
-                                      own ? std::optional(own->availableGeometry()) : std::nullopt);
+    const QRect next = fittedGeometry(current, height, area(own));
     QPointer<QWidget> fitted = window;
     QMetaObject::invokeMethod(
         this,

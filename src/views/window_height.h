@@ -55,12 +55,15 @@ public:
     static bool unlimited();
     static void setUnlimited(bool unlimited);
 
-    // The arithmetic, as pure functions. `screen` is the available geometry of the
-    // window's screen (else the primary screen); none when there is no screen.
+    // The arithmetic, as pure functions. `screen` is where the window's client area
+    // may lie on its screen (else the primary screen): the available geometry less
+    // the window manager's frame (WindowPlacement::clientArea); none when there is
+    // no screen.
     static int target(qreal chrome, qreal content, qreal minimum, qreal maximum,
                       std::optional<QRect> screen, bool unlimited);
     // `current` with height `target`, its top edge kept; lifted so that its bottom
-    // edge rests on the bottom of `screen` when it would fall below it.
+    // edge rests on the bottom of `screen` when it would fall below it, but never
+    // above the top of `screen`.
     static QRect fittedGeometry(const QRect &current, int target, std::optional<QRect> screen);
 
     // How long a resize by the user keeps fitting off after its last step.

@@ -82,6 +82,7 @@ private slots:
         QCOMPARE(WindowHeight::fittedGeometry(QRect(100, 700, 400, 300), 500, low), QRect(100, 580, 400, 500));
         QCOMPARE(WindowHeight::fittedGeometry(QRect(100, 100, 400, 300), 500, low), QRect(100, 100, 400, 500));
         QCOMPARE(WindowHeight::fittedGeometry(QRect(100, 700, 400, 300), 500, Screen()), QRect(100, 700, 400, 500)); // grows down, lifted only on a screen
+        QCOMPARE(WindowHeight::fittedGeometry(QRect(100, 40, 400, 300), 1200, low), QRect(100, 30, 400, 1200)); // taller than the screen: the top stays on it
     }
 
     // The show-once rule: fits that can and cannot happen, repeated and dropped shows.
