@@ -9,6 +9,7 @@ cv_add_test(NAME shell_launch SOURCES tst_shell_launch.cpp delegate_fixture.h LI
 cv_add_test(NAME shell_appearance SOURCES tst_shell_appearance.cpp LIBS cv_views DBUS TIMEOUT 60)
 target_compile_definitions(test_shell_appearance PRIVATE CORVANE_PATH="$<TARGET_FILE:corvane>")
 add_dependencies(test_shell_appearance corvane)
+set_tests_properties(shell_appearance PROPERTIES REQUIRED_FILES "$<TARGET_FILE:corvane>")
 # One small screen each: 1024 × 600, and 1600 × 1200 at twice the scale.
 cv_add_test(NAME shell_screens SOURCES tst_shell_screens.cpp delegate_fixture.h LIBS cv_app TIMEOUT 60)
 add_test(NAME shell_screens_scaled COMMAND "${CV_RUN_TEST}" $<TARGET_FILE:test_shell_screens>)
