@@ -28,7 +28,12 @@ namespace {
 
 const QString evil = "<b>Evil</b> &amp; <i>Co</i> <img src=x>";
 
-QString shownBy(QLabel *label) { return asShown(label->text(), label->textFormat()); }
+// What a label shows, its wrapped lines taken as the one text they break.
+QString shownBy(QLabel *label)
+{
+    auto *wrapping = qobject_cast<TextLabel *>(label);
+    return asShown(wrapping ? wrapping->fullText() : label->text(), label->textFormat());
+}
 
 // Button texts, a symbol button by its tooltip, " (off)" after a disabled one.
 QString titles(const QList<QAbstractButton *> &buttons)
