@@ -379,16 +379,9 @@ PathLabel::PathLabel(QWidget *parent) : QLabel(parent)
 
 void PathLabel::setPath(const QString &path)
 {
-    // One line, whatever the path holds: a line feed in a folder's name is shown as
-    // a space, like a tab or a carriage return.
-    QString line = path;
-    for (QChar &c : line) {
-        if (c == QLatin1Char('\t') || c == QLatin1Char('\r') || c == QLatin1Char('\n'))
-            c = QLatin1Char(' ');
-    }
-    if (line == path_ && !text().isEmpty())
+    if (path == path_ && !text().isEmpty())
         return;
-    path_ = line;
+    path_ = path;
     updateGeometry();
     elide();
 }
@@ -417,6 +410,7 @@ void PathLabel::changeEvent(QEvent *event)
 void PathLabel::elide()
 {
     const QString elided = elidedPath(path_, fontMetrics(), contentsRect().width());
+    // One line, whatever the path holds: a line feed in a folder's name shows as a space.
     const QString shown = inAppDirection(elided);
     if (shown != text())
         setText(shown);
