@@ -5,6 +5,7 @@
 
 #include "app/main_menu.h"
 #include "devtools/development_host.h"
+#include "localization/localization.h"
 #include "service/service_host.h"
 #include "views/main_view.h"
 #include "views/peer_view.h"
@@ -34,11 +35,16 @@ constexpr qreal peerHeightMinimum = 460;
 constexpr qreal peerHeightMaximum = 920;
 constexpr int cascadeStep = 24;
 
-// A title shown as it is: Qt reads "[*]" as the place of the modified mark, and
-// "[*][*]" as one literal "[*]".
+// A title shown as it is, on one line and in its own direction: Qt reads "[*]" as the
+// place of the modified mark, and "[*][*]" as one literal "[*]"; a tab, carriage
+// return or line feed in a computer's name shows as a space.
 QString literalTitle(QString title)
 {
-    return title.replace(QLatin1String("[*]"), QLatin1String("[*][*]"));
+    for (QChar &c : title) {
+        if (c == QLatin1Char('\t') || c == QLatin1Char('\r') || c == QLatin1Char('\n'))
+            c = QLatin1Char(' ');
+    }
+    return Localization::isolated(title).replace(QLatin1String("[*]"), QLatin1String("[*][*]"));
 }
 
 // The computer window's background: without a compositor nothing shows through, so

@@ -91,10 +91,53 @@ std::optional<QMap<QString, QString>> matchParsed(const Template &t, const QStri
     return captures;
 }
 
+// A character that can change the order of the text around it: a right-to-left
+// letter or number, or a directional control (marks excepted).
+bool directional(char32_t c)
+{
+    switch (QChar::direction(c)) {
+    case QChar::DirR:
+    case QChar::DirAL:
+    case QChar::DirAN:
+    case QChar::DirLRE:
+    case QChar::DirLRO:
+    case QChar::DirRLE:
+    case QChar::DirRLO:
+    case QChar::DirPDF:
+    case QChar::DirLRI:
+    case QChar::DirRLI:
+    case QChar::DirFSI:
+    case QChar::DirPDI:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool holdsDirectional(QStringView text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        char32_t c = text[i].unicode();
+        if (c < 0x0590) // nothing before Hebrew reads right to left
+            continue;
+        if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            c = QChar::surrogateToUcs4(text[i], text[i + 1]);
+            ++i;
+        }
+        if (directional(c))
+            return true;
+    }
+    return false;
+}
+
+constexpr QChar firstStrongIsolate(0x2068);
+constexpr QChar popDirectionalIsolate(0x2069);
+
 // The chosen language and its catalog, split by the kind of entry so that every
 // lookup is one hash access.
 struct State {
     QString language;
+    bool rightToLeft = false;
     QHash<QString, QString> strings;
     // Plural entries whose values are all texts, by category.
     QHash<QString, QHash<QString, QString>> plurals;
@@ -107,6 +150,7 @@ std::unique_ptr<State> makeState(const QString &language, const QJsonObject &cat
 {
     auto state = std::make_unique<State>();
     state->language = language;
+    state->rightToLeft = QLocale(language).textDirection() == Qt::RightToLeft;
     for (auto it = catalog.constBegin(); it != catalog.constEnd(); ++it) {
         const QJsonValue value = it.value();
         if (value.isString()) {
@@ -344,6 +388,15 @@ QString Localization::format(const QString &text, const LValues &values)
 {
     if (values.isEmpty())
         return text;
+    // An inserted text keeps its own direction and leaves the sentence's alone. Only
+    // where something in it reads right to left can that change what is shown, so a
+    // sentence without any stays as it is written.
+    bool isolate = isolating();
+    for (auto it = values.constBegin(); !isolate && it != values.constEnd(); ++it) {
+        if (const QString *inserted = std::get_if<QString>(&it->value()))
+            isolate = holdsDirectional(*inserted);
+    }
+    isolate = isolate || holdsDirectional(text);
     QString out;
     out.reserve(text.size() + 16);
     const QStringView view(text);
@@ -378,10 +431,22 @@ QString Localization::format(const QString &text, const LValues &values)
             i = open + 1;
             continue;
         }
-        out += value->text();
+        if (isolate && std::holds_alternative<QString>(value->value()))
+            out += firstStrongIsolate + value->text() + popDirectionalIsolate;
+        else
+            out += value->text();
         i = close + 1;
     }
     return out;
+}
+
+bool Localization::isolating() { return state().rightToLeft; }
+
+QString Localization::isolated(const QString &text)
+{
+    if (text.isEmpty() || !(isolating() || holdsDirectional(text)))
+        return text;
+    return firstStrongIsolate + text + popDirectionalIsolate;
 }
 
 QString Localization::match(const QStringList &tags)
@@ -487,9 +552,15 @@ QString Localization::list(const QStringList &items)
     if (items.size() == 1)
         return items.first();
     const QString separator = text(QStringLiteral(", "));
+    // Each item keeps its own direction, not only the run of them.
+    QStringList shown = items;
+    if (isolating() || std::any_of(items.begin(), items.end(), [](const QString &item) { return holdsDirectional(item); })) {
+        for (QString &item : shown)
+            item = firstStrongIsolate + item + popDirectionalIsolate;
+    }
     return L(QStringLiteral("{items} and {last}"),
-             {{QStringLiteral("items"), items.mid(0, items.size() - 1).join(separator)},
-              {QStringLiteral("last"), items.last()}});
+             {{QStringLiteral("items"), shown.mid(0, shown.size() - 1).join(separator)},
+              {QStringLiteral("last"), shown.last()}});
 }
 
 QString Localization::speed(double bitsPerSecond)

@@ -59,8 +59,16 @@ public:
 
     // The catalog's string for `key`, else the key itself.
     static QString text(const QString &key);
-    // Fills "{name}" placeholders from `values`.
+    // Fills "{name}" placeholders from `values`. Where the sentence or a text put into
+    // it reads right to left (or the interface language does), every text put in is
+    // isolated (U+2068 ... U+2069), so it neither reorders the sentence around it nor
+    // takes its direction from it. The result is for the screen only: never send it,
+    // store it or look it up.
     static QString format(const QString &text, const LValues &values);
+    // `text` isolated the same way, for a name or path shown on its own.
+    static QString isolated(const QString &text);
+    // The interface language is written right to left: every inserted text is isolated.
+    static bool isolating();
     // Maps preferred language tags to a catalog language.
     static QString match(const QStringList &tags);
 

@@ -50,12 +50,6 @@ QString literal(QString text) { return text.replace(QLatin1Char('&'), QStringLit
 
 QColor separator(const QPalette &palette) { return Theme::colors(palette).separator; }
 
-// Plain text for a tooltip, which would otherwise read markup in it.
-QString escapedTooltip(const QString &text)
-{
-    return QStringLiteral("<p style='white-space:pre'>") + text.toHtmlEscaped() + QStringLiteral("</p>");
-}
-
 // A line 1 pixel high in the separator colour.
 QWidget *makeDivider(QWidget *parent)
 {
@@ -173,13 +167,10 @@ void ByteProgressBar::updateTimer()
 
 // ---- TwoLineTitle
 
-TwoLineTitle::TwoLineTitle(QWidget *parent) : QWidget(parent), label_(new QLabel(this))
+TwoLineTitle::TwoLineTitle(QWidget *parent) : QWidget(parent), label_(new TextLabel(QString(), this))
 {
-    label_->setTextFormat(Qt::PlainText);
-    label_->setWordWrap(true);
-    label_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    label_->setContextMenuPolicy(Qt::DefaultContextMenu);
-    label_->installEventFilter(this);
+    label_->setMaxLines(2);
+    label_->setSelectable(true);
     label_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     setFont(Theme::callout());
     QSizePolicy policy(QSizePolicy::Expanding, QSizePolicy::Preferred);
@@ -189,112 +180,39 @@ TwoLineTitle::TwoLineTitle(QWidget *parent) : QWidget(parent), label_(new QLabel
 
 void TwoLineTitle::setText(const QString &text)
 {
-    if (text == text_)
+    if (text == label_->fullText())
         return;
-    text_ = text;
-    cachedWidth_ = -1;
-    relayout();
+    label_->setText(text);
     updateGeometry();
 }
 
+QString TwoLineTitle::text() const { return label_->fullText(); }
+
 QString TwoLineTitle::shownText() const { return label_->text(); }
 
-bool TwoLineTitle::elided() const { return label_->text() != text_; }
+bool TwoLineTitle::elided() const { return label_->elided(); }
 
 QSize TwoLineTitle::sizeHint() const
 {
-    const int width = std::min(fontMetrics().horizontalAdvance(text_) + 2, 400);
+    const int width = std::min(fontMetrics().horizontalAdvance(text()) + 2, 400);
     return {width, heightForWidth(width)};
 }
 
 QSize TwoLineTitle::minimumSizeHint() const { return {40, fontMetrics().lineSpacing()}; }
 
-int TwoLineTitle::heightForWidth(int width) const
-{
-    // Asked for each row whenever the list is laid out: the text is laid out once per width.
-    if (width == cachedWidth_)
-        return cachedHeight_;
-    QTextLayout layout(text_, font());
-    layout.beginLayout();
-    int lines = 0;
-    while (lines < 2) {
-        QTextLine line = layout.createLine();
-        if (!line.isValid())
-            break;
-        line.setLineWidth(std::max(width, 1));
-        ++lines;
-    }
-    layout.endLayout();
-    cachedWidth_ = width;
-    cachedHeight_ = std::max(lines, 1) * fontMetrics().lineSpacing();
-    return cachedHeight_;
-}
+int TwoLineTitle::heightForWidth(int width) const { return label_->heightForWidth(width); }
 
 void TwoLineTitle::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
-    relayout();
+    label_->setGeometry(rect());
 }
 
 void TwoLineTitle::changeEvent(QEvent *event)
 {
     QWidget::changeEvent(event);
-    if (event->type() == QEvent::FontChange) {
-        cachedWidth_ = -1;
-        relayout();
-    }
-}
-
-void TwoLineTitle::relayout()
-{
-    const int width = std::max(this->width(), 1);
-    label_->setFont(font());
-    QString shown = text_;
-    QTextLayout layout(text_, font());
-    layout.beginLayout();
-    QTextLine first = layout.createLine();
-    if (first.isValid()) {
-        first.setLineWidth(width);
-        QTextLine second = layout.createLine();
-        if (second.isValid()) {
-            second.setLineWidth(width);
-            if (layout.createLine().isValid()) {
-                // A third line: the second one ends the title with "…".
-                const QString rest = text_.mid(second.textStart()).simplified();
-                shown = text_.left(first.textLength()).trimmed() + QLatin1Char('\n')
-                    + fontMetrics().elidedText(rest, Qt::ElideRight, width);
-            }
-        }
-    }
-    layout.endLayout();
-    label_->setText(shown);
-    label_->setGeometry(rect());
-}
-
-bool TwoLineTitle::eventFilter(QObject *watched, QEvent *event)
-{
-    if (watched == label_ && elided()) {
-        if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent *>(event)->matches(QKeySequence::Copy)) {
-            copy();
-            return true;
-        }
-        if (event->type() == QEvent::ContextMenu) {
-            // Shown without waiting: the row may go while the menu is open, and the
-            // menu with it.
-            auto *menu = new QMenu(this);
-            menu->setAttribute(Qt::WA_DeleteOnClose);
-            menu->addAction(literal(L(QStringLiteral("Copy"))), this, &TwoLineTitle::copy);
-            menu->popup(static_cast<QContextMenuEvent *>(event)->globalPos());
-            return true;
-        }
-    }
-    return QWidget::eventFilter(watched, event);
-}
-
-void TwoLineTitle::copy()
-{
-    // Part of a shortened title is not what anyone means to copy: give all of it.
-    QApplication::clipboard()->setText(text_);
+    if (event->type() == QEvent::FontChange)
+        label_->setFont(font());
 }
 
 // ---- ActivityRow
@@ -332,7 +250,7 @@ private:
 ActivityRow::ActivityRow(AppModel &model, QString peer, QWidget *parent)
     : QWidget(parent), model_(&model), peer_(std::move(peer)), icon_(new SymbolView(QString(), iconSize, this)),
       title_(new TwoLineTitle(this)),
-      bar_(new ByteProgressBar(this)), caption_(new QLabel(this)), problem_(new QLabel(this)),
+      bar_(new ByteProgressBar(this)), caption_(new QLabel(this)), problem_(new TextLabel(QString(), this)),
       buttonRow_(new QHBoxLayout)
 {
     setAttribute(Qt::WA_Hover);
@@ -352,12 +270,10 @@ ActivityRow::ActivityRow(AppModel &model, QString peer, QWidget *parent)
     caption_->setTextFormat(Qt::PlainText);
     caption_->setFont(Theme::caption());
     Theme::setTone(caption_, Tone::secondary);
-    problem_->setTextFormat(Qt::PlainText);
-    problem_->setWordWrap(true);
     problem_->setFont(Theme::callout());
     Theme::setTone(problem_, Tone::primary);
     Theme::setTone(title_, Tone::primary);
-    problem_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    problem_->setSelectable(true);
     bar_->setFixedHeight(barHeight);
     column->addWidget(title_);
     column->addWidget(bar_);
@@ -389,7 +305,7 @@ void ActivityRow::setItem(const Activity &item)
         icon_->setColor(Theme::toneColor(palette(), toneOf(tone_)));
     }
     title_->setText(item.title());
-    const QString tooltip = item.titleTooltip() ? escapedTooltip(*item.titleTooltip()) : QString();
+    const QString tooltip = item.titleTooltip() ? plainToolTip(*item.titleTooltip()) : QString();
     if (title_->toolTip() != tooltip)
         title_->setToolTip(tooltip);
 
@@ -448,7 +364,7 @@ void ActivityRow::setButtons(const QList<ActivityButtonState> &buttons)
         } else {
             widget = new QPushButton(literal(state.title), this);
         }
-        widget->setToolTip(state.tooltip);
+        widget->setToolTip(plainToolTip(state.tooltip));
         widget->setEnabled(state.enabled);
         connect(widget, &QAbstractButton::clicked, this, [this, which = state.button] {
             if (model_ && item_)
@@ -517,7 +433,7 @@ ActivityList::ActivityList(AppModel &model, QString peer, QWidget *parent)
     Theme::setTone(heading_, Tone::primary);
     heading_->setText(L(QStringLiteral("Transfers")));
     clear_->setText(literal(L(QStringLiteral("Clear"))));
-    clear_->setToolTip(L(QStringLiteral("Remove finished transfers from this list")));
+    clear_->setToolTip(plainToolTip(L(QStringLiteral("Remove finished transfers from this list"))));
     clear_->setFlat(true);
     clear_->setCursor(Qt::PointingHandCursor);
     clear_->hide();

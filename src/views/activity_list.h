@@ -1,6 +1,7 @@
 #pragma once
 
 #include "views/activity_logic.h"
+#include "views/widgets.h"
 
 #include <QHash>
 #include <QPointer>
@@ -58,7 +59,7 @@ public:
     explicit TwoLineTitle(QWidget *parent = nullptr);
 
     void setText(const QString &text);
-    QString text() const { return text_; }
+    QString text() const;
     // The text shown: the title, or its first two lines with "…".
     QString shownText() const;
     bool elided() const;
@@ -70,17 +71,10 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
-    bool eventFilter(QObject *watched, QEvent *event) override;
     void changeEvent(QEvent *event) override;
 
 private:
-    void relayout();
-    void copy();
-
-    QString text_;
-    QLabel *label_;
-    mutable int cachedWidth_ = -1; // heightForWidth's last answer
-    mutable int cachedHeight_ = 0;
+    TextLabel *label_;
 };
 
 // One sending or copy: icon, title, progress or result, the question a copy waits
@@ -101,7 +95,7 @@ public:
     TwoLineTitle *title() const { return title_; }
     ByteProgressBar *bar() const { return bar_; }
     QLabel *caption() const { return caption_; }
-    QLabel *problem() const { return problem_; }
+    TextLabel *problem() const { return problem_; }
     QList<QAbstractButton *> buttons() const;
 
 protected:
@@ -128,7 +122,7 @@ private:
     ByteProgressBar *bar_;
     QLabel *caption_;
     QWidget *captionLine_; // holds the caption
-    QLabel *problem_;
+    TextLabel *problem_;
     QHBoxLayout *buttonRow_;
     QList<QAbstractButton *> buttonWidgets_;
     QToolButton *remove_ = nullptr;

@@ -102,18 +102,14 @@ void BannerView::rebuild()
     auto *stack = new QVBoxLayout(column);
     stack->setContentsMargins(0, 0, 0, 0);
     stack->setSpacing(3);
-    title_ = new QLabel(shown_.title, column);
-    title_->setTextFormat(Qt::PlainText);
-    title_->setWordWrap(true);
+    title_ = new TextLabel(shown_.title, column);
     title_->setFont(shown_.titleHeadline ? Theme::headline() : shown_.titleCallout ? Theme::callout() : Theme::body());
     Theme::setTone(title_, shown_.titleSecondary ? Tone::secondary : Tone::primary);
     if (shown_.titleSelectable)
         title_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     stack->addWidget(title_);
     if (!shown_.detail.isEmpty()) {
-        detail_ = new QLabel(shown_.detail, column);
-        detail_->setTextFormat(Qt::PlainText);
-        detail_->setWordWrap(true);
+        detail_ = new TextLabel(shown_.detail, column);
         detail_->setFont(Theme::callout());
         Theme::setTone(detail_, Tone::secondary);
         stack->addWidget(detail_);

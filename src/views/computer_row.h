@@ -13,6 +13,8 @@ class QPushButton;
 
 namespace cv {
 
+class TextLabel;
+
 class AppModel;
 class ElidedLabel;
 class Spinner;
@@ -78,7 +80,7 @@ public:
 
 private:
     Spinner *spinner_;
-    QLabel *status_;
+    TextLabel *status_;
 };
 
 } // namespace cv

@@ -34,7 +34,9 @@ void setShown(QWidget *widget, bool shown)
 
 void setText(QLabel *label, const QString &text)
 {
-    if (label->text() != text)
+    if (auto *wrapping = qobject_cast<TextLabel *>(label))
+        wrapping->setText(text);
+    else if (label->text() != text)
         label->setText(text);
 }
 

@@ -128,22 +128,6 @@ private:
     QString text_;
 };
 
-// A wrapping label that asks for the width of its text on one line, so that
-// between stretches it wraps only when the row is too narrow for that.
-class OneLineFirstLabel final : public QLabel {
-public:
-    OneLineFirstLabel(const QString &text, QWidget *parent) : QLabel(text, parent)
-    {
-        setTextFormat(Qt::PlainText);
-        setWordWrap(true);
-    }
-    QSize sizeHint() const override
-    {
-        const int width = fontMetrics().horizontalAdvance(text()) + 2 * margin() + 2;
-        return {width, heightForWidth(width)};
-    }
-};
-
 QStringList activeIds(const QList<Activity> &items)
 {
     QStringList ids;
@@ -302,15 +286,13 @@ PeerView::PeerView(AppModel &model, QString id, QString initialName, WindowHeigh
     headerColumn->setSpacing(10);
     avatar_ = new PeerAvatar;
     more_ = new MoreButton;
-    more_->setToolTip(L(QStringLiteral("More")));
+    more_->setToolTip(plainToolTip(L(QStringLiteral("More"))));
     avatarRow_ = new AvatarRow(avatar_, more_, header);
     moreMenu_ = new QMenu(this);
     connect(more_, &QAbstractButton::clicked, this, &PeerView::openMoreMenu);
-    name_ = new QLabel(header);
-    name_->setTextFormat(Qt::PlainText);
+    name_ = new TextLabel(QString(), header);
     name_->setFont(Theme::semibold(Theme::title2()));
     name_->setAlignment(Qt::AlignHCenter);
-    name_->setWordWrap(true);
     name_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     statusRow_ = new QWidget(header);
     auto *statusLine = new QHBoxLayout(statusRow_);
@@ -337,7 +319,7 @@ PeerView::PeerView(AppModel &model, QString id, QString initialName, WindowHeigh
     auto *warningSymbol = new SymbolView(QStringLiteral("exclamationmark.triangle.fill"), 14, warning_);
     Theme::setTone(warningSymbol, Tone::orange);
     auto *warningText =
-        new OneLineFirstLabel(L(QStringLiteral("What you shared last time isn't available. Choose again.")), warning_);
+        new TextLabel(L(QStringLiteral("What you shared last time isn't available. Choose again.")), warning_);
     warningText->setFont(Theme::callout());
     Theme::setTone(warningText, Tone::orange);
     warningLine->addStretch(1);
@@ -476,8 +458,7 @@ void PeerView::refreshHeader()
     more_->setVisible(known);
     more_->setEnabled(!model.busy());
     const QString name = shownName();
-    if (name_->text() != name)
-        name_->setText(name);
+    name_->setText(name);
     const QString moreName = L(QStringLiteral("More actions for {name}"), {{QStringLiteral("name"), name}});
     if (more_->accessibleName() != moreName)
         more_->setAccessibleName(moreName);
@@ -504,8 +485,7 @@ void PeerView::refreshSharing()
     if (pending) {
         const QString note = L(QStringLiteral("Changes apply the next time {name} connects."),
                                {{QStringLiteral("name"), shownName()}});
-        if (pending_->text() != note)
-            pending_->setText(note);
+        pending_->setText(note);
     }
     pending_->setVisible(pending);
 }

@@ -3,6 +3,7 @@
 #include "service/records.h"
 #include "views/peer_menu.h"
 #include "views/sharing_choice.h"
+#include "views/widgets.h"
 
 #include <QAbstractButton>
 #include <QImage>
@@ -182,7 +183,7 @@ private:
     PeerAvatar *avatar_;
     MoreButton *more_;
     QMenu *moreMenu_;
-    QLabel *name_;
+    TextLabel *name_;
     QWidget *dot_;
     QLabel *link_;
     QWidget *statusRow_;
@@ -190,7 +191,7 @@ private:
     std::array<SharingTile *, 3> tiles_{};
     SelectionDetailView *detail_;
     SharingOptionsView *options_;
-    QLabel *pending_;
+    TextLabel *pending_;
     ActivityList *activity_;
     BannerView *banner_;
     QWidget *overlay_;

@@ -37,8 +37,22 @@ int wrappedHeight(const QFont &font, const QString &text, int width)
 {
     if (text.isEmpty())
         return 0;
-    return QFontMetrics(font).boundingRect(QRect(0, 0, std::max(width, 1), 100000),
-                                           Qt::AlignHCenter | Qt::TextWordWrap, text).height();
+    return int(wrappedLines(text, font, width).size()) * QFontMetrics(font).lineSpacing();
+}
+
+// `text` in centred lines from `top`, broken as wrappedHeight() counts them; returns the
+// height drawn.
+int drawWrapped(QPainter &painter, const QString &text, int left, int top, int width)
+{
+    if (text.isEmpty())
+        return 0;
+    const int step = painter.fontMetrics().lineSpacing();
+    int y = top;
+    for (const QString &line : wrappedLines(text, painter.font(), width)) {
+        painter.drawText(QRect(left, y, width, step), Qt::AlignHCenter, inAppDirection(line.trimmed()));
+        y += step;
+    }
+    return y - top;
 }
 
 // The tile for assistive tools: its title, the current-choice value and the hint.
@@ -153,8 +167,7 @@ public:
         box = new DriveCheckBox(this);
         symbol = new SymbolView(QStringLiteral("internaldrive"), detailSymbolSide, this);
         symbol->setFixedWidth(detailSymbolFrame);
-        name = new QLabel(this);
-        name->setTextFormat(Qt::PlainText);
+        name = new ElidedLabel(QString(), this);
         name->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
         row->addWidget(box);
         row->addWidget(symbol);
@@ -170,8 +183,7 @@ public:
         shown_ = true;
         divided_ = divided;
         symbol->setName(drive.external ? QStringLiteral("externaldrive") : QStringLiteral("internaldrive"));
-        if (name->text() != drive.name)
-            name->setText(drive.name);
+        name->setFullText(drive.name);
         box->setAccessibleName(drive.name);
         box->setChecked(drive.checked);
         update();
@@ -179,7 +191,7 @@ public:
 
     QCheckBox *box;
     SymbolView *symbol;
-    QLabel *name;
+    ElidedLabel *name;
 
 protected:
     void paintEvent(QPaintEvent *) override
@@ -244,7 +256,7 @@ void SharingTile::setState(const SharingTileState &state)
 void SharingTile::updateTooltip()
 {
     // The tile's own tooltip, else the one the window gives the receive tile.
-    const QString tip = state_.tooltip.isEmpty() ? state_.outerTooltip : state_.tooltip;
+    const QString tip = plainToolTip(state_.tooltip.isEmpty() ? state_.outerTooltip : state_.tooltip);
     if (toolTip() != tip)
         setToolTip(tip);
 }
@@ -289,15 +301,12 @@ void SharingTile::paintEvent(QPaintEvent *)
     symbol.moveLeft((width() - tileSymbolSide) / 2.0);
     Symbols::paint(painter, symbol, state_.symbol, c.accent);
     y += tileSymbolFrame + tileSpacing;
-    const int titleHeight = wrappedHeight(Theme::headline(), state_.title, inner);
     painter.setFont(Theme::headline());
     painter.setPen(c.primaryText);
-    painter.drawText(QRect(tilePadSides, y, inner, titleHeight), Qt::AlignHCenter | Qt::TextWordWrap, state_.title);
-    y += titleHeight + tileSpacing;
+    y += drawWrapped(painter, state_.title, tilePadSides, y, inner) + tileSpacing;
     painter.setFont(Theme::callout());
     painter.setPen(c.secondaryText);
-    painter.drawText(QRect(tilePadSides, y, inner, wrappedHeight(Theme::callout(), state_.description, inner)),
-                     Qt::AlignHCenter | Qt::TextWordWrap, state_.description);
+    drawWrapped(painter, state_.description, tilePadSides, y, inner);
     painter.restore();
     material_->paintFront(painter, area);
     painter.restore();
@@ -400,10 +409,12 @@ void PathLabel::changeEvent(QEvent *event)
 
 void PathLabel::elide()
 {
-    const QString shown = elidedPath(path_, fontMetrics(), contentsRect().width());
+    const QString elided = elidedPath(path_, fontMetrics(), contentsRect().width());
+    // One line, whatever the path holds: a line feed in a folder's name shows as a space.
+    const QString shown = inAppDirection(elided);
     if (shown != text())
         setText(shown);
-    const QString tip = shown != path_ ? Qt::convertFromPlainText(path_) : QString();
+    const QString tip = elided != path_ ? plainToolTip(path_) : QString();
     if (tip != toolTip())
         setToolTip(tip);
 }
@@ -531,12 +542,11 @@ OptionRow::OptionRow(QWidget *parent) : QWidget(parent)
 
 void OptionRow::setState(const OptionRowState &state, bool on)
 {
-    if (title_->text() != state.title) {
+    if (title_->fullText() != state.title) {
         title_->setText(state.title);
         switch_->setAccessibleName(state.title);
     }
-    if (detail_->text() != state.detail)
-        detail_->setText(state.detail);
+    detail_->setText(state.detail);
     setEnabled(state.enabled);
     if (switch_->isChecked() != on)
         switch_->setChecked(on);

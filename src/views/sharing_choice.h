@@ -7,6 +7,7 @@
 
 #include "views/sharing_logic.h"
 #include "views/surfaces.h"
+#include "views/widgets.h"
 
 #include <QAbstractButton>
 #include <QHash>
@@ -127,15 +128,15 @@ public:
     explicit OptionRow(QWidget *parent = nullptr);
     void setState(const OptionRowState &state, bool on);
     Switch *toggle() const { return switch_; }
-    QLabel *detailLabel() const { return detail_; }
+    TextLabel *detailLabel() const { return detail_; }
 
 signals:
     // The user flipped the switch.
     void toggled(bool on);
 
 private:
-    QLabel *title_;
-    QLabel *detail_;
+    TextLabel *title_;
+    TextLabel *detail_;
     Switch *switch_;
 };
 

@@ -1,12 +1,17 @@
 #include "views/widgets.h"
 
+#include "localization/localization.h"
 #include "platform/workspace.h"
 #include "views/theme.h"
 
+#include <QApplication>
+#include <QClipboard>
 #include <QEasingCurve>
 #include <QFocusEvent>
 #include <QHBoxLayout>
 #include <QHash>
+#include <QKeyEvent>
+#include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
@@ -14,6 +19,8 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTextLayout>
+#include <QToolTip>
 #include <QScrollArea>
 #include <QSet>
 #include <QTimer>
@@ -218,11 +225,201 @@ void ElidedLabel::changeEvent(QEvent *event)
 void ElidedLabel::elide()
 {
     const int width = contentsRect().width() - 2 * margin();
-    const QString shown = fontMetrics().elidedText(full_, Qt::ElideRight, std::max(width, 0));
+    const QString elided = fontMetrics().elidedText(full_, Qt::ElideRight, std::max(width, 0));
+    const QString shown = inAppDirection(elided);
     if (text() != shown)
         QLabel::setText(shown);
     // The full text is the service's or the other computer's: shown as plain text.
-    setToolTip(shown != full_ ? Qt::convertFromPlainText(full_) : QString());
+    const QString tip = elided != full_ ? plainToolTip(full_) : QString();
+    if (toolTip() != tip)
+        setToolTip(tip);
+}
+
+// ---- TextLabel
+
+namespace {
+
+constexpr QChar leftToRightMark(0x200E);
+constexpr QChar rightToLeftMark(0x200F);
+
+bool rightToLeftApp() { return QGuiApplication::layoutDirection() == Qt::RightToLeft; }
+
+} // namespace
+
+QStringList wrappedLines(const QString &text, const QFont &font, int width)
+{
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    option.setTextDirection(QGuiApplication::layoutDirection());
+    QStringList lines;
+    for (const QString &paragraph : text.split(QLatin1Char('\n'))) {
+        QTextLayout layout(paragraph, font);
+        layout.setTextOption(option);
+        layout.beginLayout();
+        int count = 0;
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(std::max(width, 1));
+            lines << paragraph.mid(line.textStart(), line.textLength());
+            ++count;
+        }
+        layout.endLayout();
+        if (count == 0)
+            lines << QString();
+    }
+    return lines;
+}
+
+QString inAppDirection(QString line)
+{
+    for (QChar &c : line) {
+        if (c == QLatin1Char('\t') || c == QLatin1Char('\r') || c == QLatin1Char('\n'))
+            c = QLatin1Char(' ');
+    }
+    // A line without letters of either direction takes the application's anyway.
+    bool strong = false;
+    for (QChar c : std::as_const(line)) {
+        const QChar::Direction d = c.direction();
+        if (d == QChar::DirL || d == QChar::DirR || d == QChar::DirAL) {
+            strong = true;
+            break;
+        }
+    }
+    if (strong && line.isRightToLeft() != rightToLeftApp())
+        line.prepend(rightToLeftApp() ? rightToLeftMark : leftToRightMark);
+    return line;
+}
+
+TextLabel::TextLabel(const QString &text, QWidget *parent) : QLabel(parent)
+{
+    setTextFormat(Qt::PlainText);
+    // The label breaks the lines itself; QLabel would let a long word run past its edge.
+    QLabel::setWordWrap(false);
+    QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    policy.setHeightForWidth(true);
+    setSizePolicy(policy);
+    setText(text);
+}
+
+void TextLabel::setText(const QString &text)
+{
+    if (text == full_ && !(text.isEmpty() && !QLabel::text().isEmpty()))
+        return;
+    full_ = text;
+    setAccessibleName(full_);
+    cachedWidth_ = -1;
+    relayout();
+    updateGeometry();
+}
+
+void TextLabel::setSelectable(bool selectable)
+{
+    setTextInteractionFlags(selectable ? Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard
+                                       : Qt::NoTextInteraction);
+}
+
+void TextLabel::setMaxLines(int lines)
+{
+    maxLines_ = lines;
+    cachedWidth_ = -1;
+    relayout();
+    updateGeometry();
+}
+
+QSize TextLabel::sizeHint() const
+{
+    // The whole text on one line, up to about 80 characters; wider it wraps.
+    int width = 0;
+    for (const QString &line : full_.split(QLatin1Char('\n')))
+        width = std::max(width, fontMetrics().horizontalAdvance(line));
+    width = std::min(width + 2, 80 * fontMetrics().averageCharWidth()) + 2 * margin();
+    return {width, heightForWidth(width)};
+}
+
+QSize TextLabel::minimumSizeHint() const
+{
+    // A few characters wide: anything longer wraps or breaks.
+    const int width = std::min(sizeHint().width(), 8 * fontMetrics().averageCharWidth() + 2 * margin());
+    return {width, fontMetrics().lineSpacing() + 2 * margin()};
+}
+
+int TextLabel::heightForWidth(int width) const
+{
+    if (width == cachedWidth_)
+        return cachedHeight_;
+    qsizetype lines = wrappedLines(full_, font(), width - 2 * margin()).size();
+    if (maxLines_ > 0)
+        lines = std::min<qsizetype>(lines, maxLines_);
+    cachedWidth_ = width;
+    cachedHeight_ = int(std::max<qsizetype>(lines, 1)) * fontMetrics().lineSpacing() + 2 * margin();
+    return cachedHeight_;
+}
+
+void TextLabel::resizeEvent(QResizeEvent *event)
+{
+    QLabel::resizeEvent(event);
+    relayout();
+}
+
+void TextLabel::changeEvent(QEvent *event)
+{
+    QLabel::changeEvent(event);
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::LayoutDirectionChange) {
+        cachedWidth_ = -1;
+        relayout();
+        updateGeometry();
+    }
+}
+
+void TextLabel::relayout()
+{
+    const int width = std::max(contentsRect().width() - 2 * margin(), 1);
+    QStringList lines = wrappedLines(full_, font(), width);
+    elided_ = maxLines_ > 0 && lines.size() > maxLines_;
+    if (elided_) {
+        // The last line that shows ends the text with "…".
+        const QString rest = lines.mid(maxLines_ - 1).join(QString()).simplified();
+        lines = lines.mid(0, maxLines_ - 1);
+        lines << fontMetrics().elidedText(rest, Qt::ElideRight, width);
+    }
+    for (QString &line : lines) {
+        while (!line.isEmpty() && line.back().isSpace())
+            line.chop(1);
+        line = inAppDirection(line);
+    }
+    const QString shown = lines.join(QLatin1Char('\n'));
+    if (QLabel::text() != shown)
+        QLabel::setText(shown);
+}
+
+void TextLabel::keyPressEvent(QKeyEvent *event)
+{
+    if (event->matches(QKeySequence::Copy) && textInteractionFlags() != Qt::NoTextInteraction
+        && QLabel::text() != full_) {
+        copy();
+        return;
+    }
+    QLabel::keyPressEvent(event);
+}
+
+void TextLabel::contextMenuEvent(QContextMenuEvent *event)
+{
+    if (textInteractionFlags() == Qt::NoTextInteraction || QLabel::text() == full_) {
+        QLabel::contextMenuEvent(event);
+        return;
+    }
+    // Shown without waiting: the label may go while the menu is open, and the menu with it.
+    auto *menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    QString copy = L(QStringLiteral("Copy"));
+    menu->addAction(copy.replace(QLatin1Char('&'), QStringLiteral("&&")), this, &TextLabel::copy);
+    menu->popup(event->globalPos());
+}
+
+void TextLabel::copy()
+{
+    // The lines as shown hold breaks and marks of their own, and a shortened text is
+    // not what anyone means to copy: give the text itself.
+    QApplication::clipboard()->setText(full_);
 }
 
 // ---- FormSection
@@ -607,16 +804,22 @@ bool focusNextStop(QWidget *root, bool next)
 
 QString plainToolTip(const QString &text)
 {
+    if (text.isEmpty())
+        return {};
     // A tooltip that looks like markup is read as markup; this one is markup that
-    // shows the text as it is, wrapping like any long tooltip.
-    return text.isEmpty() ? QString() : Qt::convertFromPlainText(text, Qt::WhiteSpaceNormal);
+    // shows the text as it is. Its lines are broken here, at one width for every
+    // tooltip, and kept as they are: Qt would shape a wrapping tooltip to its own
+    // proportions, or not wrap a plain one at all.
+    QStringList lines = wrappedLines(text, QToolTip::font(), toolTipWidth);
+    for (QString &line : lines)
+        line = line.toHtmlEscaped();
+    return QStringLiteral("<p dir='%1' style='white-space:pre'>%2</p>")
+        .arg(rightToLeftApp() ? QStringLiteral("rtl") : QStringLiteral("ltr"), lines.join(QStringLiteral("<br>")));
 }
 
-QLabel *textLabel(const QString &text, const QFont &font, Tone tone)
+TextLabel *textLabel(const QString &text, const QFont &font, Tone tone)
 {
-    auto *label = new QLabel(text);
-    label->setTextFormat(Qt::PlainText);
-    label->setWordWrap(true);
+    auto *label = new TextLabel(text);
     label->setFont(font);
     if (tone != Tone::primary)
         Theme::setTone(label, tone);

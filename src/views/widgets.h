@@ -82,6 +82,54 @@ private:
     QString full_;
 };
 
+// A wrapping label of plain text that never makes its window wider: its lines break
+// between words, and inside a word only where the word alone is wider than the
+// label. The lines follow the application's direction and alignment, whatever the
+// direction of the text's first letter. With `maxLines`, the last line ends in "…".
+// text() is what is shown; fullText() the text given, which is also what Copy takes.
+class TextLabel : public QLabel {
+    Q_OBJECT
+public:
+    explicit TextLabel(const QString &text = QString(), QWidget *parent = nullptr);
+
+    // Hides QLabel::setText: call it on a TextLabel.
+    void setText(const QString &text);
+    const QString &fullText() const { return full_; }
+    void setSelectable(bool selectable);
+    void setMaxLines(int lines);
+    // Shortened to fit its lines.
+    bool elided() const { return elided_; }
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+    int heightForWidth(int width) const override;
+    bool hasHeightForWidth() const override { return true; }
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+
+private:
+    void relayout();
+    void copy();
+    QString full_;
+    int maxLines_ = 0;
+    bool elided_ = false;
+    mutable int cachedWidth_ = -1;
+    mutable int cachedHeight_ = 0;
+};
+
+// The lines `text` takes at `width` pixels in `font`, broken between words and, only
+// where one word is wider than the line, inside it; a line feed always breaks. Each
+// line keeps its trailing spaces, so the lines joined give the text back.
+QStringList wrappedLines(const QString &text, const QFont &font, int width);
+// `line` with a mark of the application's direction before it when its own first
+// letter reads the other way, so that it is laid out and aligned as the application
+// is. Tab, carriage return and line feed are shown as spaces.
+QString inAppDirection(QString line);
+
 // A section of a grouped form: an optional header, the rows on one rounded block
 // with separators between them, and an optional footer.
 class FormSection final : public QWidget {
@@ -165,11 +213,15 @@ QList<QWidget *> tabStops(QWidget *root);
 // were made in. False when there is no stop.
 bool focusNextStop(QWidget *root, bool next);
 
-// A plain-text tooltip: the text shown as it is, never read as markup.
+// The width every tooltip wraps at.
+constexpr int toolTipWidth = 360;
+// A tooltip of plain text: shown as it is, never read as markup, in lines that wrap
+// at `toolTipWidth` (see wrappedLines) and follow the application's direction. Every
+// tooltip goes through it.
 QString plainToolTip(const QString &text);
 
 // A wrapping plain-text label in `font` and `tone`.
-QLabel *textLabel(const QString &text, const QFont &font, Tone tone = Tone::primary);
+TextLabel *textLabel(const QString &text, const QFont &font, Tone tone = Tone::primary);
 
 // The 7-pixel status dot of a computer: green while it is connected, else the
 // secondary colour at half strength. With `glow`, a green glow around it while

@@ -100,6 +100,7 @@ private slots:
         QTest::newRow("main") << Id() << "Corvane" << QSize(520, 280);
         QTest::newRow("placeholder in the name") << Id("p2") << "A [*] B [*][*]" << QSize(600, 420);
         QTest::newRow("named like the application") << Id("p2") << "Corvane" << QSize(600, 420);
+        QTest::newRow("tab, return and line feed in the name") << Id("p2") << "A\tB\r\nC" << QSize(600, 420);
     }
     void titlesAndLooks()
     {
@@ -108,7 +109,7 @@ private slots:
         f.delegate->configureMenus();
         f.connect({wire::peer(QStringLiteral("p1"), QStringLiteral("Other")), wire::peer(QStringLiteral("p2"), name)});
         QMainWindow *window = f.shown(id);
-        QCOMPARE(window->windowHandle()->title(), name);
+        QCOMPARE(window->windowHandle()->title(), QString(name).replace(QRegularExpression("[\t\r\n]"), " "));
         // Shrunk as far as it goes, the content keeps its minimum under the menu bar.
         QVERIFY(window->menuBar()->height() > 0);
         window->resize(1, 1);

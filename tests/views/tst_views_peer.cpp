@@ -16,7 +16,10 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
+#include <QToolTip>
 
 using namespace cv;
 using namespace cv::test;
@@ -28,7 +31,12 @@ namespace {
 
 const QString evil = "<b>Evil</b> &amp; <i>Co</i> <img src=x>";
 
-QString shownBy(QLabel *label) { return asShown(label->text(), label->textFormat()); }
+// What a label shows, its wrapped lines taken as the one text they break.
+QString shownBy(QLabel *label)
+{
+    auto *wrapping = qobject_cast<TextLabel *>(label);
+    return asShown(wrapping ? wrapping->fullText() : label->text(), label->textFormat());
+}
 
 // Button texts, a symbol button by its tooltip, " (off)" after a disabled one.
 QString titles(const QList<QAbstractButton *> &buttons)
@@ -192,6 +200,68 @@ private slots:
         install(f.model(), demo("empty", {}, {}, rememberedA(evil)));
         view.refresh();
         QVERIFY2(shownBy(view.pendingNote()).contains(evil), qPrintable(shownBy(view.pendingNote())));
+    }
+
+    // Texts of any length, with line breaks or read right to left, at the window's
+    // narrowest: nothing is wider than the window, the path stays on one line, every
+    // tooltip wraps at the one width, and an inserted name keeps its own direction
+    // while the sentence and the labels keep the application's.
+    void textsFit_data()
+    {
+        columns<QJsonObject>("status");
+        const QString file = "/Volumes/Projects/IMG_20240101_123456_HDR_panorama_final_version_2_edited_copy.jpg";
+        QJsonObject problem = demo("folder");
+        const QByteArray copy = copyJson("c", "copying", R"("problem":{"path":")" + file.toUtf8() + R"x(","reason":"Permission denied (os error 13)"})x", A.toLatin1().constData());
+        problem["copies"] = QJsonArray{QJsonDocument::fromJson(copy).object()};
+        QTest::newRow("long file name in a copy's problem") << problem;
+        QTest::newRow("300-character name") << demo("copying", {{"name", QString("Studio").repeated(50)}});
+        QTest::newRow("line feed in the folder's path") << demo("folder", {{"sharing", share::folder(QDir::homePath() + "/Pro\njects")}});
+        QTest::newRow("right-to-left name, override inside") << demo("empty", {}, {}, rememberedA(QString::fromUtf8("שלום \u202Eabc")));
+    }
+    void textsFit()
+    {
+        auto [status] = fetch<QJsonObject>("status");
+        ModelFixture f;
+        install(f.model(), status);
+        PeerView view(f.model(), A, "Initial", nullptr);
+        view.resize(view.minimumSizeHint().width(), 460);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QCOMPARE(view.width(), 600);
+        auto *area = view.findChild<QScrollArea *>();
+        QTRY_COMPARE(area->widget()->width(), area->viewport()->width());
+        QCOMPARE(area->horizontalScrollBar()->maximum(), 0);
+        for (QWidget *w : view.findChildren<QWidget *>()) {
+            if (!w->isVisible() || w->inherits("QScrollBar"))
+                continue;
+            const QRect at(w->mapTo(area->viewport()->isAncestorOf(w) ? area->viewport() : &view, QPoint(0, 0)), w->size());
+            QVERIFY2(at.left() >= 0 && at.right() < (area->viewport()->isAncestorOf(w) ? area->viewport()->width() : view.width()),
+                     qPrintable(QString("%1 %2..%3").arg(w->metaObject()->className()).arg(at.left()).arg(at.right())));
+            if (w->toolTip().isEmpty())
+                continue;
+            QToolTip::showText(w->mapToGlobal(QPoint(2, 2)), w->toolTip(), w);
+            QWidget *tip = nullptr;
+            for (QWidget *top : QApplication::topLevelWidgets())
+                tip = top->objectName() == "qtooltip_label" && top->isVisible() ? top : tip;
+            QVERIFY(tip);
+            // Wrapped, it takes the whole width before a line breaks.
+            const int lines = tip->height() / tip->fontMetrics().lineSpacing();
+            QVERIFY2(tip->width() <= toolTipWidth + 12 && (lines == 1 || tip->width() >= toolTipWidth - 80),
+                     qPrintable(QString("%1: %2 wide, %3 lines").arg(asShown(w->toolTip())).arg(tip->width()).arg(lines)));
+            QToolTip::hideText();
+        }
+        // The folder's path on one line.
+        PathLabel *path = view.detail()->folderPath();
+        if (path->isVisible())
+            QVERIFY(!path->text().contains('\n') && path->height() <= path->fontMetrics().height() + 2);
+        // A name read right to left stays a part of the sentence it is put in.
+        const QString name = QString::fromUtf8("שלום \u202Eabc");
+        if (status["remembered_computers"].toArray().first()["name"] == name) {
+            auto *title = qobject_cast<TextLabel *>(view.banner()->titleLabel());
+            QCOMPARE(title->fullText(), QChar(0x2068) + name + QChar(0x2069) + " isn't connected.");
+            for (QLabel *label : QList<QLabel *>{title, view.nameLabel(), view.pendingNote()})
+                QVERIFY2(!label->text().isRightToLeft(), qPrintable(label->text()));
+        }
     }
 
     // Tab walks the window in screen order, wrapping, never stopping at the scroll

@@ -83,7 +83,8 @@ inline QString asShown(const QString &text, Qt::TextFormat format = Qt::AutoText
         return text;
     QTextDocument document;
     format == Qt::MarkdownText ? document.setMarkdown(text) : document.setHtml(text);
-    return document.toRawText();
+    // A tooltip's lines keep their spaces: joined, they give the text back.
+    return document.toRawText().remove(QChar::LineSeparator);
 }
 
 // Presses Tab `presses` times: the names assistive tools read for each widget it
