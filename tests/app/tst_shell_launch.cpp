@@ -5,11 +5,17 @@
 #include "delegate_fixture.h"
 #include "fake_status_item.h"
 
+#include "fake_systemd.h"
+
 #include "app/launch_options.h"
 #include "app/status_menu.h"
 #include "devtools/demo.h"
+#include "platform/login_items.h"
+#include "platform/systemd_user.h"
+#include "platform/user_defaults.h"
 
 #include <QAbstractButton>
+#include <QDBusConnection>
 #include <QMenu>
 
 using namespace cv;
@@ -88,8 +94,9 @@ private slots:
     }
 
     // On an installed copy whose service runs from sign-in, every control of a demo
-    // window (and every item of a menu it opens) acts on the demo or does nothing:
-    // no request, nothing registered or unregistered, no service started.
+    // window (and every item of a menu it opens) acts on the demo or does nothing: no
+    // request, no service started, the user's settings file as it was, and not one
+    // call to the per-user service manager.
     void demoControlsReachNothing_data()
     {
         QTest::addColumn<QString>("state");
@@ -100,9 +107,27 @@ private slots:
     {
         QFETCH(QString, state);
         InstalledApp installed;
-        DelegateFixture f([&installed](ModelFixture &m) {
-            m.bundle = installed.bundle();
-            m.loginItems.agentItem->setStatus(LoginItemStatus::enabled);
+        const AppBundle bundle = installed.bundle();
+        const QString unit = InstalledApp::agentInfo().value("CVServiceAgentPlist");
+        QVERIFY(writeFile(*bundle.resourcesFolder() + "/systemd/" + unit, "[Service]\n"));
+        FakeSystemdManager systemd;
+        QVERIFY(systemd.start());
+        systemd.setUnitFileState(unit, "enabled");
+        SystemdUserManager manager(QDBusConnection::sessionBus());
+        SystemdLoginItemService loginItems(bundle, manager);
+        const QTemporaryDir config;
+        const QString settingsFile = config.filePath("Corvane.conf");
+        auto settings = std::make_shared<SettingsUserDefaults>(settingsFile);
+        settings->setBool("showInMenuBar", false);
+        settings->setBool("notifyConnections", true);
+        settings->setString("lastReceiveFolder", config.path());
+        const QByteArray stored = readFile(settingsFile);
+        QVERIFY(!stored.isEmpty());
+
+        DelegateFixture f([&](ModelFixture &m) {
+            m.bundle = bundle;
+            m.userDefaults = settings;
+            m.host = std::make_shared<ServiceHost>(ServiceHost::Platform{&m.launcher, &loginItems, &m.launchctl, &m.bundle, &m.clock});
         });
         launch(f, {"--demo", state});
         QMainWindow *window = Demo::isMainWindow(state) ? f.delegate->mainWindow.data()
@@ -122,11 +147,11 @@ private slots:
                 }
             }
         }
+        f.delegate->applicationDidBecomeActive();
         QTest::qWait(50);
+        QCoro::waitFor(manager.answered());
         QVERIFY(clicked > 2);
         QCOMPARE(f.model.client->requests, QList<QByteArray>());
-        QCOMPARE(f.model.loginItems.agentItem->registerCalls + f.model.loginItems.agentItem->unregisterCalls
-                     + f.model.loginItems.appItem->registerCalls + f.model.loginItems.appItem->unregisterCalls, 0);
         QVERIFY(f.model.launchctl.calls.isEmpty() && f.model.launcher.launches.isEmpty());
         QCOMPARE(computers(*f.appModel().status()), computers(Demo::status(state)));
         // No polling, and quitting never reaches the service.
@@ -134,6 +159,8 @@ private slots:
         f.delegate->requestQuit();
         QTRY_COMPARE(f.exits, QList<int>{0});
         QCOMPARE(f.model.client->requests, QList<QByteArray>());
+        QCOMPARE(readFile(settingsFile), stored);
+        QCOMPARE(systemd.received(), QStringList());
     }
 };
 
