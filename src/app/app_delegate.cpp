@@ -72,6 +72,11 @@ void AppDelegate::applicationDidFinishLaunching(const QStringList &arguments)
         return;
     }
 
+    // A demo shows made-up states: what the user clicks there stays in the demo, and
+    // nothing asks the system about the real service.
+    if (developmentLaunch(arguments))
+        model->beginDemo();
+
     const bool background = arguments.contains(QStringLiteral("--background"))
         || AppLaunchIntent::isLoginItemLaunch(AppLaunchIntent::currentEvent());
     if (const std::optional<quint64> since = eventsSince(arguments))

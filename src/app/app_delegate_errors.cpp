@@ -66,8 +66,8 @@ void AppDelegate::showPendingError()
     QPushButton *privacyButton = nullptr;
     if (privacy) {
         informative += QStringLiteral("\n\n")
-            + L(QStringLiteral("macOS is blocking Corvane from this folder and won't ask again. Turn on the folder for "
-                               "Corvane in System Settings → Privacy & Security → Files & Folders, then try again."));
+            + L(QStringLiteral("Corvane isn’t allowed to read this folder. Make the folder readable to your user (in "
+                               "the file manager’s permissions or with chmod), then try again."));
         if (model->canOpenPrivacySettings())
             privacyButton = box->addButton(literalButtonTitle(L(QStringLiteral("Open Privacy Settings"))),
                                            QMessageBox::AcceptRole);

@@ -363,7 +363,7 @@ QCoro::Task<> InstallLocation::fail(QString reason, std::function<void()> finish
     alert.message = L("Couldn’t move Corvane to Applications");
     alert.informative = L("{sentence} {note}",
                           {{"sentence", reason},
-                           {"note", L("Drag Corvane to the Applications folder in Finder, then open it from there.")}});
+                           {"note", L("Drag Corvane to the Applications folder in the file manager, then open it from there.")}});
     alert.buttons = {L("Quit")};
     QCoro::Task<int> answer = alertsOf(platform).run(std::move(alert));
     co_await std::move(answer);

@@ -40,4 +40,9 @@ std::optional<quint64> eventsSince(const QStringList &arguments)
     return unsignedDecimal(arguments.at(at + 1));
 }
 
+bool developmentLaunch(const QStringList &arguments)
+{
+    return arguments.contains(QStringLiteral("--demo")) || arguments.contains(QStringLiteral("--render"));
+}
+
 } // namespace cv

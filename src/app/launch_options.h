@@ -12,4 +12,8 @@ namespace cv {
 // unparsable value gives none; a later "--events-since" is not looked at.
 std::optional<quint64> eventsSince(const QStringList &arguments);
 
+// "--demo" or "--render" is among the process arguments: a development mode, which
+// never touches the service.
+bool developmentLaunch(const QStringList &arguments);
+
 } // namespace cv

@@ -54,14 +54,19 @@ AppModel::AppModel(Collaborators collaborators, QObject *parent)
 
     // Fields in declaration order. Reading the settings writes nothing back and asks
     // for nothing; no observer runs during construction.
-    showInMenuBar_ = defaults_->boolValue(showInMenuBarKey);
-    notifyConnections_ = defaults_->isBool(notifyConnectionsKey) ? defaults_->boolValue(notifyConnectionsKey) : true;
-    notifyFiles_ = defaults_->isBool(notifyFilesKey) ? defaults_->boolValue(notifyFilesKey) : true;
+    readSettings();
     linkChecked_ = distantPast();
     host_ = collaborators.host ? std::move(collaborators.host) : std::make_shared<ServiceHost>();
     client_ = collaborators.client ? std::move(collaborators.client) : std::make_shared<ServiceClient>();
     cableChecked_ = distantPast();
     drivesCache_ = {distantPast(), {}};
+}
+
+void AppModel::readSettings()
+{
+    showInMenuBar_ = defaults_->boolValue(showInMenuBarKey);
+    notifyConnections_ = defaults_->isBool(notifyConnectionsKey) ? defaults_->boolValue(notifyConnectionsKey) : true;
+    notifyFiles_ = defaults_->isBool(notifyFilesKey) ? defaults_->boolValue(notifyFilesKey) : true;
     lastReceiveFolder_ = defaults_->string(lastReceiveFolderKey);
 }
 

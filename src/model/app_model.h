@@ -191,6 +191,11 @@ public:
     void setDemo(bool value) { demo_ = value; }
     // Turns demo mode on for good and shows `status` as the connected service's.
     void showDemo(ServiceStatus status);
+    // A demo or reference-rendering launch, before anything observes the model or its
+    // host: demo mode goes on, the settings become the demo's own (in memory, from
+    // their defaults: the user's are neither read nor written), and the host offers no
+    // login agent, so nothing asks the service manager.
+    void beginDemo();
 
     bool packaged() const { return packaged_; }
 
@@ -329,6 +334,8 @@ private:
     const VolumeSource &volumes() const { return *volumes_; }
 
     void published(void (AppModel::*signal)());
+    // The four settings fields from the settings, as construction reads them.
+    void readSettings();
 
     // Published fields and their companions, in declaration order.
     std::optional<ServiceStatus> status_;

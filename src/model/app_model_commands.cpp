@@ -146,7 +146,7 @@ void AppModel::openFiles(QString id)
     if (!folder.endsWith(QLatin1Char('/')))
         folder += QLatin1Char('/');
     if (!workspace().open(QUrl::fromLocalFile(folder)))
-        setError(L(QStringLiteral("Finder could not open {path}."), {{QStringLiteral("path"), *found->mount}}));
+        setError(L(QStringLiteral("The file manager could not open {path}."), {{QStringLiteral("path"), *found->mount}}));
 }
 
 void AppModel::showCopied(CopyJob job)

@@ -29,7 +29,7 @@ QCoro::Task<> AppModel::flushNotifications()
         if (found->remote_receive) {
             first = L(QStringLiteral("It's ready to receive files."));
         } else if (found->mount) {
-            first = L(QStringLiteral("Its files are open in Finder."));
+            first = L(QStringLiteral("Its files are open in the file manager."));
         } else if (found->error) {
             first = L(QStringLiteral("Its files couldn't be opened: {reason}"),
                       {{QStringLiteral("reason"), Localization::service(*found->error)}});

@@ -29,7 +29,7 @@ QString detailFor(NotificationAuthorizationStatus authorizationStatus)
 {
     switch (stateFor(authorizationStatus)) {
     case State::denied:
-        return L(QStringLiteral("Notifications are off in System Settings. Connection state stays visible here."));
+        return L(QStringLiteral("Notifications are off on this desktop. Connection state stays visible here."));
     case State::allowed:
         return L(QStringLiteral("Connection and received-file notifications are enabled."));
     default:

@@ -24,7 +24,7 @@ namespace Drives {
 // The data volume of a Mac's startup disk; named like the startup disk.
 inline const QString dataVolume = QStringLiteral("/System/Volumes/Data");
 
-// The startup disk's name: the label of the root file system, else "Macintosh HD".
+// The startup disk's name: the label of the root file system, else "File System".
 // Read afresh on each call.
 QString startupName();
 

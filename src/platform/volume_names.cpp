@@ -22,10 +22,12 @@ QString VolumeNames::displayName(const QString &path) const
     return last.isEmpty() ? path : last;
 }
 
-QString VolumeNames::startupName() const
+QString VolumeNames::startupName() const { return startupNameFor(QStorageInfo::root().name()); }
+
+// An unlabelled root is named as the file managers name "/".
+QString VolumeNames::startupNameFor(const QString &label)
 {
-    const QString label = QStorageInfo::root().name();
-    return label.isEmpty() ? QStringLiteral("Macintosh HD") : label;
+    return label.isEmpty() ? QStringLiteral("File System") : label;
 }
 
 std::optional<QString> VolumeNames::volumeLabel(const QString &path) const

@@ -16,8 +16,10 @@ public:
     // label; otherwise the path's last component (the path itself when it has none).
     QString displayName(const QString &path) const;
 
-    // The startup volume's name: its label, else "Macintosh HD".
+    // The startup volume's name: startupNameFor() of the root file system's label.
     virtual QString startupName() const;
+    // The name of a root file system labelled `label`: the label, else "File System".
+    static QString startupNameFor(const QString &label);
 
     // The names in use: the system's unless a test substituted its own.
     static const VolumeNames &current();

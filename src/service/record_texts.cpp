@@ -207,7 +207,7 @@ QString CopyJob::summary() const
         if (!folder.isEmpty())
             text = L(QStringLiteral("Copied {name} to {folder}."), values);
         else if (pulled())
-            text = L(QStringLiteral("Copied {name} to this Mac."), values);
+            text = L(QStringLiteral("Copied {name} to this computer."), values);
         else
             text = L(QStringLiteral("Copied {name} to the other computer."), values);
         return sentence(text, skippedNote());
@@ -222,7 +222,7 @@ QString CopyJob::summary() const
     if (!folder.isEmpty())
         return L(QStringLiteral("Copying {name} to {folder}…"), values);
     if (pulled())
-        return L(QStringLiteral("Copying {name} to this Mac…"), values);
+        return L(QStringLiteral("Copying {name} to this computer…"), values);
     return L(QStringLiteral("Copying {name} to the other computer…"), values);
 }
 

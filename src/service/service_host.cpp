@@ -42,6 +42,12 @@ QString unavailableAgentText()
     return L(QStringLiteral("The installed app’s background service is unavailable."));
 }
 
+// The login agent's unit, named as the agent names it, for the remedy of a masked one.
+LValues agentUnit(const AppBundle &bundle)
+{
+    return {{QStringLiteral("unit"), bundle.info(QStringLiteral("CVServiceAgentPlist")).value_or(QString())}};
+}
+
 bool isExecutableFile(const QString &path)
 {
     if (path.isEmpty())
@@ -134,8 +140,9 @@ void ServiceHost::start(bool asChild)
         return;
 
     if (const auto item = agent(); item && item->status() == LoginItemStatus::requiresApproval) {
-        throw ServiceError::unavailable(L(QStringLiteral(
-            "The background service needs approval in Login Items & Extensions. Open System Settings to allow it.")));
+        throw ServiceError::unavailable(
+            L(QStringLiteral("The background service’s user unit is masked. Run systemctl --user unmask {unit} to allow it."),
+              agentUnit(*platform_.bundle)));
     }
 
     if (!asChild && agentManaged()) {
@@ -269,7 +276,7 @@ void ServiceHost::refreshLogin()
     setLoginEnabled(status == LoginItemStatus::enabled);
     switch (status) {
     case LoginItemStatus::requiresApproval:
-        setLoginDetail(L(QStringLiteral("Allow Corvane in System Settings → General → Login Items & Extensions.")));
+        setLoginDetail(L(QStringLiteral("Run systemctl --user unmask {unit} to allow Corvane."), agentUnit(*platform_.bundle)));
         break;
     case LoginItemStatus::notFound:
         setLoginDetail(unavailableAgentText());

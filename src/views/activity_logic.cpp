@@ -199,7 +199,7 @@ QList<ActivityButtonState> activityButtons(const AppModel &model, const Activity
 
     QList<ActivityButtonState> buttons;
     if (job && job->state == QLatin1String("done") && job->pulled())
-        buttons.append(button(ActivityButton::showInFinder, "Show in Finder", nullptr, true));
+        buttons.append(button(ActivityButton::showInFinder, "Show in File Manager", nullptr, true));
     if (job && job->state == QLatin1String("failed") && AppModel::isPrivacyRefusal(job->error)
         && model.canOpenPrivacySettings())
         buttons.append(button(ActivityButton::openPrivacySettings, "Open Privacy Settings", nullptr, true));

@@ -217,7 +217,7 @@ MainView::MainView(AppModel &model, ServiceHost &host, std::function<void(const 
         });
         settings->addRow(FormSection::row(
             titled(L(QStringLiteral("Start Corvane when I sign in")), {}, &loginDetail_), login_));
-        QPushButton *loginItems = pushButton(L(QStringLiteral("Open Login Items Settings…")));
+        QPushButton *loginItems = pushButton(L(QStringLiteral("Open Autostart Settings…")));
         connect(loginItems, &QPushButton::clicked, this, [this] { host_.openLoginSettings(); });
         loginSettings_ = leadingButton(loginItems);
         settings->addRow(loginSettings_);
@@ -245,14 +245,14 @@ MainView::MainView(AppModel &model, ServiceHost &host, std::function<void(const 
 
         notificationSettings_ = pushButton(L(QStringLiteral("Notification Settings…")));
         connect(notificationSettings_, &QPushButton::clicked, this, &MainView::openNotificationSettings);
-        denied_ = FormSection::row(titled(L(QStringLiteral("Notifications are off in System Settings")),
+        denied_ = FormSection::row(titled(L(QStringLiteral("Notifications are off on this desktop")),
                                           L(QStringLiteral("Connections and received files still show here."))),
                                    notificationSettings_);
         notifications->addRow(denied_);
         QPushButton *allow = pushButton(L(QStringLiteral("Allow Notifications…")));
         connect(allow, &QPushButton::clicked, this, [this] { model_.requestNotifications(); });
         undetermined_ = FormSection::row(
-            textLabel(L(QStringLiteral("macOS needs your permission first.")), Theme::body(), Tone::secondary), allow);
+            textLabel(L(QStringLiteral("The desktop needs your permission first.")), Theme::body(), Tone::secondary), allow);
         notifications->addRow(undetermined_);
     }
     form->addWidget(notifications);
@@ -374,7 +374,7 @@ void MainView::redrawComputers(bool updateRequired)
     const std::optional<ServiceStatus> &status = model_.status();
     QString seenAs;
     if (!rows.isEmpty() && status && !status->name.isEmpty())
-        seenAs = L(QStringLiteral("Other computers see this Mac as “{name}”."), {{"name", status->name}});
+        seenAs = L(QStringLiteral("Other computers see this computer as “{name}”."), {{"name", status->name}});
     setText(seenAs_, seenAs);
     setShown(seenAs_, !seenAs.isEmpty());
     setShown(download_, rows.isEmpty());

@@ -144,7 +144,7 @@ SharingTileState sharingTile(const AppModel &model, const QString &id, SharingCh
         tile.description = named("Files go to {folder}. Yours stay private.", QStringLiteral("folder"), folder);
         available = available && model.receiveSupported();
         if (!model.receiveSupported())
-            tile.outerTooltip = L(QStringLiteral("Receive only needs a newer version of Corvane on this Mac."));
+            tile.outerTooltip = L(QStringLiteral("Receive only needs a newer version of Corvane on this computer."));
         break;
     }
     }

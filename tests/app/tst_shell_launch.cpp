@@ -5,11 +5,17 @@
 #include "delegate_fixture.h"
 #include "fake_status_item.h"
 
+#include "fake_systemd.h"
+
 #include "app/launch_options.h"
 #include "app/status_menu.h"
 #include "devtools/demo.h"
+#include "platform/login_items.h"
+#include "platform/systemd_user.h"
+#include "platform/user_defaults.h"
 
 #include <QAbstractButton>
+#include <QDBusConnection>
 #include <QMenu>
 
 using namespace cv;
@@ -34,6 +40,58 @@ QStringList computers(const ServiceStatus &status)
         lines << peer.name + ' ' + peer.sharing.mode + ' ' + peer.mount.value_or("");
     return lines << QString("%1 %2").arg(status.transfers.size()).arg(status.copies.size());
 }
+
+// What is the user's own and a demo leaves alone: the settings file, and an installed
+// copy whose service runs from sign-in under the per-user service manager (a fake one
+// on the test's private bus, whose every call counts).
+class UserState {
+public:
+    UserState()
+    {
+        const QString unit = InstalledApp::agentInfo().value("CVServiceAgentPlist");
+        writeFile(*bundle_.resourcesFolder() + "/systemd/" + unit, "[Service]\n");
+        started_ = systemd_.start();
+        systemd_.setUnitFileState(unit, "enabled");
+        settings_->setBool("showInMenuBar", false);
+        settings_->setBool("notifyConnections", false);
+        settings_->setString("lastReceiveFolder", config_.path());
+        stored_ = readFile(settingsFile());
+    }
+
+    // The model's settings and service host are these.
+    std::function<void(ModelFixture &)> parts()
+    {
+        return [this](ModelFixture &m) {
+            m.bundle = bundle_;
+            m.userDefaults = settings_;
+            m.host = std::make_shared<ServiceHost>(ServiceHost::Platform{&m.launcher, &loginItems_, &m.launchctl, &m.bundle, &m.clock});
+        };
+    }
+
+    bool ready() const { return started_ && !stored_.isEmpty(); }
+    // Whether the settings file holds what it held at first.
+    bool settingsKept() const { return readFile(settingsFile()) == stored_; }
+    // Every call the manager received, once the questions asked so far are answered.
+    QStringList managerCalls()
+    {
+        QTest::qWait(50);
+        QCoro::waitFor(manager_.answered());
+        return systemd_.received();
+    }
+
+private:
+    QString settingsFile() const { return config_.filePath("Corvane.conf"); }
+
+    InstalledApp installed_;
+    const AppBundle bundle_ = installed_.bundle();
+    FakeSystemdManager systemd_;
+    SystemdUserManager manager_{QDBusConnection::sessionBus()};
+    SystemdLoginItemService loginItems_{bundle_, manager_};
+    const QTemporaryDir config_;
+    std::shared_ptr<SettingsUserDefaults> settings_ = std::make_shared<SettingsUserDefaults>(settingsFile());
+    QByteArray stored_;
+    bool started_ = false;
+};
 
 } // namespace
 
@@ -88,8 +146,9 @@ private slots:
     }
 
     // On an installed copy whose service runs from sign-in, every control of a demo
-    // window (and every item of a menu it opens) acts on the demo or does nothing:
-    // no request, nothing registered or unregistered, no service started.
+    // window (and every item of a menu it opens) acts on the demo or does nothing: no
+    // request, no service started, the user's settings file as it was, and not one
+    // call to the per-user service manager.
     void demoControlsReachNothing_data()
     {
         QTest::addColumn<QString>("state");
@@ -99,11 +158,9 @@ private slots:
     void demoControlsReachNothing()
     {
         QFETCH(QString, state);
-        InstalledApp installed;
-        DelegateFixture f([&installed](ModelFixture &m) {
-            m.bundle = installed.bundle();
-            m.loginItems.agentItem->setStatus(LoginItemStatus::enabled);
-        });
+        UserState user;
+        QVERIFY(user.ready());
+        DelegateFixture f(user.parts());
         launch(f, {"--demo", state});
         QMainWindow *window = Demo::isMainWindow(state) ? f.delegate->mainWindow.data()
                                                         : f.delegate->peerWindows.value(Demo::peerID()).data();
@@ -122,11 +179,10 @@ private slots:
                 }
             }
         }
+        f.delegate->applicationDidBecomeActive();
         QTest::qWait(50);
         QVERIFY(clicked > 2);
         QCOMPARE(f.model.client->requests, QList<QByteArray>());
-        QCOMPARE(f.model.loginItems.agentItem->registerCalls + f.model.loginItems.agentItem->unregisterCalls
-                     + f.model.loginItems.appItem->registerCalls + f.model.loginItems.appItem->unregisterCalls, 0);
         QVERIFY(f.model.launchctl.calls.isEmpty() && f.model.launcher.launches.isEmpty());
         QCOMPARE(computers(*f.appModel().status()), computers(Demo::status(state)));
         // No polling, and quitting never reaches the service.
@@ -134,6 +190,25 @@ private slots:
         f.delegate->requestQuit();
         QTRY_COMPARE(f.exits, QList<int>{0});
         QCOMPARE(f.model.client->requests, QList<QByteArray>());
+        QVERIFY(user.settingsKept());
+        QCOMPARE(user.managerCalls(), QStringList());
+    }
+
+    // A reference rendering is a demo too: it draws the demo's own settings, and
+    // nothing reaches the user's settings or the service manager.
+    void renderReachesNothing()
+    {
+        UserState user;
+        QVERIFY(user.ready());
+        ScopedEnv pause("CV_MAC_CAPTURE_PAUSE_MS", "1");
+        const QTemporaryDir folder;
+        DelegateFixture f(user.parts());
+        launch(f, {"--render", folder.path()});
+        QVERIFY(f.appModel().notifyConnections());
+        // Drawn so far: a computer window's states, then the main window's first.
+        QTRY_VERIFY(QFile::exists(folder.filePath("corvane-main-light.png")));
+        QVERIFY(user.settingsKept());
+        QCOMPARE(user.managerCalls(), QStringList());
     }
 };
 

@@ -140,7 +140,9 @@ private slots:
             if (!pane)
                 f.model.workspace->panes.clear();
             f.delegate->presentError(QStringLiteral("write (os error 1)"));
-            QTRY_VERIFY(f.sheet().value_or("").startsWith("write (os error 1)\n\nmacOS is blocking"));
+            QTRY_COMPARE(f.sheet().value_or(""), "write (os error 1)\n\nCorvane isn’t allowed to read this folder. Make the "
+                                                  "folder readable to your user (in the file manager’s permissions or "
+                                                  "with chmod), then try again.");
             QCOMPARE(f.delegate->errorAlert->buttons().first()->text(), pane ? "Open Privacy Settings" : "OK");
             f.answerSheet(0);
             QCOMPARE(f.model.workspace->settings.size(), pane ? 1 : 0);

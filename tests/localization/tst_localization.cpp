@@ -4,6 +4,8 @@
 #include "../views/table.h"
 #include "test_files.h"
 
+#include <QDirIterator>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <limits>
@@ -39,6 +41,53 @@ Format plurals(std::initializer_list<qint64> counts)
 Format service(const char *message)
 {
     return [text = QString::fromUtf8(message)] { return Localization::service(text); };
+}
+
+// The texts of a C++ source: its string literals, comments left out and literals that
+// only white space separates joined, as the compiler joins them.
+QStringList literals(const QString &code)
+{
+    QStringList found;
+    bool joining = false; // only white space since the last literal
+    const auto identifier = [&](qsizetype at) { return at >= 0 && (code.at(at).isLetterOrNumber() || code.at(at) == '_'); };
+    for (qsizetype i = 0; i < code.size(); ++i) {
+        const QChar c = code.at(i);
+        if (code.mid(i, 2) == "//" || code.mid(i, 2) == "/*") { // counts as white space
+            const bool line = code.at(i + 1) == '/';
+            i = line ? code.indexOf('\n', i) : code.indexOf("*/", i + 2) + 1;
+            if (i <= 0)
+                break;
+            continue;
+        }
+        if (c == '\'' && !identifier(i - 1)) { // not a digit separator
+            for (++i; i < code.size() && code.at(i) != '\''; ++i)
+                i += code.at(i) == '\\';
+        } else if (c == '"') {
+            QString text;
+            if (i > 0 && code.at(i - 1) == 'R' && !identifier(i - 2)) {
+                const qsizetype open = code.indexOf('(', i);
+                const QString close = ')' + code.mid(i + 1, open - i - 1) + '"';
+                const qsizetype end = code.indexOf(close, open);
+                text = code.mid(open + 1, end - open - 1);
+                i = end + close.size() - 1;
+            } else {
+                for (++i; i < code.size() && code.at(i) != '"'; ++i) {
+                    const bool escaped = code.at(i) == '\\' && ++i < code.size();
+                    text += escaped && QStringLiteral("ntr").contains(code.at(i)) ? QChar(' ') : code.at(i);
+                }
+            }
+            if (joining)
+                found.last() += text;
+            else
+                found << text;
+            joining = true;
+            continue;
+        } else if (c.isSpace()) {
+            continue;
+        }
+        joining = false;
+    }
+    return found;
 }
 
 } // namespace
@@ -154,6 +203,40 @@ private slots:
         auto [language, catalog, format, expected] = fetch<QString, QJsonObject, Format, QString>("language", "catalog", "format", "expected");
         Localization::install(language, catalog);
         QCOMPARE(format(), expected);
+    }
+
+    // No text the application can show sends a Linux user to a Mac's places or programs
+    // or calls this computer a Mac: every string literal of the code (so every English
+    // catalog key it looks up) and every text resource. Only the demo's made-up data
+    // may: the computer at the other end may well be a Mac. The service's messages and
+    // their templates come from the service and the catalogs, not from this tree.
+    void screenTextsNameNoMacPlaces()
+    {
+        static const QRegularExpression mac(R"(\b(Finder|macOS|Mac|Macintosh|System Settings|System Preferences|Login Items)\b)");
+        const QMap<QString, QStringList> allowed{{"src/devtools/demo.cpp", {"Studio Mac", "Mac"}}};
+        const QDir root(QStringLiteral(CV_SOURCE_DIR));
+        QStringList offending;
+        int scanned = 0;
+        for (const char *folder : {"src", "resources"}) {
+            QDirIterator files(root.filePath(QString::fromLatin1(folder)), QDir::Files, QDirIterator::Subdirectories);
+            while (files.hasNext()) {
+                const QString path = root.relativeFilePath(files.next());
+                const QByteArray bytes = readFile(root.filePath(path));
+                if (bytes.contains('\0'))
+                    continue; // an image
+                const QString text = QString::fromUtf8(bytes);
+                const bool code = path.endsWith(".cpp") || path.endsWith(".h");
+                for (const QString &shown : code ? literals(text) : QStringList{text}) {
+                    ++scanned;
+                    if (shown.contains(mac) && !allowed.value(path).contains(shown))
+                        offending << path + ": " + shown;
+                }
+            }
+        }
+        QVERIFY(scanned > 1000);
+        QVERIFY2(offending.isEmpty(), qPrintable(offending.join('\n')));
+        QCOMPARE(literals("L(\"a \" /* \"no\" */ \"b\\\"\"); // \"no\"\nx('\"', 1'000, R\"x(c\")x\" \"d\")"),
+                 (QStringList{"a b\"", "c\"d"}));
     }
 
     // An installed catalog comes before one in Resources beside the executable.

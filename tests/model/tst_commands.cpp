@@ -178,7 +178,7 @@ private slots:
         QTest::newRow("drop nothing") << Row{sharing(), none, drop({}), {}, "refused"};
         QTest::newRow("drop without fast_copy") << Row{alphaWith(peer("p1").mounted(mount), {"receive_transfer"}), none, drop(local), {}, "refused"};
         QTest::newRow("open files") << Row{ready(), [](ModelFixture &f) { f.workspace->openResult = false; }, [](AppModel &m) { m.openFiles("p1"); m.openFiles("r1"); },
-                                                   {}, "Finder could not open /mnt/alpha.", {"open file:///mnt/alpha/"}};
+                                                   {}, "The file manager could not open /mnt/alpha.", {"open file:///mnt/alpha/"}};
         // Only the copied items that still exist are revealed; nothing when none is left.
         QTest::newRow("show copied") << Row{ready(), none, [](AppModel &m) {
             m.showCopied(CopyJob{.destinations = {scratch.filePath("gone"), scratch.path()}});

@@ -146,10 +146,15 @@ private slots:
     void notificationPermission()
     {
         ModelFixture f;
-        for (const auto &[status, state] : QList<std::pair<int, State>>{{1, State::denied}, {4, State::allowed}, {7, State::notDetermined}}) {
+        const QList<std::tuple<int, State, QString>> readings{
+            {1, State::denied, "Notifications are off on this desktop. Connection state stays visible here."},
+            {4, State::allowed, "Connection and received-file notifications are enabled."},
+            {7, State::notDetermined, "Allow notifications for remembered connections and received files."}};
+        for (const auto &[status, state, detail] : readings) {
             f.notifications->setStatus(status);
             outcome(f.model().refreshNotifications());
             QCOMPARE(f.model().notifications(), state);
+            QCOMPARE(f.model().notificationsDetail(), detail);
         }
         f.notifications->setStatus(0);
         f.notifications->setAuthorizationReply({false, "Not allowed"}, NotificationAuthorizationStatus::denied);
@@ -174,7 +179,7 @@ private slots:
         const auto none = [](ModelFixture &) {};
         const QString files = "connection-p1: Connected to Alpha | ", delivery = "delivery-p1: Received a file from Alpha | Saved to Downloads. | DELIVERY";
         const qint64 big = std::numeric_limits<qint64>::max();
-        QTest::newRow("mounted share") << Posting{{alpha().mounted("/mnt/a")}, none, {applied()}, {files + "Its files are open in Finder. | CONNECTION_FILES"}, {}};
+        QTest::newRow("mounted share") << Posting{{alpha().mounted("/mnt/a")}, none, {applied()}, {files + "Its files are open in the file manager. | CONNECTION_FILES"}, {}};
         QTest::newRow("share failed") << Posting{{alpha().failed("Mount timed out")}, none, {applied()},
                                                  {files + "Its files couldn't be opened: Mount timed out | CONNECTION"}, {}};
         // Counts add (no "files": one); paths in order.

@@ -89,7 +89,7 @@ private slots:
         QTest::newRow("folder named like the service") << service("share") << missingText << false;
         // Only the agent's existence counts here, not whether it could be registered.
         QTest::newRow("approval, development run") << agent(LoginItemStatus::requiresApproval, false)
-            << "unavailable: The background service needs approval in Login Items & Extensions. Open System Settings to allow it."
+            << "unavailable: The background service’s user unit is masked. Run systemctl --user unmask app.corvane.Corvane.service.plist to allow it."
             << false;
         QTest::newRow("launch fails after the marker") << Setup([](HostWorld &w) { w.launcher.launchError = "exec format error"; })
                                                        << "platform: exec format error" << true;
@@ -271,7 +271,7 @@ private slots:
         QCOMPARE((QList{w.agent().registerCalls, kicked}), calls);
         QCOMPARE(w.agent().unregisterCalls, calls[0]);
         if (w.agent().statusAfterRegister == S::requiresApproval)
-            QCOMPARE(used.loginDetail(), "Allow Corvane in System Settings → General → Login Items & Extensions.");
+            QCOMPARE(used.loginDetail(), "Run systemctl --user unmask app.corvane.Corvane.service.plist to allow Corvane.");
     }
 };
 

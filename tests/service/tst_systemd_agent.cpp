@@ -19,7 +19,7 @@ using namespace cv::test;
 namespace {
 
 const QString unit = QStringLiteral("app.corvane.Corvane.service");
-const QString approval = QStringLiteral("Allow Corvane in System Settings → General → Login Items & Extensions.");
+const QString approval = "Run systemctl --user unmask " + unit + " to allow Corvane.";
 const QString runs = QStringLiteral("Runs in the background and reconnects automatically when you plug in.");
 const QString denied = QStringLiteral("platform: Access denied");
 

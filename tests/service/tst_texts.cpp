@@ -86,6 +86,8 @@ private slots:
         const QStringList downloads{"/Users/ana/Downloads/Project", "/Users/ana/Downloads/Notes.txt"};
         QTest::newRow("pulled into Downloads") << summary(copy("done", "pull", downloads, 2)) << "Copied Project to Downloads. Skipped 2 items.";
         QTest::newRow("pulled into /") << summary(copy("done", "pull", {"/Project"})) << "Copied Project to /.";
+        QTest::newRow("pulled, no destination") << summary(copy("done", "pull")) << "Copied Project to this computer.";
+        QTest::newRow("pulling, no destination") << summary(copy("copying", "pull")) << "Copying Project to this computer…";
         QTest::newRow("copy failed without error") << summary(copy("failed", "push")) << "Couldn't copy Project: unknown error";
         QTest::newRow("twenty skipped") << skipped(20) << "20 /f20: Permission denied";
         QTest::newRow("twenty-one skipped") << skipped(21) << "21 …";
@@ -98,6 +100,8 @@ private slots:
         QTest::newRow("receive onto a volume") << shareTexts(Share{.mode = "receive", .folder = L{"/Volumes/Photos"}})
                                                << "Receive only | Receive only | Photos";
         QTest::newRow("none") << shareTexts(Share::none()) << "nothing | Not sharing anything | Downloads";
+        QTest::newRow("root disk, unlabelled or labelled")
+            << Text([] { return VolumeNames::startupNameFor("") + " | " + VolumeNames::startupNameFor("Data"); }) << "File System | Data";
         QTest::newRow("link: the slower way") << Text([] { return LinkSpeed{40000000000, 38000000000}.summary(); }) << nb("38.0_Gb/s");
         QTest::newRow("link detail") << Text([] { return LinkSpeed{480000000, 40000000000}.detail(); })
                                      << nb("Sending 480_Mb/s · Receiving 40.0_Gb/s");

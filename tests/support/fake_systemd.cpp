@@ -57,7 +57,7 @@ public:
     QString connectionName;
     QMap<QString, QString> files, active;
     QMap<QString, QPair<QString, QString>> failures;
-    QStringList calls;
+    QStringList calls, received;
     bool subscribed = false, holding = false;
     QList<QPair<QString, QDBusMessage>> held; // method, answer
 
@@ -67,6 +67,7 @@ public:
     {
         QMutexLocker lock(&mutex);
         const QString method = message.member();
+        received << method;
         const auto signature = signatures.constFind(message.interface() + '.' + method);
         QDBusMessage reply;
         if (signature == signatures.constEnd() || (message.path() == managerPath) != signature.key().startsWith(manager))
@@ -236,6 +237,12 @@ QStringList FakeSystemdManager::calls() const
 {
     QMutexLocker lock(&handler_->mutex);
     return handler_->calls;
+}
+
+QStringList FakeSystemdManager::received() const
+{
+    QMutexLocker lock(&handler_->mutex);
+    return handler_->received;
 }
 
 } // namespace cv::test

@@ -37,6 +37,8 @@ public:
     QStringList hold(bool on);
 
     QStringList calls() const;
+    // The method of every call received, reads and refused calls included, in order.
+    QStringList received() const;
 
     class Handler;
 

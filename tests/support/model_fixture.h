@@ -168,7 +168,7 @@ public:
         parts.client = serviceClient ? serviceClient : client;
         parts.host = host;
         parts.clock = &clock;
-        parts.defaults = defaults;
+        parts.defaults = userDefaults ? userDefaults : defaults;
         parts.notificationCenter = notifications;
         parts.cable = cable;
         parts.volumes = volumeSource ? volumeSource : volumes;
@@ -183,6 +183,8 @@ public:
 
     FakeClock clock;
     std::shared_ptr<FakeUserDefaults> defaults = std::make_shared<FakeUserDefaults>();
+    // When set, used instead of `defaults` (e.g. a real settings file).
+    std::shared_ptr<UserDefaults> userDefaults;
     std::shared_ptr<FakeNotificationCenter> notifications = std::make_shared<FakeNotificationCenter>();
     std::shared_ptr<FakeCableProbe> cable = std::make_shared<FakeCableProbe>();
     std::shared_ptr<FakeVolumeSource> volumes = std::make_shared<FakeVolumeSource>();

@@ -143,7 +143,7 @@ private slots:
         noReceive["capabilities"] = QJsonArray{"fast_copy"};
         QTest::newRow("drive selected") << demo("connected") << 0 << "Macintosh HD appears on the other computer.|1|1|";
         QTest::newRow("folder unselected") << demo("connected") << 1 << "Pick one folder. Nothing else is visible.|0|1|";
-        QTest::newRow("receive unsupported") << noReceive << 2 << "Files go to Downloads. Yours stay private.|0|0|Receive only needs a newer version of Corvane on this Mac.";
+        QTest::newRow("receive unsupported") << noReceive << 2 << "Files go to Downloads. Yours stay private.|0|0|Receive only needs a newer version of Corvane on this computer.";
         QTest::newRow("unknown computer") << demo("empty") << 1 << "Pick one folder. Nothing else is visible.|0|0|";
     }
     void tiles()
@@ -240,9 +240,9 @@ private slots:
         QTest::newRow("copy waits on a problem") << QByteArray() << copyJson("c", "copying", R"("problem":{"path":"/p/a.txt","reason":"Permission denied"})")
             << dismiss << "arrow.down.circle|Skip|Skip All|Stop|Couldn't read /p/a.txt: Permission denied.";
         QTest::newRow("running copy") << QByteArray() << copyJson("c", "copying", R"("direction":"push")") << dismiss << "arrow.up.circle|Cancel|";
-        QTest::newRow("pulled copy done") << QByteArray() << copyJson("c", "done") << dismiss << "checkmark.circle.fill|Show in Finder|xmark|";
+        QTest::newRow("pulled copy done") << QByteArray() << copyJson("c", "done") << dismiss << "checkmark.circle.fill|Show in File Manager|xmark|";
         QTest::newRow("pushed copy done") << QByteArray() << copyJson("c", "done", R"("direction":"push")") << dismiss << "checkmark.circle.fill|xmark|";
-        QTest::newRow("no dismiss") << QByteArray() << copyJson("c", "done") << none << "checkmark.circle.fill|Show in Finder|";
+        QTest::newRow("no dismiss") << QByteArray() << copyJson("c", "done") << none << "checkmark.circle.fill|Show in File Manager|";
         QTest::newRow("refused copy") << QByteArray() << copyJson("c", "failed", R"("error":"open: Operation not permitted")") << dismiss
                                       << "exclamationmark.circle.fill|Open Privacy Settings|xmark|";
         QTest::newRow("other failure") << QByteArray() << copyJson("c", "failed", R"("error":"disk full")") << dismiss << "exclamationmark.circle.fill|xmark|";

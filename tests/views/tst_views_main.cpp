@@ -133,15 +133,17 @@ private slots:
         QTest::newRow("gave up") << State{.serviceError = refused} << "Corvane isn't running.|[Try Again]|[Save Diagnostics…]|!Starting Corvane…";
         QTest::newRow("update, no rows") << State{.status = with("empty", "connection_issues", updateIssue)} << "Update required|" + download + "|!Computers|!(spinner)";
         QTest::newRow("waiting for a cable") << State{.status = demo("empty")} << "Waiting for a cable…|(spinner)|!Computers";
+        QTest::newRow("seen as") << State{.status = demo("main")} << "Other computers see this computer as “Mac”.";
         QTest::newRow("disconnected, busy") << State{.status = demo("main"), .mutating = true, .disconnected = {{D, "Old ThinkPad"}, {"x", "Gone"}}}
             << "Disconnected · Shares Projects|Gone|[Reconnect] off|![Reconnect]";
         QTest::newRow("notifications denied") << State{.notifications = Notify::denied} << "[Notification Settings…]|![Allow Notifications…]|(When a computer connects) on";
-        QTest::newRow("permission undetermined") << State{.notifications = Notify::notDetermined} << "[Allow Notifications…]|![Notification Settings…]";
+        QTest::newRow("permission undetermined") << State{.notifications = Notify::notDetermined}
+            << "The desktop needs your permission first.|[Allow Notifications…]|![Notification Settings…]";
         QTest::newRow("undetermined, both off") << State{.quiet = true, .notifications = Notify::notDetermined} << "(When files arrive)|![Allow Notifications…]";
-        QTest::newRow("cannot register") << State{.agent = LoginItemStatus::notRegistered, .installed = false} << "(Start Corvane when I sign in) off|![Open Login Items Settings…]";
-        QTest::newRow("approval pending") << State{.connected = true, .agent = LoginItemStatus::requiresApproval} << "[Open Login Items Settings…]";
+        QTest::newRow("cannot register") << State{.agent = LoginItemStatus::notRegistered, .installed = false} << "(Start Corvane when I sign in) off|![Open Autostart Settings…]";
+        QTest::newRow("approval pending") << State{.connected = true, .agent = LoginItemStatus::requiresApproval} << "[Open Autostart Settings…]|Run systemctl --user unmask app.corvane.Corvane.service.plist to allow Corvane.";
         QTest::newRow("no settings panes") << State{.connected = true, .notifications = Notify::denied, .agent = LoginItemStatus::requiresApproval, .noPanes = true}
-            << "Notifications are off in System Settings|![Notification Settings…]|![Open Login Items Settings…]";
+            << "Notifications are off on this desktop|![Notification Settings…]|![Open Autostart Settings…]";
     }
 
     void sections()

@@ -312,7 +312,7 @@ private slots:
         status.capabilities << "dismiss";
         f.model().setStatus(status);
         view.refresh();
-        QCOMPARE(titles(row->buttons()), "Show in Finder,Remove from list");
+        QCOMPARE(titles(row->buttons()), "Show in File Manager,Remove from list");
         QVERIFY(view.activityList()->clearButton()->isVisible());
         QVERIFY(row->title()->toolTip().contains("/p/&lt;b&gt;x&lt;/b&gt;: unreadable"));
         auto *effect = qobject_cast<QGraphicsOpacityEffect *>(row->buttons().last()->graphicsEffect());
