@@ -166,7 +166,7 @@ private slots:
         QTRY_VERIFY(f.sheet().value_or("").startsWith("write (os error 1)\n\nmacOS is blocking"));
         QCOMPARE(f.delegate->errorAlert->buttons().first()->text(), pane ? "Open Privacy Settings" : "OK");
         answer(f.delegate->errorAlert);
-        QTRY_VERIFY_WITH_TIMEOUT(!f.delegate->errorAlert, 2000);
+        QTRY_VERIFY(!f.delegate->errorAlert);
         QCOMPARE(f.model.workspace->settings.size(), opened);
         QCOMPARE(f.appModel().error(), std::nullopt);
     }
@@ -194,7 +194,7 @@ private slots:
         QVERIFY(notice.isEmpty() || server.start());
         DelegateFixture f([&notice](ModelFixture &m) {
             if (!notice.isEmpty())
-                m.notificationCenter = std::make_shared<FreedesktopNotificationCenter>(QDBusConnection::sessionBus(), 1500);
+                m.notificationCenter = std::make_shared<FreedesktopNotificationCenter>(QDBusConnection::sessionBus(), 5000);
         });
         f.connect({peer("p1").named("Studio").mounted("/media/studio"), peer("p2").named("Laptop")});
         f.appModel().setConnected(true);
@@ -211,7 +211,7 @@ private slots:
             bool completed = false;
             f.delegate->didReceiveNotificationResponse({QStringLiteral("delivery-p1"), action, userInfo}, [&completed] { completed = true; });
             QVERIFY(!completed);
-            QTRY_VERIFY_WITH_TIMEOUT(completed, 2000);
+            QTRY_VERIFY(completed);
         } else {
             f.delegate->registerNotificationCategories();
             AppModelAccess::handle(f.appModel(), decodedEvent(notice == "delivery" ? serviceEvent("delivered", "p1", {{"path", "/r/a"}})
@@ -220,7 +220,7 @@ private slots:
             cv::test::outcome(AppModelAccess::flushNotifications(f.appModel()));
             QCOMPARE(server.notifyCalls().size(), 1);
             QVERIFY2(server.invokeAction(server.notifyCalls().first().id, action), "the notice offers no such action");
-            QTRY_VERIFY_WITH_TIMEOUT(look(), 2000);
+            QTRY_VERIFY(look());
         }
         look();
         QCOMPARE(happened, QStringList{outcome});
