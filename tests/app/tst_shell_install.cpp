@@ -6,6 +6,7 @@
 #include "app/install_location.h"
 #include "fake_clock.h"
 #include "fake_install_system.h"
+#include "fake_workspace.h"
 #include "outcome.h"
 #include "service/service_client.h"
 #include "standin.h"
@@ -71,6 +72,35 @@ private slots:
         QCOMPARE(InstallLocation::destination(platform()), std::optional(at("sys/Applications")));
         fake.unwritable << at("sys/Applications");
         QCOMPARE(InstallLocation::destination(platform()), std::nullopt);
+    }
+
+    // Only "Move to Applications" moves (here towards a folder that cannot take the
+    // copy, so the move ends in its failure alert); "Quit" and no answer just quit.
+    void offer_data()
+    {
+        columns<int, QStringList>("answer", "shown");
+        const QString offer = "Move Corvane to Applications?";
+        QTest::newRow("Move to Applications") << 0 << QStringList{offer, "Couldn’t move Corvane to Applications"};
+        QTest::newRow("Quit") << 1 << QStringList{offer};
+        QTest::newRow("no answer") << int(Alerts::noChoice) << QStringList{offer};
+    }
+    void offer()
+    {
+        auto [answer, shown] = fetch<int, QStringList>("answer", "shown");
+        FakeAlerts alerts;
+        alerts.answer = answer;
+        fake.bundle = at("home/Downloads/Corvane.app");
+        QVERIFY(writeFile(at("sys/Applications/Corvane.app/Contents/MacOS/Corvane"), "system"));
+        fake.unwritable << at("sys/Applications");
+        InstallLocation::Platform p = platform();
+        p.alerts = &alerts;
+        int finished = 0;
+        InstallLocation::run([&finished] { ++finished; }, p);
+        QTRY_COMPARE_WITH_TIMEOUT(finished, 1, 2000);
+        QStringList messages;
+        for (const Alert &alert : alerts.shown)
+            messages << alert.message;
+        QCOMPARE(messages, shown);
     }
 
     // Looks 0.2 s apart, for at most 40 s for another copy; a refused quit stops the move.

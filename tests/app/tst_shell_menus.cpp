@@ -118,6 +118,36 @@ private slots:
         QCOMPARE(item->menu.data(), status.menu());
     }
 
+    // Each of a computer's items as the user chooses it: the exact line the stand-in
+    // service received, or what it asked of the desktop.
+    void statusMenuSends_data()
+    {
+        columns<QJsonObject, QString, QString>("computer", "item", "expected");
+        QTest::newRow("Eject") << mac << "Eject" << R"({"op":"eject","peer":"p1"})";
+        QTest::newRow("Show Again") << QJsonObject(peer("p1").named("Mac").with("ejected", true)) << "Show Again" << R"({"op":"mount","peer":"p1"})";
+        QTest::newRow("Disconnect") << mac << "Disconnect" << R"({"op":"disconnect","peer":"p1"})";
+        QTest::newRow("Send Files…") << mac << "Send Files…" << R"({"op":"send_files","peer":"p1","id":"ID","paths":["/etc/hostname"]})";
+        QTest::newRow("Open Files") << mac << "Open Files" << "open file:///media/Mac/";
+        QTest::newRow("Show") << mac << "Show" << "window p1";
+    }
+    void statusMenuSends()
+    {
+        auto [computer, item, expected] = fetch<QJsonObject, QString, QString>("computer", "item", "expected");
+        StandinModel s(wire::status({computer}, 0, canSend));
+        QVERIFY(s.started);
+        s.fixture.openPanels->answer = QList<QUrl>{QUrl::fromLocalFile("/etc/hostname")};
+        QStringList happened;
+        StatusMenu status(s.model(), {.showPeer = [&happened](const QString &id) { happened << "window " + id; }},
+                          [] { return std::unique_ptr<StatusItem>(new FakeStatusItem); });
+        status.updateStatusItem(true);
+        QAction *chosen = find(status.menu()->actions(), {"Mac", item});
+        QVERIFY(chosen);
+        chosen->trigger();
+        QVERIFY(s.settle());
+        for (const QUrl &url : s.fixture.workspace->opened)
+            happened << "open " + url.toString();
+        QCOMPARE(s.sent() + happened, QStringList{expected});
+    }
 
     // "Send Files…" chosen while a change waits for the open menu to close: the menu
     // is rebuilt (the old one deleted) while the panel is open, and choosing in the

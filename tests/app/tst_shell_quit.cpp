@@ -3,6 +3,8 @@
 
 #include "../views/table.h"
 #include "delegate_fixture.h"
+#include "fake_notification_server.h"
+#include "platform/notification_center.h"
 
 #include <QLabel>
 
@@ -19,10 +21,12 @@ void idle(DelegateFixture &f, double delay = 0)
 }
 
 using Setup = std::function<void(DelegateFixture &)>;
+using SheetAnswer = std::function<void(QMessageBox *)>;
 
 } // namespace
 
 Q_DECLARE_METATYPE(Setup)
+Q_DECLARE_METATYPE(SheetAnswer)
 
 class ShellQuitTest : public QObject {
     Q_OBJECT
@@ -54,6 +58,11 @@ private slots:
         QTest::newRow("refused while busy") << Setup([](auto &f) { f.appModel().setMutating(true); }) << "Wait for the current action" << QStringList{};
         QTest::newRow("service fails") << Setup([](auto &f) { f.model.client->queueError("quit", ServiceError::invalid("Reset."), 1.0); })
                                        << "Couldn’t stop sharing safely: Reset." << QStringList{"quit", "status"};
+        // The refusal reaches the sheet while the drain still waits for the status.
+        QTest::newRow("service fails, a slow status") << Setup([](auto &f) {
+            f.model.client->queueError("quit", ServiceError::invalid("Reset."), 1.0);
+            f.model.client->queue("status", wire::ok(wire::status()), 1.0);
+        }) << "Couldn’t stop sharing safely: Reset." << QStringList{"quit", "status"};
     }
     void quitNotDone()
     {
@@ -132,48 +141,90 @@ private slots:
     }
 
     // A refusal by the system's privacy protection adds the way to its settings,
-    // where the desktop has that pane.
+    // where the desktop has that pane. Enter picks the first button, Escape "OK";
+    // only "Open Privacy Settings" opens the pane, and every answer clears the error.
+    void privacyRefusalOpensSettings_data()
+    {
+        columns<bool, SheetAnswer, int>("pane", "answer", "opened");
+        const auto key = [](Qt::Key k) { return SheetAnswer([k](QMessageBox *box) { QTest::keyClick(box, k); }); };
+        const auto button = [](int i) { return SheetAnswer([i](QMessageBox *box) { box->buttons().at(i)->click(); }); };
+        QTest::newRow("Enter") << true << key(Qt::Key_Return) << 1;
+        QTest::newRow("Escape") << true << key(Qt::Key_Escape) << 0;
+        QTest::newRow("Open Privacy Settings") << true << button(0) << 1;
+        QTest::newRow("OK") << true << button(1) << 0;
+        QTest::newRow("closed without an answer") << true << SheetAnswer([](QMessageBox *box) { box->done(0); }) << 0;
+        QTest::newRow("no pane: Enter") << false << key(Qt::Key_Return) << 0;
+    }
     void privacyRefusalOpensSettings()
     {
-        for (const bool pane : {true, false}) {
-            DelegateFixture f;
-            if (!pane)
-                f.model.workspace->panes.clear();
-            f.delegate->presentError(QStringLiteral("write (os error 1)"));
-            QTRY_COMPARE(f.sheet().value_or(""), "write (os error 1)\n\nCorvane isn’t allowed to read this folder. Make the "
-                                                  "folder readable to your user (in the file manager’s permissions or "
-                                                  "with chmod), then try again.");
-            QCOMPARE(f.delegate->errorAlert->buttons().first()->text(), pane ? "Open Privacy Settings" : "OK");
-            f.answerSheet(0);
-            QCOMPARE(f.model.workspace->settings.size(), pane ? 1 : 0);
-        }
+        auto [pane, answer, opened] = fetch<bool, SheetAnswer, int>("pane", "answer", "opened");
+        DelegateFixture f;
+        if (!pane)
+            f.model.workspace->panes.clear();
+        f.delegate->subscribeToErrors();
+        f.appModel().setError(QStringLiteral("write (os error 1)"));
+        QTRY_COMPARE(f.sheet().value_or(""), "write (os error 1)\n\nCorvane isn’t allowed to read this folder. Make the "
+                                              "folder readable to your user (in the file manager’s permissions or "
+                                              "with chmod), then try again.");
+        QCOMPARE(f.delegate->errorAlert->buttons().first()->text(), pane ? "Open Privacy Settings" : "OK");
+        answer(f.delegate->errorAlert);
+        QTRY_VERIFY(!f.delegate->errorAlert);
+        QCOMPARE(f.model.workspace->settings.size(), opened);
+        QCOMPARE(f.appModel().error(), std::nullopt);
     }
 
+    // A notice's answer: given to the delegate as the centre reports it, or (with a
+    // notice) posted by the model to the desktop's notification server and clicked
+    // there, as the user does.
     void noticeResponses_data()
     {
-        columns<QString, QVariantMap, QString>("action", "userInfo", "outcome");
+        columns<QString, QString, QVariantMap, QString>("notice", "action", "userInfo", "outcome");
         const QVariantMap mounted{{"peer", "p1"}, {"paths", QStringList{"/r/a", "/r/b"}}};
         const QVariantMap unmounted{{"peer", "p2"}, {"paths", QStringList{}}};
-        QTest::newRow("show in folder") << "SHOW_IN_FOLDER" << mounted << "reveal /r/a,/r/b";
-        QTest::newRow("show in folder, no paths") << "SHOW_IN_FOLDER" << unmounted << "window p2";
-        QTest::newRow("open files") << "OPEN_FILES" << mounted << "open file:///media/studio/";
-        QTest::newRow("click on the notice") << "default" << mounted << "window p1";
+        QTest::newRow("show in folder") << "" << "SHOW_IN_FOLDER" << mounted << "reveal /r/a,/r/b";
+        QTest::newRow("show in folder, no paths") << "" << "SHOW_IN_FOLDER" << unmounted << "window p2";
+        QTest::newRow("open files") << "" << "OPEN_FILES" << mounted << "open file:///media/studio/";
+        QTest::newRow("click on the notice") << "" << "default" << mounted << "window p1";
+        QTest::newRow("server: show in folder") << "delivery" << "SHOW_IN_FOLDER" << QVariantMap() << "reveal /r/a";
+        QTest::newRow("server: click on a delivery") << "delivery" << "default" << QVariantMap() << "window p1";
+        QTest::newRow("server: open files") << "connection" << "OPEN_FILES" << QVariantMap() << "open file:///media/studio/";
     }
     void noticeResponses()
     {
-        auto [action, userInfo, outcome] = fetch<QString, QVariantMap, QString>("action", "userInfo", "outcome");
-        DelegateFixture f;
+        auto [notice, action, userInfo, outcome] = fetch<QString, QString, QVariantMap, QString>("notice", "action", "userInfo", "outcome");
+        FakeNotificationServer server;
+        QVERIFY(notice.isEmpty() || server.start());
+        DelegateFixture f([&notice](ModelFixture &m) {
+            if (!notice.isEmpty())
+                m.notificationCenter = std::make_shared<FreedesktopNotificationCenter>(QDBusConnection::sessionBus(), 5000);
+        });
         f.connect({peer("p1").named("Studio").mounted("/media/studio"), peer("p2").named("Laptop")});
         f.appModel().setConnected(true);
-        bool completed = false;
-        f.delegate->didReceiveNotificationResponse({QStringLiteral("delivery-p1"), action, userInfo}, [&completed] { completed = true; });
-        QVERIFY(!completed);
-        QTRY_VERIFY(completed);
-        QStringList happened = f.delegate->peerWindows.keys().replaceInStrings(QRegularExpression("^"), "window ");
-        for (const QStringList &paths : f.model.workspace->revealed)
-            happened << "reveal " + paths.join(',');
-        for (const QUrl &url : f.model.workspace->opened)
-            happened << "open " + url.toString();
+        QStringList happened;
+        const auto look = [&] {
+            happened = f.delegate->peerWindows.keys().replaceInStrings(QRegularExpression("^"), "window ");
+            for (const QStringList &paths : f.model.workspace->revealed)
+                happened << "reveal " + paths.join(',');
+            for (const QUrl &url : f.model.workspace->opened)
+                happened << "open " + url.toString();
+            return !happened.isEmpty();
+        };
+        if (notice.isEmpty()) {
+            bool completed = false;
+            f.delegate->didReceiveNotificationResponse({QStringLiteral("delivery-p1"), action, userInfo}, [&completed] { completed = true; });
+            QVERIFY(!completed);
+            QTRY_VERIFY(completed);
+        } else {
+            f.delegate->registerNotificationCategories();
+            AppModelAccess::handle(f.appModel(), decodedEvent(notice == "delivery" ? serviceEvent("delivered", "p1", {{"path", "/r/a"}})
+                                                                                  : serviceEvent("remembered_action_applied", "p1")));
+            f.model.clock.advance(2.0);
+            cv::test::outcome(AppModelAccess::flushNotifications(f.appModel()));
+            QCOMPARE(server.notifyCalls().size(), 1);
+            QVERIFY2(server.invokeAction(server.notifyCalls().first().id, action), "the notice offers no such action");
+            QTRY_VERIFY(look());
+        }
+        look();
         QCOMPARE(happened, QStringList{outcome});
     }
 };

@@ -143,6 +143,7 @@ private slots:
         QTest::newRow("choose a drive, one-drive service") << Row{alphaWith(peer("p1"), {}), none, chooseAct("drive", QStringList{"/", "/b"}), cmd(choose + "}"), ""};
         QTest::newRow("choose a folder") << Row{ready(), none, chooseAct("folder", QStringList{"/"}), cmd(QString(choose + "}").replace("drive", "folder")), ""};
         QTest::newRow("forget") << Row{ready(), answer(0), [](AppModel &m) { m.forget("r1"); }, cmd(R"({"op":"forget","peer":"r1"})"), "", {"alert Forget Remembered?"}};
+        QTest::newRow("forget, Cancel") << Row{ready(), answer(1), [](AppModel &m) { m.forget("r1"); }, {}, "", {"alert Forget Remembered?"}};
         // Escape or closing the alert is no click on "Forget".
         QTest::newRow("forget, no click") << Row{ready(), answer(Alerts::noChoice), [](AppModel &m) { m.forget("nobody"); }, {}, "", {"alert Forget Computer?"}};
         QTest::newRow("resolve a copy") << Row{ready(), none, [](AppModel &m) { m.resolveCopy("c9", "skip_all"); },
@@ -228,7 +229,8 @@ private slots:
                 out << QString::fromUtf8(line).replace(transfer, R"("id":"ID")");
             return out;
         };
-        QTRY_COMPARE(lines(), row.lines);
+        // Until the lines are there, or no more come: a wrong line fails at once.
+        settleUntil([&] { return lines() == row.lines; }, [&] { return f.client->requests.size(); });
         settle();
         QCOMPARE(lines(), row.lines);
         QCOMPARE(m.error().value_or(""), row.error);

@@ -29,9 +29,10 @@ QJsonObject delivered(const QString &peer, QJsonObject detail = {{"path", "/x"}}
     return serviceEvent("delivered", peer, detail);
 }
 
-// The computers, a setup and the events handled at 0 s; the notices posted (as "id:
-// title | body | category") by 2 s and those posted by 6 s, and the error shown.
-struct Posting { QJsonArray peers; std::function<void(ModelFixture &)> setup; QList<QJsonObject> events; QStringList atOnce, later; QString error = {}; };
+// The computers, a setup and the events handled from 0 s, `apart` seconds apart; the
+// notices posted (as "id: title | body | category") by 2 s after the last event and
+// those posted by 6 s, and the error shown.
+struct Posting { QJsonArray peers; std::function<void(ModelFixture &)> setup; QList<QJsonObject> events; QStringList atOnce, later; QString error = {}; double apart = 0; };
 
 
 QJsonObject delivered(const QString &path, std::uint64_t sequence) { return serviceEvent("delivered", "p1", {{"path", path}}, sequence); }
@@ -191,6 +192,9 @@ private slots:
         QTest::newRow("share not mounted yet") << Posting{{alpha().offering()}, none, {applied(), delivered("p1")}, {delivery}, {files + " | CONNECTION"}};
         QTest::newRow("computer left, a count beyond any int") << Posting{{}, none, {applied(), delivered("r1", {{"files", big}}), delivered("r1", {{"files", big}})},
             {"delivery-r1: Received 9,223,372,036,854,775,807 files from Laptop | Saved to Downloads. | DELIVERY"}, {}};
+        // A burst of files is told once, when the last has been quiet for 2 s.
+        QTest::newRow("a burst 1.5 s apart") << Posting{{alpha()}, none, {delivered("p1"), delivered("p1"), delivered("p1")},
+                                                        {"delivery-p1: Received 3 files from Alpha | Saved to Downloads. | DELIVERY"}, {}, "", 1.5};
         QTest::newRow("unknown sender") << Posting{{}, none, {delivered("p9")}, {"delivery-p9: Received a file from Computer | Saved to Downloads. | DELIVERY"}, {}};
         QTest::newRow("failed delivery") << Posting{{alpha()}, none, {serviceEvent("delivery_failed", "p1")}, {}, {}, "A delivery from Alpha failed."};
         QTest::newRow("refused by the centre") << Posting{{}, [](ModelFixture &f) { f.notifications->setAddError("The server is full."); }, {delivered("p9")}, {}, {},
@@ -213,7 +217,7 @@ private slots:
         AppModel &m = f.model();
         install(m, status({.peers = row.peers, .remembered = {remembered("r1").named("Laptop")}}));
         for (const QJsonObject &event : row.events)
-            A::handle(m, decodedEvent(event));
+            A::handle(m, decodedEvent(event)), f.clock.advance(&event == &row.events.last() ? 0 : row.apart);
         const auto posted = [&] {
             outcome(A::flushNotifications(m));
             QStringList out;

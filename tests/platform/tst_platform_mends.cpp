@@ -21,12 +21,13 @@ class PlatformMendsTest : public QObject {
     Q_OBJECT
 
 private slots:
-    // Escape and closing choose the cancel button; an alert ended otherwise chose
-    // nothing, never its first button.
+    // Enter chooses the first button, Escape the cancel button; an alert ended
+    // otherwise chose nothing, never its first button.
     void alertEndings_data()
     {
         columns<BoxAction, int>("action", "chosen");
         QTest::newRow("click") << BoxAction([](QMessageBox *box) { box->findChild<QAbstractButton *>("save")->click(); }) << 2;
+        QTest::newRow("Enter: the first button") << BoxAction([](QMessageBox *box) { QTest::keyClick(box, Qt::Key_Return); }) << 0;
         QTest::newRow("Escape") << BoxAction([](QMessageBox *box) { QTest::keyClick(box, Qt::Key_Escape); }) << 1;
         QTest::newRow("ended without a click") << BoxAction([](QMessageBox *box) { box->done(0); }) << int(Alerts::noChoice);
     }

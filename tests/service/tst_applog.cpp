@@ -39,7 +39,7 @@ int runChild(const QString &mode)
     environment.insert(QStringLiteral("CV_APPLOG_CHILD"), mode);
     process.setProcessEnvironment(environment);
     process.start(QCoreApplication::applicationFilePath(), {});
-    return !process.waitForFinished(20000) ? -1 : process.exitStatus() == QProcess::CrashExit ? 1000 : process.exitCode();
+    return !process.waitForFinished(5000) ? -1 : process.exitStatus() == QProcess::CrashExit ? 1000 : process.exitCode();
 }
 
 } // namespace

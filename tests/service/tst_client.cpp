@@ -35,7 +35,7 @@ QJsonObject status(const QJsonObject &step) { return {{"ops", QJsonObject{{"stat
 // Answers canned bytes instead of using a socket; moves the fake clock meanwhile.
 class CannedClient : public ServiceClient {
 public:
-    explicit CannedClient(FakeClock &clock) : ServiceClient("/nonexistent", currentUid(), 2.0, 35.0, clock), fake(clock) {}
+    explicit CannedClient(FakeClock &clock) : ServiceClient("/nonexistent", currentUid(), 2.0, 3.0, clock), fake(clock) {}
     FakeClock &fake;
     QByteArray answer = "{\"ok\":true,\"result\":{}}\n";
     double takes = 0;
@@ -106,21 +106,21 @@ private slots:
         const QJsonObject silent = status({{"silent", true}}), backlog{{"refuse", "full_backlog"}}, ok{{"ok", true}, {"result", QJsonObject{}}};
         const QList<QByteArray> sent{statusLine.chopped(1)}, none;
         const QString closedEarly = "invalid: The background service closed before completing its response.";
-        QTest::newRow("deadline, silent service") << Exchange{silent, 2.0, 35.0, 0.2, timedOut, 180, 800, sent};
+        QTest::newRow("deadline, silent service") << Exchange{silent, 2.0, 3.0, 0.2, timedOut, 180, 800, sent};
         QTest::newRow("no deadline: the I/O wait") << Exchange{silent, 2.0, 0.2, -1.0, timedOut, 180, 800, sent};
-        QTest::newRow("full backlog: the connect wait") << Exchange{backlog, 0.2, 35.0, -1.0, timedOut, 180, 800, none};
+        QTest::newRow("full backlog: the connect wait") << Exchange{backlog, 0.2, 3.0, -1.0, timedOut, 180, 800, none};
         // Connects in short steps: well within the 2 s wait once a slot frees at 0.2 s.
         QTest::newRow("full backlog that drains")
-            << Exchange{{{"refuse", "full_backlog"}, {"refuse_for", 0.2}}, 2.0, 35.0, -1.0, "", 150, 700, sent};
-        QTest::newRow("no socket file") << Exchange{{{"refuse", "no_socket"}}, 2.0, 35.0, -1, 
+            << Exchange{{{"refuse", "full_backlog"}, {"refuse_for", 0.2}}, 2.0, 3.0, -1.0, "", 150, 700, sent};
+        QTest::newRow("no socket file") << Exchange{{{"refuse", "no_socket"}}, 2.0, 3.0, -1, 
             "unavailable: The background service is unavailable: No such file or directory.", 0, 5000, none};
         // Connected, then closed without a request.
         QTest::newRow("another user's socket")
-            << Exchange{{}, 2.0, 35.0, -1, "invalid: The control socket does not belong to this user.", 0, 5000, {""}, ::geteuid() + 1};
-        QTest::newRow("no line feed") << Exchange{status({{"reply", ok}, {"newline", false}}), 2.0, 35.0, -1, closedEarly, 0, 5000, sent};
+            << Exchange{{}, 2.0, 3.0, -1, "invalid: The control socket does not belong to this user.", 0, 5000, {""}, ::geteuid() + 1};
+        QTest::newRow("no line feed") << Exchange{status({{"reply", ok}, {"newline", false}}), 2.0, 3.0, -1, closedEarly, 0, 5000, sent};
         QTest::newRow("one byte over the size limit")
-            << Exchange{status({{"size", 1048577}}), 2.0, 35.0, -1, "invalid: The service response exceeded the size limit.", 0, 5000, sent};
-        QTest::newRow("at the size limit, over many writes") << Exchange{status({{"size", 1048576}, {"chunks", 60}}), 2.0, 35.0, -1, "", 0, 5000, sent};
+            << Exchange{status({{"size", 1048577}}), 2.0, 3.0, -1, "invalid: The service response exceeded the size limit.", 0, 5000, sent};
+        QTest::newRow("at the size limit, over many writes") << Exchange{status({{"size", 1048576}, {"chunks", 60}}), 2.0, 3.0, -1, "", 0, 5000, sent};
     }
     void exchanges()
     {
@@ -167,14 +167,14 @@ private slots:
         QCOMPARE(client.lines, QList<QByteArray>{statusLine});
     }
 
-    // Destroying the client returns at once, not when the hung service's 20 s wait runs
+    // Destroying the client returns at once, not when the hung service's wait runs
     // out; the exchange ending later is dropped, never resumed on the freed client.
     void destroyedClientDropsItsExchange()
     {
         Standin standin;
         standin.setScript(QJsonObject{{"ops", QJsonObject{{"status", QJsonObject{{"silent", true}}}}}, {"lifetime", 60}});
         QVERIFY(standin.start());
-        auto client = std::make_unique<ServiceClient>(standin.runtimeDir(), ServiceClient::currentUid(), 2.0, 20.0);
+        auto client = std::make_unique<ServiceClient>(standin.runtimeDir(), ServiceClient::currentUid(), 2.0, 3.0);
         std::optional<Outcome<ServiceStatus>> ended;
         auto waiting = [](ServiceClient &c, std::optional<Outcome<ServiceStatus>> &out) -> QCoro::Task<> {
             QCoro::Task<Outcome<ServiceStatus>> request = capture(c.request<ServiceStatus>(Command{.op = "status"}));
@@ -185,7 +185,7 @@ private slots:
         QElapsedTimer destroying;
         destroying.start();
         client.reset();
-        QVERIFY2(destroying.elapsed() < 10000, "the destructor waited for the exchange");
+        QVERIFY2(destroying.elapsed() < 1000, "the destructor waited for the exchange");
         standin.stop();
         QTest::qWait(100);
         QVERIFY(!ended);

@@ -3,6 +3,7 @@
 #include "fake_clock.h"
 #include "../views/table.h"
 #include "fake_workspace.h"
+#include "outcome.h"
 #include "standin.h"
 #include "test_files.h"
 
@@ -96,7 +97,7 @@ private slots:
         timer.start(20);
         QCoro::Task<> task = Diagnostics::save(&alerts_, &workspace_, &clock_);
         QVERIFY(!task.isReady());
-        QCoro::waitFor(std::move(task));
+        QVERIFY(outcome(std::move(task)).value);
         QVERIFY2(ticks >= 3, qPrintable(QString::number(ticks)));
         const QString archive = desktop() + "/" + archiveName;
         QCOMPARE(readFile(archive), QByteArray("zip bytes"));
@@ -125,7 +126,7 @@ private slots:
             qputenv("CV_MAC_SERVICE", QFile::encodeName(*service));
         else
             useStandin(QJsonObject{{"status", status}, {"stderr", standardError}});
-        QCoro::waitFor(Diagnostics::save(&alerts_, &workspace_, &clock_));
+        QVERIFY(outcome(Diagnostics::save(&alerts_, &workspace_, &clock_)).value);
         const QString inHome = QDir::homePath() + "/" + archiveName;
         if (!service)
             QCOMPARE(standin_->startArguments(), (QList<QStringList>{{"--diagnostics", inHome}}));

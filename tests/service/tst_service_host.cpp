@@ -40,7 +40,7 @@ ServiceHost &standinHost(HostWorld &w, Standin &standin, const QJsonObject &scri
     return w.host(true);
 }
 
-bool waitStopped(ServiceHost &host) { return QTest::qWaitFor([&] { return host.childKnownStopped(); }, 10000); }
+bool waitStopped(ServiceHost &host) { return QTest::qWaitFor([&] { return host.childKnownStopped(); }, 5000); }
 
 // Ends the child by its pid, so a failing case leaves nothing running.
 struct Reaper {
@@ -152,7 +152,7 @@ private slots:
         host.start(false);
         const qint64 pid = *host.childPid();
         Reaper first{pid};
-        QVERIFY(QTest::qWaitFor([&] { return QFileInfo::exists(standin.socketPath()); }, 10000));
+        QVERIFY(QTest::qWaitFor([&] { return QFileInfo::exists(standin.socketPath()); }, 5000));
         host.start(false);
         host.start(true);
         QVERIFY(*host.childPid() == pid && standin.startArguments().size() == 1 && !host.exitDescription());

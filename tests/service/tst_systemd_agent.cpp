@@ -59,7 +59,7 @@ class SystemdAgentTest : public QObject {
                 "ResetFailedUnit " + unit, "StartUnit " + unit + " replace"};
     }
     // Every question to the manager answered, and what follows from the answers done.
-    void settle() { QCoro::waitFor(manager_->answered()); }
+    void settle() { QVERIFY(outcome(manager_->answered()).value); }
     // A host that has read the registration once (`settled`: and had its answers).
     std::shared_ptr<ServiceHost> makeHost(bool settled = true)
     {

@@ -64,9 +64,21 @@ public:
     const QList<NotifyCall> &notifyCalls() const { return notifyCalls_; }
 
     // The user clicks the notification (`actionKey` "default") or one of its buttons.
-    void invokeAction(uint id, const QString &actionKey)
+    // Like a real server, only an action the notification offers can be invoked; a
+    // notification this server never showed stands for another application's. False
+    // when refused.
+    bool invokeAction(uint id, const QString &actionKey)
     {
-        QDBusConnection(connection).send(QDBusMessage::createSignal(path, service, QStringLiteral("ActionInvoked")) << id << actionKey);
+        for (const NotifyCall &call : std::as_const(notifyCalls_)) {
+            if (call.id != id)
+                continue;
+            bool offered = false;
+            for (qsizetype i = 0; i + 1 < call.actions.size(); i += 2)
+                offered = offered || call.actions.at(i) == actionKey;
+            if (!offered)
+                return false;
+        }
+        return QDBusConnection(connection).send(QDBusMessage::createSignal(path, service, QStringLiteral("ActionInvoked")) << id << actionKey);
     }
 
     QString introspect(const QString &) const override { return {}; }

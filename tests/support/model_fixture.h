@@ -26,6 +26,7 @@
 #include "service/service_error.h"
 #include "service/service_host.h"
 
+#include <QElapsedTimer>
 #include <QRegularExpression>
 
 #include <deque>
@@ -169,7 +170,7 @@ public:
         parts.host = host;
         parts.clock = &clock;
         parts.defaults = userDefaults ? userDefaults : defaults;
-        parts.notificationCenter = notifications;
+        parts.notificationCenter = notificationCenter ? notificationCenter : notifications;
         parts.cable = cable;
         parts.volumes = volumeSource ? volumeSource : volumes;
         parts.previewMultiDrive = previewMultiDrive;
@@ -186,6 +187,8 @@ public:
     // When set, used instead of `defaults` (e.g. a real settings file).
     std::shared_ptr<UserDefaults> userDefaults;
     std::shared_ptr<FakeNotificationCenter> notifications = std::make_shared<FakeNotificationCenter>();
+    // When set, used instead of `notifications` (e.g. the desktop's, on a private bus).
+    std::shared_ptr<NotificationCenter> notificationCenter;
     std::shared_ptr<FakeCableProbe> cable = std::make_shared<FakeCableProbe>();
     std::shared_ptr<FakeVolumeSource> volumes = std::make_shared<FakeVolumeSource>();
     // When set, used instead of `volumes`.
@@ -235,6 +238,27 @@ inline void at(FakeClock &clock, double seconds, std::function<void()> action)
 // Lets queued work (and the fake clock's jumps) run for a moment of real time.
 inline void settle(int milliseconds = 20) { QTest::qWait(milliseconds); }
 
+// Lets queued work run until `done` holds, or until `progress` (a count of what has
+// happened, such as the requests sent) has stood still for `quietMs` of real time, and
+// never longer than `boundMs`: a test whose expectation cannot come true fails at once
+// instead of at its time-out. True when `done` holds.
+inline bool settleUntil(const std::function<bool()> &done, const std::function<qsizetype()> &progress, int quietMs = 100,
+                        int boundMs = 3000)
+{
+    QElapsedTimer total, still;
+    total.start();
+    still.start();
+    qsizetype last = progress();
+    while (!done() && total.elapsed() < boundMs) {
+        QTest::qWait(5);
+        if (const qsizetype now = progress(); now != last)
+            last = now, still.restart();
+        else if (still.elapsed() >= quietMs)
+            break;
+    }
+    return done();
+}
+
 // A service that answers every "status" and "events" at event number `sequence`.
 inline void serveIdle(FakeServiceClient &client, std::uint64_t sequence)
 {
@@ -263,8 +287,8 @@ public:
 
     AppModel &model() { return fixture.model(); }
 
-    // Waits until no command is in flight.
-    bool settle(int milliseconds = 10000)
+    // Waits until no command is in flight (a few seconds at most).
+    bool settle(int milliseconds = 3000)
     {
         return QTest::qWaitFor([this] { return !model().mutating(); }, milliseconds);
     }

@@ -9,10 +9,14 @@
 #include "service/service_error.h"
 
 #include <QCoroTask>
+#include <QEventLoop>
+#include <QPointer>
 #include <QString>
 #include <QTest>
+#include <QTimer>
 
 #include <exception>
+#include <memory>
 #include <optional>
 #include <type_traits>
 #include <variant>
@@ -60,11 +64,31 @@ QCoro::Task<Outcome<T>> capture(QCoro::Task<T> task)
     co_return out;
 }
 
-// Runs `task` to its end on this thread's event loop.
+// Runs `task` to its end on this thread's event loop, for at most `boundMs` of real
+// time: a task that never ends fails the test at once, with an error saying so,
+// instead of holding it until its time-out. (It runs on, unwatched.)
 template<class T>
-Outcome<T> outcome(QCoro::Task<T> task)
+Outcome<T> outcome(QCoro::Task<T> task, int boundMs = 5000)
 {
-    return QCoro::waitFor(capture(std::move(task)));
+    using Result = std::shared_ptr<std::optional<Outcome<T>>>;
+    const Result result = std::make_shared<std::optional<Outcome<T>>>();
+    QEventLoop loop;
+    auto watch = [](QCoro::Task<T> task, Result result, QPointer<QEventLoop> loop) -> QCoro::Task<> {
+        *result = co_await capture(std::move(task));
+        if (loop)
+            loop->quit();
+    };
+    QCoro::Task<> watching = watch(std::move(task), result, &loop);
+    if (!result->has_value()) {
+        QTimer::singleShot(boundMs, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    if (!result->has_value()) {
+        const QString late = QStringLiteral("did not end within %1 ms").arg(boundMs);
+        QTest::qFail(qPrintable(late), __FILE__, __LINE__);
+        return Outcome<T>{std::nullopt, late};
+    }
+    return std::move(**result);
 }
 
 // The error `call` threw, or none.

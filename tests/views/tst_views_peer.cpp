@@ -81,6 +81,37 @@ ViewAction throughPanel(ViewAction open, const QString &path)
     };
 }
 
+// Clicks the button the window shows as `text` (its title or accessible name).
+ViewAction click(const QString &text)
+{
+    return [text](PeerView &v, StandinModel &) {
+        QAbstractButton *button = buttonNamed(v, text);
+        QVERIFY2(button, qPrintable(text));
+        QTest::mouseClick(button, Qt::LeftButton);
+    };
+}
+
+// The open panel answers `path`, then `open` runs.
+ViewAction picking(const QString &path, ViewAction open)
+{
+    return [path, open](PeerView &v, StandinModel &s) {
+        s.fixture.openPanels->answer = QList<QUrl>{QUrl::fromLocalFile(path)};
+        open(v, s);
+    };
+}
+
+// The demo's copy waits on an unreadable item.
+QJsonObject copyProblem()
+{
+    QJsonObject status = demo("copying");
+    QJsonArray copies = status["copies"].toArray();
+    QJsonObject copy = copies[0].toObject();
+    copy["problem"] = QJsonObject{{"path", "/p/a.txt"}, {"reason", "Permission denied"}};
+    copies[0] = copy;
+    status["copies"] = copies;
+    return status;
+}
+
 } // namespace
 
 class TestViewsPeer : public QObject {
@@ -282,7 +313,7 @@ private slots:
     }
 
     // The copying demo's row and banner; a status that only moves the byte counts
-    // changes the bar and caption of the same row; finished, the remove button is fully
+    // changes the bar and caption of the same row, and a problem shows until the copy ends; finished, the remove button is fully
     // opaque only under the pointer; without entries the list hides.
     void activity()
     {
@@ -297,9 +328,11 @@ private slots:
         QCOMPARE(view.banner()->titleLabel()->text() + "|" + titles(view.banner()->buttons()), "Windows Desktop is sharing Projects|Eject,Get Files…,Open");
         ServiceStatus status = Demo::status("copying");
         status.copies[0].bytes = 3'150'000'000;
+        status.copies[0].problem = CopyProblem{"/p/a.txt", "unreadable"};
         f.model().setStatus(status);
         view.refresh();
         QCOMPARE(view.activityList()->rows(), QList<ActivityRow *>{row});
+        QVERIFY(row->problem()->isVisibleTo(row));
         QCOMPARE(*row->bar()->fraction(), 0.75);
         QVERIFY(row->caption()->text().startsWith("3.15 GB of 4.2 GB"));
         // A command in flight disables the banner's buttons, and only that changed.
@@ -313,6 +346,7 @@ private slots:
         f.model().setStatus(status);
         view.refresh();
         QCOMPARE(titles(row->buttons()), "Show in File Manager,Remove from list");
+        QVERIFY(!row->problem()->isVisibleTo(row)); // a finished copy drops the problem it had
         QVERIFY(view.activityList()->clearButton()->isVisible());
         QVERIFY(row->title()->toolTip().contains("/p/&lt;b&gt;x&lt;/b&gt;: unreadable"));
         auto *effect = qobject_cast<QGraphicsOpacityEffect *>(row->buttons().last()->graphicsEffect());
@@ -400,6 +434,28 @@ private slots:
         QTest::newRow("drive box ticked") << demo("connected", {{"sharing", share::drives({"/"})}}, {"multi_drive"}) << true << box(2) << chose("drive", "/", usual + R"(,"paths":["/","/Volumes/Photos"])");
         QTest::newRow("Read-only re-sends the folder") << demo("folder") << false << ViewAction([](PeerView &v, StandinModel &) { QTest::mouseClick(v.options()->readOnlyRow()->toggle(), Qt::LeftButton); })
             << chose("folder", "@HOME/Projects", R"("read_only":true,"remember":true,"pairing_code":"@CODE")");
+        QTest::newRow("Read-only means nothing in Receive only") << demo("receive") << false
+            << ViewAction([](PeerView &v, StandinModel &) { QTest::mouseClick(v.options()->readOnlyRow()->toggle(), Qt::LeftButton); }) << "";
+        // The folder chosen for receiving is the one proposed next time.
+        QTest::newRow("receive folder chosen, proposed next time") << demo("receive") << false << ViewAction([change](PeerView &v, StandinModel &s) {
+            QDir().mkpath(QDir::homePath() + "/Picked");
+            picking(QDir::homePath() + "/Picked", change)(v, s);
+            QVERIFY(s.settle());
+            install(s.model(), demo("connected"));
+            v.refresh();
+            clickTile(SharingChoice::receive)(v, s);
+        }) << chose("receive", "@HOME/Picked", R"("read_only":false,"remember":false,"pairing_code":"@CODE")") + "\n" + chose("receive", "@HOME/Picked");
+        QTest::newRow("Skip") << copyProblem() << false << click("Skip") << R"({"op":"resolve_copy","id":"democopy","decision":"skip"})";
+        QTest::newRow("Skip All") << copyProblem() << false << click("Skip All") << R"({"op":"resolve_copy","id":"democopy","decision":"skip_all"})";
+        QTest::newRow("Stop") << copyProblem() << false << click("Stop") << R"({"op":"resolve_copy","id":"democopy","decision":"stop"})";
+        QTest::newRow("Cancel a copy") << demo("copying") << false << click("Cancel") << R"({"op":"cancel_copy","id":"democopy"})";
+        QTest::newRow("banner eject") << demo("connected") << false << click("Eject") << R"({"op":"eject","peer":"@A"})";
+        QTest::newRow("banner Show Again") << demo("connected", {{"mount", QJsonValue::Null}, {"ejected", true}}) << false << click("Show Again")
+                                           << R"({"op":"mount","peer":"@A"})";
+        QTest::newRow("banner Get Files…") << demo("connected") << false << picking("/Volumes/Windows Desktop/Photos", click("Get Files…"))
+            << R"({"op":"copy","id":"ID","sources":["/Volumes/Windows Desktop/Photos"],"destination":"@HOME/Downloads"})";
+        QTest::newRow("banner Send Files…") << demo("receive") << false << picking("/etc/hostname", click("Send Files…"))
+            << R"({"op":"send_files","peer":"@A","id":"ID","paths":["/etc/hostname"]})";
         QTest::newRow("drop of two files") << demo("receive") << false << ViewAction([](PeerView &v, StandinModel &) {
             for (const char *name : {"a b.txt", "c"})
                 QVERIFY(QFile(QDir::homePath() + "/" + name).open(QIODevice::WriteOnly));
@@ -427,7 +483,7 @@ private slots:
         QVERIFY(s.settle());
         const QString code = Demo::status("choose").peers.first().pairing_code;
         expected.replace("@A", A).replace("@CODE", code).replace("@HOME", QDir::homePath());
-        QCOMPARE(s.sent(), expected.isEmpty() ? QStringList{} : QStringList{expected});
+        QCOMPARE(s.sent(), expected.split('\n', Qt::SkipEmptyParts));
     }
 
     // A selected tile's accent border and badge stay at full strength; a disabled
