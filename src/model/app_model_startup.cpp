@@ -65,6 +65,10 @@ QCoro::Task<> AppModel::startServiceIfNeeded()
             co_return;
         if (m.clock().uptime() >= deadline)
             throw ServiceError::invalid(L(QStringLiteral("Service startup timed out. Open the service log, then retry.")));
+        // Through the agent or as a child: not decided before the system has told
+        // whether the agent runs the service.
+        QCoro::Task<> known = m.alive(m.host().loginKnown());
+        co_await std::move(known);
         m.host().start(false);
         double lastStart = m.clock().uptime();
         bool repairTried = false;
@@ -156,9 +160,12 @@ QCoro::Task<> AppModel::stopService()
             error = std::current_exception();
         }
         if (error) {
-            if (failure::unavailable(error))
+            // The service may leave its socket before its process ends: a child of ours
+            // has stopped only once it has exited, and a new one can start only then.
+            if (!failure::unavailable(error))
+                std::rethrow_exception(error);
+            if (host().childKnownStopped())
                 co_return;
-            std::rethrow_exception(error);
         }
         QCoro::Task<bool> pause = alive(clock().sleep(stopPoll, pollingCancel_));
         if (!co_await std::move(pause))
@@ -201,6 +208,12 @@ QCoro::Task<> AppModel::setStartAtLogin(bool on)
 
 QCoro::Task<> AppModel::startAtLoginByDefault()
 {
+    if (!connected_ || defaults().boolValue(startAtLoginDefaultedKey))
+        co_return;
+    // Whether there is an agent to register is the system's answer, which may come
+    // after the service's.
+    QCoro::Task<> known = alive(host().loginKnown());
+    co_await std::move(known);
     if (!host().canRegister() || !connected_ || defaults().boolValue(startAtLoginDefaultedKey))
         co_return;
     // Tried once per user, whatever comes of it.

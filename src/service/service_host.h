@@ -95,6 +95,11 @@ public:
     // Re-reads the registration into loginEnabled and loginDetail. Never fails. Runs by
     // itself whenever the login-item service reports a change.
     void refreshLogin();
+    // Completes once the system has told the agent's state (what start(), canRegister()
+    // and the others read), or after about 2 s on the clock when it has not: until
+    // then those would report no agent where there may well be one, so a decision
+    // that depends on the agent waits for this first. Never fails.
+    QCoro::Task<> loginKnown();
     // Registers (true) or unregisters (false) the agent. Throws ServiceError when
     // busy or not registrable, or the system's error.
     QCoro::Task<> setLogin(bool enabled);
