@@ -35,7 +35,7 @@ ServiceError notReady()
 
 } // namespace
 
-QCoro::Task<> AppModel::startServiceIfNeeded()
+QCoro::Task<> AppModel::startServiceIfNeeded(bool asChild)
 {
     const double deadline = clock().uptime() + startupWindow;
     setStarting(true);
@@ -47,7 +47,7 @@ QCoro::Task<> AppModel::startServiceIfNeeded()
 
     // Returns when the service answers or the start-up ends silently; throws the
     // failure to show otherwise.
-    auto bringUp = [](AppModel *self, double deadline, std::optional<qint64> stoppedChild) -> QCoro::Task<> {
+    auto bringUp = [](AppModel *self, double deadline, std::optional<qint64> stoppedChild, bool asChild) -> QCoro::Task<> {
         AppModel &m = *self;
         std::exception_ptr failure;
         try {
@@ -69,7 +69,7 @@ QCoro::Task<> AppModel::startServiceIfNeeded()
         // whether the agent runs the service.
         QCoro::Task<> known = m.alive(m.host().loginKnown());
         co_await std::move(known);
-        m.host().start(false);
+        m.host().start(asChild);
         double lastStart = m.clock().uptime();
         bool repairTried = false;
 
@@ -117,7 +117,7 @@ QCoro::Task<> AppModel::startServiceIfNeeded()
 
     std::exception_ptr failure;
     try {
-        QCoro::Task<> attempt = bringUp(this, deadline, stoppedChild);
+        QCoro::Task<> attempt = bringUp(this, deadline, stoppedChild, asChild);
         co_await std::move(attempt);
     } catch (...) {
         failure = std::current_exception();
@@ -196,9 +196,11 @@ QCoro::Task<> AppModel::setStartAtLogin(bool on)
                    {{QStringLiteral("error"), Localization::service(failure::describe(failure))}}));
     }
     // After a failure, or no longer started by the agent: bring it up the usual way.
-    // With the agent registered, the system starts it.
+    // With the agent registered, the system starts it. A refusal that leaves the agent
+    // waiting for the user's approval (a masked unit) leaves nothing to run the service
+    // but the application itself.
     if (failure || !on) {
-        QCoro::Task<> startUp = startServiceIfNeeded();
+        QCoro::Task<> startUp = startServiceIfNeeded(failure && host().needsApproval());
         co_await std::move(startUp);
     }
     QCoro::Task<> update = refresh();

@@ -137,7 +137,7 @@ void ServiceHost::start(bool asChild)
     if (child_ && child_->running())
         return;
 
-    if (const auto item = agent(); item && item->status() == LoginItemStatus::requiresApproval) {
+    if (const auto item = agent(); !asChild && item && item->status() == LoginItemStatus::requiresApproval) {
         throw ServiceError::unavailable(L(QStringLiteral(
             "The background service needs approval in Login Items & Extensions. Open System Settings to allow it.")));
     }

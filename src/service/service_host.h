@@ -68,8 +68,9 @@ public:
     QString logPath() const { return logPath_; }
 
     // Brings the service up: nothing while a child runs; the approval error while the
-    // agent needs approval; a kickstart of the managed agent unless `asChild`; else
-    // a child process. Returns once the start was requested. Throws ServiceError or
+    // agent needs approval, unless `asChild` (an agent that waits for approval does not
+    // run the service: the service manager refuses to start a masked unit); a kickstart
+    // of the managed agent unless `asChild`; else a child process. Returns once the start was requested. Throws ServiceError or
     // PlatformError.
     void start(bool asChild = false);
 

@@ -302,13 +302,22 @@ private slots:
         QCOMPARE(f.defaults->boolValue("startAtLoginDefaulted"), byDefault);
     }
 
-    // Turning start at sign-in on when the manager refuses the enable, with the service
-    // running as the application's child: the child is asked to quit and waited for (it
-    // leaves its socket at once and exits half a second later), the refusal is shown,
-    // and the service runs again as a new child.
+    // Turning start at sign-in on when the manager refuses the enable (its error, or a
+    // unit the user masked meanwhile), with the service running as the application's
+    // child: the child is asked to quit and waited for (it leaves its socket at once
+    // and exits half a second later), the refusal is shown, and the service runs again
+    // as a new child.
+    void refusedRegistrationRunsTheServiceAgain_data()
+    {
+        columns<bool, QString, QStringList>("masked", "error", "calls");
+        QTest::newRow("manager error") << false << "Access denied" << enableCalls().mid(0, 2);
+        QTest::newRow("masked") << true << "Unit file " + unit + " is masked." << enableCalls().mid(1, 1);
+    }
     void refusedRegistrationRunsTheServiceAgain()
     {
-        fake_->fail("EnableUnitFiles", "org.freedesktop.DBus.Error.AccessDenied", "Access denied");
+        auto [masked, error, calls] = fetch<bool, QString, QStringList>("masked", "error", "calls");
+        if (!masked)
+            fake_->fail("EnableUnitFiles", "org.freedesktop.DBus.Error.AccessDenied", "Access denied");
         Standin standin;
         const QJsonObject quit{{"reply", QJsonObject{{"ok", true}, {"result", QJsonObject()}}}, {"quit", true}, {"linger", 0.5}};
         standin.setScript({{"ops", QJsonObject{{"quit", quit}}}, {"lifetime", 20}});
@@ -327,10 +336,13 @@ private slots:
         const auto first = host->childPid();
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(standin.socketPath()), 2000);
         QVERIFY(outcome(AppModelAccess::startServiceIfNeeded(*model)).value && model->connected());
+        if (masked)
+            fake_->setUnitFileState(unit, "masked");
+        QTRY_COMPARE_WITH_TIMEOUT(host->needsApproval(), masked, 2000);
 
         QVERIFY(outcome(model->setStartAtLogin(true)).value);
-        QCOMPARE(model->error(), "Couldn't change start at sign-in: Access denied");
-        QCOMPARE(fake_->calls(), enableCalls().mid(0, 2));
+        QCOMPARE(model->error(), "Couldn't change start at sign-in: " + error);
+        QCOMPARE(fake_->calls(), calls);
         QVERIFY(model->connected() && !model->serviceError());
         QVERIFY(host->childPid() != first && !host->childKnownStopped());
         QCOMPARE(standin.startArguments().size(), 2);
