@@ -316,7 +316,8 @@ private:
     QCoro::Task<T> alive(QCoro::Task<T> task) const { return whileAlive(lifetime_.watch(), std::move(task)); }
     template<class T>
     QCoro::Task<T> alive(QFuture<T> future) const { return whileAlive(lifetime_.watch(), std::move(future)); }
-    QCoro::Task<> startServiceIfNeeded();
+    // `asChild`: a service that has to be started is started as a child process.
+    QCoro::Task<> startServiceIfNeeded(bool asChild = false);
     // Throws ServiceError, or CancelledError when the polling task was cancelled.
     QCoro::Task<> stopService();
     QCoro::Task<> startAtLoginByDefault();

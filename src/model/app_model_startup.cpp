@@ -35,7 +35,7 @@ ServiceError notReady()
 
 } // namespace
 
-QCoro::Task<> AppModel::startServiceIfNeeded()
+QCoro::Task<> AppModel::startServiceIfNeeded(bool asChild)
 {
     const double deadline = clock().uptime() + startupWindow;
     setStarting(true);
@@ -47,7 +47,7 @@ QCoro::Task<> AppModel::startServiceIfNeeded()
 
     // Returns when the service answers or the start-up ends silently; throws the
     // failure to show otherwise.
-    auto bringUp = [](AppModel *self, double deadline, std::optional<qint64> stoppedChild) -> QCoro::Task<> {
+    auto bringUp = [](AppModel *self, double deadline, std::optional<qint64> stoppedChild, bool asChild) -> QCoro::Task<> {
         AppModel &m = *self;
         std::exception_ptr failure;
         try {
@@ -65,7 +65,11 @@ QCoro::Task<> AppModel::startServiceIfNeeded()
             co_return;
         if (m.clock().uptime() >= deadline)
             throw ServiceError::invalid(L(QStringLiteral("Service startup timed out. Open the service log, then retry.")));
-        m.host().start(false);
+        // Through the agent or as a child: not decided before the system has told
+        // whether the agent runs the service.
+        QCoro::Task<> known = m.alive(m.host().loginKnown());
+        co_await std::move(known);
+        m.host().start(asChild);
         double lastStart = m.clock().uptime();
         bool repairTried = false;
 
@@ -113,7 +117,7 @@ QCoro::Task<> AppModel::startServiceIfNeeded()
 
     std::exception_ptr failure;
     try {
-        QCoro::Task<> attempt = bringUp(this, deadline, stoppedChild);
+        QCoro::Task<> attempt = bringUp(this, deadline, stoppedChild, asChild);
         co_await std::move(attempt);
     } catch (...) {
         failure = std::current_exception();
@@ -156,9 +160,12 @@ QCoro::Task<> AppModel::stopService()
             error = std::current_exception();
         }
         if (error) {
-            if (failure::unavailable(error))
+            // The service may leave its socket before its process ends: a child of ours
+            // has stopped only once it has exited, and a new one can start only then.
+            if (!failure::unavailable(error))
+                std::rethrow_exception(error);
+            if (host().childKnownStopped())
                 co_return;
-            std::rethrow_exception(error);
         }
         QCoro::Task<bool> pause = alive(clock().sleep(stopPoll, pollingCancel_));
         if (!co_await std::move(pause))
@@ -189,9 +196,11 @@ QCoro::Task<> AppModel::setStartAtLogin(bool on)
                    {{QStringLiteral("error"), Localization::service(failure::describe(failure))}}));
     }
     // After a failure, or no longer started by the agent: bring it up the usual way.
-    // With the agent registered, the system starts it.
+    // With the agent registered, the system starts it. A refusal that leaves the agent
+    // waiting for the user's approval (a masked unit) leaves nothing to run the service
+    // but the application itself.
     if (failure || !on) {
-        QCoro::Task<> startUp = startServiceIfNeeded();
+        QCoro::Task<> startUp = startServiceIfNeeded(failure && host().needsApproval());
         co_await std::move(startUp);
     }
     QCoro::Task<> update = refresh();
@@ -201,6 +210,12 @@ QCoro::Task<> AppModel::setStartAtLogin(bool on)
 
 QCoro::Task<> AppModel::startAtLoginByDefault()
 {
+    if (!connected_ || defaults().boolValue(startAtLoginDefaultedKey))
+        co_return;
+    // Whether there is an agent to register is the system's answer, which may come
+    // after the service's.
+    QCoro::Task<> known = alive(host().loginKnown());
+    co_await std::move(known);
     if (!host().canRegister() || !connected_ || defaults().boolValue(startAtLoginDefaultedKey))
         co_return;
     // Tried once per user, whatever comes of it.

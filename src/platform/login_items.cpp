@@ -107,6 +107,12 @@ std::shared_ptr<LoginItem> SystemdLoginItemService::agent(const QString &plistNa
     return std::make_shared<SystemdAgent>(manager_, *unitFile);
 }
 
+bool SystemdLoginItemService::agentKnown(const QString &plistName)
+{
+    const auto unitFile = bundle_.resource(plistName, {}, QStringLiteral("systemd"));
+    return !unitFile || manager_.told(QFileInfo(*unitFile).fileName());
+}
+
 std::shared_ptr<LoginItem> SystemdLoginItemService::mainApp()
 {
     const QString folder = autostartFolder_.isEmpty() ? AutostartEntry::userFolder() : autostartFolder_;

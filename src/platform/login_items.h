@@ -45,6 +45,10 @@ public:
     // The per-user agent described by the file `plistName` in the application, or
     // none when the system has no such agent to offer.
     virtual std::shared_ptr<LoginItem> agent(const QString &plistName) = 0;
+    // Whether what agent() reports is the system's answer: false while the system has
+    // yet to tell whether it offers the agent and in which state (`changed` follows
+    // when it has told). A registry that answers at once always knows.
+    virtual bool agentKnown(const QString &) { return true; }
     // The application's own login item.
     virtual std::shared_ptr<LoginItem> mainApp() = 0;
     // Opens the system's login-item settings; nothing is reported.
@@ -60,7 +64,8 @@ signals:
 // unit file, named by the agent's name, ships in the installed application's data
 // folder under "systemd/"; registering links and enables it, unregistering disables
 // (and so unlinks) it. There is no agent when that file is missing, no manager
-// answers on the bus, or it has not answered about the unit yet. It reports the
+// answers on the bus, or it has not answered about the unit yet (the agent is not
+// known until then, nor while a manager that was there is away). It reports the
 // manager's kept answers (SystemdUserManager) and passes its `changed` on. Unit file
 // states: "enabled" is enabled, "masked" waits for the user (requiresApproval: the
 // user has to unmask it), "bad" is notFound, anything else (none, "disabled",
@@ -75,6 +80,7 @@ public:
     SystemdLoginItemService(const AppBundle &bundle, SystemdUserManager &manager, QString autostartFolder = {});
 
     std::shared_ptr<LoginItem> agent(const QString &plistName) override;
+    bool agentKnown(const QString &plistName) override;
     std::shared_ptr<LoginItem> mainApp() override;
     void openSettings() override;
 

@@ -20,6 +20,7 @@ const QString managerPath = QStringLiteral("/org/freedesktop/systemd1");
 const QString managerInterface = QStringLiteral("org.freedesktop.systemd1.Manager");
 const QString unitInterface = QStringLiteral("org.freedesktop.systemd1.Unit");
 const QString propertiesInterface = QStringLiteral("org.freedesktop.DBus.Properties");
+const QString busService = QStringLiteral("org.freedesktop.DBus");
 
 // The unit's object path: the manager escapes every byte but ASCII letters and digits
 // as "_xx". Known before the unit is loaded, so its changes can be followed from the
@@ -113,11 +114,31 @@ QDBusMessage SystemdUserManager::managerCall(const QString &method) const
 
 QCoro::Task<QDBusMessage> SystemdUserManager::ask(QDBusMessage message, int timeoutMs)
 {
+    const int owner = ownerChanges_;
+    const bool toManager = message.service() == managerService;
     QCoro::Task<QDBusMessage> waiting = whileAlive(lifetime_.watch(), replyTo(bus().asyncCall(message, timeoutMs)));
     const QDBusMessage reply = co_await std::move(waiting);
-    if (failed(reply) && noAnswer(reply))
+    // A manager that left the bus meanwhile did not let the call run out of time: the
+    // bus answers for it when it goes, and it is asked again when it is back.
+    const bool left = toManager && (ownerChanges_ != owner || !owned_ || reply.service() == busService);
+    if (failed(reply) && noAnswer(reply) && !left) {
         quietUntil_ = clock_->uptime() + timeouts_.quietSeconds;
+        QCoro::Task<> ending = endQuiet(quietUntil_);
+        Q_UNUSED(ending);
+    }
     co_return reply;
+}
+
+// Those who read present() while the manager was quiet are told that it is no longer.
+QCoro::Task<> SystemdUserManager::endQuiet(double until)
+{
+    while (clock_->uptime() < until) {
+        QCoro::Task<bool> pause = whileAlive(lifetime_.watch(), clock_->sleep(until - clock_->uptime()));
+        co_await std::move(pause);
+    }
+    // A later time-out tells the end of its own quiet period.
+    if (quietUntil_ == until)
+        emit changed();
 }
 
 void SystemdUserManager::done()
@@ -164,6 +185,10 @@ QCoro::Task<> SystemdUserManager::askOwner()
 void SystemdUserManager::setOwner(bool present)
 {
     owned_ = present;
+    ownerTold_ = true;
+    ownerSeen_ = ownerSeen_ || present;
+    // Reads under way were asked of the owner before: their answers are not kept.
+    ++ownerChanges_;
     if (present) {
         // The manager signals changes only to the clients that subscribed. Its answer
         // tells nothing of use (it refuses a second subscription).
@@ -212,6 +237,16 @@ bool SystemdUserManager::knows(const QString &unit)
     return entryFor(unit).read > 0;
 }
 
+bool SystemdUserManager::told(const QString &unit)
+{
+    follow();
+    if (!ownerTold_)
+        return false;
+    if (!owned_)
+        return !ownerSeen_;
+    return clock_->uptime() < quietUntil_ || knows(unit);
+}
+
 std::optional<QString> SystemdUserManager::unitFileState(const QString &unit)
 {
     const Snapshot &snapshot = kept(unit);
@@ -248,15 +283,20 @@ void SystemdUserManager::unitPropertiesChanged(const QDBusMessage &signal)
     }
 }
 
-// A later read wins over an earlier one that answers after it.
+// A later read wins over an earlier one that answers after it; a read that the owner
+// of the manager's name changed under is dropped (the new owner is read afresh).
 QCoro::Task<> SystemdUserManager::refresh(QString name)
 {
     ++asking_;
     const int ticket = ++entryFor(name).asked;
+    const int owner = ownerChanges_;
     QCoro::Task<Snapshot> reading = readUnit(name);
     Snapshot next = co_await std::move(reading);
     Unit &entry = entryFor(name);
-    if (ticket > entry.read) {
+    // The first answer about the unit tells something even when it equals the empty
+    // start (a unit the manager does not know): until then there was no answer at all.
+    const bool first = entry.read == 0;
+    if (ticket > entry.read && owner == ownerChanges_) {
         entry.read = ticket;
         const auto text = [](const std::optional<PlatformError> &e) { return e ? e->message() : QString(); };
         const Snapshot &last = entry.kept;
@@ -265,7 +305,7 @@ QCoro::Task<> SystemdUserManager::refresh(QString name)
         if (next.fileFailure || next.activeFailure)
             entry.retryAt = clock_->uptime() + timeouts_.quietSeconds;
         entry.kept = std::move(next);
-        if (!same)
+        if (first || !same)
             emit changed();
     }
     done();

@@ -32,7 +32,10 @@ struct SystemdTimeouts {
 //
 // Every call is bounded in time: a question waits at most `answerMs`, a change at most
 // `changeMs`. A manager that let a call run out of time counts as absent for
-// `quietSeconds`, and a question that failed is asked again only after that long.
+// `quietSeconds` (on the clock; `changed` tells when that ends), and a question that
+// failed is asked again only after that long. A manager that leaves the bus while a
+// call waits (it restarts) did not run out of time: what it was asked is asked again
+// when it is back. The first answer about a unit counts as a change.
 // Failures are thrown as PlatformError with the manager's own message. Main thread only.
 class SystemdUserManager : public QObject {
     Q_OBJECT
@@ -52,6 +55,11 @@ public:
 
     // The manager has answered about the unit at least once (asked now if it never was).
     bool knows(const QString &unit);
+    // What present() and knows() say about the unit is settled: the manager answered
+    // about it, the bus told that no manager runs, or the manager let a question run
+    // out of time. Not while the first answer is awaited, nor while a manager that was
+    // there is away (it may be restarting). `changed` follows when it becomes so.
+    bool told(const QString &unit);
     // The unit file's state ("enabled", "disabled", "masked", "linked", ...), or none
     // when the manager knows no unit file of that name or has not answered yet. Throws
     // the failure of the last question.
@@ -104,6 +112,7 @@ private:
     void follow();
     Unit &entryFor(const QString &name);
     void setOwner(bool present);
+    QCoro::Task<> endQuiet(double until);
     const Snapshot &kept(const QString &unit);
     QCoro::Task<QDBusMessage> ask(QDBusMessage message, int timeoutMs);
     QCoro::Task<> askOwner();
@@ -121,6 +130,9 @@ private:
     double quietUntil_ = -1;
     bool following_ = false;
     bool owned_ = false;
+    bool ownerTold_ = false; // the bus has said whether the name has an owner
+    bool ownerSeen_ = false; // it had one at some time
+    int ownerChanges_ = 0;
     int asking_ = 0;
     std::map<QString, Unit> units_;
     // Ends first thing in the destructor: an answer that comes later is dropped.

@@ -25,6 +25,10 @@ namespace {
 
 const char *const serviceVariable = "CV_MAC_SERVICE";
 
+// How long a decision that depends on the login agent waits for the system's first
+// answer about it; then it goes ahead as if there were no agent.
+constexpr double loginAnswerWait = 2.0;
+
 // The variables that give the child its options, in the order they are walked.
 struct ChildOption {
     const char *variable;
@@ -139,7 +143,7 @@ void ServiceHost::start(bool asChild)
     if (child_ && child_->running())
         return;
 
-    if (const auto item = agent(); item && item->status() == LoginItemStatus::requiresApproval) {
+    if (const auto item = agent(); !asChild && item && item->status() == LoginItemStatus::requiresApproval) {
         throw ServiceError::unavailable(
             L(QStringLiteral("The background service’s user unit is masked. Run systemctl --user unmask {unit} to allow it."),
               agentUnit(*platform_.bundle)));
@@ -285,6 +289,24 @@ void ServiceHost::refreshLogin()
         setLoginDetail(L(QStringLiteral("Runs in the background and reconnects automatically when you plug in.")));
         break;
     }
+}
+
+QCoro::Task<> ServiceHost::loginKnown()
+{
+    const auto plist = platform_.bundle->info(QStringLiteral("CVServiceAgentPlist"));
+    LoginItemService *const items = platform_.loginItems;
+    if (!plist || items->agentKnown(*plist))
+        co_return;
+    // Woken early by the system's answer.
+    const CancelToken told;
+    const QString name = *plist;
+    const QMetaObject::Connection answer = connect(items, &LoginItemService::changed, this, [items, name, told] {
+        if (items->agentKnown(name))
+            told.cancel();
+    });
+    QCoro::Task<bool> waiting = whileAlive(lifetime_.watch(), platform_.clock->sleep(loginAnswerWait, told));
+    co_await std::move(waiting);
+    disconnect(answer);
 }
 
 QCoro::Task<> ServiceHost::setLogin(bool enabled)

@@ -68,8 +68,9 @@ public:
     QString logPath() const { return logPath_; }
 
     // Brings the service up: nothing while a child runs; the approval error while the
-    // agent needs approval; a kickstart of the managed agent unless `asChild`; else
-    // a child process. Returns once the start was requested. Throws ServiceError or
+    // agent needs approval, unless `asChild` (an agent that waits for approval does not
+    // run the service: the service manager refuses to start a masked unit); a kickstart
+    // of the managed agent unless `asChild`; else a child process. Returns once the start was requested. Throws ServiceError or
     // PlatformError.
     void start(bool asChild = false);
 
@@ -95,6 +96,11 @@ public:
     // Re-reads the registration into loginEnabled and loginDetail. Never fails. Runs by
     // itself whenever the login-item service reports a change.
     void refreshLogin();
+    // Completes once the system has told the agent's state (what start(), canRegister()
+    // and the others read), or after about 2 s on the clock when it has not: until
+    // then those would report no agent where there may well be one, so a decision
+    // that depends on the agent waits for this first. Never fails.
+    QCoro::Task<> loginKnown();
     // Registers (true) or unregisters (false) the agent. Throws ServiceError when
     // busy or not registrable, or the system's error.
     QCoro::Task<> setLogin(bool enabled);

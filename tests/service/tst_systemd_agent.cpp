@@ -3,6 +3,7 @@
 #include "fake_systemd.h"
 #include "../views/table.h"
 #include "host_support.h"
+#include "model_fixture.h"
 
 #include "platform/autostart_entry.h"
 #include "platform/launchctl.h"
@@ -11,7 +12,10 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QJsonObject>
 #include <QTest>
+
+#include <csignal>
 
 using namespace cv;
 using namespace cv::test;
@@ -22,6 +26,26 @@ const QString unit = QStringLiteral("app.corvane.Corvane.service");
 const QString approval = "Run systemctl --user unmask " + unit + " to allow Corvane.";
 const QString runs = QStringLiteral("Runs in the background and reconnects automatically when you plug in.");
 const QString denied = QStringLiteral("platform: Access denied");
+const QString installedOnly = QStringLiteral("Available in the installed app.");
+
+// A model on the given host and clock, its other parts the fixture's.
+std::unique_ptr<AppModel> makeModel(ModelFixture &f, std::shared_ptr<ServiceHost> host, Clock &clock)
+{
+    f.host = std::move(host);
+    AppModelCollaborators parts = f.collaborators();
+    parts.clock = &clock;
+    return std::make_unique<AppModel>(std::move(parts));
+}
+
+// Ends a service child still running when the case ends.
+struct ChildReaper {
+    const ServiceHost &host;
+    ~ChildReaper()
+    {
+        if (const auto pid = host.childPid())
+            ::kill(pid_t(*pid), SIGKILL);
+    }
+};
 
 // A switch of the registration: the state before, the method refused, the calls the
 // manager receives in order, the error, and "enabled detail" after.
@@ -58,6 +82,16 @@ class SystemdAgentTest : public QObject {
         return {"LinkUnitFiles " + unitFile() + " false true", "EnableUnitFiles " + unit + " false false", "Reload",
                 "ResetFailedUnit " + unit, "StartUnit " + unit + " replace"};
     }
+    // A manager (and what runs on it) whose questions wait `answerMs` for an answer.
+    void useManager(int answerMs)
+    {
+        launchctl_.reset();
+        items_.reset();
+        manager_ = std::make_unique<SystemdUserManager>(QDBusConnection::sessionBus(),
+                                                        SystemdUserManager::Timeouts{answerMs, 5000, 30}, &clock_);
+        items_ = std::make_unique<SystemdLoginItemService>(bundle_, *manager_);
+        launchctl_ = std::make_unique<SystemdLaunchctl>(*manager_);
+    }
     // Every question to the manager answered, and what follows from the answers done.
     void settle() { QVERIFY(outcome(manager_->answered()).value); }
     // A host that has read the registration once (`settled`: and had its answers).
@@ -74,12 +108,12 @@ class SystemdAgentTest : public QObject {
 private slots:
     void init()
     {
+        // Time moves only when a case moves it (the manager's quiet periods).
+        clock_.setAutoAdvance(false);
+        launcher_.launches.clear();
         fake_ = std::make_unique<FakeSystemdManager>();
         QVERIFY(fake_->start());
-        manager_ = std::make_unique<SystemdUserManager>(QDBusConnection::sessionBus(),
-                                                        SystemdUserManager::Timeouts{300, 5000, 30}, &clock_);
-        items_ = std::make_unique<SystemdLoginItemService>(bundle_, *manager_);
-        launchctl_ = std::make_unique<SystemdLaunchctl>(*manager_);
+        useManager(300);
         QVERIFY(QDir().mkpath(QFileInfo(unitFile()).absolutePath()));
         QVERIFY(writeFile(unitFile(), "[Service]\n"));
         QVERIFY(writeFile(serviceLog(), "service output"));
@@ -166,17 +200,163 @@ private slots:
 
     // Nothing waits for the manager: with its answers held back the readers return at
     // once, with no agent until it has answered (a wait would run the questions out of
-    // time), and the host follows the answers when they come.
+    // time), and the host follows the answers when they come, the first one even when
+    // it tells of no unit file at all.
+    void slowManager_data()
+    {
+        // managed, enabled, detail once answered (expected)
+        columns<QString, QString>("state", "expected");
+        QTest::newRow("enabled") << "enabled" << "1 1 " + runs;
+        QTest::newRow("never linked") << "" << "0 0 " + runs;
+    }
     void slowManager()
     {
-        fake_->setUnitFileState(unit, "enabled");
+        auto [state, expected] = fetch<QString, QString>("state", "expected");
+        fake_->setUnitFileState(unit, state);
         fake_->hold(true);
         const auto host = makeHost(false);
         QTRY_COMPARE(fake_->hold(true), QStringList({"Subscribe", "GetUnitFileState"}));
         QVERIFY(!host->canRegister() && !host->agentManaged() && !host->agentStopped() && !host->loginEnabled());
+        QCOMPARE(host->loginDetail(), installedOnly);
         fake_->hold(false);
         settle();
-        QVERIFY(host->agentManaged() && host->loginEnabled());
+        QCOMPARE(QStringLiteral("%1 %2 ").arg(host->agentManaged()).arg(host->loginEnabled()) + host->loginDetail(), expected);
+    }
+
+    // The switch follows a manager that goes and comes back by itself: one that
+    // restarts with a question pending (the bus answers it for the manager) is read
+    // again as soon as it is back; one that let a question run out of time is left
+    // alone for 30 s, then read again.
+    void managerComesBack_data()
+    {
+        columns<bool>("restarts");
+        QTest::newRow("restarts mid-question") << true;
+        QTest::newRow("silent, then quiet for 30 s") << false;
+    }
+    void managerComesBack()
+    {
+        auto [restarts] = fetch<bool>("restarts");
+        fake_->setUnitFileState(unit, "enabled");
+        const auto host = makeHost();
+        QVERIFY(host->loginEnabled());
+        fake_->hold(true);
+        fake_->setUnitFileState(unit, "enabled"); // signalled: asked again
+        QTRY_COMPARE(fake_->hold(true), QStringList{"GetUnitFileState"});
+        if (restarts) {
+            fake_->stop();
+            QTRY_VERIFY_WITH_TIMEOUT(!host->loginEnabled(), 2000);
+            QVERIFY(fake_->start());
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(!host->loginEnabled(), 2000); // 300 ms
+            fake_->hold(false);
+            settle();
+            clock_.advance(29.9);
+            QVERIFY(!host->loginEnabled() && !host->canRegister());
+            clock_.advance(0.2);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(host->loginEnabled(), 2000);
+        QCOMPARE(host->loginDetail(), runs);
+    }
+
+    // Decisions that depend on the agent wait (2 s at most) for the manager's first
+    // answer about its unit: a start-up has the manager start an enabled unit instead
+    // of launching a child, start at sign-in by default registers a unit never linked,
+    // a manager that restarts meanwhile is waited for; with no answer after 2 s the
+    // decision is taken as without an agent.
+    void decisionsWaitForTheManager_data()
+    {
+        // "late": 0.9 s late, "restart": a restart 0.9 s in, "none": no answer (answers);
+        // by default, else a start-up; the manager's calls and the children launched
+        columns<QString, QString, bool, QStringList, int>("answers", "state", "byDefault", "calls", "children");
+        const QStringList kicked = enableCalls().mid(3);
+        QTest::newRow("start-up, 0.9 s late") << "late" << "enabled" << false << kicked << 0;
+        QTest::newRow("start-up, restarted") << "restart" << "enabled" << false << kicked << 0;
+        QTest::newRow("start-up, no answer in 2 s") << "none" << "enabled" << false << QStringList() << 1;
+        QTest::newRow("by default, 0.9 s late") << "late" << "" << true << enableCalls() << 0;
+    }
+    void decisionsWaitForTheManager()
+    {
+        auto [answers, state, byDefault, calls, children] =
+            fetch<QString, QString, bool, QStringList, int>("answers", "state", "byDefault", "calls", "children");
+        useManager(5000); // the decision, not a time-out, ends the wait
+        fake_->setUnitFileState(unit, state);
+        fake_->hold(true);
+        const auto host = makeHost(false);
+        QTRY_COMPARE(fake_->hold(true), QStringList({"Subscribe", "GetUnitFileState"}));
+        ModelFixture f;
+        f.client->always("quit", reply());
+        f.client->queueError("status", ServiceError::unavailable("down"));
+        serveIdle(*f.client, 3);
+        const auto model = makeModel(f, host, clock_);
+        if (byDefault)
+            model->setConnected(true);
+        const int asleep = clock_.sleeperCount();
+        QCoro::Task<> act = byDefault ? AppModelAccess::startAtLoginByDefault(*model) : AppModelAccess::startServiceIfNeeded(*model);
+        QTRY_COMPARE_WITH_TIMEOUT(clock_.sleeperCount(), asleep + 1, 1000); // waiting
+        clock_.advance(0.9);
+        if (answers == "late")
+            fake_->hold(false);
+        else if (answers == "restart")
+            fake_->stop(), fake_->start();
+        else
+            clock_.advance(1.2);
+        if (answers != "none")
+            QTRY_VERIFY_WITH_TIMEOUT(host->canRegister(), 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(launcher_.launches.size(), children, 1000); // decided by now
+        fake_->hold(false); // an answer after the decision changes nothing of it
+        settle();
+        clock_.setAutoAdvance(true);
+        QVERIFY(outcome(std::move(act)).value);
+        settle();
+        QCOMPARE(fake_->calls(), calls);
+        QVERIFY(model->connected());
+        QCOMPARE(f.defaults->boolValue("startAtLoginDefaulted"), byDefault);
+    }
+
+    // Turning start at sign-in on when the manager refuses the enable (its error, or a
+    // unit the user masked meanwhile), with the service running as the application's
+    // child: the child is asked to quit and waited for (it leaves its socket at once
+    // and exits half a second later), the refusal is shown, and the service runs again
+    // as a new child.
+    void refusedRegistrationRunsTheServiceAgain_data()
+    {
+        columns<bool, QString, QStringList>("masked", "error", "calls");
+        QTest::newRow("manager error") << false << "Access denied" << enableCalls().mid(0, 2);
+        QTest::newRow("masked") << true << "Unit file " + unit + " is masked." << enableCalls().mid(1, 1);
+    }
+    void refusedRegistrationRunsTheServiceAgain()
+    {
+        auto [masked, error, calls] = fetch<bool, QString, QStringList>("masked", "error", "calls");
+        if (!masked)
+            fake_->fail("EnableUnitFiles", "org.freedesktop.DBus.Error.AccessDenied", "Access denied");
+        Standin standin;
+        const QJsonObject quit{{"reply", QJsonObject{{"ok", true}, {"result", QJsonObject()}}}, {"quit", true}, {"linger", 0.5}};
+        standin.setScript({{"ops", QJsonObject{{"quit", quit}}}, {"lifetime", 20}});
+        qputenv("CV_STANDIN_DIR", QFile::encodeName(standin.directory()));
+        QVERIFY(writeFile(prefix_.service(), "#!/bin/sh\nexec '" + QFile::encodeName(Standin::executable()) + "' --runtime-dir '"
+                                                 + QFile::encodeName(standin.runtimeDir()) + "'\n"));
+        const auto host = std::make_shared<ServiceHost>(
+            ServiceHost::Platform{nullptr, items_.get(), launchctl_.get(), &bundle_, &Clock::system()});
+        ChildReaper reaper{*host};
+        host->refreshLogin();
+        settle();
+        ModelFixture f;
+        f.serviceClient = std::make_shared<ServiceClient>(standin.runtimeDir());
+        const auto model = makeModel(f, host, Clock::system());
+        host->start(false);
+        const auto first = host->childPid();
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(standin.socketPath()), 2000);
+        QVERIFY(outcome(AppModelAccess::startServiceIfNeeded(*model)).value && model->connected());
+        if (masked)
+            fake_->setUnitFileState(unit, "masked");
+        QTRY_COMPARE_WITH_TIMEOUT(host->needsApproval(), masked, 2000);
+
+        QVERIFY(outcome(model->setStartAtLogin(true)).value);
+        QCOMPARE(model->error(), "Couldn't change start at sign-in: " + error);
+        QCOMPARE(fake_->calls(), calls);
+        QVERIFY(model->connected() && !model->serviceError());
+        QVERIFY(host->childPid() != first && !host->childKnownStopped());
+        QCOMPARE(standin.startArguments().size(), 2);
     }
 
     // A dropped argument is refused, as the manager refuses it.

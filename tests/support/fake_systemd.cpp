@@ -11,6 +11,8 @@
 #include <QMutexLocker>
 #include <QThread>
 
+#include <utility>
+
 namespace cv::test {
 
 namespace {
@@ -173,12 +175,7 @@ FakeSystemdManager::FakeSystemdManager() : thread_(std::make_unique<QThread>()),
 
 FakeSystemdManager::~FakeSystemdManager()
 {
-    if (!handler_->connectionName.isEmpty()) {
-        QDBusConnection bus(handler_->connectionName);
-        bus.unregisterService(managerName);
-        bus.unregisterObject(managerPath, QDBusConnection::UnregisterTree);
-        QDBusConnection::disconnectFromBus(handler_->connectionName);
-    }
+    stop();
     thread_->quit();
     thread_->wait();
     delete handler_;
@@ -199,6 +196,22 @@ bool FakeSystemdManager::start()
         },
         Qt::BlockingQueuedConnection);
     return started;
+}
+
+void FakeSystemdManager::stop()
+{
+    QString name;
+    {
+        QMutexLocker lock(&handler_->mutex);
+        name = std::exchange(handler_->connectionName, QString());
+        handler_->held.clear();
+        handler_->holding = handler_->subscribed = false;
+    }
+    if (name.isEmpty())
+        return;
+    // The bus itself takes the name back and answers what is pending.
+    QDBusConnection(name).unregisterObject(managerPath, QDBusConnection::UnregisterTree);
+    QDBusConnection::disconnectFromBus(name);
 }
 
 void FakeSystemdManager::setUnitFileState(const QString &unit, const QString &state)

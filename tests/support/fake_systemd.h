@@ -24,6 +24,11 @@ public:
 
     // Takes the manager's name on the session bus. False when there is no bus.
     bool start();
+    // Leaves the bus as a manager that exits does: its name loses its owner and every
+    // question still pending (held ones included) is answered by the bus with NoReply.
+    // start() brings it back, answering at once, without subscribers, with the unit
+    // states it had.
+    void stop();
 
     // "" for none.
     void setUnitFileState(const QString &unit, const QString &state);

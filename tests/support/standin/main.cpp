@@ -27,7 +27,8 @@
 // padded to n bytes, line feed included); "newline": false (no final line feed),
 // "chunks": n (split over n writes 5 ms apart), "delay": s (before answering), "silent": true (never answer; keep the connection until the peer closes),
 // "quit": true (exit 0 after the reply, as the built-in "quit" does), "quit_delay": s
-// (still serving for s seconds before that exit).
+// (still serving for s seconds before that exit), "linger": s (the socket closed and
+// removed at once, before the reply, and the exit s seconds after the reply).
 // Built-in answers: "status" a status record with the current event sequence,
 // "events" no events, "quit" an empty result and exit 0, any
 // other op {"ok":true,"result":{}}.
@@ -55,6 +56,7 @@ QJsonObject script;
 QString folder; // CV_STANDIN_DIR
 char socketPath[sizeof(sockaddr_un::sun_path)] = {};
 QHash<QString, int> opCounts;
+QLocalServer *listening = nullptr;
 
 void append(const char *file, const QByteArray &line)
 {
@@ -109,19 +111,19 @@ QByteArray replyBytes(const QJsonObject &step)
 
 // Writes the parts `gap` milliseconds apart, then closes once all is written (and,
 // after the built-in "quit", exits).
-void writeParts(QLocalSocket *socket, QList<QByteArray> parts, int gap, int quitAfter)
+void writeParts(QLocalSocket *socket, QList<QByteArray> parts, int gap, int quitAfter, int linger)
 {
     if (!parts.isEmpty()) {
         socket->write(parts.takeFirst());
         socket->flush();
         if (!parts.isEmpty()) {
-            QTimer::singleShot(gap, socket, [=] { writeParts(socket, parts, gap, quitAfter); });
+            QTimer::singleShot(gap, socket, [=] { writeParts(socket, parts, gap, quitAfter, linger); });
             return;
         }
     }
     if (quitAfter >= 0) {
         socket->waitForBytesWritten(2000);
-        QTimer::singleShot(quitAfter, qApp, [] {
+        QTimer::singleShot(quitAfter + linger, qApp, [] {
             ::unlink(socketPath);
             QCoreApplication::exit(0);
         });
@@ -146,7 +148,12 @@ void answer(QLocalSocket *socket, const QByteArray &line)
         parts.append(bytes.mid(at, per));
     const bool quit = (op == "quit" && !chosen.isObject()) || step.value("quit").toBool();
     const int quitAfter = quit ? ms(step.value("quit_delay").toDouble()) : -1;
-    QTimer::singleShot(ms(step.value("delay").toDouble()), socket, [=] { writeParts(socket, parts, 5, quitAfter); });
+    const int linger = quit ? ms(step.value("linger").toDouble()) : 0;
+    if (linger > 0) {
+        listening->close();
+        ::unlink(socketPath);
+    }
+    QTimer::singleShot(ms(step.value("delay").toDouble()), socket, [=] { writeParts(socket, parts, 5, quitAfter, linger); });
 }
 
 void serve(QLocalSocket *socket)
@@ -255,6 +262,7 @@ int main(int argc, char **argv)
     if (refuse != "no_socket" && fd < 0)
         return 71;
     QLocalServer server;
+    listening = &server;
     QObject::connect(&server, &QLocalServer::newConnection, &server, [&server] {
         while (QLocalSocket *socket = server.nextPendingConnection())
             serve(socket);
