@@ -2,6 +2,7 @@
 
 #include "views/theme.h"
 
+#include <QAbstractButton>
 #include <QAbstractScrollArea>
 #include <QApplication>
 #include <QFocusEvent>
@@ -100,6 +101,8 @@ public:
     void surround(QWidget *target)
     {
         target_ = target;
+        // A button's ring hugs its face; text gets a little air.
+        gap_ = qobject_cast<QAbstractButton *>(target) ? 0 : 3;
         follow();
         show();
         update();
@@ -109,7 +112,8 @@ public:
     {
         if (!target_ || !parentWidget())
             return;
-        setGeometry(rectIn(target_, parentWidget()).adjusted(-ringMargin, -ringMargin, ringMargin, ringMargin));
+        const int margin = ringMargin + gap_;
+        setGeometry(rectIn(target_, parentWidget()).adjusted(-margin, -margin, margin, margin));
         raise();
     }
 
@@ -119,12 +123,13 @@ protected:
         if (!target_)
             return;
         QPainter painter(this);
-        const QRectF face = QRectF(rect()).adjusted(ringMargin, ringMargin, -ringMargin, -ringMargin);
-        paintFocusRing(painter, target_->palette(), face.adjusted(-1.5, -1.5, 1.5, 1.5), 5);
+        const qreal inset = ringMargin - 1.5;
+        paintFocusRing(painter, target_->palette(), QRectF(rect()).adjusted(inset, inset, -inset, -inset), 5 + gap_);
     }
 
 private:
     QPointer<QWidget> target_;
+    int gap_ = 0;
 };
 
 // Watches the whole application: which focus came from the mouse, the focused
@@ -147,7 +152,11 @@ public:
         return tracker;
     }
 
-    void add(FocusKeeper *keeper) { keepers_.append(keeper); }
+    void add(FocusKeeper *keeper)
+    {
+        keepers_.removeAll(nullptr);
+        keepers_.append(keeper);
+    }
     FocusKeeper *keeperOf(const QWidget *widget) const;
     void updateRing();
 
