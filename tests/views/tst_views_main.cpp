@@ -265,6 +265,10 @@ private slots:
         forgotten["remembered_computers"] = QJsonArray{forgotten["remembered_computers"][1]};
         QTest::newRow("a computer is forgotten") << State{.status = demo("main")} << named("Windows Desktop")
             << Step([forgotten](AppModel &m) { install(m, forgotten); }) << named("Old ThinkPad");
+        QJsonObject lastForgotten = demo("main");
+        lastForgotten["remembered_computers"] = QJsonArray{lastForgotten["remembered_computers"][0]};
+        QTest::newRow("the last computer is forgotten") << State{.status = demo("main")} << named("Old ThinkPad")
+            << Step([lastForgotten](AppModel &m) { install(m, lastForgotten); }) << named("Windows Desktop");
         QTest::newRow("a command holds Reconnect") << State{.status = demo("main"), .disconnected = {{D, "Old ThinkPad"}}}
             << named("Reconnect") << Step([](AppModel &m) { m.setMutating(true); }) << named("Old ThinkPad");
         QTest::newRow("the service's error clears") << State{.serviceError = "down"} << named("Try Again")
@@ -288,9 +292,10 @@ private slots:
         const int scrolled = bar->value();
         change(v.f.model());
         QTest::qWait(10);
+        // Once the redraw is done and the focus has settled.
+        QTRY_VERIFY2(QApplication::focusWidget() == expected(v.view) && expected(v.view),
+                     qPrintable(nameOf(QApplication::focusWidget()) + " instead of " + nameOf(expected(v.view))));
         QWidget *landing = expected(v.view);
-        QVERIFY2(QApplication::focusWidget() == landing && landing,
-                 qPrintable(nameOf(QApplication::focusWidget()) + " instead of " + nameOf(landing)));
         QCOMPARE(bar->value(), std::min(scrolled, bar->maximum()));
         QVERIFY(ringAround(landing));
     }

@@ -299,11 +299,13 @@ private slots:
         QVERIFY(scrolled > 0);
         for (const Step &step : steps) {
             step(f.model());
+            view.refresh();
             QTest::qWait(10);
         }
+        // Once the redraw is done and the focus has settled.
+        QTRY_VERIFY2(QApplication::focusWidget() == expected(view) && expected(view),
+                     qPrintable(nameOf(QApplication::focusWidget()) + " instead of " + nameOf(expected(view))));
         QWidget *landing = expected(view);
-        QVERIFY2(QApplication::focusWidget() == landing && landing,
-                 qPrintable(nameOf(QApplication::focusWidget()) + " instead of " + nameOf(landing)));
         QCOMPARE(bar->value(), std::min(scrolled, bar->maximum()));
         QCOMPARE(ringAround(landing), !mouse);
     }
