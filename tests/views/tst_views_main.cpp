@@ -293,8 +293,8 @@ private slots:
         change(v.f.model());
         QTest::qWait(10);
         // Once the redraw is done and the focus has settled.
-        QTRY_VERIFY2(QApplication::focusWidget() == expected(v.view) && expected(v.view),
-                     qPrintable(nameOf(QApplication::focusWidget()) + " instead of " + nameOf(expected(v.view))));
+        QTRY_VERIFY2_WITH_TIMEOUT(QApplication::focusWidget() == expected(v.view) && expected(v.view),
+                                  qPrintable(nameOf(QApplication::focusWidget()) + " instead of " + nameOf(expected(v.view))), 2000);
         QWidget *landing = expected(v.view);
         QCOMPARE(bar->value(), std::min(scrolled, bar->maximum()));
         QVERIFY(ringAround(landing));

@@ -303,8 +303,8 @@ private slots:
             QTest::qWait(10);
         }
         // Once the redraw is done and the focus has settled.
-        QTRY_VERIFY2(QApplication::focusWidget() == expected(view) && expected(view),
-                     qPrintable(nameOf(QApplication::focusWidget()) + " instead of " + nameOf(expected(view))));
+        QTRY_VERIFY2_WITH_TIMEOUT(QApplication::focusWidget() == expected(view) && expected(view),
+                                  qPrintable(nameOf(QApplication::focusWidget()) + " instead of " + nameOf(expected(view))), 2000);
         QWidget *landing = expected(view);
         QCOMPARE(bar->value(), std::min(scrolled, bar->maximum()));
         QCOMPARE(ringAround(landing), !mouse);
