@@ -4,7 +4,6 @@
 #include "views/theme.h"
 
 #include <QEasingCurve>
-#include <QFocusEvent>
 #include <QKeyEvent>
 #include <QHBoxLayout>
 #include <QHash>
@@ -15,8 +14,6 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
-#include <QScrollArea>
-#include <QSet>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QVariantAnimation>

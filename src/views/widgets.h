@@ -8,7 +8,6 @@
 #include <QPushButton>
 #include <QWidget>
 
-class QFocusEvent;
 class QPainter;
 class QTimer;
 class QVBoxLayout;
