@@ -76,6 +76,7 @@ ComputerRow::ComputerRow(AppModel &model, std::function<void()> open, QWidget *p
     static const bool accessible = (QAccessible::installFactory(&ComputerRowAccessible::make), true);
     Q_UNUSED(accessible);
     setFocusPolicy(Qt::TabFocus);
+    drawsOwnFocusRing(this);
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 4, 0, 4);
     layout->setSpacing(12);
@@ -197,7 +198,6 @@ void ComputerRow::keyPressEvent(QKeyEvent *event)
 
 void ComputerRow::focusInEvent(QFocusEvent *event)
 {
-    keyboardFocus_ = focusRingWanted(event);
     if (parentWidget())
         parentWidget()->update();
     QWidget::focusInEvent(event);
@@ -222,7 +222,7 @@ bool ComputerRow::event(QEvent *event)
 
 bool ComputerRow::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == parentWidget() && event->type() == QEvent::Paint && hasFocus() && keyboardFocus_) {
+    if (watched == parentWidget() && event->type() == QEvent::Paint && focusRingShown(this)) {
         QPainter painter(parentWidget());
         paintFocusRing(painter, palette(), QRectF(geometry()).adjusted(-5.5, -1.5, 5.5, 1.5), 7);
     }

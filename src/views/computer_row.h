@@ -58,7 +58,6 @@ private:
     std::function<void()> open_;
     ComputerRowModel row_;
     bool pressed_ = false;
-    bool keyboardFocus_ = false; // the focus ring shows
     SymbolView *symbol_;
     ElidedLabel *name_;
     class StatusDot *dot_;

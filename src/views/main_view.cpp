@@ -286,6 +286,7 @@ MainView::MainView(AppModel &model, ServiceHost &host, std::function<void(const 
     connect(&host_, &ServiceHost::loginDetailChanged, this, hostChanged);
     connect(&host_, &ServiceHost::loginBusyChanged, this, hostChanged);
     redraw();
+    keepFocus(this);
     fitsWindowHeight(area_, height);
 }
 

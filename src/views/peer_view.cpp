@@ -200,6 +200,7 @@ MoreButton::MoreButton(QWidget *parent) : QAbstractButton(parent)
 {
     setFixedSize(sizeHint());
     setFocusPolicy(Qt::TabFocus);
+    drawsOwnFocusRing(this);
     setCursor(Qt::ArrowCursor);
 }
 
@@ -235,7 +236,7 @@ void MoreButton::paintEvent(QPaintEvent *)
     QRectF dots(0, 0, 15, 15);
     dots.moveCenter(disc.center());
     Symbols::paint(painter, dots, QStringLiteral("ellipsis"), isEnabled() ? c.primaryText : c.tertiary);
-    if (hasFocus()) {
+    if (focusRingShown(this)) {
         painter.setPen(QPen(withAlpha(c.accent, 0.5), 2));
         painter.setBrush(Qt::NoBrush);
         painter.drawEllipse(disc.adjusted(-1, -1, 1, 1));
@@ -389,6 +390,7 @@ PeerView::PeerView(AppModel &model, QString id, QString initialName, WindowHeigh
     outer->addWidget(banner_);
 
     overlay_ = new DropOverlay(this);
+    keepFocus(this);
 
     // A window opened while something runs already does not scroll for it.
     lastShare_ = model.share(id_);

@@ -115,7 +115,11 @@ private:
 // square, filled with the accent colour and a white check while ticked.
 class DriveCheckBox final : public QCheckBox {
 public:
-    explicit DriveCheckBox(QWidget *parent) : QCheckBox(parent) { setFixedSize(sizeHint()); }
+    explicit DriveCheckBox(QWidget *parent) : QCheckBox(parent)
+    {
+        setFixedSize(sizeHint());
+        drawsOwnFocusRing(this);
+    }
     QSize sizeHint() const override { return {18, 18}; }
     QSize minimumSizeHint() const override { return sizeHint(); }
 
@@ -145,7 +149,7 @@ protected:
             painter.setBrush(Theme::isDark(palette()) ? QColor(255, 255, 255, 20) : QColor(Qt::white));
             painter.drawRoundedRect(box.adjusted(0.5, 0.5, -0.5, -0.5), 3.5, 3.5);
         }
-        if (hasFocus()) {
+        if (focusRingShown(this)) {
             QColor ring = c.accent;
             ring.setAlphaF(0.5f);
             painter.setPen(QPen(ring, 2));
@@ -228,6 +232,7 @@ SharingTile::SharingTile(SharingChoice choice, QWidget *parent)
     Q_UNUSED(accessible);
     setAttribute(Qt::WA_Hover);
     setFocusPolicy(Qt::TabFocus);
+    drawsOwnFocusRing(this);
     setSizePolicy(QSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred, QSizePolicy::PushButton));
     state_.choice = choice;
     state_.title = sharingChoiceTitle(choice);
@@ -318,7 +323,7 @@ void SharingTile::paintEvent(QPaintEvent *)
         const QRectF badge(width() - badgePad - badgeSide, badgePad, badgeSide, badgeSide);
         Symbols::paint(painter, badge, QStringLiteral("checkmark.circle.fill"), Qt::white, c.accent);
     }
-    if (hasFocus()) {
+    if (focusRingShown(this)) {
         // Inside the border of the current choice, where it shows beside it.
         QPainterPath ring;
         SurfaceShape{area}.inset(state_.selected ? 4.5 : 1.5).addTo(ring);

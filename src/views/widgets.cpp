@@ -7,10 +7,9 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QEasingCurve>
-#include <QFocusEvent>
+#include <QKeyEvent>
 #include <QHBoxLayout>
 #include <QHash>
-#include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
@@ -64,6 +63,7 @@ Switch::Switch(const QString &accessibleName, QWidget *parent)
     setCheckable(true);
     setAccessibleName(accessibleName);
     setFocusPolicy(Qt::TabFocus);
+    drawsOwnFocusRing(this);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setCursor(Qt::PointingHandCursor);
     slide_->setDuration(150);
@@ -97,7 +97,7 @@ void Switch::paintEvent(QPaintEvent *)
     QRectF track(QPointF(0, 0), size);
     track.moveCenter(QRectF(rect()).center());
     const qreal r = track.height() / 2;
-    if (hasFocus() && keyboardFocus_) {
+    if (focusRingShown(this)) {
         painter.setPen(QPen(ringColor(c), 3));
         painter.setBrush(Qt::NoBrush);
         painter.drawRoundedRect(track.adjusted(-1.5, -1.5, 1.5, 1.5), r + 1.5, r + 1.5);
@@ -117,12 +117,6 @@ void Switch::paintEvent(QPaintEvent *)
     painter.drawEllipse(centre + QPointF(0, 1), knobRadius + 3, knobRadius + 3);
     painter.setBrush(dark ? QColor(0xE8, 0xE8, 0xE8) : QColor(Qt::white));
     painter.drawEllipse(centre, knobRadius, knobRadius);
-}
-
-void Switch::focusInEvent(QFocusEvent *event)
-{
-    keyboardFocus_ = focusRingWanted(event);
-    QAbstractButton::focusInEvent(event);
 }
 
 // ---- Spinner
@@ -616,6 +610,7 @@ QWidget *FormSection::titled(const QString &text, const QString &detail, int spa
 ProminentButton::ProminentButton(const QString &text, QWidget *parent) : QPushButton(text, parent)
 {
     setFocusPolicy(Qt::TabFocus);
+    drawsOwnFocusRing(this);
     setDefault(false);
     setAutoDefault(false);
 }
@@ -639,7 +634,7 @@ void ProminentButton::paintEvent(QPaintEvent *)
     if (!isEnabled())
         painter.setOpacity(0.5);
     const QRectF face = QRectF(rect()).adjusted(2, 2, -2, -2);
-    if (hasFocus() && keyboardFocus_) {
+    if (focusRingShown(this)) {
         painter.setPen(QPen(ringColor(c), 3));
         painter.setBrush(Qt::NoBrush);
         painter.drawRoundedRect(face.adjusted(-0.5, -0.5, 0.5, 0.5), 6.5, 6.5);
@@ -664,12 +659,6 @@ void ProminentButton::paintEvent(QPaintEvent *)
                      Qt::AlignLeft | Qt::AlignVCenter | Qt::TextHideMnemonic, text());
 }
 
-void ProminentButton::focusInEvent(QFocusEvent *event)
-{
-    keyboardFocus_ = focusRingWanted(event);
-    QPushButton::focusInEvent(event);
-}
-
 // ---- FooterLabel
 
 FooterLabel::FooterLabel(const QString &markdown, QWidget *parent)
@@ -685,7 +674,10 @@ FooterLabel::FooterLabel(const QString &markdown, Workspace &workspace, QWidget 
     setFont(Theme::callout());
     Theme::setTone(this, Tone::secondary);
     setOpenExternalLinks(false);
-    setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    // The label is the stop, with the shared ring; the keyboard does not walk from
+    // link to link inside it.
+    setTextInteractionFlags(Qt::LinksAccessibleByMouse);
+    setFocusPolicy(Qt::TabFocus);
     present();
     connect(this, &QLabel::linkActivated, this,
             [this](const QString &link) { workspace_.open(QUrl(link)); });
@@ -699,11 +691,14 @@ void FooterLabel::present()
     document.setMarkdown(markdown_);
     QTextCharFormat link;
     link.setForeground(Theme::colors(palette()).accent);
+    firstLink_.clear();
     for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
         for (auto it = block.begin(); !it.atEnd(); ++it) {
             const QTextFragment fragment = it.fragment();
             if (!fragment.charFormat().isAnchor())
                 continue;
+            if (firstLink_.isEmpty())
+                firstLink_ = fragment.charFormat().anchorHref();
             QTextCursor cursor(&document);
             cursor.setPosition(fragment.position());
             cursor.setPosition(fragment.position() + fragment.length(), QTextCursor::KeepAnchor);
@@ -720,86 +715,16 @@ void FooterLabel::changeEvent(QEvent *event)
         present();
 }
 
-bool focusRingWanted(const QFocusEvent *event)
+void FooterLabel::keyPressEvent(QKeyEvent *event)
 {
-    const Qt::FocusReason reason = event->reason();
-    return reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason || reason == Qt::ShortcutFocusReason;
-}
-
-void paintFocusRing(QPainter &painter, const QPalette &palette, const QRectF &rect, qreal radius)
-{
-    painter.save();
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(ringColor(Theme::colors(palette)), 3));
-    painter.setBrush(Qt::NoBrush);
-    painter.drawRoundedRect(rect, radius, radius);
-    painter.restore();
-}
-
-namespace {
-
-void collectStops(QWidget *widget, QWidget *root, QList<QWidget *> &stops, QSet<QWidget *> &seen);
-
-void collectStops(QLayout *layout, QWidget *root, QList<QWidget *> &stops, QSet<QWidget *> &seen)
-{
-    for (int i = 0; i < layout->count(); ++i) {
-        QLayoutItem *item = layout->itemAt(i);
-        if (QWidget *widget = item->widget())
-            collectStops(widget, root, stops, seen);
-        else if (QLayout *inner = item->layout())
-            collectStops(inner, root, stops, seen);
-    }
-}
-
-void collectStops(QWidget *widget, QWidget *root, QList<QWidget *> &stops, QSet<QWidget *> &seen)
-{
-    if (seen.contains(widget) || (widget != root && (!widget->isVisibleTo(root) || widget->isWindow())))
+    const int key = event->key();
+    const bool plain = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    if (plain && !firstLink_.isEmpty() && (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space)) {
+        workspace_.open(QUrl(firstLink_));
+        event->accept();
         return;
-    seen.insert(widget);
-    if ((widget->focusPolicy() & Qt::TabFocus) && widget->isEnabled() && !widget->focusProxy() && widget != root)
-        stops << widget;
-    if (widget->layout())
-        collectStops(widget->layout(), root, stops, seen);
-    // Children outside the layout (a scroll area's content, widgets placed by hand)
-    // in the order they were made.
-    for (QObject *child : widget->children()) {
-        if (child->isWidgetType())
-            collectStops(static_cast<QWidget *>(child), root, stops, seen);
     }
-}
-
-} // namespace
-
-QList<QWidget *> tabStops(QWidget *root)
-{
-    QList<QWidget *> stops;
-    QSet<QWidget *> seen;
-    collectStops(root, root, stops, seen);
-    return stops;
-}
-
-bool focusNextStop(QWidget *root, bool next)
-{
-    const QList<QWidget *> stops = tabStops(root);
-    if (stops.isEmpty())
-        return false;
-    // From the innermost stop that holds the focus (a stop comes before the stops
-    // inside it), or from the edge when none under root does.
-    QWidget *focus = root->focusWidget();
-    qsizetype at = -1;
-    for (qsizetype i = 0; i < stops.size(); ++i) {
-        if (focus && (stops[i] == focus || stops[i]->isAncestorOf(focus)))
-            at = i;
-    }
-    const qsizetype count = stops.size();
-    const qsizetype target = at < 0 ? (next ? 0 : count - 1) : (at + (next ? 1 : count - 1)) % count;
-    QWidget *widget = stops[target];
-    widget->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
-    for (QWidget *up = widget->parentWidget(); up && up != root; up = up->parentWidget()) {
-        if (auto *area = qobject_cast<QScrollArea *>(up))
-            area->ensureWidgetVisible(widget);
-    }
-    return true;
+    QLabel::keyPressEvent(event);
 }
 
 QString plainToolTip(const QString &text)

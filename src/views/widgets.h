@@ -1,5 +1,6 @@
 #pragma once
 
+#include "views/focus.h"
 #include "views/theme.h"
 
 #include <QAbstractButton>
@@ -7,7 +8,6 @@
 #include <QPushButton>
 #include <QWidget>
 
-class QFocusEvent;
 class QPainter;
 class QTimer;
 class QVBoxLayout;
@@ -28,12 +28,10 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
-    void focusInEvent(QFocusEvent *event) override;
     bool hitButton(const QPoint &pos) const override { return rect().contains(pos); }
 
 private:
     QVariantAnimation *slide_;
-    bool keyboardFocus_ = false;
 };
 
 // The indeterminate progress indicator: small (16 px) or mini (12 px). All spinners
@@ -171,15 +169,11 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
-    void focusInEvent(QFocusEvent *event) override;
-
-private:
-    bool keyboardFocus_ = false;
 };
 
 // A footer text in Markdown, callout font and secondary tone; its links, in the
 // accent colour of the appearance (also after it changes), open in the default
-// browser through the workspace.
+// browser through the workspace. One Tab stop: Enter or Space opens its first link.
 class FooterLabel final : public QLabel {
     Q_OBJECT
 public:
@@ -190,6 +184,7 @@ public:
 
 protected:
     void changeEvent(QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     // Shows the text with its links in the accent of the label's appearance.
@@ -197,21 +192,8 @@ private:
 
     Workspace &workspace_;
     QString markdown_;
+    QString firstLink_;
 };
-
-// The focus ring shows only when the keyboard moved the focus, as on the Mac.
-bool focusRingWanted(const QFocusEvent *event);
-// The focus ring in the accent colour, 3 pixels wide, on the outline of `rect`.
-void paintFocusRing(QPainter &painter, const QPalette &palette, const QRectF &rect, qreal radius);
-
-// The widgets under `root` that Tab stops at now (shown, enabled, taking Tab focus),
-// in the order they appear on screen: the order of the layouts, depth first.
-QList<QWidget *> tabStops(QWidget *root);
-// Moves the keyboard focus to the next (or previous) of those stops, wrapping at the
-// ends, and scrolls it into view. A window's root view calls it from
-// focusNextPrevChild(), so the order follows the screen whatever order the widgets
-// were made in. False when there is no stop.
-bool focusNextStop(QWidget *root, bool next);
 
 // The width every tooltip wraps at.
 constexpr int toolTipWidth = 360;

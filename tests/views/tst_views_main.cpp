@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QMenu>
 #include <QScrollArea>
 #include <QScrollBar>
 
@@ -109,12 +110,28 @@ ComputerRow *rowOf(QWidget &view, const QString &id)
 }
 
 using Click = std::function<void(MainView &)>;
+using Pick = std::function<QWidget *(MainView &)>; // a control of the window
+using Step = std::function<void(AppModel &)>;      // a change the window redraws for
+
+Pick named(const QString &name)
+{
+    return [name](MainView &v) -> QWidget * {
+        if (QWidget *button = buttonNamed(v, name))
+            return button;
+        for (ComputerRow *row : v.findChildren<ComputerRow *>())
+            if (row->row().name == name)
+                return row;
+        return nullptr;
+    };
+}
 
 
 } // namespace
 
 Q_DECLARE_METATYPE(State)
 Q_DECLARE_METATYPE(Click)
+Q_DECLARE_METATYPE(Pick)
+Q_DECLARE_METATYPE(Step)
 
 class TestViewsMain : public QObject {
     Q_OBJECT
@@ -237,6 +254,97 @@ private slots:
             QTRY_VERIFY(row->menu() && row->menu()->isVisible());
             row->menu()->hide();
         }
+    }
+
+    // The focused control goes or is disabled: the focus goes to the nearest one left
+    // in the same part of the window (the next, else the previous), with its ring,
+    // and the window does not scroll.
+    void focusStays_data()
+    {
+        columns<State, Pick, Step, Pick>("state", "focus", "change", "expected");
+        QJsonObject forgotten = demo("main");
+        forgotten["peers"] = QJsonArray{forgotten["peers"][0]};
+        forgotten["remembered_computers"] = QJsonArray{forgotten["remembered_computers"][1]};
+        QTest::newRow("a computer is forgotten") << State{.status = demo("main")} << named("Windows Desktop")
+            << Step([forgotten](AppModel &m) { install(m, forgotten); }) << named("Old ThinkPad");
+        QJsonObject lastForgotten = demo("main");
+        lastForgotten["remembered_computers"] = QJsonArray{lastForgotten["remembered_computers"][0]};
+        QTest::newRow("the last computer is forgotten") << State{.status = demo("main")} << named("Old ThinkPad")
+            << Step([lastForgotten](AppModel &m) { install(m, lastForgotten); }) << named("Windows Desktop");
+        QTest::newRow("a command holds Reconnect") << State{.status = demo("main"), .disconnected = {{D, "Old ThinkPad"}}}
+            << named("Reconnect") << Step([](AppModel &m) { m.setMutating(true); }) << named("Old ThinkPad");
+        QTest::newRow("the service's error clears") << State{.serviceError = "down"} << named("Try Again")
+            << Step([](AppModel &m) { m.setServiceError(std::nullopt), install(m, demo("empty")); })
+            << Pick([](MainView &v) -> QWidget * { return v.findChild<FooterLabel *>(); });
+    }
+
+    void focusStays()
+    {
+        auto [state, focus, change, expected] = fetch<State, Pick, Step, Pick>("state", "focus", "change", "expected");
+        View v(state);
+        v.view.resize(540, 240);
+        v.view.show();
+        QVERIFY(QTest::qWaitForWindowActive(&v.view));
+        QWidget *start = focus(v.view);
+        QVERIFY(start);
+        start->setFocus(Qt::TabFocusReason);
+        QScrollBar *bar = v.view.scrollArea()->verticalScrollBar();
+        bar->setValue(bar->maximum());
+        v.view.scrollArea()->ensureWidgetVisible(start);
+        const int scrolled = bar->value();
+        change(v.f.model());
+        QTest::qWait(10);
+        // Once the redraw is done and the focus has settled.
+        QTRY_VERIFY2_WITH_TIMEOUT(QApplication::focusWidget() == expected(v.view) && expected(v.view),
+                                  qPrintable(nameOf(QApplication::focusWidget()) + " instead of " + nameOf(expected(v.view))), 2000);
+        QWidget *landing = expected(v.view);
+        QCOMPARE(bar->value(), std::min(scrolled, bar->maximum()));
+        QVERIFY(ringAround(landing));
+    }
+
+    // A row shows its ring again when its menu closes and when the window comes back;
+    // the footer link shows it too.
+    void ring_data()
+    {
+        columns<State, Pick, QString>("state", "control", "then"); // then: "menu" or "away"
+        QTest::newRow("row, after its menu") << State{.status = demo("main")} << named("Windows Desktop") << "menu";
+        QTest::newRow("row, away and back") << State{.status = demo("main")} << named("Windows Desktop") << "away";
+        QTest::newRow("footer link") << State{.status = demo("empty")}
+            << Pick([](MainView &v) -> QWidget * { return v.findChild<FooterLabel *>(); }) << "";
+    }
+
+    void ring()
+    {
+        auto [state, control, then] = fetch<State, Pick, QString>("state", "control", "then");
+        View v(state);
+        v.view.show();
+        QVERIFY(QTest::qWaitForWindowActive(&v.view));
+        QWidget *widget = control(v.view);
+        QVERIFY(widget);
+        widget->setFocus(Qt::TabFocusReason);
+        if (then == "menu") {
+            auto *row = static_cast<ComputerRow *>(widget);
+            QTest::keyClick(row, Qt::Key_F10, Qt::ShiftModifier);
+            QTRY_VERIFY(row->menu() && row->menu()->isVisible());
+            QTest::keyClick(row->menu(), Qt::Key_Escape);
+            QTRY_VERIFY(!row->menu()->isVisible());
+        } else if (then == "away") {
+            QVERIFY(awayAndBack(v.view));
+        }
+        QCOMPARE(QApplication::focusWidget(), widget);
+        QVERIFY(ringAround(widget));
+    }
+
+    // The footer's link is one Tab stop, and Enter opens it.
+    void footerLink()
+    {
+        View v(State{.status = demo("empty")});
+        v.view.show();
+        QVERIFY(QTest::qWaitForWindowActive(&v.view));
+        const QString link = "Other computer doesn't have Corvane? Download free from corvane.app";
+        QCOMPARE(tabWalk(5), link + "|Show in menu bar|When a computer connects|When files arrive|" + link);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QCOMPARE(v.f.workspace->opened, QList<QUrl>{QUrl(MainView::productSite())});
     }
 
     // A poll that brings the same status again keeps every row as it is; a new

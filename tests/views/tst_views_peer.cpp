@@ -15,9 +15,9 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
-#include <QSignalSpy>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QTest>
 #include <QToolTip>
 
@@ -26,6 +26,10 @@ using namespace cv::test;
 
 using ViewAction = std::function<void(PeerView &, StandinModel &)>;
 Q_DECLARE_METATYPE(ViewAction)
+using Pick = std::function<QWidget *(PeerView &)>; // a control of the window
+Q_DECLARE_METATYPE(Pick)
+using Step = std::function<void(AppModel &)>; // one change the window redraws for
+Q_DECLARE_METATYPE(QList<Step>)
 
 namespace {
 
@@ -111,6 +115,39 @@ QJsonObject copyProblem()
     status["copies"] = copies;
     return status;
 }
+
+Pick bannerButton(int index)
+{
+    return [index](PeerView &v) -> QWidget * { return v.banner()->buttons().value(index); };
+}
+
+Pick rowButton(int row, int index)
+{
+    return [row, index](PeerView &v) -> QWidget * {
+        const QList<ActivityRow *> rows = v.activityList()->rows();
+        return row < rows.size() ? rows[row]->buttons().value(index) : nullptr;
+    };
+}
+
+// The copying demo with `copies` (the demo's copy changed by each object) and the
+// removal of finished entries.
+QJsonObject copying(const QList<QJsonObject> &copies)
+{
+    QJsonObject status = demo("copying", {}, {"dismiss"});
+    const QJsonObject running = status["copies"][0].toObject();
+    QJsonArray list;
+    for (const QJsonObject &changes : copies) {
+        QJsonObject copy = running;
+        for (auto it = changes.begin(); it != changes.end(); ++it)
+            copy[it.key()] = it.value();
+        list << copy;
+    }
+    status["copies"] = list;
+    return status;
+}
+
+Step installing(const QJsonObject &status) { return [status](AppModel &m) { install(m, status); }; }
+Step busy(bool on) { return [on](AppModel &m) { m.setMutating(on); }; }
 
 } // namespace
 
@@ -310,6 +347,105 @@ private slots:
         QSignalSpy chosen(view.tile(SharingChoice::drive), &QAbstractButton::clicked);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
         QCOMPARE(chosen.size(), 1);
+    }
+
+    // The focused control goes (a status redraws the window, or a command disables
+    // it): the focus goes to the nearest control left in the same part of the window,
+    // the next, else the previous, once the redraw is done; it comes back to a
+    // control that returns, the window does not scroll, and the ring shows unless the
+    // mouse gave the first control its focus.
+    void focusStays_data()
+    {
+        columns<QJsonObject, Pick, bool, QList<Step>, Pick>("status", "focus", "mouse", "steps", "expected");
+        const QJsonObject sharing = demo("connected");
+        const QJsonObject ejected = demo("connected", {{"mount", QJsonValue::Null}, {"ejected", true}});
+        const QList<Step> copyEnds{installing(copying({{{"state", "done"}}}))};
+        QTest::newRow("a copy ends on its Cancel") << copying({{}}) << rowButton(0, 0) << false << copyEnds << rowButton(0, 0);
+        QTest::newRow("Cancel pressed with the mouse") << copying({{}}) << rowButton(0, 0) << true << copyEnds << rowButton(0, 0);
+        QTest::newRow("Clear, then the finished go") << copying({{{"id", "old"}, {"state", "done"}}, {}})
+            << Pick([](PeerView &v) -> QWidget * { return v.activityList()->clearButton(); }) << false
+            << QList<Step>{busy(true), [](AppModel &m) { install(m, copying({{}})), m.setMutating(false); }} << rowButton(0, 0);
+        QTest::newRow("a command holds the Receive only tile") << demo("choose")
+            << Pick([](PeerView &v) -> QWidget * { return v.tile(SharingChoice::receive); }) << false
+            << QList<Step>{busy(true), busy(false)} << Pick([](PeerView &v) -> QWidget * { return v.tile(SharingChoice::receive); });
+        QTest::newRow("Eject, then ejected") << sharing << bannerButton(0) << false
+            << QList<Step>{busy(true), [ejected](AppModel &m) { install(m, ejected), m.setMutating(false); }} << bannerButton(0);
+        QTest::newRow("the banner changes under Get Files…") << sharing << bannerButton(1) << false
+            << QList<Step>{installing(ejected)} << bannerButton(0);
+    }
+
+    void focusStays()
+    {
+        auto [status, focus, mouse, steps, expected] = fetch<QJsonObject, Pick, bool, QList<Step>, Pick>("status", "focus", "mouse", "steps", "expected");
+        ModelFixture f;
+        install(f.model(), status);
+        PeerView view(f.model(), A, "Initial", nullptr);
+        view.resize(640, 330);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowActive(&view));
+        QWidget *start = focus(view);
+        QVERIFY(start);
+        if (mouse) { // pressed, and let go elsewhere: no click
+            QTest::mousePress(start, Qt::LeftButton);
+            QTest::mouseRelease(start, Qt::LeftButton, {}, QPoint(-20, -20));
+        } else {
+            start->setFocus(Qt::TabFocusReason);
+        }
+        QCOMPARE(QApplication::focusWidget(), start);
+        QScrollBar *bar = view.scrollArea()->verticalScrollBar();
+        bar->setValue(bar->maximum());
+        const int scrolled = bar->value();
+        QVERIFY(scrolled > 0);
+        for (const Step &step : steps) {
+            step(f.model());
+            view.refresh();
+            QTest::qWait(10);
+        }
+        // Once the redraw is done and the focus has settled.
+        QTRY_VERIFY2_WITH_TIMEOUT(QApplication::focusWidget() == expected(view) && expected(view),
+                                  qPrintable(nameOf(QApplication::focusWidget()) + " instead of " + nameOf(expected(view))), 2000);
+        QWidget *landing = expected(view);
+        QCOMPARE(bar->value(), std::min(scrolled, bar->maximum()));
+        QCOMPARE(ringAround(landing), !mouse);
+    }
+
+    // Every control draws the accent ring when it has the focus in the active window,
+    // also after the window was left and came back, but not after a mouse press.
+    void ring_data()
+    {
+        columns<QJsonObject, Pick, QString, bool>("status", "control", "then", "ring"); // then: "mouse" or "away"
+        const QJsonObject done = copying({{{"state", "done"}}});
+        QTest::newRow("Clear") << done << Pick([](PeerView &v) -> QWidget * { return v.activityList()->clearButton(); }) << "" << true;
+        QTest::newRow("plain button") << demo("connected") << bannerButton(1) << "" << true;
+        QTest::newRow("plain button, by the mouse") << demo("connected") << bannerButton(1) << "mouse" << false;
+        QTest::newRow("eject") << demo("connected") << bannerButton(0) << "" << true;
+        QTest::newRow("remove") << done << rowButton(0, 1) << "" << true;
+        QTest::newRow("prominent, away and back") << demo("connected") << bannerButton(2) << "away" << true;
+        QTest::newRow("switch, away and back") << demo("connected")
+            << Pick([](PeerView &v) -> QWidget * { return v.options()->rememberRow()->toggle(); }) << "away" << true;
+    }
+
+    void ring()
+    {
+        auto [status, control, then, ring] = fetch<QJsonObject, Pick, QString, bool>("status", "control", "then", "ring");
+        ModelFixture f;
+        install(f.model(), status);
+        PeerView view(f.model(), A, "Initial", nullptr);
+        view.resize(640, 700);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowActive(&view));
+        QWidget *widget = control(view);
+        QVERIFY(widget);
+        if (then == "mouse") {
+            QTest::mousePress(widget, Qt::LeftButton);
+            QTest::mouseRelease(widget, Qt::LeftButton, {}, QPoint(-20, -20));
+        } else {
+            widget->setFocus(Qt::TabFocusReason);
+        }
+        if (then == "away")
+            QVERIFY(awayAndBack(view));
+        QCOMPARE(QApplication::focusWidget(), widget);
+        QCOMPARE(ringAround(widget), ring);
     }
 
     // The copying demo's row and banner; a status that only moves the byte counts

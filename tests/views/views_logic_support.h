@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QJsonArray>
 #include <QTextDocument>
+#include <QWidget>
 
 namespace cv::test {
 
@@ -98,6 +99,46 @@ inline QString tabWalk(int presses)
         names << (focus ? focus->text(QAccessible::Name) : QStringLiteral("none"));
     }
     return names.join('|');
+}
+
+// Whether an accent ring shows around `widget`: at least two pixels in a row at its
+// leading edge, half way down, that are blue and go when the focus goes. Leaves the
+// focus with the window's view.
+inline bool ringAround(QWidget *widget)
+{
+    QWidget *window = widget->window();
+    const QPoint middle = widget->mapTo(window, QPoint(0, widget->height() / 2));
+    const QImage focused = window->grab().toImage();
+    window->setFocus(Qt::OtherFocusReason);
+    const QImage plain = window->grab().toImage();
+    int run = 0, longest = 0;
+    for (int x = -8; x <= 4; ++x) {
+        const QPoint p = middle + QPoint(x, 0);
+        const QColor c = focused.pixelColor(p);
+        run = c.blue() > c.red() + 60 && focused.pixel(p) != plain.pixel(p) ? run + 1 : 0;
+        longest = std::max(longest, run);
+    }
+    return longest >= 2;
+}
+
+// Another window takes the focus, then `window` gets it back.
+inline bool awayAndBack(QWidget &window)
+{
+    QWidget other;
+    other.resize(80, 60);
+    other.show();
+    other.activateWindow();
+    if (!QTest::qWaitForWindowActive(&other))
+        return false;
+    window.activateWindow();
+    return QTest::qWaitForWindowActive(&window);
+}
+
+// The name assistive tools read for `widget`, or "none".
+inline QString nameOf(QWidget *widget)
+{
+    QAccessibleInterface *face = widget ? QAccessible::queryAccessibleInterface(widget) : nullptr;
+    return face ? face->text(QAccessible::Name) : QStringLiteral("none");
 }
 
 } // namespace cv::test

@@ -1,0 +1,527 @@
+#include "views/focus.h"
+
+#include "views/theme.h"
+
+#include <QAbstractButton>
+#include <QAbstractScrollArea>
+#include <QApplication>
+#include <QFocusEvent>
+#include <QLayout>
+#include <QPainter>
+#include <QPointer>
+#include <QScrollArea>
+#include <QSet>
+#include <QTimer>
+#include <QWidget>
+
+#include <optional>
+
+namespace cv {
+
+namespace {
+
+// Set on every widget as it takes the focus: whether a mouse press gave it.
+const char mouseFocusKey[] = "cvMouseFocus";
+const char ownRingKey[] = "cvOwnFocusRing";
+// Room around a control for the shared ring.
+constexpr int ringMargin = 4;
+
+QRect rectIn(const QWidget *widget, const QWidget *ancestor)
+{
+    return {widget->mapTo(ancestor, QPoint(0, 0)), widget->size()};
+}
+
+// Whether `rect` comes after `place` in reading order, or takes its place: on the
+// same line and not wholly before it, or on a later line.
+bool comesAfter(const QRect &rect, const QRect &place)
+{
+    const bool sameLine = rect.top() <= place.bottom() && place.top() <= rect.bottom();
+    return sameLine ? rect.right() >= place.left() : rect.top() > place.top();
+}
+
+bool isStop(const QWidget *widget, const QWidget *root)
+{
+    return (widget->focusPolicy() & Qt::TabFocus) && widget->isEnabled() && !widget->focusProxy() && widget != root;
+}
+
+void collectStops(QWidget *widget, QWidget *root, QList<QWidget *> &stops, QSet<QWidget *> &seen);
+
+void collectStops(QLayout *layout, QWidget *root, QList<QWidget *> &stops, QSet<QWidget *> &seen)
+{
+    for (int i = 0; i < layout->count(); ++i) {
+        QLayoutItem *item = layout->itemAt(i);
+        if (QWidget *widget = item->widget())
+            collectStops(widget, root, stops, seen);
+        else if (QLayout *inner = item->layout())
+            collectStops(inner, root, stops, seen);
+    }
+}
+
+void collectStops(QWidget *widget, QWidget *root, QList<QWidget *> &stops, QSet<QWidget *> &seen)
+{
+    if (seen.contains(widget) || (widget != root && (widget->isHidden() || widget->isWindow())))
+        return;
+    seen.insert(widget);
+    if (isStop(widget, root))
+        stops << widget;
+    if (widget->layout())
+        collectStops(widget->layout(), root, stops, seen);
+    // Children outside the layout (a scroll area's content, widgets placed by hand)
+    // in the order they were made.
+    for (QObject *child : widget->children()) {
+        if (child->isWidgetType())
+            collectStops(static_cast<QWidget *>(child), root, stops, seen);
+    }
+}
+
+void scrollIntoView(QWidget *widget, QWidget *root)
+{
+    for (QWidget *up = widget->parentWidget(); up && up != root; up = up->parentWidget()) {
+        if (auto *area = qobject_cast<QScrollArea *>(up))
+            area->ensureWidgetVisible(widget);
+    }
+}
+
+class FocusKeeper;
+
+// The accent ring around a focused control that does not draw its own: a widget of
+// its own over the control's surroundings, so that it is not cut off where the
+// control touches the edge of its parent, and that lets every click through.
+class RingOverlay final : public QWidget {
+public:
+    explicit RingOverlay(QWidget *host) : QWidget(host)
+    {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setFocusPolicy(Qt::NoFocus);
+        setObjectName(QStringLiteral("focus-ring"));
+    }
+
+    QWidget *target() const { return target_; }
+
+    void surround(QWidget *target)
+    {
+        target_ = target;
+        // A button's ring hugs its face; text gets a little air.
+        gap_ = qobject_cast<QAbstractButton *>(target) ? 0 : 3;
+        follow();
+        show();
+        update();
+    }
+
+    void follow()
+    {
+        if (!target_ || !parentWidget())
+            return;
+        const int margin = ringMargin + gap_;
+        setGeometry(rectIn(target_, parentWidget()).adjusted(-margin, -margin, margin, margin));
+        raise();
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        if (!target_)
+            return;
+        QPainter painter(this);
+        const qreal inset = ringMargin - 1.5;
+        paintFocusRing(painter, target_->palette(), QRectF(rect()).adjusted(inset, inset, -inset, -inset), 5 + gap_);
+    }
+
+private:
+    QPointer<QWidget> target_;
+    int gap_ = 0;
+};
+
+// Watches the whole application: which focus came from the mouse, the focused
+// control leaving a kept window, and where the shared ring goes.
+class FocusTracker final : public QObject {
+public:
+    // Made with the first kept window; goes with the application.
+    static FocusTracker &get()
+    {
+        QPointer<FocusTracker> &tracker = instance();
+        if (!tracker) {
+            tracker = new FocusTracker(qApp);
+            qApp->installEventFilter(tracker);
+        }
+        return *tracker;
+    }
+    static QPointer<FocusTracker> &instance()
+    {
+        static QPointer<FocusTracker> tracker;
+        return tracker;
+    }
+
+    void add(FocusKeeper *keeper)
+    {
+        keepers_.removeAll(nullptr);
+        keepers_.append(keeper);
+    }
+    FocusKeeper *keeperOf(const QWidget *widget) const;
+    void updateRing();
+
+    // While set, the focus given is marked with this instead of by its reason.
+    std::optional<bool> inherited;
+    // The keepers themselves move the focus.
+    bool moving = false;
+    // How many kept windows hold the focus in their view, waiting for a control.
+    int parked = 0;
+
+protected:
+    bool eventFilter(QObject *object, QEvent *event) override;
+
+private:
+    using QObject::QObject;
+    QList<QPointer<FocusKeeper>> keepers_;
+    QPointer<RingOverlay> ring_;
+};
+
+// One window's view keeping its focus.
+class FocusKeeper final : public QObject {
+public:
+    explicit FocusKeeper(QWidget *root) : QObject(root), root_(root), timer_(new QTimer(this))
+    {
+        setObjectName(QStringLiteral("focus-keeper"));
+        // A zero timer runs after the turn's posted events: the redraw that hid the
+        // control has shown the controls it made by then.
+        timer_->setSingleShot(true);
+        timer_->setInterval(0);
+        connect(timer_, &QTimer::timeout, this, &FocusKeeper::settle);
+        FocusTracker::get().add(this);
+    }
+    ~FocusKeeper() override { forget(); }
+
+    QWidget *root() const { return root_; }
+    bool parked() const { return departure_.has_value(); }
+
+    // `focus`, the window's focused control, is hidden, disabled or about to go:
+    // the view holds the focus (so nothing scrolls to it or to anything else), and
+    // the successor is chosen once the redraw that took it away is done.
+    void depart(QWidget *focus)
+    {
+        Departure departure{focus, {}, focus->property(mouseFocusKey).toBool()};
+        for (QWidget *up = focus->parentWidget(); up; up = up->parentWidget()) {
+            departure.regions.append({up, rectIn(focus, up)});
+            if (up == root_)
+                break;
+        }
+        setDeparture(std::move(departure));
+        FocusTracker &tracker = FocusTracker::get();
+        tracker.moving = true;
+        root_->setFocus(Qt::OtherFocusReason);
+        // The scroll areas on the way still name it as their focus, and would bring
+        // it into view.
+        focus->clearFocus();
+        tracker.moving = false;
+        timer_->start();
+    }
+
+    // The control may have come back.
+    void retry()
+    {
+        if (departure_)
+            timer_->start();
+    }
+
+    void forget()
+    {
+        if (departure_ && FocusTracker::instance())
+            --FocusTracker::instance()->parked;
+        departure_.reset();
+    }
+
+    // Where the focus was, in the view's coordinates, while the view holds it.
+    std::optional<QRect> place() const
+    {
+        if (!departure_)
+            return std::nullopt;
+        const QWidget *widget = departure_->widget;
+        if (widget && root_->isAncestorOf(widget) && widget->isVisibleTo(root_))
+            return rectIn(widget, root_);
+        return departure_->regions.last().place;
+    }
+
+private:
+    struct Region {
+        QPointer<QWidget> widget;
+        QRect place; // where the control was, in this widget
+    };
+    struct Departure {
+        QPointer<QWidget> widget;
+        QList<Region> regions; // its ancestors up to the view, nearest first
+        bool mouse = false;    // its focus came from a mouse press
+        bool settled = false;  // a successor was looked for
+    };
+
+    void setDeparture(Departure departure)
+    {
+        if (!departure_)
+            ++FocusTracker::get().parked;
+        departure_ = std::move(departure);
+    }
+
+    void settle()
+    {
+        if (!departure_)
+            return;
+        if (root_->window()->focusWidget() != root_) {
+            forget(); // the user has put the focus somewhere
+            return;
+        }
+        // Measured where the redraw puts things.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        const QList<QWidget *> stops = tabStops(root_);
+        QWidget *target = nullptr;
+        if (departure_->widget && stops.contains(departure_->widget))
+            target = departure_->widget;
+        else if (!departure_->settled)
+            target = nearest(stops);
+        departure_->settled = true;
+        if (!target)
+            return; // held by the view until the control returns or Tab moves on
+        const bool mouse = departure_->mouse;
+        forget();
+        FocusTracker &tracker = FocusTracker::get();
+        // Whoever moved the focus by mouse does not get a ring for it now.
+        target->setProperty(mouseFocusKey, mouse);
+        tracker.inherited = mouse;
+        target->setFocus(Qt::OtherFocusReason);
+        tracker.inherited.reset();
+    }
+
+    // The nearest stop in the innermost part of the window that has one: the first
+    // after the control's place, else the last before it.
+    QWidget *nearest(const QList<QWidget *> &stops) const
+    {
+        for (const Region &region : departure_->regions) {
+            QWidget *area = region.widget;
+            if (!area || (area != root_ && !root_->isAncestorOf(area)))
+                continue;
+            QWidget *before = nullptr;
+            for (QWidget *stop : stops) {
+                if (stop != area && !area->isAncestorOf(stop))
+                    continue;
+                if (comesAfter(rectIn(stop, area), region.place))
+                    return stop;
+                before = stop;
+            }
+            if (before)
+                return before;
+        }
+        return nullptr;
+    }
+
+    QWidget *root_;
+    QTimer *timer_;
+    std::optional<Departure> departure_;
+};
+
+FocusKeeper *FocusTracker::keeperOf(const QWidget *widget) const
+{
+    for (const QPointer<FocusKeeper> &keeper : keepers_) {
+        if (keeper && (keeper->root() == widget || keeper->root()->isAncestorOf(widget)))
+            return keeper;
+    }
+    return nullptr;
+}
+
+void FocusTracker::updateRing()
+{
+    QWidget *focus = QApplication::focusWidget();
+    FocusKeeper *keeper = focus ? keeperOf(focus) : nullptr;
+    const bool wanted = keeper && focus != keeper->root() && !focus->property(ownRingKey).toBool()
+        && focusRingShown(focus);
+    if (!wanted) {
+        if (ring_)
+            ring_->hide();
+        return;
+    }
+    // Over the scrolled content when the control is in it, so the ring scrolls with it.
+    QWidget *host = keeper->root();
+    for (QWidget *up = focus; up && up != keeper->root(); up = up->parentWidget()) {
+        QWidget *parent = up->parentWidget();
+        auto *area = parent ? qobject_cast<QAbstractScrollArea *>(parent->parentWidget()) : nullptr;
+        if (area && area->viewport() == parent) {
+            host = up;
+            break;
+        }
+    }
+    if (!ring_)
+        ring_ = new RingOverlay(host);
+    else if (ring_->parentWidget() != host)
+        ring_->setParent(host);
+    ring_->surround(focus);
+}
+
+bool FocusTracker::eventFilter(QObject *object, QEvent *event)
+{
+    const QEvent::Type type = event->type();
+    switch (type) {
+    case QEvent::FocusIn:
+    case QEvent::FocusOut:
+    case QEvent::FocusAboutToChange:
+    case QEvent::Hide:
+    case QEvent::Show:
+    case QEvent::EnabledChange:
+    case QEvent::Move:
+    case QEvent::Resize:
+        break;
+    default:
+        return false;
+    }
+    if (!object->isWidgetType())
+        return false;
+    auto *widget = static_cast<QWidget *>(object);
+    switch (type) {
+    case QEvent::FocusIn: {
+        const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
+        if (inherited)
+            widget->setProperty(mouseFocusKey, *inherited);
+        else if (reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason)
+            widget->setProperty(mouseFocusKey, reason == Qt::MouseFocusReason);
+        if (parked > 0 && !moving) {
+            if (FocusKeeper *keeper = keeperOf(widget); keeper && widget != keeper->root())
+                keeper->forget();
+        }
+        updateRing();
+        break;
+    }
+    case QEvent::FocusOut:
+        updateRing();
+        break;
+    case QEvent::Hide:
+        // Hidden itself (not with its window): Qt would hand the focus to the first
+        // stop of the window and scroll there.
+        if (widget->isHidden() && !widget->isWindow() && !moving) {
+            FocusKeeper *keeper = keeperOf(widget);
+            QWidget *focus = keeper ? keeper->root()->window()->focusWidget() : nullptr;
+            if (focus && widget != keeper->root() && (focus == widget || widget->isAncestorOf(focus))
+                && keeper->root()->isAncestorOf(focus))
+                keeper->depart(focus);
+        }
+        break;
+    case QEvent::FocusAboutToChange:
+        // Qt clears the focus of a control whose parent was disabled.
+        if (!moving && !widget->isWindow()) {
+            FocusKeeper *keeper = keeperOf(widget);
+            if (keeper && widget != keeper->root() && keeper->root()->window()->focusWidget() == widget
+                && (!widget->isEnabled() || !widget->isVisibleTo(keeper->root())))
+                keeper->depart(widget);
+        }
+        break;
+    case QEvent::Show:
+    case QEvent::EnabledChange:
+        if (parked > 0) {
+            if (FocusKeeper *keeper = keeperOf(widget); keeper && keeper->parked())
+                keeper->retry();
+        }
+        break;
+    case QEvent::Move:
+    case QEvent::Resize:
+        if (ring_ && ring_->isVisible() && ring_->target()
+            && (widget == ring_->target() || widget->isAncestorOf(ring_->target())))
+            ring_->follow();
+        break;
+    default:
+        break;
+    }
+    return false;
+}
+
+FocusKeeper *keeperFor(QWidget *root)
+{
+    return root->findChild<FocusKeeper *>(QStringLiteral("focus-keeper"), Qt::FindDirectChildrenOnly);
+}
+
+} // namespace
+
+bool focusRingShown(const QWidget *widget)
+{
+    return widget->hasFocus() && widget->isActiveWindow() && !widget->property(mouseFocusKey).toBool();
+}
+
+void drawsOwnFocusRing(QWidget *widget)
+{
+    widget->setProperty(ownRingKey, true);
+    FocusTracker::get(); // so a mouse's focus is told apart
+}
+
+void paintFocusRing(QPainter &painter, const QPalette &palette, const QRectF &rect, qreal radius)
+{
+    QColor ring = Theme::colors(palette).accent;
+    ring.setAlphaF(0.5f);
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(ring, 3));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRoundedRect(rect, radius, radius);
+    painter.restore();
+}
+
+QList<QWidget *> tabStops(QWidget *root)
+{
+    QList<QWidget *> stops;
+    QSet<QWidget *> seen;
+    collectStops(root, root, stops, seen);
+    return stops;
+}
+
+void keepFocus(QWidget *root)
+{
+    if (!keeperFor(root))
+        new FocusKeeper(root);
+}
+
+bool focusNextStop(QWidget *root, bool next)
+{
+    QWidget *focus = root->focusWidget();
+    FocusKeeper *keeper = keeperFor(root);
+    const bool inside = focus && focus != root && root->isAncestorOf(focus);
+    // Qt asks for the next stop when the focused control is hidden or disabled.
+    if (keeper && inside && (!focus->isVisibleTo(root) || !focus->isEnabled())) {
+        keeper->depart(focus);
+        return true;
+    }
+    const QList<QWidget *> stops = tabStops(root);
+    if (stops.isEmpty())
+        return false;
+    const qsizetype count = stops.size();
+    // From the innermost stop that holds the focus (a stop comes before the stops
+    // inside it).
+    qsizetype at = -1;
+    for (qsizetype i = 0; i < count; ++i) {
+        if (inside && (stops[i] == focus || stops[i]->isAncestorOf(focus)))
+            at = i;
+    }
+    QWidget *target = nullptr;
+    if (at >= 0) {
+        target = stops[(at + (next ? 1 : count - 1)) % count];
+    } else {
+        // From where the focus is (or was), else from the edge.
+        QRect place; // none when null
+        if (inside && focus->isVisibleTo(root))
+            place = rectIn(focus, root);
+        else if (keeper && focus == root)
+            place = keeper->place().value_or(QRect());
+        if (!place.isNull()) {
+            for (QWidget *stop : stops) {
+                const bool after = comesAfter(rectIn(stop, root), place);
+                if (next && after) {
+                    target = stop;
+                    break;
+                }
+                if (!next && !after)
+                    target = stop;
+            }
+        }
+        if (!target)
+            target = next ? stops.first() : stops.last();
+    }
+    if (keeper)
+        keeper->forget();
+    target->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+    scrollIntoView(target, root);
+    return true;
+}
+
+} // namespace cv

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QList>
+
+class QPainter;
+class QPalette;
+class QRectF;
+class QWidget;
+
+namespace cv {
+
+// Whether `widget` shows its focus ring now: it has the focus, its window is the
+// active one, and the focus was not given by a mouse press. A focus that comes back
+// after a menu or another window keeps what it was.
+bool focusRingShown(const QWidget *widget);
+
+// `widget` paints its own focus ring (asking focusRingShown()); every other control
+// of a window that keeps its focus gets the shared ring drawn around it.
+void drawsOwnFocusRing(QWidget *widget);
+
+// The focus ring in the accent colour, 3 pixels wide, on the outline of `rect`.
+void paintFocusRing(QPainter &painter, const QPalette &palette, const QRectF &rect, qreal radius);
+
+// The widgets under `root` that Tab stops at now (shown, enabled, taking Tab focus),
+// in the order they appear on screen: the order of the layouts, depth first.
+QList<QWidget *> tabStops(QWidget *root);
+
+// Moves the keyboard focus to the next (or previous) of those stops, wrapping at the
+// ends, and scrolls it into view. From a widget that is no stop (a label clicked
+// into, or the window's own view after its control went away) it goes on from that
+// place. A window's root view calls it from focusNextPrevChild(), so the order
+// follows the screen whatever order the widgets were made in. False when there is
+// no stop.
+bool focusNextStop(QWidget *root, bool next);
+
+// Makes the window's root view `root` keep the focus where the user is: when the
+// focused control is hidden, disabled or taken away (a status redraws the window),
+// the focus goes to the nearest stop left in the same part of the window (the next,
+// else the previous) once the redraw is done, and nothing scrolls; when none is left,
+// the view holds the focus and Tab goes on from that place, and the control gets
+// the focus back should it return. Also draws the accent ring around the focused
+// control when it does not paint one itself.
+void keepFocus(QWidget *root);
+
+} // namespace cv
