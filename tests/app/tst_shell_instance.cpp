@@ -57,7 +57,7 @@ const QString name = QStringLiteral("app.corvane.Corvane");
 
 bool endedWith(Corvane &app, int code)
 {
-    return app.process.waitForFinished(10000) && app.process.exitStatus() == QProcess::NormalExit && app.process.exitCode() == code;
+    return app.process.waitForFinished(5000) && app.process.exitStatus() == QProcess::NormalExit && app.process.exitCode() == code;
 }
 
 } // namespace

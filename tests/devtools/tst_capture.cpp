@@ -98,7 +98,7 @@ private slots:
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         window.setPalette(QPalette(Qt::red, Qt::red)); // drawn on the screen only on a later turn
-        const QImage image = QCoro::waitFor(captureOwnWindow(&window));
+        const QImage image = finished(captureOwnWindow(&window));
         QCOMPARE(image.size(), window.size() * window.devicePixelRatio());
         QCOMPARE(image.pixelColor(60, 40), QColor(Qt::red));
     }

@@ -262,7 +262,7 @@ public:
     AppModel &model() { return fixture.model(); }
 
     // Waits until no command is in flight.
-    bool settle(int milliseconds = 10000)
+    bool settle(int milliseconds = 3000)
     {
         return QTest::qWaitFor([this] { return !model().mutating(); }, milliseconds);
     }

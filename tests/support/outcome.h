@@ -5,6 +5,7 @@
 // for a PlatformError, what() otherwise). QCoro::waitFor alone would wait forever on
 // a task that throws. Needs cv_service.
 
+#include "bounded.h"
 #include "platform/platform_error.h"
 #include "service/service_error.h"
 
@@ -60,11 +61,13 @@ QCoro::Task<Outcome<T>> capture(QCoro::Task<T> task)
     co_return out;
 }
 
-// Runs `task` to its end on this thread's event loop.
+// Runs `task` to its end on this thread's event loop; a task still running after
+// `milliseconds` ends with the error "still running".
 template<class T>
-Outcome<T> outcome(QCoro::Task<T> task)
+Outcome<T> outcome(QCoro::Task<T> task, int milliseconds = 5000)
 {
-    return QCoro::waitFor(capture(std::move(task)));
+    std::optional<Outcome<T>> out = waitBounded(capture(std::move(task)), milliseconds);
+    return out ? std::move(*out) : Outcome<T>{std::nullopt, QStringLiteral("still running")};
 }
 
 // The error `call` threw, or none.
