@@ -40,7 +40,8 @@ public:
     }
 
 private:
-    QSystemTrayIcon tray_;
+    // A child, so that the item's owner can reach it (tests drive its activations).
+    QSystemTrayIcon tray_{this};
 };
 
 } // namespace

@@ -1,27 +1,34 @@
 // One running copy per session: the real corvane started several times on a
 // private session bus.
 
+#include "../views/table.h"
 #include "standin.h"
+#include "test_files.h"
 
 #include "platform/single_instance.h"
 
 #include <QDBusConnectionInterface>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
 #include <unistd.h>
 
-using cv::test::Standin;
+using namespace cv::test;
 
 namespace {
 
 // The real corvane in a process group of its own (as a terminal starts it), its
 // development trace on standard error, its service the stand-in.
 struct Corvane {
-    Corvane(const Standin &service, const QStringList &arguments)
+    // A relative capture folder: the trace without a capture run; an absolute one
+    // captures the windows once the service answers, without the usual waits.
+    Corvane(const Standin &service, const QStringList &arguments, const QString &captures = QStringLiteral("captures"))
     {
         QProcessEnvironment environment = service.environment();
-        environment.insert(QStringLiteral("CV_MAC_CAPTURE_DIR"), service.directory());
+        environment.insert(QStringLiteral("CV_MAC_CAPTURE_DIR"), captures);
+        environment.insert(QStringLiteral("CV_MAC_CAPTURE_PAUSE_MS"), QStringLiteral("50"));
         environment.insert(QStringLiteral("CV_MAC_SERVICE"), Standin::executable());
         environment.insert(QStringLiteral("CV_MAC_RUNTIME_DIR"), service.runtimeDir());
         process.setProcessEnvironment(environment);
@@ -50,7 +57,7 @@ const QString name = QStringLiteral("app.corvane.Corvane");
 
 bool endedWith(Corvane &app, int code)
 {
-    return app.process.waitForFinished(10000) && app.process.exitStatus() == QProcess::NormalExit && app.process.exitCode() == code;
+    return app.process.waitForFinished(5000) && app.process.exitStatus() == QProcess::NormalExit && app.process.exitCode() == code;
 }
 
 } // namespace
@@ -72,28 +79,53 @@ private slots:
         QVERIFY(service.startArguments().isEmpty() && service.recorded().isEmpty());
     }
 
-    // The first copy from event 42 in the background: a second launch reopens it, and a terminal's Ctrl+C (which reaches the
-    // whole process group) quits it through the drain, which alone stops the service
-    // it started; a SIGTERM meanwhile is refused.
-    void secondLaunchReopensTheFirst()
+    // Ctrl+C in a terminal (the whole process group), logging out and a closed
+    // terminal each quit through the drain, which alone stops the service it started
+    // (from event 42 on); a SIGTERM meanwhile is refused.
+    void signalsQuitSafely_data()
     {
+        columns<int, bool>("signal", "group");
+        QTest::newRow("Ctrl+C") << int(SIGINT) << true;
+        QTest::newRow("logging out") << int(SIGTERM) << false;
+        QTest::newRow("terminal closed") << int(SIGHUP) << true;
+    }
+    void signalsQuitSafely()
+    {
+        auto [signal, group] = fetch<int, bool>("signal", "group");
         Standin service; // further on than 42: a smaller sequence would lower the cursor
         const QJsonObject quit{{"reply", QJsonObject{{"ok", true}, {"result", QJsonObject()}}}, {"delay", 0.3}, {"quit", true}};
         service.setScript({{"lifetime", 60}, {"event_sequence", 50}, {"ops", QJsonObject{{"quit", quit}}}});
         Corvane first(service, {QStringLiteral("--background"), QStringLiteral("--events-since"), QStringLiteral("42")});
-        QTRY_VERIFY_WITH_TIMEOUT(QDBusConnection::sessionBus().interface()->isServiceRegistered(name).value() && received(service, R"("op":"events","since":42)"), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(received(service, R"("op":"events","since":42)"), 5000);
+
+        const pid_t pid = pid_t(first.process.processId());
+        QCOMPARE(::kill(group ? -pid : pid, signal), 0);
+        QTRY_VERIFY(first.trace().contains(QStringLiteral("AppDelegate drain task started")));
+        QCOMPARE(::kill(pid, SIGTERM), 0);
+        QVERIFY2(endedWith(first, 0), qPrintable(first.trace()));
+        QVERIFY(first.trace().contains(QStringLiteral("terminationInFlight=true")));
+        QCOMPARE(received(service, R"("op":"quit")"), 1);
+    }
+
+    // A second launch reopens the first copy, started in the background, and ends:
+    // the first one's main window is on screen (its capture, once the service that
+    // refused at first answers, lists it) and its service goes on.
+    void secondLaunchReopensTheFirst()
+    {
+        Standin service;
+        service.setScript({{"lifetime", 60}, {"refuse", "no_socket"}, {"refuse_for", 2.0}});
+        QTemporaryDir captures;
+        Corvane first(service, {QStringLiteral("--background")}, captures.path());
+        QTRY_VERIFY_WITH_TIMEOUT(QDBusConnection::sessionBus().interface()->isServiceRegistered(name).value(), 5000);
 
         Corvane second(service, {});
         QVERIFY(endedWith(second, 0));
         QTRY_VERIFY(first.trace().contains(QStringLiteral("second launch: reopening")));
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(captures.filePath("main-window.png")), 5000);
+        const QString trace = first.trace();
+        QVERIFY2(trace.indexOf("second launch: reopening") < trace.indexOf("scheduling capture"), qPrintable(trace));
+        QVERIFY(QString::fromUtf8(readFile(captures.filePath("view-geometry.txt"))).contains(QRegularExpression("\nmain: .* visible=true")));
         QCOMPARE(received(service, R"("op":"quit")"), 0);
-
-        QCOMPARE(::kill(-pid_t(first.process.processId()), SIGINT), 0);
-        QTRY_VERIFY(first.trace().contains(QStringLiteral("AppDelegate drain task started")));
-        QCOMPARE(::kill(pid_t(first.process.processId()), SIGTERM), 0);
-        QVERIFY2(endedWith(first, 0), qPrintable(first.trace()));
-        QVERIFY(first.trace().contains(QStringLiteral("terminationInFlight=true")));
-        QCOMPARE(received(service, R"("op":"quit")"), 1);
     }
 };
 

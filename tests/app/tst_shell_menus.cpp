@@ -14,12 +14,14 @@
 #include <QMenuBar>
 #include <QTimer>
 #include <QMainWindow>
+#include <QSystemTrayIcon>
 
 using namespace cv;
 using namespace cv::test;
 
 using ModelChange = std::function<void(AppModel &)>;
 Q_DECLARE_METATYPE(ModelChange)
+Q_DECLARE_METATYPE(QSystemTrayIcon::ActivationReason)
 
 namespace {
 
@@ -147,6 +149,31 @@ private slots:
         for (const QUrl &url : s.fixture.workspace->opened)
             happened << "open " + url.toString();
         QCOMPARE(s.sent() + happened, QStringList{expected});
+    }
+
+    // The desktop's tray item as the tray host activates it: a left click opens the
+    // status menu, as a click on a menu-bar item does; a right click gets the same
+    // menu from the host itself; a double or middle click opens nothing more.
+    void trayActivation_data()
+    {
+        columns<QSystemTrayIcon::ActivationReason, bool>("reason", "opens");
+        QTest::newRow("left click") << QSystemTrayIcon::Trigger << true;
+        QTest::newRow("right click") << QSystemTrayIcon::Context << false;
+        QTest::newRow("double click") << QSystemTrayIcon::DoubleClick << false;
+        QTest::newRow("middle click") << QSystemTrayIcon::MiddleClick << false;
+    }
+    void trayActivation()
+    {
+        auto [reason, opens] = fetch<QSystemTrayIcon::ActivationReason, bool>("reason", "opens");
+        ModelFixture fixture;
+        install(fixture.model(), wire::status({mac}, 0, canSend));
+        StatusMenu status(fixture.model(), {});
+        status.updateStatusItem(true);
+        auto *tray = status.statusItem()->findChild<QSystemTrayIcon *>();
+        QCOMPARE(tray->contextMenu(), status.menu());
+        emit tray->activated(reason);
+        QCOMPARE(status.menu()->isVisible(), opens);
+        status.menu()->close();
     }
 
     // "Send Files…" chosen while a change waits for the open menu to close: the menu

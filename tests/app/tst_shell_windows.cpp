@@ -2,20 +2,42 @@
 // showing after the first fit, the activation policy, reopening, titles and looks.
 
 #include "../views/table.h"
+#include "app/status_menu.h"
 #include "delegate_fixture.h"
+#include "platform/status_item.h"
 
 #include <QDialog>
 #include <QMenuBar>
+#include <QSystemTrayIcon>
 
 using namespace cv;
 using namespace cv::test;
 using Id = std::optional<QString>;
 using Act = std::function<void(QMainWindow *)>;
 Q_DECLARE_METATYPE(Act)
+using Front = std::function<void(DelegateFixture &)>;
+Q_DECLARE_METATYPE(Front)
 
 namespace {
 
 // Records a window's height at the moment it is first shown.
+// Clicks the item `path` of the status menu (a computer's submenu first), opened by a
+// left click on the desktop's tray item.
+void chooseInStatusMenu(DelegateFixture &f, const QStringList &path)
+{
+    emit f.delegate->statusMenu->statusItem()->findChild<QSystemTrayIcon *>()->activated(QSystemTrayIcon::Trigger);
+    QMenu *menu = f.delegate->statusMenu->menu();
+    for (const QString &title : path) {
+        QVERIFY(QTest::qWaitFor([menu] { return menu->isVisible(); }, 2000));
+        QAction *action = nullptr;
+        for (QAction *each : menu->actions())
+            action = each->text() == title ? each : action;
+        QVERIFY2(action, qPrintable(title));
+        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(action).center());
+        menu = action->menu();
+    }
+}
+
 struct HeightAtShow final : QObject {
     std::optional<int> height;
     bool eventFilter(QObject *watched, QEvent *event) override
@@ -67,6 +89,31 @@ private slots:
         // Reopening fronts the main window.
         f.runtime.reopen();
         QTRY_COMPARE(f.delegate->visibleWindows().value(0), f.delegate->mainWindow.data());
+    }
+
+    // Whatever fronts a window restores it when it is minimised.
+    void frontingRestoresAMinimisedWindow_data()
+    {
+        columns<Id, Front>("id", "front"); // no id: the main window
+        QTest::newRow("Open Corvane in the status menu") << Id() << Front([](auto &f) { chooseInStatusMenu(f, {"Open Corvane"}); });
+        QTest::newRow("reopened by a second launch") << Id() << Front([](auto &f) { f.runtime.reopen(); });
+        QTest::newRow("Show in the status menu") << Id("p1") << Front([](auto &f) { chooseInStatusMenu(f, {"Mac", "Show"}); });
+    }
+    void frontingRestoresAMinimisedWindow()
+    {
+        auto [id, front] = fetch<Id, Front>("id", "front");
+        DelegateFixture f;
+        f.appModel().setShowInMenuBar(true);
+        f.delegate->configureMenus();
+        f.connect({wire::peer(QStringLiteral("p1"), QStringLiteral("Mac"))});
+        f.delegate->rebuildStatusMenu();
+        QMainWindow *window = f.shown(id);
+        window->showMinimized();
+        f.runtime.setActivationPolicy(ActivationPolicy::accessory);
+        front(f);
+        QTRY_VERIFY(!window->isMinimized());
+        QVERIFY(window->isVisible());
+        QCOMPARE(f.runtime.activationPolicy(), ActivationPolicy::regular);
     }
 
     void policyWhenAWindowCloses_data()

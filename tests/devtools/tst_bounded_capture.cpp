@@ -53,7 +53,7 @@ private slots:
     {
         auto [start, timeout, error] = fetch<Start, double, std::optional<QString>>("start", "timeout", "error");
         resumes = 0;
-        const Outcome<int> out = QCoro::waitFor(counted(start, timeout));
+        const Outcome<int> out = finished(counted(start, timeout));
         QCOMPARE(out.error, error);
         QCOMPARE(out.value.value_or(7), 7);
         // Whatever answers later finds nothing left to resume.
@@ -74,7 +74,7 @@ private slots:
             calls.push_back(counted([i](Completion done) { QThreadPool::globalInstance()->start([i, done] { QThread::msleep(30); done(i, nullptr); }); }, 0.03));
         QThreadPool::globalInstance()->waitForDone();
         for (int i = 0; i < int(calls.size()); ++i) {
-            const Outcome<int> out = QCoro::waitFor(std::move(calls[i]));
+            const Outcome<int> out = finished(std::move(calls[i]));
             QVERIFY(out.error ? *out.error == timedOut : out.value == i);
         }
         QTest::qWait(50);

@@ -98,7 +98,7 @@ private slots:
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         window.setPalette(QPalette(Qt::red, Qt::red)); // drawn on the screen only on a later turn
-        const QImage image = QCoro::waitFor(captureOwnWindow(&window));
+        const QImage image = finished(captureOwnWindow(&window));
         QCOMPARE(image.size(), window.size() * window.devicePixelRatio());
         QCOMPARE(image.pixelColor(60, 40), QColor(Qt::red));
     }
@@ -150,6 +150,26 @@ private slots:
         QCOMPARE(area->verticalScrollBar()->value(), 40);
         QTest::qWait(200); // fitting is back and leaves the window as it was
         QCOMPARE(window->geometry(), geometry);
+    }
+
+    // Only an absolute capture folder starts a run; a relative or empty one never
+    // does, whatever state changes follow.
+    void captureFolderMustBeAbsolute()
+    {
+        QTemporaryDir folder;
+        const QString here = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(folder.path()));
+        for (const char *relative : {"captures", "./captures", "~/captures", ""}) {
+            StandInShell shell;
+            ScopedEnv dir("CV_MAC_CAPTURE_DIR", QByteArray(relative));
+            shell.fixture.model().showDemo(Demo::status(QStringLiteral("main")));
+            scheduleDevelopmentCapture(shell.host());
+            scheduleDevelopmentCapture(shell.host());
+            QVERIFY2(!shell.captureScheduled && shell.traces.isEmpty(), relative);
+        }
+        QTest::qWait(100); // a run would have made its folder by now
+        QVERIFY(QDir::setCurrent(here));
+        QCOMPARE(QDir(folder.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
     }
 
     // A picture that does not encode leaves the file it would replace as it was.

@@ -15,8 +15,14 @@ using namespace cv;
 
 namespace {
 
-// Runs corvane with `arguments` to its end; its standard output, or "failed".
-QString run(const test::Standin &service, const QStringList &arguments)
+struct Run {
+    bool ok = false; // ended with status 0, the service never touched
+    QString out, err;
+};
+
+// Runs corvane with `arguments` in `folder` to its end: given up when it has printed
+// nothing for 5 s.
+Run run(const test::Standin &service, const QStringList &arguments, const QString &folder = {})
 {
     QProcess process;
     QProcessEnvironment env = service.environment();
@@ -24,11 +30,24 @@ QString run(const test::Standin &service, const QStringList &arguments)
     env.insert("CV_MAC_RUNTIME_DIR", service.runtimeDir());
     env.insert("CV_MAC_CAPTURE_PAUSE_MS", "50");
     process.setProcessEnvironment(env);
+    process.setWorkingDirectory(folder);
     process.start(QStringLiteral(CV_CORVANE_PATH), arguments);
-    if (!process.waitForFinished(30000))
-        process.kill();
-    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0 && service.recorded().isEmpty() && service.startArguments().isEmpty() ? QString::fromUtf8(process.readAllStandardOutput())
-                                                                                         : "failed";
+    Run result;
+    while (!process.waitForFinished(5000)) {
+        const QByteArray out = process.readAllStandardOutput(), err = process.readAllStandardError();
+        if (out.isEmpty() && err.isEmpty()) {
+            process.kill();
+            process.waitForFinished(1000);
+            break;
+        }
+        result.out += QString::fromUtf8(out);
+        result.err += QString::fromUtf8(err);
+    }
+    result.out += QString::fromUtf8(process.readAllStandardOutput());
+    result.err += QString::fromUtf8(process.readAllStandardError());
+    result.ok = process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0 && service.recorded().isEmpty()
+        && service.startArguments().isEmpty();
+    return result;
 }
 
 int brightness(const QImage &image) { return qGray(image.scaled(1, 1, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).pixel(0, 0)); }
@@ -45,7 +64,9 @@ private slots:
     {
         test::Standin service;
         QTemporaryDir folder;
-        const QStringList lines = run(service, {"--demo", "main", "--render", folder.path()}).split('\n', Qt::SkipEmptyParts);
+        const Run rendered = run(service, {"--demo", "main", "--render", folder.path()});
+        QVERIFY2(rendered.ok, qPrintable(rendered.err));
+        const QStringList lines = rendered.out.split('\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 2 * Demo::states().size());
         static const QRegularExpression captured(QStringLiteral("^Captured (/.+/corvane-(.+)\\.png): (\\d+)x(\\d+)$"));
         QMap<QString, QImage> images;
@@ -61,6 +82,23 @@ private slots:
                 QVERIFY2(images[states[i] + "-light"] != images[states[j] + "-light"], qPrintable(states[i] + " " + states[j]));
             QVERIFY2(brightness(images[states[i] + "-dark"]) < brightness(images[states[i] + "-light"]), qPrintable(states[i]));
         }
+    }
+
+    // Without a folder it draws into "reference" in the working directory; when that
+    // cannot be made, every picture says why on standard error, and the run still
+    // ends with status 0.
+    void renderIntoAFolderThatCannotBeMade()
+    {
+        test::Standin service;
+        QTemporaryDir folder;
+        QVERIFY(QFile(folder.filePath("reference")).open(QIODevice::WriteOnly)); // a file in the way
+        const Run rendered = run(service, {"--render"}, folder.path());
+        QVERIFY2(rendered.ok, qPrintable(rendered.err));
+        QCOMPARE(rendered.out, QString());
+        const QStringList lines = rendered.err.split('\n').filter(".png: "); // among the platform's own warnings
+        QVERIFY2(lines.size() == 2 * Demo::states().size(), qPrintable(rendered.err));
+        for (const QString &line : lines)
+            QVERIFY2(line.startsWith(folder.filePath("reference/corvane-")), qPrintable(line));
     }
 };
 

@@ -1,5 +1,6 @@
 // Folders, files and writes of the logs (modes under any umask, what already stands
 // in the way, writes that do not complete), the packaged resources and the clock.
+#include "bounded.h"
 #include "platform/app_bundle.h"
 #include "platform/clock.h"
 #include "platform/files.h"
@@ -90,7 +91,7 @@ private slots:
     {
         CancelToken token;
         token.cancel();
-        QVERIFY(!QCoro::waitFor(SystemClock().sleep(3600.0, token)));
+        QVERIFY(!finished(SystemClock().sleep(3600.0, token)));
     }
 };
 

@@ -1,4 +1,5 @@
 // Notifications through a freedesktop notification server on a private bus.
+#include "bounded.h"
 #include "fake_notification_server.h"
 #include "../views/table.h"
 #include "test_files.h"
@@ -26,7 +27,7 @@ NotificationRequest request(const QString &identifier, const QString &category =
                                QVariantMap{{"peer", "p2"}, {"paths", QStringList{"/home/me/b c.txt"}}}};
 }
 
-std::optional<QString> post(NotificationCenter &center, const NotificationRequest &r) { return QCoro::waitFor(center.add(r)); }
+std::optional<QString> post(NotificationCenter &center, const NotificationRequest &r) { return finished(center.add(r)); }
 
 bool serverActivatable()
 {
@@ -89,8 +90,8 @@ private slots:
     // The same identifier replaces the notice still shown; a click comes back with the user info.
     void replacedAndClicked()
     {
-        QCOMPARE(QCoro::waitFor(center_->authorizationStatus()), NotificationAuthorizationStatus::authorized);
-        QVERIFY(QCoro::waitFor(center_->requestAuthorization()).granted && server_->notifyCalls().isEmpty()); // asking shows nothing
+        QCOMPARE(finished(center_->authorizationStatus()), NotificationAuthorizationStatus::authorized);
+        QVERIFY(finished(center_->requestAuthorization()).granted && server_->notifyCalls().isEmpty()); // asking shows nothing
         for (const char *identifier : {"delivery-p2", "delivery-p2", "connection-p2"})
             QCOMPARE(post(*center_, request(identifier, "DELIVERY")), std::nullopt);
         const auto calls = server_->notifyCalls();
@@ -114,7 +115,7 @@ private slots:
         QVERIFY(test::writeFile(file, "[D-BUS Service]\nName=org.freedesktop.Notifications\nExec=/bin/false\n"));
         const auto reload = [] { QDBusConnection::sessionBus().interface()->call("ReloadConfig"); };
         reload();
-        const auto status = QCoro::waitFor(center_->authorizationStatus());
+        const auto status = finished(center_->authorizationStatus());
         QFile::remove(file);
         reload();
         QCOMPARE(status, NotificationAuthorizationStatus::authorized);
@@ -133,8 +134,8 @@ private slots:
             FreedesktopNotificationCenter center(QDBusConnection::sessionBus(), hung ? 300 : kTimeoutMs);
             QElapsedTimer elapsed;
             elapsed.start();
-            QVERIFY(hung || (QCoro::waitFor(center.authorizationStatus()) == NotificationAuthorizationStatus::denied
-                             && !QCoro::waitFor(center.requestAuthorization()).granted));
+            QVERIFY(hung || (finished(center.authorizationStatus()) == NotificationAuthorizationStatus::denied
+                             && !finished(center.requestAuthorization()).granted));
             const auto error = post(center, request(QStringLiteral("connection-p1")));
             QVERIFY(error.has_value() && !error->isEmpty());
             QVERIFY2(elapsed.elapsed() >= (hung ? 250 : 0) && elapsed.elapsed() < 2000, qPrintable(QString::number(elapsed.elapsed())));

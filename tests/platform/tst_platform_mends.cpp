@@ -1,4 +1,5 @@
 // Alerts: shown as plain text, and ended by a click, by Escape or without a click.
+#include "bounded.h"
 #include "platform/alerts.h"
 #include "../views/table.h"
 
@@ -53,7 +54,7 @@ private slots:
             QTimer::singleShot(100, box, [box] { box->done(0); });
         });
         MessageBoxAlerts alerts;
-        QCOMPARE(QCoro::waitFor(alerts.run(alert)), chosen);
+        QCOMPARE(finished(alerts.run(alert)), chosen);
         QCOMPARE(shown, (QStringList{"0", "0", "Cancel", "Forget", "Save && Quit"}));
     }
 };

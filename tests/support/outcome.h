@@ -5,6 +5,7 @@
 // for a PlatformError, what() otherwise). QCoro::waitFor alone would wait forever on
 // a task that throws. Needs cv_service.
 
+#include "bounded.h"
 #include "platform/platform_error.h"
 #include "service/service_error.h"
 
@@ -64,31 +65,13 @@ QCoro::Task<Outcome<T>> capture(QCoro::Task<T> task)
     co_return out;
 }
 
-// Runs `task` to its end on this thread's event loop, for at most `boundMs` of real
-// time: a task that never ends fails the test at once, with an error saying so,
-// instead of holding it until its time-out. (It runs on, unwatched.)
+// Runs `task` to its end on this thread's event loop; a task still running after
+// `milliseconds` ends with the error "still running".
 template<class T>
-Outcome<T> outcome(QCoro::Task<T> task, int boundMs = 5000)
+Outcome<T> outcome(QCoro::Task<T> task, int milliseconds = 5000)
 {
-    using Result = std::shared_ptr<std::optional<Outcome<T>>>;
-    const Result result = std::make_shared<std::optional<Outcome<T>>>();
-    QEventLoop loop;
-    auto watch = [](QCoro::Task<T> task, Result result, QPointer<QEventLoop> loop) -> QCoro::Task<> {
-        *result = co_await capture(std::move(task));
-        if (loop)
-            loop->quit();
-    };
-    QCoro::Task<> watching = watch(std::move(task), result, &loop);
-    if (!result->has_value()) {
-        QTimer::singleShot(boundMs, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    if (!result->has_value()) {
-        const QString late = QStringLiteral("did not end within %1 ms").arg(boundMs);
-        QTest::qFail(qPrintable(late), __FILE__, __LINE__);
-        return Outcome<T>{std::nullopt, late};
-    }
-    return std::move(**result);
+    std::optional<Outcome<T>> out = waitBounded(capture(std::move(task)), milliseconds);
+    return out ? std::move(*out) : Outcome<T>{std::nullopt, QStringLiteral("still running")};
 }
 
 // The error `call` threw, or none.

@@ -5,6 +5,7 @@
 #include "views/activity_list.h"
 #include "views/banner.h"
 #include "views/peer_view.h"
+#include "views/sharing_choice.h"
 #include "views/theme.h"
 #include "views/widgets.h"
 
@@ -30,6 +31,16 @@ using Pick = std::function<QWidget *(PeerView &)>; // a control of the window
 Q_DECLARE_METATYPE(Pick)
 using Step = std::function<void(AppModel &)>; // one change the window redraws for
 Q_DECLARE_METATYPE(QList<Step>)
+
+// A widget on screen whose own click (or key press) leads to `remove`, which takes it
+// away: a redraw that runs inside the handler, as one in a nested event loop would.
+struct SelfRemoval {
+    std::unique_ptr<QWidget> root;
+    QAbstractButton *target = nullptr;
+    std::function<void()> remove;
+};
+using Removal = std::function<SelfRemoval(ModelFixture &)>;
+Q_DECLARE_METATYPE(Removal)
 
 namespace {
 
@@ -149,6 +160,39 @@ QJsonObject copying(const QList<QJsonObject> &copies)
 Step installing(const QJsonObject &status) { return [status](AppModel &m) { install(m, status); }; }
 Step busy(bool on) { return [on](AppModel &m) { m.setMutating(on); }; }
 
+// The demo computer's window in `before`, redrawn for `after`.
+Removal inPeerView(QJsonObject before, QJsonObject after, std::function<QAbstractButton *(PeerView &)> find)
+{
+    return [=](ModelFixture &f) {
+        install(f.model(), before);
+        auto *view = new PeerView(f.model(), A, "Initial", nullptr);
+        return SelfRemoval{std::unique_ptr<QWidget>(view), find(*view), [&f, view, after] { install(f.model(), after); view->refresh(); }};
+    };
+}
+
+// A form section holding a button through `place`, then `remove` applied.
+Removal inSection(std::function<void(FormSection &, QWidget *)> place, std::function<void(FormSection &)> remove)
+{
+    return [=](ModelFixture &) {
+        auto *section = new FormSection("Header");
+        auto *button = new QPushButton("Press");
+        place(*section, button);
+        return SelfRemoval{std::unique_ptr<QWidget>(section), button, [section, remove] { remove(*section); }};
+    };
+}
+
+// The demo sending in `state`.
+QJsonObject sending(const char *state)
+{
+    QJsonObject status = demo("sending", {}, {"dismiss"});
+    QJsonArray transfers = status["transfers"].toArray();
+    QJsonObject transfer = transfers[0].toObject();
+    transfer["state"] = state;
+    transfers[0] = transfer;
+    status["transfers"] = transfers;
+    return status;
+}
+
 } // namespace
 
 class TestViewsPeer : public QObject {
@@ -156,6 +200,55 @@ class TestViewsPeer : public QObject {
 
 private slots:
     void initTestCase() { Theme::install(*qApp); }
+
+    // A widget that its own click or Space removes is only taken off the screen: it
+    // is still there when its handler returns (Qt goes on using it), and deleted on
+    // a later turn.
+    void removedByItsOwnClick_data()
+    {
+        columns<Removal>("removal");
+        QTest::newRow("banner button") << inPeerView(demo("receive"), demo("choose"), [](PeerView &v) { return v.banner()->buttons().value(0); });
+        QTest::newRow("activity button") << inPeerView(sending("sending"), sending("completed"), [](PeerView &v) {
+            return v.activityList()->rows().value(0)->buttons().value(0);
+        });
+        QTest::newRow("activity row") << inPeerView(sending("completed"), demo("receive"), [](PeerView &v) {
+            return v.activityList()->rows().value(0)->buttons().value(0);
+        });
+        QTest::newRow("drive row") << Removal([](ModelFixture &) {
+            auto *view = new SelectionDetailView;
+            SelectionDetail detail;
+            detail.kind = SelectionDetail::Kind::drives;
+            detail.drives = {{"/media/a", "A"}, {"/media/b", "B"}};
+            view->setDetail(detail);
+            detail.drives.removeFirst();
+            return SelfRemoval{std::unique_ptr<QWidget>(view), view->driveBoxes().value(0), [view, detail] { view->setDetail(detail); }};
+        });
+        const auto addRow = [](FormSection &s, QWidget *button) { s.addRow(FormSection::row(new QLabel("Row"), button)); };
+        QTest::newRow("section row left out") << inSection(addRow, [](FormSection &s) { s.setRows({}); });
+        QTest::newRow("section rows cleared") << inSection(addRow, [](FormSection &s) { s.clearRows(); });
+        QTest::newRow("section header") << inSection([](FormSection &s, QWidget *b) { s.setHeaderWidget(b); },
+                                                     [](FormSection &s) { s.setHeaderText("Other"); });
+        QTest::newRow("section footer") << inSection([](FormSection &s, QWidget *b) { s.setFooter(b); },
+                                                     [](FormSection &s) { s.setFooter(nullptr); });
+    }
+    void removedByItsOwnClick()
+    {
+        QFETCH(Removal, removal);
+        for (const bool key : {false, true}) {
+            ModelFixture f;
+            SelfRemoval removed = removal(f);
+            removed.root->show();
+            QVERIFY(QTest::qWaitForWindowExposed(removed.root.get()));
+            QPointer<QAbstractButton> target = removed.target;
+            QVERIFY(target && target->isVisible());
+            // After the widget's own handlers.
+            connect(target, &QAbstractButton::clicked, removed.root.get(), removed.remove);
+            key ? QTest::keyClick(target, Qt::Key_Space) : QTest::mouseClick(target, Qt::LeftButton);
+            QVERIFY2(target && !target->isVisible(), key ? "Space" : "click");
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            QVERIFY(!target);
+        }
+    }
 
     // The header's name, link line (its tooltip) and pending note; the more menu and the
     // avatar's hole, by what the model knows of the computer.
