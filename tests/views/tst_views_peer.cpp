@@ -157,6 +157,17 @@ QJsonObject copying(const QList<QJsonObject> &copies)
     return status;
 }
 
+// Gives `widget` the focus as a mouse press (let go elsewhere, so no click) or Tab does.
+void focusBy(QWidget *widget, bool mouse)
+{
+    if (mouse) {
+        QTest::mousePress(widget, Qt::LeftButton);
+        QTest::mouseRelease(widget, Qt::LeftButton, {}, QPoint(-20, -20));
+    } else {
+        widget->setFocus(Qt::TabFocusReason);
+    }
+}
+
 Step installing(const QJsonObject &status) { return [status](AppModel &m) { install(m, status); }; }
 Step busy(bool on) { return [on](AppModel &m) { m.setMutating(on); }; }
 
@@ -478,12 +489,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&view));
         QWidget *start = focus(view);
         QVERIFY(start);
-        if (mouse) { // pressed, and let go elsewhere: no click
-            QTest::mousePress(start, Qt::LeftButton);
-            QTest::mouseRelease(start, Qt::LeftButton, {}, QPoint(-20, -20));
-        } else {
-            start->setFocus(Qt::TabFocusReason);
-        }
+        focusBy(start, mouse);
         QCOMPARE(QApplication::focusWidget(), start);
         QScrollBar *bar = view.scrollArea()->verticalScrollBar();
         bar->setValue(bar->maximum());
@@ -529,12 +535,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&view));
         QWidget *widget = control(view);
         QVERIFY(widget);
-        if (then == "mouse") {
-            QTest::mousePress(widget, Qt::LeftButton);
-            QTest::mouseRelease(widget, Qt::LeftButton, {}, QPoint(-20, -20));
-        } else {
-            widget->setFocus(Qt::TabFocusReason);
-        }
+        focusBy(widget, then == "mouse");
         if (then == "away")
             QVERIFY(awayAndBack(view));
         QCOMPARE(QApplication::focusWidget(), widget);
