@@ -194,8 +194,9 @@ private slots:
         auto [notice, action, userInfo, outcome] = fetch<QString, QString, QVariantMap, QString>("notice", "action", "userInfo", "outcome");
         FakeNotificationServer server;
         QVERIFY(notice.isEmpty() || server.start());
-        DelegateFixture f([&notice](ModelFixture &m) {
-            if (!notice.isEmpty())
+        const bool onServer = !notice.isEmpty();
+        DelegateFixture f([onServer](ModelFixture &m) {
+            if (onServer)
                 m.notificationCenter = std::make_shared<FreedesktopNotificationCenter>(QDBusConnection::sessionBus(), 5000);
         });
         f.connect({peer("p1").named("Studio").mounted("/media/studio"), peer("p2").named("Laptop")});
