@@ -23,18 +23,24 @@ private slots:
     // runs; the window is captured after the last one was followed.
     void followsTheDesktop_data()
     {
-        columns<QList<uint>, bool>("schemes", "dark");
-        QTest::newRow("no preference is light") << QList<uint>{0} << false;
-        QTest::newRow("prefer dark") << QList<uint>{1} << true;
-        QTest::newRow("prefer light after dark") << QList<uint>{1, 2} << false;
-        QTest::newRow("no preference after dark") << QList<uint>{1, 0} << false;
-        QTest::newRow("dark again") << QList<uint>{1, 2, 1} << true;
+        // twist: "elsewhere", another namespace's "color-scheme" then says 2; "late
+        // read", the answer to the first read (the first value) comes after the change.
+        columns<QList<uint>, QString, bool>("schemes", "twist", "dark");
+        QTest::newRow("no preference is light") << QList<uint>{0} << "" << false;
+        QTest::newRow("prefer dark") << QList<uint>{1} << "" << true;
+        QTest::newRow("prefer light after dark") << QList<uint>{1, 2} << "" << false;
+        QTest::newRow("no preference after dark") << QList<uint>{1, 0} << "" << false;
+        QTest::newRow("dark again") << QList<uint>{1, 2, 1} << "" << true;
+        QTest::newRow("another namespace's setting") << QList<uint>{1} << "elsewhere" << true;
+        QTest::newRow("a late first answer") << QList<uint>{1, 2} << "late read" << false;
     }
     void followsTheDesktop()
     {
-        auto [schemes, dark] = fetch<QList<uint>, bool>("schemes", "dark");
+        auto [schemes, twist, dark] = fetch<QList<uint>, QString, bool>("schemes", "twist", "dark");
+        const bool late = twist == "late read";
         FakePortal portal;
         portal.scheme = schemes.first();
+        portal.holdRead = late;
         QVERIFY(portal.start());
         QTemporaryDir capture;
         QProcess corvane;
@@ -51,7 +57,9 @@ private slots:
             return trace.contains(text);
         };
 
-        for (qsizetype i = 0; i < schemes.size(); ++i) {
+        if (late)
+            QVERIFY(QTest::qWaitFor([&] { return portal.readWaiting(); }, 3000));
+        for (qsizetype i = late ? 1 : 0; i < schemes.size(); ++i) {
             if (i > 0)
                 portal.change(schemes[i]);
             const QString followed = QStringLiteral("desktop colour scheme %1: %2,")
@@ -59,6 +67,10 @@ private slots:
                                          .arg(schemes[i]);
             QVERIFY2(QTest::qWaitFor([&] { return traced(followed); }, 3000), qPrintable(trace));
         }
+        if (late)
+            portal.answerRead();
+        if (twist == "elsewhere")
+            portal.changeElsewhere(2);
         QVERIFY(QTest::qWaitFor([&] { return corvane.state() == QProcess::NotRunning; }, 10000));
         traced({});
         const QString last = QStringLiteral("desktop colour scheme %1: %2,")

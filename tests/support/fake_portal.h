@@ -3,6 +3,7 @@
 #include <QDBusConnection>
 #include <QDBusContext>
 #include <QDBusError>
+#include <QDBusMessage>
 #include <QDBusVariant>
 #include <QObject>
 
@@ -20,6 +21,8 @@ class FakePortal : public QObject, protected QDBusContext {
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Settings")
 public:
     uint scheme = 0;
+    // Holds the answer to Read until answerRead(): a slow portal.
+    bool holdRead = false;
 
     // Takes the portal's name; false when there is no session bus or the name is taken.
     bool start()
@@ -39,6 +42,20 @@ public:
         emit SettingChanged(appearance, colorScheme, QDBusVariant(value));
     }
 
+    // Another namespace's setting of the same key changes and is signalled.
+    void changeElsewhere(uint value)
+    {
+        emit SettingChanged(QStringLiteral("org.example.other"), colorScheme, QDBusVariant(value));
+    }
+
+    // Whether a held Read is waiting; answers it with the value it asked for.
+    bool readWaiting() const { return held_.type() == QDBusMessage::MethodCallMessage; }
+    void answerRead()
+    {
+        QDBusConnection(connection).send(held_.createReply(QVariant::fromValue(doubled(heldScheme_))));
+        held_ = {};
+    }
+
 public slots:
     QDBusVariant Read(const QString &nameSpace, const QString &key)
     {
@@ -47,13 +64,23 @@ public slots:
                            QStringLiteral("Requested setting not found"));
             return {};
         }
-        return QDBusVariant(QVariant::fromValue(QDBusVariant(scheme)));
+        if (holdRead) {
+            setDelayedReply(true);
+            held_ = message();
+            heldScheme_ = scheme;
+            return {};
+        }
+        return doubled(scheme);
     }
 
 signals:
     void SettingChanged(const QString &nameSpace, const QString &key, const QDBusVariant &value);
 
 private:
+    static QDBusVariant doubled(uint value) { return QDBusVariant(QVariant::fromValue(QDBusVariant(value))); }
+
+    QDBusMessage held_;
+    uint heldScheme_ = 0;
     const QString connection = QStringLiteral("fake-portal");
     const QString appearance = QStringLiteral("org.freedesktop.appearance");
     const QString colorScheme = QStringLiteral("color-scheme");
