@@ -426,6 +426,13 @@ private slots:
         PathLabel *path = view.detail()->folderPath();
         if (path->isVisible())
             QVERIFY(!path->text().contains('\n') && path->height() <= path->fontMetrics().height() + 2);
+        // The dot is green only while the computer is connected.
+        const QImage dot = view.statusDot()->grab().toImage();
+        bool green = false;
+        for (int y = 0; y < dot.height(); ++y)
+            for (int x = 0; x < dot.width(); ++x)
+                green = green || (dot.pixelColor(x, y).green() > 150 && dot.pixelColor(x, y).red() < 120);
+        QCOMPARE(green, !status["peers"].toArray().isEmpty());
         // A name read right to left stays a part of the sentence it is put in.
         const QString name = QString::fromUtf8("שלום \u202Eabc");
         if (status["remembered_computers"].toArray().first()["name"] == name) {
