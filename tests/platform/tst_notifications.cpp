@@ -83,8 +83,10 @@ private slots:
         const auto &call = server_->notifyCalls().first();
         QCOMPARE((QStringList{call.appName, call.summary, call.body}), (QStringList{"Corvane", r.title, body}));
         QCOMPARE(call.actions, actions);
-        // The notice makes no sound, and nothing else is asked of the server.
+        // The notice makes no sound, goes away when the server's own time says so, and
+        // nothing else is asked of the server.
         QCOMPARE(call.hints, (QVariantMap{{QStringLiteral("suppress-sound"), true}}));
+        QCOMPARE(call.expireTimeout, -1);
     }
 
     // The same identifier replaces the notice still shown; a click comes back with the user info.

@@ -30,6 +30,7 @@ public:
         QString body;
         QStringList actions;
         QVariantMap hints;
+        int expireTimeout = 0; // -1: the server's own
         uint id = 0; // what the server answered
     };
 
@@ -95,7 +96,7 @@ public:
         if (message.member() == "Notify") {
             const uint replaces = in[1].toUInt();
             NotifyCall call{in[0].toString(), replaces, in[3].toString(), in[4].toString(), in[5].toStringList(),
-                            qdbus_cast<QVariantMap>(in[6]), 0};
+                            qdbus_cast<QVariantMap>(in[6]), in[7].toInt(), 0};
             if (answering_) {
                 call.id = replaces != 0 && shown_.contains(replaces) ? replaces : nextId_++;
                 shown_.insert(call.id);
