@@ -129,6 +129,7 @@ private slots:
         QTest::newRow("enabled") << "enabled" << "1 1 " + runs;
         QTest::newRow("disabled") << "disabled" << "1 0 " + runs;
         QTest::newRow("masked") << "masked" << "1 0 " + approval;
+        QTest::newRow("masked for this session") << "masked-runtime" << "1 0 " + approval;
         QTest::newRow("bad") << "bad" << "1 0 The installed app’s background service is unavailable.";
         QTest::newRow("unit file missing") << "no file" << "0 0 Available in the installed app.";
         QTest::newRow("no manager") << "no manager" << "0 0 Available in the installed app.";
@@ -142,7 +143,7 @@ private slots:
         else if (state == "no manager")
             fake_.reset();
         const auto host = makeHost();
-        QCOMPARE(host->needsApproval(), state == "masked");
+        QCOMPARE(host->needsApproval(), state.startsWith("masked"));
         host->refreshLogin();
         QCOMPARE(QStringLiteral("%1 %2 ").arg(host->canRegister()).arg(host->loginEnabled()) + host->loginDetail(), expected);
         if (!host->canRegister())
@@ -159,6 +160,8 @@ private slots:
         QTest::newRow("enable") << LoginCase{true, "disabled", "", enableCalls(), "", "1 " + runs};
         QTest::newRow("already enabled") << LoginCase{true, "enabled", "", {}, "", "1 " + runs};
         QTest::newRow("masked: no link over the mask") << LoginCase{true, "masked", "", {enableCalls()[1]},
+                                                                    "platform: Unit file " + unit + " is masked.", "0 " + approval};
+        QTest::newRow("masked for this session: no link over it") << LoginCase{true, "masked-runtime", "", {enableCalls()[1]},
                                                                     "platform: Unit file " + unit + " is masked.", "0 " + approval};
         QTest::newRow("enable refused") << LoginCase{true, "", "EnableUnitFiles", enableCalls().mid(0, 2), denied, "0 " + runs};
         QTest::newRow("disable") << LoginCase{false, "enabled", "", disable, "", "0 " + runs};
