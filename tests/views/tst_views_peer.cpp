@@ -157,6 +157,17 @@ QJsonObject copying(const QList<QJsonObject> &copies)
     return status;
 }
 
+// The demo computer's window for `status`, shown at `size`.
+struct ActivePeer {
+    ActivePeer(const QJsonObject &status, QSize size) : view((install(f.model(), status), f.model()), A, "Initial", nullptr)
+    {
+        view.resize(size);
+        view.show();
+    }
+    ModelFixture f;
+    PeerView view;
+};
+
 // Gives `widget` the focus as a mouse press (let go elsewhere, so no click) or Tab does.
 void focusBy(QWidget *widget, bool mouse)
 {
@@ -488,12 +499,10 @@ private slots:
     void focusStays()
     {
         auto [status, focus, mouse, steps, expected] = fetch<QJsonObject, Pick, bool, QList<Step>, Pick>("status", "focus", "mouse", "steps", "expected");
-        ModelFixture f;
-        install(f.model(), status);
-        PeerView view(f.model(), A, "Initial", nullptr);
-        view.resize(640, 330);
-        view.show();
-        QVERIFY(QTest::qWaitForWindowActive(&view));
+        ActivePeer shown(status, QSize(640, 330));
+        QVERIFY(QTest::qWaitForWindowActive(&shown.view));
+        ModelFixture &f = shown.f;
+        PeerView &view = shown.view;
         QWidget *start = focus(view);
         QVERIFY(start);
         focusBy(start, mouse);
@@ -534,12 +543,9 @@ private slots:
     void ring()
     {
         auto [status, control, then, ring] = fetch<QJsonObject, Pick, QString, bool>("status", "control", "then", "ring");
-        ModelFixture f;
-        install(f.model(), status);
-        PeerView view(f.model(), A, "Initial", nullptr);
-        view.resize(640, 700);
-        view.show();
-        QVERIFY(QTest::qWaitForWindowActive(&view));
+        ActivePeer shown(status, QSize(640, 700));
+        QVERIFY(QTest::qWaitForWindowActive(&shown.view));
+        PeerView &view = shown.view;
         QWidget *widget = control(view);
         QVERIFY(widget);
         focusBy(widget, then == "mouse");
