@@ -305,9 +305,7 @@ void ActivityRow::setItem(const Activity &item)
         icon_->setColor(Theme::toneColor(palette(), toneOf(tone_)));
     }
     title_->setText(item.title());
-    const QString tooltip = item.titleTooltip() ? plainToolTip(*item.titleTooltip()) : QString();
-    if (title_->toolTip() != tooltip)
-        title_->setToolTip(tooltip);
+    setPlainToolTip(title_, item.titleTooltip().value_or(QString()));
 
     const ActivityProgress progress = activityProgress(item);
     const bool showsBar = progress.kind == ActivityProgress::Kind::determinate

@@ -470,9 +470,7 @@ void PeerView::refreshHeader()
         link_->setText(line);
         statusRow_->setAccessibleName(line);
     }
-    const QString detail = plainToolTip(peer && peer->link_speed ? peer->link_speed->detail() : QString());
-    if (link_->toolTip() != detail)
-        link_->setToolTip(detail);
+    setPlainToolTip(link_, peer && peer->link_speed ? peer->link_speed->detail() : QString());
 }
 
 void PeerView::refreshSharing()

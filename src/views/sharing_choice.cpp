@@ -261,9 +261,7 @@ void SharingTile::setState(const SharingTileState &state)
 void SharingTile::updateTooltip()
 {
     // The tile's own tooltip, else the one the window gives the receive tile.
-    const QString tip = plainToolTip(state_.tooltip.isEmpty() ? state_.outerTooltip : state_.tooltip);
-    if (toolTip() != tip)
-        setToolTip(tip);
+    setPlainToolTip(this, state_.tooltip.isEmpty() ? state_.outerTooltip : state_.tooltip);
 }
 
 QSize SharingTile::sizeHint() const { return {180, heightForWidth(180)}; }
@@ -419,9 +417,7 @@ void PathLabel::elide()
     const QString shown = inAppDirection(elided);
     if (shown != text())
         setText(shown);
-    const QString tip = elided != path_ ? plainToolTip(path_) : QString();
-    if (tip != toolTip())
-        setToolTip(tip);
+    setPlainToolTip(this, elided != path_ ? path_ : QString());
 }
 
 // ---- SelectionDetailView

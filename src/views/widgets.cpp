@@ -224,9 +224,7 @@ void ElidedLabel::elide()
     if (text() != shown)
         QLabel::setText(shown);
     // The full text is the service's or the other computer's: shown as plain text.
-    const QString tip = elided != full_ ? plainToolTip(full_) : QString();
-    if (toolTip() != tip)
-        setToolTip(tip);
+    setPlainToolTip(this, elided != full_ ? full_ : QString());
 }
 
 // ---- TextLabel
@@ -727,10 +725,20 @@ void FooterLabel::keyPressEvent(QKeyEvent *event)
     QLabel::keyPressEvent(event);
 }
 
+namespace {
+
+int toolTipsBuilt = 0;
+
+// The text a widget's tooltip was last built from (setPlainToolTip).
+constexpr char toolTipSource[] = "cv_toolTipSource";
+
+} // namespace
+
 QString plainToolTip(const QString &text)
 {
     if (text.isEmpty())
         return {};
+    ++toolTipsBuilt;
     // A tooltip that looks like markup is read as markup; this one is markup that
     // shows the text as it is. Its lines are broken here, at one width for every
     // tooltip, and kept as they are: Qt would shape a wrapping tooltip to its own
@@ -741,6 +749,19 @@ QString plainToolTip(const QString &text)
     return QStringLiteral("<p dir='%1' style='white-space:pre'>%2</p>")
         .arg(rightToLeftApp() ? QStringLiteral("rtl") : QStringLiteral("ltr"), lines.join(QStringLiteral("<br>")));
 }
+
+void setPlainToolTip(QWidget *widget, const QString &text)
+{
+    // Laying out a long text is what costs (a copy's skipped items, a long path):
+    // compare the source, not the tooltip built from it.
+    const QVariant source = widget->property(toolTipSource);
+    if (source.isValid() ? source.toString() == text : text.isEmpty() && widget->toolTip().isEmpty())
+        return;
+    widget->setProperty(toolTipSource, text);
+    widget->setToolTip(plainToolTip(text));
+}
+
+int plainToolTipsBuilt() { return toolTipsBuilt; }
 
 TextLabel *textLabel(const QString &text, const QFont &font, Tone tone)
 {

@@ -201,6 +201,14 @@ constexpr int toolTipWidth = 360;
 // at `toolTipWidth` (see wrappedLines) and follow the application's direction. Every
 // tooltip goes through it.
 QString plainToolTip(const QString &text);
+// Gives `widget` the plain tooltip of `text` (none when empty). The tooltip is laid
+// out only when `text` differs from the one the widget last got here, so a redraw, a
+// status or a resize that keeps the text costs a comparison. A widget whose tooltip
+// is set here gets it only here.
+void setPlainToolTip(QWidget *widget, const QString &text);
+// How many tooltips plainToolTip has laid out in this process (tests check that a
+// redraw keeping every text lays out none).
+int plainToolTipsBuilt();
 
 // A wrapping plain-text label in `font` and `tone`.
 TextLabel *textLabel(const QString &text, const QFont &font, Tone tone = Tone::primary);

@@ -387,8 +387,9 @@ private slots:
 
     // Texts of any length, with line breaks or read right to left, at the window's
     // narrowest: nothing is wider than the window, the path stays on one line, every
-    // tooltip wraps at the one width, and an inserted name keeps its own direction
-    // while the sentence and the labels keep the application's.
+    // tooltip wraps at the one width and is laid out again only for a new text, and an
+    // inserted name keeps its own direction while the sentence and the labels keep the
+    // application's.
     void textsFit_data()
     {
         columns<QJsonObject>("status");
@@ -397,6 +398,13 @@ private slots:
         const QByteArray copy = copyJson("c", "copying", R"("problem":{"path":")" + file.toUtf8() + R"x(","reason":"Permission denied (os error 13)"})x", A.toLatin1().constData());
         problem["copies"] = QJsonArray{QJsonDocument::fromJson(copy).object()};
         QTest::newRow("long file name in a copy's problem") << problem;
+        const QString deep = QDir::homePath() + "/" + QString("Footage of the second shooting day/").repeated(6) + QString("Selects ").repeated(20);
+        QJsonObject skipped = demo("folder", {{"sharing", share::folder(deep)}});
+        QJsonObject done = QJsonDocument::fromJson(copyJson("c", "done", "\"skipped\":2", A.toLatin1().constData())).object();
+        done["skipped_items"] = QJsonArray{QJsonObject{{"path", QString("/Volumes/Projects/raw_footage_day_2").repeated(12)}, {"reason", "Permission denied"}},
+                                           QJsonObject{{"path", "/p/a.txt"}, {"reason", "Operation not permitted"}}};
+        skipped["copies"] = QJsonArray{done};
+        QTest::newRow("long paths: shared folder, a copy's skipped items") << skipped;
         QTest::newRow("300-character name") << demo("copying", {{"name", QString("Studio").repeated(50)}});
         QTest::newRow("line feed in the folder's path") << demo("folder", {{"sharing", share::folder(QDir::homePath() + "/Pro\njects")}});
         QTest::newRow("right-to-left name, override inside") << demo("empty", {}, {}, rememberedA(QString::fromUtf8("שלום \u202Eabc")));
@@ -433,6 +441,14 @@ private slots:
                      qPrintable(QString("%1: %2 wide, %3 lines").arg(asShown(w->toolTip())).arg(tip->width()).arg(lines)));
             QToolTip::hideText();
         }
+        // A tooltip is laid out when its text changes: the same status again and a
+        // resize that changes no text lay out none.
+        const int built = plainToolTipsBuilt();
+        install(f.model(), status);
+        view.refresh();
+        view.resize(view.width() + 1, view.height() + 20);
+        QCoreApplication::processEvents();
+        QCOMPARE(plainToolTipsBuilt(), built);
         // The folder's path on one line.
         PathLabel *path = view.detail()->folderPath();
         if (path->isVisible())
