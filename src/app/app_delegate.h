@@ -55,6 +55,7 @@ public:
     std::unique_ptr<Updates> updates;
     QPointer<QMainWindow> mainWindow;
     QMap<QString, QPointer<QMainWindow>> peerWindows; // computer id to its window
+    QPointer<QMainWindow> lastPeerWindow; // the computer window built last: the next cascades on its screen
     QHash<const QWidget *, QPointer<QWidget>> contentHosts; // window to its root view
     QHash<const QWidget *, Renderer> contentRenderers;      // window to a renderer of its root view
     // The main menu, shown in every window's menu bar, and the status-area item with

@@ -17,6 +17,7 @@
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QPainter>
+#include <QScreen>
 #include <QVBoxLayout>
 
 namespace cv {
@@ -69,14 +70,27 @@ protected:
     }
 };
 
-// Gives `window` the client rectangle `client`, kept within its screen with room
-// for the window manager's frame; a window taller or wider than that is limited to
-// it. Positions are the client area's: the frame goes around it.
-void place(QWidget *window, QRect client)
+// Gives `window` the client rectangle `client`, kept within `screen` (the primary
+// screen when none) with room for the window manager's frame; a window taller or
+// wider than that is limited to it. Positions are the client area's: the frame goes
+// around it.
+void place(QWidget *window, QRect client, const QScreen *screen)
 {
-    if (const std::optional<QRect> area = WindowPlacement::clientArea(window))
+    if (const std::optional<QRect> area = WindowPlacement::clientArea(window, screen))
         client = WindowPlacement::keptWithin(client, *area);
     window->setGeometry(client);
+}
+
+// Centres a client area of `size` on `screen` (the primary screen when none): the
+// frame in the available area, as the client in what is left of it; then moves it
+// right and down by `offset`.
+void centre(QWidget *window, QSize size, const QScreen *screen, int offset = 0)
+{
+    if (const std::optional<QRect> area = WindowPlacement::clientArea(window, screen)) {
+        QRect client(QPoint(), size);
+        client.moveCenter(area->center());
+        place(window, client.translated(offset, offset), screen);
+    }
 }
 
 } // namespace
@@ -132,9 +146,13 @@ void AppDelegate::showPeer(const QString &id)
     height->setWindow(window);
     // Linux window managers always draw a title bar, so the title stays set; what
     // the title hides elsewhere is only the text drawn over the content.
+    // The first computer window opens on the primary screen, like the main window;
+    // each later one cascades on the screen of the one built before it.
+    const QScreen *screen = !peerWindows.isEmpty() && lastPeerWindow ? lastPeerWindow->screen() : nullptr;
     const int offset = int(peerWindows.size() & 7) * cascadeStep;
-    place(window, window->geometry().translated(offset, offset));
+    centre(window, peerSize, screen, offset);
     peerWindows.insert(id, window);
+    lastPeerWindow = window;
     height->showAfterFitting(frontingAction(id));
 }
 
@@ -148,12 +166,9 @@ QMainWindow *AppDelegate::makeWindow(WindowKind kind, const QString &title, QWid
     window->setCentralWidget(content);
     // The minimum belongs to the content: the window's own adds the menu bar to it.
     content->setMinimumSize(kind == WindowKind::main ? mainMinimum : peerMinimum);
-    // Centred: the frame in the available area, as the client in what is left of it.
-    if (const std::optional<QRect> area = WindowPlacement::clientArea(window)) {
-        QRect client(QPoint(), size);
-        client.moveCenter(area->center());
-        place(window, client);
-    }
+    // A new window opens on the primary screen, whichever screen lies under the
+    // default geometry Qt gave it.
+    centre(window, size, nullptr);
     // Linux has no shared menu bar: each window carries the one main menu.
     if (mainMenu)
         mainMenu->attach(window->menuBar());

@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QGridLayout>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -190,6 +191,17 @@ void MainMenu::showAbout()
         box->setIconPixmap(QApplication::windowIcon().pixmap(64, 64));
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->setModal(false);
+        // A message box makes room for its title as if it were drawn in a small
+        // title bar of its own; a window manager centres it, bold, between the window's
+        // icon on one side and up to three buttons on the other, and cuts what does not
+        // fit. An empty item as wide as that widens the box (and takes no height).
+        constexpr int titleBarControls = 100; // on either side of the title
+        QFont titleFont = box->font();
+        titleFont.setBold(true);
+        const int titleWidth = QFontMetrics(titleFont).horizontalAdvance(box->windowTitle()) + 2 * titleBarControls;
+        if (auto *grid = qobject_cast<QGridLayout *>(box->layout()))
+            grid->addItem(new QSpacerItem(titleWidth, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), 0, 0, 1,
+                          grid->columnCount());
     }
     box->show();
     box->raise();

@@ -2,6 +2,7 @@
 
 #include "devtools/bounded_capture.h"
 #include "devtools/development_host.h"
+#include "platform/app_runtime.h"
 #include "service/service_error.h"
 #include "views/theme.h"
 
@@ -112,6 +113,16 @@ QCoro::Task<QImage> captureWithMenu(QPointer<QWidget> window)
     const QImage image = co_await std::move(plain);
 
     MenuHolder holder;
+    // Where the window system cannot raise a window or grab the keyboard (offscreen),
+    // the window's menus open as plain frameless windows: as pop-ups Qt would ask for
+    // both, and the platform would say it cannot on every capture. They look the same.
+    QList<std::pair<QPointer<QMenu>, Qt::WindowFlags>> plainMenus;
+    if (!AppRuntime::stacksWindows()) {
+        for (QMenu *menu : contentView(window)->findChildren<QMenu *>()) {
+            plainMenus.append({menu, menu->windowFlags()});
+            menu->setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+        }
+    }
     // On the next turn, and through popup(): a nested event loop here would hold
     // this task until the menu closed.
     QTimer::singleShot(0, button, [button] {
@@ -143,6 +154,9 @@ QCoro::Task<QImage> captureWithMenu(QPointer<QWidget> window)
     }
     if (holder.menu)
         holder.menu->close();
+    for (const auto &[menu, flags] : std::as_const(plainMenus))
+        if (menu)
+            menu->setWindowFlags(flags);
     if (failure)
         std::rethrow_exception(failure);
     co_return composite;
@@ -157,8 +171,8 @@ QCoro::Task<QImage> captureWithPopups(QPointer<QWidget> window, QImage image, QC
     QList<QPointer<QWidget>> popups;
     QRect united = target;
     for (QWidget *top : QApplication::topLevelWidgets()) {
-        if (top != window && top->isVisible() && top->windowType() == Qt::Popup
-            && top->geometry().intersects(grown)) {
+        const bool popUp = top->windowType() == Qt::Popup || qobject_cast<QMenu *>(top);
+        if (top != window && top->isVisible() && popUp && top->geometry().intersects(grown)) {
             popups << top;
             united |= top->geometry();
         }

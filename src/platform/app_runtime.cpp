@@ -68,8 +68,14 @@ void AppRuntime::makeKeyAndOrderFront(QWidget *window)
     if (window->isMinimized())
         window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
     window->show();
-    window->raise();
+    if (stacksWindows())
+        window->raise();
     window->activateWindow();
+}
+
+bool AppRuntime::stacksWindows()
+{
+    return QGuiApplication::platformName() != QLatin1String("offscreen");
 }
 
 void AppRuntime::activateIgnoringOtherApps()

@@ -54,6 +54,10 @@ public:
     void makeKeyAndOrderFront(QWidget *window);
     // Asks the window system to make this application the active one.
     void activateIgnoringOtherApps();
+    // Whether the window system keeps windows in a stacking order that raising and
+    // grabs act on: not the offscreen platform of a reference rendering (or of the
+    // tests), which has neither and warns on every request for them.
+    static bool stacksWindows();
 
     // A termination request: asks the delegate and follows its answer. Now: tells
     // the delegate it will terminate, then leaves the event loop. Later: waits for

@@ -87,10 +87,18 @@ OpenPanelDialog::OpenPanelDialog(OpenPanel panel, QWidget *parent)
         setFileMode(QFileDialog::Directory);
     if (panel_.shouldEnable)
         setProxyModel(new EnableFilter(panel_.shouldEnable, this));
+    // Without a folder of its own the dialog would start in the process's working
+    // folder, which means nothing to the user.
     if (panel_.directoryURL)
         setDirectoryUrl(*panel_.directoryURL);
+    else
+        setDirectory(QDir::homePath());
     if (!panel_.prompt.isEmpty())
         setLabelText(QFileDialog::Accept, literalButtonTitle(panel_.prompt));
+    // Titled with the panel's own words, not the dialog's mode ("Find Directory"); Qt
+    // reads "[*]" in a title as the place of the modified mark.
+    if (const QString title = panel_.prompt.isEmpty() ? panel_.message : panel_.prompt; !title.isEmpty())
+        setWindowTitle(QString(title).replace(QLatin1String("[*]"), QLatin1String("[*][*]")));
 
     if (!panel_.message.isEmpty()) {
         message_ = new QLabel(panel_.message, this);

@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QEvent>
 #include <QFontDatabase>
+#include <QProxyStyle>
 #include <QStyleFactory>
 #include <QWidget>
 
@@ -149,6 +150,22 @@ private:
     bool applying_ = false;
 };
 
+// Fusion with disabled text drawn once. Fusion etches it: a copy in the palette's
+// Light colour a pixel down and right under the text, which a light menu hides and
+// a dark one shows as a smudge.
+class ThemeStyle final : public QProxyStyle {
+public:
+    ThemeStyle() : QProxyStyle(QStyleFactory::create(QStringLiteral("Fusion"))) {}
+
+    int styleHint(StyleHint hint, const QStyleOption *option, const QWidget *widget,
+                  QStyleHintReturn *returnData) const override
+    {
+        if (hint == SH_EtchDisabledText || hint == SH_DitherDisabledText)
+            return 0;
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
 } // namespace
 
 void Theme::setTone(QWidget *widget, Tone tone)
@@ -219,7 +236,7 @@ QPalette Theme::palette(Appearance appearance)
 
 void Theme::install(QApplication &app, bool followDesktop)
 {
-    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QApplication::setStyle(new ThemeStyle);
     // Without a class name this also drops the platform's own fonts for menus,
     // buttons and message boxes, so every widget takes the theme's.
     QApplication::setFont(body());

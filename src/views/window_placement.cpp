@@ -23,9 +23,8 @@ QRect clientArea(const QRect &available, const QMargins &frame)
     return available.marginsRemoved(frame);
 }
 
-std::optional<QRect> clientArea(const QWidget *window)
+std::optional<QRect> clientArea(const QWidget *window, const QScreen *screen)
 {
-    const QScreen *screen = window->screen();
     if (!screen)
         screen = QGuiApplication::primaryScreen();
     if (!screen)

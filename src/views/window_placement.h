@@ -5,6 +5,7 @@
 
 #include <optional>
 
+class QScreen;
 class QWidget;
 
 namespace cv {
@@ -29,9 +30,11 @@ QMargins frameMargins(const QWidget *window);
 // Where the client area may lie on a screen whose available geometry is `available`,
 // for a window with `frame` around it.
 QRect clientArea(const QRect &available, const QMargins &frame);
-// The same for `window` on its own screen (the primary screen before it has one);
-// none when there is no screen at all.
-std::optional<QRect> clientArea(const QWidget *window);
+// The same for `window` on `screen`, or on the primary screen when `screen` is none;
+// none when there is no screen at all. The screen is the caller's to name: before a
+// window is shown, Qt's answer is the screen under its default geometry's centre,
+// which is not where a new window belongs.
+std::optional<QRect> clientArea(const QWidget *window, const QScreen *screen);
 
 // `client` no larger than `area`, moved the least that puts it inside `area`.
 QRect keptWithin(QRect client, const QRect &area);

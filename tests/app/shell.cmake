@@ -12,7 +12,11 @@ cv_add_test(NAME shell_appearance SOURCES tst_shell_appearance.cpp LIBS cv_views
 target_compile_definitions(test_shell_appearance PRIVATE CORVANE_PATH="$<TARGET_FILE:corvane>")
 add_dependencies(test_shell_appearance corvane)
 set_tests_properties(shell_appearance PROPERTIES REQUIRED_FILES "$<TARGET_FILE:corvane>")
-# One small screen each: 1024 × 600, and 1600 × 1200 at twice the scale.
+# One small screen each: 1024 × 600, and 1600 × 1200 at twice the scale; then two
+# screens, the primary right of another one at the origin (a monitor left of a
+# laptop's panel).
 cv_add_test(NAME shell_screens SOURCES tst_shell_screens.cpp delegate_fixture.h LIBS cv_app TIMEOUT 60)
 add_test(NAME shell_screens_scaled COMMAND "${CV_RUN_TEST}" $<TARGET_FILE:test_shell_screens>)
 set_tests_properties(shell_screens_scaled PROPERTIES TIMEOUT 60 ENVIRONMENT "CV_TEST_SCREEN=1600x1200;QT_SCALE_FACTOR=2")
+add_test(NAME shell_screens_two COMMAND "${CV_RUN_TEST}" $<TARGET_FILE:test_shell_screens>)
+set_tests_properties(shell_screens_two PROPERTIES TIMEOUT 60 ENVIRONMENT "CV_TEST_SCREEN=1440x900+1280+0,1280x1024+0+0")

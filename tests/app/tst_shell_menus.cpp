@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QTimer>
 #include <QMainWindow>
 #include <QSystemTrayIcon>
@@ -88,6 +89,26 @@ private slots:
         QCOMPARE(find(window.menuBar()->actions(), {"Window", "Close"})->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_W));
         QCOMPARE(edit->selectedText(), "a & b");
         QVERIFY(!window.isVisible());
+    }
+
+    // About opens wide enough for a window manager to show its title whole: the title
+    // in bold, and room on either side of it for the window's icon and buttons.
+    void aboutShowsItsTitleWhole()
+    {
+        MainMenu menu({}, false);
+        find(menu.applicationItems(), {"About Corvane"})->trigger();
+        QPointer<QMessageBox> box;
+        QVERIFY(QTest::qWaitFor([&box] {
+            for (QWidget *window : QApplication::topLevelWidgets())
+                box = window->isVisible() && qobject_cast<QMessageBox *>(window) ? qobject_cast<QMessageBox *>(window) : box.data();
+            return !box.isNull();
+        }, 2000));
+        QFont bold = box->font();
+        bold.setBold(true);
+        const int needed = QFontMetrics(bold).horizontalAdvance("About Corvane") + 2 * 100;
+        QCOMPARE(box->windowTitle(), "About Corvane");
+        QVERIFY2(box->width() >= needed, qPrintable(QString("%1 < %2").arg(box->width()).arg(needed)));
+        box->close();
     }
 
     // Each computer's submenu by its state; names shown as they are.

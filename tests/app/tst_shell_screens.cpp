@@ -1,11 +1,14 @@
-// Windows on small screens: the frame of every new or cascaded window, title bar
-// included, lies within the screen's available area, also when the window asks for
-// more height than the screen has. The offscreen platform gets one screen of
-// CV_TEST_SCREEN pixels ("WIDTHxHEIGHT", 1024x600 when unset), at whatever scale
-// QT_SCALE_FACTOR asks for.
+// Windows on small screens and on two: a new window opens centred on the primary
+// screen, a cascaded one on the screen of the one before it, and the frame of every
+// window, title bar included, lies within its screen's available area, also when the
+// window asks for more height than the screen has. The offscreen platform gets the
+// screens CV_TEST_SCREEN lists, the primary first, each "WIDTHxHEIGHT" in pixels with
+// "+X+Y" where it does not lie at the origin (one of 1024x600 when unset), at whatever
+// scale QT_SCALE_FACTOR asks for.
 
 #include "../views/table.h"
 #include "delegate_fixture.h"
+#include "views/window_placement.h"
 
 #include <QApplication>
 #include <QDir>
@@ -13,6 +16,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QScreen>
 
 using namespace cv;
@@ -36,6 +40,28 @@ QString text(const QRect &rect)
     return QStringLiteral("%1,%2 %3x%4").arg(rect.x()).arg(rect.y()).arg(rect.width()).arg(rect.height());
 }
 
+// The screens CV_TEST_SCREEN lists, in pixels; none when it cannot be read.
+QList<QRect> listedScreens()
+{
+    static const QRegularExpression form(QStringLiteral("^(\\d+)x(\\d+)(?:\\+(\\d+)\\+(\\d+))?$"));
+    QList<QRect> screens;
+    for (const QString &one : qEnvironmentVariable("CV_TEST_SCREEN", QStringLiteral("1024x600")).split(',')) {
+        const QRegularExpressionMatch match = form.match(one);
+        if (!match.hasMatch())
+            return {};
+        screens << QRect(match.captured(3).toInt(), match.captured(4).toInt(), match.captured(1).toInt(),
+                         match.captured(2).toInt());
+    }
+    return screens;
+}
+
+// Where the client area of a window not shown yet may lie on `screen`.
+QRect clientAreaOn(const QScreen *screen)
+{
+    using namespace WindowPlacement;
+    return screen->availableGeometry().adjusted(borderReserve, titleBarReserve, -borderReserve, -borderReserve);
+}
+
 } // namespace
 
 class ShellScreensTest : public QObject {
@@ -43,36 +69,78 @@ class ShellScreensTest : public QObject {
 private slots:
     void initTestCase()
     {
-        const QStringList size = qEnvironmentVariable("CV_TEST_SCREEN", QStringLiteral("1024x600")).split('x');
+        const QList<QRect> listed = listedScreens();
         const qreal scale = qEnvironmentVariableIsSet("QT_SCALE_FACTOR") ? qEnvironmentVariable("QT_SCALE_FACTOR").toDouble() : 1;
-        QCOMPARE(QGuiApplication::primaryScreen()->geometry().size(), QSize(size[0].toInt(), size[1].toInt()) / scale);
+        QCOMPARE(QGuiApplication::screens().size(), listed.size());
+        QCOMPARE(QGuiApplication::primaryScreen()->geometry(),
+                 QRect(listed[0].topLeft() / scale, listed[0].size() / scale));
     }
 
     // The main window alone, or that many computer windows, the ninth cascaded back
-    // to the first place; each checked when first shown and once its height settled.
+    // to the first place; or the first moved to another screen before the others
+    // open. Each is checked as built (centred, then moved by the cascade, within its
+    // screen), when first shown and once its height settled.
     void framesWithinTheScreen_data()
     {
-        columns<int>("computers");
-        QTest::newRow("main window") << 0;
-        QTest::newRow("computer window") << 1;
-        QTest::newRow("cascaded computer windows") << 9;
+        columns<int, bool>("computers", "firstMoved");
+        QTest::newRow("main window") << 0 << false;
+        QTest::newRow("computer window") << 1 << false;
+        QTest::newRow("cascaded computer windows") << 9 << false;
+        QTest::newRow("cascaded after the first moved to another screen") << 3 << true;
     }
     void framesWithinTheScreen()
     {
-        auto [computers] = fetch<int>("computers");
+        auto [computers, firstMoved] = fetch<int, bool>("computers", "firstMoved");
+        const QList<QScreen *> screens = QGuiApplication::screens();
+        if (firstMoved && screens.size() < 2)
+            QSKIP("Needs a second screen.");
+        QScreen *primary = QGuiApplication::primaryScreen();
+        QScreen *other = firstMoved ? screens.at(1) : primary;
         DelegateFixture f;
         f.delegate->configureMenus(); // the menu bar adds to the height, as in the application
-        QList<QMainWindow *> windows;
+
+        struct Opened {
+            QPointer<QMainWindow> window;
+            QScreen *screen;
+        };
+        QList<Opened> windows;
+        // Builds a window, checks where it was put before anything else moved it, and
+        // waits until it is shown.
+        const auto open = [&](const std::optional<QString> &id, QSize size, QScreen *screen, int offset) {
+            id ? f.delegate->showPeer(*id) : f.delegate->showMain();
+            QMainWindow *window = id ? f.delegate->peerWindows.value(*id).data() : f.delegate->mainWindow.data();
+            QVERIFY(window);
+            const QRect area = clientAreaOn(screen);
+            QRect centred(QPoint(), size);
+            centred.moveCenter(area.center());
+            const QRect expected = WindowPlacement::keptWithin(centred.translated(offset, offset), area);
+            QVERIFY2(window->geometry() == expected,
+                     qPrintable(text(window->geometry()) + QStringLiteral(" for ") + text(expected)));
+            QVERIFY(QTest::qWaitFor([window] { return window->isVisible(); }, 2000));
+            windows << Opened{window, screen};
+        };
         if (computers == 0)
-            windows << f.shown();
-        for (int i = 0; i < computers; ++i)
-            windows << f.shown(QString::number(i));
-        const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+            open(std::nullopt, QSize(580, 560), primary, 0);
+        for (int i = 0; i < computers && !QTest::currentTestFailed(); ++i) {
+            open(QString::number(i), QSize(640, 660), i == 0 ? primary : other, (i & 7) * 24);
+            if (i == 0 && firstMoved) {
+                QMainWindow *first = windows[0].window;
+                QRect moved = first->geometry();
+                moved.moveCenter(clientAreaOn(other).center());
+                first->setGeometry(moved);
+                QTRY_COMPARE(first->screen(), other);
+                windows[0].screen = other;
+            }
+        }
+        if (QTest::currentTestFailed())
+            return;
         const auto check = [&] {
-            for (QMainWindow *window : std::as_const(windows)) {
-                QVERIFY(window);
-                QVERIFY2(available.contains(frameOf(window)),
-                         qPrintable(text(frameOf(window)) + QStringLiteral(" on ") + text(available)));
+            for (const Opened &opened : std::as_const(windows)) {
+                QVERIFY(opened.window);
+                QCOMPARE(opened.window->screen(), opened.screen);
+                const QRect available = opened.screen->availableGeometry();
+                QVERIFY2(available.contains(frameOf(opened.window)),
+                         qPrintable(text(frameOf(opened.window)) + QStringLiteral(" on ") + text(available)));
             }
         };
         check();
@@ -83,15 +151,20 @@ private slots:
 
 int main(int argc, char **argv)
 {
-    // The platform reads its screens from a file named in its arguments.
-    const QStringList size = qEnvironmentVariable("CV_TEST_SCREEN", QStringLiteral("1024x600")).split('x');
+    // The platform reads its screens from a file named in its arguments; the first
+    // one it adds, by name, is the primary.
+    const QList<QRect> listed = listedScreens();
     const QString path = QDir(QDir::tempPath()).filePath(QStringLiteral("screens.json"));
     QFile config(path);
-    if (size.size() != 2 || !config.open(QIODevice::WriteOnly))
+    if (listed.isEmpty() || !config.open(QIODevice::WriteOnly))
         return 1;
-    const QJsonObject screen{{"name", "small"}, {"x", 0}, {"y", 0}, {"width", size[0].toInt()}, {"height", size[1].toInt()},
-                             {"logicalDpi", 96}, {"logicalBaseDpi", 96}, {"dpr", 1}};
-    config.write(QJsonDocument(QJsonObject{{"screens", QJsonArray{screen}}}).toJson());
+    QJsonArray screens;
+    for (const QRect &screen : listed) {
+        screens << QJsonObject{{"name", QString::number(screens.size() + 1)}, {"x", screen.x()}, {"y", screen.y()},
+                               {"width", screen.width()}, {"height", screen.height()},
+                               {"logicalDpi", 96}, {"logicalBaseDpi", 96}, {"dpr", 1}};
+    }
+    config.write(QJsonDocument(QJsonObject{{"screens", screens}}).toJson());
     config.close();
     qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + path.toLocal8Bit());
     QApplication app(argc, argv);

@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWindow>
 
 using namespace cv;
 
@@ -89,6 +90,36 @@ private slots:
         dialog.accept();
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
         QCOMPARE(dialog.chosen(), QList<QUrl>{QUrl::fromLocalFile(root_ + "/b.txt")});
+    }
+
+    // Without a starting folder a panel starts in the home folder, not in the process's
+    // working one; it is titled with its prompt, or its message when it has none.
+    void startAndTitle_data()
+    {
+        QTest::addColumn<QString>("prompt");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("prompt and message") << "Share" << "Choose the folder to share with Dana’s Mac." << "Share";
+        QTest::newRow("message only") << "" << "Choose where files from A [*] B are saved."
+                                      << "Choose where files from A [*] B are saved.";
+    }
+    void startAndTitle()
+    {
+        QFETCH(QString, prompt);
+        QFETCH(QString, message);
+        QFETCH(QString, title);
+        const QString working = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(root_));
+        OpenPanel panel;
+        panel.canChooseFiles = false;
+        panel.allowsMultipleSelection = false;
+        panel.prompt = prompt;
+        panel.message = message;
+        OpenPanelDialog dialog(panel);
+        QVERIFY(QDir::setCurrent(working));
+        QCOMPARE(QDir::cleanPath(dialog.directory().absolutePath()), QDir::cleanPath(QDir::homePath()));
+        dialog.show();
+        QCOMPARE(dialog.windowHandle()->title(), title);
     }
 
 private:

@@ -9,6 +9,8 @@
 #include "views/widgets.h"
 
 #include <QAccessible>
+#include <QMenu>
+#include <QProxyStyle>
 #include <QApplication>
 #include <QSignalSpy>
 #include <QStyle>
@@ -55,7 +57,8 @@ private slots:
         portal.scheme = 1;
         QVERIFY(portal.start());
         Theme::install(*qApp);
-        QCOMPARE(QApplication::style()->name(), QStringLiteral("fusion"));
+        const auto *proxy = qobject_cast<QProxyStyle *>(QApplication::style()); // Fusion with the theme's touches
+        QCOMPARE((proxy ? proxy->baseStyle() : QApplication::style())->name(), QStringLiteral("fusion"));
         QWidget window;
         QLabel *detail = textLabel(QStringLiteral("detail"), Theme::callout(), Tone::secondary);
         detail->setParent(&window);
@@ -67,6 +70,66 @@ private slots:
         portal.change(1);
         QTRY_VERIFY(Theme::isDark(window.palette()));
         QCOMPARE(detail->palette().color(QPalette::WindowText), Theme::colors(Appearance::dark).secondaryText);
+    }
+
+    // A disabled menu item's text is drawn once, in the palette's disabled text colour,
+    // in both appearances: its ink lies within what the same item's covers enabled (an
+    // etched copy, a pixel down and right, would add a column and a row), and its
+    // strongest pixel is the disabled text colour over the menu.
+    void disabledMenuText_data()
+    {
+        columns<bool>("dark");
+        QTest::newRow("light") << false;
+        QTest::newRow("dark") << true;
+    }
+    void disabledMenuText()
+    {
+        auto [dark] = fetch<bool>("dark");
+        Theme::install(*qApp, false);
+        Theme::apply(dark ? Appearance::dark : Appearance::light);
+        QMenu menu;
+        QAction *on = menu.addAction(QStringLiteral("Show All"));
+        QAction *off = menu.addAction(QStringLiteral("Show All"));
+        off->setEnabled(false);
+        const QImage image = menu.grab().toImage().convertToFormat(QImage::Format_RGB32);
+        const QColor text = menu.palette().color(QPalette::Disabled, QPalette::Text);
+        Theme::apply(Appearance::light);
+
+        struct Ink {
+            QRect extent; // within the item
+            QColor strongest;
+        };
+        const auto difference = [](QColor a, QColor b) {
+            return std::max({std::abs(a.red() - b.red()), std::abs(a.green() - b.green()), std::abs(a.blue() - b.blue())});
+        };
+        const QColor background = image.pixelColor(menu.actionGeometry(on).center().x(), menu.actionGeometry(on).top() + 1);
+        const auto ink = [&](const QRect &item) {
+            Ink found;
+            int most = 0;
+            for (int y = item.top(); y <= item.bottom(); ++y) {
+                for (int x = item.left(); x <= item.right(); ++x) {
+                    const QColor c = image.pixelColor(x, y);
+                    const int distance = difference(c, background);
+                    if (distance <= 6) // the menu's own shades
+                        continue;
+                    found.extent |= QRect(x - item.left(), y - item.top(), 1, 1);
+                    if (distance > most) {
+                        most = distance;
+                        found.strongest = c;
+                    }
+                }
+            }
+            return found;
+        };
+        const Ink enabled = ink(menu.actionGeometry(on)), disabled = ink(menu.actionGeometry(off));
+        QVERIFY(!disabled.extent.isEmpty());
+        QVERIFY2(enabled.extent.contains(disabled.extent), qPrintable(QStringLiteral("%1,%2 %3x%4").arg(disabled.extent.x())
+                     .arg(disabled.extent.y()).arg(disabled.extent.width()).arg(disabled.extent.height())));
+        const auto over = [&](int ink, int under) { return int(std::lround(ink * text.alphaF() + under * (1 - text.alphaF()))); };
+        const QColor expected(over(text.red(), background.red()), over(text.green(), background.green()),
+                              over(text.blue(), background.blue()));
+        QVERIFY2(difference(disabled.strongest, expected) <= 3,
+                 qPrintable(disabled.strongest.name() + QStringLiteral(" for ") + expected.name()));
     }
 
     // Every symbol loads and takes its tint, and nothing else; a two-colour one shows both.
