@@ -9,6 +9,7 @@
 #include <QCoroDBus>
 #include <QCoroSignal>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace cv {
@@ -190,6 +191,9 @@ void SystemdUserManager::setOwner(bool present)
     // Reads under way were asked of the owner before: their answers are not kept.
     ++ownerChanges_;
     if (present) {
+        // A new manager has not failed to answer: whatever quiet period its
+        // predecessor earned ends.
+        quietUntil_ = -1;
         // The manager signals changes only to the clients that subscribed. Its answer
         // tells nothing of use (it refuses a second subscription).
         bus().asyncCall(managerCall(QStringLiteral("Subscribe")), timeouts_.answerMs);
@@ -222,8 +226,8 @@ const SystemdUserManager::Snapshot &SystemdUserManager::kept(const QString &name
 {
     follow();
     Unit &entry = entryFor(name);
-    const bool reading = entry.read < entry.asked;
-    const bool failed = entry.kept.fileFailure || entry.kept.activeFailure;
+    const bool reading = std::min(entry.fileRead, entry.activeRead) < entry.asked;
+    const bool failed = entry.kept.file.failure || entry.kept.active.failure;
     if (owned_ && !reading && (entry.asked == 0 || (failed && clock_->uptime() >= entry.retryAt))) {
         QCoro::Task<> asking = refresh(name);
         Q_UNUSED(asking);
@@ -234,7 +238,7 @@ const SystemdUserManager::Snapshot &SystemdUserManager::kept(const QString &name
 bool SystemdUserManager::knows(const QString &unit)
 {
     kept(unit);
-    return entryFor(unit).read > 0;
+    return entryFor(unit).fileRead > 0;
 }
 
 bool SystemdUserManager::told(const QString &unit)
@@ -249,18 +253,18 @@ bool SystemdUserManager::told(const QString &unit)
 
 std::optional<QString> SystemdUserManager::unitFileState(const QString &unit)
 {
-    const Snapshot &snapshot = kept(unit);
-    if (snapshot.fileFailure)
-        throw *snapshot.fileFailure;
-    return snapshot.fileState;
+    const Answer &answer = kept(unit).file;
+    if (answer.failure)
+        throw *answer.failure;
+    return answer.value;
 }
 
 std::optional<QString> SystemdUserManager::activeState(const QString &unit)
 {
-    const Snapshot &snapshot = kept(unit);
-    if (snapshot.activeFailure)
-        throw *snapshot.activeFailure;
-    return snapshot.activeState;
+    const Answer &answer = kept(unit).active;
+    if (answer.failure)
+        throw *answer.failure;
+    return answer.value;
 }
 
 void SystemdUserManager::unitFilesChanged()
@@ -283,58 +287,69 @@ void SystemdUserManager::unitPropertiesChanged(const QDBusMessage &signal)
     }
 }
 
-// A later read wins over an earlier one that answers after it; a read that the owner
-// of the manager's name changed under is dropped (the new owner is read afresh).
+// Keeps one part of a read unless a later read's part was kept already, or the owner
+// of the manager's name changed under it (the new owner is read afresh). True when
+// that tells something: the first answer does even when it equals the empty start (a
+// unit the manager does not know), for until then there was no answer at all.
+bool SystemdUserManager::keep(Unit &entry, int &read, Answer &kept, Answer next, int ticket, int owner)
+{
+    if (ticket <= read || owner != ownerChanges_)
+        return false;
+    const bool first = read == 0;
+    read = ticket;
+    const auto text = [](const std::optional<PlatformError> &e) { return e ? e->message() : QString(); };
+    const bool same = next.value == kept.value && text(next.failure) == text(kept.failure);
+    if (next.failure)
+        entry.retryAt = clock_->uptime() + timeouts_.quietSeconds;
+    kept = std::move(next);
+    return first || !same;
+}
+
+// Both questions at once. The unit file state, all that a decision about the unit
+// needs, is kept as soon as it comes; the ActiveState takes one more question.
 QCoro::Task<> SystemdUserManager::refresh(QString name)
 {
     ++asking_;
     const int ticket = ++entryFor(name).asked;
     const int owner = ownerChanges_;
-    QCoro::Task<Snapshot> reading = readUnit(name);
-    Snapshot next = co_await std::move(reading);
+    QCoro::Task<Answer> fileReading = readFileState(name);
+    QCoro::Task<Answer> activeReading = readActiveState(name);
+    Answer file = co_await std::move(fileReading);
     Unit &entry = entryFor(name);
-    // The first answer about the unit tells something even when it equals the empty
-    // start (a unit the manager does not know): until then there was no answer at all.
-    const bool first = entry.read == 0;
-    if (ticket > entry.read && owner == ownerChanges_) {
-        entry.read = ticket;
-        const auto text = [](const std::optional<PlatformError> &e) { return e ? e->message() : QString(); };
-        const Snapshot &last = entry.kept;
-        const bool same = next.fileState == last.fileState && next.activeState == last.activeState
-            && text(next.fileFailure) == text(last.fileFailure) && text(next.activeFailure) == text(last.activeFailure);
-        if (next.fileFailure || next.activeFailure)
-            entry.retryAt = clock_->uptime() + timeouts_.quietSeconds;
-        entry.kept = std::move(next);
-        if (first || !same)
-            emit changed();
-    }
+    if (keep(entry, entry.fileRead, entry.kept.file, std::move(file), ticket, owner))
+        emit changed();
+    Answer active = co_await std::move(activeReading);
+    if (keep(entry, entry.activeRead, entry.kept.active, std::move(active), ticket, owner))
+        emit changed();
     done();
 }
 
-QCoro::Task<SystemdUserManager::Snapshot> SystemdUserManager::readUnit(QString unit)
+QCoro::Task<SystemdUserManager::Answer> SystemdUserManager::readFileState(QString unit)
 {
-    Snapshot snapshot;
+    Answer answer;
     QDBusMessage question = managerCall(QStringLiteral("GetUnitFileState"));
     question << unit;
     QCoro::Task<QDBusMessage> asking = ask(question, timeouts_.answerMs);
     const QDBusMessage state = co_await std::move(asking);
-    if (!failed(state)) {
-        snapshot.fileState = state.arguments().value(0).toString();
-    } else if (!unknownUnit(state)) {
-        // The next question would most likely fail the same way.
-        snapshot.fileFailure = snapshot.activeFailure = failureOf(state);
-        co_return snapshot;
-    }
+    if (!failed(state))
+        answer.value = state.arguments().value(0).toString();
+    else if (!unknownUnit(state))
+        answer.failure = failureOf(state);
+    co_return answer;
+}
 
-    question = managerCall(QStringLiteral("GetUnit"));
+QCoro::Task<SystemdUserManager::Answer> SystemdUserManager::readActiveState(QString unit)
+{
+    Answer answer;
+    QDBusMessage question = managerCall(QStringLiteral("GetUnit"));
     question << unit;
     QCoro::Task<QDBusMessage> finding = ask(question, timeouts_.answerMs);
     const QDBusMessage found = co_await std::move(finding);
     const QString path = qvariant_cast<QDBusObjectPath>(found.arguments().value(0)).path();
     if (failed(found) || path.isEmpty()) {
         if (!unknownUnit(found))
-            snapshot.activeFailure = failureOf(found);
-        co_return snapshot;
+            answer.failure = failureOf(found);
+        co_return answer;
     }
 
     QDBusMessage property = QDBusMessage::createMethodCall(managerService, path, propertiesInterface, QStringLiteral("Get"));
@@ -342,11 +357,11 @@ QCoro::Task<SystemdUserManager::Snapshot> SystemdUserManager::readUnit(QString u
     QCoro::Task<QDBusMessage> getting = ask(property, timeouts_.answerMs);
     const QDBusMessage reply = co_await std::move(getting);
     if (!failed(reply))
-        snapshot.activeState = qvariant_cast<QDBusVariant>(reply.arguments().value(0)).variant().toString();
+        answer.value = qvariant_cast<QDBusVariant>(reply.arguments().value(0)).variant().toString();
     // Unloaded between the two questions: not loaded.
     else if (!unknownUnit(reply) && reply.errorName() != QLatin1String("org.freedesktop.DBus.Error.UnknownObject"))
-        snapshot.activeFailure = failureOf(reply);
-    co_return snapshot;
+        answer.failure = failureOf(reply);
+    co_return answer;
 }
 
 QCoro::Task<> SystemdUserManager::change(QDBusMessage message)
