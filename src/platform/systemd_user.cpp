@@ -46,6 +46,12 @@ bool unknownUnit(const QDBusMessage &reply)
         || name == QLatin1String("org.freedesktop.DBus.Error.FileNotFound");
 }
 
+// What ask() answers for a call that the manager left the bus without answering (it
+// restarted or exited): neither the manager's own answer nor a time-out.
+const QString managerLeft = QStringLiteral("app.corvane.Corvane.Error.ManagerLeft");
+
+bool lostCall(const QDBusMessage &reply) { return reply.errorName() == managerLeft; }
+
 bool noAnswer(const QDBusMessage &reply)
 {
     const QString name = reply.errorName();
@@ -58,8 +64,10 @@ bool failed(const QDBusMessage &reply) { return reply.type() != QDBusMessage::Re
 
 PlatformError failureOf(const QDBusMessage &reply)
 {
+    if (lostCall(reply))
+        return PlatformError(ECONNRESET, QStringLiteral("The user service manager restarted."));
     if (noAnswer(reply))
-        return PlatformError::fromErrno(ETIMEDOUT, QStringLiteral("The user service manager"));
+        return PlatformError(ETIMEDOUT, QStringLiteral("The user service manager isn’t answering."));
     if (reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown"))
         return PlatformError::fromErrno(ENOENT, QStringLiteral("The user service manager"));
     QString message = reply.errorMessage();
@@ -119,14 +127,17 @@ QCoro::Task<QDBusMessage> SystemdUserManager::ask(QDBusMessage message, int time
     const bool toManager = message.service() == managerService;
     QCoro::Task<QDBusMessage> waiting = whileAlive(lifetime_.watch(), replyTo(bus().asyncCall(message, timeoutMs)));
     const QDBusMessage reply = co_await std::move(waiting);
+    if (!failed(reply) || !noAnswer(reply))
+        co_return reply;
     // A manager that left the bus meanwhile did not let the call run out of time: the
-    // bus answers for it when it goes, and it is asked again when it is back.
+    // bus answers for it when it goes, and it is asked again when it is back. The
+    // caller gets a `managerLeft` error instead (lostCall).
     const bool left = toManager && (ownerChanges_ != owner || !owned_ || reply.service() == busService);
-    if (failed(reply) && noAnswer(reply) && !left) {
-        quietUntil_ = clock_->uptime() + timeouts_.quietSeconds;
-        QCoro::Task<> ending = endQuiet(quietUntil_);
-        Q_UNUSED(ending);
-    }
+    if (left)
+        co_return message.createErrorReply(managerLeft, reply.errorMessage());
+    quietUntil_ = clock_->uptime() + timeouts_.quietSeconds;
+    QCoro::Task<> ending = endQuiet(quietUntil_);
+    Q_UNUSED(ending);
     co_return reply;
 }
 
@@ -288,12 +299,14 @@ void SystemdUserManager::unitPropertiesChanged(const QDBusMessage &signal)
 }
 
 // Keeps one part of a read unless a later read's part was kept already, or the owner
-// of the manager's name changed under it (the new owner is read afresh). True when
-// that tells something: the first answer does even when it equals the empty start (a
-// unit the manager does not know), for until then there was no answer at all.
+// of the manager's name changed under it or left without answering (the new owner is
+// read afresh). True when that tells something: the first answer does even when it
+// equals the empty start (a unit the manager does not know), for until then there was
+// no answer at all.
 bool SystemdUserManager::keep(Unit &entry, int &read, Answer &kept, Answer next, int ticket, int owner)
 {
-    if (ticket <= read || owner != ownerChanges_)
+    const bool lost = next.failure && next.failure->code() == ECONNRESET;
+    if (ticket <= read || owner != ownerChanges_ || lost)
         return false;
     const bool first = read == 0;
     read = ticket;
@@ -414,7 +427,8 @@ QCoro::Task<> SystemdUserManager::linkAndEnableFile(QString path, QString unit)
     const QDBusMessage state = co_await std::move(asking);
     if (failed(state) && !unknownUnit(state))
         throw failureOf(state);
-    if (!state.arguments().value(0).toString().startsWith(QLatin1String("masked"))) {
+    const bool masked = state.arguments().value(0).toString().startsWith(QLatin1String("masked"));
+    if (!masked) {
         // runtime false: it lasts beyond this session; force true: a link left by
         // an earlier installation at another place is replaced.
         QDBusMessage link = managerCall(QStringLiteral("LinkUnitFiles"));
@@ -422,10 +436,76 @@ QCoro::Task<> SystemdUserManager::linkAndEnableFile(QString path, QString unit)
         QCoro::Task<> linking = change(link);
         co_await std::move(linking);
     }
+    const int owner = ownerChanges_;
     QDBusMessage enable = managerCall(QStringLiteral("EnableUnitFiles"));
     enable << QStringList{unit} << false << false;
-    QCoro::Task<> enabling = change(enable);
-    co_await std::move(enabling);
+    std::optional<PlatformError> failure;
+    try {
+        QCoro::Task<> enabling = change(enable);
+        co_await std::move(enabling);
+    } catch (const PlatformError &error) {
+        failure = error;
+    }
+    if (!failure)
+        co_return;
+    if (masked)
+        throw *failure;
+
+    // A link without its enable is no registration: it is taken back, as far as the
+    // manager lets it, or the error says that it stays.
+    bool undone = true;
+    try {
+        QCoro::Task<> unlinking = unlink(unit, owner, failure->code() == ECONNRESET);
+        co_await std::move(unlinking);
+    } catch (const PlatformError &) {
+        undone = false;
+    }
+    if (undone)
+        throw *failure;
+    QString message = failure->message();
+    if (!message.endsWith(QLatin1Char('.')))
+        message += QLatin1Char('.');
+    message += QStringLiteral(" The background service’s user unit is still linked. Run systemctl --user disable %1 to remove it.")
+                   .arg(unit);
+    throw PlatformError(failure->code(), message);
+}
+
+// Disables the unit, which removes its link (and an enable that went through unseen),
+// and reloads. After a call that the manager was lost on (asked of the owner counted
+// `owner`), its successor is waited for; a manager that is away or not answering is
+// not asked.
+QCoro::Task<> SystemdUserManager::unlink(QString unit, int owner, bool lost)
+{
+    if (lost) {
+        QCoro::Task<bool> returning = backAfter(owner);
+        co_await std::move(returning);
+    }
+    if (!present())
+        throw PlatformError::fromErrno(ENOENT, QStringLiteral("The user service manager"));
+    QDBusMessage disabling = managerCall(QStringLiteral("DisableUnitFiles"));
+    disabling << QStringList{unit} << false;
+    QCoro::Task<> unlinking = change(disabling);
+    co_await std::move(unlinking);
+    QCoro::Task<> reloading = change(managerCall(QStringLiteral("Reload")));
+    co_await std::move(reloading);
+}
+
+// Waits, at most as long as a change may take, until a manager other than the owner
+// counted `owner` has the name; true when one has.
+QCoro::Task<bool> SystemdUserManager::backAfter(int owner)
+{
+    const double until = clock_->uptime() + timeouts_.changeMs / 1000.0;
+    while (!owned_ || ownerChanges_ == owner) {
+        const double remaining = until - clock_->uptime();
+        if (remaining <= 0)
+            co_return false;
+        const CancelToken told;
+        const QMetaObject::Connection back = connect(this, &SystemdUserManager::changed, this, [told] { told.cancel(); });
+        QCoro::Task<bool> pause = whileAlive(lifetime_.watch(), clock_->sleep(remaining, told));
+        co_await std::move(pause);
+        disconnect(back);
+    }
+    co_return true;
 }
 
 QCoro::Task<> SystemdUserManager::disable(QString unit)

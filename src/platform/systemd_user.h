@@ -38,7 +38,8 @@ struct SystemdTimeouts {
 // failed is asked again only after that long. A manager that leaves the bus while a
 // call waits (it restarts) did not run out of time: what it was asked is asked again
 // when it is back. The first answer about a unit counts as a change.
-// Failures are thrown as PlatformError with the manager's own message. Main thread only.
+// Failures are thrown as PlatformError with the manager's own message, or saying that
+// the manager restarted (ECONNRESET) or is not answering (ETIMEDOUT). Main thread only.
 class SystemdUserManager : public QObject {
     Q_OBJECT
 
@@ -77,7 +78,9 @@ public:
 
     // Links the unit file at `path` into the user's unit folder (replacing a stale
     // link of the same name, never a mask), enables it and reloads the manager; the
-    // kept answers are read afresh before it completes.
+    // kept answers are read afresh before it completes. A link whose enable failed
+    // (or was cut off by a restart) is taken back; when that cannot be done, the
+    // error says that the unit is still linked.
     QCoro::Task<> linkAndEnable(QString path);
     // Disables the unit, which also removes the link, and reloads the manager; read
     // afresh as above.
@@ -130,6 +133,8 @@ private:
     QCoro::Task<> refresh(QString unit);
     QCoro::Task<> reloadAndReread(QString unit, QCoro::Task<> changing);
     QCoro::Task<> linkAndEnableFile(QString path, QString unit);
+    QCoro::Task<> unlink(QString unit, int owner, bool lost);
+    QCoro::Task<bool> backAfter(int owner);
     QCoro::Task<> change(QDBusMessage message);
     QCoro::Task<> send(QDBusMessage message);
     void done();

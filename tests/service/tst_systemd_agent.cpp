@@ -47,13 +47,16 @@ struct ChildReaper {
     }
 };
 
-// A switch of the registration: the state before, the method refused, the calls the
-// manager receives in order, the error, and "enabled detail" after.
+// A switch of the registration: the state before, the methods refused, the calls the
+// manager receives in order, the error, "enabled detail" after, and how the methods
+// are refused: "refused" (an error), "restart" (no answer; the manager restarts while
+// the first waits), "silent" (no answer; the call runs out of time).
 struct LoginCase {
     bool enable;
     QString before, failing;
     QStringList calls;
     QString error, after;
+    QString how = QStringLiteral("refused");
 };
 
 } // namespace
@@ -82,13 +85,14 @@ class SystemdAgentTest : public QObject {
         return {"LinkUnitFiles " + unitFile() + " false true", "EnableUnitFiles " + unit + " false false", "Reload",
                 "ResetFailedUnit " + unit, "StartUnit " + unit + " replace"};
     }
-    // A manager (and what runs on it) whose questions wait `answerMs` for an answer.
-    void useManager(int answerMs)
+    // A manager (and what runs on it) whose questions wait `answerMs` for an answer,
+    // its changes `changeMs`.
+    void useManager(int answerMs, int changeMs = 5000)
     {
         launchctl_.reset();
         items_.reset();
         manager_ = std::make_unique<SystemdUserManager>(QDBusConnection::sessionBus(),
-                                                        SystemdUserManager::Timeouts{answerMs, 5000, 30}, &clock_);
+                                                        SystemdUserManager::Timeouts{answerMs, changeMs, 30}, &clock_);
         items_ = std::make_unique<SystemdLoginItemService>(bundle_, *manager_);
         launchctl_ = std::make_unique<SystemdLaunchctl>(*manager_);
     }
@@ -163,7 +167,17 @@ private slots:
                                                                     "platform: Unit file " + unit + " is masked.", "0 " + approval};
         QTest::newRow("masked for this session: no link over it") << LoginCase{true, "masked-runtime", "", {enableCalls()[1]},
                                                                     "platform: Unit file " + unit + " is masked.", "0 " + approval};
-        QTest::newRow("enable refused") << LoginCase{true, "", "EnableUnitFiles", enableCalls().mid(0, 2), denied, "0 " + runs};
+        const QStringList refused = enableCalls().mid(0, 2);
+        const QString stillLinked =
+            " The background service’s user unit is still linked. Run systemctl --user disable " + unit + " to remove it.";
+        QTest::newRow("enable refused: the link taken back") << LoginCase{true, "", "EnableUnitFiles", refused + disable, denied, "0 " + runs};
+        QTest::newRow("enable and its undoing refused") << LoginCase{true, "", "EnableUnitFiles DisableUnitFiles", refused + disable.mid(0, 1),
+                                                                     denied + "." + stillLinked, "0 " + runs};
+        QTest::newRow("enable cut off by a restart") << LoginCase{true, "", "EnableUnitFiles", refused + disable,
+                                                                  "platform: The user service manager restarted.", "0 " + runs, "restart"};
+        QTest::newRow("enable not answered") << LoginCase{true, "", "EnableUnitFiles", refused,
+                                                          "platform: The user service manager isn’t answering." + stillLinked,
+                                                          "0 " + installedOnly, "silent"};
         QTest::newRow("disable") << LoginCase{false, "enabled", "", disable, "", "0 " + runs};
         QTest::newRow("disable, not registered") << LoginCase{false, "", "", {}, "", "0 " + runs};
         QTest::newRow("disable refused") << LoginCase{false, "enabled", "DisableUnitFiles", disable.mid(0, 1), denied, "1 " + runs};
@@ -171,11 +185,21 @@ private slots:
     void setLogin()
     {
         QFETCH(LoginCase, c);
+        if (c.how == "silent")
+            useManager(300, 300);
         fake_->setUnitFileState(unit, c.before);
-        fake_->fail(c.failing, "org.freedesktop.DBus.Error.AccessDenied", "Access denied");
+        const QStringList failing = c.failing.split(' ', Qt::SkipEmptyParts);
+        for (const QString &method : failing)
+            fake_->fail(method, c.how == "refused" ? "org.freedesktop.DBus.Error.AccessDenied" : "", "Access denied");
         QVERIFY(outcome(items_->mainApp()->registerItem()).value);
         const auto host = makeHost();
-        QCOMPARE(outcome(host->setLogin(c.enable)).error, c.error.isEmpty() ? std::nullopt : std::optional(c.error));
+        QCoro::Task<> setting = host->setLogin(c.enable);
+        if (c.how == "restart") {
+            QTRY_VERIFY(fake_->received().contains(failing.value(0)));
+            fake_->stop();
+            QVERIFY(fake_->start());
+        }
+        QCOMPARE(outcome(std::move(setting)).error, c.error.isEmpty() ? std::nullopt : std::optional(c.error));
         settle();
         QCOMPARE(fake_->calls(), c.calls);
         QVERIFY(!host->loginBusy());
@@ -358,7 +382,8 @@ private slots:
     void refusedRegistrationRunsTheServiceAgain_data()
     {
         columns<bool, QString, QStringList>("masked", "error", "calls");
-        QTest::newRow("manager error") << false << "Access denied" << enableCalls().mid(0, 2);
+        QTest::newRow("manager error") << false << "Access denied"
+                                       << enableCalls().mid(0, 2) + QStringList{"DisableUnitFiles " + unit + " false", "Reload"};
         QTest::newRow("masked") << true << "Unit file " + unit + " is masked." << enableCalls().mid(1, 1);
     }
     void refusedRegistrationRunsTheServiceAgain()
