@@ -88,11 +88,16 @@ public:
             reply = answer(message);
         }
         if (const int ms = delays.value(method, delays.value(QString())); ms > 0) {
-            QTimer::singleShot(ms, this, [this, method, reply, connection = connectionName] {
+            // Its own child, so that stop() finds it.
+            auto *timer = new QTimer(this);
+            timer->setSingleShot(true);
+            QObject::connect(timer, &QTimer::timeout, this, [this, timer, method, reply, connection = connectionName] {
                 QMutexLocker later(&mutex);
                 if (connection == connectionName) // else lost when the manager left
                     answerNow(method, reply);
+                timer->deleteLater();
             });
+            timer->start(ms);
         } else {
             answerNow(method, reply);
         }
@@ -221,6 +226,10 @@ void FakeSystemdManager::stop()
         handler_->held.clear();
         handler_->holding = handler_->subscribed = false;
     }
+    // Late answers still waiting are lost with the manager.
+    QMetaObject::invokeMethod(
+        handler_, [this] { qDeleteAll(handler_->findChildren<QTimer *>(Qt::FindDirectChildrenOnly)); },
+        Qt::BlockingQueuedConnection);
     if (name.isEmpty())
         return;
     // The bus itself takes the name back and answers what is pending.
