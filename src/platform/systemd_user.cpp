@@ -9,6 +9,7 @@
 #include <QCoroDBus>
 #include <QCoroSignal>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace cv {
@@ -45,6 +46,12 @@ bool unknownUnit(const QDBusMessage &reply)
         || name == QLatin1String("org.freedesktop.DBus.Error.FileNotFound");
 }
 
+// What ask() answers for a call that the manager left the bus without answering (it
+// restarted or exited): neither the manager's own answer nor a time-out.
+const QString managerLeft = QStringLiteral("app.corvane.Corvane.Error.ManagerLeft");
+
+bool lostCall(const QDBusMessage &reply) { return reply.errorName() == managerLeft; }
+
 bool noAnswer(const QDBusMessage &reply)
 {
     const QString name = reply.errorName();
@@ -57,8 +64,10 @@ bool failed(const QDBusMessage &reply) { return reply.type() != QDBusMessage::Re
 
 PlatformError failureOf(const QDBusMessage &reply)
 {
+    if (lostCall(reply))
+        return PlatformError(ECONNRESET, QStringLiteral("The user service manager restarted."));
     if (noAnswer(reply))
-        return PlatformError::fromErrno(ETIMEDOUT, QStringLiteral("The user service manager"));
+        return PlatformError(ETIMEDOUT, QStringLiteral("The user service manager isn’t answering."));
     if (reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown"))
         return PlatformError::fromErrno(ENOENT, QStringLiteral("The user service manager"));
     QString message = reply.errorMessage();
@@ -118,14 +127,17 @@ QCoro::Task<QDBusMessage> SystemdUserManager::ask(QDBusMessage message, int time
     const bool toManager = message.service() == managerService;
     QCoro::Task<QDBusMessage> waiting = whileAlive(lifetime_.watch(), replyTo(bus().asyncCall(message, timeoutMs)));
     const QDBusMessage reply = co_await std::move(waiting);
+    if (!failed(reply) || !noAnswer(reply))
+        co_return reply;
     // A manager that left the bus meanwhile did not let the call run out of time: the
-    // bus answers for it when it goes, and it is asked again when it is back.
+    // bus answers for it when it goes, and it is asked again when it is back. The
+    // caller gets a `managerLeft` error instead (lostCall).
     const bool left = toManager && (ownerChanges_ != owner || !owned_ || reply.service() == busService);
-    if (failed(reply) && noAnswer(reply) && !left) {
-        quietUntil_ = clock_->uptime() + timeouts_.quietSeconds;
-        QCoro::Task<> ending = endQuiet(quietUntil_);
-        Q_UNUSED(ending);
-    }
+    if (left)
+        co_return message.createErrorReply(managerLeft, reply.errorMessage());
+    quietUntil_ = clock_->uptime() + timeouts_.quietSeconds;
+    QCoro::Task<> ending = endQuiet(quietUntil_);
+    Q_UNUSED(ending);
     co_return reply;
 }
 
@@ -190,6 +202,9 @@ void SystemdUserManager::setOwner(bool present)
     // Reads under way were asked of the owner before: their answers are not kept.
     ++ownerChanges_;
     if (present) {
+        // A new manager has not failed to answer: whatever quiet period its
+        // predecessor earned ends.
+        quietUntil_ = -1;
         // The manager signals changes only to the clients that subscribed. Its answer
         // tells nothing of use (it refuses a second subscription).
         bus().asyncCall(managerCall(QStringLiteral("Subscribe")), timeouts_.answerMs);
@@ -222,8 +237,8 @@ const SystemdUserManager::Snapshot &SystemdUserManager::kept(const QString &name
 {
     follow();
     Unit &entry = entryFor(name);
-    const bool reading = entry.read < entry.asked;
-    const bool failed = entry.kept.fileFailure || entry.kept.activeFailure;
+    const bool reading = std::min(entry.fileRead, entry.activeRead) < entry.asked;
+    const bool failed = entry.kept.file.failure || entry.kept.active.failure;
     if (owned_ && !reading && (entry.asked == 0 || (failed && clock_->uptime() >= entry.retryAt))) {
         QCoro::Task<> asking = refresh(name);
         Q_UNUSED(asking);
@@ -234,7 +249,7 @@ const SystemdUserManager::Snapshot &SystemdUserManager::kept(const QString &name
 bool SystemdUserManager::knows(const QString &unit)
 {
     kept(unit);
-    return entryFor(unit).read > 0;
+    return entryFor(unit).fileRead > 0;
 }
 
 bool SystemdUserManager::told(const QString &unit)
@@ -249,18 +264,18 @@ bool SystemdUserManager::told(const QString &unit)
 
 std::optional<QString> SystemdUserManager::unitFileState(const QString &unit)
 {
-    const Snapshot &snapshot = kept(unit);
-    if (snapshot.fileFailure)
-        throw *snapshot.fileFailure;
-    return snapshot.fileState;
+    const Answer &answer = kept(unit).file;
+    if (answer.failure)
+        throw *answer.failure;
+    return answer.value;
 }
 
 std::optional<QString> SystemdUserManager::activeState(const QString &unit)
 {
-    const Snapshot &snapshot = kept(unit);
-    if (snapshot.activeFailure)
-        throw *snapshot.activeFailure;
-    return snapshot.activeState;
+    const Answer &answer = kept(unit).active;
+    if (answer.failure)
+        throw *answer.failure;
+    return answer.value;
 }
 
 void SystemdUserManager::unitFilesChanged()
@@ -283,58 +298,71 @@ void SystemdUserManager::unitPropertiesChanged(const QDBusMessage &signal)
     }
 }
 
-// A later read wins over an earlier one that answers after it; a read that the owner
-// of the manager's name changed under is dropped (the new owner is read afresh).
+// Keeps one part of a read unless a later read's part was kept already, or the owner
+// of the manager's name changed under it or left without answering (the new owner is
+// read afresh). True when that tells something: the first answer does even when it
+// equals the empty start (a unit the manager does not know), for until then there was
+// no answer at all.
+bool SystemdUserManager::keep(Unit &entry, int &read, Answer &kept, Answer next, int ticket, int owner)
+{
+    const bool lost = next.failure && next.failure->code() == ECONNRESET;
+    if (ticket <= read || owner != ownerChanges_ || lost)
+        return false;
+    const bool first = read == 0;
+    read = ticket;
+    const auto text = [](const std::optional<PlatformError> &e) { return e ? e->message() : QString(); };
+    const bool same = next.value == kept.value && text(next.failure) == text(kept.failure);
+    if (next.failure)
+        entry.retryAt = clock_->uptime() + timeouts_.quietSeconds;
+    kept = std::move(next);
+    return first || !same;
+}
+
+// Both questions at once. The unit file state, all that a decision about the unit
+// needs, is kept as soon as it comes; the ActiveState takes one more question.
 QCoro::Task<> SystemdUserManager::refresh(QString name)
 {
     ++asking_;
     const int ticket = ++entryFor(name).asked;
     const int owner = ownerChanges_;
-    QCoro::Task<Snapshot> reading = readUnit(name);
-    Snapshot next = co_await std::move(reading);
+    QCoro::Task<Answer> fileReading = readFileState(name);
+    QCoro::Task<Answer> activeReading = readActiveState(name);
+    Answer file = co_await std::move(fileReading);
     Unit &entry = entryFor(name);
-    // The first answer about the unit tells something even when it equals the empty
-    // start (a unit the manager does not know): until then there was no answer at all.
-    const bool first = entry.read == 0;
-    if (ticket > entry.read && owner == ownerChanges_) {
-        entry.read = ticket;
-        const auto text = [](const std::optional<PlatformError> &e) { return e ? e->message() : QString(); };
-        const Snapshot &last = entry.kept;
-        const bool same = next.fileState == last.fileState && next.activeState == last.activeState
-            && text(next.fileFailure) == text(last.fileFailure) && text(next.activeFailure) == text(last.activeFailure);
-        if (next.fileFailure || next.activeFailure)
-            entry.retryAt = clock_->uptime() + timeouts_.quietSeconds;
-        entry.kept = std::move(next);
-        if (first || !same)
-            emit changed();
-    }
+    if (keep(entry, entry.fileRead, entry.kept.file, std::move(file), ticket, owner))
+        emit changed();
+    Answer active = co_await std::move(activeReading);
+    if (keep(entry, entry.activeRead, entry.kept.active, std::move(active), ticket, owner))
+        emit changed();
     done();
 }
 
-QCoro::Task<SystemdUserManager::Snapshot> SystemdUserManager::readUnit(QString unit)
+QCoro::Task<SystemdUserManager::Answer> SystemdUserManager::readFileState(QString unit)
 {
-    Snapshot snapshot;
+    Answer answer;
     QDBusMessage question = managerCall(QStringLiteral("GetUnitFileState"));
     question << unit;
     QCoro::Task<QDBusMessage> asking = ask(question, timeouts_.answerMs);
     const QDBusMessage state = co_await std::move(asking);
-    if (!failed(state)) {
-        snapshot.fileState = state.arguments().value(0).toString();
-    } else if (!unknownUnit(state)) {
-        // The next question would most likely fail the same way.
-        snapshot.fileFailure = snapshot.activeFailure = failureOf(state);
-        co_return snapshot;
-    }
+    if (!failed(state))
+        answer.value = state.arguments().value(0).toString();
+    else if (!unknownUnit(state))
+        answer.failure = failureOf(state);
+    co_return answer;
+}
 
-    question = managerCall(QStringLiteral("GetUnit"));
+QCoro::Task<SystemdUserManager::Answer> SystemdUserManager::readActiveState(QString unit)
+{
+    Answer answer;
+    QDBusMessage question = managerCall(QStringLiteral("GetUnit"));
     question << unit;
     QCoro::Task<QDBusMessage> finding = ask(question, timeouts_.answerMs);
     const QDBusMessage found = co_await std::move(finding);
     const QString path = qvariant_cast<QDBusObjectPath>(found.arguments().value(0)).path();
     if (failed(found) || path.isEmpty()) {
         if (!unknownUnit(found))
-            snapshot.activeFailure = failureOf(found);
-        co_return snapshot;
+            answer.failure = failureOf(found);
+        co_return answer;
     }
 
     QDBusMessage property = QDBusMessage::createMethodCall(managerService, path, propertiesInterface, QStringLiteral("Get"));
@@ -342,11 +370,11 @@ QCoro::Task<SystemdUserManager::Snapshot> SystemdUserManager::readUnit(QString u
     QCoro::Task<QDBusMessage> getting = ask(property, timeouts_.answerMs);
     const QDBusMessage reply = co_await std::move(getting);
     if (!failed(reply))
-        snapshot.activeState = qvariant_cast<QDBusVariant>(reply.arguments().value(0)).variant().toString();
+        answer.value = qvariant_cast<QDBusVariant>(reply.arguments().value(0)).variant().toString();
     // Unloaded between the two questions: not loaded.
     else if (!unknownUnit(reply) && reply.errorName() != QLatin1String("org.freedesktop.DBus.Error.UnknownObject"))
-        snapshot.activeFailure = failureOf(reply);
-    co_return snapshot;
+        answer.failure = failureOf(reply);
+    co_return answer;
 }
 
 QCoro::Task<> SystemdUserManager::change(QDBusMessage message)
@@ -399,7 +427,8 @@ QCoro::Task<> SystemdUserManager::linkAndEnableFile(QString path, QString unit)
     const QDBusMessage state = co_await std::move(asking);
     if (failed(state) && !unknownUnit(state))
         throw failureOf(state);
-    if (!state.arguments().value(0).toString().startsWith(QLatin1String("masked"))) {
+    const bool masked = state.arguments().value(0).toString().startsWith(QLatin1String("masked"));
+    if (!masked) {
         // runtime false: it lasts beyond this session; force true: a link left by
         // an earlier installation at another place is replaced.
         QDBusMessage link = managerCall(QStringLiteral("LinkUnitFiles"));
@@ -407,10 +436,76 @@ QCoro::Task<> SystemdUserManager::linkAndEnableFile(QString path, QString unit)
         QCoro::Task<> linking = change(link);
         co_await std::move(linking);
     }
+    const int owner = ownerChanges_;
     QDBusMessage enable = managerCall(QStringLiteral("EnableUnitFiles"));
     enable << QStringList{unit} << false << false;
-    QCoro::Task<> enabling = change(enable);
-    co_await std::move(enabling);
+    std::optional<PlatformError> failure;
+    try {
+        QCoro::Task<> enabling = change(enable);
+        co_await std::move(enabling);
+    } catch (const PlatformError &error) {
+        failure = error;
+    }
+    if (!failure)
+        co_return;
+    if (masked)
+        throw *failure;
+
+    // A link without its enable is no registration: it is taken back, as far as the
+    // manager lets it, or the error says that it stays.
+    bool undone = true;
+    try {
+        QCoro::Task<> unlinking = unlink(unit, owner, failure->code() == ECONNRESET);
+        co_await std::move(unlinking);
+    } catch (const PlatformError &) {
+        undone = false;
+    }
+    if (undone)
+        throw *failure;
+    QString message = failure->message();
+    if (!message.endsWith(QLatin1Char('.')))
+        message += QLatin1Char('.');
+    message += QStringLiteral(" The background service’s user unit is still linked. Run systemctl --user disable %1 to remove it.")
+                   .arg(unit);
+    throw PlatformError(failure->code(), message);
+}
+
+// Disables the unit, which removes its link (and an enable that went through unseen),
+// and reloads. After a call that the manager was lost on (asked of the owner counted
+// `owner`), its successor is waited for; a manager that is away or not answering is
+// not asked.
+QCoro::Task<> SystemdUserManager::unlink(QString unit, int owner, bool lost)
+{
+    if (lost) {
+        QCoro::Task<bool> returning = backAfter(owner);
+        co_await std::move(returning);
+    }
+    if (!present())
+        throw PlatformError::fromErrno(ENOENT, QStringLiteral("The user service manager"));
+    QDBusMessage disabling = managerCall(QStringLiteral("DisableUnitFiles"));
+    disabling << QStringList{unit} << false;
+    QCoro::Task<> unlinking = change(disabling);
+    co_await std::move(unlinking);
+    QCoro::Task<> reloading = change(managerCall(QStringLiteral("Reload")));
+    co_await std::move(reloading);
+}
+
+// Waits, at most as long as a change may take, until a manager other than the owner
+// counted `owner` has the name; true when one has.
+QCoro::Task<bool> SystemdUserManager::backAfter(int owner)
+{
+    const double until = clock_->uptime() + timeouts_.changeMs / 1000.0;
+    while (!owned_ || ownerChanges_ == owner) {
+        const double remaining = until - clock_->uptime();
+        if (remaining <= 0)
+            co_return false;
+        const CancelToken told;
+        const QMetaObject::Connection back = connect(this, &SystemdUserManager::changed, this, [told] { told.cancel(); });
+        QCoro::Task<bool> pause = whileAlive(lifetime_.watch(), clock_->sleep(remaining, told));
+        co_await std::move(pause);
+        disconnect(back);
+    }
+    co_return true;
 }
 
 QCoro::Task<> SystemdUserManager::disable(QString unit)

@@ -19,7 +19,7 @@ class Clock;
 
 // How long the per-user systemd manager is waited for (see SystemdUserManager).
 struct SystemdTimeouts {
-    int answerMs = 1000;
+    int answerMs = -1; // the bus's own limit for a call (25 s)
     int changeMs = 15000;
     double quietSeconds = 30;
 };
@@ -31,12 +31,15 @@ struct SystemdTimeouts {
 // the unit's PropertiesChanged). `changed` tells when a kept answer changes.
 //
 // Every call is bounded in time: a question waits at most `answerMs`, a change at most
-// `changeMs`. A manager that let a call run out of time counts as absent for
-// `quietSeconds` (on the clock; `changed` tells when that ends), and a question that
+// `changeMs`. A slow answer is still an answer, kept when it comes: it is the decisions
+// that depend on one that bound their wait, not the questions. A manager that let a
+// call run out of time counts as absent for `quietSeconds` (on the clock; `changed`
+// tells when that ends) or until another manager takes its name, and a question that
 // failed is asked again only after that long. A manager that leaves the bus while a
 // call waits (it restarts) did not run out of time: what it was asked is asked again
 // when it is back. The first answer about a unit counts as a change.
-// Failures are thrown as PlatformError with the manager's own message. Main thread only.
+// Failures are thrown as PlatformError with the manager's own message, or saying that
+// the manager restarted (ECONNRESET) or is not answering (ETIMEDOUT). Main thread only.
 class SystemdUserManager : public QObject {
     Q_OBJECT
 
@@ -49,11 +52,13 @@ public:
     // The manager of this session's bus, connected at its first use.
     static SystemdUserManager &session();
 
-    // A manager owns its name on the bus and has not failed to answer lately; false
-    // until the bus has told.
+    // A manager owns its name on the bus and has not failed to answer lately (one that
+    // is being asked and has not answered yet is present); false until the bus has told.
     bool present();
 
-    // The manager has answered about the unit at least once (asked now if it never was).
+    // The manager has told the unit file's state at least once (asked now if it never
+    // was). That is all a decision about the unit needs; the unit's ActiveState may
+    // come a little later.
     bool knows(const QString &unit);
     // What present() and knows() say about the unit is settled: the manager answered
     // about it, the bus told that no manager runs, or the manager let a question run
@@ -73,7 +78,9 @@ public:
 
     // Links the unit file at `path` into the user's unit folder (replacing a stale
     // link of the same name, never a mask), enables it and reloads the manager; the
-    // kept answers are read afresh before it completes.
+    // kept answers are read afresh before it completes. A link whose enable failed
+    // (or was cut off by a restart) is taken back; when that cannot be done, the
+    // error says that the unit is still linked.
     QCoro::Task<> linkAndEnable(QString path);
     // Disables the unit, which also removes the link, and reloads the manager; read
     // afresh as above.
@@ -92,17 +99,21 @@ private slots:
     void unitFilesChanged();
 
 private:
+    // One answer about a unit: a value, none, or the failure of the question.
+    struct Answer {
+        std::optional<QString> value;
+        std::optional<PlatformError> failure;
+    };
     struct Snapshot {
-        std::optional<QString> fileState;
-        std::optional<QString> activeState;
-        std::optional<PlatformError> fileFailure;
-        std::optional<PlatformError> activeFailure;
+        Answer file;   // the unit file's state
+        Answer active; // the loaded unit's ActiveState
     };
     struct Unit {
         QString path;
         Snapshot kept;
-        int asked = 0; // reads started
-        int read = 0;  // the latest read kept
+        int asked = 0;      // reads started
+        int fileRead = 0;   // the latest read whose unit file state is kept
+        int activeRead = 0; // the latest read whose ActiveState is kept
         double retryAt = 0;
     };
 
@@ -116,10 +127,14 @@ private:
     const Snapshot &kept(const QString &unit);
     QCoro::Task<QDBusMessage> ask(QDBusMessage message, int timeoutMs);
     QCoro::Task<> askOwner();
-    QCoro::Task<Snapshot> readUnit(QString unit);
+    QCoro::Task<Answer> readFileState(QString unit);
+    QCoro::Task<Answer> readActiveState(QString unit);
+    bool keep(Unit &entry, int &read, Answer &kept, Answer next, int ticket, int owner);
     QCoro::Task<> refresh(QString unit);
     QCoro::Task<> reloadAndReread(QString unit, QCoro::Task<> changing);
     QCoro::Task<> linkAndEnableFile(QString path, QString unit);
+    QCoro::Task<> unlink(QString unit, int owner, bool lost);
+    QCoro::Task<bool> backAfter(int owner);
     QCoro::Task<> change(QDBusMessage message);
     QCoro::Task<> send(QDBusMessage message);
     void done();

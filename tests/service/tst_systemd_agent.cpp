@@ -47,13 +47,16 @@ struct ChildReaper {
     }
 };
 
-// A switch of the registration: the state before, the method refused, the calls the
-// manager receives in order, the error, and "enabled detail" after.
+// A switch of the registration: the state before, the methods refused, the calls the
+// manager receives in order, the error, "enabled detail" after, and how the methods
+// are refused: "refused" (an error), "restart" (no answer; the manager restarts while
+// the first waits), "silent" (no answer; the call runs out of time).
 struct LoginCase {
     bool enable;
     QString before, failing;
     QStringList calls;
     QString error, after;
+    QString how = QStringLiteral("refused");
 };
 
 } // namespace
@@ -82,13 +85,14 @@ class SystemdAgentTest : public QObject {
         return {"LinkUnitFiles " + unitFile() + " false true", "EnableUnitFiles " + unit + " false false", "Reload",
                 "ResetFailedUnit " + unit, "StartUnit " + unit + " replace"};
     }
-    // A manager (and what runs on it) whose questions wait `answerMs` for an answer.
-    void useManager(int answerMs)
+    // A manager (and what runs on it) whose questions wait `answerMs` for an answer,
+    // its changes `changeMs`.
+    void useManager(int answerMs, int changeMs = 5000)
     {
         launchctl_.reset();
         items_.reset();
         manager_ = std::make_unique<SystemdUserManager>(QDBusConnection::sessionBus(),
-                                                        SystemdUserManager::Timeouts{answerMs, 5000, 30}, &clock_);
+                                                        SystemdUserManager::Timeouts{answerMs, changeMs, 30}, &clock_);
         items_ = std::make_unique<SystemdLoginItemService>(bundle_, *manager_);
         launchctl_ = std::make_unique<SystemdLaunchctl>(*manager_);
     }
@@ -163,7 +167,17 @@ private slots:
                                                                     "platform: Unit file " + unit + " is masked.", "0 " + approval};
         QTest::newRow("masked for this session: no link over it") << LoginCase{true, "masked-runtime", "", {enableCalls()[1]},
                                                                     "platform: Unit file " + unit + " is masked.", "0 " + approval};
-        QTest::newRow("enable refused") << LoginCase{true, "", "EnableUnitFiles", enableCalls().mid(0, 2), denied, "0 " + runs};
+        const QStringList refused = enableCalls().mid(0, 2);
+        const QString stillLinked =
+            " The background service’s user unit is still linked. Run systemctl --user disable " + unit + " to remove it.";
+        QTest::newRow("enable refused: the link taken back") << LoginCase{true, "", "EnableUnitFiles", refused + disable, denied, "0 " + runs};
+        QTest::newRow("enable and its undoing refused") << LoginCase{true, "", "EnableUnitFiles DisableUnitFiles", refused + disable.mid(0, 1),
+                                                                     denied + "." + stillLinked, "0 " + runs};
+        QTest::newRow("enable cut off by a restart") << LoginCase{true, "", "EnableUnitFiles", refused + disable,
+                                                                  "platform: The user service manager restarted.", "0 " + runs, "restart"};
+        QTest::newRow("enable not answered") << LoginCase{true, "", "EnableUnitFiles", refused,
+                                                          "platform: The user service manager isn’t answering." + stillLinked,
+                                                          "0 " + installedOnly, "silent"};
         QTest::newRow("disable") << LoginCase{false, "enabled", "", disable, "", "0 " + runs};
         QTest::newRow("disable, not registered") << LoginCase{false, "", "", {}, "", "0 " + runs};
         QTest::newRow("disable refused") << LoginCase{false, "enabled", "DisableUnitFiles", disable.mid(0, 1), denied, "1 " + runs};
@@ -171,11 +185,21 @@ private slots:
     void setLogin()
     {
         QFETCH(LoginCase, c);
+        if (c.how == "silent")
+            useManager(300, 300);
         fake_->setUnitFileState(unit, c.before);
-        fake_->fail(c.failing, "org.freedesktop.DBus.Error.AccessDenied", "Access denied");
+        const QStringList failing = c.failing.split(' ', Qt::SkipEmptyParts);
+        for (const QString &method : failing)
+            fake_->fail(method, c.how == "refused" ? "org.freedesktop.DBus.Error.AccessDenied" : "", "Access denied");
         QVERIFY(outcome(items_->mainApp()->registerItem()).value);
         const auto host = makeHost();
-        QCOMPARE(outcome(host->setLogin(c.enable)).error, c.error.isEmpty() ? std::nullopt : std::optional(c.error));
+        QCoro::Task<> setting = host->setLogin(c.enable);
+        if (c.how == "restart") {
+            QTRY_VERIFY(fake_->received().contains(failing.value(0)));
+            fake_->stop();
+            QVERIFY(fake_->start());
+        }
+        QCOMPARE(outcome(std::move(setting)).error, c.error.isEmpty() ? std::nullopt : std::optional(c.error));
         settle();
         QCOMPARE(fake_->calls(), c.calls);
         QVERIFY(!host->loginBusy());
@@ -207,18 +231,30 @@ private slots:
     // it tells of no unit file at all.
     void slowManager_data()
     {
+        // every answer this late (ms, with the questions' own limit), or held back
+        // until the case lets them go (0) (lateMs)
         // managed, enabled, detail once answered (expected)
-        columns<QString, QString>("state", "expected");
-        QTest::newRow("enabled") << "enabled" << "1 1 " + runs;
-        QTest::newRow("never linked") << "" << "0 0 " + runs;
+        columns<QString, int, QString>("state", "lateMs", "expected");
+        QTest::newRow("enabled") << "enabled" << 0 << "1 1 " + runs;
+        QTest::newRow("never linked") << "" << 0 << "0 0 " + runs;
+        QTest::newRow("enabled, answered after more than a second") << "enabled" << 1200 << "1 1 " + runs;
     }
     void slowManager()
     {
-        auto [state, expected] = fetch<QString, QString>("state", "expected");
+        auto [state, lateMs, expected] = fetch<QString, int, QString>("state", "lateMs", "expected");
         fake_->setUnitFileState(unit, state);
-        fake_->hold(true);
+        if (lateMs) {
+            useManager(SystemdTimeouts{}.answerMs);
+            fake_->delay({}, lateMs);
+        } else {
+            fake_->hold(true);
+        }
         const auto host = makeHost(false);
-        QTRY_COMPARE(fake_->hold(true), QStringList({"Subscribe", "GetUnitFileState"}));
+        // Both questions about the unit at once.
+        if (!lateMs)
+            QTRY_COMPARE(fake_->hold(true), QStringList({"Subscribe", "GetUnitFileState", "GetUnit"}));
+        QTRY_VERIFY(fake_->received().contains("GetUnit"));
+        QVERIFY(manager_->present() && !manager_->told(unit)); // asked: there, not told yet
         QVERIFY(!host->canRegister() && !host->agentManaged() && !host->agentStopped() && !host->loginEnabled());
         QCOMPARE(host->loginDetail(), installedOnly);
         fake_->hold(false);
@@ -229,25 +265,30 @@ private slots:
     // The switch follows a manager that goes and comes back by itself: one that
     // restarts with a question pending (the bus answers it for the manager) is read
     // again as soon as it is back; one that let a question run out of time is left
-    // alone for 30 s, then read again.
+    // alone for 30 s, then read again, unless another manager takes its place.
     void managerComesBack_data()
     {
-        columns<bool>("restarts");
-        QTest::newRow("restarts mid-question") << true;
-        QTest::newRow("silent, then quiet for 30 s") << false;
+        columns<QString>("manager");
+        QTest::newRow("restarts mid-question") << "restarts";
+        QTest::newRow("silent, then quiet for 30 s") << "silent";
+        QTest::newRow("silent, then replaced: the new one is not quiet") << "replaced";
     }
     void managerComesBack()
     {
-        auto [restarts] = fetch<bool>("restarts");
+        auto [manager] = fetch<QString>("manager");
         fake_->setUnitFileState(unit, "enabled");
         const auto host = makeHost();
         QVERIFY(host->loginEnabled());
         fake_->hold(true);
         fake_->setUnitFileState(unit, "enabled"); // signalled: asked again
-        QTRY_COMPARE(fake_->hold(true), QStringList{"GetUnitFileState"});
-        if (restarts) {
+        QTRY_COMPARE(fake_->hold(true), QStringList({"GetUnitFileState", "GetUnit"}));
+        if (manager == "restarts") {
             fake_->stop();
             QTRY_VERIFY_WITH_TIMEOUT(!host->loginEnabled(), 2000);
+            QVERIFY(fake_->start());
+        } else if (manager == "replaced") {
+            QTRY_VERIFY_WITH_TIMEOUT(!host->loginEnabled(), 2000); // 300 ms
+            fake_->stop();
             QVERIFY(fake_->start());
         } else {
             QTRY_VERIFY_WITH_TIMEOUT(!host->loginEnabled(), 2000); // 300 ms
@@ -268,13 +309,15 @@ private slots:
     // decision is taken as without an agent.
     void decisionsWaitForTheManager_data()
     {
-        // "late": 0.9 s late, "restart": a restart 0.9 s in, "none": no answer (answers);
+        // "late": 0.9 s late, "restart": a restart 0.9 s in, "none": no answer, "slow":
+        // every answer 0.9 s late about a loaded unit (three questions) (answers);
         // by default, else a start-up; the manager's calls and the children launched
         columns<QString, QString, bool, QStringList, int>("answers", "state", "byDefault", "calls", "children");
         const QStringList kicked = enableCalls().mid(3);
         QTest::newRow("start-up, 0.9 s late") << "late" << "enabled" << false << kicked << 0;
         QTest::newRow("start-up, restarted") << "restart" << "enabled" << false << kicked << 0;
         QTest::newRow("start-up, no answer in 2 s") << "none" << "enabled" << false << QStringList() << 1;
+        QTest::newRow("start-up, every answer 0.9 s late") << "slow" << "enabled" << false << kicked << 0;
         QTest::newRow("by default, 0.9 s late") << "late" << "" << true << enableCalls() << 0;
     }
     void decisionsWaitForTheManager()
@@ -283,9 +326,19 @@ private slots:
             fetch<QString, QString, bool, QStringList, int>("answers", "state", "byDefault", "calls", "children");
         useManager(5000); // the decision, not a time-out, ends the wait
         fake_->setUnitFileState(unit, state);
-        fake_->hold(true);
+        const bool slow = answers == "slow";
+        if (slow) {
+            // The decision's 2 s pass in real time.
+            fake_->setActiveState(unit, "inactive");
+            fake_->delay({}, 900);
+            clock_.setPumpDelay(2000);
+            clock_.setAutoAdvance(true);
+        } else {
+            fake_->hold(true);
+        }
         const auto host = makeHost(false);
-        QTRY_COMPARE(fake_->hold(true), QStringList({"Subscribe", "GetUnitFileState"}));
+        if (!slow)
+            QTRY_COMPARE(fake_->hold(true), QStringList({"Subscribe", "GetUnitFileState", "GetUnit"}));
         ModelFixture f;
         f.client->always("quit", reply());
         f.client->queueError("status", ServiceError::unavailable("down"));
@@ -295,13 +348,18 @@ private slots:
             model->setConnected(true);
         const int asleep = clock_.sleeperCount();
         QCoro::Task<> act = byDefault ? AppModelAccess::startAtLoginByDefault(*model) : AppModelAccess::startServiceIfNeeded(*model);
-        QTRY_COMPARE_WITH_TIMEOUT(clock_.sleeperCount(), asleep + 1, 1000); // waiting
-        clock_.advance(0.9);
+        if (slow) {
+            QTRY_VERIFY_WITH_TIMEOUT(fake_->received().contains("StartUnit") || !launcher_.launches.isEmpty(), 5000);
+            clock_.setPumpDelay(0);
+        } else {
+            QTRY_COMPARE_WITH_TIMEOUT(clock_.sleeperCount(), asleep + 1, 1000); // waiting
+            clock_.advance(0.9);
+        }
         if (answers == "late")
             fake_->hold(false);
         else if (answers == "restart")
             fake_->stop(), fake_->start();
-        else
+        else if (answers == "none")
             clock_.advance(1.2);
         if (answers != "none")
             QTRY_VERIFY_WITH_TIMEOUT(host->canRegister(), 2000);
@@ -324,7 +382,8 @@ private slots:
     void refusedRegistrationRunsTheServiceAgain_data()
     {
         columns<bool, QString, QStringList>("masked", "error", "calls");
-        QTest::newRow("manager error") << false << "Access denied" << enableCalls().mid(0, 2);
+        QTest::newRow("manager error") << false << "Access denied"
+                                       << enableCalls().mid(0, 2) + QStringList{"DisableUnitFiles " + unit + " false", "Reload"};
         QTest::newRow("masked") << true << "Unit file " + unit + " is masked." << enableCalls().mid(1, 1);
     }
     void refusedRegistrationRunsTheServiceAgain()

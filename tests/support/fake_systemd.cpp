@@ -10,6 +10,7 @@
 #include <QMutex>
 #include <QMutexLocker>
 #include <QThread>
+#include <QTimer>
 
 #include <utility>
 
@@ -62,6 +63,7 @@ public:
     QStringList calls, received;
     bool subscribed = false, holding = false;
     QList<QPair<QString, QDBusMessage>> held; // method, answer
+    QMap<QString, int> delays;                 // method ("": any other), milliseconds
 
     QString introspect(const QString &) const override { return {}; }
 
@@ -85,8 +87,25 @@ public:
         } else {
             reply = answer(message);
         }
-        holding ? void(held.append({method, reply})) : send(reply);
+        if (const int ms = delays.value(method, delays.value(QString())); ms > 0) {
+            // Its own child, so that stop() finds it.
+            auto *timer = new QTimer(this);
+            timer->setSingleShot(true);
+            QObject::connect(timer, &QTimer::timeout, this, [this, timer, method, reply, connection = connectionName] {
+                QMutexLocker later(&mutex);
+                if (connection == connectionName) // else lost when the manager left
+                    answerNow(method, reply);
+                timer->deleteLater();
+            });
+            timer->start(ms);
+        } else {
+            answerNow(method, reply);
+        }
         return true;
+    }
+    void answerNow(const QString &method, const QDBusMessage &reply)
+    {
+        holding ? void(held.append({method, reply})) : send(reply);
     }
 
     void send(const QDBusMessage &message) const { QDBusConnection(connectionName).send(message); }
@@ -207,6 +226,10 @@ void FakeSystemdManager::stop()
         handler_->held.clear();
         handler_->holding = handler_->subscribed = false;
     }
+    // Late answers still waiting are lost with the manager.
+    QMetaObject::invokeMethod(
+        handler_, [this] { qDeleteAll(handler_->findChildren<QTimer *>(Qt::FindDirectChildrenOnly)); },
+        Qt::BlockingQueuedConnection);
     if (name.isEmpty())
         return;
     // The bus itself takes the name back and answers what is pending.
@@ -244,6 +267,12 @@ QStringList FakeSystemdManager::hold(bool on)
     if (!on)
         handler_->held.clear();
     return methods;
+}
+
+void FakeSystemdManager::delay(const QString &method, int ms)
+{
+    QMutexLocker lock(&handler_->mutex);
+    handler_->delays.insert(method, ms);
 }
 
 QStringList FakeSystemdManager::calls() const

@@ -40,6 +40,10 @@ public:
     // Holds the answers back, or sends the held ones (false); returns the methods whose
     // answers are held, in order.
     QStringList hold(bool on);
+    // Answers `method` (empty: every method without a delay of its own) `ms` real
+    // milliseconds late; what it changes is changed at once. An answer still waiting
+    // when the manager leaves the bus is lost with it.
+    void delay(const QString &method, int ms);
 
     QStringList calls() const;
     // The method of every call received, reads and refused calls included, in order.
