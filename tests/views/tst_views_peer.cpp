@@ -392,11 +392,17 @@ private slots:
     void textsFit_data()
     {
         columns<QJsonObject>("status");
-        const QString file = "/Volumes/Projects/IMG_20240101_123456_HDR_panorama_final_version_2_edited_copy.jpg";
-        QJsonObject problem = demo("folder");
-        const QByteArray copy = copyJson("c", "copying", R"("problem":{"path":")" + file.toUtf8() + R"x(","reason":"Permission denied (os error 13)"})x", A.toLatin1().constData());
-        problem["copies"] = QJsonArray{QJsonDocument::fromJson(copy).object()};
-        QTest::newRow("long file name in a copy's problem") << problem;
+        const auto problem = [](const QString &file) {
+            QJsonObject status = demo("folder");
+            const QByteArray copy = copyJson("c", "copying", R"("problem":{"path":")" + file.toUtf8() + R"x(","reason":"Permission denied (os error 13)"})x", A.toLatin1().constData());
+            status["copies"] = QJsonArray{QJsonDocument::fromJson(copy).object()};
+            return status;
+        };
+        QTest::newRow("long file name in a copy's problem") << problem("/Volumes/Projects/IMG_20240101_123456_HDR_panorama_final_version_2_edited_copy.jpg");
+        QTest::newRow("right-to-left folder in a copy's problem")
+            << problem(QString::fromUtf8("/Volumes/Projects/סטודיו של דנה/IMG_20240101_123456_HDR_panorama_final_version_2_edited_copy.jpg"));
+        QTest::newRow("tab, return and line feed in the name")
+            << demo("connected", {{"name", "Studio\tof\r\nDana"}, {"remote_share", QJsonObject{{"label", "Pro\njects"}, {"read_only", true}}}});
         QTest::newRow("300-character name") << demo("copying", {{"name", QString("Studio").repeated(50)}});
         QTest::newRow("line feed in the folder's path") << demo("folder", {{"sharing", share::folder(QDir::homePath() + "/Pro\njects")}});
         QTest::newRow("right-to-left name, override inside") << demo("empty", {}, {}, rememberedA(QString::fromUtf8("שלום \u202Eabc")));
@@ -432,6 +438,12 @@ private slots:
             QVERIFY2(tip->width() <= toolTipWidth + 12 && (lines == 1 || tip->width() >= toolTipWidth - 80),
                      qPrintable(QString("%1: %2 wide, %3 lines").arg(asShown(w->toolTip())).arg(tip->width()).arg(lines)));
             QToolTip::hideText();
+        }
+        // A name, path or file name set into a sentence or a line keeps to its line.
+        for (QLabel *label : view.findChildren<QLabel *>()) {
+            const auto *wrapping = qobject_cast<TextLabel *>(label);
+            const QString given = wrapping ? wrapping->fullText() : label->text();
+            QVERIFY2(!label->isVisible() || !given.contains(QRegularExpression("[\t\r\n]")), qPrintable(given));
         }
         // The folder's path on one line.
         PathLabel *path = view.detail()->folderPath();
