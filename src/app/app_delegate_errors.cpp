@@ -41,7 +41,8 @@ QStringList stringList(const QVariant &value)
 
 void AppDelegate::presentError(const QString &text)
 {
-    Diagnostics::log(QStringLiteral("error shown: ") + text);
+    // The text as composed: a search of the log for a name or path finds it.
+    Diagnostics::log(QStringLiteral("error shown: ") + Localization::withoutIsolation(text));
     pendingError = text;
     showPendingError();
 }
