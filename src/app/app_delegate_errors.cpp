@@ -7,6 +7,7 @@
 #include "platform/development_log.h"
 #include "platform/workspace.h"
 #include "service/diagnostics.h"
+#include "views/widgets.h"
 
 #include <QMainWindow>
 #include <QMessageBox>
@@ -79,6 +80,7 @@ void AppDelegate::showPendingError()
     // The text comes from the service or the other computer: never markup.
     box->setInformativeText(informative);
     showAsPlainText(*box);
+    copyAsComposed(*box);
     box->setWindowModality(Qt::WindowModal);
     errorAlert = box;
 

@@ -8,6 +8,7 @@
 #include "platform/notification_center.h"
 #include "service/diagnostics.h"
 
+#include <QClipboard>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -142,6 +143,12 @@ private slots:
         f.answerSheet();
         QCOMPARE(f.appModel().error(), third);
         QTRY_COMPARE(f.sheet(), third);
+        // Selected in the sheet and copied, the name has no marks.
+        auto *informative = f.delegate->errorAlert->findChild<QLabel *>("qt_msgbox_informativelabel");
+        QTest::mouseClick(informative, Qt::LeftButton);
+        QTest::keyClick(informative, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(informative, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QApplication::clipboard()->text(), name + " shares its files read-only.");
         f.answerSheet();
         QCOMPARE(f.appModel().error(), std::nullopt);
         QTest::qWait(20);

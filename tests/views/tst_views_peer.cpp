@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QEnterEvent>
 #include <QGraphicsOpacityEffect>
 #include <QMenu>
@@ -445,6 +446,21 @@ private slots:
             const QString given = wrapping ? wrapping->fullText() : label->text();
             QVERIFY2(!label->isVisible() || !given.contains(QRegularExpression("[\t\r\n]")), qPrintable(given));
         }
+        // The path of a copy's problem, selected and copied with Ctrl+C, is the path
+        // alone: no isolation, no break where its line wrapped.
+        QString problemPath = status["copies"][0]["problem"]["path"].toString();
+        for (TextLabel *label : view.findChildren<TextLabel *>()) {
+            if (problemPath.isEmpty() || !label->fullText().startsWith("Couldn't read"))
+                continue;
+            QVERIFY(label->text().contains('\n'));
+            const qsizetype from = label->text().indexOf("/Volumes");
+            label->setFocus();
+            label->setSelection(int(from), int(label->text().indexOf(':', from) - from));
+            QTest::keyClick(label, Qt::Key_C, Qt::ControlModifier);
+            QCOMPARE(QApplication::clipboard()->text(), problemPath);
+            problemPath.clear();
+        }
+        QVERIFY(problemPath.isEmpty());
         // The folder's path on one line.
         PathLabel *path = view.detail()->folderPath();
         if (path->isVisible())
