@@ -7,6 +7,7 @@
 #include "platform/development_log.h"
 #include "platform/workspace.h"
 #include "service/diagnostics.h"
+#include "views/widgets.h"
 
 #include <QMainWindow>
 #include <QMessageBox>
@@ -41,7 +42,8 @@ QStringList stringList(const QVariant &value)
 
 void AppDelegate::presentError(const QString &text)
 {
-    Diagnostics::log(QStringLiteral("error shown: ") + text);
+    // The text as composed: a search of the log for a name or path finds it.
+    Diagnostics::log(QStringLiteral("error shown: ") + Localization::withoutIsolation(text));
     pendingError = text;
     showPendingError();
 }
@@ -78,6 +80,7 @@ void AppDelegate::showPendingError()
     // The text comes from the service or the other computer: never markup.
     box->setInformativeText(informative);
     showAsPlainText(*box);
+    copyAsComposed(*box);
     box->setWindowModality(Qt::WindowModal);
     errorAlert = box;
 

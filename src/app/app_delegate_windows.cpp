@@ -36,16 +36,13 @@ constexpr qreal peerHeightMinimum = 460;
 constexpr qreal peerHeightMaximum = 920;
 constexpr int cascadeStep = 24;
 
-// A title shown as it is, on one line and in its own direction: Qt reads "[*]" as the
-// place of the modified mark, and "[*][*]" as one literal "[*]"; a tab, carriage
-// return or line feed in a computer's name shows as a space.
-QString literalTitle(QString title)
+// A title shown as it is, on one line: Qt reads "[*]" as the place of the modified
+// mark, and "[*][*]" as one literal "[*]"; a tab, carriage return or line feed in a
+// computer's name shows as a space. A title that is a name alone takes its direction
+// from the name, with no marks around it: tools find the window by that name.
+QString literalTitle(const QString &title)
 {
-    for (QChar &c : title) {
-        if (c == QLatin1Char('\t') || c == QLatin1Char('\r') || c == QLatin1Char('\n'))
-            c = QLatin1Char(' ');
-    }
-    return Localization::isolated(title).replace(QLatin1String("[*]"), QLatin1String("[*][*]"));
+    return Localization::oneLine(title).replace(QLatin1String("[*]"), QLatin1String("[*][*]"));
 }
 
 // The computer window's background: without a compositor nothing shows through, so

@@ -30,6 +30,21 @@ QWidget *responder(const char *slot)
     return nullptr;
 }
 
+// Whether the item of `slot` would do anything now: a responder takes it, and Cut and
+// Copy have a selection to take, Cut and Paste a text they may change.
+bool acts(const char *slot)
+{
+    const QWidget *widget = responder(slot);
+    if (!widget)
+        return false;
+    const QByteArray name(slot);
+    const QVariant selected = widget->property("hasSelectedText");
+    if ((name == "cut()" || name == "copy()") && selected.isValid() && !selected.toBool())
+        return false;
+    const QVariant readOnly = widget->property("readOnly");
+    return !((name == "cut()" || name == "paste()") && readOnly.isValid() && readOnly.toBool());
+}
+
 // The windows a user would see as the application's own.
 QList<QWidget *> shownWindows()
 {
@@ -173,7 +188,7 @@ void MainMenu::validate(QAction *action, bool opening)
         // whatever is focused when it is pressed; the action finds its target then.
         for (const auto &[edit, slot] : editSlots_) {
             if (edit == action)
-                enabled = responder(slot) != nullptr;
+                enabled = acts(slot);
         }
         if (action == minimize_ || action == close_)
             enabled = QApplication::activeWindow() != nullptr;

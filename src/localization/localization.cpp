@@ -431,10 +431,14 @@ QString Localization::format(const QString &text, const LValues &values)
             i = open + 1;
             continue;
         }
-        if (isolate && std::holds_alternative<QString>(value->value()))
-            out += firstStrongIsolate + value->text() + popDirectionalIsolate;
-        else
+        if (const QString *inserted = std::get_if<QString>(&value->value())) {
+            if (isolate)
+                out += firstStrongIsolate + oneLine(*inserted) + popDirectionalIsolate;
+            else
+                out += oneLine(*inserted);
+        } else {
             out += value->text();
+        }
         i = close + 1;
     }
     return out;
@@ -447,6 +451,54 @@ QString Localization::isolated(const QString &text)
     if (text.isEmpty() || !(isolating() || holdsDirectional(text)))
         return text;
     return firstStrongIsolate + text + popDirectionalIsolate;
+}
+
+QList<qsizetype> Localization::isolationMarks(QStringView text)
+{
+    QList<qsizetype> marks;
+    // The isolates still open, each with whether it is one of ours; a U+2069 closes
+    // the innermost, as the text's direction is worked out.
+    QList<std::pair<qsizetype, bool>> open;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (c == 0x2066 || c == 0x2067 || c == firstStrongIsolate) {
+            open.append({i, c == firstStrongIsolate});
+        } else if (c == popDirectionalIsolate && !open.isEmpty()) {
+            const auto [start, ours] = open.takeLast();
+            if (ours)
+                marks << start << i;
+        }
+    }
+    std::sort(marks.begin(), marks.end());
+    return marks;
+}
+
+QString Localization::withoutIsolation(const QString &text)
+{
+    if (!text.contains(firstStrongIsolate))
+        return text;
+    const QList<qsizetype> marks = isolationMarks(text);
+    QString out;
+    out.reserve(text.size());
+    qsizetype from = 0;
+    for (const qsizetype mark : marks) {
+        out += QStringView(text).mid(from, mark - from);
+        from = mark + 1;
+    }
+    out += QStringView(text).mid(from);
+    return out;
+}
+
+QString Localization::oneLine(QString text)
+{
+    const auto breaking = [](QChar c) {
+        return c == QLatin1Char('\t') || c == QLatin1Char('\r') || c == QLatin1Char('\n');
+    };
+    // Looked at through a const view first: most texts hold none, and stay shared.
+    if (std::none_of(text.cbegin(), text.cend(), breaking))
+        return text;
+    std::replace_if(text.begin(), text.end(), breaking, QLatin1Char(' '));
+    return text;
 }
 
 QString Localization::match(const QStringList &tags)

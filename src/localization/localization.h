@@ -62,11 +62,21 @@ public:
     // Fills "{name}" placeholders from `values`. Where the sentence or a text put into
     // it reads right to left (or the interface language does), every text put in is
     // isolated (U+2068 ... U+2069), so it neither reorders the sentence around it nor
-    // takes its direction from it. The result is for the screen only: never send it,
-    // store it or look it up.
+    // takes its direction from it; a text put in keeps to one line (oneLine). The
+    // result is for the screen only: never send it, store it or look it up.
     static QString format(const QString &text, const LValues &values);
     // `text` isolated the same way, for a name or path shown on its own.
     static QString isolated(const QString &text);
+    // Where `text` holds the isolation that format(), list() and isolated() put around
+    // inserted texts: the positions of its marks, in order (each U+2068 with the U+2069
+    // that closes it). Marks of other kinds are the inserted text's own; a pair of that
+    // kind in an inserted text cannot be told from ours, and counts as ours.
+    static QList<qsizetype> isolationMarks(QStringView text);
+    // `text` as composed, without that isolation: what is copied or logged.
+    static QString withoutIsolation(const QString &text);
+    // `text` with tab, carriage return and line feed shown as spaces: a name or path
+    // set into a sentence or a one-line label stays on its line.
+    static QString oneLine(QString text);
     // The interface language is written right to left: every inserted text is isolated.
     static bool isolating();
     // Maps preferred language tags to a catalog language.

@@ -11,6 +11,7 @@
 #include <QHBoxLayout>
 #include <QHash>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
@@ -27,6 +28,7 @@
 #include <QVariantAnimation>
 
 #include <cmath>
+#include <functional>
 
 namespace cv {
 
@@ -236,6 +238,20 @@ constexpr QChar rightToLeftMark(0x200F);
 
 bool rightToLeftApp() { return QGuiApplication::layoutDirection() == Qt::RightToLeft; }
 
+// The context menu of a selectable label: Copy puts `copied` on the clipboard. Shown
+// without waiting: the label may go while the menu is open, and the menu with it.
+void popUpCopyMenu(QLabel *label, const QPoint &at, const QString &copied, const std::function<void()> &selectAll)
+{
+    auto *menu = new QMenu(label);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    QString copy = L(QStringLiteral("Copy"));
+    menu->addAction(copy.replace(QLatin1Char('&'), QStringLiteral("&&")), label,
+                    [copied] { QGuiApplication::clipboard()->setText(copied); });
+    QString all = L(QStringLiteral("Select All"));
+    menu->addAction(all.replace(QLatin1Char('&'), QStringLiteral("&&")), label, selectAll);
+    menu->popup(at);
+}
+
 } // namespace
 
 QStringList wrappedLines(const QString &text, const QFont &font, int width)
@@ -297,6 +313,7 @@ void TextLabel::setText(const QString &text)
     if (text == full_ && !(text.isEmpty() && !QLabel::text().isEmpty()))
         return;
     full_ = text;
+    composed_ = Localization::withoutIsolation(full_);
     setAccessibleName(full_);
     cachedWidth_ = -1;
     relayout();
@@ -365,53 +382,178 @@ void TextLabel::changeEvent(QEvent *event)
 void TextLabel::relayout()
 {
     const int width = std::max(contentsRect().width() - 2 * margin(), 1);
-    QStringList lines = wrappedLines(full_, font(), width);
+    const QStringList lines = wrappedLines(full_, font(), width);
     elided_ = maxLines_ > 0 && lines.size() > maxLines_;
+
+    // Where each character of the text given lands in the text as composed; the
+    // isolation marks take no room there.
+    std::vector<bool> mark(size_t(full_.size()), false);
+    for (const qsizetype position : Localization::isolationMarks(full_))
+        mark[size_t(position)] = true;
+    std::vector<qsizetype> at(size_t(full_.size()) + 1);
+    for (qsizetype i = 0, removed = 0; i <= full_.size(); ++i) {
+        at[size_t(i)] = i - removed;
+        if (i < full_.size() && mark[size_t(i)])
+            ++removed;
+    }
+    const auto start = [&at](qsizetype i) { return at[size_t(i)]; };
+    const auto end = [&at, &mark](qsizetype i) { return at[size_t(i)] + (mark[size_t(i)] ? 0 : 1); };
+
+    QString shown;
+    from_.clear();
+    to_.clear();
+    const auto put = [&](QChar c, qsizetype from, qsizetype to) {
+        shown += c;
+        from_ << from;
+        to_ << to;
+    };
+    // One line as shown: without its trailing spaces, in the application's direction
+    // (a mark before it at most; tabs and returns become spaces, one for one).
+    // `source` gives each character of `line` its place in the composed text.
+    const auto putLine = [&](const QString &line, const auto &source) {
+        qsizetype keep = line.size();
+        while (keep > 0 && line[keep - 1].isSpace())
+            --keep;
+        const QString directed = inAppDirection(line.left(keep));
+        const qsizetype added = directed.size() - keep;
+        const qsizetype lineStart = keep > 0 ? source(0).first : (from_.isEmpty() ? 0 : to_.back());
+        for (qsizetype j = 0; j < added; ++j)
+            put(directed[j], lineStart, lineStart);
+        for (qsizetype j = 0; j < keep; ++j) {
+            const auto [from, to] = source(j);
+            put(directed[added + j], from, to);
+        }
+    };
+
+    const qsizetype plain = elided_ ? maxLines_ - 1 : lines.size();
+    qsizetype pos = 0;     // where the next line starts in the text given
+    qsizetype lineEnd = 0; // where the last line shown ends, trailing spaces left out
+    for (qsizetype n = 0; n < plain; ++n) {
+        const QString &line = lines[n];
+        const qsizetype lineStart = pos;
+        if (n > 0) // a break of the lines shown, or the text's own line feed
+            put(QLatin1Char('\n'), start(lineEnd), start(lineStart));
+        putLine(line, [&](qsizetype j) { return std::pair(start(lineStart + j), end(lineStart + j)); });
+        lineEnd = lineStart + line.size();
+        while (lineEnd > lineStart && full_[lineEnd - 1].isSpace())
+            --lineEnd;
+        pos += line.size();
+        if (pos < full_.size() && full_[pos] == QLatin1Char('\n'))
+            ++pos;
+    }
     if (elided_) {
-        // The last line that shows ends the text with "…".
-        const QString rest = lines.mid(maxLines_ - 1).join(QString()).simplified();
-        lines = lines.mid(0, maxLines_ - 1);
-        lines << fontMetrics().elidedText(rest, Qt::ElideRight, width);
+        // The last line that shows ends the text with "…": the rest of the lines
+        // joined, their spaces run together.
+        QString rest;
+        QList<std::pair<qsizetype, qsizetype>> restAt;
+        for (qsizetype i = pos; i < full_.size(); ++i) {
+            if (full_[i] == QLatin1Char('\n'))
+                continue;
+            if (!full_[i].isSpace()) {
+                rest += full_[i];
+                restAt.append({start(i), end(i)});
+            } else if (!rest.isEmpty() && !rest.back().isSpace()) {
+                rest += QLatin1Char(' ');
+                restAt.append({start(i), end(i)});
+            } else if (!restAt.isEmpty() && rest.back().isSpace()) {
+                restAt.back().second = end(i);
+            }
+        }
+        if (!rest.isEmpty() && rest.back().isSpace()) {
+            rest.chop(1);
+            restAt.removeLast();
+        }
+        const QString last = fontMetrics().elidedText(rest, Qt::ElideRight, width);
+        if (plain > 0)
+            put(QLatin1Char('\n'), start(lineEnd), start(pos));
+        // What matches the rest is that part of it; the "…" stands for all that follows.
+        qsizetype matched = 0;
+        while (matched < last.size() && matched < rest.size() && last[matched] == rest[matched])
+            ++matched;
+        const std::pair<qsizetype, qsizetype> remainder(matched < rest.size() ? restAt[matched].first : composed_.size(),
+                                                        composed_.size());
+        putLine(last, [&](qsizetype j) { return j < matched ? restAt[j] : remainder; });
     }
-    for (QString &line : lines) {
-        while (!line.isEmpty() && line.back().isSpace())
-            line.chop(1);
-        line = inAppDirection(line);
-    }
-    const QString shown = lines.join(QLatin1Char('\n'));
     if (QLabel::text() != shown)
         QLabel::setText(shown);
 }
 
+bool TextLabel::selectable() const
+{
+    return textInteractionFlags() & (Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+}
+
+QString TextLabel::copiedSelection() const
+{
+    if (!hasSelectedText())
+        return {};
+    const qsizetype first = selectionStart();
+    const qsizetype after = first + selectedText().size();
+    if (first < 0 || after > from_.size())
+        return {};
+    const qsizetype from = from_[first];
+    const qsizetype to = to_[after - 1];
+    return to > from ? composed_.mid(from, to - from) : QString();
+}
+
 void TextLabel::keyPressEvent(QKeyEvent *event)
 {
-    if (event->matches(QKeySequence::Copy) && textInteractionFlags() != Qt::NoTextInteraction
-        && QLabel::text() != full_) {
+    if (selectable() && event->matches(QKeySequence::Copy)) {
         copy();
+        event->accept();
+        return;
+    }
+    if (selectable() && event->matches(QKeySequence::SelectAll)) {
+        selectAll();
+        event->accept();
         return;
     }
     QLabel::keyPressEvent(event);
+    if (hasSelectedText() && offered_ != std::pair(selectionStart(), selectedText().size()))
+        offerSelection();
+}
+
+void TextLabel::mouseReleaseEvent(QMouseEvent *event)
+{
+    QLabel::mouseReleaseEvent(event);
+    // The label has just put the lines as shown there.
+    offerSelection();
 }
 
 void TextLabel::contextMenuEvent(QContextMenuEvent *event)
 {
-    if (textInteractionFlags() == Qt::NoTextInteraction || QLabel::text() == full_) {
+    if (!selectable()) {
         QLabel::contextMenuEvent(event);
         return;
     }
-    // Shown without waiting: the label may go while the menu is open, and the menu with it.
-    auto *menu = new QMenu(this);
-    menu->setAttribute(Qt::WA_DeleteOnClose);
-    QString copy = L(QStringLiteral("Copy"));
-    menu->addAction(copy.replace(QLatin1Char('&'), QStringLiteral("&&")), this, &TextLabel::copy);
-    menu->popup(event->globalPos());
+    popUpCopyMenu(this, event->globalPos(), hasSelectedText() ? copiedSelection() : composed_,
+                  [this] { selectAll(); });
 }
 
 void TextLabel::copy()
 {
-    // The lines as shown hold breaks and marks of their own, and a shortened text is
-    // not what anyone means to copy: give the text itself.
-    QApplication::clipboard()->setText(full_);
+    const QString copied = copiedSelection();
+    if (!copied.isEmpty())
+        QGuiApplication::clipboard()->setText(copied);
+}
+
+void TextLabel::selectAll()
+{
+    if (!selectable() || QLabel::text().isEmpty())
+        return;
+    setSelection(0, int(QLabel::text().size()));
+    offerSelection();
+}
+
+void TextLabel::offerSelection()
+{
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    if (!clipboard->supportsSelection() || !hasSelectedText())
+        return;
+    offered_ = {selectionStart(), selectedText().size()};
+    const QString copied = copiedSelection();
+    if (!copied.isEmpty())
+        clipboard->setText(copied, QClipboard::Selection);
 }
 
 // ---- FormSection
@@ -494,6 +636,77 @@ void StatusDot::paintEvent(QPaintEvent *)
         fill.setAlphaF(fill.alphaF() * 0.5f);
     painter.setBrush(fill);
     painter.drawEllipse(centre, 3.5, 3.5);
+}
+
+namespace {
+
+// The selection of `label`, a plain text Qt lays out itself, without the isolation
+// marks of its text.
+QString composedSelection(const QLabel *label)
+{
+    const QString text = label->text();
+    const qsizetype first = label->selectionStart();
+    const qsizetype after = first + label->selectedText().size();
+    if (!label->hasSelectedText() || first < 0 || after > text.size())
+        return {};
+    QString out;
+    qsizetype from = first;
+    for (const qsizetype mark : Localization::isolationMarks(text)) {
+        if (mark < first || mark >= after)
+            continue;
+        out += QStringView(text).mid(from, mark - from);
+        from = mark + 1;
+    }
+    out += QStringView(text).mid(from, after - from);
+    return out;
+}
+
+class ComposedCopy final : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        QClipboard *clipboard = QGuiApplication::clipboard();
+        auto *label = qobject_cast<QLabel *>(watched);
+        const auto *key = event->type() == QEvent::KeyPress ? static_cast<QKeyEvent *>(event) : nullptr;
+        if (!label)
+            return false;
+        // The label puts the selection as shown in the primary selection once the mouse
+        // or the keyboard has made it; it is replaced right after.
+        const auto offer = [label, clipboard] {
+            if (clipboard->supportsSelection() && label->hasSelectedText())
+                clipboard->setText(composedSelection(label), QClipboard::Selection);
+        };
+        if (key && key->matches(QKeySequence::Copy) && label->hasSelectedText()) {
+            clipboard->setText(composedSelection(label));
+            return true;
+        }
+        if (event->type() == QEvent::MouseButtonRelease || (key && key->matches(QKeySequence::SelectAll)))
+            QTimer::singleShot(0, label, offer);
+        if (event->type() == QEvent::ContextMenu) {
+            popUpCopyMenu(label, static_cast<QContextMenuEvent *>(event)->globalPos(),
+                          label->hasSelectedText() ? composedSelection(label) : Localization::withoutIsolation(label->text()),
+                          [label, offer] {
+                              label->setSelection(0, int(label->text().size()));
+                              offer();
+                          });
+            return true;
+        }
+        return false;
+    }
+};
+
+} // namespace
+
+void copyAsComposed(QMessageBox &box)
+{
+    auto *filter = new ComposedCopy(&box);
+    for (QLabel *label : box.findChildren<QLabel *>()) {
+        if (label->textInteractionFlags() & (Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard))
+            label->installEventFilter(filter);
+    }
 }
 
 void discardLater(QWidget *widget)

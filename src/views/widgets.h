@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QWidget>
 
+class QMessageBox;
 class QPainter;
 class QTimer;
 class QVBoxLayout;
@@ -84,7 +85,9 @@ private:
 // between words, and inside a word only where the word alone is wider than the
 // label. The lines follow the application's direction and alignment, whatever the
 // direction of the text's first letter. With `maxLines`, the last line ends in "…".
-// text() is what is shown; fullText() the text given, which is also what Copy takes.
+// text() is what is shown; fullText() the text given. What is copied is the text as
+// composed: without the isolation the sentence was given for the screen, and without
+// the marks and line breaks of the lines shown.
 class TextLabel : public QLabel {
     Q_OBJECT
 public:
@@ -93,6 +96,8 @@ public:
     // Hides QLabel::setText: call it on a TextLabel.
     void setText(const QString &text);
     const QString &fullText() const { return full_; }
+    // The selected part of the text as composed; empty when nothing is selected.
+    QString copiedSelection() const;
     void setSelectable(bool selectable);
     void setMaxLines(int lines);
     // Shortened to fit its lines.
@@ -103,16 +108,30 @@ public:
     int heightForWidth(int width) const override;
     bool hasHeightForWidth() const override { return true; }
 
+public slots:
+    // Edit ▸ Copy and Select All find these on the focused widget.
+    void copy();
+    void selectAll();
+
 protected:
     void resizeEvent(QResizeEvent *event) override;
     void changeEvent(QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
 
 private:
+    bool selectable() const;
     void relayout();
-    void copy();
+    // Gives the primary selection what Copy would take, in place of the lines as shown.
+    void offerSelection();
     QString full_;
+    QString composed_;
+    // For each character shown, where it starts and where it ends in composed_: a mark
+    // or a line break of the lines shown takes no room there, a break where the line
+    // wrapped stands for the spaces it replaced, and the "…" for the rest of the text.
+    QList<qsizetype> from_, to_;
+    std::pair<int, qsizetype> offered_{-1, 0};
     int maxLines_ = 0;
     bool elided_ = false;
     mutable int cachedWidth_ = -1;
@@ -229,6 +248,12 @@ private:
     bool glow_;
     bool online_ = false;
 };
+
+// Makes what is copied from the labels of `box`, which Qt lets the mouse select, the
+// text as composed: their selection (with Ctrl+C, in the primary selection, through
+// their context menu) leaves out the isolation marks of the texts set into them.
+// Called once its texts are set.
+void copyAsComposed(QMessageBox &box);
 
 // Takes `widget` off the screen at once and deletes it on a later turn of the event
 // loop: the widget may be the very one whose click or key press led here, and Qt

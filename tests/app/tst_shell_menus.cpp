@@ -7,9 +7,13 @@
 #include "fake_status_item.h"
 #include "model_fixture.h"
 
+#include "localization/localization.h"
 #include "platform/open_panel_dialog.h"
+#include "views/widgets.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -22,6 +26,8 @@ using namespace cv::test;
 
 using ModelChange = std::function<void(AppModel &)>;
 Q_DECLARE_METATYPE(ModelChange)
+using LabelStep = std::function<void(TextLabel *)>;
+Q_DECLARE_METATYPE(LabelStep)
 Q_DECLARE_METATYPE(QSystemTrayIcon::ActivationReason)
 
 namespace {
@@ -50,8 +56,24 @@ QAction *find(const QList<QAction *> &actions, const QStringList &path)
     return nullptr;
 }
 
+// The Edit menu of `window` as it opens: each item's state, or with `choose` that
+// item chosen, as a click does, before the menu closes.
+QString editMenu(QMainWindow &window, const QString &choose = {})
+{
+    QMenu *edit = find(window.menuBar()->actions(), {"Edit"})->menu();
+    emit edit->aboutToShow();
+    const QString state = describe(edit->actions());
+    QAction *chosen = choose.isEmpty() ? nullptr : find(edit->actions(), {choose});
+    emit edit->aboutToHide();
+    if (chosen && state.contains(choose + " <"))
+        chosen->trigger();
+    return state;
+}
+
 const QJsonObject mac = peer("p1").named("Mac").receiving().mounted("/media/Mac");
 const QStringList canSend{"receive_transfer"};
+const QString file = QString::fromUtf8("/Volumes/Projects/סטודיו של דנה/IMG_20240101_123456_HDR_panorama_final_version_2.jpg");
+const QString problemText = "Couldn't read " + file + ": Permission denied (os error 13).";
 
 } // namespace
 
@@ -109,6 +131,81 @@ private slots:
         QCOMPARE(box->windowTitle(), "About Corvane");
         QVERIFY2(box->width() >= needed, qPrintable(QString("%1 < %2").arg(box->width()).arg(needed)));
         box->close();
+    }
+
+    // A selectable label in a window with the menu bar, the text wrapped and its path
+    // isolated: Ctrl+C and Edit ▸ Copy take the selection, Ctrl+A and Select All select
+    // the whole text, and each Edit item is on where it would act. The clipboard and
+    // the primary selection get the text as composed, without marks or the breaks of
+    // its lines.
+    void editItemsOnALabel_data()
+    {
+        columns<LabelStep, LabelStep, QString, QString, bool, int>("select", "copy", "edit", "copied", "primary", "lines");
+        const LabelStep keyA = [](TextLabel *label) { QTest::keyClick(label, Qt::Key_A, Qt::ControlModifier); };
+        const LabelStep keyC = [](TextLabel *label) { QTest::keyClick(label, Qt::Key_C, Qt::ControlModifier); };
+        const auto item = [](const QString &name) {
+            return LabelStep([name](TextLabel *label) { editMenu(*static_cast<QMainWindow *>(label->window()), name); });
+        };
+        const LabelStep drag = [](TextLabel *label) {
+            const QPoint end(label->width() - 2, label->height() - 2);
+            QTest::mousePress(label, Qt::LeftButton, {}, QPoint(1, 1));
+            QTest::mouseMove(label, end);
+            QTest::mouseRelease(label, Qt::LeftButton, {}, end);
+        };
+        // The path, from its first letter to the colon after it, as the lines show it.
+        const LabelStep path = [](TextLabel *label) {
+            const qsizetype from = label->text().indexOf("/Volumes");
+            label->setSelection(int(from), int(label->text().indexOf(':', from) - from));
+        };
+        const LabelStep menuCopy = [](TextLabel *label) {
+            QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(2, 2), label->mapToGlobal(QPoint(2, 2)));
+            QApplication::sendEvent(label, &event);
+            auto *menu = label->findChild<QMenu *>();
+            find(menu->actions(), {"Copy"})->trigger();
+            menu->close();
+        };
+        const QString all = "Cut (off) <Ctrl+X>, Copy <Ctrl+C>, Paste (off) <Ctrl+V>, Select All <Ctrl+A>";
+        const QString none = "Cut (off) <Ctrl+X>, Copy (off) <Ctrl+C>, Paste (off) <Ctrl+V>, Select All <Ctrl+A>";
+        QTest::newRow("Ctrl+A, Ctrl+C") << keyA << keyC << all << problemText << true << 0;
+        QTest::newRow("Select All, Copy") << item("Select All") << item("Copy") << all << problemText << true << 0;
+        QTest::newRow("mouse drag, Ctrl+C") << drag << keyC << all << problemText << true << 0;
+        QTest::newRow("the path, Ctrl+C") << path << keyC << all << file << false << 0;
+        QTest::newRow("the path, the context menu's Copy") << path << menuCopy << all << file << false << 0;
+        QTest::newRow("nothing selected, Ctrl+C") << LabelStep([](TextLabel *) {}) << keyC << none << "before" << false << 0;
+        QTest::newRow("nothing selected, the context menu's Copy") << LabelStep([](TextLabel *) {}) << menuCopy << none << problemText << false << 0;
+        // The "…" that ends the last line stands for the rest of the text.
+        QTest::newRow("two lines at most, Ctrl+A, Ctrl+C") << keyA << keyC << all << problemText << true << 2;
+        const LabelStep secondLine = [](TextLabel *label) {
+            const qsizetype from = label->text().indexOf('\n') + 1;
+            label->setSelection(int(from), int(label->text().size() - from));
+        };
+        QTest::newRow("two lines at most, the last one, Ctrl+C") << secondLine << keyC << all << problemText.mid(problemText.indexOf("IMG")) << false << 2;
+    }
+    void editItemsOnALabel()
+    {
+        auto [select, copy, edit, copied, primary, lines] = fetch<LabelStep, LabelStep, QString, QString, bool, int>("select", "copy", "edit", "copied", "primary", "lines");
+        MainMenu menu({}, false);
+        QMainWindow window;
+        auto *label = new TextLabel(L("Couldn't read {path}: {reason}.", {{"path", file}, {"reason", "Permission denied (os error 13)"}}));
+        label->setSelectable(true);
+        label->setMaxLines(lines);
+        window.setCentralWidget(label);
+        menu.attach(window.menuBar());
+        window.resize(300, 200);
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QVERIFY(label->text().count('\n') >= (lines ? lines - 1 : 2));
+        QCOMPARE(label->text().contains("…"), lines > 0);
+        label->setFocus();
+        QClipboard *clipboard = QApplication::clipboard();
+        clipboard->setText("before");
+        select(label);
+        QCOMPARE(editMenu(window), edit);
+        copy(label);
+        QCOMPARE(clipboard->text(), copied);
+        if (primary && clipboard->supportsSelection())
+            QCOMPARE(clipboard->text(QClipboard::Selection), copied);
     }
 
     // Each computer's submenu by its state; names shown as they are.

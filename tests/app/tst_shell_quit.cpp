@@ -4,8 +4,13 @@
 #include "../views/table.h"
 #include "delegate_fixture.h"
 #include "fake_notification_server.h"
+#include "localization/localization.h"
 #include "platform/notification_center.h"
+#include "service/diagnostics.h"
 
+#include <QClipboard>
+#include <QDir>
+#include <QFile>
 #include <QLabel>
 
 using namespace cv;
@@ -118,26 +123,41 @@ private slots:
     }
 
     // One sheet at a time, its text never read as markup; while it is up newer errors
-    // wait and the newest wins; dismissing clears only the error it shows.
+    // wait and the newest wins; dismissing clears only the error it shows. The log
+    // has each error as composed: a name in it without the marks that isolate it.
     void errorsShownOneAtATime()
     {
+        QVERIFY(QDir().mkpath(Diagnostics::logFolder()));
         const std::optional<QString> first = QStringLiteral("<b>x</b> & co");
+        const QString name = QString::fromUtf8("סטודיו של דנה");
+        const std::optional<QString> third = L("{name} shares its files read-only.", {{"name", name}});
         DelegateFixture f;
         f.delegate->subscribeToErrors();
         f.appModel().setError(first);
         QTRY_COMPARE(f.sheet(), first);
         QCOMPARE(f.delegate->errorAlert->findChild<QLabel *>("qt_msgbox_informativelabel")->textFormat(), Qt::PlainText);
         f.appModel().setError(QStringLiteral("second"));
-        f.appModel().setError(QStringLiteral("third"));
+        f.appModel().setError(third);
         QTest::qWait(20);
         QCOMPARE(f.sheet(), first);
         f.answerSheet();
-        QCOMPARE(f.appModel().error(), std::optional<QString>(QStringLiteral("third")));
-        QTRY_COMPARE(f.sheet(), std::optional<QString>(QStringLiteral("third")));
+        QCOMPARE(f.appModel().error(), third);
+        QTRY_COMPARE(f.sheet(), third);
+        // Selected in the sheet and copied, the name has no marks.
+        auto *informative = f.delegate->errorAlert->findChild<QLabel *>("qt_msgbox_informativelabel");
+        QTest::mouseClick(informative, Qt::LeftButton);
+        QTest::keyClick(informative, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(informative, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QApplication::clipboard()->text(), name + " shares its files read-only.");
         f.answerSheet();
         QCOMPARE(f.appModel().error(), std::nullopt);
         QTest::qWait(20);
         QVERIFY(!f.delegate->errorAlert && f.model.workspace->settings.isEmpty());
+        Diagnostics::flush();
+        QFile log(Diagnostics::logFolder() + "/app.log");
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(log.readAll()).split('\n').filter(" error shown: ").last().section(' ', 1),
+                 "error shown: " + name + " shares its files read-only.");
     }
 
     // A refusal by the system's privacy protection adds the way to its settings,

@@ -148,6 +148,7 @@ private slots:
         QTest::newRow("placeholder in the name") << Id("p2") << "A [*] B [*][*]" << QSize(600, 420);
         QTest::newRow("named like the application") << Id("p2") << "Corvane" << QSize(600, 420);
         QTest::newRow("tab, return and line feed in the name") << Id("p2") << "A\tB\r\nC" << QSize(600, 420);
+        QTest::newRow("a name read right to left, alone: no marks") << Id("p2") << QString::fromUtf8("סטודיו של דנה") << QSize(600, 420);
     }
     void titlesAndLooks()
     {

@@ -149,6 +149,17 @@ private slots:
         }) << "1,234 1234 9,223,372,036,854,775,807 0.0001 1e-05 -0.0 1.5e+17 true";
         QTest::newRow("missing names, braces") << "en" << none
             << Format([] { return L("{a} and {b} {a}{c} {", {{"a", "{c}"}, {"c", "x"}}); }) << "{c} and {b} {c}x {";
+        // An inserted text keeps to its line; the sentence's own line feed stays.
+        QTest::newRow("inserted texts on one line") << "en" << none
+            << Format([] { return L("{a}:\n{b} {n}", {{"a", "x\ty"}, {"b", "p\r\nq"}, {"n", 2}}); }) << "x y:\np  q 2";
+        // The isolation put around inserted texts (each item of a list, the list, a
+        // service message's part) comes off; the marks a name holds itself stay.
+        QTest::newRow("isolation taken off") << "en" << QJsonObject{{"Failed: {reason}", "Failed: {reason}"}} << Format([] {
+            const QString name = QString::fromUtf8("דנה \u2066x\u2069 \u202Eabc");
+            const QString shown = L("{names} failed: {error}", {{"names", Localization::list({name, "b"})},
+                                                                 {"error", Localization::service(QString::fromUtf8("Failed: שלום"))}});
+            return QString::number(shown.count(QChar(0x2068))) + ' ' + Localization::withoutIsolation(shown);
+        }) << QString::fromUtf8("7 דנה \u2066x\u2069 \u202Eabc and b failed: Failed: שלום");
         const QJsonObject fr{{"{n} files", forms({{"one", "{n} fichier"}, {"other", "{n} fichiers"}})}};
         const QJsonObject pl{{"{n} files", forms({{"one", "{n} plik"}, {"few", "{n} pliki"}, {"many", "{n} plików"}, {"other", "-"}})}};
         QTest::newRow("en plural") << "en" << none << plurals({1, -1}) << "1 file|-1 files";

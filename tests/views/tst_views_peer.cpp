@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QEnterEvent>
 #include <QGraphicsOpacityEffect>
 #include <QMenu>
@@ -393,11 +394,17 @@ private slots:
     void textsFit_data()
     {
         columns<QJsonObject>("status");
-        const QString file = "/Volumes/Projects/IMG_20240101_123456_HDR_panorama_final_version_2_edited_copy.jpg";
-        QJsonObject problem = demo("folder");
-        const QByteArray copy = copyJson("c", "copying", R"("problem":{"path":")" + file.toUtf8() + R"x(","reason":"Permission denied (os error 13)"})x", A.toLatin1().constData());
-        problem["copies"] = QJsonArray{QJsonDocument::fromJson(copy).object()};
-        QTest::newRow("long file name in a copy's problem") << problem;
+        const auto problem = [](const QString &file) {
+            QJsonObject status = demo("folder");
+            const QByteArray copy = copyJson("c", "copying", R"("problem":{"path":")" + file.toUtf8() + R"x(","reason":"Permission denied (os error 13)"})x", A.toLatin1().constData());
+            status["copies"] = QJsonArray{QJsonDocument::fromJson(copy).object()};
+            return status;
+        };
+        QTest::newRow("long file name in a copy's problem") << problem("/Volumes/Projects/IMG_20240101_123456_HDR_panorama_final_version_2_edited_copy.jpg");
+        QTest::newRow("right-to-left folder in a copy's problem")
+            << problem(QString::fromUtf8("/Volumes/Projects/סטודיו של דנה/IMG_20240101_123456_HDR_panorama_final_version_2_edited_copy.jpg"));
+        QTest::newRow("tab, return and line feed in the name")
+            << demo("connected", {{"name", "Studio\tof\r\nDana"}, {"remote_share", QJsonObject{{"label", "Pro\njects"}, {"read_only", true}}}});
         const QString deep = QDir::homePath() + "/" + QString("Footage of the second shooting day/").repeated(6) + QString("Selects ").repeated(20);
         QJsonObject skipped = demo("folder", {{"sharing", share::folder(deep)}});
         QJsonObject done = QJsonDocument::fromJson(copyJson("c", "done", "\"skipped\":2", A.toLatin1().constData())).object();
@@ -449,6 +456,27 @@ private slots:
         view.resize(view.width() + 1, view.height() + 20);
         QCoreApplication::processEvents();
         QCOMPARE(plainToolTipsBuilt(), built);
+        // A name, path or file name set into a sentence or a line keeps to its line.
+        for (QLabel *label : view.findChildren<QLabel *>()) {
+            const auto *wrapping = qobject_cast<TextLabel *>(label);
+            const QString given = wrapping ? wrapping->fullText() : label->text();
+            QVERIFY2(!label->isVisible() || !given.contains(QRegularExpression("[\t\r\n]")), qPrintable(given));
+        }
+        // The path of a copy's problem, selected and copied with Ctrl+C, is the path
+        // alone: no isolation, no break where its line wrapped.
+        QString problemPath = status["copies"][0]["problem"]["path"].toString();
+        for (TextLabel *label : view.findChildren<TextLabel *>()) {
+            if (problemPath.isEmpty() || !label->fullText().startsWith("Couldn't read"))
+                continue;
+            QVERIFY(label->text().contains('\n'));
+            const qsizetype from = label->text().indexOf("/Volumes");
+            label->setFocus();
+            label->setSelection(int(from), int(label->text().indexOf(':', from) - from));
+            QTest::keyClick(label, Qt::Key_C, Qt::ControlModifier);
+            QCOMPARE(QApplication::clipboard()->text(), problemPath);
+            problemPath.clear();
+        }
+        QVERIFY(problemPath.isEmpty());
         // The folder's path on one line.
         PathLabel *path = view.detail()->folderPath();
         if (path->isVisible())
