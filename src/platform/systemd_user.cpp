@@ -9,6 +9,7 @@
 #include <QCoroDBus>
 #include <QCoroSignal>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace cv {
@@ -421,31 +422,67 @@ QCoro::Task<> SystemdUserManager::disable(QString unit)
     co_await std::move(settling);
 }
 
-void SystemdUserManager::startUnit(const QString &unit)
+QCoro::Task<> SystemdUserManager::startUnit(QString unit)
 {
     if (!bus().isConnected())
         throw notConnected();
-    // The bus keeps the order of one sender's messages: the reset is done before the
-    // start is looked at. Answers are not waited for (the unit's signals tell the
-    // outcome); a unit without a failed state answers the reset with an error that
-    // means nothing here.
-    QDBusMessage reset = managerCall(QStringLiteral("ResetFailedUnit"));
-    reset << unit;
-    QCoro::Task<> resetting = send(reset);
-    QDBusMessage start = managerCall(QStringLiteral("StartUnit"));
-    start << unit << QStringLiteral("replace");
-    QCoro::Task<> starting = send(start);
-    Q_UNUSED(resetting);
-    Q_UNUSED(starting);
+    const double until = clock_->uptime() + timeouts_.changeMs / 1000.0;
+    for (;;) {
+        // The bus keeps the order of one sender's messages: the reset is done before
+        // the start is looked at. A unit without a failed state answers the reset with
+        // an error that means nothing here.
+        QDBusMessage reset = managerCall(QStringLiteral("ResetFailedUnit"));
+        reset << unit;
+        QCoro::Task<QDBusMessage> resetting = send(reset);
+        Q_UNUSED(resetting);
+        QDBusMessage start = managerCall(QStringLiteral("StartUnit"));
+        start << unit << QStringLiteral("replace");
+        const int owner = ownerChanges_;
+        QCoro::Task<QDBusMessage> starting = send(start);
+        const QDBusMessage reply = co_await std::move(starting);
+        if (!failed(reply))
+            co_return;
+        // A manager that left while the start waited (the bus answers for it) never
+        // saw it, or forgot it: it is asked again once it is back.
+        const bool lost = ownerSeen_ && (ownerChanges_ != owner || !owned_ || reply.service() == busService);
+        if (!lost)
+            throw failureOf(reply);
+        if (!owned_) {
+            const CancelToken back;
+            const QMetaObject::Connection returned = connect(this, &SystemdUserManager::changed, this, [this, back] {
+                if (owned_)
+                    back.cancel();
+            });
+            QCoro::Task<bool> waiting =
+                whileAlive(lifetime_.watch(), clock_->sleep(std::max(0.0, until - clock_->uptime()), back));
+            co_await std::move(waiting);
+            disconnect(returned);
+        }
+        if (!owned_ || clock_->uptime() >= until)
+            throw failureOf(reply);
+    }
+}
+
+QCoro::Task<> SystemdUserManager::stopUnit(QString unit)
+{
+    if (!bus().isConnected())
+        throw notConnected();
+    QDBusMessage stop = managerCall(QStringLiteral("StopUnit"));
+    stop << unit << QStringLiteral("replace");
+    QCoro::Task<QDBusMessage> stopping = send(stop);
+    const QDBusMessage reply = co_await std::move(stopping);
+    if (failed(reply) && !unknownUnit(reply))
+        throw failureOf(reply);
 }
 
 // Counted among the questions, so that `answered` waits for it.
-QCoro::Task<> SystemdUserManager::send(QDBusMessage message)
+QCoro::Task<QDBusMessage> SystemdUserManager::send(QDBusMessage message)
 {
     ++asking_;
     QCoro::Task<QDBusMessage> asking = ask(std::move(message), timeouts_.changeMs);
-    co_await std::move(asking);
+    const QDBusMessage reply = co_await std::move(asking);
     done();
+    co_return reply;
 }
 
 } // namespace cv
