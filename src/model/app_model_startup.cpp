@@ -77,8 +77,10 @@ QCoro::Task<> AppModel::startServiceIfNeeded(bool asChild, bool startAsked)
             // Through the agent or as a child: not decided before the system has told
             // whether the agent runs the service. An agent the user masked does not run
             // it: the application does.
-            QCoro::Task<> known = m.alive(m.host().loginKnown());
-            co_await std::move(known);
+            if (!asChild) {
+                QCoro::Task<> known = m.alive(m.host().loginKnown());
+                co_await std::move(known);
+            }
             m.host().start(asChild || m.host().needsApproval());
         }
         double lastStart = m.clock().uptime();

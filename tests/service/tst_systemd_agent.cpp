@@ -277,6 +277,8 @@ private slots:
         QTest::newRow("start-up, 0.9 s late") << "late" << "enabled" << false << kicked << 0;
         QTest::newRow("start-up, restarted") << "restart" << "enabled" << false << kicked << 0;
         QTest::newRow("start-up, no answer in 2 s") << "none" << "enabled" << false << QStringList() << 1;
+        // A unit the user masked runs nothing: the application runs the service.
+        QTest::newRow("start-up, masked") << "late" << "masked" << false << QStringList() << 1;
         QTest::newRow("by default, 0.9 s late") << "late" << "" << true << enableCalls() << 0;
     }
     void decisionsWaitForTheManager()
@@ -325,15 +327,20 @@ private slots:
     // as a new child.
     void refusedRegistrationRunsTheServiceAgain_data()
     {
-        columns<bool, QString, QStringList>("masked", "error", "calls");
-        QTest::newRow("manager error") << false << "Access denied" << enableCalls().mid(0, 2);
-        QTest::newRow("masked") << true << "Unit file " + unit + " is masked." << enableCalls().mid(1, 1);
+        // the method the manager refuses ("": the unit masked instead)
+        columns<QString, QString, QStringList>("refused", "error", "calls");
+        QTest::newRow("manager error") << "EnableUnitFiles" << "Access denied" << enableCalls().mid(0, 2);
+        QTest::newRow("masked") << "" << "Unit file " + unit + " is masked." << enableCalls().mid(1, 1);
+        // Linked and enabled, but the start refused: the manager's reason, not the
+        // exit of the child stopped for the hand-over, and the service runs again.
+        QTest::newRow("start refused") << "StartUnit" << "Access denied" << enableCalls();
     }
     void refusedRegistrationRunsTheServiceAgain()
     {
-        auto [masked, error, calls] = fetch<bool, QString, QStringList>("masked", "error", "calls");
+        auto [refused, error, calls] = fetch<QString, QString, QStringList>("refused", "error", "calls");
+        const bool masked = refused.isEmpty();
         if (!masked)
-            fake_->fail("EnableUnitFiles", "org.freedesktop.DBus.Error.AccessDenied", "Access denied");
+            fake_->fail(refused, "org.freedesktop.DBus.Error.AccessDenied", "Access denied");
         Standin standin;
         const QJsonObject quit{{"reply", QJsonObject{{"ok", true}, {"result", QJsonObject()}}}, {"quit", true}, {"linger", 0.5}};
         standin.setScript({{"ops", QJsonObject{{"quit", quit}}}, {"lifetime", 20}});
@@ -362,6 +369,52 @@ private slots:
         QVERIFY(model->connected() && !model->serviceError());
         QVERIFY(host->childPid() != first && !host->childKnownStopped());
         QCOMPARE(standin.startArguments().size(), 2);
+    }
+
+    // Turning start at sign-in on while the manager restarts with the start pending:
+    // the start is asked again once the manager is back, and the hand-over ends when
+    // the service it started answers. A manager not back within the change time-out
+    // (5 s here) fails the change, and the service runs as a child again.
+    void lostStartAskedAgain_data()
+    {
+        columns<bool, QString, int>("back", "error", "children");
+        QTest::newRow("manager back") << true << "" << 1;
+        QTest::newRow("manager not back") << false << "Couldn't change start at sign-in: The user service manager" << 2;
+    }
+    void lostStartAskedAgain()
+    {
+        auto [back, error, children] = fetch<bool, QString, int>("back", "error", "children");
+        const auto host = makeHost();
+        host->start(true);
+        ModelFixture f;
+        f.client->queue("quit", reply());
+        f.client->alwaysError("status", ServiceError::unavailable("down"));
+        const auto model = makeModel(f, host, clock_);
+        model->setConnected(true);
+        launcher_.launches.first().state->running = false; // it quits at once
+        fake_->defer("StartUnit");
+        QCoro::Task<> change = model->setStartAtLogin(true);
+        QTRY_COMPARE(fake_->calls().count("StartUnit " + unit + " replace"), 1);
+        fake_->stop();
+        if (back) {
+            QVERIFY(fake_->start());
+            QTRY_COMPARE(fake_->calls().count("StartUnit " + unit + " replace"), 2); // the new manager's
+            serveIdle(*f.client, 3); // the service it starts answers
+            QCOMPARE(fake_->release(), QStringList{"StartUnit"});
+        } else {
+            QTRY_COMPARE(clock_.sleeperCount(), 1); // the wait for the manager's return
+            clock_.advance(5);
+            QTRY_COMPARE(launcher_.launches.size(), children);
+            serveIdle(*f.client, 3);
+        }
+        clock_.setAutoAdvance(true);
+        QVERIFY(outcome(std::move(change)).value);
+        if (error.isEmpty())
+            QCOMPARE(model->error(), std::nullopt);
+        else
+            QVERIFY2(model->error().value_or("").startsWith(error), qPrintable(model->error().value_or("none")));
+        QCOMPARE(launcher_.launches.size(), children);
+        QVERIFY(model->connected() && !model->serviceError());
     }
 
     // A dropped argument is refused, as the manager refuses it.
