@@ -35,7 +35,9 @@ Launchctl::Result SystemdLaunchctl::run(const QStringList &verbs, const QString 
     const bool kill = verbs == QStringList{QStringLiteral("kill"), QStringLiteral("SIGTERM")};
     if (!kickstart && !kill && verbs != QStringList{QStringLiteral("print")})
         throw PlatformError::fromErrno(ENOTSUP, verbs.join(QLatin1Char(' ')));
-    if (!manager_.present())
+    // A stop goes even to a manager that has not answered lately: it takes its calls in
+    // order, so the stop still reaches it after a start it has yet to carry out.
+    if (!kill && !manager_.present())
         throw PlatformError::fromErrno(ENOENT, QStringLiteral("The user service manager"));
 
     // Sent; the manager's answers are not waited for.

@@ -43,7 +43,7 @@ public:
 //   the line "state = running" only when the unit is "active"; a unit the manager
 //   has not loaded exits with 113, as launchctl does for an unknown service.
 // No manager on the bus counts as a tool that cannot be launched, as does a manager
-// that does not answer in time; other verbs are refused.
+// that does not answer in time (a stop is sent all the same); other verbs are refused.
 class SystemdLaunchctl final : public Launchctl {
 public:
     explicit SystemdLaunchctl(SystemdUserManager &manager) : manager_(manager) {}

@@ -467,6 +467,10 @@ QCoro::Task<> SystemdUserManager::stopUnit(QString unit)
 {
     if (!bus().isConnected())
         throw notConnected();
+    // A manager that is not on the bus carries out nothing (and the bus would hold the
+    // call for the next one).
+    if (ownerTold_ && !owned_)
+        co_return;
     QDBusMessage stop = managerCall(QStringLiteral("StopUnit"));
     stop << unit << QStringLiteral("replace");
     QCoro::Task<QDBusMessage> stopping = send(stop);
