@@ -317,7 +317,11 @@ private:
     template<class T>
     QCoro::Task<T> alive(QFuture<T> future) const { return whileAlive(lifetime_.watch(), std::move(future)); }
     // `asChild`: a service that has to be started is started as a child process.
-    QCoro::Task<> startServiceIfNeeded(bool asChild = false);
+    // `startAsked`: the login agent's start was already asked (and taken on): the
+    // start-up only waits for its service, replacing it as it replaces any start.
+    QCoro::Task<> startServiceIfNeeded(bool asChild = false, bool startAsked = false);
+    // The exit text of the last child, unless it was stopped on purpose.
+    std::optional<QString> childExit();
     // Throws ServiceError, or CancelledError when the polling task was cancelled.
     QCoro::Task<> stopService();
     QCoro::Task<> startAtLoginByDefault();
@@ -366,6 +370,11 @@ private:
     bool quitting_ = false;
     bool refreshing_ = false;
     bool hasSeenService_ = false;
+    // The service is down on purpose: start at sign-in hands it between the child
+    // and the login agent.
+    bool handingOver_ = false;
+    // The child stopped on purpose last (its pid): its exit is no failure.
+    std::optional<qint64> stoppedChild_;
     QDateTime cableChecked_;
     mutable DrivesCache drivesCache_;
     // Volume listings still running, and when (uptime) the newest of them began.

@@ -57,8 +57,11 @@ QCoro::Task<> AppModel::refresh()
         // The batch stays unhandled and the cursor where it was, so the next refresh
         // asks for the same events again.
         setConnected(false);
-        const std::optional<QString> exited = host().exitDescription();
-        setServiceError(exited ? *exited : failure::describe(failure));
+        // While the service is handed over it is down on purpose: nothing failed.
+        if (!handingOver_) {
+            const std::optional<QString> exited = childExit();
+            setServiceError(exited ? *exited : failure::describe(failure));
+        }
         if (stateChanged)
             stateChanged();
         refreshing_ = false;

@@ -35,7 +35,14 @@ ServiceError notReady()
 
 } // namespace
 
-QCoro::Task<> AppModel::startServiceIfNeeded(bool asChild)
+std::optional<QString> AppModel::childExit()
+{
+    if (stoppedChild_ && host().childPid() == stoppedChild_)
+        return std::nullopt;
+    return host().exitDescription();
+}
+
+QCoro::Task<> AppModel::startServiceIfNeeded(bool asChild, bool startAsked)
 {
     const double deadline = clock().uptime() + startupWindow;
     setStarting(true);
@@ -47,7 +54,8 @@ QCoro::Task<> AppModel::startServiceIfNeeded(bool asChild)
 
     // Returns when the service answers or the start-up ends silently; throws the
     // failure to show otherwise.
-    auto bringUp = [](AppModel *self, double deadline, std::optional<qint64> stoppedChild, bool asChild) -> QCoro::Task<> {
+    auto bringUp = [](AppModel *self, double deadline, std::optional<qint64> stoppedChild, bool asChild,
+                      bool startAsked) -> QCoro::Task<> {
         AppModel &m = *self;
         std::exception_ptr failure;
         try {
@@ -65,11 +73,16 @@ QCoro::Task<> AppModel::startServiceIfNeeded(bool asChild)
             co_return;
         if (m.clock().uptime() >= deadline)
             throw ServiceError::invalid(L(QStringLiteral("Service startup timed out. Open the service log, then retry.")));
-        // Through the agent or as a child: not decided before the system has told
-        // whether the agent runs the service.
-        QCoro::Task<> known = m.alive(m.host().loginKnown());
-        co_await std::move(known);
-        m.host().start(asChild);
+        if (!startAsked) {
+            // Through the agent or as a child: not decided before the system has told
+            // whether the agent runs the service. An agent the user masked does not run
+            // it: the application does.
+            if (!asChild) {
+                QCoro::Task<> known = m.alive(m.host().loginKnown());
+                co_await std::move(known);
+            }
+            m.host().start(asChild || m.host().needsApproval());
+        }
         double lastStart = m.clock().uptime();
         bool repairTried = false;
 
@@ -100,6 +113,18 @@ QCoro::Task<> AppModel::startServiceIfNeeded(bool asChild)
                 if (!(stoppedChild && m.host().childPid() == stoppedChild))
                     throw ServiceError::unavailable(*exited);
             }
+            // The service manager refused to start the agent: the application runs the
+            // service, as when the agent could not be repaired.
+            if (m.host().agentStartFailure()) {
+                m.host().start(true);
+                continue;
+            }
+            // A start the manager has not even taken on in time is given up: the child
+            // started instead calls it off, so that one service runs.
+            if (m.clock().uptime() - lastStart > agentRepairThreshold && m.host().agentStartPending()) {
+                m.host().start(true);
+                continue;
+            }
             if (m.clock().uptime() - lastStart > agentRepairThreshold && m.host().agentStopped()) {
                 if (!repairTried) {
                     QCoro::Task<bool> repair = m.alive(m.host().repairAgent());
@@ -117,7 +142,7 @@ QCoro::Task<> AppModel::startServiceIfNeeded(bool asChild)
 
     std::exception_ptr failure;
     try {
-        QCoro::Task<> attempt = bringUp(this, deadline, stoppedChild, asChild);
+        QCoro::Task<> attempt = bringUp(this, deadline, stoppedChild, asChild, startAsked);
         co_await std::move(attempt);
     } catch (...) {
         failure = std::current_exception();
@@ -164,8 +189,11 @@ QCoro::Task<> AppModel::stopService()
             // has stopped only once it has exited, and a new one can start only then.
             if (!failure::unavailable(error))
                 std::rethrow_exception(error);
-            if (host().childKnownStopped())
+            if (host().childKnownStopped()) {
+                // Stopped on purpose: its exit is no failure to show.
+                stoppedChild_ = host().childPid();
                 co_return;
+            }
         }
         QCoro::Task<bool> pause = alive(clock().sleep(stopPoll, pollingCancel_));
         if (!co_await std::move(pause))
@@ -180,6 +208,8 @@ QCoro::Task<> AppModel::setStartAtLogin(bool on)
     if (demo_ || busy() || !host().canRegister() || on == host().loginEnabled())
         co_return;
     setMutating(true);
+    // From the stop until the service answers again, its absence is no failure.
+    handingOver_ = true;
 
     std::exception_ptr failure;
     try {
@@ -195,14 +225,17 @@ QCoro::Task<> AppModel::setStartAtLogin(bool on)
         setError(L(QStringLiteral("Couldn't change start at sign-in: {error}"),
                    {{QStringLiteral("error"), Localization::service(failure::describe(failure))}}));
     }
-    // After a failure, or no longer started by the agent: bring it up the usual way.
-    // With the agent registered, the system starts it. A refusal that leaves the agent
-    // waiting for the user's approval (a masked unit) leaves nothing to run the service
-    // but the application itself.
-    if (failure || !on) {
-        QCoro::Task<> startUp = startServiceIfNeeded(failure && host().needsApproval());
-        co_await std::move(startUp);
-    }
+    // With the agent registered and enabled, the system has started it: the hand-over
+    // is a start-up like any other, ending when that service answers (or with a child
+    // when it does not), and quitting waits for it. A change to the agent that failed
+    // (its registration or its start refused) or left it waiting for the user's
+    // approval (a masked unit) leaves nothing to run the service but the application
+    // itself. No longer started by the agent: brought up the usual way.
+    const bool handedOver = !failure && on && host().loginEnabled();
+    QCoro::Task<> startUp = handedOver ? startServiceIfNeeded(false, true)
+                                       : startServiceIfNeeded(on || (failure && host().needsApproval()));
+    co_await std::move(startUp);
+    handingOver_ = false;
     QCoro::Task<> update = refresh();
     co_await std::move(update);
     setMutating(false);

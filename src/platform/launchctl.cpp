@@ -7,17 +7,43 @@
 
 namespace cv {
 
+namespace {
+
+// The manager's answer to what was only sent: nobody waits for it.
+QCoro::Task<> unheeded(QCoro::Task<> asking)
+{
+    try {
+        co_await std::move(asking);
+    } catch (...) {
+    }
+}
+
+} // namespace
+
+QCoro::Task<> Launchctl::kickstart(QString target)
+{
+    QStringList verbs;
+    verbs.append(QStringLiteral("kickstart"));
+    run(verbs, target, false);
+    co_return;
+}
+
 Launchctl::Result SystemdLaunchctl::run(const QStringList &verbs, const QString &target, bool capture)
 {
     const QString unit = target.section(QLatin1Char('/'), -1);
     const bool kickstart = verbs == QStringList{QStringLiteral("kickstart")};
-    if (!kickstart && verbs != QStringList{QStringLiteral("print")})
+    const bool kill = verbs == QStringList{QStringLiteral("kill"), QStringLiteral("SIGTERM")};
+    if (!kickstart && !kill && verbs != QStringList{QStringLiteral("print")})
         throw PlatformError::fromErrno(ENOTSUP, verbs.join(QLatin1Char(' ')));
-    if (!manager_.present())
+    // A stop goes even to a manager that has not answered lately: it takes its calls in
+    // order, so the stop still reaches it after a start it has yet to carry out.
+    if (!kill && !manager_.present())
         throw PlatformError::fromErrno(ENOENT, QStringLiteral("The user service manager"));
 
-    if (kickstart) {
-        manager_.startUnit(unit);
+    // Sent; the manager's answers are not waited for.
+    if (kickstart || kill) {
+        QCoro::Task<> asking = unheeded(kickstart ? manager_.startUnit(unit) : manager_.stopUnit(unit));
+        Q_UNUSED(asking);
         return {};
     }
     if (!capture)
@@ -28,6 +54,14 @@ Launchctl::Result SystemdLaunchctl::run(const QStringList &verbs, const QString 
     const QString running = *state == QLatin1String("active") ? QStringLiteral("running") : QStringLiteral("not running");
     const QString output = QStringLiteral("%1 = {\n\tactive state = %2\n\tstate = %3\n}\n").arg(target, *state, running);
     return {0, output.toUtf8()};
+}
+
+QCoro::Task<> SystemdLaunchctl::kickstart(QString target)
+{
+    if (!manager_.present())
+        throw PlatformError::fromErrno(ENOENT, QStringLiteral("The user service manager"));
+    QCoro::Task<> starting = manager_.startUnit(target.section(QLatin1Char('/'), -1));
+    co_await std::move(starting);
 }
 
 Launchctl &Launchctl::system()

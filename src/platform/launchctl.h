@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QCoroTask>
 #include <QString>
 #include <QStringList>
 
@@ -24,6 +25,10 @@ public:
     // for it to exit; without, returns right after the launch. Throws PlatformError
     // when the tool cannot be launched.
     virtual Result run(const QStringList &verbs, const QString &target, bool capture) = 0;
+    // "kickstart", followed to the service manager's answer: completes once it has
+    // taken the start on; throws PlatformError with its refusal, or when the tool
+    // cannot be launched. By default the start is only launched, not followed.
+    virtual QCoro::Task<> kickstart(QString target);
 
     static Launchctl &system();
 };
@@ -31,17 +36,20 @@ public:
 // The two verbs on Linux, answered by the per-user systemd manager for the unit
 // named by the target's last part ("gui/<uid>/<label>": the unit <label>):
 // - "kickstart" asks the manager to start the unit (clearing a failed state first)
-//   and returns at once;
+//   and returns at once (kickstart() follows it to the manager's answer);
+// - "kill SIGTERM" asks the manager to stop the unit, replacing a start it has not
+//   carried out yet, and returns at once;
 // - "print" reads the unit's kept ActiveState and answers in launchctl's form, with
 //   the line "state = running" only when the unit is "active"; a unit the manager
 //   has not loaded exits with 113, as launchctl does for an unknown service.
 // No manager on the bus counts as a tool that cannot be launched, as does a manager
-// that does not answer in time; other verbs are refused.
+// that does not answer in time (a stop is sent all the same); other verbs are refused.
 class SystemdLaunchctl final : public Launchctl {
 public:
     explicit SystemdLaunchctl(SystemdUserManager &manager) : manager_(manager) {}
 
     Result run(const QStringList &verbs, const QString &target, bool capture) override;
+    QCoro::Task<> kickstart(QString target) override;
 
 private:
     SystemdUserManager &manager_;

@@ -49,8 +49,10 @@ public:
             throw PlatformError::fromErrno(ENOENT, unitFile_);
         QCoro::Task<> enabling = manager_.linkAndEnable(unitFile_);
         co_await std::move(enabling);
-        // A registered agent runs from then on, not only from the next sign-in.
-        manager_.startUnit(unit_);
+        // A registered agent runs from then on, not only from the next sign-in: the
+        // registration is done once the manager has taken the start on.
+        QCoro::Task<> starting = manager_.startUnit(unit_);
+        co_await std::move(starting);
     }
 
     QCoro::Task<> unregisterItem() override
@@ -111,6 +113,11 @@ bool SystemdLoginItemService::agentKnown(const QString &plistName)
 {
     const auto unitFile = bundle_.resource(plistName, {}, QStringLiteral("systemd"));
     return !unitFile || manager_.told(QFileInfo(*unitFile).fileName());
+}
+
+bool SystemdLoginItemService::agentInstalled(const QString &plistName)
+{
+    return bundle_.resource(plistName, {}, QStringLiteral("systemd")).has_value();
 }
 
 std::shared_ptr<LoginItem> SystemdLoginItemService::mainApp()

@@ -49,6 +49,9 @@ public:
     // yet to tell whether it offers the agent and in which state (`changed` follows
     // when it has told). A registry that answers at once always knows.
     virtual bool agentKnown(const QString &) { return true; }
+    // Whether the application carries the agent `plistName` describes, whatever the
+    // system says of it. A registry that offers every agent it is asked for carries it.
+    virtual bool agentInstalled(const QString &) { return true; }
     // The application's own login item.
     virtual std::shared_ptr<LoginItem> mainApp() = 0;
     // Opens the system's login-item settings; nothing is reported.
@@ -62,8 +65,8 @@ signals:
 
 // The Linux registry. The agent is a user unit of the per-user systemd manager: its
 // unit file, named by the agent's name, ships in the installed application's data
-// folder under "systemd/"; registering links and enables it, unregistering disables
-// (and so unlinks) it. There is no agent when that file is missing, no manager
+// folder under "systemd/"; registering links and enables it and has the manager start
+// it, unregistering disables (and so unlinks) it. There is no agent when that file is missing, no manager
 // answers on the bus, or it has not answered about the unit yet (the agent is not
 // known until then, nor while a manager that was there is away). It reports the
 // manager's kept answers (SystemdUserManager) and passes its `changed` on. Unit file
@@ -81,6 +84,7 @@ public:
 
     std::shared_ptr<LoginItem> agent(const QString &plistName) override;
     bool agentKnown(const QString &plistName) override;
+    bool agentInstalled(const QString &plistName) override;
     std::shared_ptr<LoginItem> mainApp() override;
     void openSettings() override;
 

@@ -516,31 +516,60 @@ QCoro::Task<> SystemdUserManager::disable(QString unit)
     co_await std::move(settling);
 }
 
-void SystemdUserManager::startUnit(const QString &unit)
+QCoro::Task<> SystemdUserManager::startUnit(QString unit)
 {
     if (!bus().isConnected())
         throw notConnected();
-    // The bus keeps the order of one sender's messages: the reset is done before the
-    // start is looked at. Answers are not waited for (the unit's signals tell the
-    // outcome); a unit without a failed state answers the reset with an error that
-    // means nothing here.
-    QDBusMessage reset = managerCall(QStringLiteral("ResetFailedUnit"));
-    reset << unit;
-    QCoro::Task<> resetting = send(reset);
-    QDBusMessage start = managerCall(QStringLiteral("StartUnit"));
-    start << unit << QStringLiteral("replace");
-    QCoro::Task<> starting = send(start);
-    Q_UNUSED(resetting);
-    Q_UNUSED(starting);
+    const double until = clock_->uptime() + timeouts_.changeMs / 1000.0;
+    for (;;) {
+        // The bus keeps the order of one sender's messages: the reset is done before
+        // the start is looked at. A unit without a failed state answers the reset with
+        // an error that means nothing here.
+        QDBusMessage reset = managerCall(QStringLiteral("ResetFailedUnit"));
+        reset << unit;
+        QCoro::Task<QDBusMessage> resetting = send(reset);
+        Q_UNUSED(resetting);
+        QDBusMessage start = managerCall(QStringLiteral("StartUnit"));
+        start << unit << QStringLiteral("replace");
+        const int owner = ownerChanges_;
+        QCoro::Task<QDBusMessage> starting = send(start);
+        const QDBusMessage reply = co_await std::move(starting);
+        if (!failed(reply))
+            co_return;
+        // A manager that left while the start waited (it restarted) never saw it, or
+        // forgot it: it is asked again once the next one is there.
+        if (!lostCall(reply) || clock_->uptime() >= until)
+            throw failureOf(reply);
+        QCoro::Task<bool> returning = backAfter(owner);
+        if (!co_await std::move(returning))
+            throw failureOf(reply);
+    }
+}
+
+QCoro::Task<> SystemdUserManager::stopUnit(QString unit)
+{
+    if (!bus().isConnected())
+        throw notConnected();
+    // A manager that is not on the bus carries out nothing (and the bus would hold the
+    // call for the next one).
+    if (ownerTold_ && !owned_)
+        co_return;
+    QDBusMessage stop = managerCall(QStringLiteral("StopUnit"));
+    stop << unit << QStringLiteral("replace");
+    QCoro::Task<QDBusMessage> stopping = send(stop);
+    const QDBusMessage reply = co_await std::move(stopping);
+    if (failed(reply) && !unknownUnit(reply))
+        throw failureOf(reply);
 }
 
 // Counted among the questions, so that `answered` waits for it.
-QCoro::Task<> SystemdUserManager::send(QDBusMessage message)
+QCoro::Task<QDBusMessage> SystemdUserManager::send(QDBusMessage message)
 {
     ++asking_;
     QCoro::Task<QDBusMessage> asking = ask(std::move(message), timeouts_.changeMs);
-    co_await std::move(asking);
+    const QDBusMessage reply = co_await std::move(asking);
     done();
+    co_return reply;
 }
 
 } // namespace cv

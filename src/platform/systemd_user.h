@@ -86,9 +86,15 @@ public:
     // afresh as above.
     QCoro::Task<> disable(QString unit);
     // Asks the manager to start the unit after clearing a failed state (a unit that
-    // failed too often in a row is refused until then). Sends and returns; nothing
-    // is awaited.
-    void startUnit(const QString &unit);
+    // failed too often in a row is refused until then). Completes once the manager
+    // has taken the start on (queued its job); throws its refusal. A manager that
+    // leaves the bus while the start waits (it restarts) is asked again once it is
+    // back, if it is back within the change time-out (on the clock).
+    QCoro::Task<> startUnit(QString unit);
+    // Asks the manager to stop the unit; a start it has not carried out yet is
+    // replaced, so the unit does not come up. Completes once the manager has taken
+    // the stop on; throws its refusal (a unit it has not loaded is already stopped).
+    QCoro::Task<> stopUnit(QString unit);
 
 signals:
     void changed();
@@ -136,7 +142,7 @@ private:
     QCoro::Task<> unlink(QString unit, int owner, bool lost);
     QCoro::Task<bool> backAfter(int owner);
     QCoro::Task<> change(QDBusMessage message);
-    QCoro::Task<> send(QDBusMessage message);
+    QCoro::Task<QDBusMessage> send(QDBusMessage message);
     void done();
 
     std::optional<QDBusConnection> bus_;

@@ -52,6 +52,18 @@ LValues agentUnit(const AppBundle &bundle)
     return {{QStringLiteral("unit"), bundle.info(QStringLiteral("CVServiceAgentPlist")).value_or(QString())}};
 }
 
+// A registration that ran out of time: the system may still carry out what it was asked.
+bool timedOut(const std::exception_ptr &failure)
+{
+    try {
+        std::rethrow_exception(failure);
+    } catch (const PlatformError &error) {
+        return error.code() == ETIMEDOUT;
+    } catch (...) {
+        return false;
+    }
+}
+
 bool isExecutableFile(const QString &path)
 {
     if (path.isEmpty())
@@ -150,7 +162,7 @@ void ServiceHost::start(bool asChild)
     }
 
     if (!asChild && agentManaged()) {
-        launchctl({QStringLiteral("kickstart")}, false);
+        kickstartAgent();
         return;
     }
 
@@ -176,7 +188,52 @@ void ServiceHost::start(bool asChild)
     if (!files::writeOnce(output.get(), marker.constData(), size_t(marker.size())))
         throw PlatformError::fromErrno(errno ? errno : EIO, logPath_);
 
+    // A start asked of the service manager and not refused may still bring the agent's
+    // service up beside the child: it is called off first (the manager takes the two
+    // requests in order). Not waited for: a manager that does not answer must not hold
+    // the child back.
+    if (agentStart_ == AgentStart::pending || agentStart_ == AgentStart::accepted) {
+        try {
+            launchctl({QStringLiteral("kill"), QStringLiteral("SIGTERM")}, false);
+        } catch (...) {
+            // No manager to ask: it starts nothing either.
+        }
+        agentStart_ = AgentStart::none;
+        ++agentStarts_;
+    }
+
     child_ = platform_.launcher->launch(program, arguments, output.get());
+}
+
+bool ServiceHost::agentStartPending() const { return agentStart_ == AgentStart::pending; }
+
+std::exception_ptr ServiceHost::agentStartFailure() const
+{
+    return agentStart_ == AgentStart::refused ? agentStartFailure_ : nullptr;
+}
+
+void ServiceHost::kickstartAgent()
+{
+    const QString target = agentTarget();
+    const int ticket = ++agentStarts_;
+    agentStart_ = AgentStart::pending;
+    agentStartFailure_ = nullptr;
+    auto follow = [](ServiceHost *self, Lifetime::Watch watch, QCoro::Task<> starting, int ticket) -> QCoro::Task<> {
+        std::exception_ptr failure;
+        try {
+            QCoro::Task<> answered = whileAlive(watch, std::move(starting));
+            co_await std::move(answered);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        // A later start, or a child that called this one off, has the last word.
+        if (ticket != self->agentStarts_)
+            co_return;
+        self->agentStart_ = failure ? AgentStart::refused : AgentStart::accepted;
+        self->agentStartFailure_ = failure;
+    };
+    QCoro::Task<> following = follow(this, lifetime_.watch(), platform_.launchctl->kickstart(target), ticket);
+    Q_UNUSED(following);
 }
 
 bool ServiceHost::childKnownStopped() { return !child_ || !child_->running(); }
@@ -235,14 +292,18 @@ bool ServiceHost::agentManaged()
     return item && item->status() == LoginItemStatus::enabled && childKnownStopped();
 }
 
-QString ServiceHost::launchctl(const QStringList &verbs, bool capture)
+QString ServiceHost::agentTarget() const
 {
     const auto identifier = platform_.bundle->bundleIdentifier();
     if (!identifier || identifier->isEmpty())
         throw ServiceError::invalid(unavailableAgentText());
-    const QString target = QStringLiteral("gui/") + QString::number(::getuid()) + QLatin1Char('/') + *identifier
+    return QStringLiteral("gui/") + QString::number(::getuid()) + QLatin1Char('/') + *identifier
         + QStringLiteral(".service");
-    const Launchctl::Result result = platform_.launchctl->run(verbs, target, capture);
+}
+
+QString ServiceHost::launchctl(const QStringList &verbs, bool capture)
+{
+    const Launchctl::Result result = platform_.launchctl->run(verbs, agentTarget(), capture);
     if (!capture)
         return {};
     if (result.status != 0)
@@ -273,7 +334,13 @@ void ServiceHost::refreshLogin()
     const auto item = registrableAgent();
     if (!item) {
         setLoginEnabled(false);
-        setLoginDetail(L(QStringLiteral("Available in the installed app.")));
+        // The installed app whose system has yet to answer about the agent is not told
+        // it is not the installed app.
+        const auto plist = platform_.bundle->info(QStringLiteral("CVServiceAgentPlist"));
+        const bool checking = plist && !developmentOverridden() && platform_.bundle->packaged()
+            && !platform_.loginItems->agentKnown(*plist);
+        setLoginDetail(checking ? L(QStringLiteral("Checking start at sign-in…"))
+                                : L(QStringLiteral("Available in the installed app.")));
         return;
     }
     const LoginItemStatus status = item->status();
@@ -312,8 +379,18 @@ QCoro::Task<> ServiceHost::loginKnown()
 QCoro::Task<> ServiceHost::setLogin(bool enabled)
 {
     const auto item = registrableAgent();
-    if (loginBusy_ || !item)
+    if (loginBusy_)
         throw ServiceError::invalid(L(QStringLiteral("Use an installed app bundle to configure login startup.")));
+    if (!item) {
+        // What is wrong: this is not the installed app (or it lacks the agent), or the
+        // system that registers the agent does not answer now.
+        const auto plist = platform_.bundle->info(QStringLiteral("CVServiceAgentPlist"));
+        if (!plist || developmentOverridden() || !platform_.bundle->packaged()
+            || !platform_.loginItems->agentInstalled(*plist))
+            throw ServiceError::invalid(L(QStringLiteral("Only the installed app can start Corvane at sign-in.")));
+        throw ServiceError::unavailable(
+            L(QStringLiteral("The user service manager isn’t answering. Try again in a moment.")));
+    }
     setLoginBusy(true);
 
     if (enabled) {
@@ -334,6 +411,14 @@ QCoro::Task<> ServiceHost::setLogin(bool enabled)
             } catch (...) {
                 failure = std::current_exception();
             }
+            // Registering has the agent's service started: once it went through, the
+            // start is the system's; after a registration that ran out of time, the
+            // system may still carry it out, and a child started instead calls it off.
+            ++agentStarts_;
+            agentStartFailure_ = nullptr;
+            agentStart_ = !failure ? AgentStart::accepted
+                : timedOut(failure) ? AgentStart::pending
+                                    : AgentStart::none;
             if (failure) {
                 setLoginBusy(false);
                 refreshLogin();
@@ -387,10 +472,7 @@ QCoro::Task<bool> ServiceHost::repairAgent()
     }
     if (registered && item->status() == LoginItemStatus::enabled) {
         try {
-            // A named list: g++ 12 mishandles braced lists inside coroutines.
-            QStringList verbs;
-            verbs.append(QStringLiteral("kickstart"));
-            launchctl(verbs, false);
+            kickstartAgent();
             result = true;
         } catch (...) {
             result = false;

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <exception>
 #include <memory>
 #include <optional>
 
@@ -70,9 +71,17 @@ public:
     // Brings the service up: nothing while a child runs; the approval error while the
     // agent needs approval, unless `asChild` (an agent that waits for approval does not
     // run the service: the service manager refuses to start a masked unit); a kickstart
-    // of the managed agent unless `asChild`; else a child process. Returns once the start was requested. Throws ServiceError or
-    // PlatformError.
+    // of the managed agent unless `asChild`, its answer followed (agentStartPending(),
+    // agentStartFailure()); else a child process, after calling off a start of the
+    // agent that was asked and not refused, so that one service runs. Returns once the
+    // start was requested. Throws ServiceError or PlatformError.
     void start(bool asChild = false);
+
+    // The service manager has not answered yet the last start of the agent this
+    // application asked for (start() or repairAgent()).
+    bool agentStartPending() const;
+    // The manager's refusal of that start, or null.
+    std::exception_ptr agentStartFailure() const;
 
     // No child, or it no longer runs.
     bool childKnownStopped();
@@ -121,7 +130,12 @@ private:
     std::shared_ptr<LoginItem> agent();
     // The agent when it can be registered (see canRegister), else none.
     std::shared_ptr<LoginItem> registrableAgent();
+    // The agent's launchctl target; throws without a bundle identifier.
+    QString agentTarget() const;
     QString launchctl(const QStringList &verbs, bool capture);
+    // Has the service manager start the agent and follows its answer (agentStart_).
+    // Throws what launchctl throws before anything is asked.
+    void kickstartAgent();
     void appendLog(const QString &text);
 
     void setLoginEnabled(bool value);
@@ -133,6 +147,12 @@ private:
     QString loginDetail_;
     bool loginBusy_ = false;
     std::unique_ptr<Child> child_;
+    // The last start of the agent this application asked of the service manager: none
+    // (or called off), unanswered, taken on, refused (with the manager's failure).
+    enum class AgentStart { none, pending, accepted, refused };
+    AgentStart agentStart_ = AgentStart::none;
+    std::exception_ptr agentStartFailure_;
+    int agentStarts_ = 0;
     QString logPath_;
     // Ends first thing in the destructor: a login-item change that answers later
     // never resumes on a host that is gone.

@@ -200,7 +200,7 @@ private slots:
             f.bundle = installed.bundle();
             f.host->refreshLogin();
             f.client->queueError("status", ServiceError::unavailable("Connection refused."));
-        }, [](AppModel &m) { QCoro::Task<> t = m.setStartAtLogin(true); }, QStringList{R"({"op":"quit"})"} + cmd(statusLine), ""};
+        }, [](AppModel &m) { QCoro::Task<> t = m.setStartAtLogin(true); }, QStringList{R"({"op":"quit"})", statusLine} + cmd(statusLine), ""};
         QTest::newRow("quit") << Row{ready(), [](ModelFixture &f) { f.model().setStarting(false); }, [](AppModel &m) { QCoro::Task<bool> t = m.quit(); },
                                      {R"({"op":"quit"})"}, ""};
     }

@@ -61,7 +61,8 @@ struct Quit { Setup setup; bool answered; QString error; QStringList ops; double
 // A change of start at sign-in: the setup and the change; the requests (empty with
 // an error: not checked), the error, the seconds it took, whether the agent ends enabled.
 using Act = std::function<QCoro::Task<>(AppModel &)>;
-struct SignInRow { SignInSetup setup; Act act; QStringList ops; QString error; double elapsed; bool enabled; };
+// `shown`: when set, the service error the model shows afterwards.
+struct SignInRow { SignInSetup setup; Act act; QStringList ops; QString error; double elapsed; bool enabled; std::optional<QString> shown = {}; };
 Q_DECLARE_METATYPE(Setup)
 Q_DECLARE_METATYPE(SignInSetup)
 Q_DECLARE_METATYPE(StartUp)
@@ -90,6 +91,23 @@ private slots:
             f.client->queueError("status", down());
             f.client->queueError("status", ServiceError::invalid("The socket does not belong to this user."), 16);
         }, "The socket does not belong to this user.", 2, 1, 16.5};
+        // An installed application whose login agent is enabled and not running: the
+        // manager does not answer its start, or refuses it. A start not taken on 2 s
+        // after it was asked is given up (and called off) for a child, which is also what
+        // a refusal gets at once; no repair of an agent the manager is busy with.
+        const auto agentStart = [](bool held, std::optional<QString> refusal, int downs) {
+            return Setup([=](ModelFixture &f) {
+                static InstalledApp installed;
+                qunsetenv("CV_MAC_SERVICE"); // the case's own setting comes back at its end
+                f.bundle = installed.bundle();
+                f.loginItems.agentItem->setStatus(LoginItemStatus::enabled);
+                f.launchctl.kickstartHeld = held;
+                f.launchctl.kickstartError = refusal;
+                comesUpAfter(downs)(f);
+            });
+        };
+        QTest::newRow("agent's start not taken on in time") << StartUp{agentStart(true, {}, 6), "", 7, 1, 3.0};
+        QTest::newRow("agent's start refused") << StartUp{agentStart(false, "Access denied", 2), "", 3, 1, 1.0};
         QTest::newRow("api version") << StartUp{[](ModelFixture &f) { f.client->always("status", reply(status({.api = 2}))); },
                                                 "This app requires local API version 1. Update the app and service together.", 1, 0, 0.0};
         // Cancelled, it ends silently, the earlier error left as it was.
@@ -130,22 +148,56 @@ private slots:
         QTest::addColumn<SignInRow>("row");
         const SignInSetup none = [](SignIn &) {};
         const Act on = [](AppModel &m) { return m.setStartAtLogin(true); }, byDefault = [](AppModel &m) { return A::startAtLoginByDefault(m); };
-        const QStringList stopped{"quit", "status", "status"}, restarted{"quit", "status", "status", "events", "status"};
+        // Stopped ("quit", a status that finds it gone), then (the hand-over, or brought up
+        // again) a status that finds it running, and the refresh.
+        const QStringList restarted{"quit", "status", "status", "events", "status"};
         const SignInSetup refused = [](SignIn &s) { s.f.loginItems.agentItem->registerError = "Operation not permitted"; };
-        QTest::newRow("turn on") << SignInRow{none, on, stopped, "", 0, true};
+        // The hand-over is a start-up: it ends when the agent's service answers.
+        QTest::newRow("turn on") << SignInRow{none, on, restarted, "", 0, true};
         QTest::newRow("turn off") << SignInRow{[](SignIn &s) { s.f.loginItems.agentItem->setStatus(LoginItemStatus::enabled); s.f.host->refreshLogin(); },
                                                [](AppModel &m) { return m.setStartAtLogin(false); }, restarted, "", 0, false};
         QTest::newRow("service did not stop") << SignInRow{[](SignIn &s) { s.f.client->clear("status"); serveIdle(*s.f.client, 3); }, on, {},
                                                            "The background service didn’t stop.", 10.0, false};
         QTest::newRow("quit refused") << SignInRow{[](SignIn &s) { s.f.client->always("quit", refusal("Not now.")); }, on, restarted, "Not now.", 0.5, false};
         QTest::newRow("registration refused") << SignInRow{refused, on, restarted, "Operation not permitted", 0, false};
-        QTest::newRow("by default") << SignInRow{none, byDefault, stopped, "", 0, true};
+        QTest::newRow("by default") << SignInRow{none, byDefault, restarted, "", 0, true};
         QTest::newRow("by default, no service yet") << SignInRow{[](SignIn &s) { s.f.model().setConnected(false); }, byDefault, {}, "", 0, false};
         QTest::newRow("by default, second launch") << SignInRow{[](SignIn &s) { s.f.defaults->setBool("startAtLoginDefaulted", true); }, byDefault, {}, "", 0, false};
         // Registered, found waiting for approval, unregistered, the service brought up as before.
         QTest::newRow("by default, approval needed") << SignInRow{[](SignIn &s) { s.f.loginItems.agentItem->statusAfterRegister = LoginItemStatus::requiresApproval; },
-                                                                  byDefault, stopped + QStringList{"status"}, "", 0, false};
+                                                                  byDefault, restarted + QStringList{"status"}, "", 0, false};
         QTest::newRow("by default, registration refused") << SignInRow{refused, byDefault, restarted, "", 0, false};
+        // Quit 1 s into a hand-over whose service answers at 1.5 s: it waits for it, then
+        // stops that service. A pass of the polling task at 0.7 s finds the service down
+        // on purpose: nothing failed, no error to show.
+        const Act quitDuringHandOver = [](AppModel &m) -> QCoro::Task<> {
+            QCoro::Task<> change = m.setStartAtLogin(true);
+            QCoro::Task<bool> pause = m.clock().sleep(0.7);
+            co_await std::move(pause);
+            QCoro::Task<> pass = m.refresh();
+            co_await std::move(pass);
+            if (m.serviceError())
+                m.setError(m.serviceError());
+            QCoro::Task<bool> later = m.clock().sleep(0.3);
+            co_await std::move(later);
+            QCoro::Task<bool> quitting = m.quit();
+            co_await std::move(quitting);
+            co_await std::move(change);
+        };
+        QTest::newRow("quit during the hand-over") << SignInRow{[](SignIn &s) {
+            s.f.client->queue("quit", reply());
+            s.f.client->alwaysError("quit", down());
+            s.f.client->alwaysError("status", down());
+            at(s.f.clock, 1.5, [&s] { s.f.client->always("quit", reply()), serveIdle(*s.f.client, 3); });
+        }, quitDuringHandOver, {"quit", "status", "status", "status", "status", "status", "status", "events", "status", "quit"}, "", 1.5, true};
+        // The child stopped for the hand-over exited with 0; the agent's service never
+        // answers: the start-up's failure is what shows, not that exit.
+        QTest::newRow("the agent's service never answers") << SignInRow{[](SignIn &s) {
+            s.f.host->start(true);
+            at(s.f.clock, 0.1, [&s] { s.f.launcher.launches.last().state->running = false; });
+            s.f.client->clear("status");
+            s.f.client->alwaysError("status", down());
+        }, on, QStringList{"quit"} + QStringList(33, "status"), "", 15.25, true, down().message()};
     }
 
     void startAtLogin()
@@ -160,7 +212,9 @@ private slots:
         QCOMPARE(s.f.clock.uptime() - start, row.elapsed);
         QCOMPARE(s.f.host->loginEnabled(), row.enabled);
         QCOMPARE(s.f.model().error(), row.error.isEmpty() ? "an older error" : prefix + row.error);
-        QVERIFY(!s.f.model().mutating());
+        if (row.shown)
+            QCOMPARE(s.f.model().serviceError(), row.shown);
+        QVERIFY(!s.f.model().mutating() || A::quitting(s.f.model()));
     }
 
     // A quit waits (20 s at most) for a command or start-up, then asks the service to
@@ -226,7 +280,7 @@ private slots:
         QTRY_VERIFY(f.client->requests.size() >= 7);
         QVERIFY(*outcome(m.quit()).value);
         QTRY_VERIFY(A::polling(m)->isReady());
-        QCOMPARE(f.client->ops().mid(0, 7), (QStringList{"status", "quit", "status", "events", "status", "events", "status"}));
+        QCOMPARE(f.client->ops().mid(0, 7), (QStringList{"status", "quit", "status", "status", "events", "status", "events"}));
         QVERIFY(f.host->loginEnabled() && f.notifications->statusQueries() >= 1);
         QVERIFY(std::all_of(f.clock.sleeps().begin(), f.clock.sleeps().end(), [](double s) { return s == 0.75; }));
     }

@@ -23,6 +23,7 @@ const QDateTime wall(QDate(2026, 1, 31), QTime(14, 5, 9), Qt::UTC);
 const QString missingText = "unavailable: The background service is missing. Build or install Corvane with "
                             "cv-mac-service and nfsmount beside the app executable.";
 const QString installedText = "invalid: Use an installed app bundle to configure login startup.";
+const QString notInstalledText = "invalid: Only the installed app can start Corvane at sign-in.";
 using S = LoginItemStatus;
 const Setup none = [](HostWorld &) {};
 
@@ -179,13 +180,15 @@ private slots:
         QCOMPARE(w.launchctl.calls.first().verbs, QStringList{"kickstart"});
         QCOMPARE(w.launchctl.calls.first().target, QStringLiteral("gui/%1/app.corvane.Corvane.service").arg(::getuid()));
         QVERIFY(w.launcher.launches.isEmpty() && !QFileInfo::exists(serviceLog()));
-        // A child while it runs: the agent is not managed and a start does nothing.
+        // A child calls the agent's start off first, so one service runs; while it
+        // runs the agent is not managed and a start does nothing.
         host.start(true);
         host.start(false);
-        QVERIFY(w.launcher.launches.size() == 1 && w.launcher.launches.first().program == w.service() && w.launchctl.calls.size() == 1);
+        QVERIFY(w.launcher.launches.size() == 1 && w.launcher.launches.first().program == w.service() && w.launchctl.calls.size() == 2);
+        QCOMPARE(w.launchctl.calls.last().verbs, (QStringList{"kill", "SIGTERM"}));
         w.launcher.launches.first().state->running = false; // stopped: managed again
         host.start(false);
-        QCOMPARE(w.launchctl.calls.size(), 2);
+        QCOMPARE(w.launchctl.calls.size(), 3);
     }
 
     // What setLogin registers and unregisters, its error, and the state it leaves.
@@ -202,7 +205,7 @@ private slots:
         QTest::newRow("disable, not found") << LoginCase{false, S::notFound, S::notRegistered, none, "", {0, 0, 1, 0}};
         // A build tree cannot register the agent: nothing is asked of the system.
         QTest::newRow("not installed") << LoginCase{true, S::enabled, S::notRegistered,
-            [](HostWorld &w) { w.bundle = w.bundleWith(HostWorld::agentInfo(), false); }, installedText, {0, 0, 0, 0}};
+            [](HostWorld &w) { w.bundle = w.bundleWith(HostWorld::agentInfo(), false); }, notInstalledText, {0, 0, 0, 0}};
         QTest::newRow("disable fails") << LoginCase{false, S::enabled, S::notRegistered,
             [](HostWorld &w) { w.agent().unregisterError = "Operation not permitted"; }, denied, {0, 0, 1, 1}};
     }

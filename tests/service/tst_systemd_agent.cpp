@@ -150,8 +150,10 @@ private slots:
         QCOMPARE(host->needsApproval(), state.startsWith("masked"));
         host->refreshLogin();
         QCOMPARE(QStringLiteral("%1 %2 ").arg(host->canRegister()).arg(host->loginEnabled()) + host->loginDetail(), expected);
+        // Not the installed app, or no manager answering: each said as it is.
         if (!host->canRegister())
-            QCOMPARE(outcome(host->setLogin(true)).error, "invalid: Use an installed app bundle to configure login startup.");
+            QCOMPARE(outcome(host->setLogin(true)).error, state == "no file" ? "invalid: Only the installed app can start Corvane at sign-in."
+                                                                             : "unavailable: The user service manager isn’t answering. Try again in a moment.");
         QVERIFY(!fake_ || fake_->calls().isEmpty());
     }
 
@@ -256,7 +258,7 @@ private slots:
         QTRY_VERIFY(fake_->received().contains("GetUnit"));
         QVERIFY(manager_->present() && !manager_->told(unit)); // asked: there, not told yet
         QVERIFY(!host->canRegister() && !host->agentManaged() && !host->agentStopped() && !host->loginEnabled());
-        QCOMPARE(host->loginDetail(), installedOnly);
+        QCOMPARE(host->loginDetail(), "Checking start at sign-in…"); // not "not the installed app"
         fake_->hold(false);
         settle();
         QCOMPARE(QStringLiteral("%1 %2 ").arg(host->agentManaged()).arg(host->loginEnabled()) + host->loginDetail(), expected);
@@ -318,6 +320,8 @@ private slots:
         QTest::newRow("start-up, restarted") << "restart" << "enabled" << false << kicked << 0;
         QTest::newRow("start-up, no answer in 2 s") << "none" << "enabled" << false << QStringList() << 1;
         QTest::newRow("start-up, every answer 0.9 s late") << "slow" << "enabled" << false << kicked << 0;
+        // A unit the user masked runs nothing: the application runs the service.
+        QTest::newRow("start-up, masked") << "late" << "masked" << false << QStringList() << 1;
         QTest::newRow("by default, 0.9 s late") << "late" << "" << true << enableCalls() << 0;
     }
     void decisionsWaitForTheManager()
@@ -381,16 +385,21 @@ private slots:
     // as a new child.
     void refusedRegistrationRunsTheServiceAgain_data()
     {
-        columns<bool, QString, QStringList>("masked", "error", "calls");
-        QTest::newRow("manager error") << false << "Access denied"
+        // the method the manager refuses ("": the unit masked instead)
+        columns<QString, QString, QStringList>("refused", "error", "calls");
+        QTest::newRow("manager error") << "EnableUnitFiles" << "Access denied"
                                        << enableCalls().mid(0, 2) + QStringList{"DisableUnitFiles " + unit + " false", "Reload"};
-        QTest::newRow("masked") << true << "Unit file " + unit + " is masked." << enableCalls().mid(1, 1);
+        QTest::newRow("masked") << "" << "Unit file " + unit + " is masked." << enableCalls().mid(1, 1);
+        // Linked and enabled, but the start refused: the manager's reason, not the
+        // exit of the child stopped for the hand-over, and the service runs again.
+        QTest::newRow("start refused") << "StartUnit" << "Access denied" << enableCalls();
     }
     void refusedRegistrationRunsTheServiceAgain()
     {
-        auto [masked, error, calls] = fetch<bool, QString, QStringList>("masked", "error", "calls");
+        auto [refused, error, calls] = fetch<QString, QString, QStringList>("refused", "error", "calls");
+        const bool masked = refused.isEmpty();
         if (!masked)
-            fake_->fail("EnableUnitFiles", "org.freedesktop.DBus.Error.AccessDenied", "Access denied");
+            fake_->fail(refused, "org.freedesktop.DBus.Error.AccessDenied", "Access denied");
         Standin standin;
         const QJsonObject quit{{"reply", QJsonObject{{"ok", true}, {"result", QJsonObject()}}}, {"quit", true}, {"linger", 0.5}};
         standin.setScript({{"ops", QJsonObject{{"quit", quit}}}, {"lifetime", 20}});
@@ -419,6 +428,67 @@ private slots:
         QVERIFY(model->connected() && !model->serviceError());
         QVERIFY(host->childPid() != first && !host->childKnownStopped());
         QCOMPARE(standin.startArguments().size(), 2);
+    }
+
+    // Turning start at sign-in on while the manager restarts with the start pending:
+    // the start is asked again once the manager is back, and the hand-over ends when
+    // the service it started answers. A manager not back within the change time-out
+    // (5 s on the clock here) fails the change, and the service runs as a child again;
+    // so it does when the start is not taken on in time (0.5 s here), and the start is
+    // called off first, so the manager that carries it out later stops it again.
+    void handOverStartLostOrUnanswered_data()
+    {
+        // the manager after the start ("back", "not back", "silent"); the calls after the
+        // registration's, the error's beginning, the children run in all
+        columns<QString, QStringList, QString, int>("manager", "calls", "error", "children");
+        const QStringList start = enableCalls().mid(3);
+        const QString failed = "Couldn't change start at sign-in: The user service manager";
+        QTest::newRow("manager back") << "back" << start + start << "" << 1;
+        QTest::newRow("manager not back") << "not back" << start << failed << 2;
+        QTest::newRow("start not taken on") << "silent" << start + QStringList{"StopUnit " + unit + " replace"} << failed << 2;
+    }
+    void handOverStartLostOrUnanswered()
+    {
+        auto [manager, calls, error, children] = fetch<QString, QStringList, QString, int>("manager", "calls", "error", "children");
+        if (manager == "silent")
+            useManager(300, 500);
+        const auto host = makeHost();
+        host->start(true);
+        ModelFixture f;
+        f.client->queue("quit", reply());
+        f.client->alwaysError("status", ServiceError::unavailable("down"));
+        const auto model = makeModel(f, host, clock_);
+        model->setConnected(true);
+        launcher_.launches.first().state->running = false; // it quits at once
+        fake_->defer("StartUnit");
+        QCoro::Task<> change = model->setStartAtLogin(true);
+        QTRY_COMPARE(fake_->calls().count(calls.first()), 1);
+        if (manager == "back") {
+            fake_->stop();
+            QVERIFY(fake_->start());
+            QTRY_COMPARE(fake_->calls().count(calls.first()), 2); // asked of the new manager
+            serveIdle(*f.client, 3); // the service it starts answers
+            QCOMPARE(fake_->release(), QStringList{"StartUnit"});
+        } else {
+            if (manager == "not back") {
+                fake_->stop();
+                QTRY_COMPARE(clock_.sleeperCount(), 1); // the wait for the manager's return
+                clock_.advance(5);
+            }
+            QTRY_COMPARE_WITH_TIMEOUT(launcher_.launches.size(), children, 2000);
+            serveIdle(*f.client, 3);
+        }
+        clock_.setAutoAdvance(true);
+        QVERIFY(outcome(std::move(change)).value);
+        if (error.isEmpty())
+            QCOMPARE(model->error(), std::nullopt);
+        else
+            QVERIFY2(model->error().value_or("").startsWith(error), qPrintable(model->error().value_or("none")));
+        QCOMPARE(launcher_.launches.size(), children);
+        QVERIFY(model->connected() && !model->serviceError());
+        if (manager == "silent") // the start, then its stop, in order
+            QCOMPARE(fake_->release(), (QStringList{"StartUnit", "StopUnit"}));
+        QCOMPARE(fake_->calls().mid(enableCalls().size() - 2), calls);
     }
 
     // A dropped argument is refused, as the manager refuses it.

@@ -100,12 +100,34 @@ public:
         return capture ? Result{status, output} : Result{};
     }
 
+    // Recorded as "kickstart"; answered at once with `kickstartError` as the manager's
+    // refusal, or never (`kickstartHeld`: a manager busy elsewhere).
+    QCoro::Task<> kickstart(QString target) override
+    {
+        QStringList verbs;
+        verbs.append(QStringLiteral("kickstart"));
+        run(verbs, target, false);
+        const std::optional<QString> refusal = kickstartError;
+        if (kickstartHeld) {
+            // Resumed only as the fake goes: nothing of it is read after.
+            co_await qCoro(&unanswered_, &QObject::destroyed);
+            co_return;
+        }
+        if (refusal)
+            throw PlatformError(EIO, *refusal);
+    }
+
     QList<Call> calls;
     // When set, the launch fails with this text.
     std::optional<QString> launchError;
+    bool kickstartHeld = false;
+    std::optional<QString> kickstartError;
     // What "print" (any captured run) answers.
     int status = 0;
     QByteArray output;
+
+private:
+    QObject unanswered_;
 };
 
 } // namespace cv::test

@@ -29,6 +29,7 @@ const QMap<QString, QString> signatures{
     {manager + "GetUnitFileState", "s"}, {manager + "GetUnit", "s"},         {manager + "LinkUnitFiles", "asbb"},
     {manager + "EnableUnitFiles", "asbb"}, {manager + "DisableUnitFiles", "asb"}, {manager + "StartUnit", "ss"},
     {manager + "ResetFailedUnit", "s"},  {manager + "Reload", ""},           {manager + "Subscribe", ""},
+    {manager + "StopUnit", "ss"},
     {properties + "Get", "ss"},
 };
 // Calls that change nothing (a subscription only changes what is signalled).
@@ -72,6 +73,8 @@ public:
         QMutexLocker lock(&mutex);
         const QString method = message.member();
         received << method;
+        if (defers(message))
+            return true;
         const auto signature = signatures.constFind(message.interface() + '.' + method);
         QDBusMessage reply;
         if (signature == signatures.constEnd() || (message.path() == managerPath) != signature.key().startsWith(manager))
@@ -106,6 +109,34 @@ public:
     void answerNow(const QString &method, const QDBusMessage &reply)
     {
         holding ? void(held.append({method, reply})) : send(reply);
+    }
+
+    // Held unprocessed, in order (FakeSystemdManager::defer).
+    QStringList deferring;
+    QList<QDBusMessage> deferred;
+    bool defers(const QDBusMessage &message)
+    {
+        const QString method = message.member();
+        const bool held = deferring.contains(method) || (!deferred.isEmpty() && !reads.contains(method));
+        if (!held || signatures.value(message.interface() + '.' + method, "-") != message.signature())
+            return false;
+        record(message);
+        deferred << message;
+        return true;
+    }
+    QStringList processDeferred()
+    {
+        QStringList methods;
+        for (const QDBusMessage &message : std::as_const(deferred)) {
+            methods << message.member();
+            const auto failure = failures.constFind(message.member());
+            if (failure == failures.constEnd())
+                send(answer(message));
+            else if (!failure->first.isEmpty())
+                send(message.createErrorReply(failure->first, failure->second));
+        }
+        deferred.clear();
+        return methods;
     }
 
     void send(const QDBusMessage &message) const { QDBusConnection(connectionName).send(message); }
@@ -177,6 +208,11 @@ private:
             return activeNow("active"), message.createReply(QVariant::fromValue(QDBusObjectPath(managerPath + QStringLiteral("/job/1"))));
         if (method == QLatin1String("ResetFailedUnit"))
             return active[unit] == QLatin1String("failed") ? activeNow("inactive") : message.createReply();
+        if (method == QLatin1String("StopUnit")) {
+            if (!active.contains(unit))
+                return error("org.freedesktop.systemd1.NoSuchUnit", "Unit " + unit + " not loaded.");
+            return activeNow("inactive"), message.createReply(QVariant::fromValue(QDBusObjectPath(managerPath + QStringLiteral("/job/2"))));
+        }
         // Properties.Get
         for (auto it = active.constBegin(); it != active.constEnd(); ++it) {
             if (unitPath(it.key()) == message.path() && args.value(1).toString() == QLatin1String("ActiveState"))
@@ -224,6 +260,7 @@ void FakeSystemdManager::stop()
         QMutexLocker lock(&handler_->mutex);
         name = std::exchange(handler_->connectionName, QString());
         handler_->held.clear();
+        handler_->deferred.clear();
         handler_->holding = handler_->subscribed = false;
     }
     // Late answers still waiting are lost with the manager.
@@ -273,6 +310,19 @@ void FakeSystemdManager::delay(const QString &method, int ms)
 {
     QMutexLocker lock(&handler_->mutex);
     handler_->delays.insert(method, ms);
+}
+
+void FakeSystemdManager::defer(const QString &method)
+{
+    QMutexLocker lock(&handler_->mutex);
+    handler_->deferring << method;
+}
+
+QStringList FakeSystemdManager::release()
+{
+    QMutexLocker lock(&handler_->mutex);
+    handler_->deferring.clear();
+    return handler_->processDeferred();
 }
 
 QStringList FakeSystemdManager::calls() const

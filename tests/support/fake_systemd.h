@@ -13,8 +13,8 @@ namespace cv::test {
 // unknown methods and, with InvalidArgs, any call whose whole signature is not the
 // method's. Linking makes a unit file "linked" (a known one only when forced), enabling
 // "enabled" (not a masked one), each "-runtime" when asked; disabling removes a linked
-// or enabled file; starting makes the unit "active", resetting turns "failed" into
-// "inactive". Once subscribed to, it signals UnitFilesChanged and the unit's
+// or enabled file; starting makes the unit "active", stopping a loaded one "inactive",
+// resetting turns "failed" into "inactive". Once subscribed to, it signals UnitFilesChanged and the unit's
 // PropertiesChanged, the test's own changes included. It records each call that
 // changes something as "Method arg…" (lists spread, booleans as true/false).
 class FakeSystemdManager {
@@ -44,6 +44,13 @@ public:
     // milliseconds late; what it changes is changed at once. An answer still waiting
     // when the manager leaves the bus is lost with it.
     void delay(const QString &method, int ms);
+
+    // Holds each call of `method` unprocessed (a manager busy elsewhere), and every
+    // call that changes something after it (the manager takes those in order); reads
+    // are answered meanwhile. release() processes and answers the held calls in order
+    // and returns their methods; stop() drops them (the bus answers them).
+    void defer(const QString &method);
+    QStringList release();
 
     QStringList calls() const;
     // The method of every call received, reads and refused calls included, in order.
