@@ -97,6 +97,10 @@ private slots:
         window.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&window));
         edit->setFocus();
+        edit->setReadOnly(true); // read-only: Copy and Select All only
+        edit->selectAll();
+        QCOMPARE(editMenu(window), "Cut (off) <Ctrl+X>, Copy <Ctrl+C>, Paste (off) <Ctrl+V>, Select All <Ctrl+A>");
+        edit->setReadOnly(false);
         edit->deselect();
         for (const char *item : {"Corvane|Settings…", "Corvane|Quit Corvane", "Help|Save Diagnostics…", "Corvane|Check for Updates…",
                                  "Edit|Select All", "Window|Close"}) {
@@ -157,17 +161,23 @@ private slots:
             const qsizetype from = label->text().indexOf("/Volumes");
             label->setSelection(int(from), int(label->text().indexOf(':', from) - from));
         };
-        const LabelStep menuCopy = [](TextLabel *label) {
-            QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(2, 2), label->mapToGlobal(QPoint(2, 2)));
-            QApplication::sendEvent(label, &event);
-            auto *menu = label->findChild<QMenu *>();
-            find(menu->actions(), {"Copy"})->trigger();
-            menu->close();
+        const auto menuItem = [](const QString &name) {
+            return LabelStep([name](TextLabel *label) {
+                QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(2, 2), label->mapToGlobal(QPoint(2, 2)));
+                QApplication::sendEvent(label, &event);
+                auto *menu = label->findChild<QMenu *>();
+                QAction *action = find(menu->actions(), {name});
+                QVERIFY2(action, qPrintable(name));
+                action->trigger();
+                menu->close();
+            });
         };
+        const LabelStep menuCopy = menuItem("Copy");
         const QString all = "Cut (off) <Ctrl+X>, Copy <Ctrl+C>, Paste (off) <Ctrl+V>, Select All <Ctrl+A>";
         const QString none = "Cut (off) <Ctrl+X>, Copy (off) <Ctrl+C>, Paste (off) <Ctrl+V>, Select All <Ctrl+A>";
         QTest::newRow("Ctrl+A, Ctrl+C") << keyA << keyC << all << problemText << true << 0;
         QTest::newRow("Select All, Copy") << item("Select All") << item("Copy") << all << problemText << true << 0;
+        QTest::newRow("the context menu's Select All, Ctrl+C") << menuItem("Select All") << keyC << all << problemText << true << 0;
         QTest::newRow("mouse drag, Ctrl+C") << drag << keyC << all << problemText << true << 0;
         QTest::newRow("the path, Ctrl+C") << path << keyC << all << file << false << 0;
         QTest::newRow("the path, the context menu's Copy") << path << menuCopy << all << file << false << 0;
@@ -180,6 +190,14 @@ private slots:
             label->setSelection(int(from), int(label->text().size() - from));
         };
         QTest::newRow("two lines at most, the last one, Ctrl+C") << secondLine << keyC << all << problemText.mid(problemText.indexOf("IMG")) << false << 2;
+        // Qt closes the path's isolation after the "…": a selection that ends on the "…"
+        // itself, before those marks, still takes all it stands for.
+        const LabelStep toEllipsis = [](TextLabel *label) {
+            const qsizetype from = label->text().indexOf('\n') + 1;
+            label->setSelection(int(from), int(label->text().indexOf("…") + 1 - from));
+        };
+        QTest::newRow("two lines at most, the last one up to its \"…\", Ctrl+C")
+            << toEllipsis << keyC << all << problemText.mid(problemText.indexOf("IMG")) << false << 2;
     }
     void editItemsOnALabel()
     {

@@ -477,10 +477,12 @@ private slots:
             problemPath.clear();
         }
         QVERIFY(problemPath.isEmpty());
-        // The folder's path on one line.
+        // The folder's path on one line; shortened, its tooltip holds it whole.
         PathLabel *path = view.detail()->folderPath();
         if (path->isVisible())
             QVERIFY(!path->text().contains('\n') && path->height() <= path->fontMetrics().height() + 2);
+        if (path->isVisible() && path->text().contains("…"))
+            QCOMPARE(path->toolTip(), plainToolTip(path->path()));
         // The dot is green only while the computer is connected.
         const QImage dot = view.statusDot()->grab().toImage();
         bool green = false;
@@ -641,6 +643,11 @@ private slots:
         QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
         QApplication::sendEvent(row, &enter);
         QCOMPARE(effect->opacity(), 1.0);
+        status.copies[0].skipped_items.reset(); // nothing skipped any more: no tooltip left over
+        f.model().setStatus(status);
+        view.refresh();
+        QCOMPARE(view.activityList()->rows(), QList<ActivityRow *>{row});
+        QCOMPARE(row->title()->toolTip(), QString());
         status.copies.clear();
         f.model().setStatus(status);
         view.refresh();
