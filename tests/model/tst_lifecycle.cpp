@@ -198,6 +198,28 @@ private slots:
             s.f.client->clear("status");
             s.f.client->alwaysError("status", down());
         }, on, QStringList{"quit"} + QStringList(33, "status"), "", 15.25, true, down().message()};
+        // The child stopped for the hand-over exited; the registration refused, a new
+        // child runs the service and crashes at 1 s: a pass after it shows that exit.
+        const Act onThenPass = [](AppModel &m) -> QCoro::Task<> {
+            QCoro::Task<> change = m.setStartAtLogin(true);
+            co_await std::move(change);
+            QCoro::Task<bool> pause = m.clock().sleep(1.0);
+            co_await std::move(pause);
+            QCoro::Task<> pass = m.refresh();
+            co_await std::move(pass);
+        };
+        QTest::newRow("a later child crashes") << SignInRow{[=](SignIn &s) {
+            s.f.host->start(true);
+            s.f.launcher.launches.last().state->running = false;
+            refused(s);
+            s.f.client->queueError("status", down()); // the start-up finds no service: a child
+            at(s.f.clock, 1.0, [&s] {
+                s.f.launcher.launches.last().state->running = false, s.f.launcher.launches.last().state->status = 6;
+                s.f.client->alwaysError("status", down());
+                s.f.client->alwaysError("events", down());
+            });
+        }, onThenPass, {"quit", "status", "status", "status", "events", "status", "events"}, "Operation not permitted", 1.5, false,
+            "The background service exited (6). Open the service log for the underlying error."};
     }
 
     void startAtLogin()

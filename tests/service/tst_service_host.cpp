@@ -173,8 +173,10 @@ private slots:
     {
         HostWorld w(wall);
         w.agent().setStatus(LoginItemStatus::enabled);
+        w.launchctl.kickstartHeld = true; // the manager takes its time with the start
         ServiceHost &host = w.host();
         host.start(false);
+        QVERIFY(host.agentStartPending());
         QCOMPARE(w.items.plistNames.first(), "app.corvane.Corvane.service.plist");
         QCOMPARE(w.launchctl.calls.size(), 1);
         QCOMPARE(w.launchctl.calls.first().verbs, QStringList{"kickstart"});
@@ -186,9 +188,18 @@ private slots:
         host.start(false);
         QVERIFY(w.launcher.launches.size() == 1 && w.launcher.launches.first().program == w.service() && w.launchctl.calls.size() == 2);
         QCOMPARE(w.launchctl.calls.last().verbs, (QStringList{"kill", "SIGTERM"}));
+        // Refused once the child called it off: the refusal no longer counts.
+        w.launchctl.answerHeld("Access denied");
+        QVERIFY(!host.agentStartPending() && !host.agentStartFailure());
         w.launcher.launches.first().state->running = false; // stopped: managed again
         host.start(false);
         QCOMPARE(w.launchctl.calls.size(), 3);
+        QVERIFY(host.agentStartPending());
+        // A later start, taken on at once, has the last word over the held one's refusal.
+        w.launchctl.kickstartHeld = false;
+        host.start(false);
+        w.launchctl.answerHeld("Access denied");
+        QVERIFY(!host.agentStartPending() && !host.agentStartFailure() && w.launcher.launches.size() == 1);
     }
 
     // What setLogin registers and unregisters, its error, and the state it leaves.

@@ -27,6 +27,7 @@ const QString approval = "Run systemctl --user unmask " + unit + " to allow Corv
 const QString runs = QStringLiteral("Runs in the background and reconnects automatically when you plug in.");
 const QString denied = QStringLiteral("platform: Access denied");
 const QString installedOnly = QStringLiteral("Available in the installed app.");
+const QString unavailable = QStringLiteral("The installed app’s background service is unavailable.");
 
 // A model on the given host and clock, its other parts the fixture's.
 std::unique_ptr<AppModel> makeModel(ModelFixture &f, std::shared_ptr<ServiceHost> host, Clock &clock)
@@ -134,7 +135,7 @@ private slots:
         QTest::newRow("disabled") << "disabled" << "1 0 " + runs;
         QTest::newRow("masked") << "masked" << "1 0 " + approval;
         QTest::newRow("masked for this session") << "masked-runtime" << "1 0 " + approval;
-        QTest::newRow("bad") << "bad" << "1 0 The installed app’s background service is unavailable.";
+        QTest::newRow("bad") << "bad" << "1 0 " + unavailable;
         QTest::newRow("unit file missing") << "no file" << "0 0 Available in the installed app.";
         QTest::newRow("no manager") << "no manager" << "0 0 Available in the installed app.";
     }
@@ -287,7 +288,15 @@ private slots:
         if (manager == "restarts") {
             fake_->stop();
             QTRY_VERIFY_WITH_TIMEOUT(!host->loginEnabled(), 2000);
+            QVERIFY(host->loginDetail() != unavailable);
             QVERIFY(fake_->start());
+            // While the new manager's answers wait, the unit shows as it was last read:
+            // the answers the restart cut off are no failure of the unit.
+            fake_->hold(true);
+            QTRY_VERIFY_WITH_TIMEOUT(host->loginEnabled(), 2000);
+            QCOMPARE(host->loginDetail(), runs);
+            QTRY_COMPARE(fake_->hold(true), QStringList({"Subscribe", "GetUnitFileState", "GetUnit"})); // read afresh
+            fake_->hold(false);
         } else if (manager == "replaced") {
             QTRY_VERIFY_WITH_TIMEOUT(!host->loginEnabled(), 2000); // 300 ms
             fake_->stop();
@@ -312,7 +321,8 @@ private slots:
     void decisionsWaitForTheManager_data()
     {
         // "late": 0.9 s late, "restart": a restart 0.9 s in, "none": no answer, "slow":
-        // every answer 0.9 s late about a loaded unit (three questions) (answers);
+        // every answer 0.9 s late about a loaded unit (three questions), "active held":
+        // the unit file state answered, GetUnit not before the decision (answers);
         // by default, else a start-up; the manager's calls and the children launched
         columns<QString, QString, bool, QStringList, int>("answers", "state", "byDefault", "calls", "children");
         const QStringList kicked = enableCalls().mid(3);
@@ -320,6 +330,8 @@ private slots:
         QTest::newRow("start-up, restarted") << "restart" << "enabled" << false << kicked << 0;
         QTest::newRow("start-up, no answer in 2 s") << "none" << "enabled" << false << QStringList() << 1;
         QTest::newRow("start-up, every answer 0.9 s late") << "slow" << "enabled" << false << kicked << 0;
+        // The file state is all the decision needs: the ActiveState is not waited for.
+        QTest::newRow("start-up, ActiveState not answered") << "active held" << "enabled" << false << kicked << 0;
         // A unit the user masked runs nothing: the application runs the service.
         QTest::newRow("start-up, masked") << "late" << "masked" << false << QStringList() << 1;
         QTest::newRow("by default, 0.9 s late") << "late" << "" << true << enableCalls() << 0;
@@ -330,8 +342,10 @@ private slots:
             fetch<QString, QString, bool, QStringList, int>("answers", "state", "byDefault", "calls", "children");
         useManager(5000); // the decision, not a time-out, ends the wait
         fake_->setUnitFileState(unit, state);
-        const bool slow = answers == "slow";
-        if (slow) {
+        const bool slow = answers == "slow", activeHeld = answers == "active held";
+        if (activeHeld) {
+            fake_->defer("GetUnit");
+        } else if (slow) {
             // The decision's 2 s pass in real time.
             fake_->setActiveState(unit, "inactive");
             fake_->delay({}, 900);
@@ -341,7 +355,9 @@ private slots:
             fake_->hold(true);
         }
         const auto host = makeHost(false);
-        if (!slow)
+        if (activeHeld)
+            QTRY_COMPARE(manager_->unitFileState(unit).value_or("-"), state);
+        else if (!slow)
             QTRY_COMPARE(fake_->hold(true), QStringList({"Subscribe", "GetUnitFileState", "GetUnit"}));
         ModelFixture f;
         f.client->always("quit", reply());
@@ -363,12 +379,14 @@ private slots:
             fake_->hold(false);
         else if (answers == "restart")
             fake_->stop(), fake_->start();
-        else if (answers == "none")
+        else if (answers == "none" || activeHeld)
             clock_.advance(1.2);
         if (answers != "none")
             QTRY_VERIFY_WITH_TIMEOUT(host->canRegister(), 2000);
         QTRY_COMPARE_WITH_TIMEOUT(launcher_.launches.size(), children, 1000); // decided by now
         fake_->hold(false); // an answer after the decision changes nothing of it
+        if (activeHeld)
+            fake_->release();
         settle();
         clock_.setAutoAdvance(true);
         QVERIFY(outcome(std::move(act)).value);

@@ -10,8 +10,10 @@
 #include <QObject>
 
 #include <cerrno>
+#include <coroutine>
 #include <memory>
 #include <optional>
+#include <utility>
 
 namespace cv::test {
 
@@ -101,20 +103,29 @@ public:
     }
 
     // Recorded as "kickstart"; answered at once with `kickstartError` as the manager's
-    // refusal, or never (`kickstartHeld`: a manager busy elsewhere).
+    // refusal, or (`kickstartHeld`: a manager busy elsewhere) only by answerHeld().
     QCoro::Task<> kickstart(QString target) override
     {
         QStringList verbs;
         verbs.append(QStringLiteral("kickstart"));
         run(verbs, target, false);
-        const std::optional<QString> refusal = kickstartError;
+        std::optional<QString> refusal = kickstartError;
         if (kickstartHeld) {
-            // Resumed only as the fake goes: nothing of it is read after.
-            co_await qCoro(&unanswered_, &QObject::destroyed);
-            co_return;
+            // Resumed only by answerHeld(), so never once the fake is gone.
+            co_await Held{held_};
+            refusal = heldRefusal_;
         }
         if (refusal)
             throw PlatformError(EIO, *refusal);
+    }
+
+    // Answers the kickstarts held so far at once, refused with `refusal` when set.
+    void answerHeld(std::optional<QString> refusal)
+    {
+        heldRefusal_ = std::move(refusal);
+        const QList<std::coroutine_handle<>> held = std::exchange(held_, {});
+        for (const std::coroutine_handle<> handle : held)
+            handle.resume();
     }
 
     QList<Call> calls;
@@ -127,7 +138,14 @@ public:
     QByteArray output;
 
 private:
-    QObject unanswered_;
+    struct Held {
+        QList<std::coroutine_handle<>> &waiting;
+        bool await_ready() const noexcept { return false; }
+        void await_suspend(std::coroutine_handle<> handle) { waiting.append(handle); }
+        void await_resume() const noexcept {}
+    };
+    QList<std::coroutine_handle<>> held_;
+    std::optional<QString> heldRefusal_;
 };
 
 } // namespace cv::test
