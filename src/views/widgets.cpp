@@ -279,10 +279,7 @@ QStringList wrappedLines(const QString &text, const QFont &font, int width)
 
 QString inAppDirection(QString line)
 {
-    for (QChar &c : line) {
-        if (c == QLatin1Char('\t') || c == QLatin1Char('\r') || c == QLatin1Char('\n'))
-            c = QLatin1Char(' ');
-    }
+    line = Localization::oneLine(std::move(line));
     // A line without letters of either direction takes the application's anyway.
     bool strong = false;
     for (QChar c : std::as_const(line)) {
