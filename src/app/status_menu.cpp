@@ -143,11 +143,12 @@ QList<StatusMenu::Entry> StatusMenu::entries() const
     const bool busy = model_.busy();
     for (const Peer &peer : model_.peers()) {
         // The name goes into the text first; only then are its `&` made literal, so a
-        // name holding "{name}" or "&" shows as it is.
+        // name holding "{name}" or "&" shows as it is. On one line: a tab would start
+        // the shortcut column.
         Entry computer = entry(Entry::Kind::computer,
                                literal(peer.choice_required
                                            ? L(QStringLiteral("{name} — choose what to share"), {{"name", peer.name}})
-                                           : peer.name));
+                                           : Localization::oneLine(peer.name)));
         auto add = [&](const QString &title, const char *op, bool enabled) {
             computer.items.append(entry(Entry::Kind::peerItem, title, QString::fromLatin1(op), peer.id, enabled));
         };

@@ -307,6 +307,9 @@ private:
     // The part of `run` that waits: the exchange, then the refresh that shows what the
     // command changed. Takes the model by a guarded pointer: it may go away meanwhile.
     static QCoro::Task<> perform(QPointer<AppModel> model, std::shared_ptr<ServiceClient> client, Command command);
+    // Opens a computer's folder in the file manager; a failure is shown with `path`.
+    // Nobody waits for it.
+    QCoro::Task<> showFolder(QUrl folder, QString path);
     // Lists the volumes on the probe pool and keeps the drives for the view queries.
     QCoro::Task<> listDrives();
     // What `task` ends with, as long as this model lives; a model destroyed meanwhile

@@ -145,8 +145,15 @@ void AppModel::openFiles(QString id)
     QString folder = *found->mount;
     if (!folder.endsWith(QLatin1Char('/')))
         folder += QLatin1Char('/');
-    if (!workspace().open(QUrl::fromLocalFile(folder)))
-        setError(L(QStringLiteral("The file manager could not open {path}."), {{QStringLiteral("path"), *found->mount}}));
+    showFolder(QUrl::fromLocalFile(folder), *found->mount);
+}
+
+QCoro::Task<> AppModel::showFolder(QUrl folder, QString path)
+{
+    // Known only once the file manager had it, or failed: the folder may be missing.
+    QCoro::Task<bool> opening = alive(workspace().open(std::move(folder)));
+    if (!co_await std::move(opening))
+        setError(L(QStringLiteral("The file manager could not open {path}."), {{QStringLiteral("path"), path}}));
 }
 
 void AppModel::showCopied(CopyJob job)

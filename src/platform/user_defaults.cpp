@@ -54,8 +54,8 @@ UserDefaults &UserDefaults::standard()
 }
 
 SettingsUserDefaults::SettingsUserDefaults()
-    : settings_(std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
-                                            QStringLiteral("Corvane"), QStringLiteral("Corvane")))
+    : settings_(std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, folderName(),
+                                            QStringLiteral("Corvane")))
 {
 }
 
@@ -65,6 +65,8 @@ SettingsUserDefaults::SettingsUserDefaults(const QString &path)
 }
 
 SettingsUserDefaults::~SettingsUserDefaults() = default;
+
+QString SettingsUserDefaults::folderName() { return QStringLiteral("Corvane"); }
 
 QString SettingsUserDefaults::fileName() const { return settings_->fileName(); }
 

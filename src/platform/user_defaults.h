@@ -51,6 +51,10 @@ public:
     explicit SettingsUserDefaults(const QString &path);
     ~SettingsUserDefaults() override;
 
+    // The name of the folder the settings file is in (the organisation's name), which
+    // other per-user folders of the application take too.
+    static QString folderName();
+
     // The file the settings are stored in (it exists only once something was set).
     QString fileName() const;
 

@@ -8,7 +8,13 @@
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QProcess>
+#include <QPromise>
 #include <QStandardPaths>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <QCoroFuture>
+
+#include <memory>
 
 namespace cv {
 
@@ -17,6 +23,37 @@ namespace {
 void openFolderOf(const QString &path)
 {
     QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
+}
+
+// Starts `opener` on `path`, its output and errors the application's own; true once
+// it has exited with status 0, false once it failed, could not start or crashed. It is
+// never killed: when the application quits first, it carries on.
+QFuture<bool> runOpener(const QString &opener, const QString &path)
+{
+    auto promise = std::make_shared<QPromise<bool>>();
+    promise->start();
+    QFuture<bool> ended = promise->future();
+    const auto settle = [promise](bool opened) {
+        if (promise->future().isFinished())
+            return;
+        promise->addResult(opened);
+        promise->finish();
+    };
+    auto *process = new QProcess;
+    process->setProcessChannelMode(QProcess::ForwardedChannels);
+    process->setStandardInputFile(QProcess::nullDevice());
+    QObject::connect(process, &QProcess::finished, process, [process, settle](int code, QProcess::ExitStatus status) {
+        settle(status == QProcess::NormalExit && code == 0);
+        process->deleteLater();
+    });
+    QObject::connect(process, &QProcess::errorOccurred, process, [process, settle](QProcess::ProcessError error) {
+        if (error != QProcess::FailedToStart)
+            return; // the end follows
+        settle(false);
+        process->deleteLater();
+    });
+    process->start(opener, {path});
+    return ended;
 }
 
 // A desktop's settings program that shows one pane.
@@ -65,12 +102,31 @@ void DesktopWorkspace::reveal(const QStringList &paths)
     });
 }
 
-bool DesktopWorkspace::open(const QUrl &url) { return QDesktopServices::openUrl(url); }
+QCoro::Task<bool> DesktopWorkspace::open(QUrl url)
+{
+    if (!url.isLocalFile())
+        co_return QDesktopServices::openUrl(url);
+    const QString path = url.toLocalFile();
+    const QString opener = opener_;
+    // Looked at off the main thread: a mounted share whose computer went away can
+    // keep a look at it waiting.
+    QFuture<bool> looked = QtConcurrent::run([path] { return QFileInfo::exists(path); });
+    const bool exists = co_await looked;
+    if (!exists)
+        co_return false;
+    if (opener.isEmpty())
+        co_return QDesktopServices::openUrl(url);
+    QFuture<bool> ended = runOpener(opener, path);
+    co_return co_await ended;
+}
 
 DesktopWorkspace::DesktopWorkspace()
     : desktops_(QString::fromLocal8Bit(qgetenv("XDG_CURRENT_DESKTOP")).split(QLatin1Char(':'), Qt::SkipEmptyParts)),
       searchPaths_(QString::fromLocal8Bit(qgetenv("PATH")).split(QLatin1Char(':'), Qt::SkipEmptyParts))
 {
+    // An empty search path would make the search fall back to the process's PATH.
+    if (!searchPaths_.isEmpty())
+        opener_ = QStandardPaths::findExecutable(QStringLiteral("xdg-open"), searchPaths_);
 }
 
 std::optional<DesktopWorkspace::Command> DesktopWorkspace::settingsCommand(SettingsPane pane)

@@ -7,6 +7,7 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/platform_error.h"
+#include "platform/user_defaults.h"
 #include "platform/workspace.h"
 #include "service/service_host.h"
 
@@ -44,6 +45,16 @@ constexpr off_t rotationSize = 1048576;
 
 const char supportMail[] = "support@corvane.app";
 
+// The user's state folder: XDG_STATE_HOME when it names an absolute path (any other
+// value is to be ignored), else ".local/state" in the home folder.
+QString stateHome()
+{
+    const QString value = qEnvironmentVariable("XDG_STATE_HOME");
+    if (QDir::isAbsolutePath(value))
+        return QDir::cleanPath(value);
+    return QDir::homePath() + QStringLiteral("/.local/state");
+}
+
 // The paths, fixed on first use. Kept as plain bytes so that the writer thread and
 // the terminate hook need nothing but the C library. Never destroyed: the writer
 // still uses them while the process runs its exit handlers.
@@ -57,7 +68,7 @@ const LogPaths &paths()
 {
     static const LogPaths *const value = [] {
         auto *p = new LogPaths;
-        p->folder = QDir::homePath() + QStringLiteral("/Library/Logs/Corvane");
+        p->folder = stateHome() + QLatin1Char('/') + SettingsUserDefaults::folderName();
         p->appLog = QFile::encodeName(p->folder + QStringLiteral("/app.log")).toStdString();
         p->previousLog = QFile::encodeName(p->folder + QStringLiteral("/app.1.log")).toStdString();
         return p;

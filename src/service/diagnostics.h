@@ -25,7 +25,9 @@ class Diagnostics {
 public:
     Diagnostics() = delete;
 
-    // "Library/Logs/Corvane" in the home folder (read from HOME once, on first use).
+    // The folder named as the settings folder is, in the user's state folder:
+    // $XDG_STATE_HOME, else ~/.local/state (read from the environment once, on first
+    // use).
     static QString logFolder();
 
     // Once, first thing at launch: creates the log folder (mode 0700), moves an

@@ -194,12 +194,19 @@ public:
     QWidget *root() const { return root_; }
     bool parked() const { return departure_.has_value(); }
 
+    // The control that waits for its return should it go (see holdFocus()).
+    void hold(QWidget *control) { held_ = control; }
+    QWidget *held() const { return held_; }
+
     // `focus`, the window's focused control, is hidden, disabled or about to go:
     // the view holds the focus (so nothing scrolls to it or to anything else), and
     // the successor is chosen once the redraw that took it away is done.
     void depart(QWidget *focus)
     {
         Departure departure{focus, {}, focus->property(mouseFocusKey).toBool()};
+        // A held control has no successor: the view waits for it.
+        departure.settled = focus == held_;
+        held_ = nullptr;
         for (QWidget *up = focus->parentWidget(); up; up = up->parentWidget()) {
             departure.regions.append({up, rectIn(focus, up)});
             if (up == root_)
@@ -314,6 +321,7 @@ private:
     QWidget *root_;
     QTimer *timer_;
     std::optional<Departure> departure_;
+    QPointer<QWidget> held_;
 };
 
 FocusKeeper *FocusTracker::keeperOf(const QWidget *widget) const
@@ -386,9 +394,17 @@ bool FocusTracker::eventFilter(QObject *object, QEvent *event)
         updateRing();
         break;
     }
-    case QEvent::FocusOut:
+    case QEvent::FocusOut: {
+        // Leaving a held control ends its hold, unless only its window or a menu
+        // took the focus for a while.
+        const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
+        if (!moving && reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason) {
+            if (FocusKeeper *keeper = keeperOf(widget); keeper && keeper->held() == widget)
+                keeper->hold(nullptr);
+        }
         updateRing();
         break;
+    }
     case QEvent::Hide:
         // Hidden itself (not with its window): Qt would hand the focus to the first
         // stop of the window and scroll there.
@@ -470,6 +486,14 @@ void keepFocus(QWidget *root)
 {
     if (!keeperFor(root))
         new FocusKeeper(root);
+}
+
+void holdFocus(QWidget *control)
+{
+    if (!control->hasFocus())
+        return;
+    if (FocusKeeper *keeper = FocusTracker::get().keeperOf(control))
+        keeper->hold(control);
 }
 
 bool focusNextStop(QWidget *root, bool next)

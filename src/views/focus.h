@@ -42,4 +42,11 @@ bool focusNextStop(QWidget *root, bool next);
 // control when it does not paint one itself.
 void keepFocus(QWidget *root);
 
+// The focused `control` keeps the focus through the redraw that the command it has
+// just started brings: when that redraw disables or hides it, no other control takes
+// the focus; the view holds it (Tab goes on from the control's place) until the
+// control returns. Moving the focus elsewhere first ends the hold. Nothing happens
+// when `control` does not have the focus.
+void holdFocus(QWidget *control);
+
 } // namespace cv

@@ -6,6 +6,7 @@
 #include "views/activity_list.h"
 #include "views/activity_logic.h"
 #include "views/banner.h"
+#include "views/focus.h"
 #include "views/symbols.h"
 #include "views/theme.h"
 #include "views/widgets.h"
@@ -14,6 +15,7 @@
 #include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMimeData>
@@ -202,6 +204,17 @@ MoreButton::MoreButton(QWidget *parent) : QAbstractButton(parent)
     setFocusPolicy(Qt::TabFocus);
     drawsOwnFocusRing(this);
     setCursor(Qt::ArrowCursor);
+}
+
+void MoreButton::keyPressEvent(QKeyEvent *event)
+{
+    // Space is the button's own; Enter opens the menu too.
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && !event->isAutoRepeat()) {
+        click();
+        event->accept();
+        return;
+    }
+    QAbstractButton::keyPressEvent(event);
 }
 
 bool MoreButton::hitButton(const QPoint &pos) const
@@ -576,10 +589,14 @@ void PeerView::tapTile(SharingChoice choice)
     if (!model_ || model_->busy())
         return;
     const TileTap tap = tileTap(*model_, id_, choice, optionValues());
-    if (tap.pickFolder)
+    if (tap.pickFolder) {
         runFolderPanel(false);
-    else if (tap.call)
+    } else if (tap.call) {
+        // A tile chosen from the keyboard keeps the focus while the command disables
+        // the tiles, and has it again when the answer's status shows them.
+        holdFocus(tile(choice));
         tap.call->sendTo(*model_);
+    }
 }
 
 void PeerView::toggleDrive(const QString &path, bool on)

@@ -60,7 +60,7 @@ private:
 };
 
 // The round "…" button of the header: a 28-pixel disc with room around it for
-// its shadow.
+// its shadow. Space or Enter presses it.
 class MoreButton final : public QAbstractButton {
     Q_OBJECT
 public:
@@ -71,6 +71,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
     bool hitButton(const QPoint &pos) const override;
 };
 

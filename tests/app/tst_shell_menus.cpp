@@ -242,6 +242,9 @@ private slots:
         QTest::newRow("names shown verbatim") << QJsonArray{wire::peer("p1", "R&D {name}", "1", true), wire::peer("p2", "A&B")} << none
             << "R&&D {name} — choose what to share: [Choose What to Share… {show p1}, Disconnect {disconnect p1}], "
                "A&&B: [Show {show p2}, Disconnect {disconnect p2}]";
+        QTest::newRow("names on one line") << QJsonArray{wire::peer("p1", "Mac\tSecond\r\nline", "1", true), wire::peer("p2", "Mac\tSecond\r\nline")} << none
+            << "Mac Second  line — choose what to share: [Choose What to Share… {show p1}, Disconnect {disconnect p1}], "
+               "Mac Second  line: [Show {show p2}, Disconnect {disconnect p2}]";
     }
     void statusMenu()
     {

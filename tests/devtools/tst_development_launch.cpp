@@ -21,11 +21,16 @@ struct Run {
 };
 
 // Runs corvane with `arguments` in `folder` to its end: given up when it has printed
-// nothing for 5 s.
-Run run(const test::Standin &service, const QStringList &arguments, const QString &folder = {})
+// nothing for 5 s. With a `home`, that is its home folder and XDG_STATE_HOME is unset.
+Run run(const test::Standin &service, const QStringList &arguments, const QString &folder = {},
+        const QString &home = {})
 {
     QProcess process;
     QProcessEnvironment env = service.environment();
+    if (!home.isEmpty()) {
+        env.insert("HOME", home);
+        env.remove("XDG_STATE_HOME");
+    }
     env.insert("CV_MAC_SERVICE", test::Standin::executable());
     env.insert("CV_MAC_RUNTIME_DIR", service.runtimeDir());
     env.insert("CV_MAC_CAPTURE_PAUSE_MS", "50");
@@ -50,6 +55,12 @@ Run run(const test::Standin &service, const QStringList &arguments, const QStrin
     return result;
 }
 
+// The pixels alone, whatever format each picture was stored in.
+bool samePixels(const QImage &a, const QImage &b)
+{
+    return a.convertToFormat(QImage::Format_ARGB32) == b.convertToFormat(QImage::Format_ARGB32);
+}
+
 int brightness(const QImage &image) { return qGray(image.scaled(1, 1, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).pixel(0, 0)); }
 
 } // namespace
@@ -60,12 +71,13 @@ class TestDevelopmentLaunch : public QObject {
 private slots:
     // Every demo state in both appearances, each picture announced with its real
     // size; "--render" wins over "--demo". Nothing is asked of the offscreen platform
-    // that it cannot do (raising windows, grabbing the keyboard for a menu).
+    // that it cannot do (raising windows, grabbing the keyboard for a menu). In a
+    // fresh home it writes its log to the state folder and makes no other folder.
     void render()
     {
         test::Standin service;
-        QTemporaryDir folder;
-        const Run rendered = run(service, {"--demo", "main", "--render", folder.path()});
+        QTemporaryDir folder, home;
+        const Run rendered = run(service, {"--demo", "main", "--render", folder.path()}, {}, home.path());
         QVERIFY2(rendered.ok, qPrintable(rendered.err));
         QVERIFY2(!rendered.err.contains("This plugin does not support"), qPrintable(rendered.err));
         const QStringList lines = rendered.out.split('\n', Qt::SkipEmptyParts);
@@ -81,9 +93,13 @@ private slots:
         const QStringList states = Demo::states();
         for (int i = 0; i < states.size(); ++i) {
             for (int j = 0; j < i; ++j)
-                QVERIFY2(images[states[i] + "-light"] != images[states[j] + "-light"], qPrintable(states[i] + " " + states[j]));
+                QVERIFY2(!samePixels(images[states[i] + "-light"], images[states[j] + "-light"]),
+                         qPrintable(states[i] + " " + states[j]));
             QVERIFY2(brightness(images[states[i] + "-dark"]) < brightness(images[states[i] + "-light"]), qPrintable(states[i]));
         }
+        const QStringList made = QDir(home.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        QVERIFY2(made == QStringList {".local"}, qPrintable(made.join(' ')));
+        QVERIFY(QFileInfo(home.filePath(".local/state/Corvane/app.log")).isFile());
     }
 
     // Without a folder it draws into "reference" in the working directory; when that

@@ -89,7 +89,10 @@ private slots:
         AppModel &m = f.model();
         const QJsonArray peers{peer("f").sharing(share::folder("/home/me/Shared")), peer("two").sharing(share::drives({"/mnt/Archive", "/media/a/Backup"}))};
         install(m, status({.peers = peers}));
-        // Without the capability only the startup disk is offered.
+        // Without the capability only the startup disk is offered, also once the
+        // volumes are listed.
+        m.shareableDrives();
+        QTRY_VERIFY(f.volumes->listings() == 1 && AppModelAccess::drivesListings(m) == 0);
         QCOMPARE(names(m.shareableDrives()), QStringList{"/"});
         QCOMPARE(m.sharedDrives("f"), QStringList{"/"});
         QCOMPARE(m.drivesDescription("two"), "Archive and Backup appear on the other computer.");

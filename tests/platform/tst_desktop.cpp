@@ -1,5 +1,6 @@
 #include "platform/workspace.h"
 #include "../views/table.h"
+#include "bounded.h"
 #include "test_files.h"
 
 #include <QDBusConnection>
@@ -49,6 +50,37 @@ private slots:
         QTRY_COMPARE(manager.shown, (QList<QStringList>{{"file:///tmp/a%20folder/file%20%231.txt", "file:///tmp/b.txt"}}));
         QCOMPARE(opened_.size(), 1);
         bus.unregisterService(QStringLiteral("org.freedesktop.FileManager1"));
+    }
+
+    // A file URL goes to the opener on PATH, followed to its end: only its exit
+    // status 0 counts as opened. A missing path starts nothing; without an opener
+    // QDesktopServices opens it.
+    void open_data()
+    {
+        columns<QByteArray, bool, bool, bool>("opener", "exists", "started", "opened"); // opener: its script's last line
+        QTest::newRow("opener succeeds") << QByteArray("exit 0") << true << true << true;
+        QTest::newRow("opener fails") << QByteArray("echo \"file does not exist\" >&2; exit 4") << true << true << false;
+        QTest::newRow("opener is killed") << QByteArray("kill -9 $$") << true << true << false;
+        QTest::newRow("folder missing") << QByteArray("exit 0") << false << false << false;
+        QTest::newRow("no opener") << QByteArray() << true << false << true;
+        QTest::newRow("no opener, folder missing") << QByteArray() << false << false << false;
+    }
+    void open()
+    {
+        auto [opener, exists, started, opened] = fetch<QByteArray, bool, bool, bool>("opener", "exists", "started", "opened");
+        QTemporaryDir bin, files;
+        const QString folder = files.filePath(exists ? "Windows Desktop" : "gone") + '/';
+        QVERIFY(QDir().mkpath(files.filePath("Windows Desktop")));
+        if (!opener.isEmpty()) {
+            QVERIFY(writeFile(bin.filePath("xdg-open"), "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"${0%/*}/started\"\n" + opener + "\n"));
+            QVERIFY(QFile::setPermissions(bin.filePath("xdg-open"), QFile::ReadOwner | QFile::ExeOwner));
+        }
+        opened_.clear();
+        ScopedEnv path("PATH", bin.path().toUtf8());
+        DesktopWorkspace workspace;
+        QCOMPARE(waitBounded(workspace.open(QUrl::fromLocalFile(folder))), std::optional<bool>(opened));
+        QCOMPARE(readFile(bin.filePath("started")), started ? (folder + '\n').toUtf8() : QByteArray());
+        QCOMPARE(opened_.size(), qsizetype(opener.isEmpty() && exists));
     }
 
     // The desktop's own settings program, found by the desktop's name and PATH: the

@@ -10,6 +10,7 @@
 #include "test_files.h"
 
 #include "platform/app_bundle.h"
+#include "service/diagnostics.h"
 #include "service/service_host.h"
 
 #include <functional>
@@ -17,7 +18,7 @@
 
 namespace cv::test {
 
-inline QString serviceLog() { return QDir::homePath() + QStringLiteral("/Library/Logs/Corvane/service.log"); }
+inline QString serviceLog() { return Diagnostics::logFolder() + QStringLiteral("/service.log"); }
 
 struct HostWorld : InstalledApp {
     explicit HostWorld(const QDateTime &wall) : clock(1000.0, wall)
@@ -25,7 +26,9 @@ struct HostWorld : InstalledApp {
         for (const char *name : {"CV_MAC_SERVICE", "CV_MAC_STATE_DIR", "CV_MAC_RUNTIME_DIR", "CV_MAC_MOUNT_ROOT",
                                  "CV_MAC_NFS_HELPER", "CV_STANDIN_DIR"})
             qunsetenv(name);
-        QDir(QDir::homePath() + QStringLiteral("/Library")).removeRecursively();
+        // A case may have left a file in the folder's place.
+        QDir(Diagnostics::logFolder()).removeRecursively();
+        QFile::remove(Diagnostics::logFolder());
     }
     // A path under the prefix.
     QString inPrefix(const QString &path) const { return QFileInfo(executable()).absolutePath() + "/../" + path; }

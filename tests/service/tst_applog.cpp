@@ -1,6 +1,7 @@
 // The application log: entries, banner, modes, rotation at launch and the
 // uncaught-exception entry (this executable as a child playing the crashing process).
 #include "test_files.h"
+#include "../views/table.h"
 
 #include "platform/app_bundle.h"
 #include "service/diagnostics.h"
@@ -8,8 +9,11 @@
 #include <QCoreApplication>
 #include <QProcess>
 #include <QSysInfo>
+#include <QTemporaryDir>
 #include <QTest>
 
+#include <cstdio>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 #include <unistd.h>
@@ -32,14 +36,20 @@ QStringList logLines()
 
 // Runs this executable as a child in `mode` (main below): its exit status, 1000 when
 // it crashed (abort).
-int runChild(const QString &mode)
+// `environment` is the child's, this process's when empty; `output` receives its
+// standard output.
+int runChild(const QString &mode, QProcessEnvironment environment = {}, QByteArray *output = nullptr)
 {
     QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    if (environment.isEmpty())
+        environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("CV_APPLOG_CHILD"), mode);
     process.setProcessEnvironment(environment);
     process.start(QCoreApplication::applicationFilePath(), {});
-    return !process.waitForFinished(5000) ? -1 : process.exitStatus() == QProcess::CrashExit ? 1000 : process.exitCode();
+    const bool finished = process.waitForFinished(5000);
+    if (output)
+        *output = process.readAllStandardOutput();
+    return !finished ? -1 : process.exitStatus() == QProcess::CrashExit ? 1000 : process.exitCode();
 }
 
 } // namespace
@@ -67,7 +77,7 @@ private slots:
 
     void banner()
     {
-        QVERIFY(QDir(QDir::homePath() + QStringLiteral("/Library")).removeRecursively());
+        QVERIFY(QDir(Diagnostics::logFolder()).removeRecursively());
         ::umask(022);
         QMap<QString, QString> info = AppBundle::defaultInfo();
         info.remove(QStringLiteral("CFBundleShortVersionString"));
@@ -105,6 +115,35 @@ private slots:
         QVERIFY2(written.size() >= 3 && written.at(0).contains("--- Corvane "), qPrintable(written.join('\n')));
         QCOMPARE(written.at(1).mid(25), "UNCAUGHT std::logic_error: from a thread");
     }
+
+    // The folder, as a started application in a fresh home makes it: "Corvane" (the
+    // settings folder's name) in XDG_STATE_HOME when that is an absolute path, else
+    // in ".local/state" of the home folder; nothing else appears in the home folder.
+    void folder_data()
+    {
+        columns<std::optional<QString>, QString>("stateHome", "expected"); // "~" is the home folder
+        QTest::newRow("no XDG_STATE_HOME") << std::optional<QString>() << "~/.local/state/Corvane";
+        QTest::newRow("XDG_STATE_HOME") << std::optional<QString>("~/state/") << "~/state/Corvane";
+        QTest::newRow("XDG_STATE_HOME empty") << std::optional<QString>("") << "~/.local/state/Corvane";
+        QTest::newRow("XDG_STATE_HOME relative") << std::optional<QString>("state") << "~/.local/state/Corvane";
+    }
+    void folder()
+    {
+        auto [stateHome, expected] = fetch<std::optional<QString>, QString>("stateHome", "expected");
+        QTemporaryDir home;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("HOME"), home.path());
+        environment.remove(QStringLiteral("XDG_STATE_HOME"));
+        if (stateHome)
+            environment.insert(QStringLiteral("XDG_STATE_HOME"), QString(*stateHome).replace('~', home.path()));
+        QByteArray printed;
+        QCOMPARE(runChild("folder", environment, &printed), 0);
+        expected.replace('~', home.path());
+        QCOMPARE(QString::fromLocal8Bit(printed), expected);
+        QVERIFY(QFileInfo::exists(expected + QStringLiteral("/app.log")));
+        QCOMPARE(QDir(home.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList {expected.mid(home.path().size() + 1).section('/', 0, 0)});
+    }
 };
 
 // The child runs without any Qt application object: logging must work there.
@@ -117,6 +156,11 @@ int main(int argc, char **argv)
         return QTest::qExec(&test, argc, argv);
     }
     Diagnostics::start(bundle);
+    if (mode == "folder") {
+        Diagnostics::flush();
+        std::fputs(qPrintable(Diagnostics::logFolder()), stdout);
+        return 0;
+    }
     std::thread([] { throw std::logic_error("from a thread"); }).join();
     return 0;
 }

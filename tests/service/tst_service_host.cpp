@@ -94,8 +94,8 @@ private slots:
             << false;
         QTest::newRow("launch fails after the marker") << Setup([](HostWorld &w) { w.launcher.launchError = "exec format error"; })
                                                        << "platform: exec format error" << true;
-        QTest::newRow("log folder is a file") << Setup([](HostWorld &) { writeFile(QDir::homePath() + "/Library/Logs", "x"); })
-                                              << "platform: " + QDir::homePath() + "/Library/Logs: Not a directory" << false;
+        QTest::newRow("log folder is a file") << Setup([](HostWorld &) { writeFile(Diagnostics::logFolder(), "x"); })
+                                              << "platform: " + Diagnostics::logFolder() + ": Not a directory" << false;
         QTest::newRow("kickstart without identifier") << agent(LoginItemStatus::enabled, true, {{"CVServiceAgentPlist", "agent.plist"}})
                                                       << "invalid: The installed app’s background service is unavailable." << false;
     }
@@ -139,7 +139,7 @@ private slots:
         QCOMPARE(standin.startArguments(), QList<QStringList>{arguments});
         QCOMPARE(readFile(serviceLog()), before + "\n--- App started service at 2026-01-31 14:05:09 +0000 ---\nout\nerr\n");
         QCOMPARE(modeOf(serviceLog()), mode_t(before.isEmpty() ? 0600 : 0640));
-        QCOMPARE(modeOf(QDir::homePath() + "/Library/Logs/Corvane"), mode_t(before.isEmpty() ? 0700 : 0755));
+        QCOMPARE(modeOf(Diagnostics::logFolder()), mode_t(before.isEmpty() ? 0700 : 0755));
         QCOMPARE(host.exitDescription(), exited(status));
         QCOMPARE(ServiceHost::markerDate(QDateTime(QDate(2026, 7, 1), QTime(23, 30, 5, 999), QTimeZone(7200))),
                  "2026-07-01 21:30:05 +0000");

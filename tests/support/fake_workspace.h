@@ -16,10 +16,10 @@ namespace cv::test {
 class FakeWorkspace final : public Workspace {
 public:
     void reveal(const QStringList &paths) override { revealed << paths; }
-    bool open(const QUrl &url) override
+    QCoro::Task<bool> open(QUrl url) override
     {
         opened << url;
-        return openResult;
+        co_return openResult;
     }
     bool hasSettings(SettingsPane pane) override { return panes.contains(pane); }
     bool openSettings(SettingsPane pane) override

@@ -42,6 +42,8 @@ struct AppModelAccess {
     static QMap<QString, AppModel::PendingDelivery> &pendingDeliveries(AppModel &m) { return m.pendingDeliveries_; }
     static bool &quitting(AppModel &m) { return m.quitting_; }
     static bool &refreshing(AppModel &m) { return m.refreshing_; }
+    // Volume listings under way.
+    static int drivesListings(AppModel &m) { return m.drivesListings_; }
 
     static QCoro::Task<> updateStatus(AppModel &m, std::optional<double> deadline) { return m.updateStatus(deadline); }
     static QCoro::Task<> startServiceIfNeeded(AppModel &m) { return m.startServiceIfNeeded(); }

@@ -232,7 +232,8 @@ private slots:
     }
 
     // Tab walks the window in screen order (each row, then its "Reconnect", then
-    // the switches), wrapping, never stopping at the scroll area; a focused row shows
+    // the switches), wrapping, never stopping at the scroll area, and Shift+Tab the
+    // other way; a focused row shows
     // a ring, opens on Enter or Space and shows its menu on the Menu key or Shift+F10.
     void keyboard()
     {
@@ -241,6 +242,8 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&v.view));
         QCOMPARE(tabWalk(8), "Studio Mac|Windows Desktop|Old ThinkPad|Reconnect|Show in menu bar|"
                                   "When a computer connects|When files arrive|Studio Mac");
+        QCOMPARE(tabWalk(7, true), "When files arrive|When a computer connects|Show in menu bar|Reconnect|"
+                                   "Old ThinkPad|Windows Desktop|Studio Mac");
         ComputerRow *row = rowOf(v.view, A);
         row->setFocus(Qt::TabFocusReason);
         const QImage shot = v.view.grab().toImage();
@@ -343,6 +346,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&v.view));
         const QString link = "Other computer doesn't have Corvane? Download free from corvane.app";
         QCOMPARE(tabWalk(5), link + "|Show in menu bar|When a computer connects|When files arrive|" + link);
+        QCOMPARE(tabWalk(4, true), "When files arrive|When a computer connects|Show in menu bar|" + link);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
         QCOMPARE(v.f.workspace->opened, QList<QUrl>{QUrl(MainView::productSite())});
     }

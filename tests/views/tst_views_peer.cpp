@@ -30,7 +30,7 @@ using ViewAction = std::function<void(PeerView &, StandinModel &)>;
 Q_DECLARE_METATYPE(ViewAction)
 using Pick = std::function<QWidget *(PeerView &)>; // a control of the window
 Q_DECLARE_METATYPE(Pick)
-using Step = std::function<void(AppModel &)>; // one change the window redraws for
+using Step = std::function<void(ModelFixture &)>; // one change the window redraws for
 Q_DECLARE_METATYPE(QList<Step>)
 
 // A widget on screen whose own click (or key press) leads to `remove`, which takes it
@@ -180,8 +180,21 @@ void focusBy(QWidget *widget, bool mouse)
     }
 }
 
-Step installing(const QJsonObject &status) { return [status](AppModel &m) { install(m, status); }; }
-Step busy(bool on) { return [on](AppModel &m) { m.setMutating(on); }; }
+Step installing(const QJsonObject &status) { return [status](ModelFixture &f) { install(f.model(), status); }; }
+Step busy(bool on) { return [on](ModelFixture &f) { f.model().setMutating(on); }; }
+
+// Space on the focused control, whose command the service answers with `after` once
+// the clock moves on (the next step).
+Step spaceAnswered(const QJsonObject &after)
+{
+    return [after](ModelFixture &f) {
+        f.clock.setAutoAdvance(false);
+        f.client->queue("choose", reply(), 1);
+        f.client->always("status", reply(after));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    };
+}
+Step clockMoves() { return [](ModelFixture &f) { f.clock.advance(1); }; }
 
 // The demo computer's window in `before`, redrawn for `after`.
 Removal inPeerView(QJsonObject before, QJsonObject after, std::function<QAbstractButton *(PeerView &)> find)
@@ -501,7 +514,8 @@ private slots:
     }
 
     // Tab walks the window in screen order, wrapping, never stopping at the scroll
-    // area; Enter chooses a tile, whose ring shows beside its border.
+    // area, and Shift+Tab the other way; Enter chooses a tile, whose ring shows
+    // beside its border, and opens the "…" menu.
     void keyboard()
     {
         ModelFixture f;
@@ -512,9 +526,15 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&view));
         QCOMPARE(tabWalk(12), "More actions for Windows Desktop|Share drives|Share a folder|Receive only|Read-only|"
                                   "Remember this computer|Cancel|Eject|Get Files…|Open|More actions for Windows Desktop|Share drives");
+        QCOMPARE(tabWalk(10, true), "More actions for Windows Desktop|Open|Get Files…|Eject|Cancel|Remember this computer|"
+                                    "Read-only|Receive only|Share a folder|Share drives");
         QSignalSpy chosen(view.tile(SharingChoice::drive), &QAbstractButton::clicked);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
         QCOMPARE(chosen.size(), 1);
+        QCOMPARE(tabWalk(1, true), "More actions for Windows Desktop");
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QTRY_VERIFY(view.moreMenu()->isVisible());
+        view.moreMenu()->hide();
     }
 
     // The focused control goes (a status redraws the window, or a command disables
@@ -532,12 +552,17 @@ private slots:
         QTest::newRow("Cancel pressed with the mouse") << copying({{}}) << rowButton(0, 0) << true << copyEnds << rowButton(0, 0);
         QTest::newRow("Clear, then the finished go") << copying({{{"id", "old"}, {"state", "done"}}, {}})
             << Pick([](PeerView &v) -> QWidget * { return v.activityList()->clearButton(); }) << false
-            << QList<Step>{busy(true), [](AppModel &m) { install(m, copying({{}})), m.setMutating(false); }} << rowButton(0, 0);
+            << QList<Step>{busy(true), [](ModelFixture &f) { install(f.model(), copying({{}})), f.model().setMutating(false); }} << rowButton(0, 0);
         QTest::newRow("a command holds the Receive only tile") << demo("choose")
             << Pick([](PeerView &v) -> QWidget * { return v.tile(SharingChoice::receive); }) << false
             << QList<Step>{busy(true), busy(false)} << Pick([](PeerView &v) -> QWidget * { return v.tile(SharingChoice::receive); });
+        // The command disables the tiles until its answer's status shows them again.
+        QTest::newRow("Space on a tile keeps the focus across the status that follows") << sharing
+            << Pick([](PeerView &v) -> QWidget * { return v.tile(SharingChoice::receive); }) << false
+            << QList<Step>{spaceAnswered(demo("receive")), clockMoves()}
+            << Pick([](PeerView &v) -> QWidget * { return v.tile(SharingChoice::receive); });
         QTest::newRow("Eject, then ejected") << sharing << bannerButton(0) << false
-            << QList<Step>{busy(true), [ejected](AppModel &m) { install(m, ejected), m.setMutating(false); }} << bannerButton(0);
+            << QList<Step>{busy(true), [ejected](ModelFixture &f) { install(f.model(), ejected), f.model().setMutating(false); }} << bannerButton(0);
         QTest::newRow("the banner changes under Get Files…") << sharing << bannerButton(1) << false
             << QList<Step>{installing(ejected)} << bannerButton(0);
     }
@@ -558,7 +583,7 @@ private slots:
         const int scrolled = bar->value();
         QVERIFY(scrolled > 0);
         for (const Step &step : steps) {
-            step(f.model());
+            step(f);
             view.refresh();
             QTest::qWait(10);
         }

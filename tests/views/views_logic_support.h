@@ -88,13 +88,16 @@ inline QString asShown(const QString &text, Qt::TextFormat format = Qt::AutoText
     return document.toRawText().remove(QChar::LineSeparator);
 }
 
-// Presses Tab `presses` times: the names assistive tools read for each widget it
-// reaches, joined by "|".
-inline QString tabWalk(int presses)
+// Presses Tab (`backward`: Shift+Tab, as the keyboard sends it) `presses` times: the
+// names assistive tools read for each widget it reaches, joined by "|".
+inline QString tabWalk(int presses, bool backward = false)
 {
     QStringList names;
     for (int i = 0; i < presses; ++i) {
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        if (backward)
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+        else
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QAccessibleInterface *focus = QAccessible::queryAccessibleInterface(QApplication::focusWidget());
         names << (focus ? focus->text(QAccessible::Name) : QStringLiteral("none"));
     }
