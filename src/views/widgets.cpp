@@ -19,7 +19,6 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
-#include <QTextLayout>
 #include <QToolTip>
 #include <QScrollArea>
 #include <QSet>
