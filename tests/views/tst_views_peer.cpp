@@ -534,18 +534,6 @@ private slots:
         header->setSelection(0, int(header->text().size()));
         QTest::keyClick(header, Qt::Key_C, Qt::ControlModifier);
         QCOMPARE(QApplication::clipboard()->text(), header->fullText());
-        // Every wrapped text has the height its lines take as drawn, at every width:
-        // its last line shows whole, whatever fonts stand in for letters and marks.
-        for (const int width : {600, 737, 900}) {
-            view.resize(width, 460);
-            QTRY_COMPARE(area->widget()->width(), area->viewport()->width());
-            QCoreApplication::processEvents();
-            for (TextLabel *label : view.findChildren<TextLabel *>()) {
-                if (label->isVisible())
-                    QVERIFY2(label->height() >= label->QLabel::sizeHint().height(),
-                             qPrintable(QString("%1 at %2: %3 < %4").arg(label->text()).arg(width).arg(label->height()).arg(label->QLabel::sizeHint().height())));
-            }
-        }
         // The folder's path on one line; shortened, its tooltip holds it whole.
         PathLabel *path = view.detail()->folderPath();
         if (path->isVisible())
@@ -566,6 +554,18 @@ private slots:
             QCOMPARE(title->fullText(), QChar(0x2068) + name + QChar(0x2069) + " isn't connected.");
             for (QLabel *label : QList<QLabel *>{title, view.nameLabel(), view.pendingNote()})
                 QVERIFY2(!label->text().isRightToLeft(), qPrintable(label->text()));
+        }
+        // Every wrapped text has the height its lines take as drawn, at every width:
+        // its last line shows whole, whatever fonts stand in for letters and marks.
+        for (const int width : {600, 737, 900}) {
+            view.resize(width, 460);
+            QTRY_COMPARE(area->widget()->width(), area->viewport()->width());
+            QCoreApplication::processEvents();
+            for (TextLabel *label : view.findChildren<TextLabel *>()) {
+                if (label->isVisible())
+                    QVERIFY2(label->height() >= label->QLabel::sizeHint().height(),
+                             qPrintable(QString("%1 at %2: %3 < %4").arg(label->text()).arg(width).arg(label->height()).arg(label->QLabel::sizeHint().height())));
+            }
         }
     }
 
