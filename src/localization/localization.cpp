@@ -446,13 +446,6 @@ QString Localization::format(const QString &text, const LValues &values)
 
 bool Localization::isolating() { return state().rightToLeft; }
 
-QString Localization::isolated(const QString &text)
-{
-    if (text.isEmpty() || !(isolating() || holdsDirectional(text)))
-        return text;
-    return firstStrongIsolate + text + popDirectionalIsolate;
-}
-
 QList<qsizetype> Localization::isolationMarks(QStringView text)
 {
     QList<qsizetype> marks;

@@ -65,14 +65,14 @@ public:
     // takes its direction from it; a text put in keeps to one line (oneLine). The
     // result is for the screen only: never send it, store it or look it up.
     static QString format(const QString &text, const LValues &values);
-    // `text` isolated the same way, for a name or path shown on its own.
-    static QString isolated(const QString &text);
-    // Where `text` holds the isolation that format(), list() and isolated() put around
+    // Where `text` holds the isolation that format() and list() put around
     // inserted texts: the positions of its marks, in order (each U+2068 with the U+2069
     // that closes it). Marks of other kinds are the inserted text's own; a pair of that
     // kind in an inserted text cannot be told from ours, and counts as ours.
     static QList<qsizetype> isolationMarks(QStringView text);
-    // `text` as composed, without that isolation: what is copied or logged.
+    // `text` as composed, without that isolation: what is copied or logged. Only for a
+    // text this lookup composed: a text that never went through it (a name, a path)
+    // holds no isolation of ours, and every mark in it is its own.
     static QString withoutIsolation(const QString &text);
     // `text` with tab, carriage return and line feed shown as spaces: a name or path
     // set into a sentence or a one-line label stays on its line.

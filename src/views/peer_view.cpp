@@ -473,7 +473,7 @@ void PeerView::refreshHeader()
     more_->setVisible(known);
     more_->setEnabled(!model.busy());
     const QString name = shownName();
-    name_->setText(Localization::oneLine(name));
+    name_->setRawText(Localization::oneLine(name));
     const QString moreName = L(QStringLiteral("More actions for {name}"), {{QStringLiteral("name"), name}});
     if (more_->accessibleName() != moreName)
         more_->setAccessibleName(moreName);

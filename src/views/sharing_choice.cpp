@@ -37,22 +37,18 @@ int wrappedHeight(const QFont &font, const QString &text, int width)
 {
     if (text.isEmpty())
         return 0;
-    return int(wrappedLines(text, font, width).size()) * QFontMetrics(font).lineSpacing();
+    return ShownText::wrapped(text, TextSource::composed, font, width).height();
 }
 
-// `text` in centred lines from `top`, broken as wrappedHeight() counts them; returns the
-// height drawn.
+// `text` in centred lines from `top`, broken and measured as wrappedHeight() does;
+// returns the height drawn.
 int drawWrapped(QPainter &painter, const QString &text, int left, int top, int width)
 {
     if (text.isEmpty())
         return 0;
-    const int step = painter.fontMetrics().lineSpacing();
-    int y = top;
-    for (const QString &line : wrappedLines(text, painter.font(), width)) {
-        painter.drawText(QRect(left, y, width, step), Qt::AlignHCenter, inAppDirection(line.trimmed()));
-        y += step;
-    }
-    return y - top;
+    const ShownText shown = ShownText::wrapped(text, TextSource::composed, painter.font(), width);
+    painter.drawText(QRect(left, top, width, shown.height()), Qt::AlignHCenter | Qt::AlignTop, shown.shown());
+    return shown.height();
 }
 
 // The tile for assistive tools: its title, the current-choice value and the hint.

@@ -19,7 +19,6 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
-#include <QTextLayout>
 #include <QToolTip>
 #include <QScrollArea>
 #include <QSet>
@@ -233,15 +232,28 @@ void ElidedLabel::elide()
 
 namespace {
 
-constexpr QChar leftToRightMark(0x200E);
-constexpr QChar rightToLeftMark(0x200F);
-
 bool rightToLeftApp() { return QGuiApplication::layoutDirection() == Qt::RightToLeft; }
 
-// The context menu of a selectable label: Copy puts `copied` on the clipboard. Shown
-// without waiting: the label may go while the menu is open, and the menu with it.
-void popUpCopyMenu(QLabel *label, const QPoint &at, const QString &copied, const std::function<void()> &selectAll)
+bool selectableText(const QLabel *label)
 {
+    return label->textInteractionFlags() & (Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+}
+
+// The selection of `label`, which shows `text`, as composed; empty when nothing is
+// selected.
+QString selectionOf(const QLabel *label, const ShownText &text)
+{
+    if (!label->hasSelectedText())
+        return {};
+    return text.copied(label->selectionStart(), label->selectedText().size());
+}
+
+// The context menu of a selectable label that shows `text`: Copy puts the selection
+// as composed on the clipboard, or the whole text when nothing is selected. Shown
+// without waiting: the label may go while the menu is open, and the menu with it.
+void popUpCopyMenu(QLabel *label, const QPoint &at, const ShownText &text, const std::function<void()> &selectAll)
+{
+    const QString copied = label->hasSelectedText() ? selectionOf(label, text) : text.composed();
     auto *menu = new QMenu(label);
     menu->setAttribute(Qt::WA_DeleteOnClose);
     QString copy = L(QStringLiteral("Copy"));
@@ -252,47 +264,19 @@ void popUpCopyMenu(QLabel *label, const QPoint &at, const QString &copied, const
     menu->popup(at);
 }
 
+// Gives the primary selection what Copy would take of `label`'s selection, in place
+// of the text as shown that Qt put there.
+void offerSelection(const QLabel *label, const ShownText &text)
+{
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    if (!clipboard->supportsSelection() || !label->hasSelectedText())
+        return;
+    const QString copied = selectionOf(label, text);
+    if (!copied.isEmpty())
+        clipboard->setText(copied, QClipboard::Selection);
+}
+
 } // namespace
-
-QStringList wrappedLines(const QString &text, const QFont &font, int width)
-{
-    QTextOption option;
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    option.setTextDirection(QGuiApplication::layoutDirection());
-    QStringList lines;
-    for (const QString &paragraph : text.split(QLatin1Char('\n'))) {
-        QTextLayout layout(paragraph, font);
-        layout.setTextOption(option);
-        layout.beginLayout();
-        int count = 0;
-        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
-            line.setLineWidth(std::max(width, 1));
-            lines << paragraph.mid(line.textStart(), line.textLength());
-            ++count;
-        }
-        layout.endLayout();
-        if (count == 0)
-            lines << QString();
-    }
-    return lines;
-}
-
-QString inAppDirection(QString line)
-{
-    line = Localization::oneLine(std::move(line));
-    // A line without letters of either direction takes the application's anyway.
-    bool strong = false;
-    for (QChar c : std::as_const(line)) {
-        const QChar::Direction d = c.direction();
-        if (d == QChar::DirL || d == QChar::DirR || d == QChar::DirAL) {
-            strong = true;
-            break;
-        }
-    }
-    if (strong && line.isRightToLeft() != rightToLeftApp())
-        line.prepend(rightToLeftApp() ? rightToLeftMark : leftToRightMark);
-    return line;
-}
 
 TextLabel::TextLabel(const QString &text, QWidget *parent) : QLabel(parent)
 {
@@ -305,12 +289,16 @@ TextLabel::TextLabel(const QString &text, QWidget *parent) : QLabel(parent)
     setText(text);
 }
 
-void TextLabel::setText(const QString &text)
+void TextLabel::setText(const QString &text) { set(text, TextSource::composed); }
+
+void TextLabel::setRawText(const QString &text) { set(text, TextSource::raw); }
+
+void TextLabel::set(const QString &text, TextSource source)
 {
-    if (text == full_ && !(text.isEmpty() && !QLabel::text().isEmpty()))
+    if (text == full_ && source == source_ && !(text.isEmpty() && !QLabel::text().isEmpty()))
         return;
     full_ = text;
-    composed_ = Localization::withoutIsolation(full_);
+    source_ = source;
     setAccessibleName(full_);
     cachedWidth_ = -1;
     relayout();
@@ -352,11 +340,8 @@ int TextLabel::heightForWidth(int width) const
 {
     if (width == cachedWidth_)
         return cachedHeight_;
-    qsizetype lines = wrappedLines(full_, font(), width - 2 * margin()).size();
-    if (maxLines_ > 0)
-        lines = std::min<qsizetype>(lines, maxLines_);
     cachedWidth_ = width;
-    cachedHeight_ = int(std::max<qsizetype>(lines, 1)) * fontMetrics().lineSpacing() + 2 * margin();
+    cachedHeight_ = ShownText::wrapped(full_, source_, font(), width - 2 * margin(), maxLines_).height() + 2 * margin();
     return cachedHeight_;
 }
 
@@ -378,129 +363,21 @@ void TextLabel::changeEvent(QEvent *event)
 
 void TextLabel::relayout()
 {
-    const int width = std::max(contentsRect().width() - 2 * margin(), 1);
-    const QStringList lines = wrappedLines(full_, font(), width);
-    elided_ = maxLines_ > 0 && lines.size() > maxLines_;
-
-    // Where each character of the text given lands in the text as composed; the
-    // isolation marks take no room there.
-    std::vector<bool> mark(size_t(full_.size()), false);
-    for (const qsizetype position : Localization::isolationMarks(full_))
-        mark[size_t(position)] = true;
-    std::vector<qsizetype> at(size_t(full_.size()) + 1);
-    for (qsizetype i = 0, removed = 0; i <= full_.size(); ++i) {
-        at[size_t(i)] = i - removed;
-        if (i < full_.size() && mark[size_t(i)])
-            ++removed;
-    }
-    const auto start = [&at](qsizetype i) { return at[size_t(i)]; };
-    const auto end = [&at, &mark](qsizetype i) { return at[size_t(i)] + (mark[size_t(i)] ? 0 : 1); };
-
-    QString shown;
-    from_.clear();
-    to_.clear();
-    const auto put = [&](QChar c, qsizetype from, qsizetype to) {
-        shown += c;
-        from_ << from;
-        to_ << to;
-    };
-    // One line as shown: without its trailing spaces, in the application's direction
-    // (a mark before it at most; tabs and returns become spaces, one for one).
-    // `source` gives each character of `line` its place in the composed text.
-    const auto putLine = [&](const QString &line, const auto &source) {
-        qsizetype keep = line.size();
-        while (keep > 0 && line[keep - 1].isSpace())
-            --keep;
-        const QString directed = inAppDirection(line.left(keep));
-        const qsizetype added = directed.size() - keep;
-        const qsizetype lineStart = keep > 0 ? source(0).first : (from_.isEmpty() ? 0 : to_.back());
-        for (qsizetype j = 0; j < added; ++j)
-            put(directed[j], lineStart, lineStart);
-        for (qsizetype j = 0; j < keep; ++j) {
-            const auto [from, to] = source(j);
-            put(directed[added + j], from, to);
-        }
-    };
-
-    const qsizetype plain = elided_ ? maxLines_ - 1 : lines.size();
-    qsizetype pos = 0;     // where the next line starts in the text given
-    qsizetype lineEnd = 0; // where the last line shown ends, trailing spaces left out
-    for (qsizetype n = 0; n < plain; ++n) {
-        const QString &line = lines[n];
-        const qsizetype lineStart = pos;
-        if (n > 0) // a break of the lines shown, or the text's own line feed
-            put(QLatin1Char('\n'), start(lineEnd), start(lineStart));
-        putLine(line, [&](qsizetype j) { return std::pair(start(lineStart + j), end(lineStart + j)); });
-        lineEnd = lineStart + line.size();
-        while (lineEnd > lineStart && full_[lineEnd - 1].isSpace())
-            --lineEnd;
-        pos += line.size();
-        if (pos < full_.size() && full_[pos] == QLatin1Char('\n'))
-            ++pos;
-    }
-    if (elided_) {
-        // The last line that shows ends the text with "…": the rest of the lines
-        // joined, their spaces run together.
-        QString rest;
-        QList<std::pair<qsizetype, qsizetype>> restAt;
-        for (qsizetype i = pos; i < full_.size(); ++i) {
-            if (full_[i] == QLatin1Char('\n'))
-                continue;
-            if (!full_[i].isSpace()) {
-                rest += full_[i];
-                restAt.append({start(i), end(i)});
-            } else if (!rest.isEmpty() && !rest.back().isSpace()) {
-                rest += QLatin1Char(' ');
-                restAt.append({start(i), end(i)});
-            } else if (!restAt.isEmpty() && rest.back().isSpace()) {
-                restAt.back().second = end(i);
-            }
-        }
-        if (!rest.isEmpty() && rest.back().isSpace()) {
-            rest.chop(1);
-            restAt.removeLast();
-        }
-        const QString last = fontMetrics().elidedText(rest, Qt::ElideRight, width);
-        if (plain > 0)
-            put(QLatin1Char('\n'), start(lineEnd), start(pos));
-        // What matches the rest is that part of it; the "…" stands for all that follows.
-        qsizetype matched = 0;
-        while (matched < last.size() && matched < rest.size() && last[matched] == rest[matched])
-            ++matched;
-        const std::pair<qsizetype, qsizetype> remainder(matched < rest.size() ? restAt[matched].first : composed_.size(),
-                                                        composed_.size());
-        putLine(last, [&](qsizetype j) { return j < matched ? restAt[j] : remainder; });
-    }
-    if (QLabel::text() != shown)
-        QLabel::setText(shown);
+    shown_ = ShownText::wrapped(full_, source_, font(), contentsRect().width() - 2 * margin(), maxLines_);
+    if (QLabel::text() != shown_.shown())
+        QLabel::setText(shown_.shown());
 }
 
-bool TextLabel::selectable() const
-{
-    return textInteractionFlags() & (Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-}
-
-QString TextLabel::copiedSelection() const
-{
-    if (!hasSelectedText())
-        return {};
-    const qsizetype first = selectionStart();
-    const qsizetype after = first + selectedText().size();
-    if (first < 0 || after > from_.size())
-        return {};
-    const qsizetype from = from_[first];
-    const qsizetype to = to_[after - 1];
-    return to > from ? composed_.mid(from, to - from) : QString();
-}
+QString TextLabel::copiedSelection() const { return selectionOf(this, shown_); }
 
 void TextLabel::keyPressEvent(QKeyEvent *event)
 {
-    if (selectable() && event->matches(QKeySequence::Copy)) {
+    if (selectableText(this) && event->matches(QKeySequence::Copy)) {
         copy();
         event->accept();
         return;
     }
-    if (selectable() && event->matches(QKeySequence::SelectAll)) {
+    if (selectableText(this) && event->matches(QKeySequence::SelectAll)) {
         selectAll();
         event->accept();
         return;
@@ -519,12 +396,11 @@ void TextLabel::mouseReleaseEvent(QMouseEvent *event)
 
 void TextLabel::contextMenuEvent(QContextMenuEvent *event)
 {
-    if (!selectable()) {
+    if (!selectableText(this)) {
         QLabel::contextMenuEvent(event);
         return;
     }
-    popUpCopyMenu(this, event->globalPos(), hasSelectedText() ? copiedSelection() : composed_,
-                  [this] { selectAll(); });
+    popUpCopyMenu(this, event->globalPos(), shown_, [this] { selectAll(); });
 }
 
 void TextLabel::copy()
@@ -536,7 +412,7 @@ void TextLabel::copy()
 
 void TextLabel::selectAll()
 {
-    if (!selectable() || QLabel::text().isEmpty())
+    if (!selectableText(this) || QLabel::text().isEmpty())
         return;
     setSelection(0, int(QLabel::text().size()));
     offerSelection();
@@ -544,13 +420,9 @@ void TextLabel::selectAll()
 
 void TextLabel::offerSelection()
 {
-    QClipboard *clipboard = QGuiApplication::clipboard();
-    if (!clipboard->supportsSelection() || !hasSelectedText())
-        return;
-    offered_ = {selectionStart(), selectedText().size()};
-    const QString copied = copiedSelection();
-    if (!copied.isEmpty())
-        clipboard->setText(copied, QClipboard::Selection);
+    if (hasSelectedText())
+        offered_ = {selectionStart(), selectedText().size()};
+    cv::offerSelection(this, shown_);
 }
 
 // ---- FormSection
@@ -637,27 +509,6 @@ void StatusDot::paintEvent(QPaintEvent *)
 
 namespace {
 
-// The selection of `label`, a plain text Qt lays out itself, without the isolation
-// marks of its text.
-QString composedSelection(const QLabel *label)
-{
-    const QString text = label->text();
-    const qsizetype first = label->selectionStart();
-    const qsizetype after = first + label->selectedText().size();
-    if (!label->hasSelectedText() || first < 0 || after > text.size())
-        return {};
-    QString out;
-    qsizetype from = first;
-    for (const qsizetype mark : Localization::isolationMarks(text)) {
-        if (mark < first || mark >= after)
-            continue;
-        out += QStringView(text).mid(from, mark - from);
-        from = mark + 1;
-    }
-    out += QStringView(text).mid(from, after - from);
-    return out;
-}
-
 class ComposedCopy final : public QObject {
 public:
     using QObject::QObject;
@@ -665,30 +516,26 @@ public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        QClipboard *clipboard = QGuiApplication::clipboard();
         auto *label = qobject_cast<QLabel *>(watched);
         const auto *key = event->type() == QEvent::KeyPress ? static_cast<QKeyEvent *>(event) : nullptr;
         if (!label)
             return false;
+        // The box's texts are composed by the text lookup; Qt wraps them itself.
+        const auto shown = [label] { return ShownText::asGiven(label->text(), TextSource::composed); };
         // The label puts the selection as shown in the primary selection once the mouse
         // or the keyboard has made it; it is replaced right after.
-        const auto offer = [label, clipboard] {
-            if (clipboard->supportsSelection() && label->hasSelectedText())
-                clipboard->setText(composedSelection(label), QClipboard::Selection);
-        };
+        const auto offer = [label, shown] { offerSelection(label, shown()); };
         if (key && key->matches(QKeySequence::Copy) && label->hasSelectedText()) {
-            clipboard->setText(composedSelection(label));
+            QGuiApplication::clipboard()->setText(selectionOf(label, shown()));
             return true;
         }
         if (event->type() == QEvent::MouseButtonRelease || (key && key->matches(QKeySequence::SelectAll)))
             QTimer::singleShot(0, label, offer);
         if (event->type() == QEvent::ContextMenu) {
-            popUpCopyMenu(label, static_cast<QContextMenuEvent *>(event)->globalPos(),
-                          label->hasSelectedText() ? composedSelection(label) : Localization::withoutIsolation(label->text()),
-                          [label, offer] {
-                              label->setSelection(0, int(label->text().size()));
-                              offer();
-                          });
+            popUpCopyMenu(label, static_cast<QContextMenuEvent *>(event)->globalPos(), shown(), [label, offer] {
+                label->setSelection(0, int(label->text().size()));
+                offer();
+            });
             return true;
         }
         return false;
@@ -701,7 +548,7 @@ void copyAsComposed(QMessageBox &box)
 {
     auto *filter = new ComposedCopy(&box);
     for (QLabel *label : box.findChildren<QLabel *>()) {
-        if (label->textInteractionFlags() & (Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard))
+        if (selectableText(label))
             label->installEventFilter(filter);
     }
 }

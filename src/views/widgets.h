@@ -1,6 +1,7 @@
 #pragma once
 
 #include "views/focus.h"
+#include "views/shown_text.h"
 #include "views/theme.h"
 
 #include <QAbstractButton>
@@ -86,22 +87,25 @@ private:
 // label. The lines follow the application's direction and alignment, whatever the
 // direction of the text's first letter. With `maxLines`, the last line ends in "…".
 // text() is what is shown; fullText() the text given. What is copied is the text as
-// composed: without the isolation the sentence was given for the screen, and without
-// the marks and line breaks of the lines shown.
+// composed: without the isolation the text lookup put into it, and without the marks
+// and line breaks of the lines shown (see ShownText).
 class TextLabel : public QLabel {
     Q_OBJECT
 public:
     explicit TextLabel(const QString &text = QString(), QWidget *parent = nullptr);
 
-    // Hides QLabel::setText: call it on a TextLabel.
+    // A text composed by the text lookup. Hides QLabel::setText: call it on a TextLabel.
     void setText(const QString &text);
+    // A text that never went through the text lookup (a name, a path): every mark in
+    // it is its own, and is copied with it.
+    void setRawText(const QString &text);
     const QString &fullText() const { return full_; }
     // The selected part of the text as composed; empty when nothing is selected.
     QString copiedSelection() const;
     void setSelectable(bool selectable);
     void setMaxLines(int lines);
     // Shortened to fit its lines.
-    bool elided() const { return elided_; }
+    bool elided() const { return shown_.elided(); }
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -121,31 +125,18 @@ protected:
     void contextMenuEvent(QContextMenuEvent *event) override;
 
 private:
-    bool selectable() const;
+    void set(const QString &text, TextSource source);
     void relayout();
     // Gives the primary selection what Copy would take, in place of the lines as shown.
     void offerSelection();
     QString full_;
-    QString composed_;
-    // For each character shown, where it starts and where it ends in composed_: a mark
-    // or a line break of the lines shown takes no room there, a break where the line
-    // wrapped stands for the spaces it replaced, and the "…" for the rest of the text.
-    QList<qsizetype> from_, to_;
+    TextSource source_ = TextSource::composed;
+    ShownText shown_;
     std::pair<int, qsizetype> offered_{-1, 0};
     int maxLines_ = 0;
-    bool elided_ = false;
     mutable int cachedWidth_ = -1;
     mutable int cachedHeight_ = 0;
 };
-
-// The lines `text` takes at `width` pixels in `font`, broken between words and, only
-// where one word is wider than the line, inside it; a line feed always breaks. Each
-// line keeps its trailing spaces, so the lines joined give the text back.
-QStringList wrappedLines(const QString &text, const QFont &font, int width);
-// `line` with a mark of the application's direction before it when its own first
-// letter reads the other way, so that it is laid out and aligned as the application
-// is. Tab, carriage return and line feed are shown as spaces.
-QString inAppDirection(QString line);
 
 // A section of a grouped form: an optional header, the rows on one rounded block
 // with separators between them, and an optional footer.

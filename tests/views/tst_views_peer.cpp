@@ -2,6 +2,7 @@
 #include "table.h"
 #include "view_standin.h"
 
+#include "localization/localization.h"
 #include "views/activity_list.h"
 #include "views/banner.h"
 #include "views/peer_view.h"
@@ -15,6 +16,7 @@
 #include <QEnterEvent>
 #include <QGraphicsOpacityEffect>
 #include <QMenu>
+#include <QPainter>
 #include <QMimeData>
 #include <QPushButton>
 #include <QScrollArea>
@@ -404,6 +406,50 @@ private slots:
     // tooltip wraps at the one width and is laid out again only for a new text, and an
     // inserted name keeps its own direction while the sentence and the labels keep the
     // application's.
+    // A text as a label shows it, without a widget: at every width its lines, drawn
+    // as a label draws them, leave no ink below its height (the last line whole), and
+    // the whole of it copies as composed: the isolation the text lookup inserted taken
+    // off, a raw text's own marks kept.
+    void shownText_data()
+    {
+        columns<QString, bool, QFont, int, QString>("text", "raw", "font", "lines", "copied");
+        const QString path = QString::fromUtf8("/home/u/סטודיו של דנה/IMG_20240101_123456_final.jpg");
+        const QString arabic = QString::fromUtf8("/home/u/مجلد المشاريع/التقرير السنوي.pdf");
+        const auto problem = [](const QString &file) {
+            return L("Couldn't read {path}: {reason}.", {{"path", file}, {"reason", "Permission denied (os error 13)"}});
+        };
+        const QString plain = "Couldn't read /home/u/a.txt: Permission denied (os error 13).";
+        QTest::newRow("Hebrew path, callout") << problem(path) << false << Theme::callout() << 0 << "Couldn't read " + path + ": Permission denied (os error 13).";
+        QTest::newRow("Arabic path, callout") << problem(arabic) << false << Theme::callout() << 0 << "Couldn't read " + arabic + ": Permission denied (os error 13).";
+        QTest::newRow("Hebrew path, caption") << problem(path) << false << Theme::caption() << 0 << "Couldn't read " + path + ": Permission denied (os error 13).";
+        QTest::newRow("Hebrew path, title 2 semibold") << problem(path) << false << Theme::semibold(Theme::title2()) << 0 << "Couldn't read " + path + ": Permission denied (os error 13).";
+        QTest::newRow("Hebrew path, two lines at most") << problem(path) << false << Theme::callout() << 2 << "Couldn't read " + path + ": Permission denied (os error 13).";
+        QTest::newRow("no marks, caption") << plain << false << Theme::caption() << 0 << plain;
+        const QString marked = QString::fromUtf8("/home/u/Notes \u2068draft\u2069 \u2067טיוטה\u2069.txt");
+        QTest::newRow("raw text with marks of its own") << marked << true << Theme::callout() << 0 << marked;
+        QTest::newRow("the same text composed") << marked << false << Theme::callout() << 0 << QString::fromUtf8("/home/u/Notes draft \u2067טיוטה\u2069.txt");
+    }
+    void shownText()
+    {
+        auto [text, raw, font, lines, copied] = fetch<QString, bool, QFont, int, QString>("text", "raw", "font", "lines", "copied");
+        for (int width = 60; width <= 480; width += 37) {
+            const ShownText shown = ShownText::wrapped(text, raw ? TextSource::raw : TextSource::composed, font, width, lines);
+            QCOMPARE(shown.copied(0, shown.shown().size()), copied);
+            QImage image(width + 20, shown.height() + 40, QImage::Format_RGB32);
+            image.fill(Qt::white);
+            QPainter painter(&image);
+            painter.setFont(font);
+            painter.setPen(Qt::black);
+            painter.drawText(QRect(0, 0, image.width(), image.height()), Qt::AlignLeft | Qt::AlignTop, shown.shown());
+            painter.end();
+            int inkBelow = -1;
+            for (int y = shown.height(); y < image.height() && inkBelow < 0; ++y)
+                for (int x = 0; x < image.width() && inkBelow < 0; ++x)
+                    inkBelow = qGray(image.pixel(x, y)) < 200 ? y : -1;
+            QVERIFY2(inkBelow < 0, qPrintable(QString("at %1 px: %2 lines in %3 px, ink at %4").arg(width).arg(shown.lineCount()).arg(shown.height()).arg(inkBelow)));
+        }
+    }
+
     void textsFit_data()
     {
         columns<QJsonObject>("status");
@@ -428,6 +474,9 @@ private slots:
         QTest::newRow("300-character name") << demo("copying", {{"name", QString("Studio").repeated(50)}});
         QTest::newRow("line feed in the folder's path") << demo("folder", {{"sharing", share::folder(QDir::homePath() + "/Pro\njects")}});
         QTest::newRow("right-to-left name, override inside") << demo("empty", {}, {}, rememberedA(QString::fromUtf8("שלום \u202Eabc")));
+        QTest::newRow("isolation marks of its own in the name") << demo("copying", {{"name", QString::fromUtf8("Notes \u2068draft\u2069 of Dana")}});
+        QTest::newRow("Arabic folder in a copy's problem")
+            << problem(QString::fromUtf8("/Volumes/مجلد المشاريع/نسخة نهائية من التقرير السنوي للمشروع.pdf"));
     }
     void textsFit()
     {
@@ -490,6 +539,14 @@ private slots:
             problemPath.clear();
         }
         QVERIFY(problemPath.isEmpty());
+        // The computer's name is the other computer's own text: copied whole, with
+        // every mark it holds.
+        auto *header = qobject_cast<TextLabel *>(view.nameLabel());
+        QVERIFY(header);
+        header->setFocus();
+        header->setSelection(0, int(header->text().size()));
+        QTest::keyClick(header, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QApplication::clipboard()->text(), header->fullText());
         // The folder's path on one line; shortened, its tooltip holds it whole.
         PathLabel *path = view.detail()->folderPath();
         if (path->isVisible())
@@ -510,6 +567,18 @@ private slots:
             QCOMPARE(title->fullText(), QChar(0x2068) + name + QChar(0x2069) + " isn't connected.");
             for (QLabel *label : QList<QLabel *>{title, view.nameLabel(), view.pendingNote()})
                 QVERIFY2(!label->text().isRightToLeft(), qPrintable(label->text()));
+        }
+        // Every wrapped text has the height its lines take as drawn, at every width:
+        // its last line shows whole, whatever fonts stand in for letters and marks.
+        for (const int width : {600, 737, 900}) {
+            view.resize(width, 460);
+            QTRY_COMPARE(area->widget()->width(), area->viewport()->width());
+            QCoreApplication::processEvents();
+            for (TextLabel *label : view.findChildren<TextLabel *>()) {
+                if (label->isVisible())
+                    QVERIFY2(label->height() >= label->QLabel::sizeHint().height(),
+                             qPrintable(QString("%1 at %2: %3 < %4").arg(label->text()).arg(width).arg(label->height()).arg(label->QLabel::sizeHint().height())));
+            }
         }
     }
 
