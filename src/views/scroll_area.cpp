@@ -7,14 +7,20 @@ namespace cv {
 
 namespace {
 
+// Also given to the scroll areas Qt makes inside its own widgets (the header of the
+// folder panel's list, for one): asked before Qt's interfaces, it answers for the
+// class names at which Qt would give its own scroll-area interface, so a view with
+// an interface of its own (a list, a text field) keeps it.
 class ScrollAreaAccessible final : public QAccessibleWidget {
 public:
-    explicit ScrollAreaAccessible(ScrollArea *area) : QAccessibleWidget(area, QAccessible::Client) {}
+    explicit ScrollAreaAccessible(QAbstractScrollArea *area) : QAccessibleWidget(area, QAccessible::Client) {}
 
     static QAccessibleInterface *make(const QString &className, QObject *object)
     {
-        auto *area = qobject_cast<ScrollArea *>(object);
-        return className == QLatin1String("cv::ScrollArea") && area ? new ScrollAreaAccessible(area) : nullptr;
+        static const QStringList names{QStringLiteral("cv::ScrollArea"), QStringLiteral("QScrollArea"),
+                                       QStringLiteral("QAbstractScrollArea")};
+        auto *area = qobject_cast<QAbstractScrollArea *>(object);
+        return area && names.contains(className) ? new ScrollAreaAccessible(area) : nullptr;
     }
 
     int childCount() const override { return isValid() ? int(parts().size()) : 0; }
@@ -45,13 +51,14 @@ public:
     }
 
 private:
-    // Always the three, in Qt's order.
+    // Always the same, in Qt's order: the viewport, the bars' holders, and the
+    // corner widget while there is one.
     QWidgetList parts() const
     {
         const auto *area = static_cast<const QAbstractScrollArea *>(widget());
         QWidgetList list;
         for (QWidget *part : {area->viewport(), area->horizontalScrollBar()->parentWidget(),
-                              area->verticalScrollBar()->parentWidget()})
+                              area->verticalScrollBar()->parentWidget(), area->cornerWidget()})
             if (part && part != area)
                 list << part;
         return list;

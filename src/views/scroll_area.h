@@ -11,7 +11,8 @@ namespace cv {
 // height animation shows the vertical bar for a moment) still gets an answer for
 // every index it was told of, and an index past the end gets none. Qt's own
 // interface lists only the bars on screen and reads past its list when asked for an
-// index beyond it.
+// index beyond it. Making the first one installs that interface for every scroll
+// area of the application, Qt's own included.
 class ScrollArea final : public QScrollArea {
     Q_OBJECT
 public:

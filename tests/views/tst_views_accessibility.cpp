@@ -20,6 +20,8 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTreeView>
+#include <QHeaderView>
 
 #include <unistd.h>
 
@@ -211,6 +213,22 @@ private slots:
             QCOMPARE(node->indexOfChild(bar), counted - 1);
             QCOMPARE(node->child(counted), nullptr);
         }
+    }
+
+    // The scroll areas inside Qt's own widgets (the folder panel's list header) get
+    // the same interface; a view with one of its own keeps it.
+    void qtScrollAreas()
+    {
+        Windows w; // installs the interface
+        QTreeView tree;
+        QScrollArea plain;
+        for (QAbstractScrollArea *area : {static_cast<QAbstractScrollArea *>(tree.header()), static_cast<QAbstractScrollArea *>(&plain)}) {
+            QAccessibleInterface *node = QAccessible::queryAccessibleInterface(area);
+            QCOMPARE(node->childCount(), 3);
+            QCOMPARE(node->child(3), nullptr);
+            QCOMPARE(node->child(INT_MAX), nullptr);
+        }
+        QVERIFY(QAccessible::queryAccessibleInterface(&tree)->tableInterface());
     }
 
     // Through the AT-SPI bridge on the accessibility bus, as a screen reader reads:
