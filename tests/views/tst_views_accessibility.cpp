@@ -123,44 +123,37 @@ struct Ref {
     QString path;
 };
 
-QDBusMessage await(const QDBusConnection &bus, const QDBusMessage &call)
+// Asks and waits for the answer, the event loop turning meanwhile (the bridge
+// answers on this thread).
+QDBusMessage call(const QDBusConnection &bus, const Ref &node, const QString &interface, const QString &method,
+                  const QVariantList &args = {})
 {
-    QDBusPendingCallWatcher watcher(bus.asyncCall(call, 5000));
-    if (!watcher.isFinished()) {
-        QSignalSpy finished(&watcher, &QDBusPendingCallWatcher::finished);
-        finished.wait(6000);
-    }
+    QDBusMessage message = QDBusMessage::createMethodCall(node.service, node.path, interface, method);
+    message.setArguments(args);
+    QDBusPendingCallWatcher watcher(bus.asyncCall(message, 5000));
+    if (!watcher.isFinished())
+        QSignalSpy(&watcher, &QDBusPendingCallWatcher::finished).wait(6000);
     return watcher.reply();
-}
-
-QDBusMessage ask(const QDBusConnection &bus, const Ref &node, const QString &method, const QVariantList &args = {})
-{
-    QDBusMessage call = QDBusMessage::createMethodCall(node.service, node.path, accessibleInterface, method);
-    call.setArguments(args);
-    return await(bus, call);
 }
 
 // The child count as the bridge reports it; -1 when it did not answer.
 int childCount(const QDBusConnection &bus, const Ref &node)
 {
-    QDBusMessage call = QDBusMessage::createMethodCall(node.service, node.path, QStringLiteral("org.freedesktop.DBus.Properties"),
-                                                       QStringLiteral("Get"));
-    call.setArguments({accessibleInterface, QStringLiteral("ChildCount")});
-    const QDBusMessage reply = await(bus, call);
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+    const QDBusMessage reply = call(bus, node, "org.freedesktop.DBus.Properties", "Get", {accessibleInterface, "ChildCount"});
+    if (reply.type() != QDBusMessage::ReplyMessage)
         return -1;
-    return reply.arguments().first().value<QDBusVariant>().variant().toInt();
+    return reply.arguments().value(0).value<QDBusVariant>().variant().toInt();
 }
 
 // The child at `index`; a null path when there is none; an empty path when the
 // bridge did not answer.
 Ref childAt(const QDBusConnection &bus, const Ref &node, int index)
 {
-    const QDBusMessage reply = ask(bus, node, QStringLiteral("GetChildAtIndex"), {index});
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
-        return {};
+    const QDBusMessage reply = call(bus, node, accessibleInterface, "GetChildAtIndex", {index});
     Ref child;
-    const QDBusArgument arg = reply.arguments().first().value<QDBusArgument>();
+    if (reply.type() != QDBusMessage::ReplyMessage)
+        return child;
+    const QDBusArgument arg = reply.arguments().value(0).value<QDBusArgument>();
     QDBusObjectPath path;
     arg.beginStructure();
     arg >> child.service >> path;
@@ -250,9 +243,7 @@ private slots:
         QVERIFY(w.exposed);
         // The desktop session starts the accessibility bus; here the first question
         // for its address does. The bridge follows the bus's name on the session bus.
-        QDBusConnection session = QDBusConnection::sessionBus();
-        const QDBusMessage address = await(session, QDBusMessage::createMethodCall(
-            "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress"));
+        const QDBusMessage address = call(QDBusConnection::sessionBus(), {"org.a11y.Bus", "/org/a11y/bus"}, "org.a11y.Bus", "GetAddress");
         QVERIFY2(address.type() == QDBusMessage::ReplyMessage, qPrintable(address.errorMessage()));
         QTRY_VERIFY2_WITH_TIMEOUT(QAccessible::isActive(), "the AT-SPI bridge did not come up", 10000);
         const QString name = "reader " + QString::number(seed);
