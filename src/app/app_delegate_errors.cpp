@@ -50,8 +50,18 @@ void AppDelegate::presentError(const QString &text)
 
 void AppDelegate::showPendingError()
 {
-    if (terminationInFlight || errorAlert || !pendingError)
+    if (terminationInFlight || !pendingError)
         return;
+    if (errorAlert) {
+        // One sheet at a time: the error waits for this one, which another window
+        // may cover. The main window and its sheet come to the front, so the user
+        // sees what there is to answer before the next one can show.
+        if (mainWindow)
+            runtime_->makeKeyAndOrderFront(mainWindow);
+        runtime_->makeKeyAndOrderFront(errorAlert);
+        runtime_->activateIgnoringOtherApps();
+        return;
+    }
     showMain();
     if (!mainWindow)
         return;

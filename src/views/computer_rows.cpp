@@ -48,20 +48,31 @@ QString offlineSummary(const RememberedPeer &remembered, bool disconnected)
 
 } // namespace
 
+LinkStatus linkStatus(const AppModel &model, const QString &id, const std::function<QString()> &live)
+{
+    if (!model.connected())
+        return {false, L(QStringLiteral("Status unavailable"))};
+    return {model.peer(id).has_value(), live()};
+}
+
 QList<ComputerRowModel> MainView::rows(const AppModel &model)
 {
     QList<ComputerRowModel> rows;
     QSet<QString> connectedIds;
     for (const Peer &peer : model.peers()) {
-        const bool warning = peer.choice_required && peer.error && model.remembered(peer.id);
+        // What the computer waits for is live status too.
+        const bool live = model.connected();
+        const bool warning = live && peer.choice_required && peer.error && model.remembered(peer.id);
+        const LinkStatus status = linkStatus(model, peer.id, [&] {
+            return warning ? L(QStringLiteral("What you shared last time isn't available")) : connectedSummary(model, peer);
+        });
         rows.append({
             .id = peer.id,
             .name = peer.name,
-            .summary = warning ? L(QStringLiteral("What you shared last time isn't available"))
-                               : connectedSummary(model, peer),
-            .online = true,
+            .summary = status.line,
+            .online = status.online,
             .warning = warning,
-            .needsChoice = peer.choice_required,
+            .needsChoice = live && peer.choice_required,
         });
         connectedIds.insert(peer.id);
     }

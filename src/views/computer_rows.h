@@ -3,6 +3,8 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
+
 namespace cv {
 
 class AppModel;
@@ -21,6 +23,17 @@ struct ComputerRowModel {
 };
 
 // The list of these records is MainView::rows().
+
+// A computer's status dot and status line, as its row in the main window and its own
+// window show them. Without a service connection the last status no longer says
+// anything: no green dot and no live status, whatever the last status still holds,
+// and the line reads "Status unavailable". With one, the dot is green while the
+// computer is connected, and the line is `live()`.
+struct LinkStatus {
+    bool online = false;
+    QString line;
+};
+LinkStatus linkStatus(const AppModel &model, const QString &id, const std::function<QString()> &live);
 
 // What the list shows while it is empty: the status line, and whether a spinner
 // goes with it.

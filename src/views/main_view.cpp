@@ -7,6 +7,7 @@
 #include "service/service_host.h"
 #include "views/computer_row.h"
 #include "views/computer_rows.h"
+#include "views/scroll_area.h"
 #include "views/symbols.h"
 #include "views/theme.h"
 #include "views/widgets.h"
@@ -117,7 +118,7 @@ MainView::MainView(AppModel &model, ServiceHost &host, std::function<void(const 
       model_(model),
       host_(host),
       openPeer_(std::move(openPeer)),
-      area_(new QScrollArea(this)),
+      area_(new ScrollArea(this)),
       redrawTimer_(new QTimer(this))
 {
     setMinimumWidth(520);

@@ -6,7 +6,9 @@
 #include "views/activity_list.h"
 #include "views/activity_logic.h"
 #include "views/banner.h"
+#include "views/computer_rows.h"
 #include "views/focus.h"
+#include "views/scroll_area.h"
 #include "views/symbols.h"
 #include "views/theme.h"
 #include "views/widgets.h"
@@ -376,7 +378,7 @@ PeerView::PeerView(AppModel &model, QString id, QString initialName, WindowHeigh
     column_->addWidget(activity_);
     column_->addStretch(1);
 
-    area_ = new QScrollArea(this);
+    area_ = new ScrollArea(this);
     area_->setFrameShape(QFrame::NoFrame);
     // Tab goes through what the area shows, never stopping at the area itself.
     area_->setFocusPolicy(Qt::NoFocus);
@@ -477,11 +479,11 @@ void PeerView::refreshHeader()
     const QString moreName = L(QStringLiteral("More actions for {name}"), {{QStringLiteral("name"), name}});
     if (more_->accessibleName() != moreName)
         more_->setAccessibleName(moreName);
-    static_cast<StatusDot *>(dot_)->setOnline(model.connected() && peer);
-    const QString line = model.connected() ? model.linkDescription(id_) : L(QStringLiteral("Status unavailable"));
-    if (link_->text() != line) {
-        link_->setText(line);
-        statusRow_->setAccessibleName(line);
+    const LinkStatus status = linkStatus(model, id_, [&] { return model.linkDescription(id_); });
+    static_cast<StatusDot *>(dot_)->setOnline(status.online);
+    if (link_->text() != status.line) {
+        link_->setText(status.line);
+        statusRow_->setAccessibleName(status.line);
     }
     setPlainToolTip(link_, peer && peer->link_speed ? peer->link_speed->detail() : QString());
 }

@@ -231,6 +231,7 @@ class StatusDot final : public QWidget {
 public:
     explicit StatusDot(bool glow, QWidget *parent = nullptr);
     void setOnline(bool online);
+    bool online() const { return online_; }
 
 protected:
     void paintEvent(QPaintEvent *event) override;

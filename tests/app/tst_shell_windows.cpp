@@ -6,8 +6,11 @@
 #include "delegate_fixture.h"
 #include "platform/status_item.h"
 
+#include <QApplication>
 #include <QDialog>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QProcess>
 #include <QSystemTrayIcon>
 
 using namespace cv;
@@ -37,6 +40,45 @@ void chooseInStatusMenu(DelegateFixture &f, const QStringList &path)
         menu = action->menu();
     }
 }
+
+// The client windows the window manager stacks, bottom to top.
+QList<WId> stacking()
+{
+    QProcess xprop;
+    xprop.start(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_CLIENT_LIST_STACKING")});
+    xprop.waitForFinished(5000);
+    QList<WId> windows;
+    const QString out = QString::fromLatin1(xprop.readAllStandardOutput());
+    for (const QString &id : out.section(QLatin1Char('#'), 1).split(QLatin1Char(','), Qt::SkipEmptyParts))
+        windows << id.trimmed().toULongLong(nullptr, 16);
+    return windows;
+}
+
+// A window manager on the test's display for as long as it lives.
+struct WindowManager {
+    WindowManager()
+    {
+        process.setProcessChannelMode(QProcess::ForwardedChannels);
+        process.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
+        process.waitForStarted(5000);
+    }
+    // Once it manages the screen.
+    bool ready() const
+    {
+        return QTest::qWaitFor([] {
+            QProcess xprop;
+            xprop.start(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")});
+            xprop.waitForFinished(5000);
+            return xprop.readAllStandardOutput().contains("window id");
+        }, 20000);
+    }
+    ~WindowManager()
+    {
+        process.terminate();
+        process.waitForFinished(5000);
+    }
+    QProcess process;
+};
 
 struct HeightAtShow final : QObject {
     std::optional<int> height;
@@ -92,6 +134,44 @@ private slots:
     }
 
     // Whatever fronts a window restores it when it is minimised.
+    // A computer window the user clicked in covers the main window and its error
+    // sheet; a second failure, which waits for that sheet, brings the main window and
+    // the sheet to the front, and it shows once the first is answered. Needs a window
+    // manager that stacks and activates windows (the X11 run).
+    void coveredSheetComesToFront()
+    {
+        if (QGuiApplication::platformName() != QLatin1String("xcb"))
+            QSKIP("window stacking needs X11 and a window manager");
+        WindowManager wm;
+        QVERIFY2(wm.ready(), "openbox did not start");
+        DelegateFixture f;
+        f.connect({wire::peer(QStringLiteral("p1"), QStringLiteral("Mac"))});
+        f.delegate->subscribeToErrors();
+        QMainWindow *main = f.shown();
+        QVERIFY(main);
+        // Framed by the window manager.
+        QTRY_VERIFY_WITH_TIMEOUT(main->frameGeometry() != main->geometry(), 10000);
+        f.appModel().setError(QStringLiteral("first"));
+        QTRY_COMPARE(f.sheet(), QStringLiteral("first"));
+        QMessageBox *sheet = f.delegate->errorAlert;
+        QMainWindow *peer = f.shown(QStringLiteral("p1"));
+        QVERIFY(peer);
+        peer->setGeometry(main->geometry().adjusted(-40, -40, 40, 200));
+        f.runtime.makeKeyAndOrderFront(peer);
+        const auto above = [](QWidget *top, QWidget *bottom) {
+            const QList<WId> order = stacking();
+            return order.indexOf(top->winId()) > order.indexOf(bottom->winId()) && order.contains(bottom->winId());
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(QApplication::activeWindow() == peer && above(peer, sheet) && above(peer, main), 5000);
+
+        f.appModel().setError(QStringLiteral("Eject refused"));
+        QTRY_VERIFY_WITH_TIMEOUT(above(sheet, peer) && above(main, peer), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(QApplication::activeWindow(), sheet, 5000);
+        QCOMPARE(f.delegate->errorAlert, sheet); // still one sheet
+        f.answerSheet();
+        QTRY_COMPARE(f.sheet(), QStringLiteral("Eject refused"));
+    }
+
     void frontingRestoresAMinimisedWindow_data()
     {
         columns<Id, Front>("id", "front"); // no id: the main window

@@ -28,6 +28,7 @@ struct State {
     QJsonObject status{}; // none when empty
     std::optional<QString> serviceError{};
     bool starting = false, mutating = false, cable = false, connected = false;
+    bool lost = false; // the service connection went after the status came
     bool quiet = false; // both notification toggles off
     Notify notifications = Notify::unavailable;
     AppModel::Disconnected disconnected{};
@@ -48,7 +49,8 @@ const QJsonArray updateIssue{QJsonObject{{"kind", "update_required"}, {"interfac
 
 // What the view shows, in no particular order: label texts (an elided label's whole
 // text), buttons as "[text]", switches as "(name)" with " on" when on, each with
-// " off" when disabled, and "(spinner)" for a spinner.
+// " off" when disabled, "(spinner)" for a spinner and "(green dot)" for a green
+// status dot.
 QStringList shown(QWidget &view)
 {
     QStringList texts;
@@ -68,6 +70,8 @@ QStringList shown(QWidget &view)
             texts << "[" + b->text() + "]" + off;
         else if (qobject_cast<Spinner *>(w))
             texts << "(spinner)";
+        else if (auto *dot = qobject_cast<StatusDot *>(w); dot && dot->online())
+            texts << "(green dot)";
     }
     return texts;
 }
@@ -86,6 +90,8 @@ struct View {
             f.host->refreshLogin();
         }
         s.status.isEmpty() ? m.setConnected(s.connected) : install(m, s.status);
+        if (s.lost)
+            m.setConnected(false);
         m.setStarting(s.starting);
         m.setServiceError(s.serviceError);
         m.setMutating(s.mutating);
@@ -151,6 +157,13 @@ private slots:
         QTest::newRow("update, no rows") << State{.status = with("empty", "connection_issues", updateIssue)} << "Update required|" + download + "|!Computers|!(spinner)";
         QTest::newRow("waiting for a cable") << State{.status = demo("empty")} << "Waiting for a cable…|(spinner)|!Computers";
         QTest::newRow("seen as") << State{.status = demo("main")} << "Other computers see this computer as “Mac”.";
+        QTest::newRow("rows, connected") << State{.status = demo("main")}
+            << "Thunderbolt · Sharing Macintosh HD|Thunderbolt|Choose what to share|(green dot)|Not connected · Shares Projects";
+        // Without the service the last status says nothing live, whatever it holds.
+        QTest::newRow("rows, service gone") << State{.status = demo("main"), .serviceError = refused, .lost = true}
+            << "Corvane isn't running|Status unavailable|Not connected · Shares Projects|!(green dot)|!Thunderbolt · Sharing Macintosh HD|!Thunderbolt|!Choose what to share";
+        QTest::newRow("rows, saved location gone, service gone") << State{.status = demo("choose", {{"error", "gone"}}), .serviceError = refused, .lost = true}
+            << "Status unavailable|!What you shared last time isn't available|!(green dot)";
         QTest::newRow("disconnected, busy") << State{.status = demo("main"), .mutating = true, .disconnected = {{D, "Old ThinkPad"}, {"x", "Gone"}}}
             << "Disconnected · Shares Projects|Gone|[Reconnect] off|![Reconnect]";
         QTest::newRow("notifications denied") << State{.notifications = Notify::denied} << "[Notification Settings…]|![Allow Notifications…]|(When a computer connects) on";
