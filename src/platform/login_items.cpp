@@ -12,6 +12,12 @@
 
 namespace cv {
 
+QCoro::Task<> LoginItem::enableItem(CancelToken)
+{
+    QCoro::Task<> registering = registerItem();
+    co_await std::move(registering);
+}
+
 namespace {
 
 class SystemdAgent final : public LoginItem {
@@ -53,6 +59,14 @@ public:
         // registration is done once the manager has taken the start on.
         QCoro::Task<> starting = manager_.startUnit(unit_);
         co_await std::move(starting);
+    }
+
+    QCoro::Task<> enableItem(CancelToken stop) override
+    {
+        if (!QFileInfo(unitFile_).isFile())
+            throw PlatformError::fromErrno(ENOENT, unitFile_);
+        QCoro::Task<> enabling = manager_.linkAndEnable(unitFile_, stop);
+        co_await std::move(enabling);
     }
 
     QCoro::Task<> unregisterItem() override

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/clock.h"
+
 #include <QCoroTask>
 #include <QObject>
 #include <QString>
@@ -30,6 +32,10 @@ public:
     // Registers the item and completes when the system has done so. Throws
     // PlatformError (or the system's error) on failure.
     virtual QCoro::Task<> registerItem() = 0;
+    // Registers the item without having the system start it now (the caller does,
+    // when it is ready to hand over). Once `stop` is cancelled no further step of the
+    // registration begins, and it throws ECANCELED. By default: registerItem().
+    virtual QCoro::Task<> enableItem(CancelToken stop);
     // Unregisters the item and completes when the system has done so; throws the
     // system's error when it could not.
     virtual QCoro::Task<> unregisterItem() = 0;
