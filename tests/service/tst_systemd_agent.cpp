@@ -177,7 +177,7 @@ class SystemdAgentTest : public QObject {
         fake_ = std::make_unique<FakeSystemdManager>();
         if (!fake_->start())
             return "no bus";
-        fake_->setUnitFileState(unit, QStringList{"", "disabled", "enabled", "enabled"}.at(draw() % 4));
+        fake_->setUnitFileState(unit, QStringList{"", "disabled", "enabled", "enabled", "enabled"}.at(draw() % 5));
         fake_->pace(int(3000 / scale), seed);
         ScaledClock clock(scale);
         WatchedLauncher launcher;
@@ -212,8 +212,8 @@ class SystemdAgentTest : public QObject {
             auto model = makeModel(f, host, clock);
             QCoro::Task<> startUp = AppModelAccess::startServiceIfNeeded(*model);
             std::optional<QCoro::Task<>> switching;
-            for (int step = int(draw() % 4); step > 0; --step) {
-                pass(seconds(8));
+            for (int step = 0, steps = int(draw() % 4); step < steps; ++step) {
+                pass(seconds(step == 0 ? 3 : 8)); // the first during the start-up
                 const unsigned what = draw() % 3;
                 if (what == 0 && !model->busy())
                     switching = model->setStartAtLogin(!host->loginEnabled());
@@ -701,7 +701,7 @@ private slots:
     {
         const bool replay = qEnvironmentVariableIsSet("CV_SCHEDULE_SEED");
         const unsigned first = replay ? qEnvironmentVariableIntValue("CV_SCHEDULE_SEED") : std::random_device()();
-        const int count = replay ? 1 : qEnvironmentVariableIntValue("CV_SCHEDULES") ? qEnvironmentVariableIntValue("CV_SCHEDULES") : 24;
+        const int count = replay ? 1 : qEnvironmentVariableIntValue("CV_SCHEDULES") ? qEnvironmentVariableIntValue("CV_SCHEDULES") : 36;
         for (unsigned seed = first; seed != first + unsigned(count); ++seed) {
             const QString broken = schedule(seed);
             QVERIFY2(broken.isEmpty(), qPrintable(QStringLiteral("seed %1: %2 (replay: CV_SCHEDULE_SEED=%1)").arg(seed).arg(broken)));
