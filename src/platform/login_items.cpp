@@ -118,7 +118,8 @@ std::shared_ptr<LoginItem> SystemdLoginItemService::agent(const QString &plistNa
     const auto unitFile = bundle_.resource(plistName, {}, QStringLiteral("systemd"));
     // Until the manager has answered about the unit, nothing can be decided about it:
     // there is no agent yet rather than one in a state it may not be in.
-    if (!unitFile || !manager_.present() || !manager_.knows(QFileInfo(*unitFile).fileName()))
+    if (!unitFile || !manager_.present() || !manager_.knows(QFileInfo(*unitFile).fileName())
+        || manager_.silent(QFileInfo(*unitFile).fileName()))
         return nullptr;
     return std::make_shared<SystemdAgent>(manager_, *unitFile);
 }
@@ -132,6 +133,12 @@ bool SystemdLoginItemService::agentKnown(const QString &plistName)
 bool SystemdLoginItemService::agentInstalled(const QString &plistName)
 {
     return bundle_.resource(plistName, {}, QStringLiteral("systemd")).has_value();
+}
+
+bool SystemdLoginItemService::agentSilent(const QString &plistName)
+{
+    const auto unitFile = bundle_.resource(plistName, {}, QStringLiteral("systemd"));
+    return unitFile && manager_.silent(QFileInfo(*unitFile).fileName());
 }
 
 std::shared_ptr<LoginItem> SystemdLoginItemService::mainApp()

@@ -58,6 +58,9 @@ public:
     // Whether the application carries the agent `plistName` describes, whatever the
     // system says of it. A registry that offers every agent it is asked for carries it.
     virtual bool agentInstalled(const QString &) { return true; }
+    // Whether the system that registers the agent is there but not answering about it
+    // now (agent() then offers none). A registry that answers at once never is.
+    virtual bool agentSilent(const QString &) { return false; }
     // The application's own login item.
     virtual std::shared_ptr<LoginItem> mainApp() = 0;
     // Opens the system's login-item settings; nothing is reported.
@@ -74,7 +77,8 @@ signals:
 // folder under "systemd/"; registering links and enables it and has the manager start
 // it, unregistering disables (and so unlinks) it. There is no agent when that file is missing, no manager
 // answers on the bus, or it has not answered about the unit yet (the agent is not
-// known until then, nor while a manager that was there is away). It reports the
+// known until then, nor while a manager that was there is away), or it is not
+// answering (agentSilent). It reports the
 // manager's kept answers (SystemdUserManager) and passes its `changed` on. Unit file
 // states: "enabled" is enabled, "masked" waits for the user (requiresApproval: the
 // user has to unmask it), "bad" is notFound, anything else (none, "disabled",
@@ -91,6 +95,7 @@ public:
     std::shared_ptr<LoginItem> agent(const QString &plistName) override;
     bool agentKnown(const QString &plistName) override;
     bool agentInstalled(const QString &plistName) override;
+    bool agentSilent(const QString &plistName) override;
     std::shared_ptr<LoginItem> mainApp() override;
     void openSettings() override;
 

@@ -144,6 +144,8 @@ QCoro::Task<QDBusMessage> SystemdUserManager::ask(QDBusMessage message, int time
     quietUntil_ = clock_->uptime() + timeouts_.quietSeconds;
     QCoro::Task<> ending = endQuiet(quietUntil_);
     Q_UNUSED(ending);
+    // Those who show the manager's answers say that it is not answering.
+    emit changed();
     co_return reply;
 }
 
@@ -273,6 +275,17 @@ bool SystemdUserManager::told(const QString &unit)
     if (!owned_)
         return !ownerSeen_;
     return clock_->uptime() < quietUntil_ || knows(unit);
+}
+
+bool SystemdUserManager::silent(const QString &unit)
+{
+    follow();
+    if (!owned_)
+        return false;
+    if (clock_->uptime() < quietUntil_)
+        return true;
+    const std::optional<PlatformError> &failure = kept(unit).file.failure;
+    return failure && failure->code() == ETIMEDOUT;
 }
 
 std::optional<QString> SystemdUserManager::unitFileState(const QString &unit)

@@ -66,6 +66,9 @@ public:
     // out of time. Not while the first answer is awaited, nor while a manager that was
     // there is away (it may be restarting). `changed` follows when it becomes so.
     bool told(const QString &unit);
+    // A manager owns the name but is not answering: it let a call run out of time
+    // lately, or the last question about the unit did.
+    bool silent(const QString &unit);
     // The unit file's state ("enabled", "disabled", "masked", "linked", ...), or none
     // when the manager knows no unit file of that name or has not answered yet. Throws
     // the failure of the last question.

@@ -352,10 +352,13 @@ void ServiceHost::refreshLogin()
         // The installed app whose system has yet to answer about the agent is not told
         // it is not the installed app.
         const auto plist = platform_.bundle->info(QStringLiteral("CVServiceAgentPlist"));
-        const bool checking = plist && !developmentOverridden() && platform_.bundle->packaged()
-            && !platform_.loginItems->agentKnown(*plist);
-        setLoginDetail(checking ? L(QStringLiteral("Checking start at sign-in…"))
-                                : L(QStringLiteral("Available in the installed app.")));
+        const bool installed = plist && !developmentOverridden() && platform_.bundle->packaged();
+        if (installed && platform_.loginItems->agentSilent(*plist))
+            setLoginDetail(L(QStringLiteral("The user service manager isn’t answering. Try again in a moment.")));
+        else if (installed && !platform_.loginItems->agentKnown(*plist))
+            setLoginDetail(L(QStringLiteral("Checking start at sign-in…")));
+        else
+            setLoginDetail(L(QStringLiteral("Available in the installed app.")));
         return;
     }
     const LoginItemStatus status = item->status();

@@ -29,7 +29,6 @@ const QString unit = QStringLiteral("app.corvane.Corvane.service");
 const QString approval = "Run systemctl --user unmask " + unit + " to allow Corvane.";
 const QString runs = QStringLiteral("Runs in the background and reconnects automatically when you plug in.");
 const QString denied = QStringLiteral("platform: Access denied");
-const QString installedOnly = QStringLiteral("Available in the installed app.");
 const QString unavailable = QStringLiteral("The installed app’s background service is unavailable.");
 
 // A model on the given host and clock, its other parts the fixture's.
@@ -326,7 +325,7 @@ private slots:
                                                                   "platform: The user service manager restarted.", "0 " + runs, "restart"};
         QTest::newRow("enable not answered") << LoginCase{true, "", "EnableUnitFiles", refused,
                                                           "platform: The user service manager isn’t answering." + stillLinked,
-                                                          "0 " + installedOnly, "silent"};
+                                                          "0 The user service manager isn’t answering. Try again in a moment.", "silent"};
         QTest::newRow("disable") << LoginCase{false, "enabled", "", disable, "", "0 " + runs};
         QTest::newRow("disable, not registered") << LoginCase{false, "", "", {}, "", "0 " + runs};
         QTest::newRow("disable refused") << LoginCase{false, "enabled", "DisableUnitFiles", disable.mid(0, 1), denied, "1 " + runs};
@@ -453,6 +452,7 @@ private slots:
             settle();
             clock_.advance(29.9);
             QVERIFY(!host->loginEnabled() && !host->canRegister());
+            QCOMPARE(host->loginDetail(), "The user service manager isn’t answering. Try again in a moment.");
             clock_.advance(0.2);
         }
         QTRY_VERIFY_WITH_TIMEOUT(host->loginEnabled(), 2000);
