@@ -61,6 +61,15 @@ public:
         co_await std::move(starting);
     }
 
+    bool halfRegistered() override
+    {
+        try {
+            return manager_.unitFileState(unit_).value_or(QString()).startsWith(QLatin1String("linked"));
+        } catch (const PlatformError &) {
+            return false;
+        }
+    }
+
     QCoro::Task<> enableItem(CancelToken stop) override
     {
         if (!QFileInfo(unitFile_).isFile())

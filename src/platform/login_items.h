@@ -36,6 +36,9 @@ public:
     // when it is ready to hand over). Once `stop` is cancelled no further step of the
     // registration begins, and it throws ECANCELED. By default: registerItem().
     virtual QCoro::Task<> enableItem(CancelToken stop);
+    // Registered only in part (on Linux: the unit linked, not enabled), as a
+    // registration cut off halfway leaves it.
+    virtual bool halfRegistered() { return false; }
     // Unregisters the item and completes when the system has done so; throws the
     // system's error when it could not.
     virtual QCoro::Task<> unregisterItem() = 0;

@@ -361,6 +361,23 @@ void ServiceHost::refreshLogin()
             setLoginDetail(L(QStringLiteral("Available in the installed app.")));
         return;
     }
+    // A registration cut off halfway in an earlier run (linked, not enabled) is undone
+    // when the agent is first known.
+    if (!registrationChecked_ && !loginBusy_) {
+        registrationChecked_ = true;
+        if (item->halfRegistered()) {
+            auto undo = [](Lifetime::Watch watch, std::shared_ptr<LoginItem> item) -> QCoro::Task<> {
+                try {
+                    QCoro::Task<> unregistering = whileAlive(watch, item->unregisterItem());
+                    co_await std::move(unregistering);
+                } catch (...) {
+                    // Left as it is; the switch shows it off all the same.
+                }
+            };
+            QCoro::Task<> undoing = undo(lifetime_.watch(), item);
+            Q_UNUSED(undoing);
+        }
+    }
     const LoginItemStatus status = item->status();
     setLoginEnabled(status == LoginItemStatus::enabled);
     switch (status) {

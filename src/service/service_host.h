@@ -169,6 +169,7 @@ private:
     bool loginEnabled_ = false;
     QString loginDetail_;
     bool loginBusy_ = false;
+    bool registrationChecked_ = false; // the agent was looked at once known
     std::unique_ptr<Child> child_;
     int childLaunches_ = 0;
     // The last start of the agent this application asked of the service manager.

@@ -281,6 +281,8 @@ private slots:
         QTest::newRow("masked") << "masked" << "1 0 " + approval;
         QTest::newRow("masked for this session") << "masked-runtime" << "1 0 " + approval;
         QTest::newRow("bad") << "bad" << "1 0 " + unavailable;
+        // A registration cut off after the link: undone.
+        QTest::newRow("linked, not enabled") << "linked" << "1 0 " + runs;
         QTest::newRow("unit file missing") << "no file" << "0 0 Available in the installed app.";
         QTest::newRow("no manager") << "no manager" << "0 0 Available in the installed app.";
     }
@@ -300,7 +302,9 @@ private slots:
         if (!host->canRegister())
             QCOMPARE(outcome(host->setLogin(true)).error, state == "no file" ? "invalid: Only the installed app can start Corvane at sign-in."
                                                                              : "unavailable: The user service manager isn’t answering. Try again in a moment.");
-        QVERIFY(!fake_ || fake_->calls().isEmpty());
+        const QStringList undo{"DisableUnitFiles " + unit + " false", "Reload"};
+        QTRY_COMPARE(fake_ ? fake_->calls() : QStringList(), state == "linked" ? undo : QStringList());
+        QVERIFY(state != "linked" || fake_->unitFileState(unit).isEmpty());
     }
 
     // The calls the manager receives in order, the state after, and the app's own entry,
