@@ -26,11 +26,9 @@ public:
     explicit AgentStart(Launchctl &launchctl, QObject *parent = nullptr);
     ~AgentStart() override;
 
-    // Asks the manager to start the service of `target` and follows its answer.
-    // Throws what launchctl throws before anything is asked.
+    // Asks the manager to start the service of `target` and follows its answer; a
+    // manager that cannot be asked counts as a refusal.
     void begin(const QString &target);
-    // Forgets a start the manager refused or that never was.
-    void forget();
     // Calls off the start asked and not refused, if any: the manager is told to stop
     // the service. settled() is false until it has taken that on or is gone.
     void callOff(const QString &target);
@@ -59,6 +57,8 @@ private:
     enum class State { none, pending, accepted, refused };
     // Begins a new start or call-off: whatever was followed before has no say.
     int nextTicket();
+    // Leaves nothing asked.
+    void forget();
 
     Launchctl &launchctl_;
     State state_ = State::none;
