@@ -424,7 +424,14 @@ QCoro::Task<> SystemdUserManager::reloadAndReread(QString unit, QCoro::Task<> ch
         if (stop.cancelled())
             throw calledOff();
         QCoro::Task<> reloading = change(managerCall(QStringLiteral("Reload")));
-        co_await std::move(reloading);
+        try {
+            co_await std::move(reloading);
+        } catch (const PlatformError &error) {
+            // A manager that restarted instead of reloading reads the unit files
+            // afresh all the same: the change stands.
+            if (error.code() != ECONNRESET)
+                throw;
+        }
     } catch (...) {
         failure = std::current_exception();
     }

@@ -359,6 +359,25 @@ private slots:
         QCOMPARE(QFileInfo::exists(entryPath()), !c.enable); // the app's own entry goes when enabling
     }
 
+    // A manager that restarts instead of answering the Reload after the enable: the
+    // new one reads the unit files afresh, so the change stands, and the switch and
+    // the error agree on what came of it.
+    void reloadCutOffByARestart()
+    {
+        fake_->fail("Reload"); // no answer
+        const auto host = makeHost();
+        QCoro::Task<> setting = host->setLogin(true);
+        QTRY_VERIFY(fake_->received().contains("Reload"));
+        fake_->stop();
+        QVERIFY(fake_->start());
+        fake_->pass("Reload");
+        const std::optional<QString> error = outcome(std::move(setting), 10000).error;
+        QTRY_VERIFY(!host->loginBusy() && manager_->told(unit));
+        settle();
+        QCOMPARE(host->loginEnabled(), fake_->unitFileState(unit) == "enabled");
+        QCOMPARE(host->loginEnabled(), !error.has_value());
+    }
+
     // Running only while active, followed through the unit's signals; a manager that
     // did not answer is left alone for a while.
     void agentStopped()
