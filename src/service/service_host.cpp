@@ -29,6 +29,8 @@ const char *const serviceVariable = "CV_MAC_SERVICE";
 // How long a decision that depends on the login agent waits for the system's first
 // answer about it; then it goes ahead as if there were no agent.
 constexpr double loginAnswerWait = 2.0;
+// How long a registration waits for a manager that went away in its middle (restarts).
+constexpr double agentReturnWait = 15.0;
 
 // The variables that give the child its options, in the order they are walked.
 struct ChildOption {
@@ -393,6 +395,22 @@ void ServiceHost::refreshLogin()
     }
 }
 
+QCoro::Task<bool> ServiceHost::agentBack(CancelToken stop)
+{
+    const double until = platform_.clock->uptime() + agentReturnWait;
+    LoginItemService *const items = platform_.loginItems;
+    while (!registrableAgent() && !stop.cancelled() && platform_.clock->uptime() < until) {
+        const CancelToken told;
+        const QMetaObject::Connection answer = connect(items, &LoginItemService::changed, this, [told] { told.cancel(); });
+        const int calledOff = stop.onCancel([told] { told.cancel(); });
+        QCoro::Task<bool> waiting = whileAlive(lifetime_.watch(), platform_.clock->sleep(until - platform_.clock->uptime(), told));
+        co_await std::move(waiting);
+        disconnect(answer);
+        stop.removeCallback(calledOff);
+    }
+    co_return registrableAgent() != nullptr;
+}
+
 QCoro::Task<> ServiceHost::loginKnown()
 {
     const auto plist = platform_.bundle->info(QStringLiteral("CVServiceAgentPlist"));
@@ -446,6 +464,12 @@ QCoro::Task<> ServiceHost::setLogin(bool enabled, std::function<QCoro::Task<>()>
             try {
                 QCoro::Task<> registering = item->enableItem(stop);
                 co_await std::move(registering);
+                // A manager that went away meanwhile (it restarts) is waited for:
+                // the running service is not stopped for a start nobody can take on.
+                QCoro::Task<bool> returning = agentBack(stop);
+                if (!co_await std::move(returning))
+                    throw ServiceError::unavailable(
+                        L(QStringLiteral("The user service manager isn’t answering. Try again in a moment.")));
                 if (beforeStart) {
                     std::exception_ptr notStopped;
                     try {

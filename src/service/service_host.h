@@ -157,6 +157,9 @@ private:
     // Has the service manager start the agent and follows its answer (agentStart_).
     // Throws what launchctl throws before anything is asked.
     void kickstartAgent();
+    // Waits (15 s at most, until `stop`) for the agent to be registrable again; true
+    // when it is.
+    QCoro::Task<bool> agentBack(CancelToken stop);
     // The launchctl "print" output of the agent, or none when it cannot be had.
     std::optional<QString> printAgent();
     void appendLog(const QString &text);
