@@ -59,10 +59,19 @@ QCoro::Task<> AppDelegate::drain(QPointer<AppDelegate> self)
     if (!self)
         co_return;
     developmentLog(QStringLiteral("AppDelegate drain task started"));
-    QCoro::Task<bool> quitting = self->model->quit();
-    const bool allow = co_await std::move(quitting);
+    // A signal is never refused (the system is ending the application); Quit is, with
+    // the reason on a sheet. A signal that came while a Quit drained ends it all the
+    // same.
+    QCoro::Task<bool> quitting = self->model->quit(self->runtime_ && self->runtime_->signalled());
+    bool allow = co_await std::move(quitting);
     if (!self)
         co_return;
+    if (!allow && self->runtime_ && self->runtime_->signalled()) {
+        QCoro::Task<bool> again = self->model->quit(true);
+        allow = co_await std::move(again);
+        if (!self)
+            co_return;
+    }
     self->terminationInFlight = false;
     developmentLog(QStringLiteral("controller Quit completed; replying to AppKit allowTermination=") + flag(allow));
     if (self->runtime_)

@@ -240,8 +240,10 @@ public:
     void retryService();
     // The start-at-sign-in switch.
     QCoro::Task<> setStartAtLogin(bool on);
-    // Stops the service; true when the application may end.
-    QCoro::Task<bool> quit();
+    // Stops the service; true when the application may end. `signalled`: the system
+    // ends the application (SIGTERM), which is never refused: after the bounded wait
+    // the application's own child is stopped whatever the service answered.
+    QCoro::Task<bool> quit(bool signalled = false);
     // Starts the polling task.
     void start();
 
@@ -324,6 +326,8 @@ private:
     // start-up only waits for its service, replacing it as it replaces any start.
     QCoro::Task<> startServiceIfNeeded(bool asChild = false, bool startAsked = false);
     // The exit text of the last child, unless it was stopped on purpose.
+    // The hand-over's stop of the running service, just before the agent's start.
+    QCoro::Task<> stopForHandOver();
     std::optional<QString> childExit();
     // Throws ServiceError, or CancelledError when the polling task was cancelled.
     QCoro::Task<> stopService();
@@ -376,8 +380,13 @@ private:
     // The service is down on purpose: start at sign-in hands it between the child
     // and the login agent.
     bool handingOver_ = false;
-    // The child stopped on purpose last (its pid): its exit is no failure.
-    std::optional<qint64> stoppedChild_;
+    // Cancelled by a quit while the hand-over has not yet stopped the service
+    // (handOverStopping_): no further registration step begins.
+    CancelToken handOverCallOff_;
+    bool handOverStopping_ = false;
+    // The child stopped on purpose last (its launch, ServiceHost::childLaunches()):
+    // its exit is no failure. Cleared once a later child is seen.
+    std::optional<int> stoppedChild_;
     QDateTime cableChecked_;
     mutable DrivesCache drivesCache_;
     // Volume listings still running, and when (uptime) the newest of them began.

@@ -6,6 +6,8 @@
 #include "service/service_client.h"
 #include "service/service_host.h"
 
+#include <algorithm>
+
 namespace cv {
 
 namespace {
@@ -13,18 +15,28 @@ namespace {
 // The longest wait for a command or a start-up in flight, and its step.
 constexpr double quitWait = 20.0;
 constexpr double quitWaitStep = 0.1;
+// The least time given to the service manager to take a call-off on.
+constexpr double quitCallOffWait = 2.0;
+// On a signal: how long the service gets to answer the quit.
+constexpr double quitSignalWait = 5.0;
 
 } // namespace
 
-QCoro::Task<bool> AppModel::quit()
+QCoro::Task<bool> AppModel::quit(bool signalled)
 {
     const double limit = clock().uptime() + quitWait;
+    // A hand-over that has not stopped the service yet ends here: no further
+    // registration step begins, and the service still running is stopped below.
+    if (handingOver_ && !handOverStopping_)
+        handOverCallOff_.cancel();
     // The pause is never cancelled: the loop's own check decides.
     while ((mutating_ || starting_) && clock().uptime() < limit) {
         QCoro::Task<bool> pause = alive(clock().sleep(quitWaitStep));
         co_await std::move(pause);
     }
-    if (mutating_ || starting_) {
+    // The system ending the application is never refused: what is still under way is
+    // ended instead of waited for.
+    if ((mutating_ || starting_) && !signalled) {
         setError(L(QStringLiteral("Wait for the current action or service startup to finish before quitting.")));
         co_return false;
     }
@@ -33,23 +45,37 @@ QCoro::Task<bool> AppModel::quit()
     // is refused.
     quitting_ = true;
     setMutating(true);
+    if (signalled)
+        pollingCancel_.cancel();
 
     std::exception_ptr failure;
     try {
-        QCoro::Task<EmptyResult> request = alive(client().request<EmptyResult>(Command{.op = QStringLiteral("quit")}));
+        const std::optional<double> deadline =
+            signalled ? std::optional(clock().uptime() + quitSignalWait) : std::nullopt;
+        QCoro::Task<EmptyResult> request =
+            alive(client().request<EmptyResult>(Command{.op = QStringLiteral("quit")}, deadline));
         co_await std::move(request);
     } catch (...) {
         failure = std::current_exception();
     }
+    // A start of the agent this application asked for is called off, even one the
+    // manager has yet to carry out: nothing it started outlives the quit.
+    QCoro::Task<> callingOff = alive(host().callOffAgentStart(std::max(limit - clock().uptime(), quitCallOffWait)));
+    co_await std::move(callingOff);
 
-    // Nothing to stop when the service was never reached in this run and no child of
-    // this application runs.
-    if (!failure || (failure::unavailable(failure) && !hasSeenService_ && host().childKnownStopped())) {
+    // Nothing to stop when no service this application could stop runs.
+    const bool nothingToStop = failure && failure::unavailable(failure) && !host().serviceMayRun();
+    if (!failure || nothingToStop || signalled) {
+        if (signalled && failure && !nothingToStop)
+            log_(QStringLiteral("quitting on a signal; the background service could not be stopped: ")
+                 + failure::describe(failure));
+        // Whatever the service answered, the application's own child ends with it.
+        if (signalled)
+            host().stopChild();
         if (polling_)
             pollingCancel_.cancel();
         co_return true;
     }
-
     quitting_ = false;
     setMutating(false);
     setError(L(QStringLiteral("Couldn’t stop sharing safely: {error}"),

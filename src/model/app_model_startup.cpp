@@ -37,8 +37,10 @@ ServiceError notReady()
 
 std::optional<QString> AppModel::childExit()
 {
-    if (stoppedChild_ && host().childPid() == stoppedChild_)
+    if (stoppedChild_ && host().childLaunches() == *stoppedChild_)
         return std::nullopt;
+    // A later child is another process, even with the same pid.
+    stoppedChild_.reset();
     return host().exitDescription();
 }
 
@@ -49,12 +51,12 @@ QCoro::Task<> AppModel::startServiceIfNeeded(bool asChild, bool startAsked)
     // A child that had already stopped when this start-up began (for instance one
     // stopped on purpose to hand the service over to the login agent) tells nothing
     // about the service this start-up waits for: its exit text must not end it.
-    const std::optional<qint64> stoppedChild =
-        host().childKnownStopped() ? host().childPid() : std::optional<qint64>();
+    const std::optional<int> stoppedChild =
+        host().childKnownStopped() ? std::optional(host().childLaunches()) : std::nullopt;
 
     // Returns when the service answers or the start-up ends silently; throws the
     // failure to show otherwise.
-    auto bringUp = [](AppModel *self, double deadline, std::optional<qint64> stoppedChild, bool asChild,
+    auto bringUp = [](AppModel *self, double deadline, std::optional<int> stoppedChild, bool asChild,
                       bool startAsked) -> QCoro::Task<> {
         AppModel &m = *self;
         std::exception_ptr failure;
@@ -73,6 +75,9 @@ QCoro::Task<> AppModel::startServiceIfNeeded(bool asChild, bool startAsked)
             co_return;
         if (m.clock().uptime() >= deadline)
             throw ServiceError::invalid(L(QStringLiteral("Service startup timed out. Open the service log, then retry.")));
+        // Once decided for, the child is asked for on every pass until it runs: the
+        // host holds it back until a start of the agent it called off is settled.
+        bool childWanted = false;
         if (!startAsked) {
             // Through the agent or as a child: not decided before the system has told
             // whether the agent runs the service. An agent the user masked does not run
@@ -81,7 +86,8 @@ QCoro::Task<> AppModel::startServiceIfNeeded(bool asChild, bool startAsked)
                 QCoro::Task<> known = m.alive(m.host().loginKnown());
                 co_await std::move(known);
             }
-            m.host().start(asChild || m.host().needsApproval());
+            childWanted = asChild || m.host().needsApproval();
+            m.host().start(childWanted);
         }
         double lastStart = m.clock().uptime();
         bool repairTried = false;
@@ -110,18 +116,16 @@ QCoro::Task<> AppModel::startServiceIfNeeded(bool asChild, bool startAsked)
                 std::rethrow_exception(error);
             }
             if (const std::optional<QString> exited = m.host().exitDescription()) {
-                if (!(stoppedChild && m.host().childPid() == stoppedChild))
+                if (!(stoppedChild && m.host().childLaunches() == *stoppedChild))
                     throw ServiceError::unavailable(*exited);
             }
             // The service manager refused to start the agent: the application runs the
-            // service, as when the agent could not be repaired.
-            if (m.host().agentStartFailure()) {
-                m.host().start(true);
-                continue;
-            }
-            // A start the manager has not even taken on in time is given up: the child
-            // started instead calls it off, so that one service runs.
-            if (m.clock().uptime() - lastStart > agentRepairThreshold && m.host().agentStartPending()) {
+            // service, as when the agent could not be repaired. A start the manager has
+            // not even taken on in time is given up: the child started instead calls it
+            // off, so that one service runs.
+            if (childWanted || m.host().agentStartFailure()
+                || (m.clock().uptime() - lastStart > agentRepairThreshold && m.host().agentStartPending())) {
+                childWanted = true;
                 m.host().start(true);
                 continue;
             }
@@ -131,9 +135,10 @@ QCoro::Task<> AppModel::startServiceIfNeeded(bool asChild, bool startAsked)
                     if (co_await std::move(repair))
                         lastStart = m.clock().uptime();
                     else
-                        m.host().start(true);
+                        childWanted = true, m.host().start(true);
                     repairTried = true;
                 } else {
+                    childWanted = true;
                     m.host().start(true);
                 }
             }
@@ -191,7 +196,7 @@ QCoro::Task<> AppModel::stopService()
                 std::rethrow_exception(error);
             if (host().childKnownStopped()) {
                 // Stopped on purpose: its exit is no failure to show.
-                stoppedChild_ = host().childPid();
+                stoppedChild_ = host().childLaunches();
                 co_return;
             }
         }
@@ -210,15 +215,31 @@ QCoro::Task<> AppModel::setStartAtLogin(bool on)
     setMutating(true);
     // From the stop until the service answers again, its absence is no failure.
     handingOver_ = true;
+    handOverCallOff_ = CancelToken();
 
     std::exception_ptr failure;
     try {
-        QCoro::Task<> stop = stopService();
-        co_await std::move(stop);
-        QCoro::Task<> change = alive(host().setLogin(on));
-        co_await std::move(change);
+        if (on) {
+            // The running service serves while the agent is registered, and stops only
+            // just before the manager starts the agent's.
+            QCoro::Task<> change = alive(host().setLogin(true, [this] { return stopForHandOver(); }, handOverCallOff_));
+            co_await std::move(change);
+        } else {
+            QCoro::Task<> stop = stopService();
+            co_await std::move(stop);
+            QCoro::Task<> change = alive(host().setLogin(false));
+            co_await std::move(change);
+        }
     } catch (...) {
         failure = std::current_exception();
+    }
+    const bool stopping = std::exchange(handOverStopping_, false);
+    if (failure && handOverCallOff_.cancelled() && !stopping) {
+        // A quit ended the hand-over before the service was stopped: it still runs,
+        // and the quit stops it the usual way.
+        handingOver_ = false;
+        setMutating(false);
+        co_return;
     }
 
     if (failure) {
@@ -239,6 +260,16 @@ QCoro::Task<> AppModel::setStartAtLogin(bool on)
     QCoro::Task<> update = refresh();
     co_await std::move(update);
     setMutating(false);
+}
+
+QCoro::Task<> AppModel::stopForHandOver()
+{
+    if (handOverCallOff_.cancelled())
+        throw CancelledError();
+    // From here a quit waits for the hand-over to end.
+    handOverStopping_ = true;
+    QCoro::Task<> stop = stopService();
+    co_await std::move(stop);
 }
 
 QCoro::Task<> AppModel::startAtLoginByDefault()

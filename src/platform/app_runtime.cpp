@@ -160,7 +160,13 @@ void AppRuntime::onSignalPipe()
     while (::read(signalPipe[0], bytes, sizeof bytes) > 0)
         any = true;
     if (any)
-        terminate();
+        terminateOnSignal();
+}
+
+void AppRuntime::terminateOnSignal()
+{
+    signalled_ = true;
+    terminate();
 }
 
 } // namespace cv

@@ -63,6 +63,11 @@ public:
     // the delegate it will terminate, then leaves the event loop. Later: waits for
     // replyToApplicationShouldTerminate(). Cancel: goes on running.
     void terminate();
+    // A termination the system asked for with a signal: a request the delegate must
+    // not refuse (see signalled()).
+    void terminateOnSignal();
+    // A termination signal has arrived.
+    bool signalled() const { return signalled_; }
     // The delegate's late answer to a termination request; ignored when none waits.
     void replyToApplicationShouldTerminate(bool shouldTerminate);
     // A termination answered `later` waits for its reply.
@@ -74,7 +79,7 @@ public:
     // A second launch of the application asks this one to reopen.
     void reopen();
 
-    // Routes SIGTERM, SIGINT and SIGHUP to terminate() through a self-pipe, so the
+    // Routes SIGTERM, SIGINT and SIGHUP to terminateOnSignal() through a self-pipe, so the
     // handler itself only writes one byte. Once per process; false when the pipe or
     // the handlers could not be set up.
     bool installSignalHandlers();
@@ -96,6 +101,7 @@ private:
     ActivationPolicy policy_ = ActivationPolicy::regular;
     bool pending_ = false;
     bool terminated_ = false;
+    bool signalled_ = false;
     QSocketNotifier *signalNotifier_ = nullptr;
 };
 

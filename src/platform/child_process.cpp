@@ -151,6 +151,12 @@ void SpawnedProcess::record(int waitStatus)
         status_ = WTERMSIG(waitStatus);
 }
 
+void SpawnedProcess::terminate()
+{
+    if (running())
+        ::kill(pid_, SIGTERM);
+}
+
 bool SpawnedProcess::running()
 {
     if (status_ || pid_ <= 0)

@@ -28,9 +28,9 @@ private:
     std::vector<char *> pointers_;
 };
 
-// A process this application started. It is never signalled or killed by the
-// application, not even when this object goes away; whether it still runs is
-// learned by waiting for its own pid only, without blocking.
+// A process this application started. It is signalled only through terminate(), and
+// never when this object goes away; whether it still runs is learned by waiting for
+// its own pid only, without blocking.
 class Child {
 public:
     virtual ~Child() = default;
@@ -41,6 +41,8 @@ public:
     // Once it has ended: its exit status, or the number of the signal that ended it.
     // Before that, none.
     virtual std::optional<int> terminationStatus() = 0;
+    // Asks it to end (SIGTERM) while it has not been reaped.
+    virtual void terminate() = 0;
 };
 
 // A real child process started with posix_spawn. The application's environment is
@@ -76,6 +78,7 @@ public:
     pid_t pid() const override { return pid_; }
     bool running() override;
     std::optional<int> terminationStatus() override;
+    void terminate() override;
 
     // Reads the output or error pipe to its end (blocking).
     QByteArray readOutputToEnd();

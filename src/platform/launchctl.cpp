@@ -20,11 +20,17 @@ QCoro::Task<> unheeded(QCoro::Task<> asking)
 
 } // namespace
 
-QCoro::Task<> Launchctl::kickstart(QString target)
+QCoro::Task<> Launchctl::kickstart(QString target, CancelToken)
 {
     QStringList verbs;
     verbs.append(QStringLiteral("kickstart"));
     run(verbs, target, false);
+    co_return;
+}
+
+QCoro::Task<> Launchctl::stop(QString target)
+{
+    run({QStringLiteral("kill"), QStringLiteral("SIGTERM")}, target, false);
     co_return;
 }
 
@@ -56,12 +62,18 @@ Launchctl::Result SystemdLaunchctl::run(const QStringList &verbs, const QString 
     return {0, output.toUtf8()};
 }
 
-QCoro::Task<> SystemdLaunchctl::kickstart(QString target)
+QCoro::Task<> SystemdLaunchctl::kickstart(QString target, CancelToken callOff)
 {
     if (!manager_.present())
         throw PlatformError::fromErrno(ENOENT, QStringLiteral("The user service manager"));
-    QCoro::Task<> starting = manager_.startUnit(target.section(QLatin1Char('/'), -1));
+    QCoro::Task<> starting = manager_.startUnit(target.section(QLatin1Char('/'), -1), callOff);
     co_await std::move(starting);
+}
+
+QCoro::Task<> SystemdLaunchctl::stop(QString target)
+{
+    QCoro::Task<> stopping = manager_.stopUnit(target.section(QLatin1Char('/'), -1));
+    co_await std::move(stopping);
 }
 
 Launchctl &Launchctl::system()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/clock.h"
+
 #include <QByteArray>
 #include <QCoroTask>
 #include <QString>
@@ -28,7 +30,13 @@ public:
     // "kickstart", followed to the service manager's answer: completes once it has
     // taken the start on; throws PlatformError with its refusal, or when the tool
     // cannot be launched. By default the start is only launched, not followed.
-    virtual QCoro::Task<> kickstart(QString target);
+    // Once `callOff` is cancelled the start is never asked again.
+    virtual QCoro::Task<> kickstart(QString target, CancelToken callOff = {});
+    // "kill SIGTERM": stops the service and calls off a start not carried out yet.
+    // Completes once the manager has taken the stop on, or when there is no manager to
+    // carry out anything now (the next one is told); throws its refusal. By default
+    // the stop is only launched.
+    virtual QCoro::Task<> stop(QString target);
 
     static Launchctl &system();
 };
@@ -49,7 +57,8 @@ public:
     explicit SystemdLaunchctl(SystemdUserManager &manager) : manager_(manager) {}
 
     Result run(const QStringList &verbs, const QString &target, bool capture) override;
-    QCoro::Task<> kickstart(QString target) override;
+    QCoro::Task<> kickstart(QString target, CancelToken callOff = {}) override;
+    QCoro::Task<> stop(QString target) override;
 
 private:
     SystemdUserManager &manager_;

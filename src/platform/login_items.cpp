@@ -12,6 +12,12 @@
 
 namespace cv {
 
+QCoro::Task<> LoginItem::enableItem(CancelToken)
+{
+    QCoro::Task<> registering = registerItem();
+    co_await std::move(registering);
+}
+
 namespace {
 
 class SystemdAgent final : public LoginItem {
@@ -53,6 +59,23 @@ public:
         // registration is done once the manager has taken the start on.
         QCoro::Task<> starting = manager_.startUnit(unit_);
         co_await std::move(starting);
+    }
+
+    bool halfRegistered() override
+    {
+        try {
+            return manager_.unitFileState(unit_).value_or(QString()).startsWith(QLatin1String("linked"));
+        } catch (const PlatformError &) {
+            return false;
+        }
+    }
+
+    QCoro::Task<> enableItem(CancelToken stop) override
+    {
+        if (!QFileInfo(unitFile_).isFile())
+            throw PlatformError::fromErrno(ENOENT, unitFile_);
+        QCoro::Task<> enabling = manager_.linkAndEnable(unitFile_, stop);
+        co_await std::move(enabling);
     }
 
     QCoro::Task<> unregisterItem() override
@@ -104,7 +127,8 @@ std::shared_ptr<LoginItem> SystemdLoginItemService::agent(const QString &plistNa
     const auto unitFile = bundle_.resource(plistName, {}, QStringLiteral("systemd"));
     // Until the manager has answered about the unit, nothing can be decided about it:
     // there is no agent yet rather than one in a state it may not be in.
-    if (!unitFile || !manager_.present() || !manager_.knows(QFileInfo(*unitFile).fileName()))
+    if (!unitFile || !manager_.present() || !manager_.knows(QFileInfo(*unitFile).fileName())
+        || manager_.silent(QFileInfo(*unitFile).fileName()))
         return nullptr;
     return std::make_shared<SystemdAgent>(manager_, *unitFile);
 }
@@ -118,6 +142,12 @@ bool SystemdLoginItemService::agentKnown(const QString &plistName)
 bool SystemdLoginItemService::agentInstalled(const QString &plistName)
 {
     return bundle_.resource(plistName, {}, QStringLiteral("systemd")).has_value();
+}
+
+bool SystemdLoginItemService::agentSilent(const QString &plistName)
+{
+    const auto unitFile = bundle_.resource(plistName, {}, QStringLiteral("systemd"));
+    return unitFile && manager_.silent(QFileInfo(*unitFile).fileName());
 }
 
 std::shared_ptr<LoginItem> SystemdLoginItemService::mainApp()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/clock.h"
+
 #include <QCoroTask>
 #include <QObject>
 #include <QString>
@@ -30,6 +32,13 @@ public:
     // Registers the item and completes when the system has done so. Throws
     // PlatformError (or the system's error) on failure.
     virtual QCoro::Task<> registerItem() = 0;
+    // Registers the item without having the system start it now (the caller does,
+    // when it is ready to hand over). Once `stop` is cancelled no further step of the
+    // registration begins, and it throws ECANCELED. By default: registerItem().
+    virtual QCoro::Task<> enableItem(CancelToken stop);
+    // Registered only in part (on Linux: the unit linked, not enabled), as a
+    // registration cut off halfway leaves it.
+    virtual bool halfRegistered() { return false; }
     // Unregisters the item and completes when the system has done so; throws the
     // system's error when it could not.
     virtual QCoro::Task<> unregisterItem() = 0;
@@ -52,6 +61,9 @@ public:
     // Whether the application carries the agent `plistName` describes, whatever the
     // system says of it. A registry that offers every agent it is asked for carries it.
     virtual bool agentInstalled(const QString &) { return true; }
+    // Whether the system that registers the agent is there but not answering about it
+    // now (agent() then offers none). A registry that answers at once never is.
+    virtual bool agentSilent(const QString &) { return false; }
     // The application's own login item.
     virtual std::shared_ptr<LoginItem> mainApp() = 0;
     // Opens the system's login-item settings; nothing is reported.
@@ -68,7 +80,8 @@ signals:
 // folder under "systemd/"; registering links and enables it and has the manager start
 // it, unregistering disables (and so unlinks) it. There is no agent when that file is missing, no manager
 // answers on the bus, or it has not answered about the unit yet (the agent is not
-// known until then, nor while a manager that was there is away). It reports the
+// known until then, nor while a manager that was there is away), or it is not
+// answering (agentSilent). It reports the
 // manager's kept answers (SystemdUserManager) and passes its `changed` on. Unit file
 // states: "enabled" is enabled, "masked" waits for the user (requiresApproval: the
 // user has to unmask it), "bad" is notFound, anything else (none, "disabled",
@@ -85,6 +98,7 @@ public:
     std::shared_ptr<LoginItem> agent(const QString &plistName) override;
     bool agentKnown(const QString &plistName) override;
     bool agentInstalled(const QString &plistName) override;
+    bool agentSilent(const QString &plistName) override;
     std::shared_ptr<LoginItem> mainApp() override;
     void openSettings() override;
 

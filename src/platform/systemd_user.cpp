@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <utility>
 
 namespace cv {
 
@@ -76,6 +77,11 @@ PlatformError failureOf(const QDBusMessage &reply)
     return PlatformError(EIO, message);
 }
 
+PlatformError calledOff()
+{
+    return PlatformError(ECANCELED, QStringLiteral("The change was called off."));
+}
+
 PlatformError notConnected()
 {
     return PlatformError::fromErrno(ENOTCONN, QStringLiteral("The session bus"));
@@ -138,6 +144,8 @@ QCoro::Task<QDBusMessage> SystemdUserManager::ask(QDBusMessage message, int time
     quietUntil_ = clock_->uptime() + timeouts_.quietSeconds;
     QCoro::Task<> ending = endQuiet(quietUntil_);
     Q_UNUSED(ending);
+    // Those who show the manager's answers say that it is not answering.
+    emit changed();
     co_return reply;
 }
 
@@ -205,6 +213,13 @@ void SystemdUserManager::setOwner(bool present)
         // A new manager has not failed to answer: whatever quiet period its
         // predecessor earned ends.
         quietUntil_ = -1;
+        // Stops that found no manager reach this one first.
+        for (const QString &unit : std::exchange(owedStops_, {})) {
+            QDBusMessage stop = managerCall(QStringLiteral("StopUnit"));
+            stop << unit << QStringLiteral("replace");
+            QCoro::Task<QDBusMessage> stopping = send(stop);
+            Q_UNUSED(stopping);
+        }
         // The manager signals changes only to the clients that subscribed. Its answer
         // tells nothing of use (it refuses a second subscription).
         bus().asyncCall(managerCall(QStringLiteral("Subscribe")), timeouts_.answerMs);
@@ -260,6 +275,17 @@ bool SystemdUserManager::told(const QString &unit)
     if (!owned_)
         return !ownerSeen_;
     return clock_->uptime() < quietUntil_ || knows(unit);
+}
+
+bool SystemdUserManager::silent(const QString &unit)
+{
+    follow();
+    if (!owned_)
+        return false;
+    if (clock_->uptime() < quietUntil_)
+        return true;
+    const std::optional<PlatformError> &failure = kept(unit).file.failure;
+    return failure && failure->code() == ETIMEDOUT;
 }
 
 std::optional<QString> SystemdUserManager::unitFileState(const QString &unit)
@@ -390,33 +416,44 @@ QCoro::Task<> SystemdUserManager::change(QDBusMessage message)
 // Runs `changing`, then has the manager reload. The unit is read again whether or not
 // that went through, so the kept answer shows what the manager now holds; then the
 // failure, if any.
-QCoro::Task<> SystemdUserManager::reloadAndReread(QString unit, QCoro::Task<> changing)
+QCoro::Task<> SystemdUserManager::reloadAndReread(QString unit, QCoro::Task<> changing, CancelToken stop)
 {
     std::exception_ptr failure;
     try {
         co_await std::move(changing);
+        if (stop.cancelled())
+            throw calledOff();
         QCoro::Task<> reloading = change(managerCall(QStringLiteral("Reload")));
-        co_await std::move(reloading);
+        try {
+            co_await std::move(reloading);
+        } catch (const PlatformError &error) {
+            // A manager that restarted instead of reloading reads the unit files
+            // afresh all the same: the change stands.
+            if (error.code() != ECONNRESET)
+                throw;
+        }
     } catch (...) {
         failure = std::current_exception();
     }
     if (present()) {
         QCoro::Task<> reading = refresh(unit);
-        co_await std::move(reading);
+        // Called off: the kept answers follow when they come, nobody waits for them.
+        if (!stop.cancelled())
+            co_await std::move(reading);
     }
     if (failure)
         std::rethrow_exception(failure);
 }
 
-QCoro::Task<> SystemdUserManager::linkAndEnable(QString path)
+QCoro::Task<> SystemdUserManager::linkAndEnable(QString path, CancelToken stop)
 {
     const QString unit = path.section(QLatin1Char('/'), -1);
-    QCoro::Task<> linking = linkAndEnableFile(path, unit);
-    QCoro::Task<> settling = reloadAndReread(unit, std::move(linking));
+    QCoro::Task<> linking = linkAndEnableFile(path, unit, stop);
+    QCoro::Task<> settling = reloadAndReread(unit, std::move(linking), stop);
     co_await std::move(settling);
 }
 
-QCoro::Task<> SystemdUserManager::linkAndEnableFile(QString path, QString unit)
+QCoro::Task<> SystemdUserManager::linkAndEnableFile(QString path, QString unit, CancelToken stop)
 {
     // Asked afresh, not kept: a mask is the user's choice and is never replaced
     // (forcing the link would); enabling a masked unit fails with the manager's own
@@ -428,6 +465,8 @@ QCoro::Task<> SystemdUserManager::linkAndEnableFile(QString path, QString unit)
     if (failed(state) && !unknownUnit(state))
         throw failureOf(state);
     const bool masked = state.arguments().value(0).toString().startsWith(QLatin1String("masked"));
+    if (stop.cancelled())
+        throw calledOff();
     if (!masked) {
         // runtime false: it lasts beyond this session; force true: a link left by
         // an earlier installation at another place is replaced.
@@ -435,6 +474,8 @@ QCoro::Task<> SystemdUserManager::linkAndEnableFile(QString path, QString unit)
         link << QStringList{path} << false << true;
         QCoro::Task<> linking = change(link);
         co_await std::move(linking);
+        if (stop.cancelled())
+            throw calledOff();
     }
     const int owner = ownerChanges_;
     QDBusMessage enable = managerCall(QStringLiteral("EnableUnitFiles"));
@@ -492,20 +533,22 @@ QCoro::Task<> SystemdUserManager::unlink(QString unit, int owner, bool lost)
 
 // Waits, at most as long as a change may take, until a manager other than the owner
 // counted `owner` has the name; true when one has.
-QCoro::Task<bool> SystemdUserManager::backAfter(int owner)
+QCoro::Task<bool> SystemdUserManager::backAfter(int owner, CancelToken callOff)
 {
     const double until = clock_->uptime() + timeouts_.changeMs / 1000.0;
     while (!owned_ || ownerChanges_ == owner) {
         const double remaining = until - clock_->uptime();
-        if (remaining <= 0)
+        if (remaining <= 0 || callOff.cancelled())
             co_return false;
         const CancelToken told;
         const QMetaObject::Connection back = connect(this, &SystemdUserManager::changed, this, [told] { told.cancel(); });
+        const int calledOff = callOff.onCancel([told] { told.cancel(); });
         QCoro::Task<bool> pause = whileAlive(lifetime_.watch(), clock_->sleep(remaining, told));
         co_await std::move(pause);
         disconnect(back);
+        callOff.removeCallback(calledOff);
     }
-    co_return true;
+    co_return !callOff.cancelled();
 }
 
 QCoro::Task<> SystemdUserManager::disable(QString unit)
@@ -516,12 +559,16 @@ QCoro::Task<> SystemdUserManager::disable(QString unit)
     co_await std::move(settling);
 }
 
-QCoro::Task<> SystemdUserManager::startUnit(QString unit)
+QCoro::Task<> SystemdUserManager::startUnit(QString unit, CancelToken callOff)
 {
     if (!bus().isConnected())
         throw notConnected();
+    // Asked after the stop: the stop no longer has anything to undo.
+    owedStops_.removeAll(unit);
     const double until = clock_->uptime() + timeouts_.changeMs / 1000.0;
     for (;;) {
+        if (callOff.cancelled())
+            throw calledOff();
         // The bus keeps the order of one sender's messages: the reset is done before
         // the start is looked at. A unit without a failed state answers the reset with
         // an error that means nothing here.
@@ -540,7 +587,7 @@ QCoro::Task<> SystemdUserManager::startUnit(QString unit)
         // forgot it: it is asked again once the next one is there.
         if (!lostCall(reply) || clock_->uptime() >= until)
             throw failureOf(reply);
-        QCoro::Task<bool> returning = backAfter(owner);
+        QCoro::Task<bool> returning = backAfter(owner, callOff);
         if (!co_await std::move(returning))
             throw failureOf(reply);
     }
@@ -550,14 +597,26 @@ QCoro::Task<> SystemdUserManager::stopUnit(QString unit)
 {
     if (!bus().isConnected())
         throw notConnected();
-    // A manager that is not on the bus carries out nothing (and the bus would hold the
-    // call for the next one).
-    if (ownerTold_ && !owned_)
+    // A manager that is not on the bus carries out nothing now: the next one is told.
+    if (ownerTold_ && !owned_) {
+        if (!owedStops_.contains(unit))
+            owedStops_.append(unit);
         co_return;
+    }
     QDBusMessage stop = managerCall(QStringLiteral("StopUnit"));
     stop << unit << QStringLiteral("replace");
     QCoro::Task<QDBusMessage> stopping = send(stop);
     const QDBusMessage reply = co_await std::move(stopping);
+    if (lostCall(reply)) {
+        // It left before it answered; one that is back already is asked now.
+        if (owned_) {
+            QCoro::Task<> again = stopUnit(unit);
+            co_await std::move(again);
+        } else if (!owedStops_.contains(unit)) {
+            owedStops_.append(unit);
+        }
+        co_return;
+    }
     if (failed(reply) && !unknownUnit(reply))
         throw failureOf(reply);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/clock.h"
 #include "platform/lifetime.h"
 #include "platform/platform_error.h"
 
@@ -65,6 +66,9 @@ public:
     // out of time. Not while the first answer is awaited, nor while a manager that was
     // there is away (it may be restarting). `changed` follows when it becomes so.
     bool told(const QString &unit);
+    // A manager owns the name but is not answering: it let a call run out of time
+    // lately, or the last question about the unit did.
+    bool silent(const QString &unit);
     // The unit file's state ("enabled", "disabled", "masked", "linked", ...), or none
     // when the manager knows no unit file of that name or has not answered yet. Throws
     // the failure of the last question.
@@ -80,8 +84,9 @@ public:
     // link of the same name, never a mask), enables it and reloads the manager; the
     // kept answers are read afresh before it completes. A link whose enable failed
     // (or was cut off by a restart) is taken back; when that cannot be done, the
-    // error says that the unit is still linked.
-    QCoro::Task<> linkAndEnable(QString path);
+    // error says that the unit is still linked. Once `stop` is cancelled, no further
+    // step begins (ECANCELED); a link made already is left for the next launch to undo.
+    QCoro::Task<> linkAndEnable(QString path, CancelToken stop = {});
     // Disables the unit, which also removes the link, and reloads the manager; read
     // afresh as above.
     QCoro::Task<> disable(QString unit);
@@ -89,11 +94,16 @@ public:
     // failed too often in a row is refused until then). Completes once the manager
     // has taken the start on (queued its job); throws its refusal. A manager that
     // leaves the bus while the start waits (it restarts) is asked again once it is
-    // back, if it is back within the change time-out (on the clock).
-    QCoro::Task<> startUnit(QString unit);
+    // back, if it is back within the change time-out (on the clock), unless `callOff`
+    // was cancelled meanwhile: a start called off is never sent again (it then throws
+    // ECANCELED).
+    QCoro::Task<> startUnit(QString unit, CancelToken callOff = {});
     // Asks the manager to stop the unit; a start it has not carried out yet is
     // replaced, so the unit does not come up. Completes once the manager has taken
     // the stop on; throws its refusal (a unit it has not loaded is already stopped).
+    // A manager that is away (or leaves before it answers) carries out nothing now:
+    // the stop completes at once and is sent to the next manager as soon as it is
+    // there, before anything asked later, unless a start of the unit is asked first.
     QCoro::Task<> stopUnit(QString unit);
 
 signals:
@@ -137,10 +147,10 @@ private:
     QCoro::Task<Answer> readActiveState(QString unit);
     bool keep(Unit &entry, int &read, Answer &kept, Answer next, int ticket, int owner);
     QCoro::Task<> refresh(QString unit);
-    QCoro::Task<> reloadAndReread(QString unit, QCoro::Task<> changing);
-    QCoro::Task<> linkAndEnableFile(QString path, QString unit);
+    QCoro::Task<> reloadAndReread(QString unit, QCoro::Task<> changing, CancelToken stop = {});
+    QCoro::Task<> linkAndEnableFile(QString path, QString unit, CancelToken stop);
     QCoro::Task<> unlink(QString unit, int owner, bool lost);
-    QCoro::Task<bool> backAfter(int owner);
+    QCoro::Task<bool> backAfter(int owner, CancelToken callOff = {});
     QCoro::Task<> change(QDBusMessage message);
     QCoro::Task<QDBusMessage> send(QDBusMessage message);
     void done();
@@ -156,6 +166,8 @@ private:
     int ownerChanges_ = 0;
     int asking_ = 0;
     std::map<QString, Unit> units_;
+    // Stops owed to the next manager (stopUnit).
+    QStringList owedStops_;
     // Ends first thing in the destructor: an answer that comes later is dropped.
     Lifetime lifetime_;
 };

@@ -1,6 +1,7 @@
 #include "service/service_host.h"
 
 #include "localization/localization.h"
+#include "service/agent_start.h"
 #include "platform/app_bundle.h"
 #include "platform/child_process.h"
 #include "platform/clock.h"
@@ -28,6 +29,8 @@ const char *const serviceVariable = "CV_MAC_SERVICE";
 // How long a decision that depends on the login agent waits for the system's first
 // answer about it; then it goes ahead as if there were no agent.
 constexpr double loginAnswerWait = 2.0;
+// How long a registration waits for a manager that went away in its middle (restarts).
+constexpr double agentReturnWait = 15.0;
 
 // The variables that give the child its options, in the order they are walked.
 struct ChildOption {
@@ -50,18 +53,6 @@ QString unavailableAgentText()
 LValues agentUnit(const AppBundle &bundle)
 {
     return {{QStringLiteral("unit"), bundle.info(QStringLiteral("CVServiceAgentPlist")).value_or(QString())}};
-}
-
-// A registration that ran out of time: the system may still carry out what it was asked.
-bool timedOut(const std::exception_ptr &failure)
-{
-    try {
-        std::rethrow_exception(failure);
-    } catch (const PlatformError &error) {
-        return error.code() == ETIMEDOUT;
-    } catch (...) {
-        return false;
-    }
 }
 
 bool isExecutableFile(const QString &path)
@@ -105,6 +96,7 @@ ServiceHost::ServiceHost(Platform platform, QObject *parent) : QObject(parent), 
     if (!platform_.clock)
         platform_.clock = &Clock::system();
     logPath_ = Diagnostics::logFolder() + QStringLiteral("/service.log");
+    agentStart_ = std::make_unique<AgentStart>(*platform_.launchctl);
     // The system answers in the background: what it reports is read again when it changes.
     connect(platform_.loginItems, &LoginItemService::changed, this, &ServiceHost::refreshLogin);
 }
@@ -166,6 +158,15 @@ void ServiceHost::start(bool asChild)
         return;
     }
 
+    // A start asked of the service manager and not refused may still bring the agent's
+    // service up beside the child: it is called off first (the manager takes the two
+    // requests in order), and the child waits until the manager has taken that on, so
+    // the two never overlap. A manager that is away is told when it is back.
+    if (agentStart_->asked())
+        agentStart_->callOff(agentTarget());
+    if (!agentStart_->settled())
+        return;
+
     const QStringList arguments = childArguments();
     const QString program = binaryPath(*platform_.bundle);
     if (!isExecutableFile(program)) {
@@ -188,52 +189,61 @@ void ServiceHost::start(bool asChild)
     if (!files::writeOnce(output.get(), marker.constData(), size_t(marker.size())))
         throw PlatformError::fromErrno(errno ? errno : EIO, logPath_);
 
-    // A start asked of the service manager and not refused may still bring the agent's
-    // service up beside the child: it is called off first (the manager takes the two
-    // requests in order). Not waited for: a manager that does not answer must not hold
-    // the child back.
-    if (agentStart_ == AgentStart::pending || agentStart_ == AgentStart::accepted) {
-        try {
-            launchctl({QStringLiteral("kill"), QStringLiteral("SIGTERM")}, false);
-        } catch (...) {
-            // No manager to ask: it starts nothing either.
-        }
-        agentStart_ = AgentStart::none;
-        ++agentStarts_;
-    }
-
     child_ = platform_.launcher->launch(program, arguments, output.get());
+    ++childLaunches_;
 }
 
-bool ServiceHost::agentStartPending() const { return agentStart_ == AgentStart::pending; }
+bool ServiceHost::agentStartPending() const { return agentStart_->pending(); }
 
-std::exception_ptr ServiceHost::agentStartFailure() const
-{
-    return agentStart_ == AgentStart::refused ? agentStartFailure_ : nullptr;
-}
+std::exception_ptr ServiceHost::agentStartFailure() const { return agentStart_->failure(); }
 
-void ServiceHost::kickstartAgent()
+void ServiceHost::kickstartAgent() { agentStart_->begin(agentTarget()); }
+
+QCoro::Task<> ServiceHost::callOffAgentStart(double within)
 {
-    const QString target = agentTarget();
-    const int ticket = ++agentStarts_;
-    agentStart_ = AgentStart::pending;
-    agentStartFailure_ = nullptr;
-    auto follow = [](ServiceHost *self, Lifetime::Watch watch, QCoro::Task<> starting, int ticket) -> QCoro::Task<> {
-        std::exception_ptr failure;
+    if (agentStart_->asked()) {
         try {
-            QCoro::Task<> answered = whileAlive(watch, std::move(starting));
-            co_await std::move(answered);
+            agentStart_->callOff(agentTarget());
         } catch (...) {
-            failure = std::current_exception();
+            // No agent to name: nothing was asked of the manager either.
         }
-        // A later start, or a child that called this one off, has the last word.
-        if (ticket != self->agentStarts_)
-            co_return;
-        self->agentStart_ = failure ? AgentStart::refused : AgentStart::accepted;
-        self->agentStartFailure_ = failure;
-    };
-    QCoro::Task<> following = follow(this, lifetime_.watch(), platform_.launchctl->kickstart(target), ticket);
-    Q_UNUSED(following);
+    }
+    const double until = platform_.clock->uptime() + within;
+    while (!agentStart_->settled() && platform_.clock->uptime() < until) {
+        const CancelToken told;
+        const QMetaObject::Connection settled =
+            connect(agentStart_.get(), &AgentStart::callOffSettled, this, [told] { told.cancel(); });
+        QCoro::Task<bool> pause =
+            whileAlive(lifetime_.watch(), platform_.clock->sleep(until - platform_.clock->uptime(), told));
+        co_await std::move(pause);
+        disconnect(settled);
+    }
+}
+
+bool ServiceHost::serviceMayRun()
+{
+    if (!childKnownStopped() || agentStart_->pending() || !agentStart_->settled())
+        return true;
+    if (!registrableAgent())
+        return false;
+    const std::optional<QString> output = printAgent();
+    if (!output)
+        return false;
+    const QStringList lines = output->split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (const QString &line : lines) {
+        const QString field = trimBlanks(line);
+        if (!field.startsWith(QLatin1String("active state = ")))
+            continue;
+        const QString state = field.mid(15);
+        return state != QLatin1String("inactive") && state != QLatin1String("failed");
+    }
+    return false;
+}
+
+void ServiceHost::stopChild()
+{
+    if (child_ && child_->running())
+        child_->terminate();
 }
 
 bool ServiceHost::childKnownStopped() { return !child_ || !child_->running(); }
@@ -311,16 +321,23 @@ QString ServiceHost::launchctl(const QStringList &verbs, bool capture)
     return QString::fromUtf8(result.output);
 }
 
+std::optional<QString> ServiceHost::printAgent()
+{
+    try {
+        return launchctl({QStringLiteral("print")}, true);
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
 bool ServiceHost::agentStopped()
 {
     if (!agentManaged())
         return false;
-    QString output;
-    try {
-        output = launchctl({QStringLiteral("print")}, true);
-    } catch (...) {
+    const std::optional<QString> printed = printAgent();
+    if (!printed)
         return true;
-    }
+    const QString output = *printed;
     const QStringList lines = output.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     for (const QString &line : lines) {
         if (trimBlanks(line) == QLatin1String("state = running"))
@@ -337,11 +354,31 @@ void ServiceHost::refreshLogin()
         // The installed app whose system has yet to answer about the agent is not told
         // it is not the installed app.
         const auto plist = platform_.bundle->info(QStringLiteral("CVServiceAgentPlist"));
-        const bool checking = plist && !developmentOverridden() && platform_.bundle->packaged()
-            && !platform_.loginItems->agentKnown(*plist);
-        setLoginDetail(checking ? L(QStringLiteral("Checking start at sign-in…"))
-                                : L(QStringLiteral("Available in the installed app.")));
+        const bool installed = plist && !developmentOverridden() && platform_.bundle->packaged();
+        if (installed && platform_.loginItems->agentSilent(*plist))
+            setLoginDetail(L(QStringLiteral("The user service manager isn’t answering. Try again in a moment.")));
+        else if (installed && !platform_.loginItems->agentKnown(*plist))
+            setLoginDetail(L(QStringLiteral("Checking start at sign-in…")));
+        else
+            setLoginDetail(L(QStringLiteral("Available in the installed app.")));
         return;
+    }
+    // A registration cut off halfway in an earlier run (linked, not enabled) is undone
+    // when the agent is first known.
+    if (!registrationChecked_ && !loginBusy_) {
+        registrationChecked_ = true;
+        if (item->halfRegistered()) {
+            auto undo = [](Lifetime::Watch watch, std::shared_ptr<LoginItem> item) -> QCoro::Task<> {
+                try {
+                    QCoro::Task<> unregistering = whileAlive(watch, item->unregisterItem());
+                    co_await std::move(unregistering);
+                } catch (...) {
+                    // Left as it is; the switch shows it off all the same.
+                }
+            };
+            QCoro::Task<> undoing = undo(lifetime_.watch(), item);
+            Q_UNUSED(undoing);
+        }
     }
     const LoginItemStatus status = item->status();
     setLoginEnabled(status == LoginItemStatus::enabled);
@@ -356,6 +393,22 @@ void ServiceHost::refreshLogin()
         setLoginDetail(L(QStringLiteral("Runs in the background and reconnects automatically when you plug in.")));
         break;
     }
+}
+
+QCoro::Task<bool> ServiceHost::agentBack(CancelToken stop)
+{
+    const double until = platform_.clock->uptime() + agentReturnWait;
+    LoginItemService *const items = platform_.loginItems;
+    while (!registrableAgent() && !stop.cancelled() && platform_.clock->uptime() < until) {
+        const CancelToken told;
+        const QMetaObject::Connection answer = connect(items, &LoginItemService::changed, this, [told] { told.cancel(); });
+        const int calledOff = stop.onCancel([told] { told.cancel(); });
+        QCoro::Task<bool> waiting = whileAlive(lifetime_.watch(), platform_.clock->sleep(until - platform_.clock->uptime(), told));
+        co_await std::move(waiting);
+        disconnect(answer);
+        stop.removeCallback(calledOff);
+    }
+    co_return registrableAgent() != nullptr;
 }
 
 QCoro::Task<> ServiceHost::loginKnown()
@@ -376,7 +429,7 @@ QCoro::Task<> ServiceHost::loginKnown()
     disconnect(answer);
 }
 
-QCoro::Task<> ServiceHost::setLogin(bool enabled)
+QCoro::Task<> ServiceHost::setLogin(bool enabled, std::function<QCoro::Task<>()> beforeStart, CancelToken stop)
 {
     const auto item = registrableAgent();
     if (loginBusy_)
@@ -404,21 +457,64 @@ QCoro::Task<> ServiceHost::setLogin(bool enabled)
             }
         }
         if (item->status() != LoginItemStatus::enabled) {
+            // Every step that does not need the running service gone runs while it
+            // still serves; it is stopped (`beforeStart`) only just before the manager
+            // is asked to start the agent's.
             std::exception_ptr failure;
             try {
-                QCoro::Task<> registering = item->registerItem();
+                QCoro::Task<> registering = item->enableItem(stop);
                 co_await std::move(registering);
+                // A manager that went away meanwhile (it restarts) is waited for:
+                // the running service is not stopped for a start nobody can take on.
+                QCoro::Task<bool> returning = agentBack(stop);
+                if (!co_await std::move(returning))
+                    throw ServiceError::unavailable(
+                        L(QStringLiteral("The user service manager isn’t answering. Try again in a moment.")));
+                if (beforeStart) {
+                    std::exception_ptr notStopped;
+                    try {
+                        QCoro::Task<> stopping = beforeStart();
+                        co_await std::move(stopping);
+                    } catch (...) {
+                        notStopped = std::current_exception();
+                    }
+                    // The service could not be handed over: the enable is taken back,
+                    // unless a quit ended the change (no further step begins).
+                    if (notStopped && !stop.cancelled()) {
+                        try {
+                            QCoro::Task<> undoing = whileAlive(lifetime_.watch(), item->unregisterItem());
+                            co_await std::move(undoing);
+                        } catch (...) {
+                        }
+                    }
+                    if (notStopped)
+                        std::rethrow_exception(notStopped);
+                }
+                kickstartAgent();
+                std::exception_ptr refused;
+                try {
+                    QCoro::Task<> answering = whileAlive(lifetime_.watch(), agentStart_->answer());
+                    co_await std::move(answering);
+                } catch (...) {
+                    refused = std::current_exception();
+                }
+                // Refused: started neither now nor, as it stands, at sign-in. The enable
+                // is taken back, as when the enable itself is refused, so that the
+                // switch and the error say the same. A manager that did not answer in
+                // time is not asked more: the start it may still carry out is called
+                // off when the child starts.
+                if (refused && !agentStart_->pending()) {
+                    try {
+                        QCoro::Task<> undoing = whileAlive(lifetime_.watch(), item->unregisterItem());
+                        co_await std::move(undoing);
+                    } catch (...) {
+                    }
+                }
+                if (refused)
+                    std::rethrow_exception(refused);
             } catch (...) {
                 failure = std::current_exception();
             }
-            // Registering has the agent's service started: once it went through, the
-            // start is the system's; after a registration that ran out of time, the
-            // system may still carry it out, and a child started instead calls it off.
-            ++agentStarts_;
-            agentStartFailure_ = nullptr;
-            agentStart_ = !failure ? AgentStart::accepted
-                : timedOut(failure) ? AgentStart::pending
-                                    : AgentStart::none;
             if (failure) {
                 setLoginBusy(false);
                 refreshLogin();

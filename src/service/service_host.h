@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/clock.h"
 #include "platform/lifetime.h"
 
 #include <QCoroTask>
@@ -8,11 +9,13 @@
 #include <QStringList>
 
 #include <exception>
+#include <functional>
 #include <memory>
 #include <optional>
 
 namespace cv {
 
+class AgentStart;
 class AppBundle;
 class Child;
 class ChildLauncher;
@@ -73,9 +76,21 @@ public:
     // run the service: the service manager refuses to start a masked unit); a kickstart
     // of the managed agent unless `asChild`, its answer followed (agentStartPending(),
     // agentStartFailure()); else a child process, after calling off a start of the
-    // agent that was asked and not refused, so that one service runs. Returns once the
-    // start was requested. Throws ServiceError or PlatformError.
+    // agent that was asked and not refused, so that one service runs: the child is
+    // launched only once the manager has taken that call-off on (or is gone), by a
+    // later start(true) when it has not yet. Returns once the start was requested.
+    // Throws ServiceError or PlatformError.
     void start(bool asChild = false);
+
+    // Quitting: calls off a start of the agent this application asked for and that was
+    // not refused (the manager stops its service, even a start it has not carried out
+    // yet) and waits until that is settled, `within` seconds on the clock at most.
+    QCoro::Task<> callOffAgentStart(double within);
+    // Whether a service that this application could stop may run: its own child runs,
+    // or the agent's unit is active or on its way (as the manager last reported it).
+    bool serviceMayRun();
+    // Ends the application's own child (SIGTERM), if it runs.
+    void stopChild();
 
     // The service manager has not answered yet the last start of the agent this
     // application asked for (start() or repairAgent()).
@@ -89,6 +104,9 @@ public:
     std::optional<QString> exitDescription();
     // The last child's pid, or none.
     std::optional<qint64> childPid() const;
+    // How many children were launched: names the last one, unlike a pid the system may
+    // give again.
+    int childLaunches() const { return childLaunches_; }
 
     // The login agent can be registered: no development override, an agent named by
     // the application and offered by the system (on Linux: its unit file is
@@ -111,8 +129,11 @@ public:
     // that depends on the agent waits for this first. Never fails.
     QCoro::Task<> loginKnown();
     // Registers (true) or unregisters (false) the agent. Throws ServiceError when
-    // busy or not registrable, or the system's error.
-    QCoro::Task<> setLogin(bool enabled);
+    // busy or not registrable, or the system's error. Registering runs
+    // `beforeStart` (if any) once the agent is enabled, just before the manager is
+    // asked to start it, and waits for the manager's answer; a refused start takes
+    // the enable back. Once `stop` is cancelled, no further registration step begins.
+    QCoro::Task<> setLogin(bool enabled, std::function<QCoro::Task<>()> beforeStart = {}, CancelToken stop = {});
     // Registers a stopped agent again and kickstarts it; true when that happened.
     QCoro::Task<bool> repairAgent();
     // Opens the system's login-item settings.
@@ -136,6 +157,11 @@ private:
     // Has the service manager start the agent and follows its answer (agentStart_).
     // Throws what launchctl throws before anything is asked.
     void kickstartAgent();
+    // Waits (15 s at most, until `stop`) for the agent to be registrable again; true
+    // when it is.
+    QCoro::Task<bool> agentBack(CancelToken stop);
+    // The launchctl "print" output of the agent, or none when it cannot be had.
+    std::optional<QString> printAgent();
     void appendLog(const QString &text);
 
     void setLoginEnabled(bool value);
@@ -146,13 +172,11 @@ private:
     bool loginEnabled_ = false;
     QString loginDetail_;
     bool loginBusy_ = false;
+    bool registrationChecked_ = false; // the agent was looked at once known
     std::unique_ptr<Child> child_;
-    // The last start of the agent this application asked of the service manager: none
-    // (or called off), unanswered, taken on, refused (with the manager's failure).
-    enum class AgentStart { none, pending, accepted, refused };
-    AgentStart agentStart_ = AgentStart::none;
-    std::exception_ptr agentStartFailure_;
-    int agentStarts_ = 0;
+    int childLaunches_ = 0;
+    // The last start of the agent this application asked of the service manager.
+    std::unique_ptr<AgentStart> agentStart_;
     QString logPath_;
     // Ends first thing in the destructor: a login-item change that answers later
     // never resumes on a host that is gone.

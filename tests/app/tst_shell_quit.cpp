@@ -87,6 +87,26 @@ private slots:
         QCOMPARE(f.model.client->ops(), ops);
     }
 
+    // The same quits on a signal (the system ends the application): never refused,
+    // no sheet, the application exits once the quit's bounded wait is over; also a
+    // signal that comes while a Quit drains.
+    void signalNeverRefused_data() { quitNotDone_data(); }
+    void signalNeverRefused()
+    {
+        auto [setup, shown, ops] = fetch<Setup, QString, QStringList>("setup", "shown", "ops");
+        for (const bool duringQuit : {false, true}) {
+            DelegateFixture f;
+            idle(f);
+            f.delegate->subscribeToErrors();
+            setup(f);
+            if (duringQuit)
+                f.runtime.terminate();
+            f.runtime.terminateOnSignal();
+            QTRY_COMPARE(f.exits, QList<int>{0});
+            QCOMPARE(f.sheet(), std::nullopt);
+        }
+    }
+
     // Leaving after 5 s with nothing on screen and nothing under way; it never asks
     // the service to quit: it keeps running.
     void idleLeaving_data()

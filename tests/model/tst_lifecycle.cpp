@@ -57,7 +57,9 @@ using SignInSetup = std::function<void(SignIn &)>;
 struct StartUp { Setup setup; QString error; int requests, children; double elapsed; };
 // A quit: the state, whether "quit" is answered, the error (empty: it quits), the
 // requests and the seconds it waited.
-struct Quit { Setup setup; bool answered; QString error; QStringList ops; double waited; };
+// `signalled`: the system ends the application (SIGTERM); `childEnds`: the app's own
+// child is ended.
+struct Quit { Setup setup; bool answered; QString error; QStringList ops; double waited; bool signalled = false; bool childEnds = false; };
 // A change of start at sign-in: the setup and the change; the requests (empty with
 // an error: not checked), the error, the seconds it took, whether the agent ends enabled.
 using Act = std::function<QCoro::Task<>(AppModel &)>;
@@ -159,14 +161,15 @@ private slots:
         QTest::newRow("service did not stop") << SignInRow{[](SignIn &s) { s.f.client->clear("status"); serveIdle(*s.f.client, 3); }, on, {},
                                                            "The background service didn’t stop.", 10.0, false};
         QTest::newRow("quit refused") << SignInRow{[](SignIn &s) { s.f.client->always("quit", refusal("Not now.")); }, on, restarted, "Not now.", 0.5, false};
-        QTest::newRow("registration refused") << SignInRow{refused, on, restarted, "Operation not permitted", 0, false};
+        // Refused before the service was stopped: it runs on.
+        QTest::newRow("registration refused") << SignInRow{refused, on, restarted.mid(1), "Operation not permitted", 0.5, false};
         QTest::newRow("by default") << SignInRow{none, byDefault, restarted, "", 0, true};
         QTest::newRow("by default, no service yet") << SignInRow{[](SignIn &s) { s.f.model().setConnected(false); }, byDefault, {}, "", 0, false};
         QTest::newRow("by default, second launch") << SignInRow{[](SignIn &s) { s.f.defaults->setBool("startAtLoginDefaulted", true); }, byDefault, {}, "", 0, false};
         // Registered, found waiting for approval, unregistered, the service brought up as before.
         QTest::newRow("by default, approval needed") << SignInRow{[](SignIn &s) { s.f.loginItems.agentItem->statusAfterRegister = LoginItemStatus::requiresApproval; },
                                                                   byDefault, restarted + QStringList{"status"}, "", 0, false};
-        QTest::newRow("by default, registration refused") << SignInRow{refused, byDefault, restarted, "", 0, false};
+        QTest::newRow("by default, registration refused") << SignInRow{refused, byDefault, restarted.mid(1), "", 0.5, false};
         // Quit 1 s into a hand-over whose service answers at 1.5 s: it waits for it, then
         // stops that service. A pass of the polling task at 0.7 s finds the service down
         // on purpose: nothing failed, no error to show.
@@ -198,8 +201,9 @@ private slots:
             s.f.client->clear("status");
             s.f.client->alwaysError("status", down());
         }, on, QStringList{"quit"} + QStringList(33, "status"), "", 15.25, true, down().message()};
-        // The child stopped for the hand-over exited; the registration refused, a new
-        // child runs the service and crashes at 1 s: a pass after it shows that exit.
+        // The child stopped for the hand-over exited; the agent's start refused, a new
+        // child runs the service and crashes at 1 s, its pid the stopped one's again: a
+        // pass after it shows that exit.
         const Act onThenPass = [](AppModel &m) -> QCoro::Task<> {
             QCoro::Task<> change = m.setStartAtLogin(true);
             co_await std::move(change);
@@ -210,11 +214,12 @@ private slots:
         };
         QTest::newRow("a later child crashes") << SignInRow{[=](SignIn &s) {
             s.f.host->start(true);
-            s.f.launcher.launches.last().state->running = false;
-            refused(s);
+            s.f.launcher.launches.last().state->running = false; // it quits at once
+            s.f.launchctl.kickstartError = "Operation not permitted";
             s.f.client->queueError("status", down()); // the start-up finds no service: a child
             at(s.f.clock, 1.0, [&s] {
-                s.f.launcher.launches.last().state->running = false, s.f.launcher.launches.last().state->status = 6;
+                const auto crashed = s.f.launcher.launches.last().state;
+                crashed->running = false, crashed->status = 6, crashed->pid = s.f.launcher.launches.first().state->pid;
                 s.f.client->alwaysError("status", down());
                 s.f.client->alwaysError("events", down());
             });
@@ -260,7 +265,16 @@ private slots:
                                                         "Wait for the current action or service startup to finish before quitting.", {}, 20.0};
         QTest::newRow("never reached") << Quit{[](ModelFixture &) {}, false, "", {"quit"}, 0.0};
         // (With the event cursor set, a refresh begins with "events".)
-        QTest::newRow("lost after reached") << Quit{reached, false, "Couldn’t stop sharing safely: " + down().message(), {"quit", "events"}, 0.0};
+        // Nothing runs that the application could stop: nothing to stop.
+        QTest::newRow("lost after reached") << Quit{reached, false, "", {"quit"}, 0.0};
+        const Setup child = [=](ModelFixture &f) {
+            reached(f);
+            f.host->start(true);
+        };
+        QTest::newRow("child runs, not reached") << Quit{child, false, "Couldn’t stop sharing safely: " + down().message(), {"quit", "events"}, 0.0};
+        // The system is never refused: after the bounded wait the child is ended.
+        QTest::newRow("signal, child not reached") << Quit{child, false, "", {"quit"}, 0.0, true, true};
+        QTest::newRow("signal, start-up still running") << Quit{[](ModelFixture &f) { f.model().setStarting(true); }, true, "", {"quit"}, 20.0, true};
     }
 
     void quit()
@@ -274,13 +288,14 @@ private slots:
         row.answered ? f.client->always("quit", reply()) : f.client->alwaysError("quit", down());
         f.client->clear("status");
         const double start = f.clock.uptime();
-        const bool quits = *outcome(m.quit()).value;
+        const bool quits = *outcome(m.quit(row.signalled)).value;
         QCOMPARE(quits, row.error.isEmpty());
         QCOMPARE(m.error().value_or(""), row.error);
         QCOMPARE(f.client->ops(), row.ops);
         QVERIFY(f.clock.uptime() - start >= row.waited && f.clock.uptime() - start <= row.waited + 0.1 + 1e-6);
         // Until the process ends, still quitting and busy, and nothing more is sent.
         QCOMPARE(m.mutating(), quits);
+        QCOMPARE(!f.launcher.launches.isEmpty() && f.launcher.launches.first().state->terminated, row.childEnds);
         outcome(m.refresh());
         QCOMPARE(f.client->ops().size(), row.ops.size() + int(!quits));
     }

@@ -15,7 +15,10 @@
 #include <QJsonObject>
 #include <QTest>
 
+#include <QElapsedTimer>
+
 #include <csignal>
+#include <random>
 
 using namespace cv;
 using namespace cv::test;
@@ -26,7 +29,6 @@ const QString unit = QStringLiteral("app.corvane.Corvane.service");
 const QString approval = "Run systemctl --user unmask " + unit + " to allow Corvane.";
 const QString runs = QStringLiteral("Runs in the background and reconnects automatically when you plug in.");
 const QString denied = QStringLiteral("platform: Access denied");
-const QString installedOnly = QStringLiteral("Available in the installed app.");
 const QString unavailable = QStringLiteral("The installed app’s background service is unavailable.");
 
 // A model on the given host and clock, its other parts the fixture's.
@@ -58,6 +60,62 @@ struct LoginCase {
     QStringList calls;
     QString error, after;
     QString how = QStringLiteral("refused");
+};
+
+
+// Runs `scale` times faster than real time, so that the manager's real delays and the
+// application's waits keep their proportions.
+class ScaledClock final : public Clock {
+public:
+    explicit ScaledClock(double scale) : scale_(scale) { real_.start(); }
+    double uptime() const override { return 1000.0 + double(real_.nsecsElapsed()) / 1e9 * scale_; }
+    QDateTime now() const override { return QDateTime(QDate(2026, 3, 2), QTime(8, 0), Qt::UTC).addMSecs(qint64(uptime() * 1000)); }
+    QCoro::Task<bool> sleep(double seconds, CancelToken token = {}) override { return Clock::system().sleep(seconds / scale_, token); }
+
+private:
+    double scale_;
+    QElapsedTimer real_;
+};
+
+// Children that cannot start beside a running service unnoticed.
+struct WatchedLauncher final : ChildLauncher {
+    std::unique_ptr<Child> launch(const QString &program, const QStringList &arguments, int output) override
+    {
+        beforeLaunch();
+        return children.launch(program, arguments, output);
+    }
+    FakeChildLauncher children;
+    std::function<void()> beforeLaunch;
+};
+
+// The service as the model reaches it: it answers while the app's child or the
+// manager's instance runs, and "quit" ends the one that runs.
+class WorldClient final : public ServiceClient {
+public:
+    WorldClient(Clock &clock, FakeSystemdManager &manager, FakeChildLauncher &children)
+        : ServiceClient("/nonexistent/cv-test", currentUid(), 2.0, 35.0, clock), manager_(manager), children_(children)
+    {
+    }
+
+protected:
+    QCoro::Task<QByteArray> send(QByteArray line, std::optional<double>) override
+    {
+        co_await clock().sleep(0.05);
+        std::shared_ptr<FakeChild::State> child;
+        for (const auto &launch : children_.launches)
+            child = launch.state->running ? launch.state : child;
+        const bool managed = manager_.activeState(unit) == "active";
+        if (!child && !managed)
+            throw ServiceError::unavailable("Connection refused");
+        const QString op = FakeServiceClient::opOf(line.trimmed());
+        if (op == "quit")
+            managed ? manager_.setActiveState(unit, "inactive") : void(child->running = false);
+        co_return op == "status" ? reply(status({.sequence = 1})) : op == "events" ? reply(events({}, 1)) : reply();
+    }
+
+private:
+    FakeSystemdManager &manager_;
+    FakeChildLauncher &children_;
 };
 
 } // namespace
@@ -110,6 +168,93 @@ class SystemdAgentTest : public QObject {
         return host;
     }
 
+    QString schedule(unsigned seed)
+    {
+        constexpr double scale = 40;
+        std::mt19937 draw(seed);
+        const auto seconds = [&](double most) { return most * double(draw() % 1000) / 1000.0; };
+        fake_ = std::make_unique<FakeSystemdManager>();
+        if (!fake_->start())
+            return "no bus";
+        fake_->setUnitFileState(unit, QStringList{"", "disabled", "enabled", "enabled", "enabled"}.at(draw() % 5));
+        fake_->pace(int(3000 / scale), seed);
+        ScaledClock clock(scale);
+        WatchedLauncher launcher;
+        QString broken;
+        const auto instances = [&] {
+            int running = fake_->activeState(unit) == "active";
+            for (const auto &launch : launcher.children.launches)
+                running += launch.state->running;
+            return running;
+        };
+        const auto fail = [&](const QString &what) {
+            if (broken.isEmpty())
+                broken = what + "; the manager's last calls: " + fake_->calls().mid(std::max<qsizetype>(0, fake_->calls().size() - 4)).join(", ");
+        };
+        launcher.beforeLaunch = [&] { instances() ? fail("a child launched beside a running service") : void(); };
+        // Lets `most` seconds pass on the clock, or less once `done` holds.
+        const auto pass = [&](double most, const std::function<bool()> &done = {}) {
+            const double until = clock.uptime() + most;
+            while (clock.uptime() < until && !(done && done())) {
+                QTest::qWait(1);
+                instances() > 1 ? fail("two services") : void();
+            }
+        };
+        for (int launch = 0; launch < 2 && broken.isEmpty(); ++launch) {
+            SystemdUserManager manager(QDBusConnection::sessionBus(), SystemdTimeouts{-1, 15000, 30}, &clock);
+            SystemdLoginItemService items(bundle_, manager);
+            SystemdLaunchctl launchctl(manager);
+            auto host = std::make_shared<ServiceHost>(ServiceHost::Platform{&launcher, &items, &launchctl, &bundle_, &clock});
+            host->refreshLogin();
+            ModelFixture f;
+            f.serviceClient = std::make_shared<WorldClient>(clock, *fake_, launcher.children);
+            auto model = makeModel(f, host, clock);
+            QCoro::Task<> startUp = AppModelAccess::startServiceIfNeeded(*model);
+            std::optional<QCoro::Task<>> switching;
+            for (int step = 0, steps = int(draw() % 4); step < steps; ++step) {
+                pass(seconds(step == 0 ? 3 : 8)); // the first during the start-up
+                const unsigned what = draw() % 3;
+                if (what == 0 && !model->busy())
+                    switching = model->setStartAtLogin(!host->loginEnabled());
+                else if (what == 1)
+                    fake_->stop(), pass(seconds(10)), fake_->start();
+                else if (draw() % 2)
+                    fake_->fail("StartUnit", "org.freedesktop.DBus.Error.AccessDenied", "Access denied");
+                else
+                    fake_->pass("StartUnit");
+            }
+            pass(seconds(4));
+            const auto answered = [&] {
+                bool done = false;
+                auto waiting = [](SystemdUserManager &m, bool &done) -> QCoro::Task<> { co_await m.answered(); done = true; };
+                QCoro::Task<> asked = waiting(manager, done);
+                pass(30, [&] { return done; });
+                return done;
+            };
+            if (draw() % 2 && !model->mutating() && manager.present() && manager.told(unit) && answered() && !model->mutating()
+                && host->loginEnabled() != fake_->unitFileState(unit).startsWith("enabled"))
+                fail("the switch shows " + QString(host->loginEnabled() ? "on" : "off") + ", the unit is " + fake_->unitFileState(unit));
+            for (bool signalled : {bool(draw() % 2), true}) {
+                const double began = clock.uptime();
+                QCoro::Task<bool> quitting = model->quit(signalled);
+                pass(40, [&] { return quitting.isReady(); });
+                if (!quitting.isReady() || clock.uptime() - began > 30)
+                    fail(QStringLiteral("a quit took %1 s").arg(clock.uptime() - began));
+                if (!quitting.isReady() || outcome(std::move(quitting)).value.value_or(false))
+                    break;
+            }
+            model.reset(); // the application ends
+            host.reset();
+            pass(8);
+            instances() ? fail(QStringLiteral("%1 service(s) left after quit").arg(instances())) : void();
+            for (const auto &child : launcher.children.launches)
+                child.state->running = false;
+            fake_->setActiveState(unit, "inactive");
+        }
+        fake_.reset();
+        return broken;
+    }
+
 private slots:
     void init()
     {
@@ -136,6 +281,8 @@ private slots:
         QTest::newRow("masked") << "masked" << "1 0 " + approval;
         QTest::newRow("masked for this session") << "masked-runtime" << "1 0 " + approval;
         QTest::newRow("bad") << "bad" << "1 0 " + unavailable;
+        // A registration cut off after the link: undone.
+        QTest::newRow("linked, not enabled") << "linked" << "1 0 " + runs;
         QTest::newRow("unit file missing") << "no file" << "0 0 Available in the installed app.";
         QTest::newRow("no manager") << "no manager" << "0 0 Available in the installed app.";
     }
@@ -155,7 +302,9 @@ private slots:
         if (!host->canRegister())
             QCOMPARE(outcome(host->setLogin(true)).error, state == "no file" ? "invalid: Only the installed app can start Corvane at sign-in."
                                                                              : "unavailable: The user service manager isn’t answering. Try again in a moment.");
-        QVERIFY(!fake_ || fake_->calls().isEmpty());
+        const QStringList undo{"DisableUnitFiles " + unit + " false", "Reload"};
+        QTRY_COMPARE(fake_ ? fake_->calls() : QStringList(), state == "linked" ? undo : QStringList());
+        QVERIFY(state != "linked" || fake_->unitFileState(unit).isEmpty());
     }
 
     // The calls the manager receives in order, the state after, and the app's own entry,
@@ -180,7 +329,7 @@ private slots:
                                                                   "platform: The user service manager restarted.", "0 " + runs, "restart"};
         QTest::newRow("enable not answered") << LoginCase{true, "", "EnableUnitFiles", refused,
                                                           "platform: The user service manager isn’t answering." + stillLinked,
-                                                          "0 " + installedOnly, "silent"};
+                                                          "0 The user service manager isn’t answering. Try again in a moment.", "silent"};
         QTest::newRow("disable") << LoginCase{false, "enabled", "", disable, "", "0 " + runs};
         QTest::newRow("disable, not registered") << LoginCase{false, "", "", {}, "", "0 " + runs};
         QTest::newRow("disable refused") << LoginCase{false, "enabled", "DisableUnitFiles", disable.mid(0, 1), denied, "1 " + runs};
@@ -208,6 +357,25 @@ private slots:
         QVERIFY(!host->loginBusy());
         QCOMPARE(QStringLiteral("%1 ").arg(host->loginEnabled()) + host->loginDetail(), c.after);
         QCOMPARE(QFileInfo::exists(entryPath()), !c.enable); // the app's own entry goes when enabling
+    }
+
+    // A manager that restarts instead of answering the Reload after the enable: the
+    // new one reads the unit files afresh, so the change stands, and the switch and
+    // the error agree on what came of it.
+    void reloadCutOffByARestart()
+    {
+        fake_->fail("Reload"); // no answer
+        const auto host = makeHost();
+        QCoro::Task<> setting = host->setLogin(true);
+        QTRY_VERIFY(fake_->received().contains("Reload"));
+        fake_->stop();
+        QVERIFY(fake_->start());
+        fake_->pass("Reload");
+        const std::optional<QString> error = outcome(std::move(setting), 10000).error;
+        QTRY_VERIFY(!host->loginBusy() && manager_->told(unit));
+        settle();
+        QCOMPARE(host->loginEnabled(), fake_->unitFileState(unit) == "enabled");
+        QCOMPARE(host->loginEnabled(), !error.has_value());
     }
 
     // Running only while active, followed through the unit's signals; a manager that
@@ -307,6 +475,7 @@ private slots:
             settle();
             clock_.advance(29.9);
             QVERIFY(!host->loginEnabled() && !host->canRegister());
+            QCOMPARE(host->loginDetail(), "The user service manager isn’t answering. Try again in a moment.");
             clock_.advance(0.2);
         }
         QTRY_VERIFY_WITH_TIMEOUT(host->loginEnabled(), 2000);
@@ -399,22 +568,23 @@ private slots:
     // Turning start at sign-in on when the manager refuses the enable (its error, or a
     // unit the user masked meanwhile), with the service running as the application's
     // child: the child is asked to quit and waited for (it leaves its socket at once
-    // and exits half a second later), the refusal is shown, and the service runs again
-    // as a new child.
+    // and exits half a second later) only just before the manager's start, the
+    // refusal is shown, and the service runs on, or again as a new child.
     void refusedRegistrationRunsTheServiceAgain_data()
     {
-        // the method the manager refuses ("": the unit masked instead)
-        columns<QString, QString, QStringList>("refused", "error", "calls");
-        QTest::newRow("manager error") << "EnableUnitFiles" << "Access denied"
-                                       << enableCalls().mid(0, 2) + QStringList{"DisableUnitFiles " + unit + " false", "Reload"};
-        QTest::newRow("masked") << "" << "Unit file " + unit + " is masked." << enableCalls().mid(1, 1);
+        // the method the manager refuses ("": the unit masked instead); the children run
+        columns<QString, QString, QStringList, int>("refused", "error", "calls", "children");
+        const QStringList undo{"DisableUnitFiles " + unit + " false", "Reload"};
+        QTest::newRow("manager error") << "EnableUnitFiles" << "Access denied" << enableCalls().mid(0, 2) + undo << 1;
+        QTest::newRow("masked") << "" << "Unit file " + unit + " is masked." << enableCalls().mid(1, 1) << 1;
         // Linked and enabled, but the start refused: the manager's reason, not the
-        // exit of the child stopped for the hand-over, and the service runs again.
-        QTest::newRow("start refused") << "StartUnit" << "Access denied" << enableCalls();
+        // exit of the child stopped for the hand-over; the enable is taken back, as the
+        // switch shows, and the service runs again.
+        QTest::newRow("start refused") << "StartUnit" << "Access denied" << enableCalls() + undo << 2;
     }
     void refusedRegistrationRunsTheServiceAgain()
     {
-        auto [refused, error, calls] = fetch<QString, QString, QStringList>("refused", "error", "calls");
+        auto [refused, error, calls, children] = fetch<QString, QString, QStringList, int>("refused", "error", "calls", "children");
         const bool masked = refused.isEmpty();
         if (!masked)
             fake_->fail(refused, "org.freedesktop.DBus.Error.AccessDenied", "Access denied");
@@ -443,9 +613,9 @@ private slots:
         QVERIFY(outcome(model->setStartAtLogin(true)).value);
         QCOMPARE(model->error(), "Couldn't change start at sign-in: " + error);
         QCOMPARE(fake_->calls(), calls);
-        QVERIFY(model->connected() && !model->serviceError());
-        QVERIFY(host->childPid() != first && !host->childKnownStopped());
-        QCOMPARE(standin.startArguments().size(), 2);
+        QVERIFY(model->connected() && !model->serviceError() && !host->loginEnabled());
+        QVERIFY((host->childPid() != first) == (children == 2) && !host->childKnownStopped());
+        QCOMPARE(standin.startArguments().size(), children);
     }
 
     // Turning start at sign-in on while the manager restarts with the start pending:
@@ -492,6 +662,12 @@ private slots:
                 fake_->stop();
                 QTRY_COMPARE(clock_.sleeperCount(), 1); // the wait for the manager's return
                 clock_.advance(5);
+            } else {
+                // The child waits until the manager has taken the call-off on, or let
+                // it run out of time (0.5 s here).
+                QTRY_VERIFY(fake_->calls().contains("StopUnit " + unit + " replace"));
+                QCOMPARE(launcher_.launches.size(), 1);
+                QTRY_VERIFY_WITH_TIMEOUT((clock_.advance(0.5), launcher_.launches.size() == 2), 2000);
             }
             QTRY_COMPARE_WITH_TIMEOUT(launcher_.launches.size(), children, 2000);
             serveIdle(*f.client, 3);
@@ -536,6 +712,23 @@ private slots:
         settle();
         QCOMPARE(fake_->calls(), calls);
         QVERIFY(readFile(serviceLog()).startsWith("service output\n--- The background service couldn't start from sign-in"));
+    }
+
+    // Seeded schedules of the model, the host and the agent on a manager that takes
+    // each call 0–3 s after the one before, leaves and comes back, refuses starts,
+    // while the user switches and quits (or the system sends SIGTERM) at random
+    // moments, with a relaunch after each quit. Always: at most one service, none
+    // after a quit, a quit that ends in time, and the switch as the unit file is.
+    // CV_SCHEDULE_SEED replays one schedule, CV_SCHEDULES runs more.
+    void schedules()
+    {
+        const bool replay = qEnvironmentVariableIsSet("CV_SCHEDULE_SEED");
+        const unsigned first = replay ? qEnvironmentVariableIntValue("CV_SCHEDULE_SEED") : std::random_device()();
+        const int count = replay ? 1 : qEnvironmentVariableIntValue("CV_SCHEDULES") ? qEnvironmentVariableIntValue("CV_SCHEDULES") : 36;
+        for (unsigned seed = first; seed != first + unsigned(count); ++seed) {
+            const QString broken = schedule(seed);
+            QVERIFY2(broken.isEmpty(), qPrintable(QStringLiteral("seed %1: %2 (replay: CV_SCHEDULE_SEED=%1)").arg(seed).arg(broken)));
+        }
     }
 
     void autostartEntry()

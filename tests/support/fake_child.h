@@ -6,6 +6,7 @@
 #include <QList>
 
 #include <cerrno>
+#include <csignal>
 #include <memory>
 
 namespace cv::test {
@@ -17,12 +18,19 @@ public:
         pid_t pid = 4242;
         bool running = true;
         int status = 0;
+        bool terminated = false;
     };
 
     explicit FakeChild(std::shared_ptr<State> state) : state_(std::move(state)) {}
     pid_t pid() const override { return state_->pid; }
     bool running() override { return state_->running; }
     std::optional<int> terminationStatus() override { return state_->running ? std::nullopt : std::optional(state_->status); }
+    // It ends at once.
+    void terminate() override
+    {
+        if (state_->running)
+            state_->terminated = true, state_->running = false, state_->status = SIGTERM;
+    }
 
 private:
     std::shared_ptr<State> state_;

@@ -104,7 +104,7 @@ public:
 
     // Recorded as "kickstart"; answered at once with `kickstartError` as the manager's
     // refusal, or (`kickstartHeld`: a manager busy elsewhere) only by answerHeld().
-    QCoro::Task<> kickstart(QString target) override
+    QCoro::Task<> kickstart(QString target, CancelToken = {}) override
     {
         QStringList verbs;
         verbs.append(QStringLiteral("kickstart"));

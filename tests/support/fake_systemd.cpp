@@ -10,8 +10,10 @@
 #include <QMutex>
 #include <QMutexLocker>
 #include <QThread>
+#include <QElapsedTimer>
 #include <QTimer>
 
+#include <random>
 #include <utility>
 
 namespace cv::test {
@@ -68,10 +70,46 @@ public:
 
     QString introspect(const QString &) const override { return {}; }
 
+    // pace(): the calls waiting their turn, each with the time it is taken.
+    int paceMs = 0;
+    std::mt19937 paceDraw;
+    QElapsedTimer paceClock;
+    qint64 lastTurn = 0;
+    QList<QPair<qint64, QDBusMessage>> paced;
+    QTimer *pacer = nullptr;
+    bool takingTurn = false;
+    void takeTurns()
+    {
+        QMutexLocker lock(&mutex);
+        while (!paced.isEmpty() && paced.first().first <= paceClock.elapsed()) {
+            const QDBusMessage message = paced.takeFirst().second;
+            takingTurn = true;
+            lock.unlock();
+            handleMessage(message, QDBusConnection(QString()));
+            lock.relock();
+            takingTurn = false;
+        }
+        if (!paced.isEmpty())
+            pacer->start(int(std::max<qint64>(0, paced.first().first - paceClock.elapsed())));
+    }
+
     bool handleMessage(const QDBusMessage &message, const QDBusConnection &) override
     {
         QMutexLocker lock(&mutex);
         const QString method = message.member();
+        if (paceMs > 0 && !takingTurn) {
+            lastTurn = std::max(lastTurn, paceClock.elapsed()) + qint64(paceDraw() % unsigned(paceMs + 1));
+            paced.append({lastTurn, message});
+            if (!pacer) {
+                pacer = new QTimer(this);
+                pacer->setSingleShot(true);
+                pacer->setTimerType(Qt::PreciseTimer);
+                QObject::connect(pacer, &QTimer::timeout, this, [this] { takeTurns(); });
+            }
+            if (!pacer->isActive())
+                pacer->start(int(std::max<qint64>(0, paced.first().first - paceClock.elapsed())));
+            return true;
+        }
         received << method;
         if (defers(message))
             return true;
@@ -262,10 +300,15 @@ void FakeSystemdManager::stop()
         handler_->held.clear();
         handler_->deferred.clear();
         handler_->holding = handler_->subscribed = false;
+        handler_->paced.clear(); // never carried out
     }
     // Late answers still waiting are lost with the manager.
     QMetaObject::invokeMethod(
-        handler_, [this] { qDeleteAll(handler_->findChildren<QTimer *>(Qt::FindDirectChildrenOnly)); },
+        handler_,
+        [this] {
+            for (QTimer *timer : handler_->findChildren<QTimer *>(Qt::FindDirectChildrenOnly))
+                timer == handler_->pacer ? timer->stop() : delete timer;
+        },
         Qt::BlockingQueuedConnection);
     if (name.isEmpty())
         return;
@@ -323,6 +366,32 @@ QStringList FakeSystemdManager::release()
     QMutexLocker lock(&handler_->mutex);
     handler_->deferring.clear();
     return handler_->processDeferred();
+}
+
+void FakeSystemdManager::pace(int maxMs, unsigned seed)
+{
+    QMutexLocker lock(&handler_->mutex);
+    handler_->paceMs = maxMs;
+    handler_->paceDraw.seed(seed);
+    handler_->paceClock.start();
+}
+
+void FakeSystemdManager::pass(const QString &method)
+{
+    QMutexLocker lock(&handler_->mutex);
+    handler_->failures.remove(method);
+}
+
+QString FakeSystemdManager::unitFileState(const QString &unit) const
+{
+    QMutexLocker lock(&handler_->mutex);
+    return handler_->files.value(unit);
+}
+
+QString FakeSystemdManager::activeState(const QString &unit) const
+{
+    QMutexLocker lock(&handler_->mutex);
+    return handler_->active.value(unit);
 }
 
 QStringList FakeSystemdManager::calls() const

@@ -52,6 +52,16 @@ public:
     void defer(const QString &method);
     QStringList release();
 
+    // Takes every call in order, one at a time, each from `maxMs` real milliseconds
+    // after the one before it (drawn with `seed`): what it changes changes only then,
+    // and a call still waiting when the manager leaves the bus is never carried out.
+    void pace(int maxMs, unsigned seed);
+    // Ends what fail() scripted for `method`.
+    void pass(const QString &method);
+    // What the manager holds now ("" for none).
+    QString unitFileState(const QString &unit) const;
+    QString activeState(const QString &unit) const;
+
     QStringList calls() const;
     // The method of every call received, reads and refused calls included, in order.
     QStringList received() const;
