@@ -269,7 +269,17 @@ FakeSystemdManager::FakeSystemdManager() : thread_(std::make_unique<QThread>()),
 FakeSystemdManager::~FakeSystemdManager()
 {
     stop();
-    thread_->quit();
+    // A call that came in during the stop may have set a timer going again. Timers are
+    // stopped on the handler's own thread, in the same turn as its last: deleted from
+    // here, a running one could not be.
+    QMetaObject::invokeMethod(
+        handler_,
+        [this] {
+            for (QTimer *timer : handler_->findChildren<QTimer *>())
+                timer->stop();
+            thread_->quit();
+        },
+        Qt::BlockingQueuedConnection);
     thread_->wait();
     delete handler_;
 }
