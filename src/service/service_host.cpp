@@ -79,6 +79,17 @@ QString trimBlanks(const QString &text)
     return text.mid(begin, end - begin);
 }
 
+// Takes `item`'s registration back, whatever comes of it: the caller goes on either
+// way, and the switch shows what the system reports afterwards.
+QCoro::Task<> unregisterQuietly(Lifetime::Watch watch, std::shared_ptr<LoginItem> item)
+{
+    try {
+        QCoro::Task<> unregistering = whileAlive(watch, item->unregisterItem());
+        co_await std::move(unregistering);
+    } catch (...) {
+    }
+}
+
 } // namespace
 
 ServiceHost::ServiceHost(QObject *parent) : ServiceHost(Platform {}, parent) {}
@@ -368,15 +379,8 @@ void ServiceHost::refreshLogin()
     if (!registrationChecked_ && !loginBusy_) {
         registrationChecked_ = true;
         if (item->halfRegistered()) {
-            auto undo = [](Lifetime::Watch watch, std::shared_ptr<LoginItem> item) -> QCoro::Task<> {
-                try {
-                    QCoro::Task<> unregistering = whileAlive(watch, item->unregisterItem());
-                    co_await std::move(unregistering);
-                } catch (...) {
-                    // Left as it is; the switch shows it off all the same.
-                }
-            };
-            QCoro::Task<> undoing = undo(lifetime_.watch(), item);
+            // Left as it is when that fails; the switch shows it off all the same.
+            QCoro::Task<> undoing = unregisterQuietly(lifetime_.watch(), item);
             Q_UNUSED(undoing);
         }
     }
@@ -449,12 +453,9 @@ QCoro::Task<> ServiceHost::setLogin(bool enabled, std::function<QCoro::Task<>()>
     if (enabled) {
         const auto app = platform_.loginItems->mainApp();
         if (app && app->status() != LoginItemStatus::notRegistered) {
-            try {
-                QCoro::Task<> unregistering = whileAlive(lifetime_.watch(), app->unregisterItem());
-                co_await std::move(unregistering);
-            } catch (...) {
-                // The agent is registered all the same.
-            }
+            // The agent is registered all the same.
+            QCoro::Task<> unregistering = unregisterQuietly(lifetime_.watch(), app);
+            co_await std::move(unregistering);
         }
         if (item->status() != LoginItemStatus::enabled) {
             // Every step that does not need the running service gone runs while it
@@ -481,11 +482,8 @@ QCoro::Task<> ServiceHost::setLogin(bool enabled, std::function<QCoro::Task<>()>
                     // The service could not be handed over: the enable is taken back,
                     // unless a quit ended the change (no further step begins).
                     if (notStopped && !stop.cancelled()) {
-                        try {
-                            QCoro::Task<> undoing = whileAlive(lifetime_.watch(), item->unregisterItem());
-                            co_await std::move(undoing);
-                        } catch (...) {
-                        }
+                        QCoro::Task<> undoing = unregisterQuietly(lifetime_.watch(), item);
+                        co_await std::move(undoing);
                     }
                     if (notStopped)
                         std::rethrow_exception(notStopped);
@@ -504,11 +502,8 @@ QCoro::Task<> ServiceHost::setLogin(bool enabled, std::function<QCoro::Task<>()>
                 // time is not asked more: the start it may still carry out is called
                 // off when the child starts.
                 if (refused && !agentStart_->pending()) {
-                    try {
-                        QCoro::Task<> undoing = whileAlive(lifetime_.watch(), item->unregisterItem());
-                        co_await std::move(undoing);
-                    } catch (...) {
-                    }
+                    QCoro::Task<> undoing = unregisterQuietly(lifetime_.watch(), item);
+                    co_await std::move(undoing);
                 }
                 if (refused)
                     std::rethrow_exception(refused);
@@ -551,12 +546,9 @@ QCoro::Task<bool> ServiceHost::repairAgent()
     appendLog(QStringLiteral("--- The background service couldn't start from sign-in; registering it again at ")
               + markerDate(platform_.clock->now()) + QStringLiteral(" ---"));
 
-    try {
-        QCoro::Task<> unregistering = whileAlive(lifetime_.watch(), item->unregisterItem());
-        co_await std::move(unregistering);
-    } catch (...) {
-        // Registering again is what matters.
-    }
+    // Registering again is what matters.
+    QCoro::Task<> unregistering = unregisterQuietly(lifetime_.watch(), item);
+    co_await std::move(unregistering);
 
     bool result = false;
     bool registered = true;
