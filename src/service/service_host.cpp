@@ -450,6 +450,7 @@ QCoro::Task<> ServiceHost::setLogin(bool enabled, std::function<QCoro::Task<>()>
     }
     setLoginBusy(true);
 
+    std::exception_ptr failure;
     if (enabled) {
         const auto app = platform_.loginItems->mainApp();
         if (app && app->status() != LoginItemStatus::notRegistered) {
@@ -461,7 +462,6 @@ QCoro::Task<> ServiceHost::setLogin(bool enabled, std::function<QCoro::Task<>()>
             // Every step that does not need the running service gone runs while it
             // still serves; it is stopped (`beforeStart`) only just before the manager
             // is asked to start the agent's.
-            std::exception_ptr failure;
             try {
                 QCoro::Task<> registering = item->enableItem(stop);
                 co_await std::move(registering);
@@ -510,29 +510,20 @@ QCoro::Task<> ServiceHost::setLogin(bool enabled, std::function<QCoro::Task<>()>
             } catch (...) {
                 failure = std::current_exception();
             }
-            if (failure) {
-                setLoginBusy(false);
-                refreshLogin();
-                std::rethrow_exception(failure);
-            }
         }
     } else if (item->status() != LoginItemStatus::notRegistered) {
-        std::exception_ptr failure;
         try {
             QCoro::Task<> unregistering = whileAlive(lifetime_.watch(), item->unregisterItem());
             co_await std::move(unregistering);
         } catch (...) {
             failure = std::current_exception();
         }
-        if (failure) {
-            setLoginBusy(false);
-            refreshLogin();
-            std::rethrow_exception(failure);
-        }
     }
 
     setLoginBusy(false);
     refreshLogin();
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 QCoro::Task<bool> ServiceHost::repairAgent()
