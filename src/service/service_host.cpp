@@ -80,14 +80,17 @@ QString trimBlanks(const QString &text)
 }
 
 // Takes `item`'s registration back, whatever comes of it: the caller goes on either
-// way, and the switch shows what the system reports afterwards.
-QCoro::Task<> unregisterQuietly(Lifetime::Watch watch, std::shared_ptr<LoginItem> item)
+// way, and the switch shows what the system reports afterwards. True when it went
+// through.
+QCoro::Task<bool> unregisterQuietly(Lifetime::Watch watch, std::shared_ptr<LoginItem> item)
 {
     try {
         QCoro::Task<> unregistering = whileAlive(watch, item->unregisterItem());
         co_await std::move(unregistering);
     } catch (...) {
+        co_return false;
     }
+    co_return true;
 }
 
 } // namespace
@@ -374,13 +377,21 @@ void ServiceHost::refreshLogin()
             setLoginDetail(L(QStringLiteral("Available in the installed app.")));
         return;
     }
+    // An enable that failed when no manager was there to take it back is taken back
+    // by the next one, so the switch does not turn on after the error said the change
+    // failed.
+    if (takeBackOwed_ && !loginBusy_) {
+        takeBackOwed_ = false;
+        QCoro::Task<bool> undoing = unregisterQuietly(lifetime_.watch(), item);
+        Q_UNUSED(undoing);
+    }
     // A registration cut off halfway in an earlier run (linked, not enabled) is undone
     // when the agent is first known.
     if (!registrationChecked_ && !loginBusy_) {
         registrationChecked_ = true;
         if (item->halfRegistered()) {
             // Left as it is when that fails; the switch shows it off all the same.
-            QCoro::Task<> undoing = unregisterQuietly(lifetime_.watch(), item);
+            QCoro::Task<bool> undoing = unregisterQuietly(lifetime_.watch(), item);
             Q_UNUSED(undoing);
         }
     }
@@ -449,13 +460,15 @@ QCoro::Task<> ServiceHost::setLogin(bool enabled, std::function<QCoro::Task<>()>
             L(QStringLiteral("The user service manager isn’t answering. Try again in a moment.")));
     }
     setLoginBusy(true);
+    // The user's new choice replaces one still to be taken back.
+    takeBackOwed_ = false;
 
     std::exception_ptr failure;
     if (enabled) {
         const auto app = platform_.loginItems->mainApp();
         if (app && app->status() != LoginItemStatus::notRegistered) {
             // The agent is registered all the same.
-            QCoro::Task<> unregistering = unregisterQuietly(lifetime_.watch(), app);
+            QCoro::Task<bool> unregistering = unregisterQuietly(lifetime_.watch(), app);
             co_await std::move(unregistering);
         }
         if (item->status() != LoginItemStatus::enabled) {
@@ -482,7 +495,7 @@ QCoro::Task<> ServiceHost::setLogin(bool enabled, std::function<QCoro::Task<>()>
                     // The service could not be handed over: the enable is taken back,
                     // unless a quit ended the change (no further step begins).
                     if (notStopped && !stop.cancelled()) {
-                        QCoro::Task<> undoing = unregisterQuietly(lifetime_.watch(), item);
+                        QCoro::Task<> undoing = takeBack(item);
                         co_await std::move(undoing);
                     }
                     if (notStopped)
@@ -502,7 +515,7 @@ QCoro::Task<> ServiceHost::setLogin(bool enabled, std::function<QCoro::Task<>()>
                 // time is not asked more: the start it may still carry out is called
                 // off when the child starts.
                 if (refused && !agentStart_->pending()) {
-                    QCoro::Task<> undoing = unregisterQuietly(lifetime_.watch(), item);
+                    QCoro::Task<> undoing = takeBack(item);
                     co_await std::move(undoing);
                 }
                 if (refused)
@@ -526,6 +539,13 @@ QCoro::Task<> ServiceHost::setLogin(bool enabled, std::function<QCoro::Task<>()>
         std::rethrow_exception(failure);
 }
 
+QCoro::Task<> ServiceHost::takeBack(std::shared_ptr<LoginItem> item)
+{
+    QCoro::Task<bool> undoing = unregisterQuietly(lifetime_.watch(), item);
+    if (!co_await std::move(undoing))
+        takeBackOwed_ = true;
+}
+
 QCoro::Task<bool> ServiceHost::repairAgent()
 {
     const auto item = agent();
@@ -538,7 +558,7 @@ QCoro::Task<bool> ServiceHost::repairAgent()
               + markerDate(platform_.clock->now()) + QStringLiteral(" ---"));
 
     // Registering again is what matters.
-    QCoro::Task<> unregistering = unregisterQuietly(lifetime_.watch(), item);
+    QCoro::Task<bool> unregistering = unregisterQuietly(lifetime_.watch(), item);
     co_await std::move(unregistering);
 
     bool result = false;

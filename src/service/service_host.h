@@ -160,6 +160,9 @@ private:
     // Waits (15 s at most, until `stop`) for the agent to be registrable again; true
     // when it is.
     QCoro::Task<bool> agentBack(CancelToken stop);
+    // Takes an enable back after the change failed; when that cannot be done now, it is
+    // owed (takeBackOwed_).
+    QCoro::Task<> takeBack(std::shared_ptr<LoginItem> item);
     // The launchctl "print" output of the agent, or none when it cannot be had.
     std::optional<QString> printAgent();
     void appendLog(const QString &text);
@@ -173,6 +176,9 @@ private:
     QString loginDetail_;
     bool loginBusy_ = false;
     bool registrationChecked_ = false; // the agent was looked at once known
+    // An enable this application could not take back (no manager answered), to be
+    // taken back once the agent can be registered again.
+    bool takeBackOwed_ = false;
     std::unique_ptr<Child> child_;
     int childLaunches_ = 0;
     // The last start of the agent this application asked of the service manager.
