@@ -22,4 +22,4 @@ add_test(NAME shell_screens_two COMMAND "${CV_RUN_TEST}" $<TARGET_FILE:test_shel
 set_tests_properties(shell_screens_two PROPERTIES TIMEOUT 60 ENVIRONMENT "CV_TEST_SCREEN=1440x900+1280+0,1280x1024+0+0")
 # Window stacking: on a private Xvfb display under a window manager of the test's own.
 add_test(NAME shell_windows_stacked COMMAND "${CV_RUN_TEST}" --x11 $<TARGET_FILE:test_shell_windows> coveredSheetComesToFront)
-set_tests_properties(shell_windows_stacked PROPERTIES TIMEOUT 60)
+set_tests_properties(shell_windows_stacked PROPERTIES TIMEOUT 90)

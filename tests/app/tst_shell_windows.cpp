@@ -150,7 +150,7 @@ private slots:
         QMainWindow *main = f.shown();
         QVERIFY(main);
         // Framed by the window manager.
-        QTRY_VERIFY_WITH_TIMEOUT(main->frameGeometry() != main->geometry(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(main->frameGeometry() != main->geometry(), 30000);
         f.appModel().setError(QStringLiteral("first"));
         QTRY_COMPARE(f.sheet(), QStringLiteral("first"));
         QMessageBox *sheet = f.delegate->errorAlert;

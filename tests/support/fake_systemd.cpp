@@ -322,8 +322,12 @@ void FakeSystemdManager::stop()
         Qt::BlockingQueuedConnection);
     if (name.isEmpty())
         return;
-    // The bus itself takes the name back and answers what is pending.
+    // The bus itself takes the name back and answers what is pending. The name is
+    // given up first and waited for, so that a manager started next owns it at once
+    // rather than queued behind one that is still closing (which the code under test
+    // would see as a manager restarting mid-question).
     QDBusConnection(name).unregisterObject(managerPath, QDBusConnection::UnregisterTree);
+    QDBusConnection(name).unregisterService(managerName);
     QDBusConnection::disconnectFromBus(name);
 }
 
