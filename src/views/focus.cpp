@@ -6,6 +6,7 @@
 #include <QAbstractScrollArea>
 #include <QApplication>
 #include <QFocusEvent>
+#include <QKeyEvent>
 #include <QLayout>
 #include <QPainter>
 #include <QPointer>
@@ -545,6 +546,15 @@ bool focusNextStop(QWidget *root, bool next)
         keeper->forget();
     target->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
     scrollIntoView(target, root);
+    return true;
+}
+
+bool clickOnEnter(QAbstractButton *button, QKeyEvent *event)
+{
+    if ((event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter) || event->isAutoRepeat())
+        return false;
+    button->click();
+    event->accept();
     return true;
 }
 

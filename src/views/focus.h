@@ -2,6 +2,8 @@
 
 #include <QList>
 
+class QAbstractButton;
+class QKeyEvent;
 class QPainter;
 class QPalette;
 class QRectF;
@@ -48,5 +50,9 @@ void keepFocus(QWidget *root);
 // control returns. Moving the focus elsewhere first ends the hold. Nothing happens
 // when `control` does not have the focus.
 void holdFocus(QWidget *control);
+
+// For a button whose Space is its own: Return and Enter (not repeated) click it too.
+// True when `event` was taken.
+bool clickOnEnter(QAbstractButton *button, QKeyEvent *event);
 
 } // namespace cv

@@ -211,12 +211,8 @@ MoreButton::MoreButton(QWidget *parent) : QAbstractButton(parent)
 void MoreButton::keyPressEvent(QKeyEvent *event)
 {
     // Space is the button's own; Enter opens the menu too.
-    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && !event->isAutoRepeat()) {
-        click();
-        event->accept();
-        return;
-    }
-    QAbstractButton::keyPressEvent(event);
+    if (!clickOnEnter(this, event))
+        QAbstractButton::keyPressEvent(event);
 }
 
 bool MoreButton::hitButton(const QPoint &pos) const

@@ -1,6 +1,7 @@
 #include "views/sharing_choice.h"
 
 #include "localization/localization.h"
+#include "views/focus.h"
 #include "views/symbols.h"
 #include "views/theme.h"
 #include "views/widgets.h"
@@ -351,12 +352,8 @@ void SharingTile::changeEvent(QEvent *event)
 void SharingTile::keyPressEvent(QKeyEvent *event)
 {
     // Space is the button's own; Enter chooses the tile too.
-    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && !event->isAutoRepeat()) {
-        click();
-        event->accept();
-        return;
-    }
-    QAbstractButton::keyPressEvent(event);
+    if (!clickOnEnter(this, event))
+        QAbstractButton::keyPressEvent(event);
 }
 
 void SharingTile::setHovered(bool hovered)
