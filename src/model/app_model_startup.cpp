@@ -192,7 +192,9 @@ QCoro::Task<> AppModel::stopService()
         if (error) {
             // The service may leave its socket before its process ends: a child of ours
             // has stopped only once it has exited, and a new one can start only then.
-            if (!failure::unavailable(error))
+            // One that accepted the question and closed without reading it is leaving
+            // too.
+            if (!failure::unavailable(error) && !failure::connectionLost(error))
                 std::rethrow_exception(error);
             if (host().childKnownStopped()) {
                 // Stopped on purpose: its exit is no failure to show.

@@ -5,6 +5,8 @@
 #include "service/service_client.h"
 #include "service/service_error.h"
 
+#include <cerrno>
+
 namespace cv::failure {
 
 bool unavailable(const std::exception_ptr &error)
@@ -13,6 +15,17 @@ bool unavailable(const std::exception_ptr &error)
         std::rethrow_exception(error);
     } catch (const ServiceError &e) {
         return e.isUnavailable();
+    } catch (...) {
+        return false;
+    }
+}
+
+bool connectionLost(const std::exception_ptr &error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const ServiceError &e) {
+        return e.systemCode() == ECONNRESET || e.systemCode() == EPIPE;
     } catch (...) {
         return false;
     }

@@ -21,6 +21,9 @@ namespace failure {
 
 // A ServiceError of the unavailable kind: the service is not running or cannot be reached.
 bool unavailable(const std::exception_ptr &error);
+// The service closed the connection in the middle of a request (reset, or a broken
+// pipe): it is going away.
+bool connectionLost(const std::exception_ptr &error);
 // The time-out error of a request.
 bool timedOut(const std::exception_ptr &error);
 bool cancelled(const std::exception_ptr &error);

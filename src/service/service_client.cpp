@@ -36,7 +36,8 @@ QString systemText(int error) { return PlatformError::fromErrno(error).message()
 // own words.
 ServiceError systemError(const char *label, int error)
 {
-    return ServiceError::invalid(QStringLiteral("%1: %2.").arg(QLatin1String(label), systemText(error)));
+    return ServiceError::invalid(QStringLiteral("%1: %2.").arg(QLatin1String(label), systemText(error)))
+        .withSystemCode(error);
 }
 
 // The threads the blocking exchanges of every client run on. Never destroyed: its

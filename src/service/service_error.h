@@ -27,6 +27,15 @@ public:
     QString errorDescription() const { return message_; }
     // True for `unavailable` only: a service that is not running yet.
     bool isUnavailable() const { return kind_ == Kind::unavailable; }
+    // The system's error number behind a failed socket call (its text is in the
+    // message), or 0.
+    int systemCode() const { return systemCode_; }
+    ServiceError withSystemCode(int code) const
+    {
+        ServiceError copy(*this);
+        copy.systemCode_ = code;
+        return copy;
+    }
 
     const char *what() const noexcept override { return utf8_.constData(); }
     void raise() const override { throw *this; }
@@ -41,6 +50,7 @@ private:
     Kind kind_;
     QString message_;
     QByteArray utf8_;
+    int systemCode_ = 0;
 };
 
 } // namespace cv

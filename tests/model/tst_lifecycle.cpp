@@ -5,6 +5,8 @@
 
 #include <QTest>
 
+#include <cerrno>
+
 #include <algorithm>
 #include <functional>
 
@@ -160,6 +162,14 @@ private slots:
                                                [](AppModel &m) { return m.setStartAtLogin(false); }, restarted, "", 0, false};
         QTest::newRow("service did not stop") << SignInRow{[](SignIn &s) { s.f.client->clear("status"); serveIdle(*s.f.client, 3); }, on, {},
                                                            "The background service didn’t stop.", 10.0, false};
+        // The service, leaving, takes a status question and closes without reading it:
+        // it is stopping, not failing.
+        QTest::newRow("status reset by the leaving service") << SignInRow{[](SignIn &s) {
+            s.f.client->clear("status");
+            s.f.client->queueError("status", ServiceError::invalid("Read service response: Connection reset by peer.").withSystemCode(ECONNRESET));
+            s.f.client->queueError("status", down());
+            serveIdle(*s.f.client, 3);
+        }, on, {"quit", "status", "status", "status", "events", "status"}, "", 0.5, true};
         QTest::newRow("quit refused") << SignInRow{[](SignIn &s) { s.f.client->always("quit", refusal("Not now.")); }, on, restarted, "Not now.", 0.5, false};
         // Refused before the service was stopped: it runs on.
         QTest::newRow("registration refused") << SignInRow{refused, on, restarted.mid(1), "Operation not permitted", 0.5, false};
