@@ -37,9 +37,9 @@ constexpr qreal peerHeightMaximum = 920;
 constexpr int cascadeStep = 24;
 
 // A title shown as it is, on one line: Qt reads "[*]" as the place of the modified
-// mark, and "[*][*]" as one literal "[*]"; a tab, carriage return or line feed in a
-// computer's name shows as a space. A title that is a name alone takes its direction
-// from the name, with no marks around it: tools find the window by that name.
+// mark, and "[*][*]" as one literal "[*]"; a tab or line break in a computer's name
+// shows as a space. A title that is a name alone takes its direction from the name,
+// with no marks around it: tools find the window by that name.
 QString literalTitle(const QString &title)
 {
     return Localization::oneLine(title).replace(QLatin1String("[*]"), QLatin1String("[*][*]"));

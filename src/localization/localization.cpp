@@ -484,8 +484,15 @@ QString Localization::withoutIsolation(const QString &text)
 
 QString Localization::oneLine(QString text)
 {
+    // Tab, and every character that ends a line: line feed, vertical tab, form feed,
+    // carriage return, next line, line separator and paragraph separator.
     const auto breaking = [](QChar c) {
-        return c == QLatin1Char('\t') || c == QLatin1Char('\r') || c == QLatin1Char('\n');
+        switch (c.unicode()) {
+        case 0x09: case 0x0A: case 0x0B: case 0x0C: case 0x0D: case 0x85: case 0x2028: case 0x2029:
+            return true;
+        default:
+            return false;
+        }
     };
     // Looked at through a const view first: most texts hold none, and stay shared.
     if (std::none_of(text.cbegin(), text.cend(), breaking))

@@ -74,8 +74,9 @@ public:
     // text this lookup composed: a text that never went through it (a name, a path)
     // holds no isolation of ours, and every mark in it is its own.
     static QString withoutIsolation(const QString &text);
-    // `text` with tab, carriage return and line feed shown as spaces: a name or path
-    // set into a sentence or a one-line label stays on its line.
+    // `text` with tab and every character that breaks a line (line feed, carriage
+    // return, vertical tab, form feed, U+0085, U+2028, U+2029) shown as spaces, one
+    // for one: a name or path set into a sentence or a one-line label stays on its line.
     static QString oneLine(QString text);
     // The interface language is written right to left: every inserted text is isolated.
     static bool isolating();

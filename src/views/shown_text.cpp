@@ -114,7 +114,7 @@ ShownText ShownText::wrapped(const QString &text, TextSource source, const QFont
     out.elided_ = maxLines > 0 && lines.size() > maxLines;
 
     // One line as shown: without its trailing spaces, in the application's direction
-    // (a mark before it at most; tabs and returns become spaces, one for one).
+    // (a mark before it at most; tabs and line breaks become spaces, one for one).
     // `source` gives each character of `line` its place in the composed text.
     const auto putLine = [&out](const QString &line, const auto &place) {
         qsizetype keep = line.size();

@@ -12,7 +12,7 @@ namespace cv {
 QStringList wrappedLines(const QString &text, const QFont &font, int width);
 // `line` with a mark of the application's direction before it when its own first
 // letter reads the other way, so that it is laid out and aligned as the application
-// is. Tab, carriage return and line feed are shown as spaces.
+// is. Tab and the characters that break a line are shown as spaces (oneLine).
 QString inAppDirection(QString line);
 
 // Whose the isolation marks of a text set on a label are.

@@ -178,8 +178,7 @@ ElidedLabel::ElidedLabel(const QString &text, QWidget *parent) : QLabel(parent)
 
 void ElidedLabel::setFullText(const QString &text)
 {
-    full_ = text;
-    full_.replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' '));
+    full_ = Localization::oneLine(text);
     setAccessibleName(full_);
     updateGeometry();
     elide();

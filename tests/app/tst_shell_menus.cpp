@@ -257,6 +257,10 @@ private slots:
         QTest::newRow("names on one line") << QJsonArray{wire::peer("p1", "Mac\tSecond\r\nline", "1", true), wire::peer("p2", "Mac\tSecond\r\nline")} << none
             << "Mac Second  line — choose what to share: [Choose What to Share… {show p1}, Disconnect {disconnect p1}], "
                "Mac Second  line: [Show {show p2}, Disconnect {disconnect p2}]";
+        const QString separators = QString::fromUtf8("Mac\u2028Second\u2029line\u0085of\vthe\fday");
+        QTest::newRow("names on one line, whatever breaks them") << QJsonArray{wire::peer("p1", separators, "1", true), wire::peer("p2", separators)} << none
+            << "Mac Second line of the day — choose what to share: [Choose What to Share… {show p1}, Disconnect {disconnect p1}], "
+               "Mac Second line of the day: [Show {show p2}, Disconnect {disconnect p2}]";
     }
     void statusMenu()
     {

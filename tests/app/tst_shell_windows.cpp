@@ -228,6 +228,7 @@ private slots:
         QTest::newRow("placeholder in the name") << Id("p2") << "A [*] B [*][*]" << QSize(600, 420);
         QTest::newRow("named like the application") << Id("p2") << "Corvane" << QSize(600, 420);
         QTest::newRow("tab, return and line feed in the name") << Id("p2") << "A\tB\r\nC" << QSize(600, 420);
+        QTest::newRow("line and paragraph separators in the name") << Id("p2") << QString::fromUtf8("A\u2028B\u2029C\u0085D\vE\fF") << QSize(600, 420);
         QTest::newRow("a name read right to left, alone: no marks") << Id("p2") << QString::fromUtf8("סטודיו של דנה") << QSize(600, 420);
     }
     void titlesAndLooks()
@@ -237,7 +238,8 @@ private slots:
         f.delegate->configureMenus();
         f.connect({wire::peer(QStringLiteral("p1"), QStringLiteral("Other")), wire::peer(QStringLiteral("p2"), name)});
         QMainWindow *window = f.shown(id);
-        QCOMPARE(window->windowHandle()->title(), QString(name).replace(QRegularExpression("[\t\r\n]"), " "));
+        const auto oneLine = [](QString text) { return text.replace(QRegularExpression(QString::fromUtf8("[\t\n\v\f\r\u0085\u2028\u2029]")), " "); };
+        QCOMPARE(window->windowHandle()->title(), oneLine(name));
         // Shrunk as far as it goes, the content keeps its minimum under the menu bar.
         QVERIFY(window->menuBar()->height() > 0);
         window->resize(1, 1);

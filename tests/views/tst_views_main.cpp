@@ -164,6 +164,9 @@ private slots:
             << "Corvane isn't running|Status unavailable|Not connected · Shares Projects|!(green dot)|!Thunderbolt · Sharing Macintosh HD|!Thunderbolt|!Choose what to share";
         QTest::newRow("rows, saved location gone, service gone") << State{.status = demo("choose", {{"error", "gone"}}), .serviceError = refused, .lost = true}
             << "Status unavailable|!What you shared last time isn't available|!(green dot)";
+        QTest::newRow("a name with line and paragraph separators")
+            << State{.status = demo("main", {{"name", QString::fromUtf8("Windows\u2028Desktop\u2029of\u0085Dana\vand\fco")}})}
+            << "Windows Desktop of Dana and co|Thunderbolt · Sharing Macintosh HD";
         QTest::newRow("disconnected, busy") << State{.status = demo("main"), .mutating = true, .disconnected = {{D, "Old ThinkPad"}, {"x", "Gone"}}}
             << "Disconnected · Shares Projects|Gone|[Reconnect] off|![Reconnect]";
         QTest::newRow("notifications denied") << State{.notifications = Notify::denied} << "[Notification Settings…]|![Allow Notifications…]|(When a computer connects) on";
@@ -186,6 +189,8 @@ private slots:
             QVERIFY2(texts.contains(absent ? item.mid(1) : item) != absent,
                      qPrintable(item + " in: " + texts.join(" | ")));
         }
+        for (ElidedLabel *label : v.view.findChildren<ElidedLabel *>()) // one line each, whatever it holds
+            QVERIFY2(label->sizeHint().height() < 2 * label->fontMetrics().lineSpacing(), qPrintable(label->text()));
     }
 
     // What the controls reach: the host, the model, the open action (the lines the
