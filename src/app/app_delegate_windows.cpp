@@ -139,6 +139,8 @@ void AppDelegate::showPeer(const QString &id)
     auto *height = new WindowHeight(peerHeightMinimum, peerHeightMaximum);
     auto *view = new PeerView(*model, id, name, height);
     QMainWindow *window = makeWindow(WindowKind::computer, name, view, peerSize);
+    // The title follows a renamed computer, also while the window is closed.
+    connect(view, &PeerView::nameChanged, window, [window](const QString &shown) { window->setWindowTitle(literalTitle(shown)); });
     height->setParent(window);
     height->setWindow(window);
     // Linux window managers always draw a title bar, so the title stays set; what

@@ -472,6 +472,8 @@ void PeerView::refreshHeader()
     more_->setEnabled(!model.busy());
     const QString name = shownName();
     name_->setRawText(Localization::oneLine(name));
+    if (name != std::exchange(lastName_, name))
+        emit nameChanged(name);
     const QString moreName = L(QStringLiteral("More actions for {name}"), {{QStringLiteral("name"), name}});
     if (more_->accessibleName() != moreName)
         more_->setAccessibleName(moreName);

@@ -129,6 +129,10 @@ public:
     QWidget *dropOverlay() const { return overlay_; }
     QString dropOverlayText() const;
 
+signals:
+    // The name shown changed (the computer was renamed): the window's title follows it.
+    void nameChanged(const QString &name);
+
 protected:
     void paintEvent(QPaintEvent *event) override;
     void showEvent(QShowEvent *event) override;
@@ -174,6 +178,7 @@ private:
     bool lastRemembered_ = false;
     bool lastMutating_ = false;
     QStringList lastActive_;
+    QString lastName_;
     int scrollsToEnd_ = 0;
 
     QTimer *redraw_;

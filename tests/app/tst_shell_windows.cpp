@@ -240,6 +240,13 @@ private slots:
         QMainWindow *window = f.shown(id);
         const auto oneLine = [](QString text) { return text.replace(QRegularExpression(QString::fromUtf8("[\t\n\v\f\r\u0085\u2028\u2029]")), " "); };
         QCOMPARE(window->windowHandle()->title(), oneLine(name));
+        if (id) { // renamed while its window is closed: reopened, the window has the new name
+            window->close();
+            f.model.client->queue(QStringLiteral("events"), wire::ok(events({}, 0)));
+            f.connect({wire::peer(QStringLiteral("p1"), QStringLiteral("Other")), wire::peer(QStringLiteral("p2"), "New " + name)});
+            QCOMPARE(f.shown(id), window);
+            QTRY_COMPARE(window->windowHandle()->title(), oneLine("New " + name));
+        }
         // Shrunk as far as it goes, the content keeps its minimum under the menu bar.
         QVERIFY(window->menuBar()->height() > 0);
         window->resize(1, 1);
