@@ -483,7 +483,8 @@ void PeerView::refreshHeader()
         link_->setText(status.line);
         statusRow_->setAccessibleName(status.line);
     }
-    setPlainToolTip(link_, peer && peer->link_speed ? peer->link_speed->detail() : QString());
+    // Without the service no computer counts as connected: the last speeds say nothing.
+    setPlainToolTip(link_, status.online && peer && peer->link_speed ? peer->link_speed->detail() : QString());
 }
 
 void PeerView::refreshSharing()

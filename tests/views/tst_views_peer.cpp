@@ -296,7 +296,8 @@ private slots:
         const QString speeds = "Sending 20.9" + nbsp + "Gb/s · Receiving 20.4" + nbsp + "Gb/s";
         QTest::newRow("connected and remembered") << demo("connected") << "" << "Windows Desktop|Connected via Thunderbolt · 20.4" + nbsp + "Gb/s|" + speeds + "|0"
                                                   << "Disconnect|—|Forget This Computer…";
-        QTest::newRow("service lost: header only") << demo("connected") << "offline" << "Windows Desktop|Status unavailable|" + speeds + "|0" << "";
+        // Without the service nothing counts as connected: no speeds in a tooltip.
+        QTest::newRow("service lost: header only") << demo("connected") << "offline" << "Windows Desktop|Status unavailable||0" << "";
         QTest::newRow("remembered, not connected") << demo("empty", {}, {}, rememberedA()) << "" << "Old Name|Not connected||1" << "Forget This Computer…";
         QTest::newRow("disconnected only") << demo("empty") << "disconnected" << "Initial|Not connected||0" << "Reconnect";
         QTest::newRow("unknown: no button, no hole") << demo("empty") << "" << "Initial|Not connected||0" << "";
