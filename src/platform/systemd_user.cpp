@@ -223,10 +223,12 @@ void SystemdUserManager::setOwner(bool present)
         // The manager signals changes only to the clients that subscribed. Its answer
         // tells nothing of use (it refuses a second subscription).
         bus().asyncCall(managerCall(QStringLiteral("Subscribe")), timeouts_.answerMs);
-        for (const auto &entry : units_) {
-            QCoro::Task<> reading = refresh(entry.first);
-            Q_UNUSED(reading);
-        }
+        for (const auto &entry : units_)
+            reread(entry.first);
+    } else {
+        // What the manager that left told is no word of the next one's.
+        for (auto &entry : units_)
+            entry.second.freshFrom = entry.second.asked + 1;
     }
     emit changed();
 }
@@ -302,6 +304,23 @@ std::optional<QString> SystemdUserManager::activeState(const QString &unit)
     if (answer.failure)
         throw *answer.failure;
     return answer.value;
+}
+
+bool SystemdUserManager::activeTold(const QString &unit)
+{
+    kept(unit);
+    const Unit &entry = entryFor(unit);
+    if (owned_ && entry.asked < entry.freshFrom)
+        reread(unit);
+    return owned_ && entry.activeRead >= entry.freshFrom;
+}
+
+void SystemdUserManager::reread(const QString &unit)
+{
+    Unit &entry = entryFor(unit);
+    entry.freshFrom = entry.asked + 1;
+    QCoro::Task<> reading = refresh(unit);
+    Q_UNUSED(reading);
 }
 
 void SystemdUserManager::unitFilesChanged()
@@ -581,8 +600,12 @@ QCoro::Task<> SystemdUserManager::startUnit(QString unit, CancelToken callOff)
         const int owner = ownerChanges_;
         QCoro::Task<QDBusMessage> starting = send(start);
         const QDBusMessage reply = co_await std::move(starting);
-        if (!failed(reply))
+        if (!failed(reply)) {
+            // The state kept from before the start says nothing of what it brought up.
+            if (owned_)
+                reread(unit);
             co_return;
+        }
         // A manager that left while the start waited (it restarted) never saw it, or
         // forgot it: it is asked again once the next one is there.
         if (!lostCall(reply) || clock_->uptime() >= until)
