@@ -622,12 +622,13 @@ QCoro::Task<> SystemdUserManager::stopUnit(QString unit)
         throw notConnected();
     // A manager that is not on the bus carries out nothing now: the next one is told.
     if (ownerTold_ && !owned_) {
-        if (!owedStops_.contains(unit))
-            owedStops_.append(unit);
+        QCoro::Task<> owing = oweStop(unit, ownerChanges_);
+        co_await std::move(owing);
         co_return;
     }
     QDBusMessage stop = managerCall(QStringLiteral("StopUnit"));
     stop << unit << QStringLiteral("replace");
+    const int owner = ownerChanges_;
     QCoro::Task<QDBusMessage> stopping = send(stop);
     const QDBusMessage reply = co_await std::move(stopping);
     if (lostCall(reply)) {
@@ -635,13 +636,28 @@ QCoro::Task<> SystemdUserManager::stopUnit(QString unit)
         if (owned_) {
             QCoro::Task<> again = stopUnit(unit);
             co_await std::move(again);
-        } else if (!owedStops_.contains(unit)) {
-            owedStops_.append(unit);
+        } else {
+            QCoro::Task<> owing = oweStop(unit, owner);
+            co_await std::move(owing);
         }
         co_return;
     }
     if (failed(reply) && !unknownUnit(reply))
         throw failureOf(reply);
+}
+
+// A manager that was there and went away may be restarting, and keeps the services
+// it started: the stop is sent to the one that comes back, before anything else, and
+// waited for until then (as long as a change may take). With no manager seen, or
+// none back in time, it stays owed to the next one.
+QCoro::Task<> SystemdUserManager::oweStop(QString unit, int owner)
+{
+    if (!owedStops_.contains(unit))
+        owedStops_.append(unit);
+    if (!ownerSeen_)
+        co_return;
+    QCoro::Task<bool> returning = backAfter(owner);
+    co_await std::move(returning);
 }
 
 // Counted among the questions, so that `answered` waits for it.

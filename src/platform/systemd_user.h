@@ -107,8 +107,10 @@ public:
     // replaced, so the unit does not come up. Completes once the manager has taken
     // the stop on; throws its refusal (a unit it has not loaded is already stopped).
     // A manager that is away (or leaves before it answers) carries out nothing now:
-    // the stop completes at once and is sent to the next manager as soon as it is
-    // there, before anything asked later, unless a start of the unit is asked first.
+    // the stop is sent to the next manager as soon as it is there, before anything
+    // asked later, unless a start of the unit is asked first. It completes then, or
+    // once the change time-out has passed (on the clock) without a manager coming
+    // back, or at once when no manager was ever seen.
     QCoro::Task<> stopUnit(QString unit);
 
 signals:
@@ -159,6 +161,7 @@ private:
     QCoro::Task<> linkAndEnableFile(QString path, QString unit, CancelToken stop);
     QCoro::Task<> unlink(QString unit, int owner, bool lost);
     QCoro::Task<bool> backAfter(int owner, CancelToken callOff = {});
+    QCoro::Task<> oweStop(QString unit, int owner);
     QCoro::Task<> change(QDBusMessage message);
     QCoro::Task<QDBusMessage> send(QDBusMessage message);
     void done();
