@@ -7,7 +7,7 @@
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QCoroDBus>
-#include <QCoroSignal>
+#include "platform/next_signal.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -170,7 +170,7 @@ void SystemdUserManager::done()
 QCoro::Task<> SystemdUserManager::answered()
 {
     while (asking_ > 0)
-        co_await qCoro(this, &SystemdUserManager::settled);
+        co_await NextSignal(this, &SystemdUserManager::settled);
 }
 
 // The signals' match rules name no sender: naming the manager's well-known name
