@@ -194,6 +194,10 @@ void AppDelegate::configureMenus()
         if (self)
             self->showPeer(id);
     };
+    actions.hide = [runtime = runtime_] {
+        if (runtime)
+            runtime->hide();
+    };
     actions.requestQuit = [self] {
         if (self)
             self->requestQuit();

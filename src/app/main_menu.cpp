@@ -45,18 +45,6 @@ bool acts(const char *slot)
     return !((name == "cut()" || name == "paste()") && readOnly.isValid() && readOnly.toBool());
 }
 
-// The windows a user would see as the application's own.
-QList<QWidget *> shownWindows()
-{
-    QList<QWidget *> windows;
-    for (QWidget *widget : QApplication::topLevelWidgets()) {
-        const Qt::WindowType type = widget->windowType();
-        if (widget->isVisible() && (type == Qt::Window || type == Qt::Dialog))
-            windows << widget;
-    }
-    return windows;
-}
-
 } // namespace
 
 MainMenu::MainMenu(MenuActions actions, bool updatesAvailable, QObject *parent)
@@ -77,11 +65,10 @@ MainMenu::MainMenu(MenuActions actions, bool updatesAvailable, QObject *parent)
                     actions_.showMain();
             });
     separator(application_);
-    // Linux has no Dock to bring hidden windows back, so hiding minimises them all.
     connect(item(application_, L("Hide Corvane"), QKeySequence(Qt::CTRL | Qt::Key_H)), &QAction::triggered, this,
-            [] {
-                for (QWidget *window : shownWindows())
-                    window->showMinimized();
+            [this] {
+                if (actions_.hide)
+                    actions_.hide();
             });
     // Other applications' windows are not ours to hide on Linux: present but disabled.
     hideOthers_ = item(application_, L("Hide Others"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_H));

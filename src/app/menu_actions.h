@@ -13,6 +13,8 @@ struct MenuActions {
     std::function<void()> showMain{};
     // A computer's window, by computer id.
     std::function<void(const QString &)> showPeer{};
+    // "Hide Corvane".
+    std::function<void()> hide{};
     // "Quit Corvane".
     std::function<void()> requestQuit{};
     // "Save Diagnostics…"; empty: Diagnostics::save().

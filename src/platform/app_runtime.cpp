@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 
 namespace cv {
 
@@ -65,6 +66,8 @@ void AppRuntime::makeKeyAndOrderFront(QWidget *window)
 {
     if (!window)
         return;
+    // The rest of a hidden application comes back below the window brought forward.
+    unhide();
     if (window->isMinimized())
         window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
     window->show();
@@ -80,9 +83,34 @@ bool AppRuntime::stacksWindows()
 
 void AppRuntime::activateIgnoringOtherApps()
 {
+    unhide();
     // A window manager decides which application is active; the window that was
     // just raised asks for the focus, and the request is announced for observers.
     emit activationRequested();
+}
+
+void AppRuntime::hide()
+{
+    hidden_.removeAll(nullptr);
+    const auto windows = QApplication::topLevelWidgets();
+    for (QWidget *window : windows) {
+        const Qt::WindowType type = window->windowType();
+        if (window->isVisible() && !window->isMinimized() && (type == Qt::Window || type == Qt::Dialog)) {
+            window->showMinimized();
+            if (!hidden_.contains(window))
+                hidden_.append(window);
+        }
+    }
+}
+
+void AppRuntime::unhide()
+{
+    // Only what is still hidden: a window the user closed meanwhile stays closed.
+    const QList<QPointer<QWidget>> hidden = std::exchange(hidden_, {});
+    for (const QPointer<QWidget> &window : hidden) {
+        if (window && window->isVisible() && window->isMinimized())
+            window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+    }
 }
 
 void AppRuntime::terminate()

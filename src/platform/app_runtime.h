@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QList>
 #include <QObject>
+#include <QPointer>
 
 #include <functional>
 
@@ -50,10 +52,16 @@ public:
     bool setActivationPolicy(ActivationPolicy policy);
 
     // Brings `window` to the front and gives it the keyboard focus, restoring it
-    // first when it is minimised.
+    // first when it is minimised; a hidden application comes back first (unhide()).
     void makeKeyAndOrderFront(QWidget *window);
-    // Asks the window system to make this application the active one.
+    // Asks the window system to make this application the active one; a hidden
+    // application comes back first (unhide()).
     void activateIgnoringOtherApps();
+    // Hides the application: Linux desktops hide no application as a whole, so its
+    // shown windows are minimised, and remembered until it comes back.
+    void hide();
+    // Brings back what hide() minimised: the windows still minimised are restored.
+    void unhide();
     // Whether the window system keeps windows in a stacking order that raising and
     // grabs act on: not the offscreen platform of a reference rendering (or of the
     // tests), which has neither and warns on every request for them.
@@ -103,6 +111,7 @@ private:
     bool terminated_ = false;
     bool signalled_ = false;
     QSocketNotifier *signalNotifier_ = nullptr;
+    QList<QPointer<QWidget>> hidden_; // minimised by hide()
 };
 
 } // namespace cv

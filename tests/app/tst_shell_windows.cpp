@@ -2,6 +2,7 @@
 // showing after the first fit, the activation policy, reopening, titles and looks.
 
 #include "../views/table.h"
+#include "app/main_menu.h"
 #include "app/status_menu.h"
 #include "delegate_fixture.h"
 #include "platform/status_item.h"
@@ -174,21 +175,31 @@ private slots:
     // Whatever fronts a window restores it when it is minimised.
     void frontingRestoresAMinimisedWindow_data()
     {
-        columns<Id, Front>("id", "front"); // no id: the main window
-        QTest::newRow("Open Corvane in the status menu") << Id() << Front([](auto &f) { chooseInStatusMenu(f, {"Open Corvane"}); });
-        QTest::newRow("reopened by a second launch") << Id() << Front([](auto &f) { f.runtime.reopen(); });
-        QTest::newRow("Show in the status menu") << Id("p1") << Front([](auto &f) { chooseInStatusMenu(f, {"Mac", "Show"}); });
+        columns<Id, bool, Front>("id", "hide", "front"); // no id: the main window; hide: minimised by "Hide Corvane"
+        QTest::newRow("Open Corvane in the status menu") << Id() << false << Front([](auto &f) { chooseInStatusMenu(f, {"Open Corvane"}); });
+        QTest::newRow("reopened by a second launch") << Id() << false << Front([](auto &f) { f.runtime.reopen(); });
+        QTest::newRow("Show in the status menu") << Id("p1") << false << Front([](auto &f) { chooseInStatusMenu(f, {"Mac", "Show"}); });
+        // The application comes back as a whole: the computer window too, not only
+        // the main window that a launch fronts.
+        QTest::newRow("a second launch after Hide") << Id("p1") << true << Front([](auto &f) { f.runtime.reopen(); });
+        QTest::newRow("Open Corvane after Hide") << Id("p1") << true << Front([](auto &f) { chooseInStatusMenu(f, {"Open Corvane"}); });
     }
     void frontingRestoresAMinimisedWindow()
     {
-        auto [id, front] = fetch<Id, Front>("id", "front");
+        auto [id, hide, front] = fetch<Id, bool, Front>("id", "hide", "front");
         DelegateFixture f;
         f.appModel().setShowInMenuBar(true);
         f.delegate->configureMenus();
         f.connect({wire::peer(QStringLiteral("p1"), QStringLiteral("Mac"))});
         f.delegate->rebuildStatusMenu();
         QMainWindow *window = f.shown(id);
-        window->showMinimized();
+        if (hide) {
+            for (QAction *item : f.delegate->mainMenu->applicationItems())
+                item->text() == QStringLiteral("Hide Corvane") ? item->trigger() : void();
+            QVERIFY(window->isMinimized());
+        } else {
+            window->showMinimized();
+        }
         f.runtime.setActivationPolicy(ActivationPolicy::accessory);
         front(f);
         QTRY_VERIFY(!window->isMinimized());

@@ -297,6 +297,12 @@ private slots:
         QTest::newRow("the service's error clears") << State{.serviceError = "down"} << named("Try Again")
             << Step([](AppModel &m) { m.setServiceError(std::nullopt), install(m, demo("empty")); })
             << Pick([](MainView &v) -> QWidget * { return v.findChild<FooterLabel *>(); });
+        // Space disables the button until start-up gives up: it has the focus again.
+        QTest::newRow("Space on Try Again") << State{.serviceError = "down"} << named("Try Again") << Step([](AppModel &m) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+            QVERIFY(m.starting());
+            QVERIFY(QTest::qWaitFor([&m] { return !m.starting(); }, 5000));
+        }) << named("Try Again");
     }
 
     void focusStays()
