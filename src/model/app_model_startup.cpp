@@ -90,10 +90,16 @@ QCoro::Task<> AppModel::startServiceIfNeeded(bool asChild, bool startAsked)
             try {
                 QCoro::Task<> update = m.updateStatus(deadline);
                 co_await std::move(update);
-                co_return;
             } catch (...) {
                 error = std::current_exception();
             }
+            // A service that answers while a start of it is being called off is on
+            // its way out: the start-up goes on until the call-off is settled (or
+            // its window has run out: one that answers then is used).
+            if (!error && (host.callOffSettled() || m.clock().uptime() >= deadline))
+                co_return;
+            if (!error)
+                continue;
             if (!failure::unavailable(error)) {
                 // The window ran out while this request waited (or before it was
                 // sent): the service simply did not come up in time.
@@ -312,7 +318,9 @@ QCoro::Task<AppModel::LoginChange> AppModel::changeStartAtLogin(bool on, bool au
     // approval (a masked unit) leaves nothing to run the service but the application
     // itself. No longer started by the agent: brought up the usual way.
     if (!startedUp) {
-        const bool handedOver = !failure && on && host().loginEnabled();
+        // A manager that went away right after it took the start on (it restarts)
+        // shows no agent for a moment: the start it took on still counts.
+        const bool handedOver = !failure && on && (host().loginEnabled() || host().agentStartAsked());
         QCoro::Task<> startUp = handedOver ? startServiceIfNeeded(false, true)
                                            : startServiceIfNeeded(on || (failure && host().needsApproval()));
         co_await std::move(startUp);

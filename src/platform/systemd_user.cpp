@@ -325,10 +325,8 @@ void SystemdUserManager::reread(const QString &unit)
 
 void SystemdUserManager::unitFilesChanged()
 {
-    for (const auto &entry : units_) {
-        QCoro::Task<> reading = refresh(entry.first);
-        Q_UNUSED(reading);
-    }
+    for (const auto &entry : units_)
+        readOnChange(entry.first);
 }
 
 void SystemdUserManager::unitPropertiesChanged(const QDBusMessage &signal)
@@ -336,11 +334,24 @@ void SystemdUserManager::unitPropertiesChanged(const QDBusMessage &signal)
     if (signal.arguments().value(0).toString() != unitInterface)
         return;
     for (const auto &entry : units_) {
-        if (entry.second.path == signal.path()) {
-            QCoro::Task<> reading = refresh(entry.first);
-            Q_UNUSED(reading);
-        }
+        if (entry.second.path == signal.path())
+            readOnChange(entry.first);
     }
+}
+
+// A unit changes several times in a row as it starts or stops, and the manager takes
+// its calls in order: one read at a time follows those changes, and one more after it
+// when any came meanwhile, so that a change the application asks for next is not
+// queued behind a read for each of them.
+void SystemdUserManager::readOnChange(const QString &unit)
+{
+    Unit &entry = entryFor(unit);
+    if (std::min(entry.fileRead, entry.activeRead) < entry.asked) {
+        entry.readAgain = true;
+        return;
+    }
+    QCoro::Task<> reading = refresh(unit);
+    Q_UNUSED(reading);
 }
 
 // Keeps one part of a read unless a later read's part was kept already, or the owner
@@ -377,8 +388,12 @@ QCoro::Task<> SystemdUserManager::refresh(QString name)
     if (keep(entry, entry.fileRead, entry.kept.file, std::move(file), ticket, owner))
         emit changed();
     Answer active = co_await std::move(activeReading);
-    if (keep(entry, entry.activeRead, entry.kept.active, std::move(active), ticket, owner))
+    Unit &read = entryFor(name);
+    if (keep(read, read.activeRead, read.kept.active, std::move(active), ticket, owner))
         emit changed();
+    // Changes that came while this read was under way are read now.
+    if (std::exchange(read.readAgain, false) && owned_)
+        readOnChange(name);
     done();
 }
 
@@ -601,9 +616,11 @@ QCoro::Task<> SystemdUserManager::startUnit(QString unit, CancelToken callOff)
         QCoro::Task<QDBusMessage> starting = send(start);
         const QDBusMessage reply = co_await std::move(starting);
         if (!failed(reply)) {
-            // The state kept from before the start says nothing of what it brought up.
-            if (owned_)
-                reread(unit);
+            // The state kept from before the start says nothing of what it brought
+            // up: it is untold until a read asked from now on is kept (the unit's
+            // changes bring one, or activeTold() asks).
+            Unit &entry = entryFor(unit);
+            entry.freshFrom = entry.asked + 1;
             co_return;
         }
         // A manager that left while the start waited (it restarted) never saw it, or

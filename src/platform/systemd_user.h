@@ -138,6 +138,7 @@ private:
         int fileRead = 0;   // the latest read whose unit file state is kept
         int activeRead = 0; // the latest read whose ActiveState is kept
         int freshFrom = 1;  // the first read whose ActiveState is told (activeTold)
+        bool readAgain = false; // it changed while a read was under way (readOnChange)
         double retryAt = 0;
     };
 
@@ -157,6 +158,7 @@ private:
     QCoro::Task<> refresh(QString unit);
     // Reads the unit again, its kept ActiveState untold until that read is kept.
     void reread(const QString &unit);
+    void readOnChange(const QString &unit);
     QCoro::Task<> reloadAndReread(QString unit, QCoro::Task<> changing, CancelToken stop = {});
     QCoro::Task<> linkAndEnableFile(QString path, QString unit, CancelToken stop);
     QCoro::Task<> unlink(QString unit, int owner, bool lost);

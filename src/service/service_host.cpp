@@ -370,6 +370,8 @@ bool ServiceHost::agentTold()
 
 bool ServiceHost::agentStartAsked() const { return agentStart_->asked(); }
 
+bool ServiceHost::callOffSettled() const { return agentStart_->settled(); }
+
 void ServiceHost::refreshLogin()
 {
     const auto item = registrableAgent();

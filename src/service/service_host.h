@@ -100,6 +100,8 @@ public:
     // That start was asked and not refused (nor called off): the manager may run the
     // service because of it.
     bool agentStartAsked() const;
+    // No call-off of a start of the agent is under way.
+    bool callOffSettled() const;
     // The system has told the agent's state: false while its first answer is awaited,
     // or while a manager that was there is away (it may be restarting, and keeps the
     // service it started).
