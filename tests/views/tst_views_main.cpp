@@ -206,6 +206,16 @@ private slots:
                                  << Click([](MainView &v) { buttonNamed(v, "Start Corvane when I sign in")->click(); }) << "sent quit";
         QTest::newRow("try again") << State{.serviceError = "down"} << Click([](MainView &v) { buttonNamed(v, "Try Again")->click(); }) << "sent status";
         QTest::newRow("reconnect") << State{.status = demo("main"), .disconnected = {{D, "Old ThinkPad"}}} << Click([](MainView &v) { buttonNamed(v, "Reconnect")->click(); }) << "sent connect";
+        // Held down, Enter opens the link once.
+        QTest::newRow("footer link, Enter held") << State{.status = demo("empty")} << Click([](MainView &v) {
+            auto *link = v.findChild<FooterLabel *>();
+            link->setFocus(Qt::TabFocusReason);
+            for (const bool repeated : {false, true, true, true}) {
+                QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r", repeated);
+                QApplication::sendEvent(link, &press);
+            }
+            QTest::keyRelease(link, Qt::Key_Return);
+        }) << "open " + MainView::productSite();
     }
 
     void controls()
@@ -220,6 +230,8 @@ private slots:
         QStringList seen;
         for (const QString &id : v.opened)
             seen << "opened " + id;
+        for (const QUrl &url : v.f.workspace->opened)
+            seen << "open " + url.toString();
         seen << (signInOn ? "sign-in switch on" : "")
              << (v.f.client->requests.isEmpty() ? "" : "sent " + v.f.client->ops().value(0)); // then start-up's
         seen.removeAll({});
