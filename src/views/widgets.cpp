@@ -774,7 +774,9 @@ void FooterLabel::keyPressEvent(QKeyEvent *event)
     const int key = event->key();
     const bool plain = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
     if (plain && !firstLink_.isEmpty() && (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space)) {
-        workspace_.open(QUrl(firstLink_));
+        // Once per press: the repeats of a key held down open no more browser tabs.
+        if (!event->isAutoRepeat())
+            workspace_.open(QUrl(firstLink_));
         event->accept();
         return;
     }

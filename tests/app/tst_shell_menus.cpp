@@ -205,6 +205,20 @@ private slots:
         QTest::newRow("a raw text with marks, mouse drag, the context menu's Copy") << drag << menuCopy << all << marked << true << 0 << marked;
         QTest::newRow("a raw text with marks, nothing selected, the context menu's Copy")
             << LabelStep([](TextLabel *) {}) << menuCopy << none << marked << false << 0 << marked;
+        // A text with a line break of its own: a selection across it copies the break,
+        // and one that starts or ends on it too.
+        const QString twoLines = "The copy stopped at an item that could not be read on the other computer\n"
+                                 "Skipped items are listed under the copy once it ends, each with its reason";
+        const auto across = [](const QString &from, qsizetype skip, const QString &to) {
+            return LabelStep([from, skip, to](TextLabel *label) {
+                const qsizetype start = label->text().indexOf(from) + skip;
+                label->setSelection(int(start), int(label->text().indexOf(to, start) + to.size() - start));
+            });
+        };
+        QTest::newRow("its own line break, from the line before to the one after, Ctrl+C")
+            << across("other computer", 6, "Skipped items") << keyC << all << "computer\nSkipped items" << false << 0 << twoLines;
+        QTest::newRow("its own line break alone, the context menu's Copy")
+            << across("computer", 8, "\n") << menuCopy << all << "\n" << false << 0 << twoLines;
     }
     void editItemsOnALabel()
     {

@@ -6,6 +6,7 @@
 #include "views/peer_menu.h"
 #include "views/computer_rows.h"
 #include "views/main_view.h"
+#include "views/sharing_choice.h"
 #include "views/sharing_logic.h"
 
 #include <QAction>
@@ -126,6 +127,9 @@ private slots:
         QTest::newRow("disconnected and remembered") << demo("empty", {}, {}, rememberedA()) << AppModel::Disconnected{{A, "W"}} << true << "Show|—|Reconnect|Forget…";
         QTest::newRow("busy") << busy << AppModel::Disconnected{} << true << "Show|Open Files|!Eject|—|!Disconnect|!Forget…";
         QTest::newRow("can send, no show") << demo("receive") << AppModel::Disconnected{} << false << "Send Files…|—|Disconnect";
+        QJsonObject busyReceiving = demo("receive");
+        busyReceiving["control_busy"] = true;
+        QTest::newRow("can send, busy") << busyReceiving << AppModel::Disconnected{} << false << "!Send Files…|—|!Disconnect";
     }
     void menu()
     {
@@ -154,6 +158,12 @@ private slots:
         QCOMPARE(QStringList({t.description, QString::number(t.selected), QString::number(t.enabled), t.outerTooltip}).join("|"), expected);
         QCOMPARE(t.accessibilityHint == t.description, !t.selected);
         QCOMPARE(t.tooltip.isEmpty() || t.accessibilityValue.isEmpty(), !t.selected);
+        // The tile itself: its own tooltip, else the outer one, disabled or not.
+        SharingTile tile{SharingChoice(choice)};
+        tile.setState(t);
+        const QStringList parts = expected.split('|');
+        QCOMPARE(asShown(tile.toolTip()), parts[1] == "1" ? "Click again to stop sharing" : parts[3]);
+        QCOMPARE(tile.isEnabled(), parts[2] == "1");
     }
 
     void optionsChange_data()
@@ -289,6 +299,8 @@ private slots:
         QTest::newRow("receiving beats a mounted share") << demo("connected", {{"remote_receive", true}}) << ""
             << "2|Windows Desktop is in receive mode|Drop files here, or choose Send Files.|Send Files…+";
         QTest::newRow("receiving, cannot send") << demo("receive", {{"choice_required", true}}) << ""
+            << "2|Windows Desktop is in receive mode|Drop files here, or choose Send Files.|!Send Files…+";
+        QTest::newRow("receiving while busy") << demo("receive") << "busy"
             << "2|Windows Desktop is in receive mode|Drop files here, or choose Send Files.|!Send Files…+";
         QTest::newRow("sharing beats ejected and error") << demo("connected", {{"ejected", true}, {"error", "x"}, {"remote_share", QJsonObject{{"label", "Projects"}, {"read_only", true}}}})
             << "" << "3|Windows Desktop is sharing Projects|Read-only: you can open and copy files.|eject,Get Files…,Open+";

@@ -211,6 +211,16 @@ private slots:
                                  << Click([](MainView &v) { buttonNamed(v, "Start Corvane when I sign in")->click(); }) << "sent quit";
         QTest::newRow("try again") << State{.serviceError = "down"} << Click([](MainView &v) { buttonNamed(v, "Try Again")->click(); }) << "sent status";
         QTest::newRow("reconnect") << State{.status = demo("main"), .disconnected = {{D, "Old ThinkPad"}}} << Click([](MainView &v) { buttonNamed(v, "Reconnect")->click(); }) << "sent connect";
+        // Held down, Enter opens the link once.
+        QTest::newRow("footer link, Enter held") << State{.status = demo("empty")} << Click([](MainView &v) {
+            auto *link = v.findChild<FooterLabel *>();
+            link->setFocus(Qt::TabFocusReason);
+            for (const bool repeated : {false, true, true, true}) {
+                QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r", repeated);
+                QApplication::sendEvent(link, &press);
+            }
+            QTest::keyRelease(link, Qt::Key_Return);
+        }) << "open " + MainView::productSite();
     }
 
     void controls()
@@ -225,6 +235,8 @@ private slots:
         QStringList seen;
         for (const QString &id : v.opened)
             seen << "opened " + id;
+        for (const QUrl &url : v.f.workspace->opened)
+            seen << "open " + url.toString();
         seen << (signInOn ? "sign-in switch on" : "")
              << (v.f.client->requests.isEmpty() ? "" : "sent " + v.f.client->ops().value(0)); // then start-up's
         seen.removeAll({});
@@ -329,8 +341,9 @@ private slots:
         QVERIFY(ringAround(landing));
     }
 
-    // A row shows its ring again when its menu closes and when the window comes back;
-    // the footer link shows it too.
+    // A row shows its ring again when its menu closes and when the window comes back,
+    // none while another window has the focus, and only its own; the footer link
+    // shows the shared one.
     void ring_data()
     {
         columns<State, Pick, QString>("state", "control", "then"); // then: "menu" or "away"
@@ -356,10 +369,11 @@ private slots:
             QTest::keyClick(row->menu(), Qt::Key_Escape);
             QTRY_VERIFY(!row->menu()->isVisible());
         } else if (then == "away") {
-            QVERIFY(awayAndBack(v.view));
+            QVERIFY2(awayAndBack(v.view, [widget] { return !anyRing(widget); }), "a ring while away, or not back");
         }
         QCOMPARE(QApplication::focusWidget(), widget);
         QVERIFY(ringAround(widget));
+        QVERIFY2(!twoRings(widget), "two rings");
     }
 
     // The footer's link is one Tab stop, and Enter opens it.

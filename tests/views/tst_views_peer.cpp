@@ -554,6 +554,12 @@ private slots:
             QVERIFY(!path->text().contains('\n') && path->height() <= path->fontMetrics().height() + 2);
         if (path->isVisible() && path->text().contains("…"))
             QCOMPARE(path->toolTip(), plainToolTip(path->path()));
+        // A one-line text not cut short has no tooltip.
+        for (QLabel *line : view.findChildren<QLabel *>()) {
+            const bool oneLine = qobject_cast<ElidedLabel *>(line) || qobject_cast<PathLabel *>(line);
+            if (oneLine && line->isVisible() && !line->text().contains("…"))
+                QVERIFY2(line->toolTip().isEmpty(), qPrintable(line->text()));
+        }
         // The dot is green only while the computer is connected.
         const QImage dot = view.statusDot()->grab().toImage();
         bool green = false;
@@ -666,10 +672,12 @@ private slots:
     }
 
     // Every control draws the accent ring when it has the focus in the active window,
-    // also after the window was left and came back, but not after a mouse press.
+    // also after the window was left and came back, but not after a mouse press, nor
+    // while another window has the focus; one ring, its own or the shared one. Tab
+    // shows the control it moves to.
     void ring_data()
     {
-        columns<QJsonObject, Pick, QString, bool>("status", "control", "then", "ring"); // then: "mouse" or "away"
+        columns<QJsonObject, Pick, QString, bool>("status", "control", "then", "ring"); // then: "mouse", "away", both, or "tab"
         const QJsonObject done = copying({{{"state", "done"}}});
         QTest::newRow("Clear") << done << Pick([](PeerView &v) -> QWidget * { return v.activityList()->clearButton(); }) << "" << true;
         QTest::newRow("plain button") << demo("connected") << bannerButton(1) << "" << true;
@@ -679,6 +687,14 @@ private slots:
         QTest::newRow("prominent, away and back") << demo("connected") << bannerButton(2) << "away" << true;
         QTest::newRow("switch, away and back") << demo("connected")
             << Pick([](PeerView &v) -> QWidget * { return v.options()->rememberRow()->toggle(); }) << "away" << true;
+        QTest::newRow("plain button, away and back") << demo("connected") << bannerButton(1) << "away" << true;
+        QTest::newRow("plain button, by the mouse, away and back") << demo("connected") << bannerButton(1) << "mouse, away" << false;
+        QTest::newRow("tile") << demo("connected") << Pick([](PeerView &v) -> QWidget * { return v.tile(SharingChoice::folder); }) << "" << true;
+        // Tab from the window's own view (as a window just opened, or one whose
+        // control went) scrolled to the end of many copies: the first control, above
+        // what the window shows.
+        QTest::newRow("\"…\" by Tab, scrolled away") << copying({{{"id", "c1"}}, {{"id", "c2"}}, {{"id", "c3"}}, {{"id", "c4"}}, {{"id", "c5"}}, {{"id", "c6"}}})
+            << Pick([](PeerView &v) -> QWidget * { return v.moreButton(); }) << "tab" << true;
     }
 
     void ring()
@@ -689,11 +705,25 @@ private slots:
         PeerView &view = shown.view;
         QWidget *widget = control(view);
         QVERIFY(widget);
-        focusBy(widget, then == "mouse");
-        if (then == "away")
-            QVERIFY(awayAndBack(view));
+        if (then == "tab") {
+            QScrollBar *bar = view.scrollArea()->verticalScrollBar();
+            bar->setValue(bar->maximum());
+            QVERIFY(!widget->visibleRegion().boundingRect().contains(widget->rect()));
+            view.setFocus(Qt::OtherFocusReason);
+            QTest::keyClick(&view, Qt::Key_Tab);
+        } else {
+            focusBy(widget, then.contains("mouse"));
+        }
+        if (then.contains("away"))
+            QVERIFY2(awayAndBack(view, [widget] { return !anyRing(widget); }), "a ring while away, or not back");
         QCOMPARE(QApplication::focusWidget(), widget);
+        // Whole in view, where it scrolls.
+        const QWidget *shows = view.scrollArea()->viewport();
+        if (shows->isAncestorOf(widget))
+            QVERIFY2(shows->rect().contains(QRect(widget->mapTo(shows, QPoint(0, 0)), widget->size())), "out of view");
         QCOMPARE(ringAround(widget), ring);
+        if (ring)
+            QVERIFY2(!twoRings(widget), "two rings");
     }
 
     // The copying demo's row and banner; a status that only moves the byte counts
@@ -817,6 +847,32 @@ private slots:
             s.model().setLastReceiveFolder(QDir::homePath() + "/Incoming");
             clickTile(SharingChoice::receive)(v, s);
         }) << chose("receive", "@HOME/Incoming");
+        // A remembered folder that is gone, or is a file now, is not offered.
+        for (const bool file : {false, true}) {
+            QTest::addRow("receive tile: the last folder is %s", file ? "a file now" : "gone") << chooseState << false << ViewAction([file](PeerView &v, StandinModel &s) {
+                const QString last = QDir::homePath() + (file ? "/Inbox" : "/Inbox-gone");
+                QVERIFY(QDir().mkpath(last) && QDir().rmdir(last));
+                QVERIFY(!file || QFile(last).open(QIODevice::WriteOnly));
+                s.model().setLastReceiveFolder(last);
+                v.refresh();
+                QCOMPARE(v.tile(SharingChoice::receive)->state().description, "Files go to Downloads. Yours stay private.");
+                clickTile(SharingChoice::receive)(v, s);
+            }) << chose("receive", "");
+        }
+        // Enter held down on a tile chooses it once: its repeats, after the first
+        // command has ended, choose nothing.
+        QTest::newRow("Enter held on a tile") << chooseState << false << ViewAction([](PeerView &v, StandinModel &s) {
+            QWidget *tile = v.tile(SharingChoice::receive);
+            tile->setFocus(Qt::TabFocusReason);
+            QTest::keyPress(tile, Qt::Key_Return);
+            for (int i = 0; i < 3; ++i) {
+                QVERIFY(s.settle());
+                QTRY_VERIFY(tile->isEnabled());
+                QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r", true);
+                QApplication::sendEvent(tile, &repeat);
+            }
+            QTest::keyRelease(tile, Qt::Key_Return);
+        }) << chose("receive", "");
         QTest::newRow("folder tile: code read before the panel") << chooseState << false << throughPanel(folderTile, "/srv/share") << chose("folder", "/srv/share");
         QTest::newRow("receive row: Change…") << demo("receive") << false << throughPanel(change, "/srv/in")
             << chose("receive", "/srv/in", R"("read_only":false,"remember":false,"pairing_code":"@CODE")");

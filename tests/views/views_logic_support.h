@@ -4,6 +4,7 @@
 
 #include "devtools/demo.h"
 #include "service/decoding.h"
+#include "views/focus.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -124,8 +125,9 @@ inline bool ringAround(QWidget *widget)
     return longest >= 2;
 }
 
-// Another window takes the focus, then `window` gets it back.
-inline bool awayAndBack(QWidget &window)
+// Another window takes the focus, then `window` gets it back; false when it does
+// not, or when `meanwhile`, asked while the other window has the focus, says no.
+inline bool awayAndBack(QWidget &window, const std::function<bool()> &meanwhile = {})
 {
     QWidget other;
     other.resize(80, 60);
@@ -133,8 +135,29 @@ inline bool awayAndBack(QWidget &window)
     other.activateWindow();
     if (!QTest::qWaitForWindowActive(&other))
         return false;
+    const bool fine = !meanwhile || meanwhile();
     window.activateWindow();
-    return QTest::qWaitForWindowActive(&window);
+    return QTest::qWaitForWindowActive(&window) && fine;
+}
+
+// Whether a ring shows around `widget` in its window: the shared ring, or one the
+// control paints itself.
+inline bool anyRing(QWidget *widget)
+{
+    const QWidget *shared = widget->window()->findChild<QWidget *>(QStringLiteral("focus-ring"));
+    return (shared && shared->isVisible()) || focusRingShown(widget);
+}
+
+// Whether `widget`, given the focus by Tab, shows two rings: the shared one around
+// it and, under it, one it paints itself. Leaves the focus with the window's view.
+inline bool twoRings(QWidget *widget)
+{
+    widget->setFocus(Qt::TabFocusReason);
+    QWidget *shared = widget->window()->findChild<QWidget *>(QStringLiteral("focus-ring"));
+    if (!shared || !shared->isVisible())
+        return false;
+    shared->hide();
+    return ringAround(widget);
 }
 
 // The name assistive tools read for `widget`, or "none".
