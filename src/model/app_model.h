@@ -325,9 +325,19 @@ private:
     // `startAsked`: the login agent's start was already asked (and taken on): the
     // start-up only waits for its service, replacing it as it replaces any start.
     QCoro::Task<> startServiceIfNeeded(bool asChild = false, bool startAsked = false);
+    // How a change of start at sign-in ended: its failure, or null when it went
+    // through, did not begin, or a quit ended it. (A task cannot carry a bare
+    // exception_ptr as its value.)
+    struct LoginChange {
+        std::exception_ptr failure;
+    };
+    // Turns start at sign-in on or off (see setStartAtLogin); the failure is shown
+    // unless the change is `automatic` (the first launch's).
+    QCoro::Task<LoginChange> changeStartAtLogin(bool on, bool automatic);
+    // The hand-over's stop of the running service, just before the agent's start; a
+    // model gone by then stops nothing.
+    static QCoro::Task<> stopForHandOver(QPointer<AppModel> model);
     // The exit text of the last child, unless it was stopped on purpose.
-    // The hand-over's stop of the running service, just before the agent's start.
-    QCoro::Task<> stopForHandOver();
     std::optional<QString> childExit();
     // Throws ServiceError, or CancelledError when the polling task was cancelled.
     QCoro::Task<> stopService();
@@ -375,6 +385,9 @@ private:
     QMap<QString, QDateTime> pendingReconnect_; // computer id to due time
     QMap<QString, PendingDelivery> pendingDeliveries_;
     bool quitting_ = false;
+    // Cancelled when a quit begins, renewed when one is refused: from then on no
+    // change of start at sign-in begins.
+    CancelToken quitBegun_;
     bool refreshing_ = false;
     bool hasSeenService_ = false;
     // The service is down on purpose: start at sign-in hands it between the child

@@ -25,9 +25,11 @@ constexpr double quitSignalWait = 5.0;
 QCoro::Task<bool> AppModel::quit(bool signalled)
 {
     const double limit = clock().uptime() + quitWait;
-    // A hand-over that has not stopped the service yet ends here: no further
-    // registration step begins, and the service still running is stopped below.
-    if (handingOver_ && !handOverStopping_)
+    // No change of start at sign-in begins from here, and a hand-over that has not
+    // stopped the service yet ends: no further registration step begins, and the
+    // service still running is stopped below.
+    quitBegun_.cancel();
+    if (!handOverStopping_)
         handOverCallOff_.cancel();
     // The pause is never cancelled: the loop's own check decides.
     while ((mutating_ || starting_) && clock().uptime() < limit) {
@@ -37,6 +39,7 @@ QCoro::Task<bool> AppModel::quit(bool signalled)
     // The system ending the application is never refused: what is still under way is
     // ended instead of waited for.
     if ((mutating_ || starting_) && !signalled) {
+        quitBegun_ = CancelToken();
         setError(L(QStringLiteral("Wait for the current action or service startup to finish before quitting.")));
         co_return false;
     }
@@ -77,6 +80,7 @@ QCoro::Task<bool> AppModel::quit(bool signalled)
         co_return true;
     }
     quitting_ = false;
+    quitBegun_ = CancelToken();
     setMutating(false);
     setError(L(QStringLiteral("Couldn’t stop sharing safely: {error}"),
                {{QStringLiteral("error"), Localization::service(failure::describe(failure))}}));

@@ -8,6 +8,8 @@
 #include "service/service_error.h"
 #include "service/service_host.h"
 
+#include <QPointer>
+
 #include <algorithm>
 
 namespace cv {
@@ -26,6 +28,8 @@ constexpr double stopPoll = 0.25;
 constexpr int stopPolls = 40;
 
 const QString startAtLoginDefaultedKey = QStringLiteral("startAtLoginDefaulted");
+// How often the automatic change is tried when the manager goes away in its middle.
+constexpr int defaultAttempts = 3;
 
 ServiceError notReady()
 {
@@ -55,50 +59,32 @@ QCoro::Task<> AppModel::startServiceIfNeeded(bool asChild, bool startAsked)
         host().childKnownStopped() ? std::optional(host().childLaunches()) : std::nullopt;
 
     // Returns when the service answers or the start-up ends silently; throws the
-    // failure to show otherwise.
+    // failure to show otherwise. Each pass asks the socket first, and a service that
+    // answers is used, whoever started it; only then is the next step toward the
+    // service wanted taken from what is known now, so a step that could not be taken
+    // on one pass (a call-off the manager has yet to settle) is taken on a later one.
     auto bringUp = [](AppModel *self, double deadline, std::optional<int> stoppedChild, bool asChild,
                       bool startAsked) -> QCoro::Task<> {
         AppModel &m = *self;
-        std::exception_ptr failure;
-        try {
-            QCoro::Task<> first = m.updateStatus(deadline);
-            co_await std::move(first);
-            co_return;
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        if (!failure::unavailable(failure))
-            std::rethrow_exception(failure);
-
-        // Not running: have it started, then wait for it within the window.
-        if (m.pollingCancel_.cancelled())
-            co_return;
-        if (m.clock().uptime() >= deadline)
-            throw ServiceError::invalid(L(QStringLiteral("Service startup timed out. Open the service log, then retry.")));
-        // Once decided for, the child is asked for on every pass until it runs: the
-        // host holds it back until a start of the agent it called off is settled.
-        bool childWanted = false;
-        if (!startAsked) {
-            // Through the agent or as a child: not decided before the system has told
-            // whether the agent runs the service. An agent the user masked does not run
-            // it: the application does.
-            if (!asChild) {
-                QCoro::Task<> known = m.alive(m.host().loginKnown());
-                co_await std::move(known);
-            }
-            childWanted = asChild || m.host().needsApproval();
-            m.host().start(childWanted);
-        }
+        ServiceHost &host = m.host();
+        // Whether the agent runs the service is decided once the system has told
+        // whether there is one; the child, once wanted, stays wanted.
+        bool decided = startAsked;
+        bool childWanted = asChild;
         double lastStart = m.clock().uptime();
         bool repairTried = false;
+        bool pause = false;
 
-        for (;;) {
-            const double remaining = deadline - m.clock().uptime();
-            if (remaining <= 0)
-                throw notReady();
-            QCoro::Task<bool> pause = m.alive(m.clock().sleep(std::min(remaining, startupPoll), m.pollingCancel_));
-            if (!co_await std::move(pause))
-                co_return;
+        for (int pass = 0;; ++pass) {
+            if (pause) {
+                const double remaining = deadline - m.clock().uptime();
+                if (remaining <= 0)
+                    throw notReady();
+                QCoro::Task<bool> pausing = m.alive(m.clock().sleep(std::min(remaining, startupPoll), m.pollingCancel_));
+                if (!co_await std::move(pausing))
+                    co_return;
+            }
+            pause = true;
 
             std::exception_ptr error;
             try {
@@ -111,37 +97,83 @@ QCoro::Task<> AppModel::startServiceIfNeeded(bool asChild, bool startAsked)
             if (!failure::unavailable(error)) {
                 // The window ran out while this request waited (or before it was
                 // sent): the service simply did not come up in time.
-                if (failure::timedOut(error) && m.clock().uptime() >= deadline)
+                if (pass > 0 && failure::timedOut(error) && m.clock().uptime() >= deadline)
                     throw notReady();
                 std::rethrow_exception(error);
             }
-            if (const std::optional<QString> exited = m.host().exitDescription()) {
-                if (!(stoppedChild && m.host().childLaunches() == *stoppedChild))
+            if (m.pollingCancel_.cancelled())
+                co_return;
+            if (m.clock().uptime() >= deadline) {
+                if (pass == 0)
+                    throw ServiceError::invalid(L(QStringLiteral("Service startup timed out. Open the service log, then retry.")));
+                throw notReady();
+            }
+            if (const std::optional<QString> exited = host.exitDescription()) {
+                if (!(stoppedChild && host.childLaunches() == *stoppedChild))
                     throw ServiceError::unavailable(*exited);
             }
-            // The service manager refused to start the agent: the application runs the
-            // service, as when the agent could not be repaired. A start the manager has
-            // not even taken on in time is given up: the child started instead calls it
-            // off, so that one service runs.
-            if (childWanted || m.host().agentStartFailure()
-                || (m.clock().uptime() - lastStart > agentRepairThreshold && m.host().agentStartPending())) {
-                childWanted = true;
-                m.host().start(true);
-                continue;
-            }
-            if (m.clock().uptime() - lastStart > agentRepairThreshold && m.host().agentStopped()) {
-                if (!repairTried) {
-                    QCoro::Task<bool> repair = m.alive(m.host().repairAgent());
-                    if (co_await std::move(repair))
-                        lastStart = m.clock().uptime();
-                    else
-                        childWanted = true, m.host().start(true);
-                    repairTried = true;
-                } else {
-                    childWanted = true;
-                    m.host().start(true);
+
+            if (!decided) {
+                // Through the agent or as a child: not decided before the system has
+                // told whether the agent runs the service. An agent the user masked
+                // does not run it: the application does. Once that took a while, the
+                // socket is asked again before anything is started.
+                decided = true;
+                const double asked = m.clock().uptime();
+                if (!asChild) {
+                    QCoro::Task<> known = m.alive(host.loginKnown());
+                    co_await std::move(known);
+                }
+                childWanted = childWanted || host.needsApproval();
+                if (m.clock().uptime() > asked) {
+                    pause = false;
+                    continue;
                 }
             }
+
+            const double sinceStart = m.clock().uptime() - lastStart;
+            if (!childWanted) {
+                if (host.agentStartAsked() && !host.agentTold()) {
+                    // The manager went away after it was asked to start the service
+                    // (it restarts, and keeps what it started): its word on the unit
+                    // is awaited before the start counts as lost.
+                    continue;
+                }
+                // The manager refused to start the agent, or has not even taken the
+                // start on in time, or there is no agent to run the service (any
+                // more): the application runs it. A start given up is called off by
+                // the child's start, so that one service runs.
+                if (host.agentStartFailure() || (sinceStart > agentRepairThreshold && host.agentStartPending())) {
+                    childWanted = true;
+                } else if (!host.agentManaged()) {
+                    // As a child, unless the agent waits for the user's approval.
+                    childWanted = true;
+                    host.start(false);
+                    continue;
+                } else if (!host.agentStartAsked()) {
+                    host.start(false);
+                    lastStart = m.clock().uptime();
+                    continue;
+                } else if (sinceStart > agentRepairThreshold && host.agentStopped()) {
+                    if (repairTried) {
+                        childWanted = true;
+                    } else {
+                        repairTried = true;
+                        QCoro::Task<bool> repair = m.alive(host.repairAgent());
+                        if (co_await std::move(repair))
+                            lastStart = m.clock().uptime();
+                        else
+                            childWanted = true;
+                        // The socket is asked again before the child is started.
+                        pause = false;
+                        continue;
+                    }
+                }
+            }
+            // Nothing while the child runs; a start of the agent still asked is called
+            // off first, and the child is launched on a later pass once that is settled.
+            if (childWanted)
+                host.start(true);
         }
     };
 
@@ -211,40 +243,65 @@ QCoro::Task<> AppModel::stopService()
 
 QCoro::Task<> AppModel::setStartAtLogin(bool on)
 {
-    // A demo changes nothing of the user's real service, agent or sign-in.
-    if (demo_ || busy() || !host().canRegister() || on == host().loginEnabled())
-        co_return;
+    QCoro::Task<LoginChange> change = changeStartAtLogin(on, false);
+    co_await std::move(change);
+}
+
+QCoro::Task<AppModel::LoginChange> AppModel::changeStartAtLogin(bool on, bool automatic)
+{
+    // A demo changes nothing of the user's real service, agent or sign-in. Once a quit
+    // has begun, no change begins.
+    if (demo_ || busy() || quitBegun_.cancelled() || !host().canRegister() || on == host().loginEnabled())
+        co_return {};
     setMutating(true);
     // From the stop until the service answers again, its absence is no failure.
     handingOver_ = true;
     handOverCallOff_ = CancelToken();
 
     std::exception_ptr failure;
+    bool startedUp = false;
     try {
         if (on) {
             // The running service serves while the agent is registered, and stops only
             // just before the manager starts the agent's.
-            QCoro::Task<> change = alive(host().setLogin(true, [this] { return stopForHandOver(); }, handOverCallOff_));
+            QCoro::Task<> change = alive(host().setLogin(
+                true, [model = QPointer<AppModel>(this)] { return stopForHandOver(model); }, handOverCallOff_));
             co_await std::move(change);
         } else {
             QCoro::Task<> stop = stopService();
             co_await std::move(stop);
-            QCoro::Task<> change = alive(host().setLogin(false));
-            co_await std::move(change);
+            // The agent's start is called off first (the manager takes its calls in
+            // order), so the application's own service comes up while the
+            // registration is taken back: a disabled unit is started by nobody.
+            QCoro::Task<> callingOff = alive(host().callOffAgentStart(0));
+            co_await std::move(callingOff);
+            QCoro::Task<> startUp = startServiceIfNeeded(true);
+            startedUp = true;
+            std::exception_ptr unregistering;
+            try {
+                QCoro::Task<> change = alive(host().setLogin(false));
+                co_await std::move(change);
+            } catch (...) {
+                unregistering = std::current_exception();
+            }
+            co_await std::move(startUp);
+            if (unregistering)
+                std::rethrow_exception(unregistering);
         }
     } catch (...) {
         failure = std::current_exception();
     }
     const bool stopping = std::exchange(handOverStopping_, false);
-    if (failure && handOverCallOff_.cancelled() && !stopping) {
+    if (on && failure && handOverCallOff_.cancelled() && !stopping) {
         // A quit ended the hand-over before the service was stopped: it still runs,
         // and the quit stops it the usual way.
         handingOver_ = false;
         setMutating(false);
-        co_return;
+        co_return {};
     }
 
-    if (failure) {
+    // A change the user did not ask for shows no error of its own.
+    if (failure && !automatic) {
         setError(L(QStringLiteral("Couldn't change start at sign-in: {error}"),
                    {{QStringLiteral("error"), Localization::service(failure::describe(failure))}}));
     }
@@ -254,23 +311,27 @@ QCoro::Task<> AppModel::setStartAtLogin(bool on)
     // (its registration or its start refused) or left it waiting for the user's
     // approval (a masked unit) leaves nothing to run the service but the application
     // itself. No longer started by the agent: brought up the usual way.
-    const bool handedOver = !failure && on && host().loginEnabled();
-    QCoro::Task<> startUp = handedOver ? startServiceIfNeeded(false, true)
-                                       : startServiceIfNeeded(on || (failure && host().needsApproval()));
-    co_await std::move(startUp);
+    if (!startedUp) {
+        const bool handedOver = !failure && on && host().loginEnabled();
+        QCoro::Task<> startUp = handedOver ? startServiceIfNeeded(false, true)
+                                           : startServiceIfNeeded(on || (failure && host().needsApproval()));
+        co_await std::move(startUp);
+    }
     handingOver_ = false;
     QCoro::Task<> update = refresh();
     co_await std::move(update);
     setMutating(false);
+    co_return {failure};
 }
 
-QCoro::Task<> AppModel::stopForHandOver()
+QCoro::Task<> AppModel::stopForHandOver(QPointer<AppModel> model)
 {
-    if (handOverCallOff_.cancelled())
+    // The host's registration may outlive the model that asked for it.
+    if (!model || model->handOverCallOff_.cancelled())
         throw CancelledError();
     // From here a quit waits for the hand-over to end.
-    handOverStopping_ = true;
-    QCoro::Task<> stop = stopService();
+    model->handOverStopping_ = true;
+    QCoro::Task<> stop = model->stopService();
     co_await std::move(stop);
 }
 
@@ -282,16 +343,28 @@ QCoro::Task<> AppModel::startAtLoginByDefault()
     // after the service's.
     QCoro::Task<> known = alive(host().loginKnown());
     co_await std::move(known);
-    if (!host().canRegister() || !connected_ || defaults().boolValue(startAtLoginDefaultedKey))
+    if (quitBegun_.cancelled() || !host().canRegister() || !connected_ || defaults().boolValue(startAtLoginDefaultedKey))
         co_return;
     // Tried once per user, whatever comes of it.
     defaults().setBool(startAtLoginDefaultedKey, true);
     if (host().loginEnabled() || host().needsApproval())
         co_return;
 
-    const std::optional<QString> kept = error_;
-    QCoro::Task<> enable = setStartAtLogin(true);
-    co_await std::move(enable);
+    // A manager that went away in the middle (it restarts) cut the change short, not
+    // refused it: it is tried again once the manager is back. One that does not come
+    // back leaves the change to the next launch.
+    for (int attempt = 0; attempt < defaultAttempts; ++attempt) {
+        QCoro::Task<LoginChange> enable = changeStartAtLogin(true, true);
+        const std::exception_ptr failure = (co_await std::move(enable)).failure;
+        if (!failure || !failure::managerAway(failure) || quitBegun_.cancelled())
+            break;
+        QCoro::Task<bool> back = alive(host().agentBack(quitBegun_));
+        if (!co_await std::move(back)) {
+            if (!quitBegun_.cancelled())
+                defaults().setBool(startAtLoginDefaultedKey, false);
+            break;
+        }
+    }
 
     if (host().needsApproval()) {
         // Waiting for the user's approval: take the registration back and run the
@@ -304,9 +377,6 @@ QCoro::Task<> AppModel::startAtLoginByDefault()
         QCoro::Task<> startUp = startServiceIfNeeded();
         co_await std::move(startUp);
     }
-    // An automatic attempt that did not end enabled leaves no error of its own.
-    if (!host().loginEnabled())
-        setError(kept);
 }
 
 } // namespace cv

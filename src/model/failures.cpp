@@ -53,6 +53,19 @@ bool cancelled(const std::exception_ptr &error)
     }
 }
 
+bool managerAway(const std::exception_ptr &error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const PlatformError &e) {
+        return e.code() == ECONNRESET || e.code() == ENOENT;
+    } catch (const ServiceError &e) {
+        return e.isUnavailable();
+    } catch (...) {
+        return false;
+    }
+}
+
 QString describe(const std::exception_ptr &error)
 {
     try {

@@ -27,6 +27,9 @@ bool connectionLost(const std::exception_ptr &error);
 // The time-out error of a request.
 bool timedOut(const std::exception_ptr &error);
 bool cancelled(const std::exception_ptr &error);
+// The service manager went away in the middle of a change (it restarted), or was not
+// there to take it: the change may go through once it is back.
+bool managerAway(const std::exception_ptr &error);
 // The text shown to the user: the message of a ServiceError or of a platform error,
 // else the exception's own text.
 QString describe(const std::exception_ptr &error);

@@ -37,19 +37,25 @@ public:
     // carry out anything now (the next one is told); throws its refusal. By default
     // the stop is only launched.
     virtual QCoro::Task<> stop(QString target);
+    // Whether what "print" reports of the service is the manager's word since it last
+    // took a start of it on or came back: until then the state printed is that of
+    // before, and tells nothing of whether the service runs. A tool that answers at
+    // once has always told.
+    virtual bool told(const QString &target);
 
     static Launchctl &system();
 };
 
-// The two verbs on Linux, answered by the per-user systemd manager for the unit
-// named by the target's last part ("gui/<uid>/<label>": the unit <label>):
-// - "kickstart" asks the manager to start the unit (clearing a failed state first)
-//   and returns at once (kickstart() follows it to the manager's answer);
-// - "kill SIGTERM" asks the manager to stop the unit, replacing a start it has not
-//   carried out yet, and returns at once;
-// - "print" reads the unit's kept ActiveState and answers in launchctl's form, with
-//   the line "state = running" only when the unit is "active"; a unit the manager
-//   has not loaded exits with 113, as launchctl does for an unknown service.
+// On Linux, answered by the per-user systemd manager for the unit named by the
+// target's last part ("gui/<uid>/<label>": the unit <label>):
+// - kickstart() asks the manager to start the unit (clearing a failed state first)
+//   and follows it to the manager's answer;
+// - stop() asks the manager to stop the unit, replacing a start it has not carried
+//   out yet;
+// - "print", the one verb run() takes, reads the unit's kept ActiveState and answers
+//   in launchctl's form, with the line "state = running" only when the unit is
+//   "active"; a unit the manager has not loaded exits with 113, as launchctl does for
+//   an unknown service.
 // No manager on the bus counts as a tool that cannot be launched, as does a manager
 // that does not answer in time (a stop is sent all the same); other verbs are refused.
 class SystemdLaunchctl final : public Launchctl {
@@ -59,6 +65,7 @@ public:
     Result run(const QStringList &verbs, const QString &target, bool capture) override;
     QCoro::Task<> kickstart(QString target, CancelToken callOff = {}) override;
     QCoro::Task<> stop(QString target) override;
+    bool told(const QString &target) override;
 
 private:
     SystemdUserManager &manager_;

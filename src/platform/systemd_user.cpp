@@ -7,7 +7,7 @@
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QCoroDBus>
-#include <QCoroSignal>
+#include "platform/next_signal.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -170,7 +170,7 @@ void SystemdUserManager::done()
 QCoro::Task<> SystemdUserManager::answered()
 {
     while (asking_ > 0)
-        co_await qCoro(this, &SystemdUserManager::settled);
+        co_await NextSignal(this, &SystemdUserManager::settled);
 }
 
 // The signals' match rules name no sender: naming the manager's well-known name
@@ -223,10 +223,12 @@ void SystemdUserManager::setOwner(bool present)
         // The manager signals changes only to the clients that subscribed. Its answer
         // tells nothing of use (it refuses a second subscription).
         bus().asyncCall(managerCall(QStringLiteral("Subscribe")), timeouts_.answerMs);
-        for (const auto &entry : units_) {
-            QCoro::Task<> reading = refresh(entry.first);
-            Q_UNUSED(reading);
-        }
+        for (const auto &entry : units_)
+            reread(entry.first);
+    } else {
+        // What the manager that left told is no word of the next one's.
+        for (auto &entry : units_)
+            entry.second.freshFrom = entry.second.asked + 1;
     }
     emit changed();
 }
@@ -302,6 +304,23 @@ std::optional<QString> SystemdUserManager::activeState(const QString &unit)
     if (answer.failure)
         throw *answer.failure;
     return answer.value;
+}
+
+bool SystemdUserManager::activeTold(const QString &unit)
+{
+    kept(unit);
+    const Unit &entry = entryFor(unit);
+    if (owned_ && entry.asked < entry.freshFrom)
+        reread(unit);
+    return owned_ && entry.activeRead >= entry.freshFrom;
+}
+
+void SystemdUserManager::reread(const QString &unit)
+{
+    Unit &entry = entryFor(unit);
+    entry.freshFrom = entry.asked + 1;
+    QCoro::Task<> reading = refresh(unit);
+    Q_UNUSED(reading);
 }
 
 void SystemdUserManager::unitFilesChanged()
@@ -581,8 +600,12 @@ QCoro::Task<> SystemdUserManager::startUnit(QString unit, CancelToken callOff)
         const int owner = ownerChanges_;
         QCoro::Task<QDBusMessage> starting = send(start);
         const QDBusMessage reply = co_await std::move(starting);
-        if (!failed(reply))
+        if (!failed(reply)) {
+            // The state kept from before the start says nothing of what it brought up.
+            if (owned_)
+                reread(unit);
             co_return;
+        }
         // A manager that left while the start waited (it restarted) never saw it, or
         // forgot it: it is asked again once the next one is there.
         if (!lostCall(reply) || clock_->uptime() >= until)
@@ -599,12 +622,13 @@ QCoro::Task<> SystemdUserManager::stopUnit(QString unit)
         throw notConnected();
     // A manager that is not on the bus carries out nothing now: the next one is told.
     if (ownerTold_ && !owned_) {
-        if (!owedStops_.contains(unit))
-            owedStops_.append(unit);
+        QCoro::Task<> owing = oweStop(unit, ownerChanges_);
+        co_await std::move(owing);
         co_return;
     }
     QDBusMessage stop = managerCall(QStringLiteral("StopUnit"));
     stop << unit << QStringLiteral("replace");
+    const int owner = ownerChanges_;
     QCoro::Task<QDBusMessage> stopping = send(stop);
     const QDBusMessage reply = co_await std::move(stopping);
     if (lostCall(reply)) {
@@ -612,13 +636,28 @@ QCoro::Task<> SystemdUserManager::stopUnit(QString unit)
         if (owned_) {
             QCoro::Task<> again = stopUnit(unit);
             co_await std::move(again);
-        } else if (!owedStops_.contains(unit)) {
-            owedStops_.append(unit);
+        } else {
+            QCoro::Task<> owing = oweStop(unit, owner);
+            co_await std::move(owing);
         }
         co_return;
     }
     if (failed(reply) && !unknownUnit(reply))
         throw failureOf(reply);
+}
+
+// A manager that was there and went away may be restarting, and keeps the services
+// it started: the stop is sent to the one that comes back, before anything else, and
+// waited for until then (as long as a change may take). With no manager seen, or
+// none back in time, it stays owed to the next one.
+QCoro::Task<> SystemdUserManager::oweStop(QString unit, int owner)
+{
+    if (!owedStops_.contains(unit))
+        owedStops_.append(unit);
+    if (!ownerSeen_)
+        co_return;
+    QCoro::Task<bool> returning = backAfter(owner);
+    co_await std::move(returning);
 }
 
 // Counted among the questions, so that `answered` waits for it.

@@ -76,6 +76,11 @@ public:
     // The loaded unit's ActiveState ("active", "inactive", "failed", ...), or none
     // when the unit is not loaded or the manager has not answered yet. Throws as above.
     std::optional<QString> activeState(const QString &unit);
+    // What activeState() reports is the present manager's word since the last start
+    // of the unit it took on: a manager that came back (it restarted) or a start it
+    // just took on leave the kept state stale until the unit is read again. Asked now
+    // when it is not (and not being asked).
+    bool activeTold(const QString &unit);
 
     // Completes once every question asked so far is answered (or ran out of time).
     QCoro::Task<> answered();
@@ -102,8 +107,10 @@ public:
     // replaced, so the unit does not come up. Completes once the manager has taken
     // the stop on; throws its refusal (a unit it has not loaded is already stopped).
     // A manager that is away (or leaves before it answers) carries out nothing now:
-    // the stop completes at once and is sent to the next manager as soon as it is
-    // there, before anything asked later, unless a start of the unit is asked first.
+    // the stop is sent to the next manager as soon as it is there, before anything
+    // asked later, unless a start of the unit is asked first. It completes then, or
+    // once the change time-out has passed (on the clock) without a manager coming
+    // back, or at once when no manager was ever seen.
     QCoro::Task<> stopUnit(QString unit);
 
 signals:
@@ -130,6 +137,7 @@ private:
         int asked = 0;      // reads started
         int fileRead = 0;   // the latest read whose unit file state is kept
         int activeRead = 0; // the latest read whose ActiveState is kept
+        int freshFrom = 1;  // the first read whose ActiveState is told (activeTold)
         double retryAt = 0;
     };
 
@@ -147,10 +155,13 @@ private:
     QCoro::Task<Answer> readActiveState(QString unit);
     bool keep(Unit &entry, int &read, Answer &kept, Answer next, int ticket, int owner);
     QCoro::Task<> refresh(QString unit);
+    // Reads the unit again, its kept ActiveState untold until that read is kept.
+    void reread(const QString &unit);
     QCoro::Task<> reloadAndReread(QString unit, QCoro::Task<> changing, CancelToken stop = {});
     QCoro::Task<> linkAndEnableFile(QString path, QString unit, CancelToken stop);
     QCoro::Task<> unlink(QString unit, int owner, bool lost);
     QCoro::Task<bool> backAfter(int owner, CancelToken callOff = {});
+    QCoro::Task<> oweStop(QString unit, int owner);
     QCoro::Task<> change(QDBusMessage message);
     QCoro::Task<QDBusMessage> send(QDBusMessage message);
     void done();

@@ -4,7 +4,7 @@
 
 #include "platform/platform_error.h"
 
-#include <QCoroSignal>
+#include "platform/next_signal.h"
 
 #include <cerrno>
 
@@ -81,7 +81,7 @@ QCoro::Task<> AgentStart::answer()
         // Read as it is told: a call-off's failure lasts only while it is told.
         const QMetaObject::Connection telling =
             connect(this, &AgentStart::answered, this, [this, &told] { told = failure_; });
-        co_await qCoro(this, &AgentStart::answered);
+        co_await NextSignal(this, &AgentStart::answered);
         disconnect(telling);
     }
     if (told)

@@ -240,18 +240,9 @@ bool ServiceHost::serviceMayRun()
         return true;
     if (!registrableAgent())
         return false;
-    const std::optional<QString> output = printAgent();
-    if (!output)
-        return false;
-    const QStringList lines = output->split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    for (const QString &line : lines) {
-        const QString field = trimBlanks(line);
-        if (!field.startsWith(QLatin1String("active state = ")))
-            continue;
-        const QString state = field.mid(15);
-        return state != QLatin1String("inactive") && state != QLatin1String("failed");
-    }
-    return false;
+    const std::optional<AgentState> state = agentState();
+    return state && !state->active.isEmpty() && state->active != QLatin1String("inactive")
+        && state->active != QLatin1String("failed");
 }
 
 void ServiceHost::stopChild()
@@ -335,30 +326,49 @@ QString ServiceHost::launchctl(const QStringList &verbs, bool capture)
     return QString::fromUtf8(result.output);
 }
 
-std::optional<QString> ServiceHost::printAgent()
+std::optional<ServiceHost::AgentState> ServiceHost::agentState()
 {
+    std::optional<QString> output;
     try {
-        return launchctl({QStringLiteral("print")}, true);
+        output = launchctl({QStringLiteral("print")}, true);
     } catch (...) {
         return std::nullopt;
     }
+    AgentState state;
+    const QStringList lines = output->split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (const QString &line : lines) {
+        const QString field = trimBlanks(line);
+        if (field.startsWith(QLatin1String("active state = ")) && state.active.isEmpty())
+            state.active = field.mid(15);
+        else if (field == QLatin1String("state = running"))
+            state.running = true;
+    }
+    return state;
 }
 
 bool ServiceHost::agentStopped()
 {
     if (!agentManaged())
         return false;
-    const std::optional<QString> printed = printAgent();
-    if (!printed)
-        return true;
-    const QString output = *printed;
-    const QStringList lines = output.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    for (const QString &line : lines) {
-        if (trimBlanks(line) == QLatin1String("state = running"))
+    // A state the manager has yet to tell since the start (or since it came back) is
+    // not known, and a service not known to be stopped is never repaired.
+    try {
+        if (!platform_.launchctl->told(agentTarget()))
             return false;
+    } catch (...) {
+        return true;
     }
-    return true;
+    const std::optional<AgentState> state = agentState();
+    return !state || !state->running;
 }
+
+bool ServiceHost::agentTold()
+{
+    const auto plist = platform_.bundle->info(QStringLiteral("CVServiceAgentPlist"));
+    return !plist || platform_.loginItems->agentKnown(*plist);
+}
+
+bool ServiceHost::agentStartAsked() const { return agentStart_->asked(); }
 
 void ServiceHost::refreshLogin()
 {

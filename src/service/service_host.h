@@ -97,6 +97,13 @@ public:
     bool agentStartPending() const;
     // The manager's refusal of that start, or null.
     std::exception_ptr agentStartFailure() const;
+    // That start was asked and not refused (nor called off): the manager may run the
+    // service because of it.
+    bool agentStartAsked() const;
+    // The system has told the agent's state: false while its first answer is awaited,
+    // or while a manager that was there is away (it may be restarting, and keeps the
+    // service it started).
+    bool agentTold();
 
     // No child, or it no longer runs.
     bool childKnownStopped();
@@ -116,8 +123,9 @@ public:
     bool needsApproval();
     // Registrable, enabled, and no child of this application runs.
     bool agentManaged();
-    // Managed, yet the service manager does not report it running (as last reported:
-    // nothing here waits on the system).
+    // Managed, yet the service manager reports it not running, in an answer given since
+    // the agent's last start was taken on (as last reported: nothing here waits on the
+    // system). Not while that answer is awaited.
     bool agentStopped();
 
     // Re-reads the registration into loginEnabled and loginDetail. Never fails. Runs by
@@ -136,6 +144,9 @@ public:
     QCoro::Task<> setLogin(bool enabled, std::function<QCoro::Task<>()> beforeStart = {}, CancelToken stop = {});
     // Registers a stopped agent again and kickstarts it; true when that happened.
     QCoro::Task<bool> repairAgent();
+    // Waits (15 s at most, until `stop`) for the agent to be registrable again; true
+    // when it is.
+    QCoro::Task<bool> agentBack(CancelToken stop);
     // Opens the system's login-item settings.
     void openLoginSettings();
 
@@ -157,14 +168,16 @@ private:
     // Has the service manager start the agent and follows its answer (agentStart_).
     // Throws what launchctl throws before anything is asked.
     void kickstartAgent();
-    // Waits (15 s at most, until `stop`) for the agent to be registrable again; true
-    // when it is.
-    QCoro::Task<bool> agentBack(CancelToken stop);
     // Takes an enable back after the change failed; when that cannot be done now, it is
     // owed (takeBackOwed_).
     QCoro::Task<> takeBack(std::shared_ptr<LoginItem> item);
-    // The launchctl "print" output of the agent, or none when it cannot be had.
-    std::optional<QString> printAgent();
+    // What the service manager last reported of the agent's service (launchctl's
+    // "print"): its active state and whether it runs; none when it cannot be had.
+    struct AgentState {
+        QString active;
+        bool running = false;
+    };
+    std::optional<AgentState> agentState();
     void appendLog(const QString &text);
 
     void setLoginEnabled(bool value);

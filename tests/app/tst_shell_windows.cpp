@@ -133,7 +133,6 @@ private slots:
         QTRY_COMPARE(f.delegate->visibleWindows().value(0), f.delegate->mainWindow.data());
     }
 
-    // Whatever fronts a window restores it when it is minimised.
     // A computer window the user clicked in covers the main window and its error
     // sheet; a second failure, which waits for that sheet, brings the main window and
     // the sheet to the front, and it shows once the first is answered. Needs a window
@@ -172,6 +171,7 @@ private slots:
         QTRY_COMPARE(f.sheet(), QStringLiteral("Eject refused"));
     }
 
+    // Whatever fronts a window restores it when it is minimised.
     void frontingRestoresAMinimisedWindow_data()
     {
         columns<Id, Front>("id", "front"); // no id: the main window
