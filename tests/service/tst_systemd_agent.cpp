@@ -5,20 +5,27 @@
 #include "host_support.h"
 #include "model_fixture.h"
 
+#include "platform/app_runtime.h"
 #include "platform/autostart_entry.h"
 #include "platform/launchctl.h"
 #include "platform/login_items.h"
 #include "platform/systemd_user.h"
 
+#include <QCoroTimer>
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
 #include <QJsonObject>
+#include <QPointer>
 #include <QTest>
 
 #include <QElapsedTimer>
+#include <QEventLoop>
 
 #include <csignal>
+#include <limits>
 #include <random>
+#include <unistd.h>
 
 using namespace cv;
 using namespace cv::test;
@@ -63,20 +70,6 @@ struct LoginCase {
 };
 
 
-// Runs `scale` times faster than real time, so that the manager's real delays and the
-// application's waits keep their proportions.
-class ScaledClock final : public Clock {
-public:
-    explicit ScaledClock(double scale) : scale_(scale) { real_.start(); }
-    double uptime() const override { return 1000.0 + double(real_.nsecsElapsed()) / 1e9 * scale_; }
-    QDateTime now() const override { return QDateTime(QDate(2026, 3, 2), QTime(8, 0), Qt::UTC).addMSecs(qint64(uptime() * 1000)); }
-    QCoro::Task<bool> sleep(double seconds, CancelToken token = {}) override { return Clock::system().sleep(seconds / scale_, token); }
-
-private:
-    double scale_;
-    QElapsedTimer real_;
-};
-
 // Children that cannot start beside a running service unnoticed.
 struct WatchedLauncher final : ChildLauncher {
     std::unique_ptr<Child> launch(const QString &program, const QStringList &arguments, int output) override
@@ -96,11 +89,14 @@ public:
         : ServiceClient("/nonexistent/cv-test", currentUid(), 2.0, 35.0, clock), manager_(manager), children_(children)
     {
     }
+    // A request still under way when the application ends never comes back.
+    ~WorldClient() override { lifetime_.end(); }
 
 protected:
     QCoro::Task<QByteArray> send(QByteArray line, std::optional<double>) override
     {
-        co_await clock().sleep(0.05);
+        QCoro::Task<bool> pause = whileAlive(lifetime_.watch(), clock().sleep(0.05));
+        co_await std::move(pause);
         std::shared_ptr<FakeChild::State> child;
         for (const auto &launch : children_.launches)
             child = launch.state->running ? launch.state : child;
@@ -116,6 +112,520 @@ protected:
 private:
     FakeSystemdManager &manager_;
     FakeChildLauncher &children_;
+    Lifetime lifetime_;
+};
+
+// ---- Schedules
+
+// The schedules run on a clock of their own, which the fake manager takes its turns
+// on too: it moves on by `tick` only once nothing is on its way between the
+// application and the manager, so a busy machine changes nothing of what happens.
+// The bounds of the application's link to the manager are also the bus's time-outs,
+// in real milliseconds: they are divided by `scale`, and the link keeps the clock
+// slowed down as much. A manager that let a call run out of time counts as quiet for
+// 10 s here.
+constexpr double tick = 0.1;
+constexpr double scale = 60;
+const SystemdTimeouts scheduleTimeouts{int(25000 / scale), int(15000 / scale), 10 / scale};
+
+// The application's clock, `scale` times slower.
+class SlowedClock final : public Clock {
+public:
+    explicit SlowedClock(Clock &clock) : clock_(clock) {}
+    double uptime() const override { return clock_.uptime() / scale; }
+    QDateTime now() const override { return clock_.now(); }
+    QCoro::Task<bool> sleep(double seconds, CancelToken token = {}) override { return clock_.sleep(seconds * scale, token); }
+
+private:
+    Clock &clock_;
+};
+
+const QString notAnswering = QStringLiteral("The user service manager isn’t answering. Try again in a moment.");
+
+// A call of a method the manager does not have: it comes in order after what the
+// application sent before it, and the refusal after what the manager answered.
+QDBusMessage toManager(const QString &method)
+{
+    return QDBusMessage::createMethodCall("org.freedesktop.systemd1", "/org/freedesktop/systemd1", "app.corvane.Test", method);
+}
+
+enum class Event { leaves, leavesAnswered, refuses, late, quits, signal, clicks };
+const QStringList eventNames{"the manager leaves before it answers", "the manager answers, then leaves", "the manager refuses",
+                             "the answer comes past the bound", "Ctrl+Q", "SIGTERM", "the switch clicked"};
+
+// `event` at the `nth` call of `method` ("*": of any change) from `at` seconds into
+// the launch on, or at `at` itself when there is no method.
+struct Step {
+    double at;
+    QString method;
+    int nth;
+    Event event;
+    double away; // how long a manager that leaves stays away
+};
+
+struct Launch {
+    QString then; // what the user does first, once the app is at rest: "switch", "quit" or nothing
+    QList<Step> steps;
+    bool signalled; // the quit after the rest: SIGTERM, else Ctrl+Q
+    int turnMs;     // the manager's longest turn during the steps, in ms on the clock
+};
+
+// Everything a schedule does, drawn from its seed before it runs.
+struct Plan {
+    QString label;
+    bool walked = false;
+    QString unitFile;
+    bool active = false;    // the manager's service runs already (started at sign-in)
+    bool defaulted = false; // start at sign-in was tried by default already
+    QList<Launch> launches;
+    QList<int> turns; // each call's turn, in thousandths of the longest, in order
+};
+
+// The flows walked call by call: the unit file before, the user's step, and each call
+// the application makes to the manager in it ("Method#n": the nth from its beginning).
+struct Flow {
+    QString name, unitFile;
+    bool defaulted;
+    QString then;
+    QStringList calls;
+};
+const QStringList registering{"LinkUnitFiles#1", "EnableUnitFiles#1", "Reload#1", "ResetFailedUnit#1", "StartUnit#1"};
+const QList<Flow> flows{
+    // The start-up's questions, then start at sign-in by default, from its fresh
+    // question about the unit file on.
+    {"first launch", "", false, "", QStringList{"GetUnitFileState#1", "GetUnit#1", "GetUnitFileState#2"} + registering},
+    {"relaunch", "enabled", true, "", {"GetUnitFileState#1", "GetUnit#1", "ResetFailedUnit#1", "StartUnit#1"}},
+    {"switch on", "disabled", true, "switch", QStringList{"GetUnitFileState#1"} + registering},
+    // The call-off of the start that the launch asked, then the change.
+    {"switch off", "enabled", true, "switch", {"StopUnit#1", "DisableUnitFiles#1", "Reload#1"}},
+    {"quit", "enabled", true, "quit", {"StopUnit#1"}},
+};
+const QStringList anyCall{"*", "GetUnitFileState", "GetUnit", "LinkUnitFiles", "EnableUnitFiles", "Reload", "StartUnit", "StopUnit",
+                          "DisableUnitFiles"};
+
+int walkedCount()
+{
+    int count = 0;
+    for (const Flow &flow : flows)
+        count += int(flow.calls.size() * eventNames.size());
+    return count;
+}
+
+// Seeds below walkedCount() are the walked moments, in order; the others are random.
+Plan planFor(unsigned seed)
+{
+    std::mt19937 draw(seed);
+    const auto share = [&](double most) { return most * double(draw() % 1001) / 1000.0; };
+    Plan plan;
+    for (int i = 0; i < 64; ++i)
+        plan.turns << int(draw() % 1001);
+    if (seed < unsigned(walkedCount())) {
+        int index = int(seed);
+        for (const Flow &flow : flows) {
+            const int moments = int(flow.calls.size() * eventNames.size());
+            if (index >= moments) {
+                index -= moments;
+                continue;
+            }
+            const QString call = flow.calls.at(index / eventNames.size());
+            const auto event = Event(index % eventNames.size());
+            // Gone past the start-up's wait for an answer (2 s), or, once it has
+            // answered, back soon.
+            const double away = event == Event::leaves ? 3 : 0.5;
+            const Step step{0, call.section('#', 0, 0), call.section('#', 1).toInt(), event, away};
+            const QString label = flow.name + ", at " + call + ": " + eventNames.at(int(event));
+            plan = Plan{label, true, flow.unitFile, false, flow.defaulted, {Launch{flow.then, {step}, bool(draw() % 2), 1000}}, plan.turns};
+            return plan;
+        }
+    }
+    plan.unitFile = QStringList{"", "disabled", "enabled", "enabled", "linked"}.at(draw() % 5);
+    const bool running = draw() % 2;
+    plan.active = running && plan.unitFile == "enabled";
+    plan.defaulted = draw() % 2;
+    plan.label = QStringLiteral("random, the unit file \"%1\"%2%3").arg(plan.unitFile, plan.active ? ", its service running" : "",
+                                                                    plan.defaulted ? "" : ", not tried by default yet");
+    for (int l = 0; l < 2; ++l) {
+        Launch launch{{}, {}, bool(draw() % 2), int(1000 * (1 + draw() % 3))};
+        plan.label += QStringLiteral("; launch %1, turns up to %2 s:").arg(l + 1).arg(launch.turnMs / 1000);
+        double at = 0;
+        for (int s = 0, steps = int(draw() % 4); s < steps; ++s) {
+            at += share(s == 0 ? 3 : 8);
+            const auto event = Event(draw() % eventNames.size());
+            const bool atCall = event <= Event::late || draw() % 2;
+            const QString method = anyCall.at(draw() % anyCall.size());
+            launch.steps << Step{at, atCall ? method : QString(), 1, event, 0.2 + share(4)};
+            plan.label += QStringLiteral(" %1 s%2, %3;").arg(at, 0, 'f', 1).arg(atCall ? ", at " + method : "", eventNames.at(int(event)));
+        }
+        plan.label += launch.signalled ? " then SIGTERM" : " then Ctrl+Q";
+        plan.launches << launch;
+    }
+    return plan;
+}
+
+// What the application's delegate does with a termination request: the model's
+// quit, asked again as one never refused when a signal came while it was refused,
+// its answer given to the runtime.
+class Quitter final : public QObject, public AppRuntimeDelegate {
+public:
+    Quitter(AppRuntime &runtime, AppModel &model) : runtime_(runtime), model_(model) { runtime.setDelegate(this); }
+    TerminateReply applicationShouldTerminate() override
+    {
+        if (draining_)
+            return TerminateReply::cancel;
+        draining_ = true;
+        QCoro::Task<> draining = drain(this);
+        Q_UNUSED(draining);
+        return TerminateReply::later;
+    }
+    void applicationWillTerminate() override {}
+    void applicationDidBecomeActive() override {}
+    bool applicationShouldHandleReopen(bool) override { return false; }
+
+    bool began = false;   // the model's quit was asked
+    bool refused = false; // the last one was refused
+
+private:
+    static QCoro::Task<> drain(QPointer<Quitter> self)
+    {
+        QCoro::Task<> hop = QCoro::sleepFor(std::chrono::milliseconds(0));
+        co_await std::move(hop);
+        if (!self)
+            co_return;
+        self->began = true;
+        QCoro::Task<bool> quitting = self->model_.quit(self->runtime_.signalled());
+        bool allow = co_await std::move(quitting);
+        if (!self)
+            co_return;
+        if (!allow && self->runtime_.signalled()) {
+            QCoro::Task<bool> again = self->model_.quit(true);
+            allow = co_await std::move(again);
+        }
+        self->draining_ = false;
+        self->refused = !allow;
+        self->runtime_.replyToApplicationShouldTerminate(allow);
+    }
+
+    AppRuntime &runtime_;
+    AppModel &model_;
+    bool draining_ = false;
+};
+
+// One plan carried out: each launch of the application, on its own link to the
+// manager, host, model and runtime, against the fake manager. Returns the first rule
+// broken, or nothing.
+class ScheduleRun {
+public:
+    ScheduleRun(const AppBundle &bundle, Plan plan) : bundle_(bundle), plan_(std::move(plan))
+    {
+        clock_.setAutoAdvance(false);
+        launcher_.beforeLaunch = [this] { instances() ? fail("a child launched beside a running service") : void(); };
+    }
+
+    QString run()
+    {
+        if (!fake_.start())
+            return QStringLiteral("no bus");
+        fake_.setUnitFileState(unit, plan_.unitFile);
+        if (plan_.active)
+            fake_.setActiveState(unit, "active");
+        if (plan_.defaulted)
+            defaults_->setBool("startAtLoginDefaulted", true);
+        for (const Launch &launch : plan_.launches) {
+            if (broken_.isEmpty())
+                runLaunch(launch);
+        }
+        return broken_;
+    }
+
+private:
+    // One run of the application, until its process ends.
+    struct App {
+        App(const AppBundle &bundle, FakeClock &clock, WatchedLauncher &launcher, FakeSystemdManager &fake, std::shared_ptr<UserDefaults> defaults)
+            : slowed(clock), manager(QDBusConnection::sessionBus(), scheduleTimeouts, &slowed), items(bundle, manager), launchctl(manager),
+              host(std::make_shared<ServiceHost>(ServiceHost::Platform{&launcher, &items, &launchctl, &bundle, &clock}))
+        {
+            parts.serviceClient = std::make_shared<WorldClient>(clock, fake, launcher.children);
+            parts.userDefaults = std::move(defaults);
+            model = makeModel(parts, host, clock);
+            runtime.exitLoop = [this, &clock](int) { endedAt = clock.uptime(); };
+            handlers = runtime.installSignalHandlers();
+            quitter = std::make_unique<Quitter>(runtime, *model);
+        }
+        bool ended() const { return endedAt >= 0; }
+        // The switch as the window offers it.
+        bool usable() { return host->canRegister() && !host->loginBusy() && !model->busy(); }
+
+        SlowedClock slowed;
+        SystemdUserManager manager;
+        SystemdLoginItemService items;
+        SystemdLaunchctl launchctl;
+        std::shared_ptr<ServiceHost> host;
+        ModelFixture parts;
+        std::unique_ptr<AppModel> model;
+        AppRuntime runtime;
+        std::unique_ptr<Quitter> quitter;
+        bool handlers = false;
+        std::optional<QCoro::Task<>> switching;
+        double quitAt = -1, endedAt = -1;
+        qsizetype quitMark = -1; // the manager's arrivals when the quit began
+        // Since the launch began, or since it was last at rest: a fault, a manager slower than 1 s.
+        bool faulted = false, slow = false;
+        double lastClick = -1, lastFault = -1;
+    };
+
+    void fail(const QString &what)
+    {
+        if (!broken_.isEmpty())
+            return;
+        const QStringList calls = fake_.calls();
+        broken_ = (plan_.launches.size() > 1 ? QStringLiteral("launch %1: ").arg(launched_) : QString()) + what
+            + "; the manager's last calls: " + calls.mid(std::max<qsizetype>(0, calls.size() - 5)).join(", ");
+    }
+    int instances() const
+    {
+        int running = fake_.activeState(unit) == "active";
+        for (const auto &launch : launcher_.children.launches)
+            running += launch.state->running;
+        return running;
+    }
+    // Lets what the application and the manager have sent each other arrive, and what
+    // follows from it run, the clock standing: a call the manager does not have, sent
+    // twice, is refused in order after everything sent before it (by the bus, after
+    // its attempt to start a manager that is away), and the manager answers nothing
+    // meanwhile but when the clock moves on.
+    void settle()
+    {
+        for (int round = 0; round < 2; ++round) {
+            QDBusPendingCallWatcher answer(QDBusConnection::sessionBus().asyncCall(toManager("Barrier"), 5000));
+            QEventLoop loop;
+            QObject::connect(&answer, &QDBusPendingCallWatcher::finished, &loop, &QEventLoop::quit);
+            answer.isFinished() ? void() : void(loop.exec());
+            QCoreApplication::processEvents();
+        }
+        instances() > 1 ? fail("two services") : void();
+    }
+    // Lets `most` seconds pass on the clock, by `by` at a time, or less once `done`
+    // holds (or a rule is broken, unless `whatever`); at most one service runs at every
+    // step.
+    void pass(double most, const std::function<bool()> &done = {}, bool whatever = false, double by = tick)
+    {
+        const double until = clock_.uptime() + most;
+        while ((whatever || broken_.isEmpty()) && clock_.uptime() < until && !(done && done())) {
+            settle();
+            clock_.advance(std::min(by, until - clock_.uptime()));
+            fake_.tell(qint64((clock_.uptime() - 1000) * 1000));
+        }
+        settle();
+    }
+    void pace(App &app, int longestMs)
+    {
+        QList<int> turns;
+        for (const int share : plan_.turns)
+            turns << share * longestMs / 1000;
+        fake_.pace(turns);
+        app.slow = app.slow || longestMs > 1000;
+    }
+
+    void runLaunch(const Launch &launch)
+    {
+        ++launched_;
+        auto app = std::make_unique<App>(bundle_, clock_, launcher_, fake_, defaults_);
+        if (!app->handlers)
+            return fail("no signal handlers");
+        pace(*app, launch.turnMs);
+        // A walked moment is armed before the user's step that begins the flow (a
+        // launch: the model's own start-up), and counts the calls from there.
+        const Step *armed = plan_.walked ? &launch.steps.first() : nullptr;
+        const auto arm = [&] { armed ? fake_.catchCall(armed->method, armed->nth) : void(); };
+        if (launch.then.isEmpty()) {
+            arm();
+            app->model->start();
+        } else {
+            app->model->start();
+            rest(*app, "before the user's step");
+            pace(*app, launch.turnMs);
+            arm();
+            launch.then == "switch" ? click(*app) : quit(*app, false);
+        }
+        const double began = clock_.uptime();
+        for (const Step &step : launch.steps) {
+            pass(began + step.at - clock_.uptime(), [&] { return app->ended(); });
+            if (app->ended() || !broken_.isEmpty())
+                break;
+            const bool atCall = !step.method.isEmpty();
+            if (atCall) {
+                &step != armed ? fake_.catchCall(step.method, step.nth) : void();
+                pass(30, [&] { return fake_.caught() || app->ended(); });
+                if (!fake_.caught()) {
+                    fake_.catchCall({});
+                    armed && !app->ended() ? fail(QStringLiteral("the manager never got %1#%2").arg(step.method).arg(step.nth)) : void();
+                    continue;
+                }
+            }
+            fire(*app, step, atCall);
+        }
+        if (!broken_.isEmpty())
+            return;
+        if (app->quitAt < 0) {
+            rest(*app, "after the last step");
+            quit(*app, launch.signalled);
+        }
+        end(std::move(app), launch.turnMs);
+    }
+
+    void fire(App &app, const Step &step, bool caught)
+    {
+        if (step.event <= Event::late)
+            app.faulted = true, app.lastFault = clock_.uptime();
+        switch (step.event) {
+        case Event::leavesAnswered:
+            fake_.release();
+            [[fallthrough]];
+        case Event::leaves:
+            // The bus tries to start a manager for each call meanwhile: fewer steps.
+            fake_.stop();
+            pass(step.away, {}, false, 0.25);
+            fake_.start() ? void() : fail("no bus");
+            break;
+        case Event::refuses:
+            fake_.refuse("org.freedesktop.DBus.Error.AccessDenied", "Access denied");
+            break;
+        case Event::late: {
+            // Carried out and answered once the application stopped waiting: the clock
+            // has moved on as far as the bound, then the clock stands until the bus's
+            // time-out has run out in real time.
+            const int boundMs = step.method.startsWith("Get") ? scheduleTimeouts.answerMs : scheduleTimeouts.changeMs;
+            QElapsedTimer real;
+            real.start();
+            pass(boundMs * scale / 1000, {}, false, 0.5);
+            QTest::qWait(std::max<int>(0, boundMs + 100 - int(real.elapsed())));
+            settle();
+            fake_.release();
+            break;
+        }
+        case Event::quits:
+        case Event::signal:
+            quit(app, step.event == Event::signal);
+            caught ? void(fake_.release()) : void();
+            break;
+        case Event::clicks:
+            // As soon as the switch can be used.
+            caught ? void(fake_.release()) : void();
+            pass(20, [&] { return app.usable() || app.ended(); });
+            app.usable() ? click(app) : void();
+            break;
+        }
+    }
+
+    void click(App &app)
+    {
+        app.lastClick = clock_.uptime();
+        app.switching = app.model->setStartAtLogin(!app.host->loginEnabled());
+    }
+
+    // Ctrl+Q, or SIGTERM sent to the process as a sign-out sends it; the manager is
+    // then told, in order with the application's calls, that the quit began.
+    void quit(App &app, bool signal)
+    {
+        if (!broken_.isEmpty())
+            return;
+        if (app.quitAt < 0)
+            app.quitAt = clock_.uptime();
+        signal ? void(::kill(::getpid(), SIGTERM)) : app.runtime.terminate();
+        // The clock stands until the quit has begun. A signal left unread would end
+        // the next launch.
+        const auto begun = [&] { return app.ended() || (app.quitter->began && (!signal || app.runtime.signalled())); };
+        for (int round = 0; round < 1000 && !begun(); ++round)
+            QTest::qWait(1), settle();
+        pass(5, begun, true);
+        if (app.quitMark < 0) {
+            app.quitMark = fake_.arrivals().size();
+            QDBusConnection::sessionBus().asyncCall(toManager("Mark"));
+        }
+    }
+
+    // What keeps the application from rest: exactly one service, the manager's when
+    // the switch is on and the unit enabled, else its own; the switch usable and as
+    // the unit file is; no error, but the failure of a change the user made that met
+    // a fault.
+    QString unrest(App &app)
+    {
+        const QString file = fake_.unitFileState(unit);
+        const bool enabled = file.startsWith("enabled"), on = app.host->loginEnabled();
+        const bool managed = fake_.activeState(unit) == "active";
+        QStringList off;
+        if (instances() != 1 || managed != (on && enabled))
+            off << QStringLiteral("%1 service(s), the manager's %2").arg(instances()).arg(managed ? "among them" : "not");
+        if (!app.usable() || app.host->loginDetail() == notAnswering)
+            off << "the switch can't be used (" + app.host->loginDetail() + ")";
+        else if (on != enabled)
+            off << QStringLiteral("the switch shows %1, the unit file is \"%2\"").arg(on ? "on" : "off", file);
+        const std::optional<QString> &error = app.model->error();
+        const bool userFailed = app.lastClick >= 0 && app.lastFault >= app.lastClick;
+        if (error && !(userFailed && error->startsWith("Couldn't change start at sign-in")))
+            off << "the error \"" + *error + "\"";
+        if (app.model->serviceError())
+            off << "\"" + *app.model->serviceError() + "\"";
+        return off.join("; ");
+    }
+
+    // With the manager answering within 1 s and nothing else happening, the
+    // application must come to rest (and stay so for a second) within a bound: longer
+    // when the manager let a call run out of time and counts as quiet for a while.
+    void rest(App &app, const QString &when)
+    {
+        pace(app, 1000);
+        const double bound = app.faulted ? 30 : 20, began = clock_.uptime();
+        double since = -1;
+        pass(bound, [&] {
+            since = unrest(app).isEmpty() ? (since < 0 ? clock_.uptime() : since) : -1;
+            return since >= 0 && clock_.uptime() - since >= 1;
+        });
+        if (since < 0 && broken_.isEmpty())
+            fail(QStringLiteral("not at rest %1 s %2: %3").arg(clock_.uptime() - began, 0, 'f', 1).arg(when, unrest(app)));
+        app.faulted = app.slow = false;
+    }
+
+    // The quit ends the application, within 5 s when the manager answered within 1 s
+    // all the while; no service is left, and no change of start at sign-in began
+    // after the quit did.
+    void end(std::unique_ptr<App> app, int turnMs)
+    {
+        const bool bounded = !app->faulted && !app->slow;
+        pass(60, [&] { return app->ended() || app->quitter->refused; });
+        if (!app->ended() && app->quitter->refused) {
+            if (bounded)
+                fail("Ctrl+Q refused: " + app->model->error().value_or("no error"));
+            quit(*app, true);
+            pass(60, [&] { return app->ended(); });
+        }
+        if (!app->ended())
+            return fail("the application never ended after the quit");
+        QStringList wrong;
+        if (bounded && app->endedAt - app->quitAt > 5)
+            wrong << QStringLiteral("a quit took %1 s").arg(app->endedAt - app->quitAt, 0, 'f', 1);
+        const qsizetype mark = app->quitMark;
+        app.reset(); // the application's process ends
+        pass(turnMs / 1000.0 + 0.5); // what it asked last is carried out
+        if (instances())
+            wrong << QStringLiteral("%1 service(s) left after the quit").arg(instances());
+        QStringList after = fake_.arrivals().mid(mark);
+        after = after.mid(after.indexOf("Mark") + 1);
+        after.removeAll("Barrier");
+        if (after.contains("LinkUnitFiles") || after.contains("EnableUnitFiles"))
+            wrong << "the registration went on after the quit began: " + after.join(", ");
+        wrong.isEmpty() ? void() : fail(wrong.join("; "));
+        fake_.catchCall({});
+    }
+
+    const AppBundle &bundle_;
+    Plan plan_;
+    FakeSystemdManager fake_;
+    FakeClock clock_{1000.0, QDateTime(QDate(2026, 3, 2), QTime(8, 0), Qt::UTC)};
+    WatchedLauncher launcher_;
+    std::shared_ptr<FakeUserDefaults> defaults_ = std::make_shared<FakeUserDefaults>();
+    QString broken_;
+    int launched_ = 0;
 };
 
 } // namespace
@@ -168,91 +678,12 @@ class SystemdAgentTest : public QObject {
         return host;
     }
 
+    // The plan drawn from `seed` carried out: the rule it broke, or nothing.
     QString schedule(unsigned seed)
     {
-        constexpr double scale = 40;
-        std::mt19937 draw(seed);
-        const auto seconds = [&](double most) { return most * double(draw() % 1000) / 1000.0; };
-        fake_ = std::make_unique<FakeSystemdManager>();
-        if (!fake_->start())
-            return "no bus";
-        fake_->setUnitFileState(unit, QStringList{"", "disabled", "enabled", "enabled", "enabled"}.at(draw() % 5));
-        fake_->pace(int(3000 / scale), seed);
-        ScaledClock clock(scale);
-        WatchedLauncher launcher;
-        QString broken;
-        const auto instances = [&] {
-            int running = fake_->activeState(unit) == "active";
-            for (const auto &launch : launcher.children.launches)
-                running += launch.state->running;
-            return running;
-        };
-        const auto fail = [&](const QString &what) {
-            if (broken.isEmpty())
-                broken = what + "; the manager's last calls: " + fake_->calls().mid(std::max<qsizetype>(0, fake_->calls().size() - 4)).join(", ");
-        };
-        launcher.beforeLaunch = [&] { instances() ? fail("a child launched beside a running service") : void(); };
-        // Lets `most` seconds pass on the clock, or less once `done` holds.
-        const auto pass = [&](double most, const std::function<bool()> &done = {}) {
-            const double until = clock.uptime() + most;
-            while (clock.uptime() < until && !(done && done())) {
-                QTest::qWait(1);
-                instances() > 1 ? fail("two services") : void();
-            }
-        };
-        for (int launch = 0; launch < 2 && broken.isEmpty(); ++launch) {
-            SystemdUserManager manager(QDBusConnection::sessionBus(), SystemdTimeouts{-1, 15000, 30}, &clock);
-            SystemdLoginItemService items(bundle_, manager);
-            SystemdLaunchctl launchctl(manager);
-            auto host = std::make_shared<ServiceHost>(ServiceHost::Platform{&launcher, &items, &launchctl, &bundle_, &clock});
-            host->refreshLogin();
-            ModelFixture f;
-            f.serviceClient = std::make_shared<WorldClient>(clock, *fake_, launcher.children);
-            auto model = makeModel(f, host, clock);
-            QCoro::Task<> startUp = AppModelAccess::startServiceIfNeeded(*model);
-            std::optional<QCoro::Task<>> switching;
-            for (int step = 0, steps = int(draw() % 4); step < steps; ++step) {
-                pass(seconds(step == 0 ? 3 : 8)); // the first during the start-up
-                const unsigned what = draw() % 3;
-                if (what == 0 && !model->busy())
-                    switching = model->setStartAtLogin(!host->loginEnabled());
-                else if (what == 1)
-                    fake_->stop(), pass(seconds(10)), fake_->start();
-                else if (draw() % 2)
-                    fake_->fail("StartUnit", "org.freedesktop.DBus.Error.AccessDenied", "Access denied");
-                else
-                    fake_->pass("StartUnit");
-            }
-            pass(seconds(4));
-            const auto answered = [&] {
-                bool done = false;
-                auto waiting = [](SystemdUserManager &m, bool &done) -> QCoro::Task<> { co_await m.answered(); done = true; };
-                QCoro::Task<> asked = waiting(manager, done);
-                pass(30, [&] { return done; });
-                return done;
-            };
-            if (draw() % 2 && !model->mutating() && manager.present() && manager.told(unit) && answered() && !model->mutating()
-                && host->loginEnabled() != fake_->unitFileState(unit).startsWith("enabled"))
-                fail("the switch shows " + QString(host->loginEnabled() ? "on" : "off") + ", the unit is " + fake_->unitFileState(unit));
-            for (bool signalled : {bool(draw() % 2), true}) {
-                const double began = clock.uptime();
-                QCoro::Task<bool> quitting = model->quit(signalled);
-                pass(40, [&] { return quitting.isReady(); });
-                if (!quitting.isReady() || clock.uptime() - began > 30)
-                    fail(QStringLiteral("a quit took %1 s").arg(clock.uptime() - began));
-                if (!quitting.isReady() || outcome(std::move(quitting)).value.value_or(false))
-                    break;
-            }
-            model.reset(); // the application ends
-            host.reset();
-            pass(8);
-            instances() ? fail(QStringLiteral("%1 service(s) left after quit").arg(instances())) : void();
-            for (const auto &child : launcher.children.launches)
-                child.state->running = false;
-            fake_->setActiveState(unit, "inactive");
-        }
-        fake_.reset();
-        return broken;
+        const Plan plan = planFor(seed);
+        const QString broken = ScheduleRun(bundle_, plan).run();
+        return broken.isEmpty() ? broken : plan.label + ": " + broken;
     }
 
 private slots:
@@ -728,21 +1159,50 @@ private slots:
         QVERIFY(readFile(serviceLog()).startsWith("service output\n--- The background service couldn't start from sign-in"));
     }
 
-    // Seeded schedules of the model, the host and the agent on a manager that takes
-    // each call 0–3 s after the one before, leaves and comes back, refuses starts,
-    // while the user switches and quits (or the system sends SIGTERM) at random
-    // moments, with a relaunch after each quit. Always: at most one service, none
-    // after a quit, a quit that ends in time, and the switch as the unit file is.
-    // CV_SCHEDULE_SEED replays one schedule, CV_SCHEDULES runs more.
+    // Schedules of the model, the host and the agent on the fake manager. First the
+    // flows walked call by call: a first launch (the model's own start, then start
+    // at sign-in by default), a relaunch with it on, the switch turned on, turned off,
+    // a quit, with each event at each call the application makes in them: the manager
+    // leaving before it answers, or once it has, refusing, answering past the bound,
+    // Ctrl+Q, SIGTERM (a real signal, through the runtime, as a sign-out sends it),
+    // the switch clicked. Then random ones, two launches each, on a manager that takes
+    // each call up to 1–3 s after the one before. Always: at most one service; a quit
+    // that ends, within 5 s while the manager answers within 1 s, leaves no service
+    // and no registration begun after it. After the steps, with the manager answering
+    // within 1 s and nothing else happening, rest: see ScheduleRun::unrest().
+    // Every plan is drawn whole from its seed before it runs. CV_SCHEDULE_SEED replays
+    // one (those below the count of walked moments are the walked ones), CV_SCHEDULES
+    // runs that many random ones (6 without it).
     void schedules()
     {
-        const bool replay = qEnvironmentVariableIsSet("CV_SCHEDULE_SEED");
-        const unsigned first = replay ? qEnvironmentVariableIntValue("CV_SCHEDULE_SEED") : std::random_device()();
-        const int count = replay ? 1 : qEnvironmentVariableIntValue("CV_SCHEDULES") ? qEnvironmentVariableIntValue("CV_SCHEDULES") : 36;
-        for (unsigned seed = first; seed != first + unsigned(count); ++seed) {
-            const QString broken = schedule(seed);
-            QVERIFY2(broken.isEmpty(), qPrintable(QStringLiteral("seed %1: %2 (replay: CV_SCHEDULE_SEED=%1)").arg(seed).arg(broken)));
+        fake_.reset(); // each schedule brings its own
+        // The runtime's signal handlers stay for the rest of the process: those before
+        // are put back.
+        const int numbers[] = {SIGTERM, SIGINT, SIGHUP};
+        struct sigaction before[3];
+        for (int i = 0; i < 3; ++i)
+            ::sigaction(numbers[i], nullptr, &before[i]);
+        const auto walked = unsigned(walkedCount());
+        QList<unsigned> seeds;
+        if (qEnvironmentVariableIsSet("CV_SCHEDULE_SEED")) {
+            for (const QString &one : qEnvironmentVariable("CV_SCHEDULE_SEED").split(','))
+                seeds << one.toUInt();
+        } else {
+            const auto count = unsigned(qEnvironmentVariableIsSet("CV_SCHEDULES") ? qEnvironmentVariableIntValue("CV_SCHEDULES") : 6);
+            const unsigned first = walked + std::random_device()() % (std::numeric_limits<unsigned>::max() - walked - count);
+            for (unsigned seed = 0; seed < walked + count; ++seed)
+                seeds << (seed < walked ? seed : first + seed - walked);
         }
+        QStringList broken;
+        for (const unsigned seed : std::as_const(seeds)) {
+            if (const QString what = schedule(seed); !what.isEmpty()) {
+                broken << QStringLiteral("seed %1 (replay: CV_SCHEDULE_SEED=%1): %2").arg(seed).arg(what);
+                qInfo().noquote() << broken.last();
+            }
+        }
+        for (int i = 0; i < 3; ++i)
+            ::sigaction(numbers[i], &before[i], nullptr);
+        QVERIFY2(broken.isEmpty(), qPrintable(QStringLiteral("%1 of %2 schedules broke a rule").arg(broken.size()).arg(seeds.size())));
     }
 
     void autostartEntry()

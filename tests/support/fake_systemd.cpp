@@ -10,10 +10,8 @@
 #include <QMutex>
 #include <QMutexLocker>
 #include <QThread>
-#include <QElapsedTimer>
 #include <QTimer>
 
-#include <random>
 #include <utility>
 
 namespace cv::test {
@@ -68,20 +66,20 @@ public:
     QList<QPair<QString, QDBusMessage>> held; // method, answer
     QMap<QString, int> delays;                 // method ("": any other), milliseconds
 
+    QStringList arrived;
     QString introspect(const QString &) const override { return {}; }
 
-    // pace(): the calls waiting their turn, each with the time it is taken.
-    int paceMs = 0;
-    std::mt19937 paceDraw;
-    QElapsedTimer paceClock;
-    qint64 lastTurn = 0;
+    // pace(): the calls waiting their turn, each with the time it is taken, on the
+    // time told by tell().
+    QList<int> turns;
+    int nextTurn = 0;
+    qint64 now = 0, lastTurn = 0;
     QList<QPair<qint64, QDBusMessage>> paced;
-    QTimer *pacer = nullptr;
     bool takingTurn = false;
     void takeTurns()
     {
         QMutexLocker lock(&mutex);
-        while (!paced.isEmpty() && paced.first().first <= paceClock.elapsed()) {
+        while (!paced.isEmpty() && paced.first().first <= now) {
             const QDBusMessage message = paced.takeFirst().second;
             takingTurn = true;
             lock.unlock();
@@ -89,33 +87,31 @@ public:
             lock.relock();
             takingTurn = false;
         }
-        if (!paced.isEmpty())
-            pacer->start(int(std::max<qint64>(0, paced.first().first - paceClock.elapsed())));
     }
 
     bool handleMessage(const QDBusMessage &message, const QDBusConnection &) override
     {
         QMutexLocker lock(&mutex);
         const QString method = message.member();
-        if (paceMs > 0 && !takingTurn) {
-            lastTurn = std::max(lastTurn, paceClock.elapsed()) + qint64(paceDraw() % unsigned(paceMs + 1));
-            paced.append({lastTurn, message});
-            if (!pacer) {
-                pacer = new QTimer(this);
-                pacer->setSingleShot(true);
-                pacer->setTimerType(Qt::PreciseTimer);
-                QObject::connect(pacer, &QTimer::timeout, this, [this] { takeTurns(); });
+        const auto signature = signatures.constFind(message.interface() + '.' + method);
+        if (!takingTurn) {
+            arrived << method;
+            // No method of the manager: refused at once, in the order it came.
+            if (signature == signatures.constEnd()) {
+                send(message.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.UnknownMethod"), "Unknown method " + method));
+                return true;
             }
-            if (!pacer->isActive())
-                pacer->start(int(std::max<qint64>(0, paced.first().first - paceClock.elapsed())));
+        }
+        if (!turns.isEmpty() && !takingTurn) {
+            lastTurn = std::max(lastTurn, now) + turns.at(nextTurn++ % turns.size());
+            paced.append({lastTurn, message});
             return true;
         }
         received << method;
-        if (defers(message))
+        if (catches(message) || defers(message))
             return true;
-        const auto signature = signatures.constFind(message.interface() + '.' + method);
         QDBusMessage reply;
-        if (signature == signatures.constEnd() || (message.path() == managerPath) != signature.key().startsWith(manager))
+        if ((message.path() == managerPath) != signature.key().startsWith(manager))
             reply = message.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.UnknownMethod"), "Unknown method " + method);
         else if (message.signature() != *signature)
             reply = message.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"),
@@ -149,9 +145,24 @@ public:
         holding ? void(held.append({method, reply})) : send(reply);
     }
 
-    // Held unprocessed, in order (FakeSystemdManager::defer).
+    // Held unprocessed, in order (FakeSystemdManager::defer); the caught call among them.
     QStringList deferring;
     QList<QDBusMessage> deferred;
+    QString catching;
+    int catchLeft = 0;
+    qsizetype caughtAt = -1;
+    bool catches(const QDBusMessage &message)
+    {
+        const QString method = message.member();
+        const bool matches = catching == method || (catching == QLatin1String("*") && !reads.contains(method));
+        if (!matches || signatures.value(message.interface() + '.' + method, "-") != message.signature() || --catchLeft > 0)
+            return false;
+        catching.clear();
+        record(message);
+        caughtAt = deferred.size();
+        deferred << message;
+        return true;
+    }
     bool defers(const QDBusMessage &message)
     {
         const QString method = message.member();
@@ -162,18 +173,23 @@ public:
         deferred << message;
         return true;
     }
-    QStringList processDeferred()
+    // `refusal`: the caught call's error (name, message), if any.
+    QStringList processDeferred(const QPair<QString, QString> &refusal = {})
     {
         QStringList methods;
-        for (const QDBusMessage &message : std::as_const(deferred)) {
+        for (qsizetype i = 0; i < deferred.size(); ++i) {
+            const QDBusMessage &message = deferred.at(i);
             methods << message.member();
             const auto failure = failures.constFind(message.member());
-            if (failure == failures.constEnd())
+            if (i == caughtAt && !refusal.first.isEmpty())
+                send(message.createErrorReply(refusal.first, refusal.second));
+            else if (failure == failures.constEnd())
                 send(answer(message));
             else if (!failure->first.isEmpty())
                 send(message.createErrorReply(failure->first, failure->second));
         }
         deferred.clear();
+        caughtAt = -1;
         return methods;
     }
 
@@ -309,6 +325,8 @@ void FakeSystemdManager::stop()
         name = std::exchange(handler_->connectionName, QString());
         handler_->held.clear();
         handler_->deferred.clear();
+        handler_->catching.clear();
+        handler_->caughtAt = -1;
         handler_->holding = handler_->subscribed = false;
         handler_->paced.clear(); // never carried out
     }
@@ -316,12 +334,15 @@ void FakeSystemdManager::stop()
     QMetaObject::invokeMethod(
         handler_,
         [this] {
-            for (QTimer *timer : handler_->findChildren<QTimer *>(Qt::FindDirectChildrenOnly))
-                timer == handler_->pacer ? timer->stop() : delete timer;
+            qDeleteAll(handler_->findChildren<QTimer *>(Qt::FindDirectChildrenOnly));
         },
         Qt::BlockingQueuedConnection);
     if (name.isEmpty())
         return;
+    // What it answered reaches the bus before it leaves: the bus answers this question
+    // only after what was sent before it.
+    QDBusConnection(name).call(QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                                                              QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetId")));
     // The bus itself takes the name back and answers what is pending. The name is
     // given up first and waited for, so that a manager started next owns it at once
     // rather than queued behind one that is still closing (which the code under test
@@ -382,12 +403,41 @@ QStringList FakeSystemdManager::release()
     return handler_->processDeferred();
 }
 
-void FakeSystemdManager::pace(int maxMs, unsigned seed)
+void FakeSystemdManager::pace(const QList<int> &turnsMs)
 {
     QMutexLocker lock(&handler_->mutex);
-    handler_->paceMs = maxMs;
-    handler_->paceDraw.seed(seed);
-    handler_->paceClock.start();
+    handler_->turns = turnsMs;
+    handler_->nextTurn = 0;
+}
+
+void FakeSystemdManager::tell(qint64 ms)
+{
+    QMutexLocker lock(&handler_->mutex);
+    handler_->now = ms;
+    const bool due = !handler_->paced.isEmpty() && handler_->paced.first().first <= ms;
+    lock.unlock();
+    if (due)
+        QMetaObject::invokeMethod(handler_, [this] { handler_->takeTurns(); }, Qt::BlockingQueuedConnection);
+}
+
+void FakeSystemdManager::catchCall(const QString &method, int nth)
+{
+    QMutexLocker lock(&handler_->mutex);
+    handler_->catching = method;
+    handler_->catchLeft = nth;
+}
+
+bool FakeSystemdManager::caught() const
+{
+    QMutexLocker lock(&handler_->mutex);
+    return handler_->caughtAt >= 0;
+}
+
+void FakeSystemdManager::refuse(const QString &name, const QString &message)
+{
+    QMutexLocker lock(&handler_->mutex);
+    handler_->deferring.clear();
+    handler_->processDeferred({name, message});
 }
 
 void FakeSystemdManager::pass(const QString &method)
@@ -418,6 +468,12 @@ QStringList FakeSystemdManager::received() const
 {
     QMutexLocker lock(&handler_->mutex);
     return handler_->received;
+}
+
+QStringList FakeSystemdManager::arrivals() const
+{
+    QMutexLocker lock(&handler_->mutex);
+    return handler_->arrived;
 }
 
 } // namespace cv::test

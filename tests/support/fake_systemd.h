@@ -24,8 +24,9 @@ public:
 
     // Takes the manager's name on the session bus. False when there is no bus.
     bool start();
-    // Leaves the bus as a manager that exits does: its name loses its owner and every
-    // question still pending (held ones included) is answered by the bus with NoReply.
+    // Leaves the bus as a manager that exits does: what it has answered reaches the bus
+    // first, then its name loses its owner and every question still pending (held and
+    // caught ones included) is answered by the bus with NoReply.
     // start() brings it back, answering at once, without subscribers, with the unit
     // states it had.
     void stop();
@@ -52,10 +53,23 @@ public:
     void defer(const QString &method);
     QStringList release();
 
-    // Takes every call in order, one at a time, each from `maxMs` real milliseconds
-    // after the one before it (drawn with `seed`): what it changes changes only then,
-    // and a call still waiting when the manager leaves the bus is never carried out.
-    void pace(int maxMs, unsigned seed);
+    // Takes every call in order, one at a time, each the next of `turnsMs`
+    // milliseconds after the one before it (a new list from its start, round again at
+    // its end) on the time tell() gives: what it changes changes only then, and a call
+    // still waiting when the manager leaves the bus is never carried out.
+    void pace(const QList<int> &turnsMs);
+    // The manager's time for pace(), in milliseconds: it stands until told again. The
+    // turns due by then are taken before it returns.
+    void tell(qint64 ms);
+    // Holds the `nth` call of `method` ("*": of any method that changes something)
+    // from now on, at its turn, unprocessed as defer() holds it, with every change
+    // after it; caught() tells when it came, release() or refuse() lets it go. An
+    // empty method disarms.
+    void catchCall(const QString &method, int nth = 1);
+    bool caught() const;
+    // Answers the caught call with the error `name` and `message`, and processes what
+    // waited behind it as release() does.
+    void refuse(const QString &name, const QString &message);
     // Ends what fail() scripted for `method`.
     void pass(const QString &method);
     // What the manager holds now ("" for none).
@@ -65,6 +79,10 @@ public:
     QStringList calls() const;
     // The method of every call received, reads and refused calls included, in order.
     QStringList received() const;
+    // The method of every call as it reached the manager, before it waits its turn, in
+    // order; a call of a method the manager does not have (refused at once) included,
+    // so a test can place its own call among the application's.
+    QStringList arrivals() const;
 
     class Handler;
 
