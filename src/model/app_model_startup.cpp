@@ -23,6 +23,10 @@ constexpr double startupPoll = 0.5;
 // A start request gets this long before the login agent is repaired or a child
 // process is started instead.
 constexpr double agentRepairThreshold = 2.0;
+// A start the manager has not taken on gets this long before it is given up for a
+// child: the manager takes its calls in order, and the start (a reset, then the start
+// itself) may wait behind a few others at a second each.
+constexpr double agentStartWait = 5.0;
 // Waiting for the service to stop: this many status requests this far apart.
 constexpr double stopPoll = 0.25;
 constexpr int stopPolls = 40;
@@ -74,8 +78,15 @@ QCoro::Task<> AppModel::startServiceIfNeeded(bool asChild, bool startAsked)
         double lastStart = m.clock().uptime();
         bool repairTried = false;
         bool pause = false;
+        // A start of the agent is being called off, and its service not yet seen gone.
+        bool leaving = !host.callOffSettled();
 
         for (int pass = 0;; ++pass) {
+            // A call-off still under way is bounded by the manager's own time-out:
+            // the window is not over before it is settled, for the application's own
+            // service starts only then.
+            if (!host.callOffSettled())
+                deadline = std::max(deadline, m.clock().uptime() + startupPoll);
             if (pause) {
                 const double remaining = deadline - m.clock().uptime();
                 if (remaining <= 0)
@@ -93,13 +104,15 @@ QCoro::Task<> AppModel::startServiceIfNeeded(bool asChild, bool startAsked)
             } catch (...) {
                 error = std::current_exception();
             }
-            // A service that answers while a start of it is being called off is on
-            // its way out: the start-up goes on until the call-off is settled (or
-            // its window has run out: one that answers then is used).
-            if (!error && (host.callOffSettled() || m.clock().uptime() >= deadline))
+            // A service that answers while a start of it is being called off, or
+            // until it is seen gone after that, is on its way out: the start-up goes
+            // on without it (until its window runs out: one that answers then is used).
+            if (!error && (!leaving || m.clock().uptime() >= deadline))
                 co_return;
             if (!error)
                 continue;
+            if (host.callOffSettled())
+                leaving = false;
             if (!failure::unavailable(error)) {
                 // The window ran out while this request waited (or before it was
                 // sent): the service simply did not come up in time.
@@ -142,19 +155,22 @@ QCoro::Task<> AppModel::startServiceIfNeeded(bool asChild, bool startAsked)
                 if (host.agentStartAsked() && !host.agentTold()) {
                     // The manager went away after it was asked to start the service
                     // (it restarts, and keeps what it started): its word on the unit
-                    // is awaited before the start counts as lost.
+                    // is awaited before the start counts as lost, and the time it
+                    // gets to take the start on counts from its return.
+                    lastStart = m.clock().uptime();
                     continue;
                 }
                 // The manager refused to start the agent, or has not even taken the
                 // start on in time, or there is no agent to run the service (any
                 // more): the application runs it. A start given up is called off by
                 // the child's start, so that one service runs.
-                if (host.agentStartFailure() || (sinceStart > agentRepairThreshold && host.agentStartPending())) {
+                if (host.agentStartFailure() || (sinceStart > agentStartWait && host.agentStartPending())) {
                     childWanted = true;
                 } else if (!host.agentManaged()) {
                     // As a child, unless the agent waits for the user's approval.
                     childWanted = true;
                     host.start(false);
+                    leaving = leaving || !host.callOffSettled();
                     continue;
                 } else if (!host.agentStartAsked()) {
                     host.start(false);
@@ -178,8 +194,10 @@ QCoro::Task<> AppModel::startServiceIfNeeded(bool asChild, bool startAsked)
             }
             // Nothing while the child runs; a start of the agent still asked is called
             // off first, and the child is launched on a later pass once that is settled.
-            if (childWanted)
+            if (childWanted) {
                 host.start(true);
+                leaving = leaving || !host.callOffSettled();
+            }
         }
     };
 
@@ -291,6 +309,15 @@ QCoro::Task<AppModel::LoginChange> AppModel::changeStartAtLogin(bool on, bool au
                 unregistering = std::current_exception();
             }
             co_await std::move(startUp);
+            if (unregistering && host().loginEnabled()) {
+                // Nothing changed: the agent runs the service again, as before.
+                startedUp = false;
+                try {
+                    QCoro::Task<> stop = stopService();
+                    co_await std::move(stop);
+                } catch (...) {
+                }
+            }
             if (unregistering)
                 std::rethrow_exception(unregistering);
         }

@@ -2,6 +2,7 @@
 
 #include "platform/clock.h"
 
+#include <QDBusArgument>
 #include <QDBusObjectPath>
 #include <QDBusPendingCall>
 #include <QDBusServiceWatcher>
@@ -329,13 +330,30 @@ void SystemdUserManager::unitFilesChanged()
         readOnChange(entry.first);
 }
 
+// The manager tells the unit's new ActiveState with the change: it is kept as it
+// comes, without a question that would queue before the application's next call.
+// Anything else is read.
 void SystemdUserManager::unitPropertiesChanged(const QDBusMessage &signal)
 {
     if (signal.arguments().value(0).toString() != unitInterface)
         return;
-    for (const auto &entry : units_) {
-        if (entry.second.path == signal.path())
+    const QVariantMap properties = qdbus_cast<QVariantMap>(signal.arguments().value(1));
+    const auto told = properties.constFind(QStringLiteral("ActiveState"));
+    for (auto &entry : units_) {
+        if (entry.second.path != signal.path())
+            continue;
+        Unit &unit = entry.second;
+        if (told == properties.constEnd() || !owned_ || unit.fileRead == 0 || unit.activeRead == 0) {
             readOnChange(entry.first);
+            continue;
+        }
+        // A read under way keeps none of its answers now: it is asked again after.
+        if (std::min(unit.fileRead, unit.activeRead) < unit.asked)
+            unit.readAgain = true;
+        const int ticket = ++unit.asked;
+        unit.fileRead = ticket;
+        if (keep(unit, unit.activeRead, unit.kept.active, Answer{told->toString(), std::nullopt}, ticket, ownerChanges_))
+            emit changed();
     }
 }
 

@@ -93,6 +93,18 @@ QCoro::Task<bool> unregisterQuietly(Lifetime::Watch watch, std::shared_ptr<Login
     co_return true;
 }
 
+// The manager went away in the middle of a call (it restarts) or was not there.
+bool managerLeft(const std::exception_ptr &failure)
+{
+    try {
+        std::rethrow_exception(failure);
+    } catch (const PlatformError &error) {
+        return error.code() == ECONNRESET || error.code() == ENOENT;
+    } catch (...) {
+        return false;
+    }
+}
+
 } // namespace
 
 ServiceHost::ServiceHost(QObject *parent) : ServiceHost(Platform {}, parent) {}
@@ -488,14 +500,33 @@ QCoro::Task<> ServiceHost::setLogin(bool enabled, std::function<QCoro::Task<>()>
             // still serves; it is stopped (`beforeStart`) only just before the manager
             // is asked to start the agent's.
             try {
-                QCoro::Task<> registering = item->enableItem(stop);
-                co_await std::move(registering);
-                // A manager that went away meanwhile (it restarts) is waited for:
-                // the running service is not stopped for a start nobody can take on.
-                QCoro::Task<bool> returning = agentBack(stop);
-                if (!co_await std::move(returning))
-                    throw ServiceError::unavailable(
-                        L(QStringLiteral("The user service manager isn’t answering. Try again in a moment.")));
+                std::exception_ptr unregistered;
+                try {
+                    QCoro::Task<> registering = item->enableItem(stop);
+                    co_await std::move(registering);
+                    // A manager that went away meanwhile (it restarts) is waited for:
+                    // the running service is not stopped for a start nobody can take on.
+                    QCoro::Task<bool> returning = agentBack(stop);
+                    if (!co_await std::move(returning))
+                        throw ServiceError::unavailable(
+                            L(QStringLiteral("The user service manager isn’t answering. Try again in a moment.")));
+                } catch (...) {
+                    unregistered = std::current_exception();
+                }
+                // An enable that went through before the change failed (its reload
+                // refused, or the manager gone) is taken back too, now or by the
+                // manager that comes back, so that the switch and the error agree. A
+                // quit ends the change where it is.
+                if (unregistered && !stop.cancelled()) {
+                    if (item->status() == LoginItemStatus::enabled) {
+                        QCoro::Task<> undoing = takeBack(item);
+                        co_await std::move(undoing);
+                    } else if (!registrableAgent()) {
+                        takeBackOwed_ = true;
+                    }
+                }
+                if (unregistered)
+                    std::rethrow_exception(unregistered);
                 if (beforeStart) {
                     std::exception_ptr notStopped;
                     try {
@@ -537,11 +568,20 @@ QCoro::Task<> ServiceHost::setLogin(bool enabled, std::function<QCoro::Task<>()>
             }
         }
     } else if (item->status() != LoginItemStatus::notRegistered) {
-        try {
-            QCoro::Task<> unregistering = whileAlive(lifetime_.watch(), item->unregisterItem());
-            co_await std::move(unregistering);
-        } catch (...) {
-            failure = std::current_exception();
+        // A manager that went away in the middle (it restarts) is waited for and
+        // asked once more: it did not refuse.
+        for (std::shared_ptr<LoginItem> asked = item; asked;) {
+            failure = nullptr;
+            try {
+                QCoro::Task<> unregistering = whileAlive(lifetime_.watch(), asked->unregisterItem());
+                co_await std::move(unregistering);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            if (!failure || asked != item || !managerLeft(failure))
+                break;
+            QCoro::Task<bool> returning = agentBack(stop);
+            asked = co_await std::move(returning) ? registrableAgent() : nullptr;
         }
     }
 

@@ -96,7 +96,7 @@ private slots:
             f.client->queueError("status", ServiceError::invalid("The socket does not belong to this user."), 16);
         }, "The socket does not belong to this user.", 2, 1, 16.5};
         // An installed application whose login agent is enabled and not running: the
-        // manager does not answer its start, or refuses it. A start not taken on 2 s
+        // manager does not answer its start, or refuses it. A start not taken on 5 s
         // after it was asked is given up (and called off) for a child, which is also what
         // a refusal gets at once; no repair of an agent the manager is busy with.
         const auto agentStart = [](bool held, std::optional<QString> refusal, int downs) {
@@ -110,7 +110,7 @@ private slots:
                 comesUpAfter(downs)(f);
             });
         };
-        QTest::newRow("agent's start not taken on in time") << StartUp{agentStart(true, {}, 6), "", 7, 1, 3.0};
+        QTest::newRow("agent's start not taken on in time") << StartUp{agentStart(true, {}, 12), "", 13, 1, 5.5};
         QTest::newRow("agent's start refused") << StartUp{agentStart(false, "Access denied", 2), "", 3, 1, 1.0};
         QTest::newRow("api version") << StartUp{[](ModelFixture &f) { f.client->always("status", reply(status({.api = 2}))); },
                                                 "This app requires local API version 1. Update the app and service together.", 1, 0, 0.0};

@@ -824,7 +824,7 @@ private slots:
         fake_->setActiveState(unit, "activating");
         QTRY_VERIFY(host->agentStopped());
         fake_->fail("GetUnit");
-        fake_->setActiveState(unit, "active");
+        fake_->setUnitFileState(unit, "enabled"); // read again, and GetUnit hangs
         QTRY_VERIFY(!host->canRegister());
         clock_.advance(31);
         QVERIFY(host->canRegister() && host->agentManaged() && host->agentStopped());
