@@ -23,6 +23,9 @@ constexpr double startupPoll = 0.5;
 // A start request gets this long before the login agent is repaired or a child
 // process is started instead.
 constexpr double agentRepairThreshold = 2.0;
+// Once a call-off under way is settled, the application's own service gets at least
+// this long to come up, whatever is left of the window.
+constexpr double afterCallOff = 5.0;
 // A start the manager has not taken on gets this long before it is given up for a
 // child: the manager takes its calls in order, and the start (a reset, then the start
 // itself) may wait behind a few others at a second each.
@@ -83,10 +86,10 @@ QCoro::Task<> AppModel::startServiceIfNeeded(bool asChild, bool startAsked)
 
         for (int pass = 0;; ++pass) {
             // A call-off still under way is bounded by the manager's own time-out:
-            // the window is not over before it is settled, for the application's own
-            // service starts only then.
+            // the window is not over before it is settled and the application's own
+            // service, which starts only then, has had time to come up.
             if (!host.callOffSettled())
-                deadline = std::max(deadline, m.clock().uptime() + startupPoll);
+                deadline = std::max(deadline, m.clock().uptime() + afterCallOff);
             if (pause) {
                 const double remaining = deadline - m.clock().uptime();
                 if (remaining <= 0)
@@ -96,6 +99,8 @@ QCoro::Task<> AppModel::startServiceIfNeeded(bool asChild, bool startAsked)
                     co_return;
             }
             pause = true;
+            if (!host.callOffSettled())
+                deadline = std::max(deadline, m.clock().uptime() + afterCallOff);
 
             std::exception_ptr error;
             try {
@@ -116,13 +121,17 @@ QCoro::Task<> AppModel::startServiceIfNeeded(bool asChild, bool startAsked)
             if (!failure::unavailable(error)) {
                 // The window ran out while this request waited (or before it was
                 // sent): the service simply did not come up in time.
-                if (pass > 0 && failure::timedOut(error) && m.clock().uptime() >= deadline)
+                if (pass > 0 && failure::timedOut(error) && m.clock().uptime() >= deadline) {
+                    // Not before a call-off under way is settled: see above.
+                    if (!host.callOffSettled())
+                        continue;
                     throw notReady();
+                }
                 std::rethrow_exception(error);
             }
             if (m.pollingCancel_.cancelled())
                 co_return;
-            if (m.clock().uptime() >= deadline) {
+            if (m.clock().uptime() >= deadline && host.callOffSettled()) {
                 if (pass == 0)
                     throw ServiceError::invalid(L(QStringLiteral("Service startup timed out. Open the service log, then retry.")));
                 throw notReady();
@@ -181,7 +190,7 @@ QCoro::Task<> AppModel::startServiceIfNeeded(bool asChild, bool startAsked)
                         childWanted = true;
                     } else {
                         repairTried = true;
-                        QCoro::Task<bool> repair = m.alive(host.repairAgent());
+                        QCoro::Task<bool> repair = m.alive(host.repairAgent(m.quitBegun_));
                         if (co_await std::move(repair))
                             lastStart = m.clock().uptime();
                         else

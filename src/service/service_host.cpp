@@ -340,14 +340,19 @@ QString ServiceHost::launchctl(const QStringList &verbs, bool capture)
 
 std::optional<ServiceHost::AgentState> ServiceHost::agentState()
 {
-    std::optional<QString> output;
+    Launchctl::Result printed;
     try {
-        output = launchctl({QStringLiteral("print")}, true);
+        printed = platform_.launchctl->run({QStringLiteral("print")}, agentTarget(), true);
     } catch (...) {
         return std::nullopt;
     }
     AgentState state;
-    const QStringList lines = output->split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    // Not loaded: launchctl's answer for a service it does not know.
+    if (printed.status == 113)
+        return state;
+    if (printed.status != 0)
+        return std::nullopt;
+    const QStringList lines = QString::fromUtf8(printed.output).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     for (const QString &line : lines) {
         const QString field = trimBlanks(line);
         if (field.startsWith(QLatin1String("active state = ")) && state.active.isEmpty())
@@ -370,8 +375,9 @@ bool ServiceHost::agentStopped()
     } catch (...) {
         return true;
     }
+    // A state that cannot be read is not known either.
     const std::optional<AgentState> state = agentState();
-    return !state || !state->running;
+    return state && !state->running;
 }
 
 bool ServiceHost::agentTold()
@@ -598,10 +604,10 @@ QCoro::Task<> ServiceHost::takeBack(std::shared_ptr<LoginItem> item)
         takeBackOwed_ = true;
 }
 
-QCoro::Task<bool> ServiceHost::repairAgent()
+QCoro::Task<bool> ServiceHost::repairAgent(CancelToken stop)
 {
     const auto item = agent();
-    if (!item)
+    if (!item || stop.cancelled())
         co_return false;
     if (!agentStopped())
         co_return false;
@@ -614,8 +620,10 @@ QCoro::Task<bool> ServiceHost::repairAgent()
     co_await std::move(unregistering);
 
     bool result = false;
-    bool registered = true;
+    bool registered = !stop.cancelled();
     try {
+        if (!registered)
+            throw PlatformError(ECANCELED, QStringLiteral("The repair was called off."));
         QCoro::Task<> registering = item->registerItem();
         co_await std::move(registering);
     } catch (...) {

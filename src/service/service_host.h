@@ -144,8 +144,9 @@ public:
     // asked to start it, and waits for the manager's answer; a refused start takes
     // the enable back. Once `stop` is cancelled, no further registration step begins.
     QCoro::Task<> setLogin(bool enabled, std::function<QCoro::Task<>()> beforeStart = {}, CancelToken stop = {});
-    // Registers a stopped agent again and kickstarts it; true when that happened.
-    QCoro::Task<bool> repairAgent();
+    // Registers a stopped agent again and kickstarts it; true when that happened. Once
+    // `stop` is cancelled, it does not register the agent again.
+    QCoro::Task<bool> repairAgent(CancelToken stop = {});
     // Waits (15 s at most, until `stop`) for the agent to be registrable again; true
     // when it is.
     QCoro::Task<bool> agentBack(CancelToken stop);
