@@ -39,6 +39,17 @@ void uncoverHiddenContent(QWidget *window)
     }
 }
 
+// Waits until `window` is shown, a little at a time and a few seconds at most. A
+// window built for a state shows once its height is fitted, 0.15 s at the latest; a
+// shortened pause can end before that on a busy machine.
+QCoro::Task<> untilShown(QPointer<QWidget> window)
+{
+    for (int waited = 0; window && !window->isVisible() && waited < 3000; waited += 10) {
+        QCoro::Task<> step = QCoro::sleepFor(std::chrono::milliseconds(10));
+        co_await std::move(step);
+    }
+}
+
 void printLine(FILE *stream, const QString &text)
 {
     const QByteArray line = text.toUtf8() + '\n';
@@ -85,6 +96,12 @@ QCoro::Task<> renderReference(DevelopmentHost host, QString directory)
             if (!host.alive())
                 co_return;
             QPointer<QWidget> window = main ? host.mainWindow->data() : host.peerWindows->value(Demo::peerID()).data();
+            if (!window)
+                continue;
+            QCoro::Task<> showing = untilShown(window);
+            co_await std::move(showing);
+            if (!host.alive())
+                co_return;
             if (!window)
                 continue;
             // The window's own appearance too: the desktop's may replace the

@@ -157,6 +157,8 @@ void WindowHeight::setUnlimited(bool unlimited) { unlimitedFlag = unlimited; }
 
 bool WindowHeight::userResizing() const { return userResize_->isActive(); }
 
+bool WindowHeight::animating() const { return animation_ && animation_->state() == QAbstractAnimation::Running; }
+
 void WindowHeight::setFittingSuspended(bool suspended)
 {
     if (suspended_ == suspended)
@@ -238,9 +240,9 @@ void WindowHeight::fit(qreal content, qreal container)
     QMetaObject::invokeMethod(
         this,
         [this, fitted, next] {
-            const bool heading = animation_ && animation_->state() == QAbstractAnimation::Running
-                && animation_->endValue().toRect() == next;
-            if (fitted && fitted == window_ && fitted->geometry() != next && !heading)
+            const bool heading = animating() && animation_->endValue().toRect() == next;
+            // A drag that began since the fit keeps the window where the user puts it.
+            if (fitted && fitted == window_ && fitted->geometry() != next && !heading && !userResizing())
                 apply(next);
             showWhenSettled();
         },
@@ -256,6 +258,7 @@ void WindowHeight::apply(const QRect &geometry)
         auto *animation = new QPropertyAnimation(window_, "geometry", this);
         animation->setDuration(animationMs);
         animation->setEasingCurve(easeOut());
+        animation->setStartValue(window_->geometry());
         animation->setEndValue(geometry);
         animation_ = animation;
         animation->start(QAbstractAnimation::DeleteWhenStopped);
@@ -294,14 +297,28 @@ bool WindowHeight::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == window_ && event->type() == QEvent::Resize) {
         const auto *resize = static_cast<QResizeEvent *>(event);
-        const bool animating = animation_ && animation_->state() == QAbstractAnimation::Running;
-        // The first resize of a shown window (no old size) and resizes of a hidden
-        // one come from whoever built the window; the rest that are not ours come
-        // from the user dragging an edge.
-        if (!animating && resize->size() != ownSize_) {
+        const QSize size = resize->size();
+        if (animating()) {
+            // The animation's own steps, and the window system's late reports of them,
+            // lie between where it started and where it is now. Any other size is the
+            // user's drag: it stops the animation, and the window stays where the user
+            // puts it.
+            const QSize from = animation_->startValue().toRect().size();
+            const QSize now = animation_->currentValue().toRect().size();
+            const auto passed = [](int value, int a, int b) { return value >= std::min(a, b) && value <= std::max(a, b); };
+            if (window_->isVisible() && resize->oldSize().isValid()
+                && !(passed(size.width(), from.width(), now.width()) && passed(size.height(), from.height(), now.height()))) {
+                animation_->stop();
+                userResize_->start();
+                ownSize_ = size;
+            }
+        } else if (size != ownSize_) {
+            // The first resize of a shown window (no old size) and resizes of a hidden
+            // one come from whoever built the window; the rest that are not ours come
+            // from the user dragging an edge.
             if (window_->isVisible() && resize->oldSize().isValid())
                 userResize_->start();
-            ownSize_ = resize->size();
+            ownSize_ = size;
         }
     }
     return false;

@@ -49,6 +49,8 @@ public:
     bool fittingSuspended() const { return suspended_; }
     // True while the user resizes the window (a resize this object did not make).
     bool userResizing() const;
+    // True while the window's height changes under an animation.
+    bool animating() const;
 
     // While set, fitting ignores `maximum` and the screen and never animates; the
     // minimum still applies. Set by reference rendering only.

@@ -71,7 +71,9 @@ struct StandInShell : QObject {
         contentRenderers.insert(window, contentRenderer(root));
         if (show) {
             height->showAfterFitting([window] { window->show(); });
-            QTest::qWait(100);
+            // Shown once fitted and at rest, however long that takes on a busy machine.
+            if (!QTest::qWaitFor([window, height] { return window->isVisible() && !height->animating(); }))
+                qWarning("The window was not shown");
         }
         return window;
     }

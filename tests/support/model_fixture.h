@@ -243,9 +243,10 @@ inline void settle(int milliseconds = 20) { QTest::qWait(milliseconds); }
 // Lets queued work run until `done` holds, or until `progress` (a count of what has
 // happened, such as the requests sent) has stood still for `quietMs` of real time, and
 // never longer than `boundMs`: a test whose expectation cannot come true fails at once
-// instead of at its time-out. True when `done` holds.
-inline bool settleUntil(const std::function<bool()> &done, const std::function<qsizetype()> &progress, int quietMs = 100,
-                        int boundMs = 3000)
+// instead of at its time-out. True when `done` holds. The quiet time is generous: on a
+// busy machine the next line can be a good while coming.
+inline bool settleUntil(const std::function<bool()> &done, const std::function<qsizetype()> &progress, int quietMs = 1000,
+                        int boundMs = 5000)
 {
     QElapsedTimer total, still;
     total.start();

@@ -20,6 +20,7 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <QTreeView>
 #include <QHeaderView>
 
@@ -77,6 +78,17 @@ struct Windows {
             peer.resize(peer.width(), 900);
             break;
         }
+    }
+
+    // Both windows have drawn the last change of the model: the redraw that each
+    // change schedules for the next turn of the event loop has run.
+    bool drawn() const
+    {
+        for (const QWidget *view : {static_cast<const QWidget *>(&main), static_cast<const QWidget *>(&peer)})
+            for (const QTimer *timer : view->findChildren<QTimer *>(Qt::FindDirectChildrenOnly))
+                if (timer->isActive() && timer->interval() == 0)
+                    return false;
+        return true;
     }
 
     ModelFixture f;
@@ -187,7 +199,7 @@ private slots:
         QVERIFY(areas[0] && areas[1]);
         for (int step = 0; step < 10; ++step) {
             w.change(step);
-            QTest::qWait(1);
+            QVERIFY(QTest::qWaitFor([&w] { return w.drawn(); }));
             for (QWidget *window : {static_cast<QWidget *>(&w.main), static_cast<QWidget *>(&w.peer)})
                 QCOMPARE(pastTheEnd(*window), QStringList());
         }
