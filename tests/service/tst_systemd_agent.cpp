@@ -1102,9 +1102,16 @@ private slots:
         if (manager == "back") {
             fake_->stop();
             QVERIFY(fake_->start());
-            QTRY_COMPARE(fake_->calls().count(calls.first()), 2); // asked of the new manager
+            // Asked of the new manager (a busy machine may take a while).
+            QTRY_COMPARE_WITH_TIMEOUT(fake_->calls().count(calls.first()), 2, 15000);
+            QTRY_COMPARE_WITH_TIMEOUT(fake_->received().count("StartUnit"), 2, 15000);
             serveIdle(*f.client, 3); // the service it starts answers
-            QCOMPARE(fake_->release(), QStringList{"StartUnit"});
+            // The start; on a busy machine a start that reached the manager while its
+            // name changed hands is lost too and asked once more.
+            const QStringList released = fake_->release();
+            QVERIFY2(released.value(0) == "StartUnit"
+                         && QSet<QString>({"StartUnit", "ResetFailedUnit", "Subscribe"}).contains(QSet<QString>(released.begin(), released.end())),
+                     qPrintable(released.join(' ')));
         } else {
             if (manager == "not back") {
                 fake_->stop();
