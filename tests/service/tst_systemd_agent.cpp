@@ -1149,6 +1149,26 @@ private slots:
     }
 
     // A dropped argument is refused, as the manager refuses it.
+    // A start lost with a manager that restarts, called off while no manager is there
+    // (the user quits): the manager that comes back gets the stop, and never the start.
+    void calledOffWhileTheManagerIsAway()
+    {
+        fake_->setUnitFileState(unit, "enabled");
+        const auto host = makeHost();
+        fake_->defer("StartUnit");
+        host->start();
+        QTRY_VERIFY(fake_->received().contains("StartUnit"));
+        fake_->stop();
+        QTRY_VERIFY(!host->agentTold()); // the manager is away
+        QCoro::Task<> off = host->callOffAgentStart(20);
+        QVERIFY(!off.isReady()); // settled only once a manager has taken the stop
+        QVERIFY(fake_->start());
+        QVERIFY(outcome(std::move(off)).value);
+        settle();
+        QCOMPARE(fake_->calls().count("StartUnit " + unit + " replace"), 1);
+        QVERIFY2(fake_->calls().contains("StopUnit " + unit + " replace"), qPrintable(fake_->calls().join(", ")));
+    }
+
     void droppedArgumentRefused()
     {
         auto call = QDBusMessage::createMethodCall("org.freedesktop.systemd1", "/org/freedesktop/systemd1",
