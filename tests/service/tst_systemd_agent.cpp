@@ -371,10 +371,11 @@ private:
         // Since the launch began, or since it was last at rest: a fault, a manager slower than 1 s.
         bool faulted = false, slow = false;
         double lastClick = -1, lastFault = -1;
-        // The manager failed a call during the launch: the app may have given it up
-        // (its first answer about the unit not had in 2 s, its start not taken on in
-        // 5 s, refused, or its registration cut off) and run its own service, which
-        // then counts as at rest even with the unit enabled.
+        // The manager failed a call during the launch, or was slower than a second a
+        // call: the app may have given it up (its first answer about the unit not had
+        // in 2 s, its start not taken on in 5 s, refused, or its registration cut off)
+        // and run its own service, which then counts as at rest even with the unit
+        // enabled.
         bool fellBack = false;
         // Quits outside the first launch's flow may wait for a change under way.
         double quitBound = 5;
@@ -431,6 +432,8 @@ private:
             turns << share * longestMs / 1000;
         fake_.pace(turns);
         app.slow = app.slow || longestMs > 1000;
+        // A manager slower than a second a call may not take a start on in time.
+        app.fellBack = app.fellBack || longestMs > 1000;
     }
 
     void runLaunch(const Launch &launch)
