@@ -624,7 +624,8 @@ QCoro::Task<bool> ServiceHost::repairAgent(CancelToken stop)
     try {
         if (!registered)
             throw PlatformError(ECANCELED, QStringLiteral("The repair was called off."));
-        QCoro::Task<> registering = item->registerItem();
+        // Enabled only: the start below is the one followed, and called off if need be.
+        QCoro::Task<> registering = item->enableItem(stop);
         co_await std::move(registering);
     } catch (...) {
         registered = false;

@@ -1184,7 +1184,8 @@ private slots:
     {
         columns<QString, QStringList>("failing", "calls");
         const QStringList again{"DisableUnitFiles " + unit + " false", "Reload"};
-        QTest::newRow("repaired") << "" << again + enableCalls() + enableCalls().mid(3);
+        // One start, the one followed (and called off when a child replaces it).
+        QTest::newRow("repaired") << "" << again + enableCalls();
         QTest::newRow("link refused") << "LinkUnitFiles" << again + enableCalls().mid(0, 1);
     }
     void repairAgent()
