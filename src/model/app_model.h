@@ -393,10 +393,8 @@ private:
     // The service is down on purpose: start at sign-in hands it between the child
     // and the login agent.
     bool handingOver_ = false;
-    // Cancelled by a quit while the hand-over has not yet stopped the service
-    // (handOverStopping_): no further registration step begins.
+    // Cancelled by a quit: no further step of the hand-over begins.
     CancelToken handOverCallOff_;
-    bool handOverStopping_ = false;
     // The child stopped on purpose last (its launch, ServiceHost::childLaunches()):
     // its exit is no failure. Cleared once a later child is seen.
     std::optional<int> stoppedChild_;

@@ -25,12 +25,11 @@ constexpr double quitSignalWait = 5.0;
 QCoro::Task<bool> AppModel::quit(bool signalled)
 {
     const double limit = clock().uptime() + quitWait;
-    // No change of start at sign-in begins from here, and a hand-over that has not
-    // stopped the service yet ends: no further registration step begins, and the
-    // service still running is stopped below.
+    // No change of start at sign-in begins from here, and every start-up and change
+    // under way ends at its next step: no further start, registration or repair
+    // begins (a call already asked may finish), and whatever runs is stopped below.
     quitBegun_.cancel();
-    if (!handOverStopping_)
-        handOverCallOff_.cancel();
+    handOverCallOff_.cancel();
     // The pause is never cancelled: the loop's own check decides.
     while ((mutating_ || starting_) && clock().uptime() < limit) {
         QCoro::Task<bool> pause = alive(clock().sleep(quitWaitStep));
@@ -63,11 +62,15 @@ QCoro::Task<bool> AppModel::quit(bool signalled)
     }
     // A start of the agent this application asked for is called off, even one the
     // manager has yet to carry out: nothing it started outlives the quit.
+    const bool startAsked = host().agentStartAsked();
     QCoro::Task<> callingOff = alive(host().callOffAgentStart(std::max(limit - clock().uptime(), quitCallOffWait)));
     co_await std::move(callingOff);
 
-    // Nothing to stop when no service this application could stop runs.
-    const bool nothingToStop = failure && failure::unavailable(failure) && !host().serviceMayRun();
+    // Nothing to stop when no service this application could stop runs, or when the
+    // only one is the agent's whose start the manager has just taken back: the
+    // manager stops it, though it may still be on its way up or down.
+    const bool managerStops = startAsked && host().callOffSettled() && host().childKnownStopped();
+    const bool nothingToStop = failure && failure::unavailable(failure) && (managerStops || !host().serviceMayRun());
     if (!failure || nothingToStop || signalled) {
         if (signalled && failure && !nothingToStop)
             log_(QStringLiteral("quitting on a signal; the background service could not be stopped: ")

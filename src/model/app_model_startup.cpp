@@ -85,6 +85,10 @@ QCoro::Task<> AppModel::startServiceIfNeeded(bool asChild, bool startAsked)
         bool leaving = !host.callOffSettled();
 
         for (int pass = 0;; ++pass) {
+            // A quit ends the start-up at its next step: nothing more is started or
+            // repaired, and the quit stops what runs.
+            if (m.quitBegun_.cancelled())
+                co_return;
             // A call-off still under way is bounded by the manager's own time-out:
             // the window is not over before it is settled and the application's own
             // service, which starts only then, has had time to come up.
@@ -94,13 +98,18 @@ QCoro::Task<> AppModel::startServiceIfNeeded(bool asChild, bool startAsked)
                 const double remaining = deadline - m.clock().uptime();
                 if (remaining <= 0)
                     throw notReady();
-                QCoro::Task<bool> pausing = m.alive(m.clock().sleep(std::min(remaining, startupPoll), m.pollingCancel_));
-                if (!co_await std::move(pausing))
+                const CancelToken ended;
+                const int polling = m.pollingCancel_.onCancel([ended] { ended.cancel(); });
+                const int quitting = m.quitBegun_.onCancel([ended] { ended.cancel(); });
+                const CancelToken quitBegun = m.quitBegun_;
+                QCoro::Task<bool> pausing = m.alive(m.clock().sleep(std::min(remaining, startupPoll), ended));
+                const bool slept = co_await std::move(pausing);
+                m.pollingCancel_.removeCallback(polling);
+                quitBegun.removeCallback(quitting);
+                if (!slept)
                     co_return;
             }
             pause = true;
-            if (!host.callOffSettled())
-                deadline = std::max(deadline, m.clock().uptime() + afterCallOff);
 
             std::exception_ptr error;
             try {
@@ -129,7 +138,7 @@ QCoro::Task<> AppModel::startServiceIfNeeded(bool asChild, bool startAsked)
                 }
                 std::rethrow_exception(error);
             }
-            if (m.pollingCancel_.cancelled())
+            if (m.pollingCancel_.cancelled() || m.quitBegun_.cancelled())
                 co_return;
             if (m.clock().uptime() >= deadline && host.callOffSettled()) {
                 if (pass == 0)
@@ -149,7 +158,7 @@ QCoro::Task<> AppModel::startServiceIfNeeded(bool asChild, bool startAsked)
                 decided = true;
                 const double asked = m.clock().uptime();
                 if (!asChild) {
-                    QCoro::Task<> known = m.alive(host.loginKnown());
+                    QCoro::Task<> known = m.alive(host.loginKnown(m.quitBegun_));
                     co_await std::move(known);
                 }
                 childWanted = childWanted || host.needsApproval();
@@ -159,6 +168,8 @@ QCoro::Task<> AppModel::startServiceIfNeeded(bool asChild, bool startAsked)
                 }
             }
 
+            if (m.quitBegun_.cancelled())
+                co_return;
             const double sinceStart = m.clock().uptime() - lastStart;
             if (!childWanted) {
                 if (host.agentStartAsked() && !host.agentTold()) {
@@ -312,13 +323,15 @@ QCoro::Task<AppModel::LoginChange> AppModel::changeStartAtLogin(bool on, bool au
             startedUp = true;
             std::exception_ptr unregistering;
             try {
-                QCoro::Task<> change = alive(host().setLogin(false));
+                // A quit that begins meanwhile lets the disable under way finish, so
+                // the user's choice stands, and waits for nothing after it.
+                QCoro::Task<> change = alive(host().setLogin(false, {}, quitBegun_));
                 co_await std::move(change);
             } catch (...) {
                 unregistering = std::current_exception();
             }
             co_await std::move(startUp);
-            if (unregistering && host().loginEnabled()) {
+            if (unregistering && host().loginEnabled() && !quitBegun_.cancelled()) {
                 // Nothing changed: the agent runs the service again, as before.
                 startedUp = false;
                 try {
@@ -333,13 +346,12 @@ QCoro::Task<AppModel::LoginChange> AppModel::changeStartAtLogin(bool on, bool au
     } catch (...) {
         failure = std::current_exception();
     }
-    const bool stopping = std::exchange(handOverStopping_, false);
-    if (on && failure && handOverCallOff_.cancelled() && !stopping) {
-        // A quit ended the hand-over before the service was stopped: it still runs,
-        // and the quit stops it the usual way.
+    if (quitBegun_.cancelled()) {
+        // A quit ended the change at its next step: it shows no error, and nothing
+        // is brought up; the quit stops whatever runs.
         handingOver_ = false;
         setMutating(false);
-        co_return {};
+        co_return {failure};
     }
 
     // A change the user did not ask for shows no error of its own.
@@ -349,7 +361,7 @@ QCoro::Task<AppModel::LoginChange> AppModel::changeStartAtLogin(bool on, bool au
     }
     // With the agent registered and enabled, the system has started it: the hand-over
     // is a start-up like any other, ending when that service answers (or with a child
-    // when it does not), and quitting waits for it. A change to the agent that failed
+    // when it does not), and a quit ends it. A change to the agent that failed
     // (its registration or its start refused) or left it waiting for the user's
     // approval (a masked unit) leaves nothing to run the service but the application
     // itself. No longer started by the agent: brought up the usual way.
@@ -370,11 +382,10 @@ QCoro::Task<AppModel::LoginChange> AppModel::changeStartAtLogin(bool on, bool au
 
 QCoro::Task<> AppModel::stopForHandOver(QPointer<AppModel> model)
 {
-    // The host's registration may outlive the model that asked for it.
+    // The host's registration may outlive the model that asked for it. A stop begun
+    // is finished, even when a quit begins meanwhile: the quit finds it stopped.
     if (!model || model->handOverCallOff_.cancelled())
         throw CancelledError();
-    // From here a quit waits for the hand-over to end.
-    model->handOverStopping_ = true;
     QCoro::Task<> stop = model->stopService();
     co_await std::move(stop);
 }

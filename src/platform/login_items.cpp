@@ -78,9 +78,9 @@ public:
         co_await std::move(enabling);
     }
 
-    QCoro::Task<> unregisterItem() override
+    QCoro::Task<> unregisterItem(CancelToken stop) override
     {
-        QCoro::Task<> disabling = manager_.disable(unit_);
+        QCoro::Task<> disabling = manager_.disable(unit_, stop);
         co_await std::move(disabling);
     }
 
@@ -103,7 +103,7 @@ public:
         entry_.write();
         co_return;
     }
-    QCoro::Task<> unregisterItem() override
+    QCoro::Task<> unregisterItem(CancelToken) override
     {
         entry_.remove();
         co_return;

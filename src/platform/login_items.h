@@ -40,8 +40,9 @@ public:
     // registration cut off halfway leaves it.
     virtual bool halfRegistered() { return false; }
     // Unregisters the item and completes when the system has done so; throws the
-    // system's error when it could not.
-    virtual QCoro::Task<> unregisterItem() = 0;
+    // system's error when it could not. Once `stop` is cancelled, what the system
+    // reports afterwards is not waited for.
+    virtual QCoro::Task<> unregisterItem(CancelToken stop = {}) = 0;
 };
 
 // The system's registry of login items. `changed` tells that what it reports (an

@@ -603,11 +603,11 @@ QCoro::Task<bool> SystemdUserManager::backAfter(int owner, CancelToken callOff)
     co_return !callOff.cancelled();
 }
 
-QCoro::Task<> SystemdUserManager::disable(QString unit)
+QCoro::Task<> SystemdUserManager::disable(QString unit, CancelToken stop)
 {
     QDBusMessage message = managerCall(QStringLiteral("DisableUnitFiles"));
     message << QStringList{unit} << false;
-    QCoro::Task<> settling = reloadAndReread(unit, change(message));
+    QCoro::Task<> settling = reloadAndReread(unit, change(message), stop);
     co_await std::move(settling);
 }
 

@@ -93,8 +93,9 @@ public:
     // step begins (ECANCELED); a link made already is left for the next launch to undo.
     QCoro::Task<> linkAndEnable(QString path, CancelToken stop = {});
     // Disables the unit, which also removes the link, and reloads the manager; read
-    // afresh as above.
-    QCoro::Task<> disable(QString unit);
+    // afresh as above. Once `stop` is cancelled, no further step begins (ECANCELED)
+    // and the re-read is not waited for.
+    QCoro::Task<> disable(QString unit, CancelToken stop = {});
     // Asks the manager to start the unit after clearing a failed state (a unit that
     // failed too often in a row is refused until then). Completes once the manager
     // has taken the start on (queued its job); throws its refusal. A manager that

@@ -82,10 +82,10 @@ QString trimBlanks(const QString &text)
 // Takes `item`'s registration back, whatever comes of it: the caller goes on either
 // way, and the switch shows what the system reports afterwards. True when it went
 // through.
-QCoro::Task<bool> unregisterQuietly(Lifetime::Watch watch, std::shared_ptr<LoginItem> item)
+QCoro::Task<bool> unregisterQuietly(Lifetime::Watch watch, std::shared_ptr<LoginItem> item, CancelToken stop = {})
 {
     try {
-        QCoro::Task<> unregistering = whileAlive(watch, item->unregisterItem());
+        QCoro::Task<> unregistering = whileAlive(watch, item->unregisterItem(stop));
         co_await std::move(unregistering);
     } catch (...) {
         co_return false;
@@ -456,7 +456,7 @@ QCoro::Task<bool> ServiceHost::agentBack(CancelToken stop)
     co_return registrableAgent() != nullptr;
 }
 
-QCoro::Task<> ServiceHost::loginKnown()
+QCoro::Task<> ServiceHost::loginKnown(CancelToken stop)
 {
     const auto plist = platform_.bundle->info(QStringLiteral("CVServiceAgentPlist"));
     LoginItemService *const items = platform_.loginItems;
@@ -469,9 +469,11 @@ QCoro::Task<> ServiceHost::loginKnown()
         if (items->agentKnown(name))
             told.cancel();
     });
+    const int stopped = stop.onCancel([told] { told.cancel(); });
     QCoro::Task<bool> waiting = whileAlive(lifetime_.watch(), platform_.clock->sleep(loginAnswerWait, told));
     co_await std::move(waiting);
     disconnect(answer);
+    stop.removeCallback(stopped);
 }
 
 QCoro::Task<> ServiceHost::setLogin(bool enabled, std::function<QCoro::Task<>()> beforeStart, CancelToken stop)
@@ -550,6 +552,10 @@ QCoro::Task<> ServiceHost::setLogin(bool enabled, std::function<QCoro::Task<>()>
                     if (notStopped)
                         std::rethrow_exception(notStopped);
                 }
+                // A quit that began meanwhile starts nothing: the agent is enabled,
+                // and the manager starts it at the next sign-in.
+                if (stop.cancelled())
+                    throw PlatformError(ECANCELED, QStringLiteral("The change was called off."));
                 kickstartAgent();
                 std::exception_ptr refused;
                 try {
@@ -579,7 +585,7 @@ QCoro::Task<> ServiceHost::setLogin(bool enabled, std::function<QCoro::Task<>()>
         for (std::shared_ptr<LoginItem> asked = item; asked;) {
             failure = nullptr;
             try {
-                QCoro::Task<> unregistering = whileAlive(lifetime_.watch(), asked->unregisterItem());
+                QCoro::Task<> unregistering = whileAlive(lifetime_.watch(), asked->unregisterItem(stop));
                 co_await std::move(unregistering);
             } catch (...) {
                 failure = std::current_exception();
@@ -615,22 +621,22 @@ QCoro::Task<bool> ServiceHost::repairAgent(CancelToken stop)
     appendLog(QStringLiteral("--- The background service couldn't start from sign-in; registering it again at ")
               + markerDate(platform_.clock->now()) + QStringLiteral(" ---"));
 
-    // Registering again is what matters.
-    QCoro::Task<bool> unregistering = unregisterQuietly(lifetime_.watch(), item);
+    // Registering again is what matters. Once the registration is taken back, a quit
+    // does not leave it so: the user chose start at sign-in, and the enable is
+    // finished whatever comes; only the start is not asked.
+    QCoro::Task<bool> unregistering = unregisterQuietly(lifetime_.watch(), item, stop);
     co_await std::move(unregistering);
 
     bool result = false;
-    bool registered = !stop.cancelled();
+    bool registered = true;
     try {
-        if (!registered)
-            throw PlatformError(ECANCELED, QStringLiteral("The repair was called off."));
         // Enabled only: the start below is the one followed, and called off if need be.
-        QCoro::Task<> registering = item->enableItem(stop);
+        QCoro::Task<> registering = item->enableItem({});
         co_await std::move(registering);
     } catch (...) {
         registered = false;
     }
-    if (registered && item->status() == LoginItemStatus::enabled) {
+    if (registered && !stop.cancelled() && item->status() == LoginItemStatus::enabled) {
         try {
             kickstartAgent();
             result = true;

@@ -136,8 +136,8 @@ public:
     // Completes once the system has told the agent's state (what start(), canRegister()
     // and the others read), or after about 2 s on the clock when it has not: until
     // then those would report no agent where there may well be one, so a decision
-    // that depends on the agent waits for this first. Never fails.
-    QCoro::Task<> loginKnown();
+    // that depends on the agent waits for this first; until `stop`. Never fails.
+    QCoro::Task<> loginKnown(CancelToken stop = {});
     // Registers (true) or unregisters (false) the agent. Throws ServiceError when
     // busy or not registrable, or the system's error. Registering runs
     // `beforeStart` (if any) once the agent is enabled, just before the manager is
@@ -145,7 +145,8 @@ public:
     // the enable back. Once `stop` is cancelled, no further registration step begins.
     QCoro::Task<> setLogin(bool enabled, std::function<QCoro::Task<>()> beforeStart = {}, CancelToken stop = {});
     // Registers a stopped agent again and kickstarts it; true when that happened. Once
-    // `stop` is cancelled, it does not register the agent again.
+    // `stop` is cancelled, it begins nothing: a repair that has taken the registration
+    // back finishes registering it again, and asks no start.
     QCoro::Task<bool> repairAgent(CancelToken stop = {});
     // Waits (15 s at most, until `stop`) for the agent to be registrable again; true
     // when it is.

@@ -4,6 +4,7 @@
 
 #include <QCoroSignal>
 #include <QObject>
+#include <QPointer>
 #include <QTimeZone>
 #include <QTimer>
 
@@ -12,6 +13,7 @@
 #include <deque>
 #include <limits>
 #include <list>
+#include <vector>
 
 namespace cv::test {
 
@@ -33,10 +35,13 @@ public:
         : uptime_(uptime), start_(uptime), wallStart_(std::move(wall))
     {
     }
+    // A sleeper woken just before the clock goes has its resumption queued still: its
+    // waker goes at once, and that resumption with it, so nothing of a case that has
+    // ended runs in the next one.
     ~FakeClock() override
     {
-        for (auto &s : sleepers_)
-            s.waker->deleteLater();
+        for (const QPointer<SleepWaker> &waker : wakers_)
+            delete waker.data();
     }
 
     double uptime() const override { return uptime_; }
@@ -47,6 +52,8 @@ public:
         if (token.cancelled())
             co_return false;
         auto *waker = new SleepWaker;
+        std::erase_if(wakers_, [](const QPointer<SleepWaker> &w) { return w.isNull(); });
+        wakers_.emplace_back(waker);
         sleepers_.push_back({uptime_ + std::max(0.0, seconds), waker});
         const int id = token.onCancel([this, waker] {
             const auto it = std::find_if(sleepers_.begin(), sleepers_.end(), [waker](const Sleeper &s) { return s.waker == waker; });
@@ -117,6 +124,7 @@ private:
     double start_;
     QDateTime wallStart_;
     std::list<Sleeper> sleepers_;
+    std::vector<QPointer<SleepWaker>> wakers_;
     std::deque<double> sleeps_;
     bool autoAdvance_ = true;
     bool pumpScheduled_ = false;

@@ -34,7 +34,7 @@ public:
         status_ = statusAfterRegister;
         co_return;
     }
-    QCoro::Task<> unregisterItem() override
+    QCoro::Task<> unregisterItem(CancelToken) override
     {
         ++unregisterCalls;
         if (holdUnregister) {
