@@ -285,6 +285,27 @@ private slots:
         // The system is never refused: after the bounded wait the child is ended.
         QTest::newRow("signal, child not reached") << Quit{child, false, "", {"quit"}, 0.0, true, true};
         QTest::newRow("signal, start-up still running") << Quit{[](ModelFixture &f) { f.model().setStarting(true); }, true, "", {"quit"}, 20.0, true};
+        // A start-up under way (its child launched, the service not answering yet)
+        // ends at its next step: the quit waits one step, not the start-up's window.
+        const Setup startingUp = [](ModelFixture &f) {
+            f.client->alwaysError("status", down());
+            QCoro::Task<> startUp = A::startServiceIfNeeded(f.model()); // runs on by itself
+        };
+        QTest::newRow("start-up under way") << Quit{startingUp, true, "", {"status", "quit"}, 0.1};
+        QTest::newRow("signal, start-up under way") << Quit{startingUp, true, "", {"status", "quit"}, 0.1, true, true};
+        // The agent's unit is not loaded: no service the application could stop runs.
+        const auto agentNotLoaded = [](Setup then) {
+            return Setup([then](ModelFixture &f) {
+                static InstalledApp installed;
+                qunsetenv("CV_MAC_SERVICE"); // the case's own setting comes back at its end
+                f.bundle = installed.bundle();
+                f.loginItems.agentItem->setStatus(LoginItemStatus::enabled);
+                f.launchctl.status = 113;
+                then(f);
+            });
+        };
+        QTest::newRow("agent not loaded, never reached") << Quit{agentNotLoaded([](ModelFixture &) {}), false, "", {"quit"}, 0.0};
+        QTest::newRow("agent not loaded, child runs") << Quit{agentNotLoaded(child), false, "Couldn’t stop sharing safely: " + down().message(), {"quit", "events"}, 0.0};
     }
 
     void quit()
@@ -306,6 +327,9 @@ private slots:
         // Until the process ends, still quitting and busy, and nothing more is sent.
         QCOMPARE(m.mutating(), quits);
         QCOMPARE(!f.launcher.launches.isEmpty() && f.launcher.launches.first().state->terminated, row.childEnds);
+        // A refused quit bars nothing: a change of start at sign-in or a repair may
+        // begin again.
+        QCOMPARE(A::quitBegun(m).cancelled(), quits);
         outcome(m.refresh());
         QCOMPARE(f.client->ops().size(), row.ops.size() + int(!quits));
     }

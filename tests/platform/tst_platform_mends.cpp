@@ -1,9 +1,12 @@
 // Alerts: shown as plain text, and ended by a click, by Escape or without a click.
+// A signal awaited once resumes its coroutine once.
 #include "bounded.h"
 #include "platform/alerts.h"
+#include "platform/next_signal.h"
 #include "../views/table.h"
 
 #include <QAbstractButton>
+#include <QCoroTask>
 #include <QApplication>
 #include <QLabel>
 #include <QMessageBox>
@@ -56,6 +59,40 @@ private slots:
         MessageBoxAlerts alerts;
         QCOMPARE(finished(alerts.run(alert)), chosen);
         QCOMPARE(shown, (QStringList{"0", "0", "Cancel", "Forget", "Save && Quit"}));
+    }
+
+    // The waiting coroutine resumes once, from the event loop, however often the
+    // signal comes before the loop runs: never inside the emission, and never again
+    // once its frame is gone.
+    void nextSignal_data()
+    {
+        columns<int>("emissions");
+        QTest::newRow("once") << 1;
+        QTest::newRow("twice before the loop runs") << 2;
+        QTest::newRow("three times") << 3;
+    }
+    void nextSignal()
+    {
+        QFETCH(int, emissions);
+        QObject sender;
+        int resumed = 0;
+        bool emitting = false;
+        bool duringEmission = false;
+        auto wait = [](QObject *sender, int &resumed, bool &emitting, bool &duringEmission) -> QCoro::Task<> {
+            co_await NextSignal(sender, &QObject::objectNameChanged);
+            ++resumed;
+            duringEmission = duringEmission || emitting;
+        };
+        QCoro::Task<> waiting = wait(&sender, resumed, emitting, duringEmission);
+        emitting = true;
+        for (int i = 0; i < emissions; ++i)
+            sender.setObjectName(QString::number(i));
+        emitting = false;
+        QCOMPARE(resumed, 0);
+        QTRY_COMPARE(resumed, 1);
+        QCoreApplication::processEvents();
+        QCOMPARE(resumed, 1);
+        QVERIFY(!duringEmission);
     }
 };
 

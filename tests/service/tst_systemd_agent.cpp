@@ -1182,22 +1182,41 @@ private slots:
     // A marker in the service log, disabled, enabled and started again, then kickstarted.
     void repairAgent_data()
     {
-        columns<QString, QStringList>("failing", "calls");
+        columns<QString, QString, QStringList>("failing", "quitAt", "calls");
         const QStringList again{"DisableUnitFiles " + unit + " false", "Reload"};
         // One start, the one followed (and called off when a child replaces it).
-        QTest::newRow("repaired") << "" << again + enableCalls();
-        QTest::newRow("link refused") << "LinkUnitFiles" << again + enableCalls().mid(0, 1);
+        QTest::newRow("repaired") << "" << "" << again + enableCalls();
+        QTest::newRow("link refused") << "LinkUnitFiles" << "" << again + enableCalls().mid(0, 1);
+        // A quit that begins once the registration is taken back has it registered
+        // again, the user's choice, and asks no start; one that begins before asks
+        // nothing.
+        QTest::newRow("quit during the disable") << "" << "DisableUnitFiles" << again.mid(0, 1) + enableCalls().mid(0, 3);
+        QTest::newRow("quit during the enable") << "" << "EnableUnitFiles" << again + enableCalls().mid(0, 3);
+        QTest::newRow("quit before") << "" << "*" << QStringList{};
     }
     void repairAgent()
     {
-        auto [failing, calls] = fetch<QString, QStringList>("failing", "calls");
+        auto [failing, quitAt, calls] = fetch<QString, QString, QStringList>("failing", "quitAt", "calls");
         fake_->setUnitFileState(unit, "enabled");
         fake_->setActiveState(unit, "failed");
         fake_->fail(failing, "org.freedesktop.DBus.Error.AccessDenied", "Access denied");
         const auto host = makeHost();
-        QCOMPARE(outcome(host->repairAgent()).value, failing.isEmpty());
+        const CancelToken quit;
+        if (quitAt == "*")
+            quit.cancel();
+        else if (!quitAt.isEmpty())
+            fake_->catchCall(quitAt);
+        QCoro::Task<bool> repair = host->repairAgent(quit);
+        if (!quitAt.isEmpty() && quitAt != "*") {
+            QTRY_VERIFY(fake_->caught());
+            quit.cancel();
+            fake_->release();
+        }
+        QCOMPARE(outcome(std::move(repair)).value, failing.isEmpty() && quitAt.isEmpty());
         settle();
         QCOMPARE(fake_->calls(), calls);
+        if (quitAt == "*")
+            return;
         QVERIFY(readFile(serviceLog()).startsWith("service output\n--- The background service couldn't start from sign-in"));
     }
 

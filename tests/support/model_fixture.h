@@ -41,6 +41,7 @@ struct AppModelAccess {
     static std::optional<std::uint64_t> &cursor(AppModel &m) { return m.cursor_; }
     static QMap<QString, AppModel::PendingDelivery> &pendingDeliveries(AppModel &m) { return m.pendingDeliveries_; }
     static bool &quitting(AppModel &m) { return m.quitting_; }
+    static const CancelToken &quitBegun(AppModel &m) { return m.quitBegun_; }
     static bool &refreshing(AppModel &m) { return m.refreshing_; }
     // Volume listings under way.
     static int drivesListings(AppModel &m) { return m.drivesListings_; }
