@@ -40,7 +40,8 @@ int CorvaneApplication::main(int argc, char **argv)
     QApplication::setApplicationName(QStringLiteral("Corvane"));
     const QStringList arguments = QApplication::arguments();
 
-    // One copy per user session: a second plain launch reopens the first and ends.
+    // One copy per user session: a second plain launch reopens the first and ends, or
+    // waits for a first that is quitting to end and carries on in its place.
     std::unique_ptr<SingleInstance> instance;
     if (!runsOnItsOwn(arguments)) {
         const QString identifier = AppBundle::main().bundleIdentifier().value_or(QStringLiteral("app.corvane.Corvane"));
@@ -50,6 +51,9 @@ int CorvaneApplication::main(int argc, char **argv)
             return 0;
         case SingleInstance::Claim::unanswered:
             std::fprintf(stderr, "Corvane is already running but does not answer.\n");
+            return 1;
+        case SingleInstance::Claim::quitting:
+            std::fprintf(stderr, "Corvane is still quitting; start it again once it has ended.\n");
             return 1;
         case SingleInstance::Claim::owner:
         case SingleInstance::Claim::standalone:
@@ -71,6 +75,9 @@ int CorvaneApplication::main(int argc, char **argv)
             developmentLog(QStringLiteral("second launch: reopening"));
             runtime.reopen();
         });
+        // From the termination's start until the process ends, a later launch waits
+        // for this one to end instead of reopening it.
+        QObject::connect(&runtime, &AppRuntime::quittingChanged, instance.get(), &SingleInstance::setQuitting);
     }
 
     QTimer::singleShot(0, delegate.get(), [&delegate, arguments] { delegate->applicationDidFinishLaunching(arguments); });

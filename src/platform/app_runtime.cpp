@@ -124,6 +124,7 @@ void AppRuntime::terminate()
         break;
     case TerminateReply::later:
         pending_ = true;
+        announceQuitting(false);
         break;
     case TerminateReply::cancel:
         break;
@@ -134,15 +135,26 @@ void AppRuntime::replyToApplicationShouldTerminate(bool shouldTerminate)
 {
     if (!pending_)
         return;
-    pending_ = false;
-    if (shouldTerminate)
+    if (shouldTerminate) {
         finishTermination();
+        return;
+    }
+    pending_ = false;
+    announceQuitting(true);
+}
+
+void AppRuntime::announceQuitting(bool before)
+{
+    if (quitting() != before)
+        emit quittingChanged(quitting());
 }
 
 void AppRuntime::finishTermination()
 {
+    const bool before = quitting();
     terminated_ = true;
     pending_ = false;
+    announceQuitting(before);
     if (delegate_)
         delegate_->applicationWillTerminate();
     emit willTerminate();

@@ -80,6 +80,8 @@ public:
     void replyToApplicationShouldTerminate(bool shouldTerminate);
     // A termination answered `later` waits for its reply.
     bool terminationPending() const { return pending_; }
+    // A termination is under way: it waits for its reply, or the event loop is left.
+    bool quitting() const { return pending_ || terminated_; }
 
     // The activation hook: runs on every change of the application state to active
     // (and tests call it directly, since offscreen becomes active once and stays so).
@@ -100,9 +102,13 @@ signals:
     // activateIgnoringOtherApps() was asked.
     void activationRequested();
     void willTerminate();
+    // quitting() changed: a termination began, or its reply refused it.
+    void quittingChanged(bool quitting);
 
 private:
     void finishTermination();
+    // Announces quitting() when it differs from `before`.
+    void announceQuitting(bool before);
     void onSignalPipe();
 
     AppRuntimeDelegate *delegate_ = nullptr;

@@ -1,8 +1,14 @@
 #include "platform/single_instance.h"
 
+#include "platform/development_log.h"
+
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDeadlineTimer>
+#include <QThread>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace cv {
 
@@ -54,6 +60,12 @@ QString SingleInstance::objectPath() const
 
 void SingleInstance::Reopen()
 {
+    // A window shown now would go with the process; the caller waits for the end.
+    if (quitting_) {
+        if (calledFromDBus())
+            sendErrorReply(QLatin1String(quittingError), QStringLiteral("Corvane is quitting."));
+        return;
+    }
     // Answer the caller first; the reopen runs on the next turn.
     QTimer::singleShot(0, this, &SingleInstance::reopenRequested);
 }
@@ -68,7 +80,25 @@ bool SingleInstance::registerName()
     return reply.isValid() && reply.value() == QDBusConnectionInterface::ServiceRegistered;
 }
 
-SingleInstance::Claim SingleInstance::claim(int timeoutMs)
+SingleInstance::Answer SingleInstance::askToReopen(int timeoutMs)
+{
+    // The owner by its unique name, so that whatever the answer, it is known whose it
+    // is and whether that process is still there.
+    const QDBusReply<QString> owner = connection_.interface()->serviceOwner(name_);
+    if (!owner.isValid())
+        return Answer::gone;
+    QDBusMessage call = QDBusMessage::createMethodCall(owner.value(), objectPath(), interfaceName, QStringLiteral("Reopen"));
+    const QDBusMessage answer = connection_.call(call, QDBus::Block, timeoutMs);
+    if (answer.type() == QDBusMessage::ReplyMessage)
+        return Answer::reopened;
+    if (answer.errorName() == QLatin1String(quittingError))
+        return Answer::quitting;
+    // An owner that ended with the call pending makes the bus answer NoReply at once.
+    const QDBusReply<bool> there = connection_.interface()->isServiceRegistered(owner.value());
+    return there.isValid() && there.value() ? Answer::unanswered : Answer::gone;
+}
+
+SingleInstance::Claim SingleInstance::claim(int timeoutMs, int quittingWaitMs)
 {
     if (!connection_.isConnected())
         return Claim::standalone;
@@ -79,19 +109,41 @@ SingleInstance::Claim SingleInstance::claim(int timeoutMs)
         if (!exported_)
             return Claim::standalone;
     }
-    // Twice: the owner may have ended between our attempt and our call.
-    for (int attempt = 0; attempt < 2; ++attempt) {
+    const QDeadlineTimer deadline(quittingWaitMs);
+    bool ownerQuitting = false;
+    int gone = 0;
+    for (;;) {
         if (registerName())
             return Claim::owner;
-        QDBusMessage call = QDBusMessage::createMethodCall(name_, objectPath(), interfaceName, QStringLiteral("Reopen"));
-        const QDBusMessage answer = connection_.call(call, QDBus::Block, timeoutMs);
-        if (answer.type() == QDBusMessage::ReplyMessage)
+        // A quitting owner is past its event loop as it ends, answering nothing: its
+        // silence is waited out as well.
+        const int wait = ownerQuitting ? int(std::clamp<qint64>(deadline.remainingTime(), 1, timeoutMs)) : timeoutMs;
+        switch (askToReopen(wait)) {
+        case Answer::reopened:
             return Claim::reopened;
-        if (answer.errorName() == QLatin1String("org.freedesktop.DBus.Error.NoReply")
-            || answer.errorName() == QLatin1String("org.freedesktop.DBus.Error.Timeout"))
-            return Claim::unanswered;
+        case Answer::quitting:
+            if (!ownerQuitting)
+                developmentLog(QStringLiteral("second launch: the first copy is quitting; waiting for it to end"));
+            ownerQuitting = true;
+            break;
+        case Answer::gone:
+            // The owner ended between our attempt and our call: once more at once. A
+            // name that stays taken with no owner answering is waited for only when
+            // the owner said it was quitting.
+            if (++gone < 2)
+                continue;
+            if (!ownerQuitting)
+                return Claim::unanswered;
+            break;
+        case Answer::unanswered:
+            if (!ownerQuitting)
+                return Claim::unanswered;
+            break;
+        }
+        if (deadline.hasExpired())
+            return Claim::quitting;
+        QThread::msleep(ulong(std::min<qint64>(quittingStepMs, deadline.remainingTime())));
     }
-    return Claim::unanswered;
 }
 
 } // namespace cv

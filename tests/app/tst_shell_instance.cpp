@@ -55,9 +55,9 @@ int received(const Standin &service, const char *fragment)
 
 const QString name = QStringLiteral("app.corvane.Corvane");
 
-bool endedWith(Corvane &app, int code)
+bool endedWith(Corvane &app, int code, int waitMs = 5000)
 {
-    return app.process.waitForFinished(5000) && app.process.exitStatus() == QProcess::NormalExit && app.process.exitCode() == code;
+    return app.process.waitForFinished(waitMs) && app.process.exitStatus() == QProcess::NormalExit && app.process.exitCode() == code;
 }
 
 } // namespace
@@ -77,6 +77,53 @@ private slots:
         QVERIFY2(endedWith(second, 1), qPrintable(second.trace()));
         QVERIFY(second.trace().contains(QStringLiteral("already running but does not answer")));
         QVERIFY(service.startArguments().isEmpty() && service.recorded().isEmpty());
+    }
+
+    // A first copy that is quitting (here one of the test's own) is waited for and
+    // asked again meanwhile: one that never ends makes the second give up after its
+    // wait and say why; one whose quit is refused is reopened after all. Neither way
+    // does the second start a service beside it.
+    void firstCopyThatIsQuitting_data()
+    {
+        columns<bool, int>("refused", "status");
+        QTest::newRow("never ends") << false << 1;
+        QTest::newRow("quit refused") << true << 0;
+    }
+    void firstCopyThatIsQuitting()
+    {
+        auto [refused, status] = fetch<bool, int>("refused", "status");
+        Standin service;
+        cv::SingleInstance first(name);
+        QCOMPARE(first.claim(), cv::SingleInstance::Claim::owner);
+        first.setQuitting(true);
+        Corvane second(service, {});
+        QTRY_VERIFY_WITH_TIMEOUT(second.trace().contains("the first copy is quitting; waiting for it to end"), 20000);
+        first.setQuitting(!refused);
+        // This thread answers the second's calls until it ends.
+        QTRY_VERIFY_WITH_TIMEOUT(second.process.state() == QProcess::NotRunning, cv::SingleInstance::quittingWaitMs + 20000);
+        QCOMPARE(second.process.exitCode(), status);
+        QCOMPARE(second.trace().contains("Corvane is still quitting"), !refused);
+        QVERIFY(service.startArguments().isEmpty());
+    }
+
+    // Launched again while the first copy quits on a signal (its service never
+    // answering the quit): the second waits for the first to end, then owns the name
+    // and shows its window once its service answers.
+    void launchWhileTheFirstQuits()
+    {
+        Standin service;
+        service.setScript({{"lifetime", 60}, {"ops", QJsonObject{{"quit", QJsonObject{{"silent", true}}}}}});
+        Corvane first(service, {QStringLiteral("--background")});
+        QTRY_VERIFY_WITH_TIMEOUT(received(service, R"("op":"status")"), 5000);
+        QCOMPARE(::kill(pid_t(first.process.processId()), SIGTERM), 0);
+        QTRY_VERIFY(first.trace().contains(QStringLiteral("AppDelegate drain task started")));
+
+        QTemporaryDir captures;
+        Corvane second(service, {}, captures.path());
+        QVERIFY2(endedWith(first, 0, 20000), qPrintable(first.trace()));
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(captures.filePath("main-window.png")), 10000);
+        QCOMPARE(QDBusConnection::sessionBus().interface()->servicePid(name).value(), uint(second.process.processId()));
+        QVERIFY(QString::fromUtf8(readFile(captures.filePath("view-geometry.txt"))).contains(QRegularExpression("\nmain: .* visible=true")));
     }
 
     // Ctrl+C in a terminal (the whole process group), logging out and a closed
