@@ -311,6 +311,8 @@ bool SystemdUserManager::activeTold(const QString &unit)
 {
     kept(unit);
     const Unit &entry = entryFor(unit);
+    if (entry.starting > 0)
+        return false;
     if (owned_ && entry.asked < entry.freshFrom)
         reread(unit);
     return owned_ && entry.activeRead >= entry.freshFrom;
@@ -631,8 +633,10 @@ QCoro::Task<> SystemdUserManager::startUnit(QString unit, CancelToken callOff)
         QDBusMessage start = managerCall(QStringLiteral("StartUnit"));
         start << unit << QStringLiteral("replace");
         const int owner = ownerChanges_;
+        ++entryFor(unit).starting;
         QCoro::Task<QDBusMessage> starting = send(start);
         const QDBusMessage reply = co_await std::move(starting);
+        --entryFor(unit).starting;
         if (!failed(reply)) {
             // The state kept from before the start says nothing of what it brought
             // up: it is untold until a read asked from now on is kept (the unit's

@@ -78,8 +78,9 @@ public:
     std::optional<QString> activeState(const QString &unit);
     // What activeState() reports is the present manager's word since the last start
     // of the unit it took on: a manager that came back (it restarted) or a start it
-    // just took on leave the kept state stale until the unit is read again. Asked now
-    // when it is not (and not being asked).
+    // just took on leave the kept state stale until the unit is read again, and a
+    // start it has yet to answer may change it at any moment. Asked now when it is
+    // not (and not being asked), unless a start is awaited.
     bool activeTold(const QString &unit);
 
     // Completes once every question asked so far is answered (or ran out of time).
@@ -138,6 +139,7 @@ private:
         int fileRead = 0;   // the latest read whose unit file state is kept
         int activeRead = 0; // the latest read whose ActiveState is kept
         int freshFrom = 1;  // the first read whose ActiveState is told (activeTold)
+        int starting = 0;   // starts asked and not answered yet
         bool readAgain = false; // it changed while a read was under way (readOnChange)
         double retryAt = 0;
     };

@@ -832,6 +832,13 @@ private slots:
         fake_->setUnitFileState(unit, "enabled");
         const auto host = makeHost();
         QVERIFY(host->agentStopped()); // not loaded
+        // A start the manager has yet to answer may bring it up at any moment.
+        fake_->defer("StartUnit");
+        host->start();
+        QTRY_VERIFY(fake_->received().contains("StartUnit"));
+        QVERIFY(!host->agentStopped());
+        fake_->release();
+        settle();
         fake_->setActiveState(unit, "active");
         QTRY_VERIFY(!host->agentStopped());
         fake_->setActiveState(unit, "activating");
