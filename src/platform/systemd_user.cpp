@@ -10,7 +10,6 @@
 #include <QCoroDBus>
 #include "platform/next_signal.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <utility>
 
@@ -255,9 +254,8 @@ const SystemdUserManager::Snapshot &SystemdUserManager::kept(const QString &name
 {
     follow();
     Unit &entry = entryFor(name);
-    const bool reading = std::min(entry.fileRead, entry.activeRead) < entry.asked;
     const bool failed = entry.kept.file.failure || entry.kept.active.failure;
-    if (owned_ && !reading && (entry.asked == 0 || (failed && clock_->uptime() >= entry.retryAt))) {
+    if (owned_ && entry.reading == 0 && (entry.asked == 0 || (failed && clock_->uptime() >= entry.retryAt))) {
         QCoro::Task<> asking = refresh(name);
         Q_UNUSED(asking);
     }
@@ -311,6 +309,8 @@ bool SystemdUserManager::activeTold(const QString &unit)
 {
     kept(unit);
     const Unit &entry = entryFor(unit);
+    if (entry.starting > 0)
+        return false;
     if (owned_ && entry.asked < entry.freshFrom)
         reread(unit);
     return owned_ && entry.activeRead >= entry.freshFrom;
@@ -347,24 +347,30 @@ void SystemdUserManager::unitPropertiesChanged(const QDBusMessage &signal)
             readOnChange(entry.first);
             continue;
         }
-        // A read under way keeps none of its answers now: it is asked again after.
-        if (std::min(unit.fileRead, unit.activeRead) < unit.asked)
-            unit.readAgain = true;
+        // A read under way keeps its unit file state, not the ActiveState it asked
+        // before this came.
         const int ticket = ++unit.asked;
-        unit.fileRead = ticket;
         if (keep(unit, unit.activeRead, unit.kept.active, Answer{told->toString(), std::nullopt}, ticket, ownerChanges_))
             emit changed();
     }
 }
 
 // A unit changes several times in a row as it starts or stops, and the manager takes
-// its calls in order: one read at a time follows those changes, and one more after it
-// when any came meanwhile, so that a change the application asks for next is not
-// queued behind a read for each of them.
+// its calls in order, so that a change the application asks for next is not queued
+// behind a read for each of them. What it tells during a change is in the change's
+// own read, asked after its last call; a read whose unit file state it has yet to
+// answer is answered after what it told, and shows it; one more read follows a read
+// under way that came too far for that.
 void SystemdUserManager::readOnChange(const QString &unit)
 {
     Unit &entry = entryFor(unit);
-    if (std::min(entry.fileRead, entry.activeRead) < entry.asked) {
+    if (entry.changing > 0) {
+        entry.owed = true;
+        return;
+    }
+    if (entry.fileAwaited > 0)
+        return;
+    if (entry.reading > 0) {
         entry.readAgain = true;
         return;
     }
@@ -393,23 +399,35 @@ bool SystemdUserManager::keep(Unit &entry, int &read, Answer &kept, Answer next,
 }
 
 // Both questions at once. The unit file state, all that a decision about the unit
-// needs, is kept as soon as it comes; the ActiveState takes one more question.
+// needs, is kept as soon as it comes, and the read completes then; the ActiveState
+// takes one more question, and is kept when it comes.
 QCoro::Task<> SystemdUserManager::refresh(QString name)
 {
     ++asking_;
-    const int ticket = ++entryFor(name).asked;
+    Unit &entry = entryFor(name);
+    const int ticket = ++entry.asked;
+    ++entry.reading;
+    ++entry.fileAwaited;
     const int owner = ownerChanges_;
     QCoro::Task<Answer> fileReading = readFileState(name);
     QCoro::Task<Answer> activeReading = readActiveState(name);
     Answer file = co_await std::move(fileReading);
-    Unit &entry = entryFor(name);
-    if (keep(entry, entry.fileRead, entry.kept.file, std::move(file), ticket, owner))
-        emit changed();
-    Answer active = co_await std::move(activeReading);
     Unit &read = entryFor(name);
+    --read.fileAwaited;
+    if (keep(read, read.fileRead, read.kept.file, std::move(file), ticket, owner))
+        emit changed();
+    QCoro::Task<> keeping = keepActive(name, std::move(activeReading), ticket, owner);
+    Q_UNUSED(keeping);
+}
+
+QCoro::Task<> SystemdUserManager::keepActive(QString name, QCoro::Task<Answer> reading, int ticket, int owner)
+{
+    Answer active = co_await std::move(reading);
+    Unit &read = entryFor(name);
+    --read.reading;
     if (keep(read, read.activeRead, read.kept.active, std::move(active), ticket, owner))
         emit changed();
-    // Changes that came while this read was under way are read now.
+    // Changes told once this read's unit file state had come are read now.
     if (std::exchange(read.readAgain, false) && owned_)
         readOnChange(name);
     done();
@@ -467,9 +485,11 @@ QCoro::Task<> SystemdUserManager::change(QDBusMessage message)
 
 // Runs `changing`, then has the manager reload. The unit is read again whether or not
 // that went through, so the kept answer shows what the manager now holds; then the
-// failure, if any.
+// failure, if any. That read, asked after the change's last call was answered, shows
+// whatever the manager told of the unit meanwhile: it is the only one.
 QCoro::Task<> SystemdUserManager::reloadAndReread(QString unit, QCoro::Task<> changing, CancelToken stop)
 {
+    ++entryFor(unit).changing;
     std::exception_ptr failure;
     try {
         co_await std::move(changing);
@@ -487,11 +507,17 @@ QCoro::Task<> SystemdUserManager::reloadAndReread(QString unit, QCoro::Task<> ch
     } catch (...) {
         failure = std::current_exception();
     }
+    Unit &entry = entryFor(unit);
+    --entry.changing;
     if (present()) {
+        entry.owed = false;
         QCoro::Task<> reading = refresh(unit);
         // Called off: the kept answers follow when they come, nobody waits for them.
         if (!stop.cancelled())
             co_await std::move(reading);
+    } else if (entry.changing == 0 && std::exchange(entry.owed, false) && owned_) {
+        // Not answering lately: read as any change told is.
+        readOnChange(unit);
     }
     if (failure)
         std::rethrow_exception(failure);
@@ -631,8 +657,10 @@ QCoro::Task<> SystemdUserManager::startUnit(QString unit, CancelToken callOff)
         QDBusMessage start = managerCall(QStringLiteral("StartUnit"));
         start << unit << QStringLiteral("replace");
         const int owner = ownerChanges_;
+        ++entryFor(unit).starting;
         QCoro::Task<QDBusMessage> starting = send(start);
         const QDBusMessage reply = co_await std::move(starting);
+        --entryFor(unit).starting;
         if (!failed(reply)) {
             // The state kept from before the start says nothing of what it brought
             // up: it is untold until a read asked from now on is kept (the unit's

@@ -78,8 +78,9 @@ public:
     std::optional<QString> activeState(const QString &unit);
     // What activeState() reports is the present manager's word since the last start
     // of the unit it took on: a manager that came back (it restarted) or a start it
-    // just took on leave the kept state stale until the unit is read again. Asked now
-    // when it is not (and not being asked).
+    // just took on leave the kept state stale until the unit is read again, and a
+    // start it has yet to answer may change it at any moment. Asked now when it is
+    // not (and not being asked), unless a start is awaited.
     bool activeTold(const QString &unit);
 
     // Completes once every question asked so far is answered (or ran out of time).
@@ -87,10 +88,11 @@ public:
 
     // Links the unit file at `path` into the user's unit folder (replacing a stale
     // link of the same name, never a mask), enables it and reloads the manager; the
-    // kept answers are read afresh before it completes. A link whose enable failed
-    // (or was cut off by a restart) is taken back; when that cannot be done, the
-    // error says that the unit is still linked. Once `stop` is cancelled, no further
-    // step begins (ECANCELED); a link made already is left for the next launch to undo.
+    // unit file's state is read afresh before it completes (its ActiveState follows).
+    // A link whose enable failed (or was cut off by a restart) is taken back; when that
+    // cannot be done, the error says that the unit is still linked. Once `stop` is
+    // cancelled, no further step begins (ECANCELED); a link made already is left for
+    // the next launch to undo.
     QCoro::Task<> linkAndEnable(QString path, CancelToken stop = {});
     // Disables the unit, which also removes the link, and reloads the manager; read
     // afresh as above. Once `stop` is cancelled, no further step begins (ECANCELED)
@@ -139,7 +141,12 @@ private:
         int fileRead = 0;   // the latest read whose unit file state is kept
         int activeRead = 0; // the latest read whose ActiveState is kept
         int freshFrom = 1;  // the first read whose ActiveState is told (activeTold)
+        int reading = 0;    // reads under way
+        int fileAwaited = 0; // of those, the ones whose unit file state has not come yet
+        int changing = 0;   // changes under way, each read afresh once its last call is answered
+        int starting = 0;   // starts asked and not answered yet
         bool readAgain = false; // it changed while a read was under way (readOnChange)
+        bool owed = false;  // it changed while a change was under way
         double retryAt = 0;
     };
 
@@ -157,6 +164,7 @@ private:
     QCoro::Task<Answer> readActiveState(QString unit);
     bool keep(Unit &entry, int &read, Answer &kept, Answer next, int ticket, int owner);
     QCoro::Task<> refresh(QString unit);
+    QCoro::Task<> keepActive(QString unit, QCoro::Task<Answer> reading, int ticket, int owner);
     // Reads the unit again, its kept ActiveState untold until that read is kept.
     void reread(const QString &unit);
     void readOnChange(const QString &unit);

@@ -60,13 +60,17 @@ struct ChildReaper {
 // A switch of the registration: the state before, the methods refused, the calls the
 // manager receives in order, the error, "enabled detail" after, and how the methods
 // are refused: "refused" (an error), "restart" (no answer; the manager restarts while
-// the first waits), "silent" (no answer; the call runs out of time).
+// the first waits), "silent" (no answer; the call runs out of time); or "running" (the
+// agent's service runs), "file held", "active held" (the change's read of the unit
+// file's state, of the ActiveState, is held until someone else enables the unit).
+// When listed, every method the manager receives from the change's first call on.
 struct LoginCase {
     bool enable;
     QString before, failing;
     QStringList calls;
     QString error, after;
     QString how = QStringLiteral("refused");
+    QStringList received = {};
 };
 
 
@@ -780,27 +784,57 @@ private slots:
         QTest::newRow("disable") << LoginCase{false, "enabled", "", disable, "", "0 " + runs};
         QTest::newRow("disable, not registered") << LoginCase{false, "", "", {}, "", "0 " + runs};
         QTest::newRow("disable refused") << LoginCase{false, "enabled", "DisableUnitFiles", disable.mid(0, 1), denied, "1 " + runs};
+        // Each question once, after the change's last call, whatever the manager
+        // signalled meanwhile, and with no signal at all.
+        const QStringList read{"GetUnitFileState", "GetUnit"}, disabling = QStringList{"DisableUnitFiles", "Reload"} + read;
+        QTest::newRow("disable: read once") << LoginCase{false, "enabled", "", disable, "", "0 " + runs, "running", disabling + QStringList{"Get"}};
+        QTest::newRow("enable: read once") << LoginCase{true, "disabled", "", enableCalls(), "", "1 " + runs, "refused",
+                                                        QStringList{"GetUnitFileState", "LinkUnitFiles", "EnableUnitFiles", "Reload"} + read
+                                                            + QStringList{"ResetFailedUnit", "StartUnit"}};
+        QTest::newRow("disable, no signals") << LoginCase{false, "enabled", "Subscribe", disable, "", "0 " + runs, "refused", disabling};
+        // Done once the unit file's state is read; an outside change told before that
+        // read is answered is in it, one told after it is read again.
+        QTest::newRow("disable, enabled outside while read") << LoginCase{false, "enabled", "", disable, "", "1 " + runs, "file held", disabling};
+        QTest::newRow("disable, enabled outside once read") << LoginCase{false, "enabled", "", disable, "", "1 " + runs, "active held", disabling + read};
     }
     void setLogin()
     {
         QFETCH(LoginCase, c);
         if (c.how == "silent")
             useManager(300, 300);
+        else if (c.how.endsWith("held"))
+            useManager(SystemdTimeouts{}.answerMs);
         fake_->setUnitFileState(unit, c.before);
+        if (c.how == "running")
+            fake_->setActiveState(unit, "active");
         const QStringList failing = c.failing.split(' ', Qt::SkipEmptyParts);
         for (const QString &method : failing)
             fake_->fail(method, c.how == "refused" ? "org.freedesktop.DBus.Error.AccessDenied" : "", "Access denied");
         QVERIFY(outcome(items_->mainApp()->registerItem()).value);
         const auto host = makeHost();
+        const qsizetype mark = fake_->received().size();
+        const QString held = c.how == "file held" ? "GetUnitFileState" : "GetUnit";
+        c.how.endsWith("held") ? fake_->defer(held) : void();
         QCoro::Task<> setting = host->setLogin(c.enable);
         if (c.how == "restart") {
             QTRY_VERIFY(fake_->received().contains(failing.value(0)));
             fake_->stop();
             QVERIFY(fake_->start());
+        } else if (c.how == "file held") {
+            QTRY_VERIFY(fake_->received().mid(mark).contains(held));
+            fake_->setUnitFileState(unit, "enabled");
+            fake_->release();
         }
         QCOMPARE(outcome(std::move(setting)).error, c.error.isEmpty() ? std::nullopt : std::optional(c.error));
+        if (c.how == "active held") {
+            QVERIFY(!host->loginEnabled());
+            fake_->setUnitFileState(unit, "enabled");
+            fake_->release();
+        }
         settle();
         QCOMPARE(fake_->calls(), c.calls);
+        if (!c.received.isEmpty())
+            QCOMPARE(fake_->received().mid(mark), c.received);
         QVERIFY(!host->loginBusy());
         QCOMPARE(QStringLiteral("%1 ").arg(host->loginEnabled()) + host->loginDetail(), c.after);
         QCOMPARE(QFileInfo::exists(entryPath()), !c.enable); // the app's own entry goes when enabling
@@ -832,6 +866,13 @@ private slots:
         fake_->setUnitFileState(unit, "enabled");
         const auto host = makeHost();
         QVERIFY(host->agentStopped()); // not loaded
+        // A start the manager has yet to answer may bring it up at any moment.
+        fake_->defer("StartUnit");
+        host->start();
+        QTRY_VERIFY(fake_->received().contains("StartUnit"));
+        QVERIFY(!host->agentStopped());
+        fake_->release();
+        settle();
         fake_->setActiveState(unit, "active");
         QTRY_VERIFY(!host->agentStopped());
         fake_->setActiveState(unit, "activating");
