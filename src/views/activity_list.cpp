@@ -305,7 +305,7 @@ void ActivityRow::setItem(const Activity &item)
         icon_->setColor(Theme::toneColor(palette(), toneOf(tone_)));
     }
     title_->setText(item.title());
-    setPlainToolTip(title_, item.titleTooltip().value_or(QString()));
+    setPlainToolTip(title_, item.titleTooltip().value_or(QString()), TextSource::raw);
 
     const ActivityProgress progress = activityProgress(item);
     const bool showsBar = progress.kind == ActivityProgress::Kind::determinate
@@ -314,7 +314,10 @@ void ActivityRow::setItem(const Activity &item)
                                                                            : std::nullopt);
     if (bar_->isVisibleTo(this) != showsBar)
         bar_->setVisible(showsBar);
-    caption_->setText(progress.caption);
+    if (caption_->text() != progress.caption) {
+        caption_->setText(progress.caption);
+        caption_->setAccessibleName(readAloud(progress.caption));
+    }
     if (captionLine_->isVisibleTo(this) == progress.caption.isEmpty())
         captionLine_->setVisible(!progress.caption.isEmpty());
 
@@ -353,7 +356,7 @@ void ActivityRow::setButtons(const QList<ActivityButtonState> &buttons)
             tool->setAutoRaise(true);
             tool->setIcon(Symbols::icon(state.symbol, 13, Theme::toneColor(palette(), Tone::secondary)));
             tool->setIconSize({13, 13});
-            tool->setAccessibleName(state.tooltip);
+            tool->setAccessibleName(readAloud(state.tooltip));
             removeOpacity_ = new QGraphicsOpacityEffect(tool);
             removeOpacity_->setOpacity(hovering_ ? 1.0 : 0.5);
             tool->setGraphicsEffect(removeOpacity_);
@@ -362,7 +365,7 @@ void ActivityRow::setButtons(const QList<ActivityButtonState> &buttons)
         } else {
             widget = new QPushButton(literal(state.title), this);
         }
-        widget->setToolTip(plainToolTip(state.tooltip));
+        setPlainToolTip(widget, state.tooltip);
         widget->setEnabled(state.enabled);
         connect(widget, &QAbstractButton::clicked, this, [this, which = state.button] {
             if (model_ && item_)
@@ -431,7 +434,7 @@ ActivityList::ActivityList(AppModel &model, QString peer, QWidget *parent)
     Theme::setTone(heading_, Tone::primary);
     heading_->setText(L(QStringLiteral("Transfers")));
     clear_->setText(literal(L(QStringLiteral("Clear"))));
-    clear_->setToolTip(plainToolTip(L(QStringLiteral("Remove finished transfers from this list"))));
+    setPlainToolTip(clear_, L(QStringLiteral("Remove finished transfers from this list")));
     clear_->setFlat(true);
     clear_->setCursor(Qt::PointingHandCursor);
     clear_->hide();

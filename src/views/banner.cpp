@@ -136,9 +136,9 @@ void BannerView::rebuild()
             }
             widget = push;
         }
-        widget->setToolTip(plainToolTip(button.tooltip)); // it may hold the other computer's name
+        setPlainToolTip(widget, button.tooltip); // it may hold the other computer's name
         if (!button.accessibilityLabel.isEmpty())
-            widget->setAccessibleName(button.accessibilityLabel);
+            widget->setAccessibleName(readAloud(button.accessibilityLabel));
         widget->setEnabled(button.enabled);
         connect(widget, &QAbstractButton::clicked, this, [this, action = button.action] {
             if (model_)

@@ -46,9 +46,10 @@ public:
 
     QString text(QAccessible::Text kind) const override
     {
+        // As the row shows them: the name on one line.
         if (kind == QAccessible::Value)
-            return row()->row().summary;
-        return kind == QAccessible::Name ? row()->row().name : QAccessibleWidget::text(kind);
+            return readAloud(row()->row().summary);
+        return kind == QAccessible::Name ? Localization::oneLine(row()->row().name) : QAccessibleWidget::text(kind);
     }
     QStringList actionNames() const override { return {showAction()}; }
     void doAction(const QString &name) override
@@ -120,7 +121,7 @@ void ComputerRow::setRow(const ComputerRowModel &row, bool busy)
     const ComputerRowModel old = std::exchange(row_, row);
     const bool first = old.id.isEmpty();
     if (first || old.name != row.name)
-        name_->setFullText(row.name);
+        name_->setFullText(row.name, TextSource::raw);
     if (first || old.summary != row.summary)
         summary_->setFullText(row.summary);
     if (first || old.online != row.online) {

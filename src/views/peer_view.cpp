@@ -298,7 +298,7 @@ PeerView::PeerView(AppModel &model, QString id, QString initialName, WindowHeigh
     headerColumn->setSpacing(10);
     avatar_ = new PeerAvatar;
     more_ = new MoreButton;
-    more_->setToolTip(plainToolTip(L(QStringLiteral("More"))));
+    setPlainToolTip(more_, L(QStringLiteral("More")));
     avatarRow_ = new AvatarRow(avatar_, more_, header);
     moreMenu_ = new QMenu(this);
     connect(more_, &QAbstractButton::clicked, this, &PeerView::openMoreMenu);
@@ -474,14 +474,15 @@ void PeerView::refreshHeader()
     name_->setRawText(Localization::oneLine(name));
     if (name != std::exchange(lastName_, name))
         emit nameChanged(name);
-    const QString moreName = L(QStringLiteral("More actions for {name}"), {{QStringLiteral("name"), name}});
+    const QString moreName = readAloud(L(QStringLiteral("More actions for {name}"), {{QStringLiteral("name"), name}}));
     if (more_->accessibleName() != moreName)
         more_->setAccessibleName(moreName);
     const LinkStatus status = linkStatus(model, id_, [&] { return model.linkDescription(id_); });
     static_cast<StatusDot *>(dot_)->setOnline(status.online);
     if (link_->text() != status.line) {
         link_->setText(status.line);
-        statusRow_->setAccessibleName(status.line);
+        link_->setAccessibleName(readAloud(status.line));
+        statusRow_->setAccessibleName(readAloud(status.line));
     }
     // Without the service no computer counts as connected: the last speeds say nothing.
     setPlainToolTip(link_, status.online && peer && peer->link_speed ? peer->link_speed->detail() : QString());

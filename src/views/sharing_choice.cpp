@@ -62,11 +62,11 @@ public:
         const SharingTileState &state = tile()->state();
         switch (t) {
         case QAccessible::Name:
-            return state.title;
+            return readAloud(state.title);
         case QAccessible::Description:
-            return state.accessibilityHint;
+            return readAloud(state.accessibilityHint);
         case QAccessible::Value:
-            return state.accessibilityValue;
+            return readAloud(state.accessibilityValue);
         default:
             return QAccessibleWidget::text(t);
         }
@@ -184,8 +184,8 @@ public:
         shown_ = true;
         divided_ = divided;
         symbol->setName(drive.external ? QStringLiteral("externaldrive") : QStringLiteral("internaldrive"));
-        name->setFullText(drive.name);
-        box->setAccessibleName(drive.name);
+        name->setFullText(drive.name, TextSource::raw);
+        box->setAccessibleName(name->accessibleName());
         box->setChecked(drive.checked);
         update();
     }
@@ -234,7 +234,7 @@ SharingTile::SharingTile(SharingChoice choice, QWidget *parent)
     state_.choice = choice;
     state_.title = sharingChoiceTitle(choice);
     state_.symbol = sharingChoiceSymbol(choice);
-    setAccessibleName(state_.title);
+    setAccessibleName(readAloud(state_.title));
     connect(this, &QAbstractButton::pressed, this, [this] { press_->setPressed(true); });
     connect(this, &QAbstractButton::released, this, [this] { press_->setPressed(false); });
 }
@@ -246,9 +246,10 @@ void SharingTile::setState(const SharingTileState &state)
     const bool sameSize = state.title == state_.title && state.description == state_.description;
     state_ = state;
     setEnabled(state.enabled);
+    setAccessibleName(readAloud(state.title));
+    // The tile's own description, before the tooltip's would take the place.
+    setAccessibleDescription(readAloud(state.accessibilityHint));
     updateTooltip();
-    setAccessibleName(state.title);
-    setAccessibleDescription(state.accessibilityHint);
     if (!sameSize)
         updateGeometry();
     if (!sameLook)
@@ -378,6 +379,8 @@ void PathLabel::setPath(const QString &path)
     if (path == path_ && !text().isEmpty())
         return;
     path_ = path;
+    // Read whole, without the mark that may lead the line shown.
+    setAccessibleName(readAloud(path, TextSource::raw));
     updateGeometry();
     elide();
 }
@@ -410,7 +413,7 @@ void PathLabel::elide()
     const QString shown = inAppDirection(elided);
     if (shown != text())
         setText(shown);
-    setPlainToolTip(this, elided != path_ ? path_ : QString());
+    setPlainToolTip(this, elided != path_ ? path_ : QString(), TextSource::raw);
 }
 
 // ---- SelectionDetailView
@@ -490,7 +493,9 @@ void SelectionDetailView::setDetail(const SelectionDetail &detail)
         driveOrder_ = order;
     } else if (detail.kind != Kind::none) {
         folderSymbol_->setName(detail.symbol);
-        static_cast<ElidedLabel *>(folderTitle_)->setFullText(detail.title);
+        // A folder's title is its name; the receive folder's, a sentence around it.
+        static_cast<ElidedLabel *>(folderTitle_)
+            ->setFullText(detail.title, detail.kind == Kind::folder ? TextSource::raw : TextSource::composed);
         folderPath_->setPath(detail.pathLine);
         change_->setEnabled(detail.enabled);
     }
@@ -538,7 +543,7 @@ void OptionRow::setState(const OptionRowState &state, bool on)
 {
     if (title_->fullText() != state.title) {
         title_->setText(state.title);
-        switch_->setAccessibleName(state.title);
+        switch_->setAccessibleName(title_->accessibleName());
     }
     detail_->setText(state.detail);
     setEnabled(state.enabled);

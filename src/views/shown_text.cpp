@@ -85,6 +85,17 @@ QString inAppDirection(QString line)
     return line;
 }
 
+QString readAloud(const QString &text, TextSource source)
+{
+    QString spoken = source == TextSource::composed ? Localization::withoutIsolation(text) : text;
+    if (!spoken.contains(QLatin1Char('\n')))
+        return Localization::oneLine(std::move(spoken));
+    QStringList lines = spoken.split(QLatin1Char('\n'));
+    for (QString &part : lines)
+        part = Localization::oneLine(std::move(part));
+    return lines.join(QLatin1Char('\n'));
+}
+
 void ShownText::put(QChar c, qsizetype from, qsizetype to)
 {
     shown_ += c;

@@ -24,6 +24,12 @@ enum class TextSource {
     raw,
 };
 
+// What a screen reader reads of `text`, the text as shown: without the isolation the
+// text lookup inserted (a raw text keeps every mark of its own), and with tab and the
+// characters that break a line read as the spaces the screen shows for them, a line
+// feed alone kept. An accessible name or description never holds more.
+QString readAloud(const QString &text, TextSource source = TextSource::composed);
+
 // A text as a label shows it, and the way back from what is shown to the text as
 // composed. Shown, the text may be broken into lines (a break where a line wrapped
 // stands for the spaces there), each line led by a mark of the application's

@@ -62,7 +62,7 @@ Switch::Switch(const QString &accessibleName, QWidget *parent)
     : QAbstractButton(parent), slide_(new QVariantAnimation(this))
 {
     setCheckable(true);
-    setAccessibleName(accessibleName);
+    setAccessibleName(readAloud(accessibleName));
     setFocusPolicy(Qt::TabFocus);
     drawsOwnFocusRing(this);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
@@ -176,10 +176,11 @@ ElidedLabel::ElidedLabel(const QString &text, QWidget *parent) : QLabel(parent)
     setFullText(text);
 }
 
-void ElidedLabel::setFullText(const QString &text)
+void ElidedLabel::setFullText(const QString &text, TextSource source)
 {
     full_ = Localization::oneLine(text);
-    setAccessibleName(full_);
+    source_ = source;
+    setAccessibleName(readAloud(full_, source));
     updateGeometry();
     elide();
 }
@@ -224,7 +225,7 @@ void ElidedLabel::elide()
     if (text() != shown)
         QLabel::setText(shown);
     // The full text is the service's or the other computer's: shown as plain text.
-    setPlainToolTip(this, elided != full_ ? full_ : QString());
+    setPlainToolTip(this, elided != full_ ? full_ : QString(), source_);
 }
 
 // ---- TextLabel
@@ -298,7 +299,7 @@ void TextLabel::set(const QString &text, TextSource source)
         return;
     full_ = text;
     source_ = source;
-    setAccessibleName(full_);
+    setAccessibleName(readAloud(full_, source));
     cachedWidth_ = -1;
     relayout();
     updateGeometry();
@@ -549,6 +550,8 @@ void copyAsComposed(QMessageBox &box)
     for (QLabel *label : box.findChildren<QLabel *>()) {
         if (selectableText(label))
             label->installEventFilter(filter);
+        if (!label->text().isEmpty())
+            label->setAccessibleName(readAloud(label->text()));
     }
 }
 
@@ -789,6 +792,8 @@ int toolTipsBuilt = 0;
 
 // The text a widget's tooltip was last built from (setPlainToolTip).
 constexpr char toolTipSource[] = "cv_toolTipSource";
+// The accessible description setPlainToolTip last gave a widget.
+constexpr char toolTipDescription[] = "cv_toolTipDescription";
 
 } // namespace
 
@@ -808,15 +813,22 @@ QString plainToolTip(const QString &text)
         .arg(rightToLeftApp() ? QStringLiteral("rtl") : QStringLiteral("ltr"), lines.join(QStringLiteral("<br>")));
 }
 
-void setPlainToolTip(QWidget *widget, const QString &text)
+void setPlainToolTip(QWidget *widget, const QString &text, TextSource source)
 {
     // Laying out a long text is what costs (a copy's skipped items, a long path):
     // compare the source, not the tooltip built from it.
-    const QVariant source = widget->property(toolTipSource);
-    if (source.isValid() ? source.toString() == text : text.isEmpty() && widget->toolTip().isEmpty())
+    const QVariant last = widget->property(toolTipSource);
+    if (last.isValid() ? last.toString() == text : text.isEmpty() && widget->toolTip().isEmpty())
         return;
     widget->setProperty(toolTipSource, text);
     widget->setToolTip(plainToolTip(text));
+    // Without a description Qt gives assistive tools the tooltip, which is markup; a
+    // description the widget has of its own (not set here) stays.
+    if (widget->accessibleDescription() == widget->property(toolTipDescription).toString()) {
+        const QString description = readAloud(text, source);
+        widget->setProperty(toolTipDescription, description);
+        widget->setAccessibleDescription(description);
+    }
 }
 
 int plainToolTipsBuilt() { return toolTipsBuilt; }

@@ -20,7 +20,8 @@ namespace cv {
 class Workspace;
 
 // The switch-style toggle: a track with a sliding knob, checkable, operable with the
-// mouse and the space key. `accessibleName` names it for assistive tools.
+// mouse and the space key. `accessibleName`, composed by the text lookup, names it for
+// assistive tools.
 class Switch final : public QAbstractButton {
     Q_OBJECT
 public:
@@ -60,13 +61,14 @@ private:
 };
 
 // One line of plain text, elided at the end when it does not fit; the full text is
-// then its tooltip, escaped. Can be made selectable.
+// then its tooltip, escaped. Can be made selectable. Its text is composed by the text
+// lookup, or raw (see TextSource): assistive tools read it as shown.
 class ElidedLabel final : public QLabel {
     Q_OBJECT
 public:
     explicit ElidedLabel(const QString &text = QString(), QWidget *parent = nullptr);
 
-    void setFullText(const QString &text);
+    void setFullText(const QString &text, TextSource source = TextSource::composed);
     QString fullText() const { return full_; }
     void setSelectable(bool selectable);
 
@@ -80,6 +82,7 @@ protected:
 private:
     void elide();
     QString full_;
+    TextSource source_ = TextSource::composed;
 };
 
 // A wrapping label of plain text that never makes its window wider: its lines break
@@ -209,13 +212,14 @@ private:
 constexpr int toolTipWidth = 360;
 // A tooltip of plain text: shown as it is, never read as markup, in lines that wrap
 // at `toolTipWidth` (see wrappedLines) and follow the application's direction. Every
-// tooltip goes through it.
+// tooltip goes through it, by setPlainToolTip.
 QString plainToolTip(const QString &text);
-// Gives `widget` the plain tooltip of `text` (none when empty). The tooltip is laid
-// out only when `text` differs from the one the widget last got here, so a redraw, a
-// status or a resize that keeps the text costs a comparison. A widget whose tooltip
-// is set here gets it only here.
-void setPlainToolTip(QWidget *widget, const QString &text);
+// Gives `widget` the plain tooltip of `text` (none when empty), and the text as read
+// aloud (readAloud) as its accessible description unless it has one of its own. The
+// tooltip is laid out only when `text` differs from the one the widget last got here,
+// so a redraw, a status or a resize that keeps the text costs a comparison. A widget
+// whose tooltip is set here gets it only here.
+void setPlainToolTip(QWidget *widget, const QString &text, TextSource source = TextSource::composed);
 // How many tooltips plainToolTip has laid out in this process (tests check that a
 // redraw keeping every text lays out none).
 int plainToolTipsBuilt();
@@ -243,8 +247,8 @@ private:
 
 // Makes what is copied from the labels of `box`, which Qt lets the mouse select, the
 // text as composed: their selection (with Ctrl+C, in the primary selection, through
-// their context menu) leaves out the isolation marks of the texts set into them.
-// Called once its texts are set.
+// their context menu) leaves out the isolation marks of the texts set into them, as
+// what assistive tools read of them does. Called once its texts are set.
 void copyAsComposed(QMessageBox &box);
 
 // Takes `widget` off the screen at once and deletes it on a later turn of the event

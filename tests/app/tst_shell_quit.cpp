@@ -8,6 +8,7 @@
 #include "platform/notification_center.h"
 #include "service/diagnostics.h"
 
+#include <QAccessible>
 #include <QClipboard>
 #include <QDir>
 #include <QFile>
@@ -169,6 +170,7 @@ private slots:
         QTest::keyClick(informative, Qt::Key_A, Qt::ControlModifier);
         QTest::keyClick(informative, Qt::Key_C, Qt::ControlModifier);
         QCOMPARE(QApplication::clipboard()->text(), name + " shares its files read-only.");
+        QCOMPARE(QAccessible::queryAccessibleInterface(informative)->text(QAccessible::Name), name + " shares its files read-only."); // and read so
         f.answerSheet();
         QCOMPARE(f.appModel().error(), std::nullopt);
         QTest::qWait(20);

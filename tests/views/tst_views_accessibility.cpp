@@ -3,10 +3,12 @@
 // there is one, while the service goes away and comes back.
 
 #include "views_logic_support.h"
+#include "table.h"
 
 #include "views/main_view.h"
 #include "views/peer_view.h"
 #include "views/scroll_area.h"
+#include "views/sharing_choice.h"
 #include "views/theme.h"
 #include "views/window_height.h"
 
@@ -124,6 +126,21 @@ QStringList pastTheEnd(QWidget &root)
     return wrong;
 }
 
+// Every node under `root` as a reader hears it, "name | description", with "!" before
+// one holding markup, a character the screen shows otherwise or a mark the application
+// put in, and before a control described with no tooltip, or not described with one.
+QStringList heard(QWidget &root)
+{
+    QStringList texts;
+    for (QAccessibleInterface *node : nodes(QAccessible::queryAccessibleInterface(&root))) {
+        const QString description = node->text(QAccessible::Description), text = node->text(QAccessible::Name) + " | " + description;
+        const auto *widget = qobject_cast<QWidget *>(node->object());
+        const bool stale = widget && widget->toolTip().isEmpty() != description.isEmpty() && !qobject_cast<const SharingTile *>(widget); // a tile describes itself
+        texts << (stale || Qt::mightBeRichText(text) || text.contains(QRegularExpression(QString::fromUtf8("[\t\r\v\f\u0085\u2028\u2029\u200E\u200F\u2068\u2069]"))) ? "!" + text : text);
+    }
+    return texts;
+}
+
 // --- An AT-SPI reader on the accessibility bus, as Orca is one. ---
 
 const QString accessibleInterface = QStringLiteral("org.a11y.atspi.Accessible");
@@ -234,6 +251,44 @@ private slots:
             QCOMPARE(node->child(INT_MAX), nullptr);
         }
         QVERIFY(QAccessible::queryAccessibleInterface(&tree)->tableInterface());
+    }
+
+    // A reader hears a control's name and description as the screen shows them: a
+    // tooltip's text, not its markup, and none once the tooltip goes with the service;
+    // a name on one line, without the isolation the application put around it.
+    void spokenTexts_data()
+    {
+        columns<QJsonObject, QString, QStringList>("status", "window", "heard");
+        const QString rtl = QString::fromUtf8("שלום"), getFiles = "Get Files… | Copy files from %1 to Downloads at full speed. You can also drop files here.";
+        const QString footage = QString("Footage of the second shooting day/").repeated(4);
+        QJsonObject copies = demo("copying", {}, {"dismiss"});
+        copies["copies"] = QJsonArray{QJsonDocument::fromJson(copyJson("c1", "copying", R"("problem":{"path":"/p/a.txt","reason":"Permission denied"})", A.toLatin1().constData())).object(),
+                                      QJsonDocument::fromJson(copyJson("c2", "done", "\"skipped\":1,\"skipped_items\":[{\"path\":\"/p/a\u2028b\",\"reason\":\"Permission denied\"}]", A.toLatin1().constData())).object()};
+        QTest::newRow("\"…\", the link line, Eject, Get Files…") << demo("connected") << "peer" << QStringList{"More actions for Windows Desktop | More", "Eject | Eject",
+            "Connected via Thunderbolt · 20.4" + nbsp + "Gb/s | Sending 20.9" + nbsp + "Gb/s · Receiving 20.4" + nbsp + "Gb/s", getFiles.arg("Windows Desktop")};
+        QTest::newRow("Skip, Skip All, Stop, Clear, Remove, the skipped items") << copies << "peer" << QStringList{"Skip | Leave this item out and carry on",
+            "Skip All | Leave out everything that can't be read, without asking again", "Stop | Cancel the copy. Nothing is left half-copied",
+            "Clear | Remove finished transfers from this list", "Remove from list | Remove from list", " | /p/a b: Permission denied"};
+        QTest::newRow("a folder's path cut short, a line separator in it") << demo("folder", {{"sharing", share::folder(QDir::homePath() + QString::fromUtf8("/Pro\u2028jects/") + footage)}})
+            << "peer" << QStringList{"~/Pro jects/" + footage + " | ~/Pro jects/" + footage};
+        QTest::newRow("a computer's name with line and paragraph separators") << demo("main", {{"name", QString::fromUtf8("Windows\u2028Desktop\u2029of\u0085Dana\vand\fco")}})
+            << "main" << QStringList{"Windows Desktop of Dana and co | "};
+        QTest::newRow("a name read right to left, isolated in sentences") << demo("connected", {{"name", rtl}}) << "peer"
+            << QStringList{"More actions for " + rtl + " | More", getFiles.arg(rtl), rtl + " is sharing Projects | "};
+    }
+    void spokenTexts()
+    {
+        auto [status, window, expected] = fetch<QJsonObject, QString, QStringList>("status", "window", "heard");
+        Windows w;
+        install(w.f.model(), status);
+        QVERIFY(w.exposed && QTest::qWaitFor([&w] { return w.drawn(); }));
+        const QStringList texts = heard(window == "main" ? static_cast<QWidget &>(w.main) : w.peer);
+        for (const QString &text : expected)
+            QVERIFY2(texts.contains(text), qPrintable(text + " in:\n" + texts.join('\n')));
+        for (int step = 0; step < 2; ++step, w.change(0)) { // then without the service, and the link line's tooltip
+            QVERIFY(QTest::qWaitFor([&w] { return w.drawn(); }));
+            QCOMPARE((heard(w.main) + heard(w.peer)).filter(QRegularExpression("^!")), QStringList());
+        }
     }
 
     // Through the AT-SPI bridge on the accessibility bus, as a screen reader reads:

@@ -548,6 +548,7 @@ private slots:
         header->setSelection(0, int(header->text().size()));
         QTest::keyClick(header, Qt::Key_C, Qt::ControlModifier);
         QCOMPARE(QApplication::clipboard()->text(), header->fullText());
+        QCOMPARE(QAccessible::queryAccessibleInterface(header)->text(QAccessible::Name), header->fullText()); // and read so
         // The folder's path on one line; shortened, its tooltip holds it whole.
         PathLabel *path = view.detail()->folderPath();
         if (path->isVisible())
