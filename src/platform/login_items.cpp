@@ -12,7 +12,7 @@
 
 namespace cv {
 
-QCoro::Task<> LoginItem::enableItem(CancelToken)
+QCoro::Task<> LoginItem::enableItem(CancelToken, CancelToken)
 {
     QCoro::Task<> registering = registerItem();
     co_await std::move(registering);
@@ -70,11 +70,11 @@ public:
         }
     }
 
-    QCoro::Task<> enableItem(CancelToken stop) override
+    QCoro::Task<> enableItem(CancelToken stop, CancelToken hurry) override
     {
         if (!QFileInfo(unitFile_).isFile())
             throw PlatformError::fromErrno(ENOENT, unitFile_);
-        QCoro::Task<> enabling = manager_.linkAndEnable(unitFile_, stop);
+        QCoro::Task<> enabling = manager_.linkAndEnable(unitFile_, stop, hurry);
         co_await std::move(enabling);
     }
 

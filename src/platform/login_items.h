@@ -34,8 +34,10 @@ public:
     virtual QCoro::Task<> registerItem() = 0;
     // Registers the item without having the system start it now (the caller does,
     // when it is ready to hand over). Once `stop` is cancelled no further step of the
-    // registration begins, and it throws ECANCELED. By default: registerItem().
-    virtual QCoro::Task<> enableItem(CancelToken stop);
+    // registration begins, and it throws ECANCELED. Once `hurry` is cancelled, the
+    // registration is finished without the steps that only serve the running system
+    // (the manager reloads its units at its next start). By default: registerItem().
+    virtual QCoro::Task<> enableItem(CancelToken stop, CancelToken hurry = {});
     // Registered only in part (on Linux: the unit linked, not enabled), as a
     // registration cut off halfway leaves it.
     virtual bool halfRegistered() { return false; }

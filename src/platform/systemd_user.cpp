@@ -487,7 +487,7 @@ QCoro::Task<> SystemdUserManager::change(QDBusMessage message)
 // that went through, so the kept answer shows what the manager now holds; then the
 // failure, if any. That read, asked after the change's last call was answered, shows
 // whatever the manager told of the unit meanwhile: it is the only one.
-QCoro::Task<> SystemdUserManager::reloadAndReread(QString unit, QCoro::Task<> changing, CancelToken stop)
+QCoro::Task<> SystemdUserManager::reloadAndReread(QString unit, QCoro::Task<> changing, CancelToken stop, CancelToken hurry)
 {
     ++entryFor(unit).changing;
     std::exception_ptr failure;
@@ -495,14 +495,16 @@ QCoro::Task<> SystemdUserManager::reloadAndReread(QString unit, QCoro::Task<> ch
         co_await std::move(changing);
         if (stop.cancelled())
             throw calledOff();
-        QCoro::Task<> reloading = change(managerCall(QStringLiteral("Reload")));
-        try {
-            co_await std::move(reloading);
-        } catch (const PlatformError &error) {
-            // A manager that restarted instead of reloading reads the unit files
-            // afresh all the same: the change stands.
-            if (error.code() != ECONNRESET)
-                throw;
+        if (!hurry.cancelled()) {
+            QCoro::Task<> reloading = change(managerCall(QStringLiteral("Reload")));
+            try {
+                co_await std::move(reloading);
+            } catch (const PlatformError &error) {
+                // A manager that restarted instead of reloading reads the unit files
+                // afresh all the same: the change stands.
+                if (error.code() != ECONNRESET)
+                    throw;
+            }
         }
     } catch (...) {
         failure = std::current_exception();
@@ -513,7 +515,7 @@ QCoro::Task<> SystemdUserManager::reloadAndReread(QString unit, QCoro::Task<> ch
         entry.owed = false;
         QCoro::Task<> reading = refresh(unit);
         // Called off: the kept answers follow when they come, nobody waits for them.
-        if (!stop.cancelled())
+        if (!stop.cancelled() && !hurry.cancelled())
             co_await std::move(reading);
     } else if (entry.changing == 0 && std::exchange(entry.owed, false) && owned_) {
         // Not answering lately: read as any change told is.
@@ -523,11 +525,11 @@ QCoro::Task<> SystemdUserManager::reloadAndReread(QString unit, QCoro::Task<> ch
         std::rethrow_exception(failure);
 }
 
-QCoro::Task<> SystemdUserManager::linkAndEnable(QString path, CancelToken stop)
+QCoro::Task<> SystemdUserManager::linkAndEnable(QString path, CancelToken stop, CancelToken hurry)
 {
     const QString unit = path.section(QLatin1Char('/'), -1);
     QCoro::Task<> linking = linkAndEnableFile(path, unit, stop);
-    QCoro::Task<> settling = reloadAndReread(unit, std::move(linking), stop);
+    QCoro::Task<> settling = reloadAndReread(unit, std::move(linking), stop, hurry);
     co_await std::move(settling);
 }
 

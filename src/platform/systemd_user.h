@@ -93,7 +93,9 @@ public:
     // cannot be done, the error says that the unit is still linked. Once `stop` is
     // cancelled, no further step begins (ECANCELED); a link made already is left for
     // the next launch to undo.
-    QCoro::Task<> linkAndEnable(QString path, CancelToken stop = {});
+    // Once `hurry` is cancelled, the manager is neither reloaded nor read afresh: the
+    // unit is enabled on disk, and the manager takes it on at its next start.
+    QCoro::Task<> linkAndEnable(QString path, CancelToken stop = {}, CancelToken hurry = {});
     // Disables the unit, which also removes the link, and reloads the manager; read
     // afresh as above. Once `stop` is cancelled, no further step begins (ECANCELED)
     // and the re-read is not waited for.
@@ -168,7 +170,7 @@ private:
     // Reads the unit again, its kept ActiveState untold until that read is kept.
     void reread(const QString &unit);
     void readOnChange(const QString &unit);
-    QCoro::Task<> reloadAndReread(QString unit, QCoro::Task<> changing, CancelToken stop = {});
+    QCoro::Task<> reloadAndReread(QString unit, QCoro::Task<> changing, CancelToken stop = {}, CancelToken hurry = {});
     QCoro::Task<> linkAndEnableFile(QString path, QString unit, CancelToken stop);
     QCoro::Task<> unlink(QString unit, int owner, bool lost);
     QCoro::Task<bool> backAfter(int owner, CancelToken callOff = {});

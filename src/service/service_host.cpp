@@ -631,7 +631,8 @@ QCoro::Task<bool> ServiceHost::repairAgent(CancelToken stop)
     bool registered = true;
     try {
         // Enabled only: the start below is the one followed, and called off if need be.
-        QCoro::Task<> registering = item->enableItem({});
+        // A quit has it finished on disk, without waiting on the manager further.
+        QCoro::Task<> registering = item->enableItem({}, stop);
         co_await std::move(registering);
     } catch (...) {
         registered = false;

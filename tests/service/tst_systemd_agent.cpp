@@ -1229,10 +1229,10 @@ private slots:
         QTest::newRow("repaired") << "" << "" << again + enableCalls();
         QTest::newRow("link refused") << "LinkUnitFiles" << "" << again + enableCalls().mid(0, 1);
         // A quit that begins once the registration is taken back has it registered
-        // again, the user's choice, and asks no start; one that begins before asks
-        // nothing.
-        QTest::newRow("quit during the disable") << "" << "DisableUnitFiles" << again.mid(0, 1) + enableCalls().mid(0, 3);
-        QTest::newRow("quit during the enable") << "" << "EnableUnitFiles" << again + enableCalls().mid(0, 3);
+        // again on disk, the user's choice, with no reload and no start; one that
+        // begins before asks nothing.
+        QTest::newRow("quit during the disable") << "" << "DisableUnitFiles" << again.mid(0, 1) + enableCalls().mid(0, 2);
+        QTest::newRow("quit during the enable") << "" << "EnableUnitFiles" << again + enableCalls().mid(0, 2);
         QTest::newRow("quit before") << "" << "*" << QStringList{};
     }
     void repairAgent()
