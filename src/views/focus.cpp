@@ -3,6 +3,7 @@
 #include "views/theme.h"
 
 #include <QAbstractButton>
+#include <QAbstractNativeEventFilter>
 #include <QAbstractScrollArea>
 #include <QApplication>
 #include <QFocusEvent>
@@ -15,6 +16,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <cstring>
 #include <optional>
 
 namespace cv {
@@ -85,6 +87,52 @@ void scrollIntoView(QWidget *widget, QWidget *root)
 
 class FocusKeeper;
 
+// The timestamps of the X display's own key events, in order. Qt's accessibility
+// bridge holds every key event back until the screen readers have seen it, then
+// sends a copy without its timestamp; the copy takes the timestamp of the oldest
+// key event of its kind and key that no copy took yet.
+class KeyTimes final : public QAbstractNativeEventFilter {
+public:
+    bool nativeEventFilter(const QByteArray &type, void *message, qintptr *) override
+    {
+        if (type != "xcb_generic_event_t")
+            return false;
+        // An X11 key event: its type (2 press, 3 release) in the first byte, the key
+        // in the second, the timestamp in the 4 bytes from the fifth.
+        const auto *event = static_cast<const uchar *>(message);
+        const int kind = event[0] & 0x7f;
+        if (kind != 2 && kind != 3)
+            return false;
+        quint32 time = 0;
+        std::memcpy(&time, event + 4, sizeof time);
+        if (times_.size() == 256)
+            times_.removeFirst();
+        times_.append({kind == 2, event[1], time});
+        return false;
+    }
+
+    quint64 take(const QKeyEvent *copy)
+    {
+        const bool press = copy->type() == QEvent::KeyPress;
+        for (qsizetype i = 0; i < times_.size(); ++i) {
+            if (times_[i].press == press && times_[i].key == copy->nativeScanCode()) {
+                const quint64 time = times_[i].time;
+                times_.remove(0, i + 1); // those before it get no copy any more
+                return time;
+            }
+        }
+        return 0;
+    }
+
+private:
+    struct Time {
+        bool press;
+        quint32 key;
+        quint32 time;
+    };
+    QList<Time> times_;
+};
+
 // The accent ring around a focused control that does not draw its own: a widget of
 // its own over the control's surroundings, so that it is not cut off where the
 // control touches the edge of its parent, and that lets every click through.
@@ -144,6 +192,7 @@ public:
         if (!tracker) {
             tracker = new FocusTracker(qApp);
             qApp->installEventFilter(tracker);
+            qApp->installNativeEventFilter(&tracker->keyTimes_);
         }
         return *tracker;
     }
@@ -167,6 +216,16 @@ public:
     bool moving = false;
     // How many kept windows hold the focus in their view, waiting for a control.
     int parked = 0;
+    // The last key let go, and when (see isHeldKeyRepeat()).
+    struct {
+        int key = 0;
+        quint64 timestamp = 0;
+    } lastRelease;
+    // When the display sent `key`: its own timestamp, or that of the event it copies.
+    quint64 timeOf(const QKeyEvent *key) const
+    {
+        return key->timestamp() || key != copy_.event ? key->timestamp() : copy_.timestamp;
+    }
 
 protected:
     bool eventFilter(QObject *object, QEvent *event) override;
@@ -175,6 +234,12 @@ private:
     using QObject::QObject;
     QList<QPointer<FocusKeeper>> keepers_;
     QPointer<RingOverlay> ring_;
+    KeyTimes keyTimes_;
+    // The key event copied by the accessibility bridge on its way to a window.
+    struct {
+        const QKeyEvent *event = nullptr;
+        quint64 timestamp = 0;
+    } copy_;
 };
 
 // One window's view keeping its focus.
@@ -365,7 +430,17 @@ void FocusTracker::updateRing()
 bool FocusTracker::eventFilter(QObject *object, QEvent *event)
 {
     const QEvent::Type type = event->type();
+    if (type == QEvent::KeyPress || type == QEvent::KeyRelease) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (object->isWindowType() && !key->timestamp() && !key->spontaneous())
+            copy_ = {key, keyTimes_.take(key)};
+        if (type == QEvent::KeyRelease) {
+            lastRelease = {key->key(), timeOf(key)};
+            return false;
+        }
+    }
     switch (type) {
+    case QEvent::KeyPress:
     case QEvent::FocusIn:
     case QEvent::FocusOut:
     case QEvent::FocusAboutToChange:
@@ -382,6 +457,19 @@ bool FocusTracker::eventFilter(QObject *object, QEvent *event)
         return false;
     auto *widget = static_cast<QWidget *>(object);
     switch (type) {
+    case QEvent::KeyPress: {
+        // A button acts on the release that ends a press: a repeat that reached it
+        // would press it again, and its release (taken for the last one) click it.
+        auto *key = static_cast<QKeyEvent *>(event);
+        const bool plain = (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+        auto *button = qobject_cast<QAbstractButton *>(widget);
+        if (plain && (key->key() == Qt::Key_Space || key->key() == Qt::Key_Select) && button && !button->autoRepeat()
+            && isHeldKeyRepeat(key)) {
+            key->accept();
+            return true;
+        }
+        break;
+    }
     case QEvent::FocusIn: {
         const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
         if (inherited)
@@ -551,11 +639,22 @@ bool focusNextStop(QWidget *root, bool next)
 
 bool clickOnEnter(QAbstractButton *button, QKeyEvent *event)
 {
-    if ((event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter) || event->isAutoRepeat())
+    if (event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter)
         return false;
-    button->click();
+    if (!isHeldKeyRepeat(event))
+        button->click();
     event->accept();
     return true;
+}
+
+bool isHeldKeyRepeat(const QKeyEvent *event)
+{
+    const FocusTracker &tracker = FocusTracker::get(); // watching the releases from now on
+    if (event->isAutoRepeat())
+        return true;
+    const quint64 time = tracker.timeOf(event);
+    return event->type() == QEvent::KeyPress && time != 0 && tracker.lastRelease.key == event->key()
+        && tracker.lastRelease.timestamp == time;
 }
 
 } // namespace cv

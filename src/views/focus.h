@@ -51,8 +51,18 @@ void keepFocus(QWidget *root);
 // when `control` does not have the focus.
 void holdFocus(QWidget *control);
 
-// For a button whose Space is its own: Return and Enter (not repeated) click it too.
-// True when `event` was taken.
+// Whether the key press `event` repeats a key held down. Qt flags a repeat only when
+// the press that follows a release is already queued as it reads the release; on a
+// busy display it often is not, and the repeat comes unflagged. The release and the
+// press of a repeat carry one timestamp: a press at the time its key was last let
+// go repeats it. Qt's accessibility bridge sends key events on without their
+// timestamps: those take the display's own. A press without a timestamp is taken
+// for a new one. A repeated Space never reaches a button (it would click it again
+// on its release).
+bool isHeldKeyRepeat(const QKeyEvent *event);
+
+// For a button whose Space is its own: Return and Enter click it too, once however
+// long the key is held. True when `event` was taken.
 bool clickOnEnter(QAbstractButton *button, QKeyEvent *event);
 
 } // namespace cv

@@ -873,6 +873,19 @@ private slots:
             }
             QTest::keyRelease(tile, Qt::Key_Return);
         }) << chose("receive", "");
+        // A busy display flags none of the repeats: their release and press share a
+        // timestamp. Enter chooses on its press, Space on the release that follows.
+        for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Space}) {
+            QTest::addRow("%s held on a tile, repeats unflagged", key == Qt::Key_Space ? "Space" : "Enter") << chooseState << false
+                << ViewAction([key](PeerView &v, StandinModel &s) {
+                       QWidget *tile = v.tile(SharingChoice::receive);
+                       tile->setFocus(Qt::TabFocusReason);
+                       holdKey(tile, key, 3, [&] {
+                           QVERIFY(s.settle());
+                           QTRY_VERIFY(tile->isEnabled());
+                       });
+                   }) << chose("receive", "");
+        }
         QTest::newRow("folder tile: code read before the panel") << chooseState << false << throughPanel(folderTile, "/srv/share") << chose("folder", "/srv/share");
         QTest::newRow("receive row: Change…") << demo("receive") << false << throughPanel(change, "/srv/in")
             << chose("receive", "/srv/in", R"("read_only":false,"remember":false,"pairing_code":"@CODE")");
