@@ -214,7 +214,8 @@ public:
     std::optional<bool> inherited;
     // The keepers themselves move the focus.
     bool moving = false;
-    // How many kept windows hold the focus in their view, waiting for a control.
+    // How many kept windows hold the focus in their view or in a disabled control,
+    // waiting for it.
     int parked = 0;
     // The last key let go, and when (see isHeldKeyRepeat()).
     struct {
@@ -260,30 +261,37 @@ public:
     QWidget *root() const { return root_; }
     bool parked() const { return departure_.has_value(); }
 
-    // The control that waits for its return should it go (see holdFocus()).
+    // The control the user has just acted on (see holdFocus()).
     void hold(QWidget *control) { held_ = control; }
     QWidget *held() const { return held_; }
 
-    // `focus`, the window's focused control, is hidden, disabled or about to go:
-    // the view holds the focus (so nothing scrolls to it or to anything else), and
-    // the successor is chosen once the redraw that took it away is done.
+    // `focus`, the window's focused control, was disabled where it stands: it keeps
+    // the focus, so a screen reader stays on it (read as dimmed) and Tab goes on
+    // from its place. Once the redraw is done the focus goes to the nearest stop,
+    // unless the user has just acted on the control or none is left: it then keeps
+    // the focus until it can be pressed again.
+    void keep(QWidget *focus)
+    {
+        setDeparture(departureOf(focus, Holder::control));
+        timer_->start();
+    }
+    // Whether `widget` keeps the focus while disabled.
+    bool keeps(const QWidget *widget) const
+    {
+        return departure_ && departure_->holder == Holder::control && departure_->widget == widget;
+    }
+
+    // `focus`, the window's focused control, is hidden or about to go: no control
+    // has the focus for the rest of the redraw that took it away (a screen reader
+    // stays with the one it read last, and nothing scrolls), and the successor is
+    // chosen once the redraw is done. When none is left, the view holds the focus
+    // until the control returns, and Tab goes on from its place.
     void depart(QWidget *focus)
     {
-        Departure departure{focus, {}, focus->property(mouseFocusKey).toBool()};
-        // A held control has no successor: the view waits for it.
-        departure.settled = focus == held_;
         held_ = nullptr;
-        for (QWidget *up = focus->parentWidget(); up; up = up->parentWidget()) {
-            departure.regions.append({up, rectIn(focus, up)});
-            if (up == root_)
-                break;
-        }
-        setDeparture(std::move(departure));
+        setDeparture(departureOf(focus, Holder::none));
         FocusTracker &tracker = FocusTracker::get();
         tracker.moving = true;
-        root_->setFocus(Qt::OtherFocusReason);
-        // The scroll areas on the way still name it as their focus, and would bring
-        // it into view.
         focus->clearFocus();
         tracker.moving = false;
         timer_->start();
@@ -315,6 +323,12 @@ public:
     }
 
 private:
+    // What has the focus while a control is away.
+    enum class Holder {
+        control, // the control itself, disabled
+        none,    // nothing, for the rest of the redraw
+        view,    // the view, when no control was left
+    };
     struct Region {
         QPointer<QWidget> widget;
         QRect place; // where the control was, in this widget
@@ -323,8 +337,20 @@ private:
         QPointer<QWidget> widget;
         QList<Region> regions; // its ancestors up to the view, nearest first
         bool mouse = false;    // its focus came from a mouse press
-        bool settled = false;  // a successor was looked for
+        Holder holder = Holder::none;
+        bool settled = false; // a successor was looked for
     };
+
+    Departure departureOf(QWidget *focus, Holder holder) const
+    {
+        Departure departure{focus, {}, focus->property(mouseFocusKey).toBool(), holder};
+        for (QWidget *up = focus->parentWidget(); up; up = up->parentWidget()) {
+            departure.regions.append({up, rectIn(focus, up)});
+            if (up == root_)
+                break;
+        }
+        return departure;
+    }
 
     void setDeparture(Departure departure)
     {
@@ -337,7 +363,11 @@ private:
     {
         if (!departure_)
             return;
-        if (root_->window()->focusWidget() != root_) {
+        const Holder holder = departure_->holder;
+        QWidget *const holding = holder == Holder::control ? departure_->widget.data()
+                                 : holder == Holder::view  ? root_
+                                                           : nullptr;
+        if (root_->window()->focusWidget() != holding || (holder == Holder::control && !holding)) {
             forget(); // the user has put the focus somewhere
             return;
         }
@@ -347,14 +377,23 @@ private:
         QWidget *target = nullptr;
         if (departure_->widget && stops.contains(departure_->widget))
             target = departure_->widget;
-        else if (!departure_->settled)
+        else if (!departure_->settled && !(holder == Holder::control && departure_->widget == held_))
             target = nearest(stops);
         departure_->settled = true;
-        if (!target)
-            return; // held by the view until the control returns or Tab moves on
+        FocusTracker &tracker = FocusTracker::get();
+        if (!target) {
+            if (holder == Holder::none) {
+                departure_->holder = Holder::view;
+                tracker.moving = true;
+                root_->setFocus(Qt::OtherFocusReason);
+                tracker.moving = false;
+            }
+            return; // until the control returns or Tab moves on
+        }
         const bool mouse = departure_->mouse;
         forget();
-        FocusTracker &tracker = FocusTracker::get();
+        if (target == holding)
+            return;
         // Whoever moved the focus by mouse does not get a ring for it now.
         target->setProperty(mouseFocusKey, mouse);
         tracker.inherited = mouse;
@@ -441,6 +480,7 @@ bool FocusTracker::eventFilter(QObject *object, QEvent *event)
     }
     switch (type) {
     case QEvent::KeyPress:
+    case QEvent::MouseButtonPress:
     case QEvent::FocusIn:
     case QEvent::FocusOut:
     case QEvent::FocusAboutToChange:
@@ -458,18 +498,28 @@ bool FocusTracker::eventFilter(QObject *object, QEvent *event)
     auto *widget = static_cast<QWidget *>(object);
     switch (type) {
     case QEvent::KeyPress: {
-        // A button acts on the release that ends a press: a repeat that reached it
-        // would press it again, and its release (taken for the last one) click it.
         auto *key = static_cast<QKeyEvent *>(event);
         const bool plain = (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+        const bool space = key->key() == Qt::Key_Space || key->key() == Qt::Key_Select;
+        if (!plain || (!space && key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter))
+            break;
+        // A button acts on the release that ends a press: a repeat that reached it
+        // would press it again, and its release (taken for the last one) click it.
         auto *button = qobject_cast<QAbstractButton *>(widget);
-        if (plain && (key->key() == Qt::Key_Space || key->key() == Qt::Key_Select) && button && !button->autoRepeat()
-            && isHeldKeyRepeat(key)) {
+        if (space && button && !button->autoRepeat() && isHeldKeyRepeat(key)) {
             key->accept();
             return true;
         }
+        // The control the user acts on keeps the focus through what its action brings.
+        if (widget == QApplication::focusWidget())
+            holdFocus(widget);
         break;
     }
+    case QEvent::MouseButtonPress:
+        // A click that gave the control the focus (and not a click that left it elsewhere).
+        if (QWidget *focus = QApplication::focusWidget(); focus && (focus == widget || focus->isAncestorOf(widget)))
+            holdFocus(focus);
+        break;
     case QEvent::FocusIn: {
         const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
         if (inherited)
@@ -506,19 +556,32 @@ bool FocusTracker::eventFilter(QObject *object, QEvent *event)
         }
         break;
     case QEvent::FocusAboutToChange:
-        // Qt clears the focus of a control whose parent was disabled.
+        // Qt clears the focus of a control whose parent was disabled, and of one that
+        // goes. (A control disabled itself keeps it, see focusNextStop(): from there
+        // the focus only moves on.)
         if (!moving && !widget->isWindow()) {
             FocusKeeper *keeper = keeperOf(widget);
             if (keeper && widget != keeper->root() && keeper->root()->window()->focusWidget() == widget
-                && (!widget->isEnabled() || !widget->isVisibleTo(keeper->root())))
+                && (!widget->isVisibleTo(keeper->root()) || !widget->parentWidget()->isEnabled()))
                 keeper->depart(widget);
         }
         break;
     case QEvent::Show:
     case QEvent::EnabledChange:
         if (parked > 0) {
-            if (FocusKeeper *keeper = keeperOf(widget); keeper && keeper->parked())
+            FocusKeeper *keeper = keeperOf(widget);
+            if (keeper && keeper->keeps(widget) && widget->isEnabled()) {
+                // Back where it was: it has the focus still, unless its window was
+                // left and came back meanwhile (Qt gives none to a disabled control).
+                keeper->forget();
+                if (widget->isActiveWindow() && !widget->hasFocus()) {
+                    inherited = widget->property(mouseFocusKey).toBool();
+                    widget->setFocus(Qt::OtherFocusReason);
+                    inherited.reset();
+                }
+            } else if (keeper && keeper->parked()) {
                 keeper->retry();
+            }
         }
         break;
     case QEvent::Move:
@@ -590,9 +653,14 @@ bool focusNextStop(QWidget *root, bool next)
     QWidget *focus = root->focusWidget();
     FocusKeeper *keeper = keeperFor(root);
     const bool inside = focus && focus != root && root->isAncestorOf(focus);
-    // Qt asks for the next stop when the focused control is hidden or disabled.
-    if (keeper && inside && (!focus->isVisibleTo(root) || !focus->isEnabled())) {
+    // Qt asks for the next stop when the focused control is hidden or disabled. A
+    // control kept disabled asks when Tab reaches its parent: it goes on from there.
+    if (keeper && inside && !focus->isVisibleTo(root)) {
         keeper->depart(focus);
+        return true;
+    }
+    if (keeper && inside && !focus->isEnabled() && !keeper->keeps(focus)) {
+        keeper->keep(focus);
         return true;
     }
     const QList<QWidget *> stops = tabStops(root);
