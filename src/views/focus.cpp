@@ -3,6 +3,7 @@
 #include "views/theme.h"
 
 #include <QAbstractButton>
+#include <QAbstractNativeEventFilter>
 #include <QAbstractScrollArea>
 #include <QApplication>
 #include <QFocusEvent>
@@ -15,6 +16,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <cstring>
 #include <optional>
 
 namespace cv {
@@ -85,6 +87,52 @@ void scrollIntoView(QWidget *widget, QWidget *root)
 
 class FocusKeeper;
 
+// The timestamps of the X display's own key events, in order. Qt's accessibility
+// bridge holds every key event back until the screen readers have seen it, then
+// sends a copy without its timestamp; the copy takes the timestamp of the oldest
+// key event of its kind and key that no copy took yet.
+class KeyTimes final : public QAbstractNativeEventFilter {
+public:
+    bool nativeEventFilter(const QByteArray &type, void *message, qintptr *) override
+    {
+        if (type != "xcb_generic_event_t")
+            return false;
+        // An X11 key event: its type (2 press, 3 release) in the first byte, the key
+        // in the second, the timestamp in the 4 bytes from the fifth.
+        const auto *event = static_cast<const uchar *>(message);
+        const int kind = event[0] & 0x7f;
+        if (kind != 2 && kind != 3)
+            return false;
+        quint32 time = 0;
+        std::memcpy(&time, event + 4, sizeof time);
+        if (times_.size() == 256)
+            times_.removeFirst();
+        times_.append({kind == 2, event[1], time});
+        return false;
+    }
+
+    quint64 take(const QKeyEvent *copy)
+    {
+        const bool press = copy->type() == QEvent::KeyPress;
+        for (qsizetype i = 0; i < times_.size(); ++i) {
+            if (times_[i].press == press && times_[i].key == copy->nativeScanCode()) {
+                const quint64 time = times_[i].time;
+                times_.remove(0, i + 1); // those before it get no copy any more
+                return time;
+            }
+        }
+        return 0;
+    }
+
+private:
+    struct Time {
+        bool press;
+        quint32 key;
+        quint32 time;
+    };
+    QList<Time> times_;
+};
+
 // The accent ring around a focused control that does not draw its own: a widget of
 // its own over the control's surroundings, so that it is not cut off where the
 // control touches the edge of its parent, and that lets every click through.
@@ -144,6 +192,7 @@ public:
         if (!tracker) {
             tracker = new FocusTracker(qApp);
             qApp->installEventFilter(tracker);
+            qApp->installNativeEventFilter(&tracker->keyTimes_);
         }
         return *tracker;
     }
@@ -165,8 +214,19 @@ public:
     std::optional<bool> inherited;
     // The keepers themselves move the focus.
     bool moving = false;
-    // How many kept windows hold the focus in their view, waiting for a control.
+    // How many kept windows hold the focus in their view or in a disabled control,
+    // waiting for it.
     int parked = 0;
+    // The last key let go, and when (see isHeldKeyRepeat()).
+    struct {
+        int key = 0;
+        quint64 timestamp = 0;
+    } lastRelease;
+    // When the display sent `key`: its own timestamp, or that of the event it copies.
+    quint64 timeOf(const QKeyEvent *key) const
+    {
+        return key->timestamp() || key != copy_.event ? key->timestamp() : copy_.timestamp;
+    }
 
 protected:
     bool eventFilter(QObject *object, QEvent *event) override;
@@ -175,6 +235,12 @@ private:
     using QObject::QObject;
     QList<QPointer<FocusKeeper>> keepers_;
     QPointer<RingOverlay> ring_;
+    KeyTimes keyTimes_;
+    // The key event copied by the accessibility bridge on its way to a window.
+    struct {
+        const QKeyEvent *event = nullptr;
+        quint64 timestamp = 0;
+    } copy_;
 };
 
 // One window's view keeping its focus.
@@ -195,30 +261,37 @@ public:
     QWidget *root() const { return root_; }
     bool parked() const { return departure_.has_value(); }
 
-    // The control that waits for its return should it go (see holdFocus()).
+    // The control the user has just acted on (see holdFocus()).
     void hold(QWidget *control) { held_ = control; }
     QWidget *held() const { return held_; }
 
-    // `focus`, the window's focused control, is hidden, disabled or about to go:
-    // the view holds the focus (so nothing scrolls to it or to anything else), and
-    // the successor is chosen once the redraw that took it away is done.
+    // `focus`, the window's focused control, was disabled where it stands: it keeps
+    // the focus, so a screen reader stays on it (read as dimmed) and Tab goes on
+    // from its place. Once the redraw is done the focus goes to the nearest stop,
+    // unless the user has just acted on the control or none is left: it then keeps
+    // the focus until it can be pressed again.
+    void keep(QWidget *focus)
+    {
+        setDeparture(departureOf(focus, Holder::control));
+        timer_->start();
+    }
+    // Whether `widget` keeps the focus while disabled.
+    bool keeps(const QWidget *widget) const
+    {
+        return departure_ && departure_->holder == Holder::control && departure_->widget == widget;
+    }
+
+    // `focus`, the window's focused control, is hidden or about to go: no control
+    // has the focus for the rest of the redraw that took it away (a screen reader
+    // stays with the one it read last, and nothing scrolls), and the successor is
+    // chosen once the redraw is done. When none is left, the view holds the focus
+    // until the control returns, and Tab goes on from its place.
     void depart(QWidget *focus)
     {
-        Departure departure{focus, {}, focus->property(mouseFocusKey).toBool()};
-        // A held control has no successor: the view waits for it.
-        departure.settled = focus == held_;
         held_ = nullptr;
-        for (QWidget *up = focus->parentWidget(); up; up = up->parentWidget()) {
-            departure.regions.append({up, rectIn(focus, up)});
-            if (up == root_)
-                break;
-        }
-        setDeparture(std::move(departure));
+        setDeparture(departureOf(focus, Holder::none));
         FocusTracker &tracker = FocusTracker::get();
         tracker.moving = true;
-        root_->setFocus(Qt::OtherFocusReason);
-        // The scroll areas on the way still name it as their focus, and would bring
-        // it into view.
         focus->clearFocus();
         tracker.moving = false;
         timer_->start();
@@ -250,6 +323,12 @@ public:
     }
 
 private:
+    // What has the focus while a control is away.
+    enum class Holder {
+        control, // the control itself, disabled
+        none,    // nothing, for the rest of the redraw
+        view,    // the view, when no control was left
+    };
     struct Region {
         QPointer<QWidget> widget;
         QRect place; // where the control was, in this widget
@@ -258,8 +337,20 @@ private:
         QPointer<QWidget> widget;
         QList<Region> regions; // its ancestors up to the view, nearest first
         bool mouse = false;    // its focus came from a mouse press
-        bool settled = false;  // a successor was looked for
+        Holder holder = Holder::none;
+        bool settled = false; // a successor was looked for
     };
+
+    Departure departureOf(QWidget *focus, Holder holder) const
+    {
+        Departure departure{focus, {}, focus->property(mouseFocusKey).toBool(), holder};
+        for (QWidget *up = focus->parentWidget(); up; up = up->parentWidget()) {
+            departure.regions.append({up, rectIn(focus, up)});
+            if (up == root_)
+                break;
+        }
+        return departure;
+    }
 
     void setDeparture(Departure departure)
     {
@@ -272,7 +363,11 @@ private:
     {
         if (!departure_)
             return;
-        if (root_->window()->focusWidget() != root_) {
+        const Holder holder = departure_->holder;
+        QWidget *const holding = holder == Holder::control ? departure_->widget.data()
+                                 : holder == Holder::view  ? root_
+                                                           : nullptr;
+        if (root_->window()->focusWidget() != holding || (holder == Holder::control && !holding)) {
             forget(); // the user has put the focus somewhere
             return;
         }
@@ -282,14 +377,23 @@ private:
         QWidget *target = nullptr;
         if (departure_->widget && stops.contains(departure_->widget))
             target = departure_->widget;
-        else if (!departure_->settled)
+        else if (!departure_->settled && !(holder == Holder::control && departure_->widget == held_))
             target = nearest(stops);
         departure_->settled = true;
-        if (!target)
-            return; // held by the view until the control returns or Tab moves on
+        FocusTracker &tracker = FocusTracker::get();
+        if (!target) {
+            if (holder == Holder::none) {
+                departure_->holder = Holder::view;
+                tracker.moving = true;
+                root_->setFocus(Qt::OtherFocusReason);
+                tracker.moving = false;
+            }
+            return; // until the control returns or Tab moves on
+        }
         const bool mouse = departure_->mouse;
         forget();
-        FocusTracker &tracker = FocusTracker::get();
+        if (target == holding)
+            return;
         // Whoever moved the focus by mouse does not get a ring for it now.
         target->setProperty(mouseFocusKey, mouse);
         tracker.inherited = mouse;
@@ -365,7 +469,18 @@ void FocusTracker::updateRing()
 bool FocusTracker::eventFilter(QObject *object, QEvent *event)
 {
     const QEvent::Type type = event->type();
+    if (type == QEvent::KeyPress || type == QEvent::KeyRelease) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (object->isWindowType() && !key->timestamp() && !key->spontaneous())
+            copy_ = {key, keyTimes_.take(key)};
+        if (type == QEvent::KeyRelease) {
+            lastRelease = {key->key(), timeOf(key)};
+            return false;
+        }
+    }
     switch (type) {
+    case QEvent::KeyPress:
+    case QEvent::MouseButtonPress:
     case QEvent::FocusIn:
     case QEvent::FocusOut:
     case QEvent::FocusAboutToChange:
@@ -382,6 +497,29 @@ bool FocusTracker::eventFilter(QObject *object, QEvent *event)
         return false;
     auto *widget = static_cast<QWidget *>(object);
     switch (type) {
+    case QEvent::KeyPress: {
+        auto *key = static_cast<QKeyEvent *>(event);
+        const bool plain = (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+        const bool space = key->key() == Qt::Key_Space || key->key() == Qt::Key_Select;
+        if (!plain || (!space && key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter))
+            break;
+        // A button acts on the release that ends a press: a repeat that reached it
+        // would press it again, and its release (taken for the last one) click it.
+        auto *button = qobject_cast<QAbstractButton *>(widget);
+        if (space && button && !button->autoRepeat() && isHeldKeyRepeat(key)) {
+            key->accept();
+            return true;
+        }
+        // The control the user acts on keeps the focus through what its action brings.
+        if (widget == QApplication::focusWidget())
+            holdFocus(widget);
+        break;
+    }
+    case QEvent::MouseButtonPress:
+        // A click that gave the control the focus (and not a click that left it elsewhere).
+        if (QWidget *focus = QApplication::focusWidget(); focus && (focus == widget || focus->isAncestorOf(widget)))
+            holdFocus(focus);
+        break;
     case QEvent::FocusIn: {
         const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
         if (inherited)
@@ -418,19 +556,32 @@ bool FocusTracker::eventFilter(QObject *object, QEvent *event)
         }
         break;
     case QEvent::FocusAboutToChange:
-        // Qt clears the focus of a control whose parent was disabled.
+        // Qt clears the focus of a control whose parent was disabled, and of one that
+        // goes. (A control disabled itself keeps it, see focusNextStop(): from there
+        // the focus only moves on.)
         if (!moving && !widget->isWindow()) {
             FocusKeeper *keeper = keeperOf(widget);
             if (keeper && widget != keeper->root() && keeper->root()->window()->focusWidget() == widget
-                && (!widget->isEnabled() || !widget->isVisibleTo(keeper->root())))
+                && (!widget->isVisibleTo(keeper->root()) || !widget->parentWidget()->isEnabled()))
                 keeper->depart(widget);
         }
         break;
     case QEvent::Show:
     case QEvent::EnabledChange:
         if (parked > 0) {
-            if (FocusKeeper *keeper = keeperOf(widget); keeper && keeper->parked())
+            FocusKeeper *keeper = keeperOf(widget);
+            if (keeper && keeper->keeps(widget) && widget->isEnabled()) {
+                // Back where it was: it has the focus still, unless its window was
+                // left and came back meanwhile (Qt gives none to a disabled control).
+                keeper->forget();
+                if (widget->isActiveWindow() && !widget->hasFocus()) {
+                    inherited = widget->property(mouseFocusKey).toBool();
+                    widget->setFocus(Qt::OtherFocusReason);
+                    inherited.reset();
+                }
+            } else if (keeper && keeper->parked()) {
                 keeper->retry();
+            }
         }
         break;
     case QEvent::Move:
@@ -502,9 +653,14 @@ bool focusNextStop(QWidget *root, bool next)
     QWidget *focus = root->focusWidget();
     FocusKeeper *keeper = keeperFor(root);
     const bool inside = focus && focus != root && root->isAncestorOf(focus);
-    // Qt asks for the next stop when the focused control is hidden or disabled.
-    if (keeper && inside && (!focus->isVisibleTo(root) || !focus->isEnabled())) {
+    // Qt asks for the next stop when the focused control is hidden or disabled. A
+    // control kept disabled asks when Tab reaches its parent: it goes on from there.
+    if (keeper && inside && !focus->isVisibleTo(root)) {
         keeper->depart(focus);
+        return true;
+    }
+    if (keeper && inside && !focus->isEnabled() && !keeper->keeps(focus)) {
+        keeper->keep(focus);
         return true;
     }
     const QList<QWidget *> stops = tabStops(root);
@@ -551,11 +707,22 @@ bool focusNextStop(QWidget *root, bool next)
 
 bool clickOnEnter(QAbstractButton *button, QKeyEvent *event)
 {
-    if ((event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter) || event->isAutoRepeat())
+    if (event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter)
         return false;
-    button->click();
+    if (!isHeldKeyRepeat(event))
+        button->click();
     event->accept();
     return true;
+}
+
+bool isHeldKeyRepeat(const QKeyEvent *event)
+{
+    const FocusTracker &tracker = FocusTracker::get(); // watching the releases from now on
+    if (event->isAutoRepeat())
+        return true;
+    const quint64 time = tracker.timeOf(event);
+    return event->type() == QEvent::KeyPress && time != 0 && tracker.lastRelease.key == event->key()
+        && tracker.lastRelease.timestamp == time;
 }
 
 } // namespace cv

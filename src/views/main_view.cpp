@@ -144,12 +144,7 @@ MainView::MainView(AppModel &model, ServiceHost &host, std::function<void(const 
         layout->addWidget(bannerText_);
         auto *buttons = new QHBoxLayout;
         tryAgain_ = pushButton(L(QStringLiteral("Try Again")));
-        connect(tryAgain_, &QPushButton::clicked, this, [this] {
-            // The button is disabled while the service starts: it keeps the focus and
-            // has it again once it can be pressed again, so a second Space retries.
-            holdFocus(tryAgain_);
-            model_.retryService();
-        });
+        connect(tryAgain_, &QPushButton::clicked, this, [this] { model_.retryService(); });
         QPushButton *log = pushButton(L(QStringLiteral("Open Service Log")));
         // A log that does not exist yet opens nothing, and says nothing.
         connect(log, &QPushButton::clicked, this,

@@ -594,9 +594,6 @@ void PeerView::tapTile(SharingChoice choice)
     if (tap.pickFolder) {
         runFolderPanel(false);
     } else if (tap.call) {
-        // A tile chosen from the keyboard keeps the focus while the command disables
-        // the tiles, and has it again when the answer's status shows them.
-        holdFocus(tile(choice));
         tap.call->sendTo(*model_);
     }
 }

@@ -13,10 +13,17 @@ namespace cv {
 // interface lists only the bars on screen and reads past its list when asked for an
 // index beyond it. Making the first one installs that interface for every scroll
 // area of the application, Qt's own included.
+//
+// The window's view moves the focus through it and scrolls to where the focus went
+// (see focusNextStop()); the area itself scrolls to nothing, not even to a control
+// that keeps the focus as it is disabled.
 class ScrollArea final : public QScrollArea {
     Q_OBJECT
 public:
     explicit ScrollArea(QWidget *parent = nullptr);
+
+protected:
+    bool focusNextPrevChild(bool next) override { return QWidget::focusNextPrevChild(next); }
 };
 
 } // namespace cv

@@ -546,7 +546,12 @@ void OptionRow::setState(const OptionRowState &state, bool on)
         switch_->setAccessibleName(title_->accessibleName());
     }
     detail_->setText(state.detail);
-    setEnabled(state.enabled);
+    // Its parts, not the row: Qt takes the focus from a switch whose row is
+    // disabled, while one disabled itself keeps it (see keepFocus()).
+    for (QWidget *part : {static_cast<QWidget *>(title_), static_cast<QWidget *>(detail_), static_cast<QWidget *>(switch_)}) {
+        if (part->isEnabled() != state.enabled)
+            part->setEnabled(state.enabled);
+    }
     if (switch_->isChecked() != on)
         switch_->setChecked(on);
 }

@@ -778,7 +778,7 @@ void FooterLabel::keyPressEvent(QKeyEvent *event)
     const bool plain = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
     if (plain && !firstLink_.isEmpty() && (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space)) {
         // Once per press: the repeats of a key held down open no more browser tabs.
-        if (!event->isAutoRepeat())
+        if (!isHeldKeyRepeat(event))
             workspace_.open(QUrl(firstLink_));
         event->accept();
         return;

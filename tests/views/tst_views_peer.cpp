@@ -185,18 +185,32 @@ void focusBy(QWidget *widget, bool mouse)
 Step installing(const QJsonObject &status) { return [status](ModelFixture &f) { install(f.model(), status); }; }
 Step busy(bool on) { return [on](ModelFixture &f) { f.model().setMutating(on); }; }
 
-// Space on the focused control, whose command the service answers with `after` once
-// the clock moves on (the next step).
-Step spaceAnswered(const QJsonObject &after)
+// Space on the focused control, whose command `op` the service answers with `after`
+// once the clock moves on (the next step).
+Step spaceAnswered(const QJsonObject &after, const QString &op = "choose")
 {
-    return [after](ModelFixture &f) {
+    return [after, op](ModelFixture &f) {
         f.clock.setAutoAdvance(false);
-        f.client->queue("choose", reply(), 1);
+        f.client->queue(op, reply(), 1);
         f.client->always("status", reply(after));
+        f.client->always("events", reply(events({}, quint64(after["event_sequence"].toInteger()))));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
     };
 }
 Step clockMoves() { return [](ModelFixture &f) { f.clock.advance(1); }; }
+// The command in flight is answered, and the window has drawn it.
+Step answered()
+{
+    return [](ModelFixture &f) {
+        QVERIFY(QTest::qWaitFor([&f] { return f.model().busy(); }, 5000));
+        f.clock.advance(1);
+        QVERIFY(QTest::qWaitFor([&f] {
+            const QWidget *focus = QApplication::focusWidget();
+            return !f.model().busy() && focus && focus->isEnabled();
+        }, 5000));
+    };
+}
+Step sentTimes(const QString &op, int times) { return [op, times](ModelFixture &f) { QTRY_COMPARE(f.client->ops().count(op), times); }; }
 
 // The demo computer's window in `before`, redrawn for `after`.
 Removal inPeerView(QJsonObject before, QJsonObject after, std::function<QAbstractButton *(PeerView &)> find)
@@ -642,6 +656,22 @@ private slots:
             << QList<Step>{busy(true), [ejected](ModelFixture &f) { install(f.model(), ejected), f.model().setMutating(false); }} << bannerButton(0);
         QTest::newRow("the banner changes under Get Files…") << sharing << bannerButton(1) << false
             << QList<Step>{installing(ejected)} << bannerButton(0);
+        // Space on a control whose command disables it: it keeps the focus while the
+        // command runs, Tab goes on from it, and a second Space presses it again. One
+        // that goes with the answer leaves the focus to the control in its place.
+        const QJsonObject folder = demo("folder");
+        const Pick readOnly = [](PeerView &v) -> QWidget * { return v.options()->readOnlyRow()->toggle(); };
+        QTest::newRow("Space twice on Read-only") << folder << readOnly << false
+            << QList<Step>{spaceAnswered(folder), answered(), spaceAnswered(folder), answered(), sentTimes("choose", 2)} << readOnly;
+        QTest::newRow("Tab from Read-only while its command runs") << folder << readOnly << false
+            << QList<Step>{spaceAnswered(folder), [](ModelFixture &) { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab); }}
+            << bannerButton(2);
+        const Pick receive = [](PeerView &v) -> QWidget * { return v.tile(SharingChoice::receive); };
+        QTest::newRow("Space twice on a tile") << sharing << receive << false
+            << QList<Step>{spaceAnswered(demo("receive")), answered(), spaceAnswered(sharing), answered(), sentTimes("choose", 2)} << receive;
+        QTest::newRow("Space on Eject, then on Show Again in its place") << sharing << bannerButton(0) << false
+            << QList<Step>{spaceAnswered(ejected, "eject"), answered(), spaceAnswered(sharing, "mount"), answered(), sentTimes("mount", 1)}
+            << bannerButton(1);
     }
 
     void focusStays()
@@ -659,6 +689,12 @@ private slots:
         bar->setValue(bar->maximum());
         const int scrolled = bar->value();
         QVERIFY(scrolled > 0);
+        // A screen reader never lands on the window's nameless view.
+        QStringList nameless;
+        connect(qApp, &QApplication::focusChanged, &view, [&nameless](QWidget *, QWidget *now) {
+            if (now && nameOf(now).isEmpty())
+                nameless << now->metaObject()->className();
+        });
         for (const Step &step : steps) {
             step(f);
             view.refresh();
@@ -669,6 +705,7 @@ private slots:
                                   qPrintable(nameOf(QApplication::focusWidget()) + " instead of " + nameOf(expected(view))), 2000);
         QWidget *landing = expected(view);
         QCOMPARE(bar->value(), std::min(scrolled, bar->maximum()));
+        QCOMPARE(nameless, QStringList());
         QCOMPARE(ringAround(landing), !mouse);
     }
 
@@ -874,6 +911,31 @@ private slots:
             }
             QTest::keyRelease(tile, Qt::Key_Return);
         }) << chose("receive", "");
+        // A busy display flags none of the repeats: their release and press share a
+        // timestamp. Enter chooses on its press, Space on the release that follows.
+        for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Space}) {
+            QTest::addRow("%s held on a tile, repeats unflagged", key == Qt::Key_Space ? "Space" : "Enter") << chooseState << false
+                << ViewAction([key](PeerView &v, StandinModel &s) {
+                       QWidget *tile = v.tile(SharingChoice::receive);
+                       tile->setFocus(Qt::TabFocusReason);
+                       holdKey(tile, key, 3, [&] {
+                           QVERIFY(s.settle());
+                           QTRY_VERIFY(tile->isEnabled());
+                       });
+                   }) << chose("receive", "");
+        }
+        // Chosen from the "…" menu, a command disables the button: it keeps the focus.
+        QTest::newRow("\"…\" menu: Disconnect") << demo("connected") << false << ViewAction([](PeerView &v, StandinModel &s) {
+            QAbstractButton *more = v.moreButton();
+            more->setFocus(Qt::TabFocusReason);
+            QTest::keyClick(more, Qt::Key_Space);
+            QTRY_VERIFY(v.moreMenu()->isVisible());
+            v.moreMenu()->setActiveAction(v.moreMenu()->actions().first());
+            QTest::keyClick(v.moreMenu(), Qt::Key_Return);
+            QVERIFY(s.settle());
+            QTRY_VERIFY(more->isEnabled());
+            QCOMPARE(v.focusWidget(), more);
+        }) << R"({"op":"disconnect","peer":"@A"})";
         QTest::newRow("folder tile: code read before the panel") << chooseState << false << throughPanel(folderTile, "/srv/share") << chose("folder", "/srv/share");
         QTest::newRow("receive row: Change…") << demo("receive") << false << throughPanel(change, "/srv/in")
             << chose("receive", "/srv/in", R"("read_only":false,"remember":false,"pairing_code":"@CODE")");

@@ -6,11 +6,15 @@
 #include "service/decoding.h"
 #include "views/focus.h"
 
+#include <QAbstractEventDispatcher>
 #include <QAccessible>
 #include <QApplication>
 #include <QJsonArray>
+#include <QKeyEvent>
 #include <QTextDocument>
 #include <QWidget>
+
+#include <cstring>
 
 namespace cv::test {
 
@@ -87,6 +91,41 @@ inline QString asShown(const QString &text, Qt::TextFormat format = Qt::AutoText
     format == Qt::MarkdownText ? document.setMarkdown(text) : document.setHtml(text);
     // A tooltip's lines keep their spaces: joined, they give the text back.
     return document.toRawText().remove(QChar::LineSeparator);
+}
+
+// A key held down on `target` as a busy X display delivers it: the first press, then
+// `repeats` repeats whose release and press carry one timestamp, none flagged as a
+// repeat, each followed by `between`, then the last release. `bridged`: as Qt's
+// accessibility bridge passes them on, each the display's event, then a copy without
+// its timestamp sent to the window.
+inline void holdKey(QWidget *target, Qt::Key key, int repeats, const std::function<void()> &between = {}, bool bridged = false)
+{
+    static quint32 time = 0;
+    time += 1'000'000; // apart from every key sent before
+    const quint32 code = key == Qt::Key_Space ? 65 : 36; // the X11 key
+    const auto send = [&](QEvent::Type type) {
+        QKeyEvent event(type, key, Qt::NoModifier, code, 0, 0, key == Qt::Key_Space ? QStringLiteral(" ") : QStringLiteral("\r"));
+        if (!bridged) {
+            event.setTimestamp(time);
+            QApplication::sendEvent(target, &event);
+            return;
+        }
+        uchar raw[32] = {uchar(type == QEvent::KeyPress ? 2 : 3), uchar(code)};
+        std::memcpy(raw + 4, &time, sizeof time);
+        qintptr result = 0;
+        QAbstractEventDispatcher::instance()->filterNativeEvent("xcb_generic_event_t", raw, &result);
+        QApplication::sendEvent(target->window()->windowHandle(), &event);
+    };
+    send(QEvent::KeyPress);
+    for (int i = 0; i < repeats; ++i) {
+        time += 33;
+        send(QEvent::KeyRelease);
+        send(QEvent::KeyPress);
+        if (between)
+            between();
+    }
+    time += 20;
+    send(QEvent::KeyRelease);
 }
 
 // Presses Tab (`backward`: Shift+Tab, as the keyboard sends it) `presses` times: the
