@@ -41,6 +41,7 @@
 #include "views/peer_view.h"
 #include "views/window_height.h"
 
+#include <QAbstractAnimation>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -50,11 +51,13 @@
 #include <QJsonObject>
 #include <QMainWindow>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QWindow>
 #include <QCoroTask>
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -227,12 +230,32 @@ void untilRepainted()
     }
 }
 
-void settleFor(int milliseconds)
+// Runs the event loop until `done` holds once the posted events are handled, or a
+// minute has passed (a bound for a stalled window, never a pace: a busy machine only
+// takes longer); whether it came to hold.
+template<class Done>
+bool settle(Done done)
 {
     QElapsedTimer timer;
     timer.start();
-    while (timer.elapsed() < milliseconds)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    QTimer tick; // wakes the wait below while nothing else happens
+    tick.start(10);
+    for (;;) {
+        QCoreApplication::sendPostedEvents();
+        if (done())
+            return true;
+        if (timer.elapsed() > 60'000)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    }
+}
+
+// No animation of `window` (its height, its scrolling) is running.
+bool atRest(const QWidget &window)
+{
+    const QList<QAbstractAnimation *> animations = window.findChildren<QAbstractAnimation *>();
+    return std::none_of(animations.begin(), animations.end(),
+                        [](const QAbstractAnimation *a) { return a->state() == QAbstractAnimation::Running; });
 }
 
 // One computer window showing a moving status of `rows`, with the model that polls
@@ -259,11 +282,17 @@ struct ShownWindow {
         height->setParent(&window);
         height->setWindow(&window);
         height->showAfterFitting([this] { window.show(); });
-        settleFor(600); // shown, fitted, scrolled to the end, animations over
+        // Shown, fitted, its rows listed and every animation over.
+        const bool settled = settle([this] {
+            return window.isVisible() && window.windowHandle() && window.windowHandle()->isExposed()
+                && view->activityList()->rows().size() == 2 * rowsOfEach && atRest(window);
+        });
         if (!window.isVisible() || !window.windowHandle() || !window.windowHandle()->isExposed())
             return "the window was not shown";
         if (view->activityList()->rows().size() != 2 * rowsOfEach)
             return "the window does not list the 100 rows";
+        if (!settled)
+            return "the window did not come to rest";
         return nullptr;
     }
 
