@@ -248,7 +248,17 @@ void Theme::install(QApplication &app, bool followDesktop)
                      [](Appearance appearance) { apply(appearance); });
 }
 
-void Theme::apply(Appearance appearance) { QApplication::setPalette(palette(appearance)); }
+void Theme::apply(Appearance appearance)
+{
+    QApplication::setPalette(palette(appearance));
+    // A window being made or shown as the palette changes can miss the change and
+    // keep the old colours: each is told again, which changes nothing for one that
+    // had it.
+    for (QWidget *window : QApplication::topLevelWidgets()) {
+        QEvent change(QEvent::ApplicationPaletteChange);
+        QCoreApplication::sendEvent(window, &change);
+    }
+}
 
 void Theme::setWindowAppearance(QWidget *window, std::optional<Appearance> appearance)
 {

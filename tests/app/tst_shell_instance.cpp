@@ -101,7 +101,7 @@ private slots:
         QCOMPARE(first.claim(), cv::SingleInstance::Claim::owner);
         first.setQuitting(true);
         Corvane second(service, {});
-        QTRY_VERIFY_WITH_TIMEOUT(second.trace().contains("the first copy is quitting; waiting for it to end"), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(second.trace().contains("the first copy is quitting; waiting for it to end"), bound);
         first.setQuitting(!refused);
         // This thread answers the second's calls until it ends.
         QTRY_VERIFY_WITH_TIMEOUT(second.process.state() == QProcess::NotRunning, cv::SingleInstance::quittingWaitMs + 20000);
@@ -125,7 +125,7 @@ private slots:
         QTemporaryDir captures;
         Corvane second(service, {}, captures.path());
         QVERIFY2(endedWith(first, 0, 2 * bound), qPrintable(first.trace()));
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(captures.filePath("main-window.png")), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(captures.filePath("main-window.png")), bound);
         QCOMPARE(QDBusConnection::sessionBus().interface()->servicePid(name).value(), uint(second.process.processId()));
         QVERIFY(QString::fromUtf8(readFile(captures.filePath("view-geometry.txt"))).contains(QRegularExpression("\nmain: .* visible=true")));
     }
