@@ -592,8 +592,12 @@ QCoro::Task<> ServiceHost::setLogin(bool enabled, std::function<QCoro::Task<>()>
             }
             if (!failure || asked != item || !managerLeft(failure))
                 break;
+            // Awaited in a statement of its own: g++ 12 miscompiles a co_await in the
+            // condition of a ?: whose branches are objects (the second attempt was
+            // never made, and the heap was left corrupt).
             QCoro::Task<bool> returning = agentBack(stop);
-            asked = co_await std::move(returning) ? registrableAgent() : nullptr;
+            const bool back = co_await std::move(returning);
+            asked = back ? registrableAgent() : nullptr;
         }
     }
 

@@ -60,9 +60,10 @@ struct ChildReaper {
 // A switch of the registration: the state before, the methods refused, the calls the
 // manager receives in order, the error, "enabled detail" after, and how the methods
 // are refused: "refused" (an error), "restart" (no answer; the manager restarts while
-// the first waits), "silent" (no answer; the call runs out of time); or "running" (the
-// agent's service runs), "file held", "active held" (the change's read of the unit
-// file's state, of the ActiveState, is held until someone else enables the unit).
+// the first waits, and the one that comes back answers), "silent" (no answer; the
+// call runs out of time); or "running" (the agent's service runs), "file held",
+// "active held" (the change's read of the unit file's state, of the ActiveState, is
+// held until someone else enables the unit).
 // When listed, every method the manager receives from the change's first call on.
 struct LoginCase {
     bool enable;
@@ -796,6 +797,9 @@ private slots:
         // read is answered is in it, one told after it is read again.
         QTest::newRow("disable, enabled outside while read") << LoginCase{false, "enabled", "", disable, "", "1 " + runs, "file held", disabling};
         QTest::newRow("disable, enabled outside once read") << LoginCase{false, "enabled", "", disable, "", "1 " + runs, "active held", disabling + read};
+        // The manager that comes back is asked again: the user's choice stands.
+        QTest::newRow("disable cut off by a restart") << LoginCase{false, "enabled", "DisableUnitFiles", disable.mid(0, 1) + disable,
+                                                                   "", "0 " + runs, "restart"};
     }
     void setLogin()
     {
@@ -820,6 +824,7 @@ private slots:
             QTRY_VERIFY(fake_->received().contains(failing.value(0)));
             fake_->stop();
             QVERIFY(fake_->start());
+            fake_->pass(failing.value(0));
         } else if (c.how == "file held") {
             QTRY_VERIFY(fake_->received().mid(mark).contains(held));
             fake_->setUnitFileState(unit, "enabled");
