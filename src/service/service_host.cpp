@@ -328,16 +328,6 @@ QString ServiceHost::agentTarget() const
         + QStringLiteral(".service");
 }
 
-QString ServiceHost::launchctl(const QStringList &verbs, bool capture)
-{
-    const Launchctl::Result result = platform_.launchctl->run(verbs, agentTarget(), capture);
-    if (!capture)
-        return {};
-    if (result.status != 0)
-        throw ServiceError::invalid(unavailableAgentText());
-    return QString::fromUtf8(result.output);
-}
-
 std::optional<ServiceHost::AgentState> ServiceHost::agentState()
 {
     Launchctl::Result printed;

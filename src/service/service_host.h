@@ -168,7 +168,6 @@ private:
     std::shared_ptr<LoginItem> registrableAgent();
     // The agent's launchctl target; throws without a bundle identifier.
     QString agentTarget() const;
-    QString launchctl(const QStringList &verbs, bool capture);
     // Has the service manager start the agent and follows its answer (agentStart_).
     // Throws what launchctl throws before anything is asked.
     void kickstartAgent();

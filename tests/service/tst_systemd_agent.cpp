@@ -1197,7 +1197,6 @@ private slots:
         }
     }
 
-    // A dropped argument is refused, as the manager refuses it.
     // A start lost with a manager that restarts, called off while no manager is there
     // (the user quits): the manager that comes back gets the stop, and never the start.
     void calledOffWhileTheManagerIsAway()
@@ -1218,6 +1217,7 @@ private slots:
         QVERIFY2(fake_->calls().contains("StopUnit " + unit + " replace"), qPrintable(fake_->calls().join(", ")));
     }
 
+    // A dropped argument is refused, as the manager refuses it.
     void droppedArgumentRefused()
     {
         auto call = QDBusMessage::createMethodCall("org.freedesktop.systemd1", "/org/freedesktop/systemd1",
