@@ -80,6 +80,9 @@ QCoro::Task<> AppModel::startServiceIfNeeded(bool asChild, bool startAsked)
         bool childWanted = asChild;
         double lastStart = m.clock().uptime();
         bool repairTried = false;
+        // The agent ran the service when that was decided, and its start is yet to be
+        // asked.
+        bool agentDecided = false;
         bool pause = false;
         // A start of the agent is being called off, and its service not yet seen gone.
         bool leaving = !host.callOffSettled();
@@ -162,6 +165,7 @@ QCoro::Task<> AppModel::startServiceIfNeeded(bool asChild, bool startAsked)
                     co_await std::move(known);
                 }
                 childWanted = childWanted || host.needsApproval();
+                agentDecided = !childWanted && host.agentManaged();
                 if (m.clock().uptime() > asked) {
                     pause = false;
                     continue;
@@ -172,11 +176,15 @@ QCoro::Task<> AppModel::startServiceIfNeeded(bool asChild, bool startAsked)
                 co_return;
             const double sinceStart = m.clock().uptime() - lastStart;
             if (!childWanted) {
-                if (host.agentStartAsked() && !host.agentTold()) {
-                    // The manager went away after it was asked to start the service
-                    // (it restarts, and keeps what it started): its word on the unit
-                    // is awaited before the start counts as lost, and the time it
-                    // gets to take the start on counts from its return.
+                const bool away = !host.agentTold();
+                if (host.agentStartQueued() || (away && (host.agentStartAsked() || agentDecided))) {
+                    // The manager went away after it was asked to start the service,
+                    // or after it told that the agent runs it (it restarts, and keeps
+                    // what it started): its word on the unit is awaited before the
+                    // start counts as lost, or the agent as gone, and the time it gets
+                    // to take the start on counts from its return. It takes its calls
+                    // in order: that time counts from the start's turn too, not from
+                    // when it was queued behind others.
                     lastStart = m.clock().uptime();
                     continue;
                 }
@@ -195,6 +203,7 @@ QCoro::Task<> AppModel::startServiceIfNeeded(bool asChild, bool startAsked)
                 } else if (!host.agentStartAsked()) {
                     host.start(false);
                     lastStart = m.clock().uptime();
+                    agentDecided = false;
                     continue;
                 } else if (sinceStart > agentRepairThreshold && host.agentStopped()) {
                     if (repairTried) {

@@ -221,6 +221,17 @@ void ServiceHost::start(bool asChild)
 
 bool ServiceHost::agentStartPending() const { return agentStart_->pending(); }
 
+bool ServiceHost::agentStartQueued()
+{
+    if (!agentStart_->pending())
+        return false;
+    try {
+        return platform_.launchctl->startQueued(agentTarget());
+    } catch (...) {
+        return false;
+    }
+}
+
 std::exception_ptr ServiceHost::agentStartFailure() const { return agentStart_->failure(); }
 
 void ServiceHost::kickstartAgent() { agentStart_->begin(agentTarget()); }

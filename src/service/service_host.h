@@ -95,6 +95,9 @@ public:
     // The service manager has not answered yet the last start of the agent this
     // application asked for (start() or repairAgent()).
     bool agentStartPending() const;
+    // That start is still waiting behind the manager's other calls: the manager has not
+    // come to it yet.
+    bool agentStartQueued();
     // The manager's refusal of that start, or null.
     std::exception_ptr agentStartFailure() const;
     // That start was asked and not refused (nor called off): the manager may run the

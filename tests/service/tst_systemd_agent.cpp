@@ -985,7 +985,9 @@ private slots:
     {
         // "late": 0.9 s late, "restart": a restart 0.9 s in, "none": no answer, "slow":
         // every answer 0.9 s late about a loaded unit (three questions), "active held":
-        // the unit file state answered, GetUnit not before the decision (answers);
+        // the unit file state answered, GetUnit not before the decision, "leaves": 0.9 s
+        // late, then a restart before the start is asked, "queued": 0.9 s late, and the
+        // start waits behind a reset answered only after 6 s (answers);
         // by default, else a start-up; the manager's calls and the children launched
         columns<QString, QString, bool, QStringList, int>("answers", "state", "byDefault", "calls", "children");
         const QStringList kicked = enableCalls().mid(3);
@@ -995,6 +997,10 @@ private slots:
         QTest::newRow("start-up, every answer 0.9 s late") << "slow" << "enabled" << false << kicked << 0;
         // The file state is all the decision needs: the ActiveState is not waited for.
         QTest::newRow("start-up, ActiveState not answered") << "active held" << "enabled" << false << kicked << 0;
+        // A manager gone for a moment is no agent gone: it is waited for, and asked.
+        QTest::newRow("start-up, the manager restarts after telling") << "leaves" << "enabled" << false << kicked << 0;
+        // The 5 s a start gets count from its turn, not from when it was queued.
+        QTest::newRow("start-up, the start's turn comes late") << "queued" << "enabled" << false << kicked << 0;
         // A unit the user masked runs nothing: the application runs the service.
         QTest::newRow("start-up, masked") << "late" << "masked" << false << QStringList() << 1;
         QTest::newRow("by default, 0.9 s late") << "late" << "" << true << enableCalls() << 0;
@@ -1006,6 +1012,7 @@ private slots:
         useManager(5000); // the decision, not a time-out, ends the wait
         fake_->setUnitFileState(unit, state);
         const bool slow = answers == "slow", activeHeld = answers == "active held";
+        const bool leaves = answers == "leaves", queued = answers == "queued";
         if (activeHeld) {
             fake_->defer("GetUnit");
         } else if (slow) {
@@ -1023,11 +1030,14 @@ private slots:
         else if (!slow)
             QTRY_COMPARE(fake_->hold(true), QStringList({"Subscribe", "GetUnitFileState", "GetUnit"}));
         ModelFixture f;
+        f.client = std::make_shared<FakeServiceClient>(clock_); // its delays on the case's clock
         f.client->always("quit", reply());
         // Down when asked before the decision and, when the decision waited, again
         // once it is taken: the socket is asked before anything is started.
-        for (int asked = 0; asked < (activeHeld ? 1 : 2); ++asked)
-            f.client->queueError("status", ServiceError::unavailable("down"));
+        // Leaving: down while the manager is away (its question taking 0.3 s), and once
+        // more when it is back. Queued: down once more, once the start has waited 6 s.
+        for (int asked = 0; asked < (activeHeld ? 1 : leaves || queued ? 3 : 2); ++asked)
+            f.client->queueError("status", ServiceError::unavailable("down"), leaves && asked == 1 ? 0.3 : 0);
         serveIdle(*f.client, 3);
         const auto model = makeModel(f, host, clock_);
         if (byDefault)
@@ -1041,9 +1051,23 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(clock_.sleeperCount(), asleep + 1, 1000); // waiting
             clock_.advance(0.9);
         }
-        if (answers == "late")
+        if (queued)
+            fake_->defer("ResetFailedUnit");
+        if (answers == "late" || leaves || queued)
             fake_->hold(false);
-        else if (answers == "restart")
+        if (leaves) {
+            // Decided: the socket is asked again, and the manager leaves meanwhile.
+            QTRY_VERIFY(!clock_.sleeps().empty() && clock_.sleeps().back() == 0.3);
+            fake_->stop();
+            QTRY_VERIFY(!host->agentTold());
+            clock_.advance(0.3);
+            QTRY_COMPARE_WITH_TIMEOUT(clock_.sleeperCount(), asleep + 1, 1000);
+            QVERIFY(fake_->start());
+        } else if (queued) {
+            QTRY_VERIFY(fake_->received().contains("StartUnit"));
+            clock_.advance(6);
+            QTRY_COMPARE_WITH_TIMEOUT(clock_.sleeperCount(), asleep + 1, 1000);
+        } else if (answers == "restart")
             fake_->stop(), fake_->start();
         else if (answers == "none" || activeHeld)
             clock_.advance(1.2);
@@ -1051,14 +1075,14 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(host->canRegister(), 2000);
         QTRY_COMPARE_WITH_TIMEOUT(launcher_.launches.size(), children, 1000); // decided by now
         fake_->hold(false); // an answer after the decision changes nothing of it
-        if (activeHeld)
+        if (activeHeld || queued)
             fake_->release();
         settle();
         clock_.setAutoAdvance(true);
         QVERIFY(outcome(std::move(act)).value);
         settle();
         QCOMPARE(fake_->calls(), calls);
-        QVERIFY(model->connected());
+        QVERIFY2(model->connected(), qPrintable(model->serviceError().value_or("")));
         QCOMPARE(f.defaults->boolValue("startAtLoginDefaulted"), byDefault);
     }
 
