@@ -409,26 +409,33 @@ QCoro::Task<> AppModel::startAtLoginByDefault()
     co_await std::move(known);
     if (quitBegun_.cancelled() || !host().canRegister() || !connected_ || defaults().boolValue(startAtLoginDefaultedKey))
         co_return;
-    // Tried once per user, whatever comes of it.
-    defaults().setBool(startAtLoginDefaultedKey, true);
-    if (host().loginEnabled() || host().needsApproval())
+    // Tried once per user, whatever comes of it: already on, or waiting for the user.
+    if (host().loginEnabled() || host().needsApproval()) {
+        defaults().setBool(startAtLoginDefaultedKey, true);
         co_return;
+    }
 
-    // A manager that went away in the middle (it restarts) cut the change short, not
-    // refused it: it is tried again once the manager is back. One that does not come
-    // back leaves the change to the next launch.
-    for (int attempt = 0; attempt < defaultAttempts; ++attempt) {
+    // A manager that went away in the middle (it restarts), or was not there to take a
+    // step, cut the change short, not refused it: it is tried again once the manager
+    // is back. It counts as tried only once a change came to an end the user can see
+    // (start at sign-in on, or the change refused); one still cut short, or ended by a
+    // quit, is left to the next launch.
+    bool ended = false;
+    for (int attempt = 0; attempt < defaultAttempts && !quitBegun_.cancelled(); ++attempt) {
         QCoro::Task<LoginChange> enable = changeStartAtLogin(true, true);
         const std::exception_ptr failure = (co_await std::move(enable)).failure;
-        if (!failure || !failure::managerAway(failure) || quitBegun_.cancelled())
+        if (quitBegun_.cancelled())
             break;
-        QCoro::Task<bool> back = alive(host().agentBack(quitBegun_));
-        if (!co_await std::move(back)) {
-            if (!quitBegun_.cancelled())
-                defaults().setBool(startAtLoginDefaultedKey, false);
+        if (!failure || !(failure::managerAway(failure) || !host().canRegister())) {
+            ended = failure || host().loginEnabled();
             break;
         }
+        QCoro::Task<bool> back = alive(host().agentBack(quitBegun_));
+        if (!co_await std::move(back))
+            break;
     }
+    if (ended)
+        defaults().setBool(startAtLoginDefaultedKey, true);
 
     if (host().needsApproval()) {
         // Waiting for the user's approval: take the registration back and run the

@@ -1004,6 +1004,11 @@ private slots:
         // A unit the user masked runs nothing: the application runs the service.
         QTest::newRow("start-up, masked") << "late" << "masked" << false << QStringList() << 1;
         QTest::newRow("by default, 0.9 s late") << "late" << "" << true << enableCalls() << 0;
+        // Cut off by the manager's leaving after its answer to the change's own question:
+        // the take-back owed goes to the manager that comes back, and so does the change
+        // once more; the default counts as tried only then.
+        QTest::newRow("by default, cut off") << "cut off" << "" << true
+                                             << QStringList{"DisableUnitFiles " + unit + " false", "Reload"} + enableCalls() << 0;
     }
     void decisionsWaitForTheManager()
     {
@@ -1012,7 +1017,7 @@ private slots:
         useManager(5000); // the decision, not a time-out, ends the wait
         fake_->setUnitFileState(unit, state);
         const bool slow = answers == "slow", activeHeld = answers == "active held";
-        const bool leaves = answers == "leaves", queued = answers == "queued";
+        const bool leaves = answers == "leaves", queued = answers == "queued", cutOff = answers == "cut off";
         if (activeHeld) {
             fake_->defer("GetUnit");
         } else if (slow) {
@@ -1038,6 +1043,12 @@ private slots:
         // more when it is back. Queued: down once more, once the start has waited 6 s.
         for (int asked = 0; asked < (activeHeld ? 1 : leaves || queued ? 3 : 2); ++asked)
             f.client->queueError("status", ServiceError::unavailable("down"), leaves && asked == 1 ? 0.3 : 0);
+        if (cutOff) {
+            f.client->clear("status");
+            f.client->queue("status", reply(cv::test::status({.sequence = 3})));
+            f.client->queue("status", reply(cv::test::status({.sequence = 3})));
+            f.client->queueError("status", ServiceError::unavailable("down"));
+        }
         serveIdle(*f.client, 3);
         const auto model = makeModel(f, host, clock_);
         if (byDefault)
@@ -1053,7 +1064,9 @@ private slots:
         }
         if (queued)
             fake_->defer("ResetFailedUnit");
-        if (answers == "late" || leaves || queued)
+        if (cutOff)
+            fake_->catchCall("GetUnitFileState");
+        if (answers == "late" || leaves || queued || cutOff)
             fake_->hold(false);
         if (leaves) {
             // Decided: the socket is asked again, and the manager leaves meanwhile.
@@ -1062,6 +1075,13 @@ private slots:
             QTRY_VERIFY(!host->agentTold());
             clock_.advance(0.3);
             QTRY_COMPARE_WITH_TIMEOUT(clock_.sleeperCount(), asleep + 1, 1000);
+            QVERIFY(fake_->start());
+        } else if (cutOff) {
+            QTRY_VERIFY(fake_->caught());
+            fake_->release();
+            fake_->stop();
+            QTRY_VERIFY(!host->loginBusy());
+            QVERIFY(!f.defaults->boolValue("startAtLoginDefaulted")); // not tried yet
             QVERIFY(fake_->start());
         } else if (queued) {
             QTRY_VERIFY(fake_->received().contains("StartUnit"));
