@@ -80,6 +80,9 @@ QCoro::Task<> AppModel::startServiceIfNeeded(bool asChild, bool startAsked)
         bool childWanted = asChild;
         double lastStart = m.clock().uptime();
         bool repairTried = false;
+        // The agent ran the service when that was decided, and its start is yet to be
+        // asked.
+        bool agentDecided = false;
         bool pause = false;
         // A start of the agent is being called off, and its service not yet seen gone.
         bool leaving = !host.callOffSettled();
@@ -162,6 +165,7 @@ QCoro::Task<> AppModel::startServiceIfNeeded(bool asChild, bool startAsked)
                     co_await std::move(known);
                 }
                 childWanted = childWanted || host.needsApproval();
+                agentDecided = !childWanted && host.agentManaged();
                 if (m.clock().uptime() > asked) {
                     pause = false;
                     continue;
@@ -172,11 +176,15 @@ QCoro::Task<> AppModel::startServiceIfNeeded(bool asChild, bool startAsked)
                 co_return;
             const double sinceStart = m.clock().uptime() - lastStart;
             if (!childWanted) {
-                if (host.agentStartAsked() && !host.agentTold()) {
-                    // The manager went away after it was asked to start the service
-                    // (it restarts, and keeps what it started): its word on the unit
-                    // is awaited before the start counts as lost, and the time it
-                    // gets to take the start on counts from its return.
+                const bool away = !host.agentTold();
+                if (host.agentStartQueued() || (away && (host.agentStartAsked() || agentDecided))) {
+                    // The manager went away after it was asked to start the service,
+                    // or after it told that the agent runs it (it restarts, and keeps
+                    // what it started): its word on the unit is awaited before the
+                    // start counts as lost, or the agent as gone, and the time it gets
+                    // to take the start on counts from its return. It takes its calls
+                    // in order: that time counts from the start's turn too, not from
+                    // when it was queued behind others.
                     lastStart = m.clock().uptime();
                     continue;
                 }
@@ -195,6 +203,7 @@ QCoro::Task<> AppModel::startServiceIfNeeded(bool asChild, bool startAsked)
                 } else if (!host.agentStartAsked()) {
                     host.start(false);
                     lastStart = m.clock().uptime();
+                    agentDecided = false;
                     continue;
                 } else if (sinceStart > agentRepairThreshold && host.agentStopped()) {
                     if (repairTried) {
@@ -400,26 +409,33 @@ QCoro::Task<> AppModel::startAtLoginByDefault()
     co_await std::move(known);
     if (quitBegun_.cancelled() || !host().canRegister() || !connected_ || defaults().boolValue(startAtLoginDefaultedKey))
         co_return;
-    // Tried once per user, whatever comes of it.
-    defaults().setBool(startAtLoginDefaultedKey, true);
-    if (host().loginEnabled() || host().needsApproval())
+    // Tried once per user, whatever comes of it: already on, or waiting for the user.
+    if (host().loginEnabled() || host().needsApproval()) {
+        defaults().setBool(startAtLoginDefaultedKey, true);
         co_return;
+    }
 
-    // A manager that went away in the middle (it restarts) cut the change short, not
-    // refused it: it is tried again once the manager is back. One that does not come
-    // back leaves the change to the next launch.
-    for (int attempt = 0; attempt < defaultAttempts; ++attempt) {
+    // A manager that went away in the middle (it restarts), or was not there to take a
+    // step, cut the change short, not refused it: it is tried again once the manager
+    // is back. It counts as tried only once a change came to an end the user can see
+    // (start at sign-in on, or the change refused); one still cut short, or ended by a
+    // quit, is left to the next launch.
+    bool ended = false;
+    for (int attempt = 0; attempt < defaultAttempts && !quitBegun_.cancelled(); ++attempt) {
         QCoro::Task<LoginChange> enable = changeStartAtLogin(true, true);
         const std::exception_ptr failure = (co_await std::move(enable)).failure;
-        if (!failure || !failure::managerAway(failure) || quitBegun_.cancelled())
+        if (quitBegun_.cancelled())
             break;
-        QCoro::Task<bool> back = alive(host().agentBack(quitBegun_));
-        if (!co_await std::move(back)) {
-            if (!quitBegun_.cancelled())
-                defaults().setBool(startAtLoginDefaultedKey, false);
+        if (!failure || !(failure::managerAway(failure) || !host().canRegister())) {
+            ended = failure || host().loginEnabled();
             break;
         }
+        QCoro::Task<bool> back = alive(host().agentBack(quitBegun_));
+        if (!co_await std::move(back))
+            break;
     }
+    if (ended)
+        defaults().setBool(startAtLoginDefaultedKey, true);
 
     if (host().needsApproval()) {
         // Waiting for the user's approval: take the registration back and run the

@@ -23,6 +23,8 @@ QCoro::Task<> Launchctl::stop(QString target)
 
 bool Launchctl::told(const QString &) { return true; }
 
+bool Launchctl::startQueued(const QString &) { return false; }
+
 Launchctl::Result SystemdLaunchctl::run(const QStringList &verbs, const QString &target, bool capture)
 {
     if (verbs != QStringList{QStringLiteral("print")})
@@ -42,6 +44,11 @@ Launchctl::Result SystemdLaunchctl::run(const QStringList &verbs, const QString 
 bool SystemdLaunchctl::told(const QString &target)
 {
     return manager_.activeTold(target.section(QLatin1Char('/'), -1));
+}
+
+bool SystemdLaunchctl::startQueued(const QString &target)
+{
+    return manager_.startQueued(target.section(QLatin1Char('/'), -1));
 }
 
 QCoro::Task<> SystemdLaunchctl::kickstart(QString target, CancelToken callOff)

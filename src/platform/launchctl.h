@@ -42,6 +42,10 @@ public:
     // before, and tells nothing of whether the service runs. A tool that answers at
     // once has always told.
     virtual bool told(const QString &target);
+    // Whether a start of the service asked by kickstart() still waits behind the
+    // manager's other calls: it has not begun to take it on. A tool that answers at
+    // once never has one waiting.
+    virtual bool startQueued(const QString &target);
 
     static Launchctl &system();
 };
@@ -66,6 +70,7 @@ public:
     QCoro::Task<> kickstart(QString target, CancelToken callOff = {}) override;
     QCoro::Task<> stop(QString target) override;
     bool told(const QString &target) override;
+    bool startQueued(const QString &target) override;
 
 private:
     SystemdUserManager &manager_;

@@ -655,12 +655,15 @@ QCoro::Task<> SystemdUserManager::startUnit(QString unit, CancelToken callOff)
         QDBusMessage reset = managerCall(QStringLiteral("ResetFailedUnit"));
         reset << unit;
         QCoro::Task<QDBusMessage> resetting = send(reset);
-        Q_UNUSED(resetting);
         QDBusMessage start = managerCall(QStringLiteral("StartUnit"));
         start << unit << QStringLiteral("replace");
         const int owner = ownerChanges_;
         ++entryFor(unit).starting;
         QCoro::Task<QDBusMessage> starting = send(start);
+        // The reset's answer, whatever it is, tells that the start's turn has come.
+        ++entryFor(unit).startsQueued;
+        co_await std::move(resetting);
+        --entryFor(unit).startsQueued;
         const QDBusMessage reply = co_await std::move(starting);
         --entryFor(unit).starting;
         if (!failed(reply)) {
@@ -680,6 +683,8 @@ QCoro::Task<> SystemdUserManager::startUnit(QString unit, CancelToken callOff)
             throw failureOf(reply);
     }
 }
+
+bool SystemdUserManager::startQueued(const QString &unit) { return entryFor(unit).startsQueued > 0; }
 
 QCoro::Task<> SystemdUserManager::stopUnit(QString unit)
 {

@@ -82,6 +82,9 @@ public:
     // start it has yet to answer may change it at any moment. Asked now when it is
     // not (and not being asked), unless a start is awaited.
     bool activeTold(const QString &unit);
+    // A start of the unit was asked and the manager has yet to come to it: it takes its
+    // calls in order, and has not answered the one sent just before the start.
+    bool startQueued(const QString &unit);
 
     // Completes once every question asked so far is answered (or ran out of time).
     QCoro::Task<> answered();
@@ -149,6 +152,7 @@ private:
         int starting = 0;   // starts asked and not answered yet
         bool readAgain = false; // it changed while a read was under way (readOnChange)
         bool owed = false;  // it changed while a change was under way
+        int startsQueued = 0;   // starts sent whose turn has not come (startQueued)
         double retryAt = 0;
     };
 

@@ -221,6 +221,17 @@ void ServiceHost::start(bool asChild)
 
 bool ServiceHost::agentStartPending() const { return agentStart_->pending(); }
 
+bool ServiceHost::agentStartQueued()
+{
+    if (!agentStart_->pending())
+        return false;
+    try {
+        return platform_.launchctl->startQueued(agentTarget());
+    } catch (...) {
+        return false;
+    }
+}
+
 std::exception_ptr ServiceHost::agentStartFailure() const { return agentStart_->failure(); }
 
 void ServiceHost::kickstartAgent() { agentStart_->begin(agentTarget()); }
@@ -326,16 +337,6 @@ QString ServiceHost::agentTarget() const
         throw ServiceError::invalid(unavailableAgentText());
     return QStringLiteral("gui/") + QString::number(::getuid()) + QLatin1Char('/') + *identifier
         + QStringLiteral(".service");
-}
-
-QString ServiceHost::launchctl(const QStringList &verbs, bool capture)
-{
-    const Launchctl::Result result = platform_.launchctl->run(verbs, agentTarget(), capture);
-    if (!capture)
-        return {};
-    if (result.status != 0)
-        throw ServiceError::invalid(unavailableAgentText());
-    return QString::fromUtf8(result.output);
 }
 
 std::optional<ServiceHost::AgentState> ServiceHost::agentState()
@@ -592,8 +593,12 @@ QCoro::Task<> ServiceHost::setLogin(bool enabled, std::function<QCoro::Task<>()>
             }
             if (!failure || asked != item || !managerLeft(failure))
                 break;
+            // Awaited in a statement of its own: g++ 12 miscompiles a co_await in the
+            // condition of a ?: whose branches are objects (the second attempt was
+            // never made, and the heap was left corrupt).
             QCoro::Task<bool> returning = agentBack(stop);
-            asked = co_await std::move(returning) ? registrableAgent() : nullptr;
+            const bool back = co_await std::move(returning);
+            asked = back ? registrableAgent() : nullptr;
         }
     }
 

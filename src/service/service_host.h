@@ -95,6 +95,9 @@ public:
     // The service manager has not answered yet the last start of the agent this
     // application asked for (start() or repairAgent()).
     bool agentStartPending() const;
+    // That start is still waiting behind the manager's other calls: the manager has not
+    // come to it yet.
+    bool agentStartQueued();
     // The manager's refusal of that start, or null.
     std::exception_ptr agentStartFailure() const;
     // That start was asked and not refused (nor called off): the manager may run the
@@ -168,7 +171,6 @@ private:
     std::shared_ptr<LoginItem> registrableAgent();
     // The agent's launchctl target; throws without a bundle identifier.
     QString agentTarget() const;
-    QString launchctl(const QStringList &verbs, bool capture);
     // Has the service manager start the agent and follows its answer (agentStart_).
     // Throws what launchctl throws before anything is asked.
     void kickstartAgent();

@@ -160,6 +160,16 @@ private slots:
         QTest::newRow("turn on") << SignInRow{none, on, restarted, "", 0, true};
         QTest::newRow("turn off") << SignInRow{[](SignIn &s) { s.f.loginItems.agentItem->setStatus(LoginItemStatus::enabled); s.f.host->refreshLogin(); },
                                                [](AppModel &m) { return m.setStartAtLogin(false); }, restarted, "", 0, false};
+        // The disable refused, yet the unit no longer enabled (say, its reload refused):
+        // the agent would not run the service, so the one brought up for the change runs on.
+        QTest::newRow("turn off refused, the unit disabled") << SignInRow{[](SignIn &s) {
+            FakeLoginItem &agent = *s.f.loginItems.agentItem;
+            agent.setStatus(LoginItemStatus::enabled);
+            s.f.host->refreshLogin();
+            agent.holdUnregister = true;
+            agent.unregisterError = "Operation not permitted";
+            at(s.f.clock, 0.5, [&agent] { agent.setStatus(LoginItemStatus::notRegistered), agent.release(); });
+        }, [](AppModel &m) { return m.setStartAtLogin(false); }, restarted, "Operation not permitted", 0.5, false};
         QTest::newRow("service did not stop") << SignInRow{[](SignIn &s) { s.f.client->clear("status"); serveIdle(*s.f.client, 3); }, on, {},
                                                            "The background service didn’t stop.", 10.0, false};
         // The service, leaving, takes a status question and closes without reading it:

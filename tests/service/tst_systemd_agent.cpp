@@ -60,9 +60,10 @@ struct ChildReaper {
 // A switch of the registration: the state before, the methods refused, the calls the
 // manager receives in order, the error, "enabled detail" after, and how the methods
 // are refused: "refused" (an error), "restart" (no answer; the manager restarts while
-// the first waits), "silent" (no answer; the call runs out of time); or "running" (the
-// agent's service runs), "file held", "active held" (the change's read of the unit
-// file's state, of the ActiveState, is held until someone else enables the unit).
+// the first waits, and the one that comes back answers), "silent" (no answer; the
+// call runs out of time); or "running" (the agent's service runs), "file held",
+// "active held" (the change's read of the unit file's state, of the ActiveState, is
+// held until someone else enables the unit).
 // When listed, every method the manager receives from the change's first call on.
 struct LoginCase {
     bool enable;
@@ -796,6 +797,9 @@ private slots:
         // read is answered is in it, one told after it is read again.
         QTest::newRow("disable, enabled outside while read") << LoginCase{false, "enabled", "", disable, "", "1 " + runs, "file held", disabling};
         QTest::newRow("disable, enabled outside once read") << LoginCase{false, "enabled", "", disable, "", "1 " + runs, "active held", disabling + read};
+        // The manager that comes back is asked again: the user's choice stands.
+        QTest::newRow("disable cut off by a restart") << LoginCase{false, "enabled", "DisableUnitFiles", disable.mid(0, 1) + disable,
+                                                                   "", "0 " + runs, "restart"};
     }
     void setLogin()
     {
@@ -820,6 +824,7 @@ private slots:
             QTRY_VERIFY(fake_->received().contains(failing.value(0)));
             fake_->stop();
             QVERIFY(fake_->start());
+            fake_->pass(failing.value(0));
         } else if (c.how == "file held") {
             QTRY_VERIFY(fake_->received().mid(mark).contains(held));
             fake_->setUnitFileState(unit, "enabled");
@@ -980,7 +985,9 @@ private slots:
     {
         // "late": 0.9 s late, "restart": a restart 0.9 s in, "none": no answer, "slow":
         // every answer 0.9 s late about a loaded unit (three questions), "active held":
-        // the unit file state answered, GetUnit not before the decision (answers);
+        // the unit file state answered, GetUnit not before the decision, "leaves": 0.9 s
+        // late, then a restart before the start is asked, "queued": 0.9 s late, and the
+        // start waits behind a reset answered only after 6 s (answers);
         // by default, else a start-up; the manager's calls and the children launched
         columns<QString, QString, bool, QStringList, int>("answers", "state", "byDefault", "calls", "children");
         const QStringList kicked = enableCalls().mid(3);
@@ -990,9 +997,18 @@ private slots:
         QTest::newRow("start-up, every answer 0.9 s late") << "slow" << "enabled" << false << kicked << 0;
         // The file state is all the decision needs: the ActiveState is not waited for.
         QTest::newRow("start-up, ActiveState not answered") << "active held" << "enabled" << false << kicked << 0;
+        // A manager gone for a moment is no agent gone: it is waited for, and asked.
+        QTest::newRow("start-up, the manager restarts after telling") << "leaves" << "enabled" << false << kicked << 0;
+        // The 5 s a start gets count from its turn, not from when it was queued.
+        QTest::newRow("start-up, the start's turn comes late") << "queued" << "enabled" << false << kicked << 0;
         // A unit the user masked runs nothing: the application runs the service.
         QTest::newRow("start-up, masked") << "late" << "masked" << false << QStringList() << 1;
         QTest::newRow("by default, 0.9 s late") << "late" << "" << true << enableCalls() << 0;
+        // Cut off by the manager's leaving after its answer to the change's own question:
+        // the take-back owed goes to the manager that comes back, and so does the change
+        // once more; the default counts as tried only then.
+        QTest::newRow("by default, cut off") << "cut off" << "" << true
+                                             << QStringList{"DisableUnitFiles " + unit + " false", "Reload"} + enableCalls() << 0;
     }
     void decisionsWaitForTheManager()
     {
@@ -1001,6 +1017,7 @@ private slots:
         useManager(5000); // the decision, not a time-out, ends the wait
         fake_->setUnitFileState(unit, state);
         const bool slow = answers == "slow", activeHeld = answers == "active held";
+        const bool leaves = answers == "leaves", queued = answers == "queued", cutOff = answers == "cut off";
         if (activeHeld) {
             fake_->defer("GetUnit");
         } else if (slow) {
@@ -1018,11 +1035,20 @@ private slots:
         else if (!slow)
             QTRY_COMPARE(fake_->hold(true), QStringList({"Subscribe", "GetUnitFileState", "GetUnit"}));
         ModelFixture f;
+        f.client = std::make_shared<FakeServiceClient>(clock_); // its delays on the case's clock
         f.client->always("quit", reply());
         // Down when asked before the decision and, when the decision waited, again
         // once it is taken: the socket is asked before anything is started.
-        for (int asked = 0; asked < (activeHeld ? 1 : 2); ++asked)
+        // Leaving: down while the manager is away (its question taking 0.3 s), and once
+        // more when it is back. Queued: down once more, once the start has waited 6 s.
+        for (int asked = 0; asked < (activeHeld ? 1 : leaves || queued ? 3 : 2); ++asked)
+            f.client->queueError("status", ServiceError::unavailable("down"), leaves && asked == 1 ? 0.3 : 0);
+        if (cutOff) {
+            f.client->clear("status");
+            f.client->queue("status", reply(cv::test::status({.sequence = 3})));
+            f.client->queue("status", reply(cv::test::status({.sequence = 3})));
             f.client->queueError("status", ServiceError::unavailable("down"));
+        }
         serveIdle(*f.client, 3);
         const auto model = makeModel(f, host, clock_);
         if (byDefault)
@@ -1036,9 +1062,32 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(clock_.sleeperCount(), asleep + 1, 1000); // waiting
             clock_.advance(0.9);
         }
-        if (answers == "late")
+        if (queued)
+            fake_->defer("ResetFailedUnit");
+        if (cutOff)
+            fake_->catchCall("GetUnitFileState");
+        if (answers == "late" || leaves || queued || cutOff)
             fake_->hold(false);
-        else if (answers == "restart")
+        if (leaves) {
+            // Decided: the socket is asked again, and the manager leaves meanwhile.
+            QTRY_VERIFY(!clock_.sleeps().empty() && clock_.sleeps().back() == 0.3);
+            fake_->stop();
+            QTRY_VERIFY(!host->agentTold());
+            clock_.advance(0.3);
+            QTRY_COMPARE_WITH_TIMEOUT(clock_.sleeperCount(), asleep + 1, 1000);
+            QVERIFY(fake_->start());
+        } else if (cutOff) {
+            QTRY_VERIFY(fake_->caught());
+            fake_->release();
+            fake_->stop();
+            QTRY_VERIFY(!host->loginBusy());
+            QVERIFY(!f.defaults->boolValue("startAtLoginDefaulted")); // not tried yet
+            QVERIFY(fake_->start());
+        } else if (queued) {
+            QTRY_VERIFY(fake_->received().contains("StartUnit"));
+            clock_.advance(6);
+            QTRY_COMPARE_WITH_TIMEOUT(clock_.sleeperCount(), asleep + 1, 1000);
+        } else if (answers == "restart")
             fake_->stop(), fake_->start();
         else if (answers == "none" || activeHeld)
             clock_.advance(1.2);
@@ -1046,14 +1095,14 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(host->canRegister(), 2000);
         QTRY_COMPARE_WITH_TIMEOUT(launcher_.launches.size(), children, 1000); // decided by now
         fake_->hold(false); // an answer after the decision changes nothing of it
-        if (activeHeld)
+        if (activeHeld || queued)
             fake_->release();
         settle();
         clock_.setAutoAdvance(true);
         QVERIFY(outcome(std::move(act)).value);
         settle();
         QCOMPARE(fake_->calls(), calls);
-        QVERIFY(model->connected());
+        QVERIFY2(model->connected(), qPrintable(model->serviceError().value_or("")));
         QCOMPARE(f.defaults->boolValue("startAtLoginDefaulted"), byDefault);
     }
 
@@ -1118,7 +1167,8 @@ private slots:
     // called off first, so the manager that carries it out later stops it again.
     void handOverStartLostOrUnanswered_data()
     {
-        // the manager after the start ("back", "not back", "silent"); the calls after the
+        // the manager after the start ("back", "not back", "silent", "silent, answering":
+        // and the service whose start is called off answers meanwhile); the calls after the
         // registration's, the error's beginning, the children run in all
         columns<QString, QStringList, QString, int>("manager", "calls", "error", "children");
         const QStringList start = enableCalls().mid(3);
@@ -1126,11 +1176,15 @@ private slots:
         QTest::newRow("manager back") << "back" << start + start << "" << 1;
         QTest::newRow("manager not back") << "not back" << start << failed << 2;
         QTest::newRow("start not taken on") << "silent" << start + QStringList{"StopUnit " + unit + " replace"} << failed << 2;
+        // An answer from a service on its way out ends no start-up: the child comes all the same.
+        QTest::newRow("start not taken on, its service answering while called off")
+            << "silent, answering" << start + QStringList{"StopUnit " + unit + " replace"} << failed << 2;
     }
     void handOverStartLostOrUnanswered()
     {
         auto [manager, calls, error, children] = fetch<QString, QStringList, QString, int>("manager", "calls", "error", "children");
-        if (manager == "silent")
+        const bool silent = manager.startsWith("silent");
+        if (silent)
             useManager(300, 500);
         const auto host = makeHost();
         host->start(true);
@@ -1166,6 +1220,8 @@ private slots:
                 // it run out of time (0.5 s here).
                 QTRY_VERIFY(fake_->calls().contains("StopUnit " + unit + " replace"));
                 QCOMPARE(launcher_.launches.size(), 1);
+                if (manager == "silent, answering")
+                    f.client->queue("status", reply(cv::test::status({.sequence = 3})));
                 QTRY_VERIFY_WITH_TIMEOUT((clock_.advance(0.5), launcher_.launches.size() == 2), 2000);
             }
             QTRY_COMPARE_WITH_TIMEOUT(launcher_.launches.size(), children, 2000);
@@ -1179,7 +1235,7 @@ private slots:
             QVERIFY2(model->error().value_or("").startsWith(error), qPrintable(model->error().value_or("none")));
         QCOMPARE(launcher_.launches.size(), children);
         QVERIFY(model->connected() && !model->serviceError());
-        if (manager == "silent") // the start, then its stop, in order
+        if (silent) // the start, then its stop, in order
             QCOMPARE(fake_->release(), (QStringList{"StartUnit", "StopUnit"}));
         QCOMPARE(fake_->calls().mid(enableCalls().size() - 2), calls);
         if (manager == "not back") {
@@ -1192,7 +1248,6 @@ private slots:
         }
     }
 
-    // A dropped argument is refused, as the manager refuses it.
     // A start lost with a manager that restarts, called off while no manager is there
     // (the user quits): the manager that comes back gets the stop, and never the start.
     void calledOffWhileTheManagerIsAway()
@@ -1213,6 +1268,7 @@ private slots:
         QVERIFY2(fake_->calls().contains("StopUnit " + unit + " replace"), qPrintable(fake_->calls().join(", ")));
     }
 
+    // A dropped argument is refused, as the manager refuses it.
     void droppedArgumentRefused()
     {
         auto call = QDBusMessage::createMethodCall("org.freedesktop.systemd1", "/org/freedesktop/systemd1",
