@@ -12,6 +12,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <limits>
 #include <utility>
 
 namespace cv::test {
@@ -55,11 +56,21 @@ QString unitPath(const QString &unit)
 
 } // namespace
 
+// A call on its way through the manager: when its turn comes (pace()), and when the
+// caller's bus gives up waiting for its answer (bound()).
+struct Call {
+    QDBusMessage message;
+    qint64 turn = 0;
+    qint64 deadline = std::numeric_limits<qint64>::max();
+    bool expired = false; // answered with NoReply: its own answer is lost
+};
+
 class FakeSystemdManager::Handler final : public QDBusVirtualObject {
 public:
     mutable QMutex mutex;
     QString connectionName;
     QMap<QString, QString> files, active;
+    QMap<QString, int> brokenStarts;
     QMap<QString, QPair<QString, QString>> failures;
     QStringList calls, received;
     bool subscribed = false, holding = false;
@@ -69,23 +80,41 @@ public:
     QStringList arrived;
     QString introspect(const QString &) const override { return {}; }
 
-    // pace(): the calls waiting their turn, each with the time it is taken, on the
-    // time told by tell().
+    // pace(): the calls waiting their turn, on the time told by tell(); bound(): how
+    // long a caller waits for an answer (0: no bound).
     QList<int> turns;
     int nextTurn = 0;
     qint64 now = 0, lastTurn = 0;
-    QList<QPair<qint64, QDBusMessage>> paced;
-    bool takingTurn = false;
+    QList<Call> paced;
+    qint64 answerBound = 0, changeBound = 0;
+    QStringList untold; // units whose ActiveState changed from outside since the last tell()
+    // The first thing due by `now`: a turn, or else a call whose caller stopped
+    // waiting before its turn. The turn first when both fall at the same time.
+    Call *lateCall()
+    {
+        Call *late = nullptr;
+        const qint64 turn = paced.isEmpty() ? std::numeric_limits<qint64>::max() : paced.first().turn;
+        for (QList<Call> *calls : {&paced, &deferred}) {
+            for (Call &call : *calls) {
+                if (!call.expired && call.deadline <= now && call.deadline < turn && (!late || call.deadline < late->deadline))
+                    late = &call;
+            }
+        }
+        return late;
+    }
+    bool due() { return lateCall() || (!paced.isEmpty() && paced.first().turn <= now); }
     void takeTurns()
     {
         QMutexLocker lock(&mutex);
-        while (!paced.isEmpty() && paced.first().first <= now) {
-            const QDBusMessage message = paced.takeFirst().second;
-            takingTurn = true;
-            lock.unlock();
-            handleMessage(message, QDBusConnection(QString()));
-            lock.relock();
-            takingTurn = false;
+        while (due()) {
+            if (Call *late = lateCall()) {
+                // What the caller's bus answers when the call runs out of time.
+                late->expired = true;
+                send(late->message.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.NoReply"),
+                                                    QStringLiteral("Did not receive a reply.")));
+            } else {
+                process(paced.takeFirst());
+            }
         }
     }
 
@@ -93,23 +122,34 @@ public:
     {
         QMutexLocker lock(&mutex);
         const QString method = message.member();
+        arrived << method;
+        // No method of the manager: refused at once, in the order it came.
+        if (!signatures.contains(message.interface() + '.' + method)) {
+            send(message.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.UnknownMethod"), "Unknown method " + method));
+            return true;
+        }
+        Call call{message};
+        if (const qint64 bound = reads.contains(method) ? answerBound : changeBound; bound > 0)
+            call.deadline = now + bound;
+        if (turns.isEmpty()) {
+            process(call);
+            return true;
+        }
+        lastTurn = std::max(lastTurn, now) + turns.at(nextTurn++ % turns.size());
+        call.turn = lastTurn;
+        paced.append(call);
+        return true;
+    }
+
+    // Takes the call on, the mutex held.
+    void process(const Call &call)
+    {
+        const QDBusMessage &message = call.message;
+        const QString method = message.member();
         const auto signature = signatures.constFind(message.interface() + '.' + method);
-        if (!takingTurn) {
-            arrived << method;
-            // No method of the manager: refused at once, in the order it came.
-            if (signature == signatures.constEnd()) {
-                send(message.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.UnknownMethod"), "Unknown method " + method));
-                return true;
-            }
-        }
-        if (!turns.isEmpty() && !takingTurn) {
-            lastTurn = std::max(lastTurn, now) + turns.at(nextTurn++ % turns.size());
-            paced.append({lastTurn, message});
-            return true;
-        }
         received << method;
-        if (catches(message) || defers(message))
-            return true;
+        if (catches(call) || defers(call))
+            return;
         QDBusMessage reply;
         if ((message.path() == managerPath) != signature.key().startsWith(manager))
             reply = message.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.UnknownMethod"), "Unknown method " + method);
@@ -119,11 +159,13 @@ public:
         else if (record(message); failures.contains(method)) {
             const auto failure = failures.constFind(method);
             if (failure->first.isEmpty())
-                return true; // a hung manager
+                return; // a hung manager
             reply = message.createErrorReply(failure->first, failure->second);
         } else {
             reply = answer(message);
         }
+        if (call.expired)
+            return; // carried out, its answer lost
         if (const int ms = delays.value(method, delays.value(QString())); ms > 0) {
             // Its own child, so that stop() finds it.
             auto *timer = new QTimer(this);
@@ -138,7 +180,6 @@ public:
         } else {
             answerNow(method, reply);
         }
-        return true;
     }
     void answerNow(const QString &method, const QDBusMessage &reply)
     {
@@ -147,50 +188,72 @@ public:
 
     // Held unprocessed, in order (FakeSystemdManager::defer); the caught call among them.
     QStringList deferring;
-    QList<QDBusMessage> deferred;
-    QString catching;
+    QList<Call> deferred;
+    QString catching, catchAfter;
     int catchLeft = 0;
     qsizetype caughtAt = -1;
-    bool catches(const QDBusMessage &message)
+    bool catches(const Call &call)
     {
+        const QDBusMessage &message = call.message;
         const QString method = message.member();
+        if (!catchAfter.isEmpty()) {
+            catchAfter = catchAfter == method ? QString() : catchAfter;
+            return false;
+        }
         const bool matches = catching == method || (catching == QLatin1String("*") && !reads.contains(method));
         if (!matches || signatures.value(message.interface() + '.' + method, "-") != message.signature() || --catchLeft > 0)
             return false;
         catching.clear();
         record(message);
         caughtAt = deferred.size();
-        deferred << message;
+        deferred << call;
         return true;
     }
-    bool defers(const QDBusMessage &message)
+    bool defers(const Call &call)
     {
+        const QDBusMessage &message = call.message;
         const QString method = message.member();
         const bool held = deferring.contains(method) || (!deferred.isEmpty() && !reads.contains(method));
         if (!held || signatures.value(message.interface() + '.' + method, "-") != message.signature())
             return false;
         record(message);
-        deferred << message;
+        deferred << call;
         return true;
     }
-    // `refusal`: the caught call's error (name, message), if any.
+    // `refusal`: the caught call's error (name, message), if any. What changes is
+    // changed even for a call whose caller gave up on it; only its answer is lost.
     QStringList processDeferred(const QPair<QString, QString> &refusal = {})
     {
         QStringList methods;
         for (qsizetype i = 0; i < deferred.size(); ++i) {
-            const QDBusMessage &message = deferred.at(i);
+            const Call &call = deferred.at(i);
+            const QDBusMessage &message = call.message;
             methods << message.member();
             const auto failure = failures.constFind(message.member());
+            QDBusMessage reply;
             if (i == caughtAt && !refusal.first.isEmpty())
-                send(message.createErrorReply(refusal.first, refusal.second));
+                reply = message.createErrorReply(refusal.first, refusal.second);
             else if (failure == failures.constEnd())
-                send(answer(message));
+                reply = answer(message);
             else if (!failure->first.isEmpty())
-                send(message.createErrorReply(failure->first, failure->second));
+                reply = message.createErrorReply(failure->first, failure->second);
+            if (!call.expired && reply.type() != QDBusMessage::InvalidMessage)
+                send(reply);
         }
         deferred.clear();
         caughtAt = -1;
         return methods;
+    }
+
+    // The calls a manager that restarted had taken on (stop(true)): carried out once it
+    // is back, their answers lost with the one that left.
+    QList<Call> kept;
+    void carryOutKept()
+    {
+        for (const Call &call : std::exchange(kept, {})) {
+            if (!failures.contains(call.message.member()))
+                answer(call.message);
+        }
     }
 
     void send(const QDBusMessage &message) const { QDBusConnection(connectionName).send(message); }
@@ -258,8 +321,11 @@ private:
             return subscribed = subscribed || method == QLatin1String("Subscribe"), message.createReply();
         if (method == QLatin1String("GetUnit"))
             return message.createReply(QVariant::fromValue(QDBusObjectPath(unitPath(unit))));
-        if (method == QLatin1String("StartUnit"))
-            return activeNow("active"), message.createReply(QVariant::fromValue(QDBusObjectPath(managerPath + QStringLiteral("/job/1"))));
+        if (method == QLatin1String("StartUnit")) {
+            const bool breaks = brokenStarts.value(unit) > 0 && brokenStarts[unit]-- > 0;
+            return activeNow(breaks ? "failed" : "active"),
+                   message.createReply(QVariant::fromValue(QDBusObjectPath(managerPath + QStringLiteral("/job/1"))));
+        }
         if (method == QLatin1String("ResetFailedUnit"))
             return active[unit] == QLatin1String("failed") ? activeNow("inactive") : message.createReply();
         if (method == QLatin1String("StopUnit")) {
@@ -309,6 +375,10 @@ bool FakeSystemdManager::start()
     QMetaObject::invokeMethod(
         handler_,
         [this, &started] {
+            {
+                QMutexLocker lock(&handler_->mutex);
+                handler_->carryOutKept();
+            }
             QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, handler_->connectionName);
             started = bus.isConnected() && bus.registerVirtualObject(managerPath, handler_, QDBusConnection::SubPath)
                 && bus.registerService(managerName);
@@ -317,13 +387,14 @@ bool FakeSystemdManager::start()
     return started;
 }
 
-void FakeSystemdManager::stop()
+void FakeSystemdManager::stop(bool keepTaken)
 {
     QString name;
     {
         QMutexLocker lock(&handler_->mutex);
         name = std::exchange(handler_->connectionName, QString());
         handler_->held.clear();
+        handler_->kept = keepTaken ? std::exchange(handler_->deferred, {}) : QList<Call>();
         handler_->deferred.clear();
         handler_->catching.clear();
         handler_->caughtAt = -1;
@@ -347,9 +418,22 @@ void FakeSystemdManager::stop()
     // given up first and waited for, so that a manager started next owns it at once
     // rather than queued behind one that is still closing (which the code under test
     // would see as a manager restarting mid-question).
+    const QString unique = QDBusConnection(name).baseService();
     QDBusConnection(name).unregisterObject(managerPath, QDBusConnection::UnregisterTree);
     QDBusConnection(name).unregisterService(managerName);
     QDBusConnection::disconnectFromBus(name);
+    // Gone once the bus has dropped its connection: what the bus answered for it then
+    // comes before anything the bus answers after this.
+    QDBusConnection watch = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("fake-systemd-watch"));
+    for (int round = 0; round < 60000; ++round) {
+        QDBusMessage question = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                                                               QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameHasOwner"));
+        question << unique;
+        const QDBusMessage owned = watch.call(question);
+        if (owned.type() != QDBusMessage::ReplyMessage || !owned.arguments().value(0).toBool())
+            break;
+        QThread::msleep(1);
+    }
 }
 
 void FakeSystemdManager::setUnitFileState(const QString &unit, const QString &state)
@@ -363,7 +447,13 @@ void FakeSystemdManager::setActiveState(const QString &unit, const QString &stat
 {
     QMutexLocker lock(&handler_->mutex);
     put(handler_->active, unit, state);
-    handler_->activeChanged(unit);
+    handler_->turns.isEmpty() ? handler_->activeChanged(unit) : void(handler_->untold << unit);
+}
+
+void FakeSystemdManager::breakStarts(const QString &unit, int count)
+{
+    QMutexLocker lock(&handler_->mutex);
+    handler_->brokenStarts.insert(unit, count);
 }
 
 void FakeSystemdManager::fail(const QString &method, const QString &name, const QString &message)
@@ -410,21 +500,31 @@ void FakeSystemdManager::pace(const QList<int> &turnsMs)
     handler_->nextTurn = 0;
 }
 
+void FakeSystemdManager::bound(int answerMs, int changeMs)
+{
+    QMutexLocker lock(&handler_->mutex);
+    handler_->answerBound = answerMs;
+    handler_->changeBound = changeMs;
+}
+
 void FakeSystemdManager::tell(qint64 ms)
 {
     QMutexLocker lock(&handler_->mutex);
     handler_->now = ms;
-    const bool due = !handler_->paced.isEmpty() && handler_->paced.first().first <= ms;
+    for (const QString &unit : std::exchange(handler_->untold, {}))
+        handler_->activeChanged(unit);
+    const bool due = handler_->due();
     lock.unlock();
     if (due)
         QMetaObject::invokeMethod(handler_, [this] { handler_->takeTurns(); }, Qt::BlockingQueuedConnection);
 }
 
-void FakeSystemdManager::catchCall(const QString &method, int nth)
+void FakeSystemdManager::catchCall(const QString &method, int nth, const QString &after)
 {
     QMutexLocker lock(&handler_->mutex);
     handler_->catching = method;
     handler_->catchLeft = nth;
+    handler_->catchAfter = method.isEmpty() ? QString() : after;
 }
 
 bool FakeSystemdManager::caught() const

@@ -26,14 +26,19 @@ public:
     bool start();
     // Leaves the bus as a manager that exits does: what it has answered reaches the bus
     // first, then its name loses its owner and every question still pending (held and
-    // caught ones included) is answered by the bus with NoReply.
+    // caught ones included) is answered by the bus with NoReply, before it returns.
     // start() brings it back, answering at once, without subscribers, with the unit
-    // states it had.
-    void stop();
+    // states it had. `keepTaken`: it restarts instead, as one that keeps its queued
+    // jobs does: the calls held by catchCall() or defer() are carried out first when
+    // start() brings it back (their answers are lost all the same).
+    void stop(bool keepTaken = false);
 
     // "" for none.
     void setUnitFileState(const QString &unit, const QString &state);
     void setActiveState(const QString &unit, const QString &state);
+    // The next `count` starts of `unit` are taken on, and its service fails at once
+    // ("failed"), as one that cannot run does.
+    void breakStarts(const QString &unit, int count);
 
     // `method` (if any) answers with the error `name` and `message`; with an empty
     // name it does not answer at all (a hung manager).
@@ -56,16 +61,25 @@ public:
     // Takes every call in order, one at a time, each the next of `turnsMs`
     // milliseconds after the one before it (a new list from its start, round again at
     // its end) on the time tell() gives: what it changes changes only then, and a call
-    // still waiting when the manager leaves the bus is never carried out.
+    // still waiting when the manager leaves the bus is never carried out. A unit's
+    // ActiveState set meanwhile is signalled at the next tell().
     void pace(const QList<int> &turnsMs);
+    // Bounds, on the time tell() gives, how long a caller waits for the answer to a
+    // question (GetUnitFileState, GetUnit, Get, Subscribe) and to any other call, as
+    // the caller's own bus does (0: no bound): a call still waiting its turn, or held
+    // by catchCall() or defer(), when its bound has passed since it came is answered
+    // with the bus's NoReply; it is still carried out at its turn or release, and
+    // its own answer is lost.
+    void bound(int answerMs, int changeMs);
     // The manager's time for pace(), in milliseconds: it stands until told again. The
     // turns due by then are taken before it returns.
     void tell(qint64 ms);
     // Holds the `nth` call of `method` ("*": of any method that changes something)
-    // from now on, at its turn, unprocessed as defer() holds it, with every change
+    // from now on (with `after`: counted from the first call of that method taken on
+    // from now on), at its turn, unprocessed as defer() holds it, with every change
     // after it; caught() tells when it came, release() or refuse() lets it go. An
     // empty method disarms.
-    void catchCall(const QString &method, int nth = 1);
+    void catchCall(const QString &method, int nth = 1, const QString &after = {});
     bool caught() const;
     // Answers the caught call with the error `name` and `message`, and processes what
     // waited behind it as release() does.
