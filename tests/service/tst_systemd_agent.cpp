@@ -120,15 +120,15 @@ private:
 // ---- Schedules
 
 // The schedules run on a clock of their own, which the fake manager takes its turns
-// on too: it moves on by `tick` only once nothing is on its way between the
-// application and the manager, so a busy machine changes nothing of what happens.
+// on too: it moves on only once nothing is on its way between the application and
+// the manager, straight to the next moment anything is due (a sleeper's wake, the
+// manager's next turn or bound), so a busy machine changes nothing of what happens.
 // The application's calls to the manager are bounded on that clock too: the fake
 // manager answers one still waiting past its bound (25 s for a question, 15 s for a
 // change) with the bus's NoReply, as the application's bus would. The link's own
 // bounds, which are also the bus's time-outs in real milliseconds, are `scale` times
 // longer, beyond any run, and the link keeps its clock as much faster. A manager that
 // let a call run out of time counts as quiet for 10 s here.
-constexpr double tick = 0.1;
 constexpr double scale = 1000;
 constexpr int answerBoundMs = 25000, changeBoundMs = 15000;
 const SystemdTimeouts scheduleTimeouts{int(answerBoundMs * scale), int(changeBoundMs * scale), 10 * scale};
@@ -469,16 +469,21 @@ private:
     }
     // Lets what the application and the manager have sent each other arrive, and what
     // follows from it run, the clock standing, the same way whatever the load: round
-    // after round, what the application sent has reached the manager (flush()), then
-    // what had reached the application by then runs, in the order it came, until a
-    // round finds nothing. The manager answers nothing meanwhile but when the clock
-    // moves on.
+    // after round, what the application sent has reached the manager and what was
+    // sent to it has reached it (flush()), then that runs, in the order it came, and
+    // what follows from it, until a round finds nothing. The manager answers nothing
+    // meanwhile but when the clock moves on.
     void settle()
     {
         for (int round = 0; round < 1000; ++round) {
             flush();
             const int before = events_.count;
-            QCoreApplication::processEvents();
+            for (int more = 0; more < 1000; ++more) {
+                const int now = events_.count;
+                QCoreApplication::processEvents();
+                if (events_.count == now)
+                    break;
+            }
             if (events_.count == before)
                 break;
         }
@@ -490,16 +495,17 @@ private:
     // would otherwise reach the manager before or after its time moves on, or find
     // it there or gone, as load decides.
     void flush() { QDBusConnection::sessionBus().call(toManager("Barrier"), QDBus::Block, 60000); }
-    // Lets `most` seconds pass on the clock, by `by` at a time, or less once `done`
-    // holds (or a rule is broken, unless `whatever`); at most one service runs at every
-    // step.
-    void pass(double most, const std::function<bool()> &done = {}, bool whatever = false, double by = tick)
+    // Lets `most` seconds pass on the clock, from one moment something is due to the
+    // next, or less once `done` holds (or a rule is broken, unless `whatever`); at most
+    // one service runs at every step.
+    void pass(double most, const std::function<bool()> &done = {}, bool whatever = false)
     {
         const double until = clock_.uptime() + most;
         while ((whatever || broken_.isEmpty()) && clock_.uptime() < until && !(done && done())) {
             settle();
-            clock_.advance(std::min(by, until - clock_.uptime()));
-            fake_.tell(qint64((clock_.uptime() - 1000) * 1000));
+            const double next = std::min(clock_.nextWake(), 1000 + double(fake_.nextMoment()) / 1000);
+            clock_.advance(std::clamp(next - clock_.uptime(), 0.001, until - clock_.uptime()));
+            fake_.tell(std::llround((clock_.uptime() - 1000) * 1000));
         }
         settle();
     }
@@ -574,7 +580,7 @@ private:
         case Event::leaves:
             // The bus tries to start a manager for each call meanwhile: fewer steps.
             fake_.stop();
-            pass(step.away, {}, false, 0.25);
+            pass(step.away);
             fake_.start() ? void() : fail("no bus");
             break;
         case Event::refuses:
@@ -583,7 +589,7 @@ private:
         case Event::late:
             // Carried out once the application stopped waiting: the fake manager has
             // answered with NoReply when the bound passed on the clock.
-            pass((step.method.startsWith("Get") ? answerBoundMs : changeBoundMs) / 1000.0 + tick, {}, false, 0.5);
+            pass((step.method.startsWith("Get") ? answerBoundMs : changeBoundMs) / 1000.0 + 0.1);
             fake_.release();
             break;
         case Event::quits:
@@ -602,7 +608,7 @@ private:
             // session ends meanwhile.
             fake_.stop(true);
             quit(app, true);
-            pass(step.away, {}, false, 0.25);
+            pass(step.away);
             fake_.start() ? void() : fail("no bus");
             break;
         }

@@ -86,6 +86,14 @@ public:
     // Waits this many real milliseconds before each automatic jump (0: next turn).
     void setPumpDelay(int milliseconds) { pumpDelayMs_ = milliseconds; }
     int sleeperCount() const { return int(sleepers_.size()); }
+    // When the earliest sleeper wakes (infinity: none sleeps).
+    double nextWake() const
+    {
+        double wake = std::numeric_limits<double>::infinity();
+        for (const auto &s : sleepers_)
+            wake = std::min(wake, s.wake);
+        return wake;
+    }
     // Every duration passed to sleep(), in order.
     const std::deque<double> &sleeps() const { return sleeps_; }
 

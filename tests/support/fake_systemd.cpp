@@ -519,6 +519,18 @@ void FakeSystemdManager::tell(qint64 ms)
         QMetaObject::invokeMethod(handler_, [this] { handler_->takeTurns(); }, Qt::BlockingQueuedConnection);
 }
 
+qint64 FakeSystemdManager::nextMoment() const
+{
+    QMutexLocker lock(&handler_->mutex);
+    qint64 next = handler_->untold.isEmpty() ? std::numeric_limits<qint64>::max() : handler_->now;
+    next = std::min(next, handler_->paced.isEmpty() ? next : handler_->paced.first().turn);
+    for (const QList<Call> *calls : {&handler_->paced, &handler_->deferred}) {
+        for (const Call &call : *calls)
+            next = call.expired ? next : std::min(next, call.deadline);
+    }
+    return next;
+}
+
 void FakeSystemdManager::catchCall(const QString &method, int nth, const QString &after)
 {
     QMutexLocker lock(&handler_->mutex);

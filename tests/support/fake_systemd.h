@@ -74,6 +74,9 @@ public:
     // The manager's time for pace(), in milliseconds: it stands until told again. The
     // turns due by then are taken before it returns.
     void tell(qint64 ms);
+    // The next time tell() would have something to do: a turn, a bound, a signal
+    // (the largest qint64: nothing).
+    qint64 nextMoment() const;
     // Holds the `nth` call of `method` ("*": of any method that changes something)
     // from now on (with `after`: counted from the first call of that method taken on
     // from now on), at its turn, unprocessed as defer() holds it, with every change
