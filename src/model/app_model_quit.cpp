@@ -30,6 +30,7 @@ QCoro::Task<bool> AppModel::quit(bool signalled)
     // begins (a call already asked may finish), and whatever runs is stopped below.
     quitBegun_.cancel();
     handOverCallOff_.cancel();
+    host().holdAgentStart();
     // The pause is never cancelled: the loop's own check decides.
     while ((mutating_ || starting_) && clock().uptime() < limit) {
         QCoro::Task<bool> pause = alive(clock().sleep(quitWaitStep));

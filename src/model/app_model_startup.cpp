@@ -211,10 +211,15 @@ QCoro::Task<> AppModel::startServiceIfNeeded(bool asChild, bool startAsked)
                     } else {
                         repairTried = true;
                         QCoro::Task<bool> repair = m.alive(host.repairAgent(m.quitBegun_));
-                        if (co_await std::move(repair))
+                        // A repair runs to its end, even past the window: what it
+                        // leaves to come up (its start, or the child) gets its time.
+                        if (co_await std::move(repair)) {
                             lastStart = m.clock().uptime();
-                        else
+                            deadline = std::max(deadline, lastStart + agentStartWait + afterCallOff);
+                        } else {
                             childWanted = true;
+                            deadline = std::max(deadline, m.clock().uptime() + afterCallOff);
+                        }
                         // The socket is asked again before the child is started.
                         pause = false;
                         continue;

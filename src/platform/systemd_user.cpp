@@ -511,12 +511,14 @@ QCoro::Task<> SystemdUserManager::reloadAndReread(QString unit, QCoro::Task<> ch
     }
     Unit &entry = entryFor(unit);
     --entry.changing;
-    if (present()) {
+    if (stop.cancelled() || hurry.cancelled()) {
+        // Called off, or in a hurry (the application quits): nothing more is asked,
+        // so nothing queues ahead of what the quit asks; a later change reads it.
+        entry.owed = true;
+    } else if (present()) {
         entry.owed = false;
         QCoro::Task<> reading = refresh(unit);
-        // Called off: the kept answers follow when they come, nobody waits for them.
-        if (!stop.cancelled() && !hurry.cancelled())
-            co_await std::move(reading);
+        co_await std::move(reading);
     } else if (entry.changing == 0 && std::exchange(entry.owed, false) && owned_) {
         // Not answering lately: read as any change told is.
         readOnChange(unit);

@@ -51,6 +51,7 @@ int AgentStart::nextTicket()
 void AgentStart::begin(const QString &target)
 {
     const int ticket = nextTicket();
+    heldBack_ = false;
     state_ = State::pending;
     awaiting_ = true;
     auto follow = [](AgentStart *self, Lifetime::Watch watch, QCoro::Task<> starting, int ticket) -> QCoro::Task<> {
@@ -64,8 +65,9 @@ void AgentStart::begin(const QString &target)
         // A later start, or a call-off, has the last word.
         if (ticket != self->ticket_)
             co_return;
-        // A start that ran out of time may still be carried out: it stays asked.
-        self->state_ = !failure ? State::accepted : timedOut(failure) ? State::pending : State::refused;
+        // A start that ran out of time, or that was held back from a manager that
+        // restarted, may still be carried out: it stays asked.
+        self->state_ = !failure ? State::accepted : (timedOut(failure) || self->heldBack_) ? State::pending : State::refused;
         self->failure_ = failure;
         self->awaiting_ = false;
         emit self->answered();
@@ -86,6 +88,12 @@ QCoro::Task<> AgentStart::answer()
     }
     if (told)
         std::rethrow_exception(told);
+}
+
+void AgentStart::holdBack()
+{
+    heldBack_ = true;
+    callOff_.cancel();
 }
 
 void AgentStart::forget()

@@ -33,6 +33,11 @@ public:
     // the service. settled() is false until it has taken that on or is gone.
     void callOff(const QString &target);
 
+    // Quitting: the start asked, if it waits for a manager that is away, is not sent
+    // again to the one that comes back; it still counts as asked, so that calling it
+    // off reaches that manager.
+    void holdBack();
+
     // Completes once the start begun last is taken on; throws the manager's refusal
     // (a start that ran out of time included), or ECANCELED when it was called off.
     QCoro::Task<> answer();
@@ -67,6 +72,7 @@ private:
     CancelToken callOff_;
     int callingOff_ = 0;
     bool awaiting_ = false; // the start begun last has had no answer
+    bool heldBack_ = false;
     Lifetime lifetime_;
 };
 

@@ -257,6 +257,8 @@ QCoro::Task<> ServiceHost::callOffAgentStart(double within)
     }
 }
 
+void ServiceHost::holdAgentStart() { agentStart_->holdBack(); }
+
 bool ServiceHost::serviceMayRun()
 {
     if (!childKnownStopped() || agentStart_->pending() || !agentStart_->settled())

@@ -86,6 +86,9 @@ public:
     // not refused (the manager stops its service, even a start it has not carried out
     // yet) and waits until that is settled, `within` seconds on the clock at most.
     QCoro::Task<> callOffAgentStart(double within);
+    // Quitting begins: a start of the agent waiting for a manager that is away is not
+    // sent again (calling it off still reaches the next manager).
+    void holdAgentStart();
     // Whether a service that this application could stop may run: its own child runs,
     // or the agent's unit is active or on its way (as the manager last reported it).
     bool serviceMayRun();
