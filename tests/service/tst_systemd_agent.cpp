@@ -779,6 +779,12 @@ class SystemdAgentTest : public QObject {
         items_ = std::make_unique<SystemdLoginItemService>(bundle_, *manager_);
         launchctl_ = std::make_unique<SystemdLaunchctl>(*manager_);
     }
+    // The `calls` the manager leaves unanswered run out of time, once they have come.
+    void expire(int calls)
+    {
+        int expired = 0;
+        QTRY_COMPARE(expired += fake_->expire(), calls);
+    }
     // Every question to the manager answered, and what follows from the answers done.
     void settle() { QVERIFY(outcome(manager_->answered()).value); }
     // A host that has read the registration once (`settled`: and had its answers).
@@ -811,7 +817,9 @@ private slots:
         fake_.reset();
         fake_ = std::make_unique<FakeSystemdManager>();
         QVERIFY(fake_->start());
-        useManager(300);
+        // No real time-out falls due, whatever the load: a call the manager leaves
+        // unanswered runs out of time when the case expires it.
+        useManager(25000);
         QVERIFY(QDir().mkpath(QFileInfo(unitFile()).absolutePath()));
         QVERIFY(writeFile(unitFile(), "[Service]\n"));
         QVERIFY(writeFile(serviceLog(), "service output"));
@@ -900,10 +908,6 @@ private slots:
     void setLogin()
     {
         QFETCH(LoginCase, c);
-        if (c.how == "silent")
-            useManager(300, 300);
-        else if (c.how.endsWith("held"))
-            useManager(SystemdTimeouts{}.answerMs);
         fake_->setUnitFileState(unit, c.before);
         if (c.how == "running")
             fake_->setActiveState(unit, "active");
@@ -921,6 +925,8 @@ private slots:
             fake_->stop();
             QVERIFY(fake_->start());
             fake_->pass(failing.value(0));
+        } else if (c.how == "silent") {
+            expire(1);
         } else if (c.how == "file held") {
             QTRY_VERIFY(fake_->received().mid(mark).contains(held));
             fake_->setUnitFileState(unit, "enabled");
@@ -980,6 +986,7 @@ private slots:
         QTRY_VERIFY(host->agentStopped());
         fake_->fail("GetUnit");
         fake_->setUnitFileState(unit, "enabled"); // read again, and GetUnit hangs
+        expire(1);
         QTRY_VERIFY(!host->canRegister());
         clock_.advance(31);
         // Answering again, but its state cannot be read: not known, so not stopped.
@@ -1045,22 +1052,24 @@ private slots:
         QTRY_COMPARE(fake_->hold(true), QStringList({"GetUnitFileState", "GetUnit"}));
         if (manager == "restarts") {
             fake_->stop();
-            QTRY_VERIFY_WITH_TIMEOUT(!host->loginEnabled(), 2000);
+            QTRY_VERIFY_WITH_TIMEOUT(!host->loginEnabled(), 20000);
             QVERIFY(host->loginDetail() != unavailable);
             QVERIFY(fake_->start());
             // While the new manager's answers wait, the unit shows as it was last read:
             // the answers the restart cut off are no failure of the unit.
             fake_->hold(true);
-            QTRY_VERIFY_WITH_TIMEOUT(host->loginEnabled(), 2000);
+            QTRY_VERIFY_WITH_TIMEOUT(host->loginEnabled(), 20000);
             QCOMPARE(host->loginDetail(), runs);
             QTRY_COMPARE(fake_->hold(true), QStringList({"Subscribe", "GetUnitFileState", "GetUnit"})); // read afresh
             fake_->hold(false);
         } else if (manager == "replaced") {
-            QTRY_VERIFY_WITH_TIMEOUT(!host->loginEnabled(), 2000); // 300 ms
+            expire(2);
+            QTRY_VERIFY(!host->loginEnabled());
             fake_->stop();
             QVERIFY(fake_->start());
         } else {
-            QTRY_VERIFY_WITH_TIMEOUT(!host->loginEnabled(), 2000); // 300 ms
+            expire(2);
+            QTRY_VERIFY(!host->loginEnabled());
             fake_->hold(false);
             settle();
             clock_.advance(29.9);
@@ -1068,7 +1077,7 @@ private slots:
             QCOMPARE(host->loginDetail(), "The user service manager isn’t answering. Try again in a moment.");
             clock_.advance(0.2);
         }
-        QTRY_VERIFY_WITH_TIMEOUT(host->loginEnabled(), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(host->loginEnabled(), 20000);
         QCOMPARE(host->loginDetail(), runs);
     }
 
@@ -1116,19 +1125,14 @@ private slots:
         const bool leaves = answers == "leaves", queued = answers == "queued", cutOff = answers == "cut off";
         if (activeHeld) {
             fake_->defer("GetUnit");
-        } else if (slow) {
-            // The decision's 2 s pass in real time.
-            fake_->setActiveState(unit, "inactive");
-            fake_->delay({}, 900);
-            clock_.setPumpDelay(2000);
-            clock_.setAutoAdvance(true);
         } else {
+            slow ? fake_->setActiveState(unit, "inactive") : void();
             fake_->hold(true);
         }
         const auto host = makeHost(false);
         if (activeHeld)
             QTRY_COMPARE(manager_->unitFileState(unit).value_or("-"), state);
-        else if (!slow)
+        else
             QTRY_COMPARE(fake_->hold(true), QStringList({"Subscribe", "GetUnitFileState", "GetUnit"}));
         ModelFixture f;
         f.client = std::make_shared<FakeServiceClient>(clock_); // its delays on the case's clock
@@ -1151,26 +1155,28 @@ private slots:
             model->setConnected(true);
         const int asleep = clock_.sleeperCount();
         QCoro::Task<> act = byDefault ? AppModelAccess::startAtLoginByDefault(*model) : AppModelAccess::startServiceIfNeeded(*model);
-        if (slow) {
-            QTRY_VERIFY_WITH_TIMEOUT(fake_->received().contains("StartUnit") || !launcher_.launches.isEmpty(), 5000);
-            clock_.setPumpDelay(0);
-        } else {
-            QTRY_COMPARE_WITH_TIMEOUT(clock_.sleeperCount(), asleep + 1, 1000); // waiting
-            clock_.advance(0.9);
-        }
+        QTRY_COMPARE_WITH_TIMEOUT(clock_.sleeperCount(), asleep + 1, 20000); // waiting
+        clock_.advance(0.9);
         if (queued)
             fake_->defer("ResetFailedUnit");
         if (cutOff)
             fake_->catchCall("GetUnitFileState");
         if (answers == "late" || leaves || queued || cutOff)
             fake_->hold(false);
-        if (leaves) {
+        if (slow) {
+            // The unit's ActiveState, asked next, 0.9 s late too.
+            fake_->hold(false);
+            fake_->hold(true);
+            QTRY_VERIFY(fake_->hold(true).contains("Get"));
+            clock_.advance(0.9);
+            fake_->hold(false);
+        } else if (leaves) {
             // Decided: the socket is asked again, and the manager leaves meanwhile.
             QTRY_VERIFY(!clock_.sleeps().empty() && clock_.sleeps().back() == 0.3);
             fake_->stop();
             QTRY_VERIFY(!host->agentTold());
             clock_.advance(0.3);
-            QTRY_COMPARE_WITH_TIMEOUT(clock_.sleeperCount(), asleep + 1, 1000);
+            QTRY_COMPARE_WITH_TIMEOUT(clock_.sleeperCount(), asleep + 1, 20000);
             QVERIFY(fake_->start());
         } else if (cutOff) {
             QTRY_VERIFY(fake_->caught());
@@ -1182,14 +1188,14 @@ private slots:
         } else if (queued) {
             QTRY_VERIFY(fake_->received().contains("StartUnit"));
             clock_.advance(6);
-            QTRY_COMPARE_WITH_TIMEOUT(clock_.sleeperCount(), asleep + 1, 1000);
+            QTRY_COMPARE_WITH_TIMEOUT(clock_.sleeperCount(), asleep + 1, 20000);
         } else if (answers == "restart")
             fake_->stop(), fake_->start();
         else if (answers == "none" || activeHeld)
             clock_.advance(1.2);
         if (answers != "none")
-            QTRY_VERIFY_WITH_TIMEOUT(host->canRegister(), 2000);
-        QTRY_COMPARE_WITH_TIMEOUT(launcher_.launches.size(), children, 1000); // decided by now
+            QTRY_VERIFY_WITH_TIMEOUT(host->canRegister(), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(launcher_.launches.size(), children, 20000); // decided by now
         fake_->hold(false); // an answer after the decision changes nothing of it
         if (activeHeld || queued)
             fake_->release();
@@ -1241,11 +1247,11 @@ private slots:
         const auto model = makeModel(f, host, Clock::system());
         host->start(false);
         const auto first = host->childPid();
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(standin.socketPath()), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(standin.socketPath()), 20000);
         QVERIFY(outcome(AppModelAccess::startServiceIfNeeded(*model)).value && model->connected());
         if (masked)
             fake_->setUnitFileState(unit, "masked");
-        QTRY_COMPARE_WITH_TIMEOUT(host->needsApproval(), masked, 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(host->needsApproval(), masked, 20000);
 
         QVERIFY(outcome(model->setStartAtLogin(true)).value);
         QCOMPARE(model->error(), "Couldn't change start at sign-in: " + error);
@@ -1259,8 +1265,8 @@ private slots:
     // the start is asked again once the manager is back, and the hand-over ends when
     // the service it started answers. A manager not back within the change time-out
     // (5 s on the clock here) fails the change, and the service runs as a child again;
-    // so it does when the start is not taken on in time (0.5 s here), and the start is
-    // called off first, so the manager that carries it out later stops it again.
+    // so it does when the start runs out of time, and the start is called off first,
+    // so the manager that carries it out later stops it again.
     void handOverStartLostOrUnanswered_data()
     {
         // the manager after the start ("back", "not back", "silent", "silent, answering":
@@ -1280,8 +1286,6 @@ private slots:
     {
         auto [manager, calls, error, children] = fetch<QString, QStringList, QString, int>("manager", "calls", "error", "children");
         const bool silent = manager.startsWith("silent");
-        if (silent)
-            useManager(300, 500);
         const auto host = makeHost();
         host->start(true);
         ModelFixture f;
@@ -1312,15 +1316,17 @@ private slots:
                 QTRY_COMPARE(clock_.sleeperCount(), 1); // the wait for the manager's return
                 clock_.advance(5);
             } else {
-                // The child waits until the manager has taken the call-off on, or let
-                // it run out of time (0.5 s here).
+                // The start runs out of time; the child waits until the manager has
+                // taken the call-off on, or let it run out of time too.
+                expire(1);
                 QTRY_VERIFY(fake_->calls().contains("StopUnit " + unit + " replace"));
                 QCOMPARE(launcher_.launches.size(), 1);
                 if (manager == "silent, answering")
                     f.client->queue("status", reply(cv::test::status({.sequence = 3})));
-                QTRY_VERIFY_WITH_TIMEOUT((clock_.advance(0.5), launcher_.launches.size() == 2), 2000);
+                expire(1);
+                QTRY_VERIFY_WITH_TIMEOUT((clock_.advance(0.5), launcher_.launches.size() == 2), 20000);
             }
-            QTRY_COMPARE_WITH_TIMEOUT(launcher_.launches.size(), children, 2000);
+            QTRY_COMPARE_WITH_TIMEOUT(launcher_.launches.size(), children, 20000);
             serveIdle(*f.client, 3);
         }
         clock_.setAutoAdvance(true);
@@ -1460,15 +1466,9 @@ private slots:
             if (!drawn)
                 seeds << 910669981u << 1743014016u << 1237969052u << 4282825278u << 821527068u;
         }
-        // Known open: a relaunch whose unit fails its start while the manager let the
-        // first GetUnit run out of time ends with no service and the error shown, not
-        // on the app's own service. Reported each run, not counted.
-        const QString open = QStringLiteral("repair, at GetUnit#1: the answer comes past the bound:");
         QStringList broken;
         for (const unsigned seed : std::as_const(seeds)) {
-            if (const QString what = schedule(seed); what.startsWith(open)) {
-                qInfo().noquote() << "known open, seed" << seed << what;
-            } else if (!what.isEmpty()) {
+            if (const QString what = schedule(seed); !what.isEmpty()) {
                 broken << QStringLiteral("seed %1 (replay: CV_SCHEDULE_SEED=%1): %2").arg(seed).arg(what);
                 qInfo().noquote() << broken.last();
             }

@@ -54,10 +54,17 @@ QString unitPath(const QString &unit)
     return out;
 }
 
+// What the caller's bus answers when a call runs out of time.
+QDBusMessage noReplyTo(const QDBusMessage &call)
+{
+    return call.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.NoReply"), QStringLiteral("Did not receive a reply."));
+}
+
 } // namespace
 
 // A call on its way through the manager: when its turn comes (pace()), and when the
 // caller's bus gives up waiting for its answer (bound()).
+
 struct Call {
     QDBusMessage message;
     qint64 turn = 0;
@@ -74,10 +81,15 @@ public:
     QMap<QString, QPair<QString, QString>> failures;
     QStringList calls, received;
     bool subscribed = false, holding = false;
-    QList<QPair<QString, QDBusMessage>> held; // method, answer
+    struct Held {
+        QString method;
+        QDBusMessage answer, noReply; // noReply: what the caller gets once it expires
+    };
+    QList<Held> held;
     QMap<QString, int> delays;                 // method ("": any other), milliseconds
 
     QStringList arrived;
+    QList<QDBusMessage> hung; // calls left unanswered (expire())
     QString introspect(const QString &) const override { return {}; }
 
     // pace(): the calls waiting their turn, on the time told by tell(); bound(): how
@@ -110,8 +122,7 @@ public:
             if (Call *late = lateCall()) {
                 // What the caller's bus answers when the call runs out of time.
                 late->expired = true;
-                send(late->message.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.NoReply"),
-                                                    QStringLiteral("Did not receive a reply.")));
+                send(noReplyTo(late->message));
             } else {
                 process(paced.takeFirst());
             }
@@ -158,8 +169,10 @@ public:
                                              "Invalid arguments '" + message.signature() + "' to call " + method);
         else if (record(message); failures.contains(method)) {
             const auto failure = failures.constFind(method);
-            if (failure->first.isEmpty())
-                return; // a hung manager
+            if (failure->first.isEmpty()) {
+                hung << message; // a hung manager
+                return;
+            }
             reply = message.createErrorReply(failure->first, failure->second);
         } else {
             reply = answer(message);
@@ -170,20 +183,20 @@ public:
             // Its own child, so that stop() finds it.
             auto *timer = new QTimer(this);
             timer->setSingleShot(true);
-            QObject::connect(timer, &QTimer::timeout, this, [this, timer, method, reply, connection = connectionName] {
+            QObject::connect(timer, &QTimer::timeout, this, [this, timer, message, reply, connection = connectionName] {
                 QMutexLocker later(&mutex);
                 if (connection == connectionName) // else lost when the manager left
-                    answerNow(method, reply);
+                    answerNow(message, reply);
                 timer->deleteLater();
             });
             timer->start(ms);
         } else {
-            answerNow(method, reply);
+            answerNow(message, reply);
         }
     }
-    void answerNow(const QString &method, const QDBusMessage &reply)
+    void answerNow(const QDBusMessage &call, const QDBusMessage &reply)
     {
-        holding ? void(held.append({method, reply})) : send(reply);
+        holding ? void(held.append({call.member(), reply, noReplyTo(call)})) : send(reply);
     }
 
     // Held unprocessed, in order (FakeSystemdManager::defer); the caught call among them.
@@ -237,6 +250,8 @@ public:
                 reply = answer(message);
             else if (!failure->first.isEmpty())
                 reply = message.createErrorReply(failure->first, failure->second);
+            else if (!call.expired)
+                hung << message;
             if (!call.expired && reply.type() != QDBusMessage::InvalidMessage)
                 send(reply);
         }
@@ -394,6 +409,7 @@ void FakeSystemdManager::stop(bool keepTaken)
         QMutexLocker lock(&handler_->mutex);
         name = std::exchange(handler_->connectionName, QString());
         handler_->held.clear();
+        handler_->hung.clear(); // the bus answers them
         handler_->kept = keepTaken ? std::exchange(handler_->deferred, {}) : QList<Call>();
         handler_->deferred.clear();
         handler_->catching.clear();
@@ -462,13 +478,30 @@ void FakeSystemdManager::fail(const QString &method, const QString &name, const 
     handler_->failures.insert(method, {name, message}); // "" never matches a method
 }
 
+int FakeSystemdManager::expire()
+{
+    QMutexLocker lock(&handler_->mutex);
+    Handler &h = *handler_;
+    int count = 0;
+    for (const QDBusMessage &call : std::exchange(h.hung, {}))
+        h.send(noReplyTo(call)), ++count;
+    // Held answers are lost; deferred calls are still carried out when released.
+    for (const Handler::Held &answer : std::exchange(h.held, {}))
+        h.send(answer.noReply), ++count;
+    for (Call &call : h.deferred) {
+        if (!call.expired)
+            call.expired = true, h.send(noReplyTo(call.message)), ++count;
+    }
+    return count;
+}
+
 QStringList FakeSystemdManager::hold(bool on)
 {
     QMutexLocker lock(&handler_->mutex);
     handler_->holding = on;
     QStringList methods;
     for (const auto &answer : std::as_const(handler_->held))
-        on ? void(methods << answer.first) : handler_->send(answer.second);
+        on ? void(methods << answer.method) : handler_->send(answer.answer);
     if (!on)
         handler_->held.clear();
     return methods;

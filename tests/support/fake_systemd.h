@@ -43,6 +43,11 @@ public:
     // `method` (if any) answers with the error `name` and `message`; with an empty
     // name it does not answer at all (a hung manager).
     void fail(const QString &method, const QString &name = {}, const QString &message = {});
+    // The calls a hung manager left unanswered run out of time now: their callers get
+    // the bus's NoReply, as when their own bound passes, but at the moment the case
+    // chooses rather than after some real time that load may stretch. Returns how
+    // many there were.
+    int expire();
     // Holds the answers back, or sends the held ones (false); returns the methods whose
     // answers are held, in order.
     QStringList hold(bool on);
