@@ -430,6 +430,7 @@ QCoro::Task<> SystemdUserManager::keepActive(QString name, QCoro::Task<Answer> r
     // Changes told once this read's unit file state had come are read now.
     if (std::exchange(read.readAgain, false) && owned_)
         readOnChange(name);
+    emit readEnded();
     done();
 }
 
@@ -651,20 +652,37 @@ QCoro::Task<> SystemdUserManager::startUnit(QString unit, CancelToken callOff)
     for (;;) {
         if (callOff.cancelled())
             throw calledOff();
+        // A start is under way from here on, even before it is sent: the kept state
+        // no longer tells that the unit is stopped.
+        ++entryFor(unit).starting;
+        // The manager takes its calls in order: a read of the unit asked before the
+        // start is answered first anyway, and tells whether the unit failed. Until
+        // then the start's turn has not come.
+        ++entryFor(unit).startsQueued;
+        QCoro::Task<> reading = readsEnded(unit, until, callOff);
+        co_await std::move(reading);
+        if (callOff.cancelled()) {
+            --entryFor(unit).startsQueued;
+            --entryFor(unit).starting;
+            throw calledOff();
+        }
         // The bus keeps the order of one sender's messages: the reset is done before
         // the start is looked at. A unit without a failed state answers the reset with
         // an error that means nothing here.
-        QDBusMessage reset = managerCall(QStringLiteral("ResetFailedUnit"));
-        reset << unit;
-        QCoro::Task<QDBusMessage> resetting = send(reset);
+        std::optional<QCoro::Task<QDBusMessage>> resetting;
+        if (!knownNotFailed(unit)) {
+            QDBusMessage reset = managerCall(QStringLiteral("ResetFailedUnit"));
+            reset << unit;
+            resetting.emplace(send(reset));
+        }
         QDBusMessage start = managerCall(QStringLiteral("StartUnit"));
         start << unit << QStringLiteral("replace");
         const int owner = ownerChanges_;
-        ++entryFor(unit).starting;
         QCoro::Task<QDBusMessage> starting = send(start);
-        // The reset's answer, whatever it is, tells that the start's turn has come.
-        ++entryFor(unit).startsQueued;
-        co_await std::move(resetting);
+        // The reset's answer, whatever it is, tells that the start's turn has come;
+        // without a reset, nothing of the unit's is asked before the start any more.
+        if (resetting)
+            co_await std::move(*resetting);
         --entryFor(unit).startsQueued;
         const QDBusMessage reply = co_await std::move(starting);
         --entryFor(unit).starting;
@@ -687,6 +705,28 @@ QCoro::Task<> SystemdUserManager::startUnit(QString unit, CancelToken callOff)
 }
 
 bool SystemdUserManager::startQueued(const QString &unit) { return entryFor(unit).startsQueued > 0; }
+
+QCoro::Task<> SystemdUserManager::readsEnded(QString unit, double until, CancelToken callOff)
+{
+    while (entryFor(unit).reading > 0 && clock_->uptime() < until && !callOff.cancelled()) {
+        const CancelToken told;
+        const QMetaObject::Connection ended = connect(this, &SystemdUserManager::readEnded, this, [told] { told.cancel(); });
+        const int calledOff = callOff.onCancel([told] { told.cancel(); });
+        QCoro::Task<bool> pause = whileAlive(lifetime_.watch(), clock_->sleep(until - clock_->uptime(), told));
+        co_await std::move(pause);
+        disconnect(ended);
+        callOff.removeCallback(calledOff);
+    }
+}
+
+bool SystemdUserManager::knownNotFailed(const QString &unit)
+{
+    const Unit &entry = entryFor(unit);
+    // Not loaded (no value) or in any state but "failed"; a read that failed, or none
+    // since the manager came (back) or took a start on, tells nothing.
+    return owned_ && entry.activeRead > 0 && entry.activeRead >= entry.freshFrom && !entry.kept.active.failure
+        && entry.kept.active.value.value_or(QString()) != QLatin1String("failed");
+}
 
 QCoro::Task<> SystemdUserManager::stopUnit(QString unit)
 {

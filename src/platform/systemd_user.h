@@ -103,8 +103,10 @@ public:
     // afresh as above. Once `stop` is cancelled, no further step begins (ECANCELED)
     // and the re-read is not waited for.
     QCoro::Task<> disable(QString unit, CancelToken stop = {});
-    // Asks the manager to start the unit after clearing a failed state (a unit that
-    // failed too often in a row is refused until then). Completes once the manager
+    // Asks the manager to start the unit, after clearing a failed state (a unit that
+    // failed too often in a row is refused until then) unless the unit is known not
+    // to be failed; a read of the unit under way is let finish first to know that
+    // (the manager answers it before the start all the same). Completes once the manager
     // has taken the start on (queued its job); throws its refusal. A manager that
     // leaves the bus while the start waits (it restarts) is asked again once it is
     // back, if it is back within the change time-out (on the clock), unless `callOff`
@@ -124,6 +126,8 @@ public:
 signals:
     void changed();
     void settled();
+    // A read of a unit ended, its ActiveState kept or not.
+    void readEnded();
 
 private slots:
     void unitPropertiesChanged(const QDBusMessage &signal);
@@ -171,6 +175,11 @@ private:
     bool keep(Unit &entry, int &read, Answer &kept, Answer next, int ticket, int owner);
     QCoro::Task<> refresh(QString unit);
     QCoro::Task<> keepActive(QString unit, QCoro::Task<Answer> reading, int ticket, int owner);
+    // Waits while a read of the unit is under way, at most until `until` (on the
+    // clock) or `callOff`.
+    QCoro::Task<> readsEnded(QString unit, double until, CancelToken callOff);
+    // The unit's kept ActiveState says that it has not failed.
+    bool knownNotFailed(const QString &unit);
     // Reads the unit again, its kept ActiveState untold until that read is kept.
     void reread(const QString &unit);
     void readOnChange(const QString &unit);
