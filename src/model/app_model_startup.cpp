@@ -92,12 +92,13 @@ QCoro::Task<> AppModel::startServiceIfNeeded(bool asChild, bool startAsked)
             // repaired, and the quit stops what runs.
             if (m.quitBegun_.cancelled())
                 co_return;
-            // A call-off still under way, or a start of the agent still waiting its
-            // turn behind a manager that does not answer, is bounded by the manager's
-            // own time-out: the window is not over before it is settled and the
-            // application's own service, which starts only then, has had time to
-            // come up.
-            if (!host.callOffSettled() || host.agentStartQueued())
+            // A call-off still under way, a start of the agent still waiting its turn
+            // behind a manager that does not answer, or the manager's word on what
+            // came of that start (a manager that restarted meanwhile reads the unit
+            // afresh) is bounded by the manager's own time-out: the window is not
+            // over before it is settled and the service that follows from it (the
+            // application's own, or a repaired agent) has had time to come up.
+            if (!host.callOffSettled() || host.agentStartQueued() || host.agentStateAwaited())
                 deadline = std::max(deadline, m.clock().uptime() + afterCallOff);
             if (pause) {
                 const double remaining = deadline - m.clock().uptime();

@@ -232,6 +232,17 @@ bool ServiceHost::agentStartQueued()
     }
 }
 
+bool ServiceHost::agentStateAwaited()
+{
+    if (!agentStart_->asked() || agentStart_->failure() || !agentManaged())
+        return false;
+    try {
+        return !platform_.launchctl->told(agentTarget());
+    } catch (...) {
+        return false;
+    }
+}
+
 std::exception_ptr ServiceHost::agentStartFailure() const { return agentStart_->failure(); }
 
 void ServiceHost::kickstartAgent() { agentStart_->begin(agentTarget()); }

@@ -101,6 +101,10 @@ public:
     // That start is still waiting behind the manager's other calls: the manager has not
     // come to it yet.
     bool agentStartQueued();
+    // That start was taken on (or is still waiting), and the manager, there and
+    // answering, has yet to tell what came of it (since the start, or since it came
+    // back after leaving): whether the agent runs is not known yet.
+    bool agentStateAwaited();
     // The manager's refusal of that start, or null.
     std::exception_ptr agentStartFailure() const;
     // That start was asked and not refused (nor called off): the manager may run the
