@@ -36,12 +36,13 @@ struct DelegateFixture {
         outcome(appModel().refresh());
     }
 
-    // Shows the main window (no id) or a computer's and waits until it is on screen.
+    // Shows the main window (no id) or a computer's and waits until it is on screen
+    // (the bound only stops one that never shows: a busy machine fits it late).
     QMainWindow *shown(const std::optional<QString> &id = std::nullopt)
     {
         id ? delegate->showPeer(*id) : delegate->showMain();
         QMainWindow *window = id ? delegate->peerWindows.value(*id).data() : delegate->mainWindow.data();
-        return QTest::qWaitFor([window] { return window && window->isVisible(); }, 2000) ? window : nullptr;
+        return QTest::qWaitFor([window] { return window && window->isVisible(); }, 20000) ? window : nullptr;
     }
 
     // The informative text of the error sheet on screen, or none.

@@ -121,7 +121,7 @@ private slots:
         p.alerts = &alerts;
         int finished = 0;
         InstallLocation::run([&finished] { ++finished; }, p);
-        QTRY_COMPARE_WITH_TIMEOUT(finished, 1, 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(finished, 1, 20000);
         QStringList messages;
         for (const Alert &alert : alerts.shown)
             messages << alert.message;

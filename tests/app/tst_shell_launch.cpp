@@ -207,8 +207,9 @@ private slots:
         DelegateFixture f(user.parts());
         launch(f, {"--render", folder.path()});
         QVERIFY(f.appModel().notifyConnections());
-        // Drawn so far: a computer window's states, then the main window's first.
-        QTRY_VERIFY(QFile::exists(folder.filePath("corvane-main-light.png")));
+        // Drawn so far: a computer window's states, then the main window's first (many
+        // pictures: the bound only stops a run that is stuck).
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(folder.filePath("corvane-main-light.png")), 30000);
         QVERIFY(user.settingsKept());
         QCOMPARE(user.managerCalls(), QStringList());
     }

@@ -128,7 +128,7 @@ private slots:
             for (QWidget *window : QApplication::topLevelWidgets())
                 box = window->isVisible() && qobject_cast<QMessageBox *>(window) ? qobject_cast<QMessageBox *>(window) : box.data();
             return !box.isNull();
-        }, 2000));
+        }, 20000));
         QFont bold = box->font();
         bold.setBold(true);
         const int needed = QFontMetrics(bold).horizontalAdvance("About Corvane") + 2 * 100;

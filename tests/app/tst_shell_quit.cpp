@@ -173,8 +173,8 @@ private slots:
         QCOMPARE(QAccessible::queryAccessibleInterface(informative)->text(QAccessible::Name), name + " shares its files read-only."); // and read so
         f.answerSheet();
         QCOMPARE(f.appModel().error(), std::nullopt);
-        QTest::qWait(20);
-        QVERIFY(!f.delegate->errorAlert && f.model.workspace->settings.isEmpty());
+        QTRY_VERIFY(!f.delegate->errorAlert);
+        QVERIFY(f.model.workspace->settings.isEmpty());
         Diagnostics::flush();
         QFile log(Diagnostics::logFolder() + "/app.log");
         QVERIFY(log.open(QIODevice::ReadOnly));
@@ -239,7 +239,7 @@ private slots:
         const bool onServer = !notice.isEmpty();
         DelegateFixture f([onServer](ModelFixture &m) {
             if (onServer)
-                m.notificationCenter = std::make_shared<FreedesktopNotificationCenter>(QDBusConnection::sessionBus(), 5000);
+                m.notificationCenter = std::make_shared<FreedesktopNotificationCenter>(QDBusConnection::sessionBus(), 25000);
         });
         f.connect({peer("p1").named("Studio").mounted("/media/studio"), peer("p2").named("Laptop")});
         f.appModel().setConnected(true);

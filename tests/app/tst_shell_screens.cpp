@@ -116,7 +116,7 @@ private slots:
             const QRect expected = WindowPlacement::keptWithin(centred.translated(offset, offset), area);
             QVERIFY2(window->geometry() == expected,
                      qPrintable(text(window->geometry()) + QStringLiteral(" for ") + text(expected)));
-            QVERIFY(QTest::qWaitFor([window] { return window->isVisible(); }, 2000));
+            QVERIFY(QTest::qWaitFor([window] { return window->isVisible(); }, 20000));
             windows << Opened{window, screen};
         };
         if (computers == 0)

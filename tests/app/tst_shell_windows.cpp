@@ -32,7 +32,7 @@ void chooseInStatusMenu(DelegateFixture &f, const QStringList &path)
     emit f.delegate->statusMenu->statusItem()->findChild<QSystemTrayIcon *>()->activated(QSystemTrayIcon::Trigger);
     QMenu *menu = f.delegate->statusMenu->menu();
     for (const QString &title : path) {
-        QVERIFY(QTest::qWaitFor([menu] { return menu->isVisible(); }, 2000));
+        QVERIFY(QTest::qWaitFor([menu] { return menu->isVisible(); }, 20000));
         QAction *action = nullptr;
         for (QAction *each : menu->actions())
             action = each->text() == title ? each : action;
@@ -162,11 +162,11 @@ private slots:
             const QList<WId> order = stacking();
             return order.indexOf(top->winId()) > order.indexOf(bottom->winId()) && order.contains(bottom->winId());
         };
-        QTRY_VERIFY_WITH_TIMEOUT(QApplication::activeWindow() == peer && above(peer, sheet) && above(peer, main), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(QApplication::activeWindow() == peer && above(peer, sheet) && above(peer, main), 20000);
 
         f.appModel().setError(QStringLiteral("Eject refused"));
-        QTRY_VERIFY_WITH_TIMEOUT(above(sheet, peer) && above(main, peer), 5000);
-        QTRY_COMPARE_WITH_TIMEOUT(QApplication::activeWindow(), sheet, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(above(sheet, peer) && above(main, peer), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(QApplication::activeWindow(), sheet, 20000);
         QCOMPARE(f.delegate->errorAlert, sheet); // still one sheet
         f.answerSheet();
         QTRY_COMPARE(f.sheet(), QStringLiteral("Eject refused"));

@@ -38,7 +38,7 @@ Run run(const test::Standin &service, const QStringList &arguments, const QStrin
     process.setWorkingDirectory(folder);
     process.start(QStringLiteral(CV_CORVANE_PATH), arguments);
     Run result;
-    while (!process.waitForFinished(5000)) {
+    while (!process.waitForFinished(30000)) {
         const QByteArray out = process.readAllStandardOutput(), err = process.readAllStandardError();
         if (out.isEmpty() && err.isEmpty()) {
             process.kill();

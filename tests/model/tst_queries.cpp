@@ -40,7 +40,7 @@ public:
     QList<MountedVolume> mountedVolumes() const override
     {
         inside = true;
-        release.tryAcquire(1, 5000);
+        release.tryAcquire(1, 20000);
         return {FakeVolumeSource::localVolume("/mnt/usb")};
     }
     mutable std::atomic<bool> inside{false};

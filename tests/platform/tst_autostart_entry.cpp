@@ -84,7 +84,7 @@ private slots:
 
         QProcess launch;
         launch.start(arguments.first(), arguments.mid(1));
-        QVERIFY(launch.waitForFinished(5000));
+        QVERIFY(launch.waitForFinished(20000));
         QCOMPARE(launch.readAllStandardError(), QByteArray());
         QCOMPARE(readFile(root.filePath("started")), QByteArray("1|--background"));
     }

@@ -46,7 +46,7 @@ int runChild(const QString &mode, QProcessEnvironment environment = {}, QByteArr
     environment.insert(QStringLiteral("CV_APPLOG_CHILD"), mode);
     process.setProcessEnvironment(environment);
     process.start(QCoreApplication::applicationFilePath(), {});
-    const bool finished = process.waitForFinished(5000);
+    const bool finished = process.waitForFinished(20000);
     if (output)
         *output = process.readAllStandardOutput();
     return !finished ? -1 : process.exitStatus() == QProcess::CrashExit ? 1000 : process.exitCode();

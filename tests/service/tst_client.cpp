@@ -52,7 +52,8 @@ protected:
 };
 
 // A request to the scripted stand-in: its waits (seconds; a negative deadline: none),
-// its error within so many ms, and the lines the stand-in received.
+// its error after at least and within less than so many ms, and the lines the
+// stand-in received.
 struct Exchange {
     QJsonObject script;
     double connect, io, deadline;
@@ -106,21 +107,24 @@ private slots:
         const QJsonObject silent = status({{"silent", true}}), backlog{{"refuse", "full_backlog"}}, ok{{"ok", true}, {"result", QJsonObject{}}};
         const QList<QByteArray> sent{statusLine.chopped(1)}, none;
         const QString closedEarly = "invalid: The background service closed before completing its response.";
-        QTest::newRow("deadline, silent service") << Exchange{silent, 2.0, 3.0, 0.2, timedOut, 180, 800, sent};
-        QTest::newRow("no deadline: the I/O wait") << Exchange{silent, 2.0, 0.2, -1.0, timedOut, 180, 800, sent};
-        QTest::newRow("full backlog: the connect wait") << Exchange{backlog, 0.2, 3.0, -1.0, timedOut, 180, 800, none};
-        // Connects in short steps: well within the 2 s wait once a slot frees at 0.2 s.
+        // Every wait not under test is a minute, and a wait under test (0.2 s) must end
+        // well before 20 s: far apart, so a busy machine cannot blur which wait ended
+        // the request.
+        QTest::newRow("deadline, silent service") << Exchange{silent, 60.0, 60.0, 0.2, timedOut, 180, 20000, sent};
+        QTest::newRow("no deadline: the I/O wait") << Exchange{silent, 60.0, 0.2, -1.0, timedOut, 180, 20000, sent};
+        QTest::newRow("full backlog: the connect wait") << Exchange{backlog, 0.2, 60.0, -1.0, timedOut, 180, 20000, none};
+        // Connects in short steps once a slot frees at 0.2 s, long before its wait runs out.
         QTest::newRow("full backlog that drains")
-            << Exchange{{{"refuse", "full_backlog"}, {"refuse_for", 0.2}}, 2.0, 3.0, -1.0, "", 150, 700, sent};
-        QTest::newRow("no socket file") << Exchange{{{"refuse", "no_socket"}}, 2.0, 3.0, -1, 
-            "unavailable: The background service is unavailable: No such file or directory.", 0, 5000, none};
+            << Exchange{{{"refuse", "full_backlog"}, {"refuse_for", 0.2}}, 60.0, 60.0, -1.0, "", 150, 20000, sent};
+        QTest::newRow("no socket file") << Exchange{{{"refuse", "no_socket"}}, 60.0, 60.0, -1,
+            "unavailable: The background service is unavailable: No such file or directory.", 0, 20000, none};
         // Connected, then closed without a request.
         QTest::newRow("another user's socket")
-            << Exchange{{}, 2.0, 3.0, -1, "invalid: The control socket does not belong to this user.", 0, 5000, {""}, ::geteuid() + 1};
-        QTest::newRow("no line feed") << Exchange{status({{"reply", ok}, {"newline", false}}), 2.0, 3.0, -1, closedEarly, 0, 5000, sent};
+            << Exchange{{}, 60.0, 60.0, -1, "invalid: The control socket does not belong to this user.", 0, 20000, {""}, ::geteuid() + 1};
+        QTest::newRow("no line feed") << Exchange{status({{"reply", ok}, {"newline", false}}), 60.0, 60.0, -1, closedEarly, 0, 20000, sent};
         QTest::newRow("one byte over the size limit")
-            << Exchange{status({{"size", 1048577}}), 2.0, 3.0, -1, "invalid: The service response exceeded the size limit.", 0, 5000, sent};
-        QTest::newRow("at the size limit, over many writes") << Exchange{status({{"size", 1048576}, {"chunks", 60}}), 2.0, 3.0, -1, "", 0, 5000, sent};
+            << Exchange{status({{"size", 1048577}}), 60.0, 60.0, -1, "invalid: The service response exceeded the size limit.", 0, 20000, sent};
+        QTest::newRow("at the size limit, over many writes") << Exchange{status({{"size", 1048576}, {"chunks", 60}}), 60.0, 60.0, -1, "", 0, 20000, sent};
     }
     void exchanges()
     {
@@ -180,7 +184,9 @@ private slots:
         Standin standin;
         standin.setScript(QJsonObject{{"ops", QJsonObject{{"status", QJsonObject{{"silent", true}}}}}, {"lifetime", 60}});
         QVERIFY(standin.start());
-        auto client = std::make_unique<ServiceClient>(standin.runtimeDir(), ServiceClient::currentUid(), 2.0, 3.0);
+        // The hung exchange's wait is a minute: a destructor that waited for it could
+        // not pass for one that returned at once, however busy the machine.
+        auto client = std::make_unique<ServiceClient>(standin.runtimeDir(), ServiceClient::currentUid(), 60.0, 60.0);
         std::optional<Outcome<ServiceStatus>> ended;
         auto waiting = [](ServiceClient &c, std::optional<Outcome<ServiceStatus>> &out) -> QCoro::Task<> {
             QCoro::Task<Outcome<ServiceStatus>> request = capture(c.request<ServiceStatus>(Command{.op = "status"}));
@@ -191,7 +197,7 @@ private slots:
         QElapsedTimer destroying;
         destroying.start();
         client.reset();
-        QVERIFY2(destroying.elapsed() < 1000, "the destructor waited for the exchange");
+        QVERIFY2(destroying.elapsed() < 20000, "the destructor waited for the exchange");
         standin.stop();
         QTest::qWait(100);
         QVERIFY(!ended);

@@ -85,15 +85,22 @@ private slots:
                  QDir::homePath() + "/Corvane diagnostics 2026-12-03 0009.zip");
     }
 
-    // Saved on the desktop, revealed before the alert, without blocking the main thread.
+    // Saved on the desktop, revealed before the alert, without blocking the main thread:
+    // the service answers only once the main thread has run a timer three times
+    // meanwhile, so a save that blocked it would never end.
     void success()
     {
         QVERIFY(QDir().mkpath(desktop()));
-        useStandin(QJsonObject{{"archive", "zip bytes"}, {"delay", 0.2}});
+        const QString release = QDir::temp().filePath(QStringLiteral("release-diagnostics"));
+        QFile::remove(release);
+        useStandin(QJsonObject{{"archive", "zip bytes"}, {"release", release}});
         int revealedBeforeAlert = -1, ticks = 0;
         QTimer timer;
         connect(&alerts_, &FakeAlerts::alertShown, &timer, [&] { revealedBeforeAlert = int(workspace_.revealed.size()); });
-        connect(&timer, &QTimer::timeout, &timer, [&] { ++ticks; });
+        connect(&timer, &QTimer::timeout, &timer, [&] {
+            if (++ticks == 3)
+                QVERIFY(writeFile(release, ""));
+        });
         timer.start(20);
         QCoro::Task<> task = Diagnostics::save(&alerts_, &workspace_, &clock_);
         QVERIFY(!task.isReady());

@@ -1,8 +1,10 @@
 #pragma once
 
 // Runs a task on this thread's event loop for a bounded time, so that a task that
-// never ends fails its test in seconds instead of hanging it (QCoro::waitFor waits
-// for ever). Header only; needs Qt Core and QCoro.
+// never ends fails its test instead of hanging it (QCoro::waitFor waits for ever).
+// The bound only stops a stuck task: generous, so that a busy machine or a sanitized
+// build that is merely slow never reaches it, and costing nothing to a task that ends.
+// Header only; needs Qt Core and QCoro.
 
 #include <QCoroTask>
 #include <QEventLoop>
@@ -25,7 +27,7 @@ using TaskValue = std::conditional_t<std::is_void_v<T>, std::monostate, T>;
 // task without one), or none when it still runs then. A task that throws rethrows
 // here. A task left running goes on by itself and touches nothing of this call.
 template<class T>
-std::optional<TaskValue<T>> waitBounded(QCoro::Task<T> task, int milliseconds = 5000)
+std::optional<TaskValue<T>> waitBounded(QCoro::Task<T> task, int milliseconds = 20000)
 {
     struct State {
         std::optional<TaskValue<T>> value;
@@ -64,7 +66,7 @@ std::optional<TaskValue<T>> waitBounded(QCoro::Task<T> task, int milliseconds = 
 // The value of a task that must end within `milliseconds`; the test fails when it
 // does not (and goes on with a default value).
 template<class T>
-T finished(QCoro::Task<T> task, int milliseconds = 5000)
+T finished(QCoro::Task<T> task, int milliseconds = 20000)
 {
     std::optional<TaskValue<T>> value = waitBounded(std::move(task), milliseconds);
     if (!value)

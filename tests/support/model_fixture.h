@@ -242,22 +242,25 @@ inline void at(FakeClock &clock, double seconds, std::function<void()> action)
 inline void settle(int milliseconds = 20) { QTest::qWait(milliseconds); }
 
 // Lets queued work run until `done` holds, or until `progress` (a count of what has
-// happened, such as the requests sent) has stood still for `quietMs` of real time, and
-// never longer than `boundMs`: a test whose expectation cannot come true fails at once
-// instead of at its time-out. True when `done` holds. The quiet time is generous: on a
-// busy machine the next line can be a good while coming.
+// happened, such as the requests sent) has stood still for `quietTurns` passes of the
+// event loop and `quietMs` of real time both, and never longer than `boundMs`: a test
+// whose expectation cannot come true fails at once instead of at its time-out. True
+// when `done` holds. Quiet is counted in passes as well as in time, since a starved
+// process can lose a second between two passes: the work still queued then has had
+// no chance to run, and must not be taken for work that is over.
 inline bool settleUntil(const std::function<bool()> &done, const std::function<qsizetype()> &progress, int quietMs = 1000,
-                        int boundMs = 5000)
+                        int boundMs = 20000, int quietTurns = 200)
 {
     QElapsedTimer total, still;
     total.start();
     still.start();
     qsizetype last = progress();
+    int turns = 0;
     while (!done() && total.elapsed() < boundMs) {
         QTest::qWait(5);
         if (const qsizetype now = progress(); now != last)
-            last = now, still.restart();
-        else if (still.elapsed() >= quietMs)
+            last = now, still.restart(), turns = 0;
+        else if (++turns >= quietTurns && still.elapsed() >= quietMs)
             break;
     }
     return done();
@@ -291,8 +294,8 @@ public:
 
     AppModel &model() { return fixture.model(); }
 
-    // Waits until no command is in flight (a few seconds at most).
-    bool settle(int milliseconds = 3000)
+    // Waits until no command is in flight (the bound only stops one that is stuck).
+    bool settle(int milliseconds = 20000)
     {
         return QTest::qWaitFor([this] { return !model().mutating(); }, milliseconds);
     }

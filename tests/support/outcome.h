@@ -68,7 +68,7 @@ QCoro::Task<Outcome<T>> capture(QCoro::Task<T> task)
 // Runs `task` to its end on this thread's event loop; a task still running after
 // `milliseconds` ends with the error "still running".
 template<class T>
-Outcome<T> outcome(QCoro::Task<T> task, int milliseconds = 5000)
+Outcome<T> outcome(QCoro::Task<T> task, int milliseconds = 20000)
 {
     std::optional<Outcome<T>> out = waitBounded(capture(std::move(task)), milliseconds);
     return out ? std::move(*out) : Outcome<T>{std::nullopt, QStringLiteral("still running")};

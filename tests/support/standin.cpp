@@ -62,9 +62,11 @@ bool Standin::start(bool waitForSocket)
     process_ = std::make_unique<QProcess>();
     process_->setProcessEnvironment(environment());
     process_->start(executable(), {"--runtime-dir", runtimeDir()});
-    if (!process_->waitForStarted(5000))
+    // Bounds for a stand-in that cannot start, never a pace: a busy machine may take
+    // seconds to start a process.
+    if (!process_->waitForStarted(20000))
         return false;
-    QDeadlineTimer deadline(5000);
+    QDeadlineTimer deadline(20000);
     while (waitForSocket && !QFileInfo::exists(socketPath())) {
         if (deadline.hasExpired() || process_->state() == QProcess::NotRunning)
             return false;

@@ -159,9 +159,11 @@ QDBusMessage call(const QDBusConnection &bus, const Ref &node, const QString &in
 {
     QDBusMessage message = QDBusMessage::createMethodCall(node.service, node.path, interface, method);
     message.setArguments(args);
-    QDBusPendingCallWatcher watcher(bus.asyncCall(message, 5000));
+    // The bus's own default wait: a bridge a busy machine keeps waiting is not a node
+    // that has gone.
+    QDBusPendingCallWatcher watcher(bus.asyncCall(message, 25000));
     if (!watcher.isFinished())
-        QSignalSpy(&watcher, &QDBusPendingCallWatcher::finished).wait(6000);
+        QSignalSpy(&watcher, &QDBusPendingCallWatcher::finished).wait(30000);
     return watcher.reply();
 }
 
@@ -312,7 +314,7 @@ private slots:
         // for its address does. The bridge follows the bus's name on the session bus.
         const QDBusMessage address = call(QDBusConnection::sessionBus(), {"org.a11y.Bus", "/org/a11y/bus"}, "org.a11y.Bus", "GetAddress");
         QVERIFY2(address.type() == QDBusMessage::ReplyMessage, qPrintable(address.errorMessage()));
-        QTRY_VERIFY2_WITH_TIMEOUT(QAccessible::isActive(), "the AT-SPI bridge did not come up", 10000);
+        QTRY_VERIFY2_WITH_TIMEOUT(QAccessible::isActive(), "the AT-SPI bridge did not come up", 30000);
         const QString name = "reader " + QString::number(seed);
         QDBusConnection bus = QDBusConnection::connectToBus(address.arguments().first().toString(), name);
         QVERIFY(bus.isConnected());

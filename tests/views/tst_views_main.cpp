@@ -329,7 +329,7 @@ private slots:
             QTRY_VERIFY(!button->isEnabled());
             QCOMPARE(QApplication::focusWidget(), button);
             f.clock.setAutoAdvance(true);
-            QVERIFY(QTest::qWaitFor([&m] { return !m.starting(); }, 5000));
+            QVERIFY(QTest::qWaitFor([&m] { return !m.starting(); }, 20000));
         }) << named("Try Again");
     }
 
@@ -351,7 +351,7 @@ private slots:
         QTest::qWait(10);
         // Once the redraw is done and the focus has settled.
         QTRY_VERIFY2_WITH_TIMEOUT(QApplication::focusWidget() == expected(v.view) && expected(v.view),
-                                  qPrintable(nameOf(QApplication::focusWidget()) + " instead of " + nameOf(expected(v.view))), 2000);
+                                  qPrintable(nameOf(QApplication::focusWidget()) + " instead of " + nameOf(expected(v.view))), 20000);
         QWidget *landing = expected(v.view);
         QCOMPARE(bar->value(), std::min(scrolled, bar->maximum()));
         QVERIFY(ringAround(landing));

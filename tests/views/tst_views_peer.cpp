@@ -202,12 +202,12 @@ Step clockMoves() { return [](ModelFixture &f) { f.clock.advance(1); }; }
 Step answered()
 {
     return [](ModelFixture &f) {
-        QVERIFY(QTest::qWaitFor([&f] { return f.model().busy(); }, 5000));
+        QVERIFY(QTest::qWaitFor([&f] { return f.model().busy(); }, 20000));
         f.clock.advance(1);
         QVERIFY(QTest::qWaitFor([&f] {
             const QWidget *focus = QApplication::focusWidget();
             return !f.model().busy() && focus && focus->isEnabled();
-        }, 5000));
+        }, 20000));
     };
 }
 Step sentTimes(const QString &op, int times) { return [op, times](ModelFixture &f) { QTRY_COMPARE(f.client->ops().count(op), times); }; }
@@ -702,7 +702,7 @@ private slots:
         }
         // Once the redraw is done and the focus has settled.
         QTRY_VERIFY2_WITH_TIMEOUT(QApplication::focusWidget() == expected(view) && expected(view),
-                                  qPrintable(nameOf(QApplication::focusWidget()) + " instead of " + nameOf(expected(view))), 2000);
+                                  qPrintable(nameOf(QApplication::focusWidget()) + " instead of " + nameOf(expected(view))), 20000);
         QWidget *landing = expected(view);
         QCOMPARE(bar->value(), std::min(scrolled, bar->maximum()));
         QCOMPARE(nameless, QStringList());

@@ -50,7 +50,7 @@ private slots:
         {
             DesktopAppearance desktop;
             QSignalSpy done(&desktop, &DesktopAppearance::firstReadDone);
-            QVERIFY(done.wait(3000));
+            QVERIFY(done.wait(20000));
             QCOMPARE(desktop.appearance(), Appearance::light);
         }
         FakePortal portal;

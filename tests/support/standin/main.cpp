@@ -21,7 +21,8 @@
 //   "status": {...},                     keys merged into the built-in status result
 //   "event_sequence": 0,                 the newest event number
 //   "ops": { "<op>": step | [step, ...] },  steps used in turn, the last repeats
-//   "diagnostics": {"archive": "text", "status": 0, "stderr": "text", "delay": 0.5}
+//   "diagnostics": {"archive": "text", "status": 0, "stderr": "text", "delay": 0.5,
+//                   "release": "path"}   (no answer until that file exists, a minute at most)
 // }
 // A step: "reply": {...} (one compact JSON line), or "size": n (a valid envelope
 // padded to n bytes, line feed included); "newline": false (no final line feed),
@@ -240,6 +241,9 @@ int main(int argc, char **argv)
     if (!diagnostics.isNull()) {
         const QJsonObject d = script.value("diagnostics").toObject();
         ::usleep(useconds_t(ms(d.value("delay").toDouble()) * 1000));
+        const QString release = d.value("release").toString();
+        for (int waited = 0; !release.isEmpty() && !QFile::exists(release) && waited < 60000; waited += 5)
+            ::usleep(5000);
         if (const int status = d.value("status").toInt(0)) {
             std::fputs(d.value("stderr").toString().toUtf8().constData(), stderr);
             return status;
