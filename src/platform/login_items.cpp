@@ -78,9 +78,9 @@ public:
         co_await std::move(enabling);
     }
 
-    QCoro::Task<> unregisterItem(CancelToken stop) override
+    QCoro::Task<> unregisterItem(CancelToken stop, CancelToken hurry) override
     {
-        QCoro::Task<> disabling = manager_.disable(unit_, stop);
+        QCoro::Task<> disabling = manager_.disable(unit_, stop, hurry);
         co_await std::move(disabling);
     }
 
@@ -103,7 +103,7 @@ public:
         entry_.write();
         co_return;
     }
-    QCoro::Task<> unregisterItem(CancelToken) override
+    QCoro::Task<> unregisterItem(CancelToken, CancelToken) override
     {
         entry_.remove();
         co_return;

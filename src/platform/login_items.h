@@ -43,8 +43,9 @@ public:
     virtual bool halfRegistered() { return false; }
     // Unregisters the item and completes when the system has done so; throws the
     // system's error when it could not. Once `stop` is cancelled, what the system
-    // reports afterwards is not waited for.
-    virtual QCoro::Task<> unregisterItem(CancelToken stop = {}) = 0;
+    // reports afterwards is not waited for. Once `hurry` is cancelled, the steps that
+    // only serve the running system are left to a registration that follows at once.
+    virtual QCoro::Task<> unregisterItem(CancelToken stop = {}, CancelToken hurry = {}) = 0;
 };
 
 // The system's registry of login items. `changed` tells that what it reports (an

@@ -634,11 +634,11 @@ QCoro::Task<bool> SystemdUserManager::backAfter(int owner, CancelToken callOff)
     co_return !callOff.cancelled();
 }
 
-QCoro::Task<> SystemdUserManager::disable(QString unit, CancelToken stop)
+QCoro::Task<> SystemdUserManager::disable(QString unit, CancelToken stop, CancelToken hurry)
 {
     QDBusMessage message = managerCall(QStringLiteral("DisableUnitFiles"));
     message << QStringList{unit} << false;
-    QCoro::Task<> settling = reloadAndReread(unit, change(message), stop);
+    QCoro::Task<> settling = reloadAndReread(unit, change(message), stop, hurry);
     co_await std::move(settling);
 }
 

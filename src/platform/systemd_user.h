@@ -101,8 +101,9 @@ public:
     QCoro::Task<> linkAndEnable(QString path, CancelToken stop = {}, CancelToken hurry = {});
     // Disables the unit, which also removes the link, and reloads the manager; read
     // afresh as above. Once `stop` is cancelled, no further step begins (ECANCELED)
-    // and the re-read is not waited for.
-    QCoro::Task<> disable(QString unit, CancelToken stop = {});
+    // and the re-read is not waited for. Once `hurry` is cancelled, the manager is
+    // neither reloaded nor read afresh: a registration that follows at once does both.
+    QCoro::Task<> disable(QString unit, CancelToken stop = {}, CancelToken hurry = {});
     // Asks the manager to start the unit, after clearing a failed state (a unit that
     // failed too often in a row is refused until then) unless the unit is known not
     // to be failed; a read of the unit under way is let finish first to know that

@@ -82,10 +82,11 @@ QString trimBlanks(const QString &text)
 // Takes `item`'s registration back, whatever comes of it: the caller goes on either
 // way, and the switch shows what the system reports afterwards. True when it went
 // through.
-QCoro::Task<bool> unregisterQuietly(Lifetime::Watch watch, std::shared_ptr<LoginItem> item, CancelToken stop = {})
+QCoro::Task<bool> unregisterQuietly(Lifetime::Watch watch, std::shared_ptr<LoginItem> item, CancelToken stop = {},
+                                    CancelToken hurry = {})
 {
     try {
-        QCoro::Task<> unregistering = whileAlive(watch, item->unregisterItem(stop));
+        QCoro::Task<> unregistering = whileAlive(watch, item->unregisterItem(stop, hurry));
         co_await std::move(unregistering);
     } catch (...) {
         co_return false;
@@ -641,8 +642,11 @@ QCoro::Task<bool> ServiceHost::repairAgent(CancelToken stop)
 
     // Registering again is what matters. Once the registration is taken back, a quit
     // does not leave it so: the user chose start at sign-in, and the enable is
-    // finished whatever comes; only the start is not asked.
-    QCoro::Task<bool> unregistering = unregisterQuietly(lifetime_.watch(), item, stop);
+    // finished whatever comes; only the start is not asked. The registration reloads
+    // the manager and reads the unit afresh: taking it back does neither.
+    const CancelToken registeringNext;
+    registeringNext.cancel();
+    QCoro::Task<bool> unregistering = unregisterQuietly(lifetime_.watch(), item, stop, registeringNext);
     co_await std::move(unregistering);
 
     bool result = false;

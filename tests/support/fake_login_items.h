@@ -34,7 +34,7 @@ public:
         status_ = statusAfterRegister;
         co_return;
     }
-    QCoro::Task<> unregisterItem(CancelToken) override
+    QCoro::Task<> unregisterItem(CancelToken, CancelToken) override
     {
         ++unregisterCalls;
         if (holdUnregister) {
