@@ -530,6 +530,10 @@ private:
         app->launchMark = fake_.arrivals().size();
         app->enabledAtLaunch = fake_.unitFileState(unit).startsWith("enabled");
         app->repairs = fake_.activeState(unit) == "failed";
+        // Calls the last launch left still queued: the manager answers this one's
+        // first question after the 2 s the start-up gives it, and the start-up runs
+        // the application's own service.
+        app->fellBack = fake_.nextMoment() < std::numeric_limits<qint64>::max();
         if (!app->handlers)
             return fail("no signal handlers");
         pace(*app, launch.turnMs);
