@@ -62,10 +62,15 @@ QCoro::Task<bool> AppModel::quit(bool signalled)
         failure = std::current_exception();
     }
     // A start of the agent this application asked for is called off, even one the
-    // manager has yet to carry out: nothing it started outlives the quit.
+    // manager has yet to carry out: nothing it started outlives the quit. One the
+    // manager carried out, and has told since that its service stopped (it failed),
+    // has nothing left to call off: that would only queue a call ahead of the end. A
+    // manager that has not told yet is not asked: that too would queue calls.
     const bool startAsked = host().agentStartAsked();
-    QCoro::Task<> callingOff = alive(host().callOffAgentStart(std::max(limit - clock().uptime(), quitCallOffWait)));
-    co_await std::move(callingOff);
+    if (!startAsked || !host().agentStopped(false)) {
+        QCoro::Task<> callingOff = alive(host().callOffAgentStart(std::max(limit - clock().uptime(), quitCallOffWait)));
+        co_await std::move(callingOff);
+    }
 
     // Nothing to stop when no service this application could stop runs, or when the
     // only one is the agent's whose start the manager has just taken back: the

@@ -21,9 +21,11 @@ QCoro::Task<> Launchctl::stop(QString target)
     co_return;
 }
 
-bool Launchctl::told(const QString &) { return true; }
+bool Launchctl::told(const QString &, bool) { return true; }
 
 bool Launchctl::startQueued(const QString &) { return false; }
+
+bool Launchctl::stateComing(const QString &) { return false; }
 
 Launchctl::Result SystemdLaunchctl::run(const QStringList &verbs, const QString &target, bool capture)
 {
@@ -41,14 +43,19 @@ Launchctl::Result SystemdLaunchctl::run(const QStringList &verbs, const QString 
     return {0, output.toUtf8()};
 }
 
-bool SystemdLaunchctl::told(const QString &target)
+bool SystemdLaunchctl::told(const QString &target, bool ask)
 {
-    return manager_.activeTold(target.section(QLatin1Char('/'), -1));
+    return manager_.activeTold(target.section(QLatin1Char('/'), -1), ask);
 }
 
 bool SystemdLaunchctl::startQueued(const QString &target)
 {
     return manager_.startQueued(target.section(QLatin1Char('/'), -1));
+}
+
+bool SystemdLaunchctl::stateComing(const QString &target)
+{
+    return manager_.activeComing(target.section(QLatin1Char('/'), -1));
 }
 
 QCoro::Task<> SystemdLaunchctl::kickstart(QString target, CancelToken callOff)

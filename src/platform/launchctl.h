@@ -40,12 +40,17 @@ public:
     // Whether what "print" reports of the service is the manager's word since it last
     // took a start of it on or came back: until then the state printed is that of
     // before, and tells nothing of whether the service runs. A tool that answers at
-    // once has always told.
-    virtual bool told(const QString &target);
+    // once has always told. Unless `ask` is false, a manager that has not told is
+    // asked now.
+    virtual bool told(const QString &target, bool ask = true);
     // Whether a start of the service asked by kickstart() still waits behind the
     // manager's other calls: it has not begun to take it on. A tool that answers at
     // once never has one waiting.
     virtual bool startQueued(const QString &target);
+    // Whether the manager is reading the service's state afresh (since it took a start
+    // of it on or came back) and has yet to answer: its word is on the way. Asks
+    // nothing. A tool that answers at once never has one on the way.
+    virtual bool stateComing(const QString &target);
 
     static Launchctl &system();
 };
@@ -69,8 +74,9 @@ public:
     Result run(const QStringList &verbs, const QString &target, bool capture) override;
     QCoro::Task<> kickstart(QString target, CancelToken callOff = {}) override;
     QCoro::Task<> stop(QString target) override;
-    bool told(const QString &target) override;
+    bool told(const QString &target, bool ask = true) override;
     bool startQueued(const QString &target) override;
+    bool stateComing(const QString &target) override;
 
 private:
     SystemdUserManager &manager_;

@@ -305,13 +305,13 @@ std::optional<QString> SystemdUserManager::activeState(const QString &unit)
     return answer.value;
 }
 
-bool SystemdUserManager::activeTold(const QString &unit)
+bool SystemdUserManager::activeTold(const QString &unit, bool ask)
 {
     kept(unit);
     const Unit &entry = entryFor(unit);
     if (entry.starting > 0)
         return false;
-    if (owned_ && entry.asked < entry.freshFrom)
+    if (ask && owned_ && entry.asked < entry.freshFrom)
         reread(unit);
     return owned_ && entry.activeRead >= entry.freshFrom;
 }
@@ -705,6 +705,12 @@ QCoro::Task<> SystemdUserManager::startUnit(QString unit, CancelToken callOff)
 }
 
 bool SystemdUserManager::startQueued(const QString &unit) { return entryFor(unit).startsQueued > 0; }
+
+bool SystemdUserManager::activeComing(const QString &unit)
+{
+    const Unit &entry = entryFor(unit);
+    return owned_ && entry.reading > 0 && entry.activeRead < entry.freshFrom && entry.asked >= entry.freshFrom;
+}
 
 QCoro::Task<> SystemdUserManager::readsEnded(QString unit, double until, CancelToken callOff)
 {

@@ -80,11 +80,14 @@ public:
     // of the unit it took on: a manager that came back (it restarted) or a start it
     // just took on leave the kept state stale until the unit is read again, and a
     // start it has yet to answer may change it at any moment. Asked now when it is
-    // not (and not being asked), unless a start is awaited.
-    bool activeTold(const QString &unit);
+    // not (and not being asked), unless a start is awaited or `ask` is false.
+    bool activeTold(const QString &unit, bool ask = true);
     // A start of the unit was asked and the manager has yet to come to it: it takes its
     // calls in order, and has not answered the one sent just before the start.
     bool startQueued(const QString &unit);
+    // The manager, there, is reading the unit afresh (activeTold() is false until that
+    // read is kept) and has yet to answer. Asks nothing.
+    bool activeComing(const QString &unit);
 
     // Completes once every question asked so far is answered (or ran out of time).
     QCoro::Task<> answered();

@@ -238,7 +238,7 @@ bool ServiceHost::agentStateAwaited()
     if (!agentStart_->asked() || agentStart_->failure() || !agentManaged())
         return false;
     try {
-        return !platform_.launchctl->told(agentTarget());
+        return platform_.launchctl->stateComing(agentTarget());
     } catch (...) {
         return false;
     }
@@ -378,14 +378,14 @@ std::optional<ServiceHost::AgentState> ServiceHost::agentState()
     return state;
 }
 
-bool ServiceHost::agentStopped()
+bool ServiceHost::agentStopped(bool ask)
 {
     if (!agentManaged())
         return false;
     // A state the manager has yet to tell since the start (or since it came back) is
     // not known, and a service not known to be stopped is never repaired.
     try {
-        if (!platform_.launchctl->told(agentTarget()))
+        if (!platform_.launchctl->told(agentTarget(), ask))
             return false;
     } catch (...) {
         return true;

@@ -102,8 +102,8 @@ public:
     // come to it yet.
     bool agentStartQueued();
     // That start was taken on (or is still waiting), and the manager, there and
-    // answering, has yet to tell what came of it (since the start, or since it came
-    // back after leaving): whether the agent runs is not known yet.
+    // reading the agent's state afresh (since the start, or since it came back after
+    // leaving), has yet to answer: whether the agent runs is on its way. Asks nothing.
     bool agentStateAwaited();
     // The manager's refusal of that start, or null.
     std::exception_ptr agentStartFailure() const;
@@ -137,8 +137,9 @@ public:
     bool agentManaged();
     // Managed, yet the service manager reports it not running, in an answer given since
     // the agent's last start was taken on (as last reported: nothing here waits on the
-    // system). Not while that answer is awaited.
-    bool agentStopped();
+    // system). Not while that answer is awaited. Unless `ask` is false, a manager that
+    // has not answered since is asked now.
+    bool agentStopped(bool ask = true);
 
     // Re-reads the registration into loginEnabled and loginDetail. Never fails. Runs by
     // itself whenever the login-item service reports a change.

@@ -61,7 +61,8 @@ struct StartUp { Setup setup; QString error; int requests, children; double elap
 // requests and the seconds it waited.
 // `signalled`: the system ends the application (SIGTERM); `childEnds`: the app's own
 // child is ended.
-struct Quit { Setup setup; bool answered; QString error; QStringList ops; double waited; bool signalled = false; bool childEnds = false; };
+// `stops`: when set, the stops of the agent asked of the manager.
+struct Quit { Setup setup; bool answered; QString error; QStringList ops; double waited; bool signalled = false; bool childEnds = false; int stops = -1; };
 // A change of start at sign-in: the setup and the change; the requests (empty with
 // an error: not checked), the error, the seconds it took, whether the agent ends enabled.
 using Act = std::function<QCoro::Task<>(AppModel &)>;
@@ -316,6 +317,17 @@ private slots:
         };
         QTest::newRow("agent not loaded, never reached") << Quit{agentNotLoaded([](ModelFixture &) {}), false, "", {"quit"}, 0.0};
         QTest::newRow("agent not loaded, child runs") << Quit{agentNotLoaded(child), false, "Couldn’t stop sharing safely: " + down().message(), {"quit", "events"}, 0.0};
+        // The agent's start, asked by this application, is called off, unless the
+        // manager told since that its service stopped.
+        const auto agentStarted = [=](const QString &state) {
+            return agentNotLoaded([state](ModelFixture &f) {
+                f.launchctl.status = 0;
+                f.launchctl.output = ("active state = " + state + "\n" + (state == "active" ? "state = running\n" : "")).toUtf8();
+                f.host->start(false);
+            });
+        };
+        QTest::newRow("agent started, its service up") << Quit{agentStarted("active"), false, "", {"quit"}, 0.0, true, false, 1};
+        QTest::newRow("agent started, its service failed") << Quit{agentStarted("failed"), false, "", {"quit"}, 0.0, true, false, 0};
     }
 
     void quit()
@@ -337,6 +349,8 @@ private slots:
         // Until the process ends, still quitting and busy, and nothing more is sent.
         QCOMPARE(m.mutating(), quits);
         QCOMPARE(!f.launcher.launches.isEmpty() && f.launcher.launches.first().state->terminated, row.childEnds);
+        if (row.stops >= 0)
+            QCOMPARE(std::count_if(f.launchctl.calls.begin(), f.launchctl.calls.end(), [](const auto &call) { return call.verbs.first() == "kill"; }), row.stops);
         // A refused quit bars nothing: a change of start at sign-in or a repair may
         // begin again.
         QCOMPARE(A::quitBegun(m).cancelled(), quits);
