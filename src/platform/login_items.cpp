@@ -120,6 +120,7 @@ SystemdLoginItemService::SystemdLoginItemService(const AppBundle &bundle, System
     : bundle_(bundle), manager_(manager), autostartFolder_(std::move(autostartFolder))
 {
     connect(&manager_, &SystemdUserManager::changed, this, &LoginItemService::changed);
+    connect(&manager_, &SystemdUserManager::heard, this, &LoginItemService::heard);
 }
 
 std::shared_ptr<LoginItem> SystemdLoginItemService::agent(const QString &plistName)

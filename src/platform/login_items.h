@@ -77,6 +77,9 @@ public:
 
 signals:
     void changed();
+    // The system that registers the agent showed that it is at work: it answered a
+    // question (any), or came (back) on the bus.
+    void heard();
 };
 
 // The Linux registry. The agent is a user unit of the per-user systemd manager: its

@@ -133,8 +133,11 @@ QCoro::Task<QDBusMessage> SystemdUserManager::ask(QDBusMessage message, int time
     const bool toManager = message.service() == managerService;
     QCoro::Task<QDBusMessage> waiting = whileAlive(lifetime_.watch(), replyTo(bus().asyncCall(message, timeoutMs)));
     const QDBusMessage reply = co_await std::move(waiting);
-    if (!failed(reply) || !noAnswer(reply))
+    if (!failed(reply) || !noAnswer(reply)) {
+        if (toManager && ownerChanges_ == owner)
+            emit heard();
         co_return reply;
+    }
     // A manager that left the bus meanwhile did not let the call run out of time: the
     // bus answers for it when it goes, and it is asked again when it is back. The
     // caller gets a `managerLeft` error instead (lostCall).
@@ -221,8 +224,10 @@ void SystemdUserManager::setOwner(bool present)
             Q_UNUSED(stopping);
         }
         // The manager signals changes only to the clients that subscribed. Its answer
-        // tells nothing of use (it refuses a second subscription).
-        bus().asyncCall(managerCall(QStringLiteral("Subscribe")), timeouts_.answerMs);
+        // tells nothing of use (it refuses a second subscription), but that it is at
+        // work.
+        QCoro::Task<QDBusMessage> subscribing = ask(managerCall(QStringLiteral("Subscribe")), timeouts_.answerMs);
+        Q_UNUSED(subscribing);
         for (const auto &entry : units_)
             reread(entry.first);
     } else {
@@ -231,6 +236,8 @@ void SystemdUserManager::setOwner(bool present)
             entry.second.freshFrom = entry.second.asked + 1;
     }
     emit changed();
+    if (present)
+        emit heard();
 }
 
 bool SystemdUserManager::present()

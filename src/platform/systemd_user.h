@@ -132,6 +132,10 @@ signals:
     void settled();
     // A read of a unit ended, its ActiveState kept or not.
     void readEnded();
+    // The manager answered a question (any), or came on the bus: a manager that takes
+    // its calls one at a time is at work even while the answer someone waits for is
+    // still queued.
+    void heard();
 
 private slots:
     void unitPropertiesChanged(const QDBusMessage &signal);

@@ -27,7 +27,10 @@ namespace {
 const char *const serviceVariable = "CV_MAC_SERVICE";
 
 // How long a decision that depends on the login agent waits for the system's first
-// answer about it; then it goes ahead as if there were no agent.
+// answer about it while the system shows no sign of being at work (an answer to any
+// question, or its coming back on the bus); then it goes ahead as if there were no
+// agent. A system at work, one that takes its calls one at a time, slowly, is
+// waited for, at most agentReturnWait in all.
 constexpr double loginAnswerWait = 2.0;
 // How long a registration waits for a manager that went away in its middle (restarts).
 constexpr double agentReturnWait = 15.0;
@@ -485,8 +488,17 @@ QCoro::Task<> ServiceHost::loginKnown(CancelToken stop)
             told.cancel();
     });
     const int stopped = stop.onCancel([told] { told.cancel(); });
-    QCoro::Task<bool> waiting = whileAlive(lifetime_.watch(), platform_.clock->sleep(loginAnswerWait, told));
-    co_await std::move(waiting);
+    Clock &clock = *platform_.clock;
+    const double last = clock.uptime() + agentReturnWait;
+    double until = clock.uptime() + loginAnswerWait;
+    const QMetaObject::Connection heard = connect(items, &LoginItemService::heard, this, [&clock, &until, last] {
+        until = std::min(last, clock.uptime() + loginAnswerWait);
+    });
+    while (!told.cancelled() && clock.uptime() < until) {
+        QCoro::Task<bool> waiting = whileAlive(lifetime_.watch(), clock.sleep(until - clock.uptime(), told));
+        co_await std::move(waiting);
+    }
+    disconnect(heard);
     disconnect(answer);
     stop.removeCallback(stopped);
 }

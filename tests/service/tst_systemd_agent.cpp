@@ -1101,8 +1101,9 @@ private slots:
         // every answer 0.9 s late about a loaded unit (three questions), "active held":
         // the unit file state answered, GetUnit not before the decision, "leaves": 0.9 s
         // late, then a restart before the start is asked, "queued": 0.9 s late about a
-        // unit that failed, and the start waits behind a reset answered only after 6 s
-        // (answers);
+        // unit that failed, and the start waits behind a reset answered only after 6 s,
+        // "paced": each call answered 1.5 s after the one before, as a busy manager
+        // taking its calls in order does, the unit file's state 3 s in (answers);
         // by default, else a start-up; the manager's calls and the children launched
         columns<QString, QString, bool, QStringList, int>("answers", "state", "byDefault", "calls", "children");
         const QStringList kicked = enableCalls().mid(3);
@@ -1115,6 +1116,8 @@ private slots:
         // A manager gone for a moment is no agent gone: it is waited for, and asked.
         QTest::newRow("start-up, the manager restarts after telling") << "leaves" << "enabled" << false << kicked << 0;
         // The 5 s a start gets count from its turn, not from when it was queued.
+        // A manager at work, answering each call in turn, is waited for past 2 s.
+        QTest::newRow("start-up, every call 1.5 s after the last") << "paced" << "enabled" << false << kicked << 0;
         QTest::newRow("start-up, the start's turn comes late") << "queued" << "enabled" << false << enableCalls(true).mid(3) << 0;
         // A unit the user masked runs nothing: the application runs the service.
         QTest::newRow("start-up, masked") << "late" << "masked" << false << QStringList() << 1;
@@ -1133,8 +1136,11 @@ private slots:
         fake_->setUnitFileState(unit, state);
         const bool slow = answers == "slow", activeHeld = answers == "active held";
         const bool leaves = answers == "leaves", queued = answers == "queued", cutOff = answers == "cut off";
+        const bool paced = answers == "paced";
         if (activeHeld) {
             fake_->defer("GetUnit");
+        } else if (paced) {
+            fake_->pace({1500});
         } else {
             slow || queued ? fake_->setActiveState(unit, slow ? "inactive" : "failed") : void();
             fake_->hold(true);
@@ -1142,6 +1148,8 @@ private slots:
         const auto host = makeHost(false);
         if (activeHeld)
             QTRY_COMPARE(manager_->unitFileState(unit).value_or("-"), state);
+        else if (paced)
+            QTRY_VERIFY(fake_->received().isEmpty() && fake_->nextMoment() == 1500);
         else
             QTRY_COMPARE(fake_->hold(true), QStringList({"Subscribe", "GetUnitFileState", "GetUnit"}));
         ModelFixture f;
@@ -1171,7 +1179,16 @@ private slots:
             QTRY_VERIFY(manager_->startQueued(unit));
         else
             QTRY_COMPARE_WITH_TIMEOUT(clock_.sleeperCount(), asleep + 1, 20000);
-        clock_.advance(0.9);
+        // The manager takes its turns on the case's clock: what it answered reaches the
+        // application, and what follows runs, before the clock moves on.
+        for (int ms = 100; paced && ms <= 12000; ms += 100) {
+            clock_.advance(0.1);
+            fake_->tell(ms);
+            QDBusConnection::sessionBus().call(toManager("Barrier"));
+            for (int pass = 0; pass < 20; ++pass)
+                QCoreApplication::processEvents();
+        }
+        clock_.advance(paced ? 0 : 0.9);
         if (queued)
             fake_->defer("ResetFailedUnit");
         if (cutOff)
