@@ -304,6 +304,10 @@ QCoro::Task<> AppModel::stopService()
 
 QCoro::Task<> AppModel::setStartAtLogin(bool on)
 {
+    // The user's own choice settles start at sign-in: the automatic first change,
+    // not made yet, is not made after it.
+    if (!demo_)
+        defaults().setBool(startAtLoginDefaultedKey, true);
     QCoro::Task<LoginChange> change = changeStartAtLogin(on, false);
     co_await std::move(change);
 }

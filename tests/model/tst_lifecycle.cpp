@@ -187,6 +187,9 @@ private slots:
         QTest::newRow("by default") << SignInRow{none, byDefault, restarted, "", 0, true};
         QTest::newRow("by default, no service yet") << SignInRow{[](SignIn &s) { s.f.model().setConnected(false); }, byDefault, {}, "", 0, false};
         QTest::newRow("by default, second launch") << SignInRow{[](SignIn &s) { s.f.defaults->setBool("startAtLoginDefaulted", true); }, byDefault, {}, "", 0, false};
+        // The user chose first (here: off, as it is): no automatic change after that.
+        QTest::newRow("by default, after the user's own choice")
+            << SignInRow{[](SignIn &s) { QCoro::Task<> off = s.f.model().setStartAtLogin(false); }, byDefault, {}, "", 0, false};
         // Registered, found waiting for approval, unregistered, the service brought up as before.
         QTest::newRow("by default, approval needed") << SignInRow{[](SignIn &s) { s.f.loginItems.agentItem->statusAfterRegister = LoginItemStatus::requiresApproval; },
                                                                   byDefault, restarted + QStringList{"status"}, "", 0, false};
