@@ -1,5 +1,8 @@
 #pragma once
 
+#include "platform/clock.h"
+
+#include <QCoroTask>
 #include <QObject>
 
 #include <coroutine>
@@ -46,5 +49,20 @@ private:
     T *object_;
     Signal signal_;
 };
+
+// Sleeps `seconds` on `clock`, or less: until `object` emits `signal` or `stop` is
+// cancelled. True when the whole time passed.
+template<class T, class Signal>
+QCoro::Task<bool> sleepOrSignal(Clock &clock, double seconds, T *object, Signal signal, CancelToken stop = {})
+{
+    const CancelToken woken;
+    const QMetaObject::Connection emitted = QObject::connect(object, signal, object, [woken] { woken.cancel(); });
+    const int stopped = stop.onCancel([woken] { woken.cancel(); });
+    QCoro::Task<bool> sleeping = clock.sleep(seconds, woken);
+    const bool slept = co_await std::move(sleeping);
+    QObject::disconnect(emitted);
+    stop.removeCallback(stopped);
+    co_return slept;
+}
 
 } // namespace cv

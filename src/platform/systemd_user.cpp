@@ -630,13 +630,9 @@ QCoro::Task<bool> SystemdUserManager::backAfter(int owner, CancelToken callOff)
         const double remaining = until - clock_->uptime();
         if (remaining <= 0 || callOff.cancelled())
             co_return false;
-        const CancelToken told;
-        const QMetaObject::Connection back = connect(this, &SystemdUserManager::changed, this, [told] { told.cancel(); });
-        const int calledOff = callOff.onCancel([told] { told.cancel(); });
-        QCoro::Task<bool> pause = whileAlive(lifetime_.watch(), clock_->sleep(remaining, told));
+        QCoro::Task<bool> pause =
+            whileAlive(lifetime_.watch(), sleepOrSignal(*clock_, remaining, this, &SystemdUserManager::changed, callOff));
         co_await std::move(pause);
-        disconnect(back);
-        callOff.removeCallback(calledOff);
     }
     co_return !callOff.cancelled();
 }
@@ -722,13 +718,9 @@ bool SystemdUserManager::activeComing(const QString &unit)
 QCoro::Task<> SystemdUserManager::readsEnded(QString unit, double until, CancelToken callOff)
 {
     while (entryFor(unit).reading > 0 && clock_->uptime() < until && !callOff.cancelled()) {
-        const CancelToken told;
-        const QMetaObject::Connection ended = connect(this, &SystemdUserManager::readEnded, this, [told] { told.cancel(); });
-        const int calledOff = callOff.onCancel([told] { told.cancel(); });
-        QCoro::Task<bool> pause = whileAlive(lifetime_.watch(), clock_->sleep(until - clock_->uptime(), told));
+        QCoro::Task<bool> pause = whileAlive(
+            lifetime_.watch(), sleepOrSignal(*clock_, until - clock_->uptime(), this, &SystemdUserManager::readEnded, callOff));
         co_await std::move(pause);
-        disconnect(ended);
-        callOff.removeCallback(calledOff);
     }
 }
 

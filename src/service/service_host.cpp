@@ -8,6 +8,7 @@
 #include "platform/files.h"
 #include "platform/launchctl.h"
 #include "platform/login_items.h"
+#include "platform/next_signal.h"
 #include "platform/platform_error.h"
 #include "service/diagnostics.h"
 #include "service/service_error.h"
@@ -262,13 +263,9 @@ QCoro::Task<> ServiceHost::callOffAgentStart(double within)
     }
     const double until = platform_.clock->uptime() + within;
     while (!agentStart_->settled() && platform_.clock->uptime() < until) {
-        const CancelToken told;
-        const QMetaObject::Connection settled =
-            connect(agentStart_.get(), &AgentStart::callOffSettled, this, [told] { told.cancel(); });
-        QCoro::Task<bool> pause =
-            whileAlive(lifetime_.watch(), platform_.clock->sleep(until - platform_.clock->uptime(), told));
+        QCoro::Task<bool> pause = whileAlive(lifetime_.watch(), sleepOrSignal(*platform_.clock, until - platform_.clock->uptime(),
+                                                                              agentStart_.get(), &AgentStart::callOffSettled));
         co_await std::move(pause);
-        disconnect(settled);
     }
 }
 
@@ -463,13 +460,9 @@ QCoro::Task<bool> ServiceHost::agentBack(CancelToken stop)
     const double until = platform_.clock->uptime() + agentReturnWait;
     LoginItemService *const items = platform_.loginItems;
     while (!registrableAgent() && !stop.cancelled() && platform_.clock->uptime() < until) {
-        const CancelToken told;
-        const QMetaObject::Connection answer = connect(items, &LoginItemService::changed, this, [told] { told.cancel(); });
-        const int calledOff = stop.onCancel([told] { told.cancel(); });
-        QCoro::Task<bool> waiting = whileAlive(lifetime_.watch(), platform_.clock->sleep(until - platform_.clock->uptime(), told));
+        QCoro::Task<bool> waiting = whileAlive(
+            lifetime_.watch(), sleepOrSignal(*platform_.clock, until - platform_.clock->uptime(), items, &LoginItemService::changed, stop));
         co_await std::move(waiting);
-        disconnect(answer);
-        stop.removeCallback(calledOff);
     }
     co_return registrableAgent() != nullptr;
 }
